@@ -1,0 +1,75 @@
+#include "hazard/storm.h"
+
+namespace {
+
+// Products and sum in double, rounded once.
+inline float blend(float w0, float w1, float w2, float a, float b, float c) {
+    return static_cast<float>(static_cast<double>(w0) * a + static_cast<double>(w1) * b +
+                              static_cast<double>(w2) * c);
+}
+
+// True when v truncates to a 32-bit integer without overflow (NaN fails both tests).
+inline bool fits_int32(float v) {
+    const double d = v;
+    return d >= -2147483648.0 && d < 2147483648.0;
+}
+
+}  // namespace
+
+StormPoint eval_track(const StormPoint (&track)[3], float t) {
+    const float q = t * t;
+    const float w0 = 2.0f * q - 3.0f * t + 1.0f;
+    const float w1 = 4.0f * (t - q);
+    const float w2 = 2.0f * q - t;
+    const StormPoint& s = track[0];
+    const StormPoint& m = track[1];
+    const StormPoint& e = track[2];
+    return {blend(w0, w1, w2, s.x, m.x, e.x), blend(w0, w1, w2, s.y, m.y, e.y),
+            blend(w0, w1, w2, s.size, m.size, e.size), blend(w0, w1, w2, s.speed, m.speed, e.speed)};
+}
+
+void reset_storm(StormState& s, RandomState& rng, std::int32_t seed) {
+    seed_random(rng, seed);
+    s.simTime = 0.0f;
+    s.stormPhase = -1.0f;
+    s.stormSpin = 0.0f;
+    // The track always runs from the first row to the last.
+    s.stormTrack[0].y = 0.0f;
+    s.stormTrack[1].y = 14.0f;
+    s.stormTrack[2].y = 29.0f;
+    s.storm = PARKED_STORM;
+    for (StormPoint& p : s.stormTrack) {
+        p.x = static_cast<float>(uniform_random(rng, 0, 40));
+        p.size = static_cast<float>(uniform_random(rng, 10, 15));
+        p.speed = static_cast<float>(uniform_random(rng, 0.002, 0.008));
+    }
+}
+
+bool zone_centre_cell(const StormPoint& zone, CellPos& centre) {
+    if (!fits_int32(zone.x) || !fits_int32(zone.y)) return false;
+    centre = {static_cast<std::int32_t>(zone.x), static_cast<std::int32_t>(zone.y)};
+    return true;
+}
+
+void advance_storm(StormState& s, const VehicleTable& table) {
+    s.simTime = s.simTime + 1.0f;
+    s.stormPhase = s.stormPhase + s.storm.speed;
+    // Two full turns while the storm crosses its track.
+    s.stormSpin = s.storm.speed * 720.0f + s.stormSpin;
+    if (s.stormPhase > 0.0f) s.storm = eval_track(s.stormTrack, s.stormPhase);
+
+    const float t = s.stormPhase + s.lookAheadOffset;
+    const StormPoint zone = eval_track(s.stormTrack, t);
+    const float radius = zone.size * 0.5f;
+    CellPos centre{};
+    // Late in a run the extrapolated track can run away to huge, infinite or NaN
+    // coordinates; such a zone lies on no cell and flags nobody.
+    const bool onACell = zone_centre_cell(zone, centre);
+    for (int i = 0; i < table.vehicleCount; ++i) {
+        const Vehicle& v = table.vehicles[i];
+        s.threatFlags[i] = 0;
+        if (onACell && v.state == VS_WAITING &&
+            cell_distance(v.home, centre) <= static_cast<double>(radius))
+            s.threatFlags[i] = 1;
+    }
+}

@@ -1,0 +1,49 @@
+#include "sim/driver.h"
+
+#include <cstdio>
+
+#include "sim/validate.h"
+
+void init_app(Simulation& sim) {
+    populate_town(sim.grid, sim.vehicles, sim.rng);
+    reset_storm(sim.storm, sim.rng, sim.scenarioSeed);
+    reset_decisions(sim.decisions, sim.vehicles);
+}
+
+void reset_scenario(Simulation& sim) {
+    reset_storm(sim.storm, sim.rng, sim.scenarioSeed);
+    populate_town(sim.grid, sim.vehicles, sim.rng);
+    reset_decisions(sim.decisions, sim.vehicles);
+}
+
+namespace {
+std::int32_t step_seed(std::int32_t seed, std::int32_t delta) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(seed) +
+                                     static_cast<std::uint32_t>(delta));
+}
+}  // namespace
+
+void next_scenario(Simulation& sim) {
+    sim.scenarioSeed = step_seed(sim.scenarioSeed, SCENARIO_STEP);
+    reset_scenario(sim);
+}
+
+void previous_scenario(Simulation& sim) {
+    sim.scenarioSeed = step_seed(sim.scenarioSeed, -SCENARIO_STEP);
+    reset_scenario(sim);
+}
+
+void sim_tick(Simulation& sim) {
+    advance_storm(sim.storm, sim.vehicles);
+    step_all_vehicles(sim.grid, sim.vehicles);
+    update_decisions(sim.decisions, sim.vehicles, sim.storm, sim.errorSpread, sim.rng);
+    MAROVEL_VALIDATE(sim);
+}
+
+StatusText status_line(const Simulation& sim) {
+    StatusText s{};
+    std::snprintf(s.text, sizeof s.text, "Marovel 1.0: Scenario=%d Time=%.1f",
+                  static_cast<int>(scenario_number(sim.scenarioSeed)),
+                  static_cast<double>(sim.storm.simTime));
+    return s;
+}

@@ -1,0 +1,49 @@
+// A whole scenario in one plain object, and the fixed orders in which it is
+// built, rebuilt and advanced. The window program holds one; tests and batch
+// runs hold as many as they like, side by side.
+#pragma once
+
+#include <cstdint>
+
+#include "hazard/decisions.h"
+#include "hazard/storm.h"
+#include "sim/grid.h"
+#include "sim/random.h"
+#include "sim/vehicles.h"
+
+constexpr std::int32_t SCENARIO_STEP = 1000;  // seed distance between neighbouring scenarios
+
+struct Simulation {
+    RoadGrid grid = {};
+    VehicleTable vehicles;
+    StormState storm;
+    DecisionModel decisions;
+    RandomState rng;
+    std::int32_t scenarioSeed = 1;   // scenario number = seed / 1000, truncated
+    float errorSpread = ERROR_LOW;   // half-width of the households' signal error; survives resets
+};
+
+// The start-up sequence: the cars draw their patience and fuel from the
+// generator's unseeded state 1, and only then is the storm seeded and drawn.
+// This town therefore differs from the one Reset builds with the same seed.
+void init_app(Simulation& sim);
+
+// Rebuilds the current scenario: the storm is seeded and drawn first, then the
+// cars, then the decision model. Same seed and error level, same run.
+void reset_scenario(Simulation& sim);
+
+// Seed +1000 or -1000 (wrapping around at the ends of the 32-bit range), then reset.
+void next_scenario(Simulation& sim);
+void previous_scenario(Simulation& sim);
+
+// One tick: the storm and clock, then every car, then the households' decisions.
+void sim_tick(Simulation& sim);
+
+// The window title: "Marovel 1.0: Scenario=%d Time=%.1f".
+struct StatusText {
+    char text[256];
+};
+StatusText status_line(const Simulation& sim);
+
+// The scenario number the user sees for a seed.
+inline std::int32_t scenario_number(std::int32_t seed) { return seed / SCENARIO_STEP; }
