@@ -12,6 +12,35 @@ inline float field_of(const DecisionRecord& r, char field) {
     return field == 'e' ? r.signalError : r.arrivalEstimate;
 }
 
+// Distance from every cell to the exit, the fixed part of every household's trip.
+struct ExitDistances {
+    double d[GRID_H][GRID_W];
+    ExitDistances() {
+        for (int y = 0; y < GRID_H; ++y)
+            for (int x = 0; x < GRID_W; ++x) d[y][x] = cell_distance({x, y}, ExitCell);
+    }
+};
+const ExitDistances EXIT_DISTANCES;
+
+inline float travel_term(CellPos home, float onRoadCount, float simTime) {
+    const double d = EXIT_DISTANCES.d[home.y][home.x];
+    return static_cast<float>(TRAVEL_WEIGHT * ((d + TRAVEL_BASE) + onRoadCount * simTime * CONGESTION_RATE));
+}
+
+inline float on_road_count(const VehicleTable& table) {
+    float onRoadCount = 0.0f;
+    for (int i = 0; i < table.vehicleCount; ++i)
+        if (is_under_way(table.vehicles[i])) onRoadCount = onRoadCount + 1.0f;
+    return onRoadCount;
+}
+
+static_assert(3 * MAX_VEHICLES <= RANDOM_JUMPS, "a tick's draws can be jumped to");
+
+// The fraction of the draw `draws` draws after `start`, as uniform_random makes it.
+inline double fraction_after(std::uint32_t start, int draws) {
+    return static_cast<double>(random_fraction(random_value(state_after(start, draws))));
+}
+
 }  // namespace
 
 void reset_decisions(DecisionModel& m, const VehicleTable& table) {
@@ -27,6 +56,7 @@ void reset_decisions(DecisionModel& m, const VehicleTable& table) {
         r.arrivalEstimate = ARRIVAL_UNTHREATENED;
         r.departureTime = ARRIVAL_UNTHREATENED;
     }
+    m.arrivalVarianceKnown = false;
 }
 
 float field_variance(const DecisionModel& m, const VehicleTable& table, char field) {
@@ -44,45 +74,82 @@ float field_variance(const DecisionModel& m, const VehicleTable& table, char fie
 }
 
 void update_travel_terms(DecisionModel& m, const VehicleTable& table, float simTime) {
-    float onRoadCount = 0.0f;
-    for (int i = 0; i < table.vehicleCount; ++i)
-        if (is_under_way(table.vehicles[i])) onRoadCount = onRoadCount + 1.0f;
+    const float onRoadCount = on_road_count(table);
     for (int i = 0; i < table.vehicleCount; ++i) {
         const Vehicle& v = table.vehicles[i];
-        if (v.state != VS_WAITING) continue;
-        const double d = cell_distance(v.home, ExitCell);
-        m.decisionTable[i].travelTerm = static_cast<float>(
-            TRAVEL_WEIGHT * ((d + TRAVEL_BASE) + onRoadCount * simTime * CONGESTION_RATE));
+        if (v.state == VS_WAITING) m.decisionTable[i].travelTerm = travel_term(v.home, onRoadCount, simTime);
     }
 }
 
 void update_arrival_estimates(DecisionModel& m, const VehicleTable& table, const StormState& storm) {
+    const float threatened = storm.simTime + ARRIVAL_LEAD;
+    bool changed = false;
     for (int i = 0; i < table.vehicleCount; ++i) {
         if (table.vehicles[i].state != VS_WAITING) continue;
-        m.decisionTable[i].arrivalEstimate =
-            storm.threatFlags[i] != 0 ? storm.simTime + ARRIVAL_LEAD : ARRIVAL_UNTHREATENED;
+        float& w = m.decisionTable[i].arrivalEstimate;
+        const float next = storm.threatFlags[i] != 0 ? threatened : ARRIVAL_UNTHREATENED;
+        changed = changed || next != w;
+        w = next;
     }
+    if (changed) m.arrivalVarianceKnown = false;
 }
 
+// The steps of one update, in their defined order, are: signals for every car
+// (one draw each), the errors' variance, travel terms, arrival estimates, the
+// estimates' variance, the coefficients, then a departure time for every car
+// (two draws each, the second unused). The loops below compute exactly those
+// values, but each draw is jumped to from the tick's first state instead of
+// stepping the generator through all of them, and the in-order float sums,
+// which are serial chains, run alongside independent work.
 void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& storm,
                       float errorSpread, RandomState& rng) {
     const int n = table.vehicleCount;
     // With no cars both variances are undefined; the model stays as it is.
     if (n <= 0) return;
+    DecisionRecord* rec = m.decisionTable;
+    const float count = static_cast<float>(n);
+    const std::uint32_t start = rng.state;
 
-    // Signals from last tick's terms and coefficients.
-    const double spread = errorSpread;
+    // Signals from last tick's terms and coefficients, and the sum of their errors.
+    const double lo = -static_cast<double>(errorSpread);
+    const double width = static_cast<double>(errorSpread) - lo;
+    const float I = m.signalTravelCoef, J = m.signalIntercept, H = m.signalArrivalCoef;
+    float errorSum = 0.0f;
     for (int i = 0; i < n; ++i) {
-        DecisionRecord& r = m.decisionTable[i];
-        r.signalError = static_cast<float>(uniform_random(rng, -spread, +spread));
-        r.signalBase = (m.signalTravelCoef * r.travelTerm + m.signalIntercept) +
-                       m.signalArrivalCoef * r.arrivalEstimate;
+        DecisionRecord& r = rec[i];
+        r.signalError = static_cast<float>(lo + width * fraction_after(start, i + 1));
+        r.signalBase = (I * r.travelTerm + J) + H * r.arrivalEstimate;
         r.signal = r.signalBase + r.signalError;
+        errorSum = errorSum + r.signalError;
     }
-    const float ve = field_variance(m, table, 'e');
+    const float errorMean = errorSum / count;
+
     update_travel_terms(m, table, storm.simTime);
     update_arrival_estimates(m, table, storm);
-    const float vw = field_variance(m, table, 'w');
+
+    // The errors' squared deviations, the estimates' sum and the departure noise.
+    const bool arrivalKnown = m.arrivalVarianceKnown;
+    float errorSquares = 0.0f, arrivalSum = 0.0f;
+    for (int i = 0; i < n; ++i) {
+        DecisionRecord& r = rec[i];
+        const float d = r.signalError - errorMean;
+        errorSquares = errorSquares + d * d;
+        if (!arrivalKnown) arrivalSum = arrivalSum + r.arrivalEstimate;
+        r.departureNoise = static_cast<float>(-30.0 + 60.0 * fraction_after(start, n + 2 * i + 1));
+    }
+    rng.state = state_after(start, 3 * n);
+    const float ve = errorSquares / count;
+    if (!arrivalKnown) {
+        const float arrivalMean = arrivalSum / count;
+        float arrivalSquares = 0.0f;
+        for (int i = 0; i < n; ++i) {
+            const float d = rec[i].arrivalEstimate - arrivalMean;
+            arrivalSquares = arrivalSquares + d * d;
+        }
+        m.arrivalVariance = arrivalSquares / count;
+        m.arrivalVarianceKnown = true;
+    }
+    const float vw = m.arrivalVariance;
 
     // Coefficients. The weight of the signal falls as its error spread grows
     // against the spread of the households' storm information.
@@ -97,16 +164,13 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
     m.signalTravelCoef = c / (1.0f - b);
     m.signalArrivalCoef = 2.0f * d / (2.0f - b * (1.0f + e0));
 
+    // Departure times; a waiting household whose time has passed leaves.
+    const float E = m.departureSignalCoef, F = m.departureTravelCoef, G = m.departureIntercept;
+    const float now = storm.simTime;
     for (int i = 0; i < n; ++i) {
-        DecisionRecord& r = m.decisionTable[i];
-        r.departureNoise = static_cast<float>(uniform_random(rng, -30, 30));
-        r.departureTime = ((m.departureTravelCoef * r.travelTerm + m.departureIntercept) +
-                           m.departureSignalCoef * r.signal) +
-                          r.departureNoise;
+        DecisionRecord& r = rec[i];
+        r.departureTime = ((F * r.travelTerm + G) + E * r.signal) + r.departureNoise;
         Vehicle& v = table.vehicles[i];
-        if (r.departureTime < storm.simTime && v.state == VS_WAITING) v.state = VS_EVACUATING;
-        // A second noise draw per car whose value is not used; it stays so that
-        // every scenario keeps its sequence of random values.
-        (void)uniform_random(rng, -30, 30);
+        if (r.departureTime < now && v.state == VS_WAITING) v.state = VS_EVACUATING;
     }
 }

@@ -27,15 +27,6 @@ void populate_town(RoadGrid& grid, VehicleTable& table, RandomState& rng) {
     }
 }
 
-bool is_under_way(const Vehicle& v) {
-    switch (v.state) {
-        case VS_EVACUATING: return !(v.pos == ExitCell);
-        case VS_GAVE_UP:
-        case VS_OUT_OF_GAS: return !(v.pos == v.home);
-        default: return false;
-    }
-}
-
 // One tick of one car. Patience is spent before fuel and the target is chosen
 // after both, so a car whose patience ends on the step that would have reached
 // the exit turns for home instead, and running dry wins over giving up.

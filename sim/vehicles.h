@@ -53,8 +53,15 @@ void step_all_vehicles(RoadGrid& grid, VehicleTable& table);
 void step_vehicle(RoadGrid& grid, Vehicle& v);
 
 // True for a car that has left home (or been told to) and has not arrived where
-// its state sends it.
-bool is_under_way(const Vehicle& v);
+// its state sends it: the cars that are stepped, and that count as on the road.
+inline bool is_under_way(const Vehicle& v) {
+    switch (v.state) {
+        case VS_EVACUATING: return !(v.pos == ExitCell);
+        case VS_GAVE_UP:
+        case VS_OUT_OF_GAS: return !(v.pos == v.home);
+        default: return false;
+    }
+}
 
 VehicleTally tally_vehicles(const VehicleTable& table);
 inline std::int32_t tally_total(const VehicleTally& t) {

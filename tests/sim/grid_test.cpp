@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "sim/grid.h"
-#include "town.h"
+#include "support/town.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "sim/route.h"
-#include "town.h"
+#include "support/town.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "town.h"
+#include "support/town.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "sim/route.h"
 #include "sim/vehicles.h"
-#include "town.h"
+#include "support/town.h"
 
 namespace {
 

@@ -48,12 +48,18 @@ inline Vehicle& place_car(Simulation& sim, int index, std::uint8_t state, CellPo
 
 inline std::uint8_t traffic_at(const Simulation& sim, CellPos p) { return cell_at(sim.grid, p).traffic; }
 
-// A generator state whose next value is r (0..32767), found by stepping the
-// generator's recurrence backwards from a state with r in its upper bits.
-inline RandomState state_yielding(int r) {
+// The state from which `draws` further values lead to `target`: the generator's
+// recurrence stepped backwards.
+inline RandomState state_before(RandomState target, int draws) {
     const std::uint32_t a = 214013u, c = 2531011u;
     std::uint32_t inverse = 1;  // a is odd, so it has an inverse modulo 2^32 (Newton's iteration)
     for (int i = 0; i < 5; ++i) inverse *= 2u - a * inverse;
-    const std::uint32_t next = static_cast<std::uint32_t>(r) << 16;
-    return RandomState{(next - c) * inverse};
+    for (int i = 0; i < draws; ++i) target.state = (target.state - c) * inverse;
+    return target;
+}
+
+// A generator state whose next value is r (0..32767), found by stepping the
+// generator's recurrence backwards from a state with r in its upper bits.
+inline RandomState state_yielding(int r) {
+    return state_before(RandomState{static_cast<std::uint32_t>(r) << 16}, 1);
 }

@@ -1,0 +1,30 @@
+// The headless runner: one scenario, run for a number of ticks, reported as a
+// tally table, CSV, or tick-by-tick fingerprints.
+#pragma once
+
+#include <iosfwd>
+#include <vector>
+
+#include "sim/scenario.h"
+
+enum class TallyFormat { Table, Csv };
+
+struct RunOptions {
+    ScenarioSpec scenario;
+    long long ticks = 2000;          // how many ticks to run
+    std::vector<long long> at;       // ticks whose tally is reported
+    long long every = 0;             // also every this many ticks (0: not)
+    TallyFormat format = TallyFormat::Table;
+    bool fingerprint = false;        // fingerprint lines for tick 0 and after every tick instead
+};
+
+// The ticks whose tally a run reports: those asked for (within the run), every
+// `every`-th, and the last tick when nothing else was asked; sorted, once each.
+std::vector<long long> report_ticks(const RunOptions& options);
+
+// Runs the scenario and writes its report.
+void run_headless(const RunOptions& options, std::ostream& out);
+
+// Tally rows in both formats, shared with the sweeps.
+void write_tally_header(std::ostream& out, TallyFormat format);
+void write_tally_row(std::ostream& out, TallyFormat format, long long tick, const VehicleTally& t);

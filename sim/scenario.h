@@ -1,0 +1,28 @@
+// Building a scenario the way the program does, for every caller that runs
+// scenarios without the window: the headless runner, sweeps, tests, benchmarks.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "sim/driver.h"
+
+struct ScenarioSpec {
+    std::int32_t seed = 1;          // the scenario seed; scenario K of the window is 1 + 1000 K
+    float errorSpread = ERROR_LOW;  // one of the three "Miscommunication" levels, or any finite value
+    bool startup = false;           // the town the window shows at launch instead of the one Reset builds
+};
+
+// The seed the window reaches from launch by `steps` presses of Next (negative:
+// Previous), wrapping around like the window does.
+std::int32_t seed_of_step(std::int64_t steps);
+
+// Rebuilds `sim` as a new simulation object of that scenario: the start-up
+// sequence from an unseeded generator, or the reset sequence, with every threat
+// flag cleared as in a new object.
+void build_scenario(Simulation& sim, const ScenarioSpec& spec);
+
+// "low", "moderate", "high" and back.
+std::optional<float> error_level_named(std::string_view name);
+const char* error_level_name(float errorSpread);

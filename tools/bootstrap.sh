@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# One command from a fresh Debian machine to a running program or a passing test run.
+#
+#   tools/bootstrap.sh run    install what is missing, build, open the window
+#   tools/bootstrap.sh test   install what is missing, build every configuration, run every test
+#   tools/bootstrap.sh deps   only install what is missing
+#
+# Packages come from Debian (tools/debian-packages.txt), through sudo when not root.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$here"
+jobs=$(nproc 2>/dev/null || echo 2)
+
+say() { printf '\n== %s\n' "$*"; }
+
+install_packages() {
+    local wanted missing=()
+    mapfile -t wanted < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' tools/debian-packages.txt)
+    for p in "${wanted[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if ((${#missing[@]} == 0)); then
+        echo "All ${#wanted[@]} Debian packages are installed."
+        return
+    fi
+    say "Installing: ${missing[*]}"
+    local sudo=()
+    if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+run_program() {
+    say "Building (release)"
+    cmake --preset release >/dev/null
+    cmake --build --preset release --target marovel marovel-sim
+    say "Opening the window"
+    exec build/release/app/marovel
+}
+
+run_tests() {
+    say "Release build and tests"
+    cmake --workflow --preset release
+
+    say "AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+    cmake --workflow --preset sanitize
+
+    say "Debug build: the simulation's own checks after every tick"
+    cmake --preset debug >/dev/null
+    cmake --build --preset debug --target sim_tests hazard_tests marovel-sim
+    ctest --preset debug -L 'sim|hazard'
+
+    say "Every build runs the same scenarios to the same fingerprints"
+    tools/compare-builds.sh build/release/app/marovel-sim build/debug/app/marovel-sim \
+        build/sanitize/app/marovel-sim
+
+    if [[ -f tests/fuzz/run-fuzz.sh ]]; then
+        say "Fuzzing the picture reader"
+        cmake --preset fuzz >/dev/null
+        cmake --build --preset fuzz
+        tests/fuzz/run-fuzz.sh build/fuzz 60
+    fi
+    say "All tests passed"
+}
+
+case "${1:-}" in
+    run) install_packages; run_program ;;
+    test) install_packages; run_tests ;;
+    deps) install_packages ;;
+    *) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+esac
