@@ -1,5 +1,7 @@
 #include "hazard/storm.h"
 
+#include <cmath>
+
 namespace {
 
 // Products and sum in double, rounded once.
@@ -12,6 +14,29 @@ inline float blend(float w0, float w1, float w2, float a, float b, float c) {
 inline bool fits_int32(float v) {
     const double d = v;
     return d >= -2147483648.0 && d < 2147483648.0;
+}
+
+// Zone centres this close to the town have every squared house distance below
+// 2^24, where the squares are exact in single precision.
+constexpr std::int32_t NEAR_TOWN = 2000;
+
+inline bool near_town(CellPos c) {
+    return c.x >= -NEAR_TOWN && c.x <= GRID_W + NEAR_TOWN && c.y >= -NEAR_TOWN && c.y <= GRID_H + NEAR_TOWN;
+}
+
+// The largest squared distance n (an integer) whose root sqrt(n), as
+// cell_distance computes it, is within the radius; -1 if none is. The root is
+// monotonic in n, so "distance <= radius" is exactly "n <= this", and the
+// per-household test needs no square root.
+std::int64_t largest_square_within(double radius) {
+    constexpr std::int64_t MAX_SQUARE = 2LL * (NEAR_TOWN + GRID_W) * (NEAR_TOWN + GRID_W);
+    if (!(radius >= 0.0)) return -1;  // negative or NaN: nobody
+    if (radius * radius >= static_cast<double>(MAX_SQUARE)) return MAX_SQUARE;
+    std::int64_t n = static_cast<std::int64_t>(radius * radius);
+    auto within = [radius](std::int64_t k) { return std::sqrt(static_cast<double>(k)) <= radius; };
+    while (n >= 0 && !within(n)) --n;
+    while (n < MAX_SQUARE && within(n + 1)) ++n;
+    return n;
 }
 
 }  // namespace
@@ -65,11 +90,21 @@ void advance_storm(StormState& s, const VehicleTable& table) {
     // Late in a run the extrapolated track can run away to huge, infinite or NaN
     // coordinates; such a zone lies on no cell and flags nobody.
     const bool onACell = zone_centre_cell(zone, centre);
-    for (int i = 0; i < table.vehicleCount; ++i) {
+    const int n = table.vehicleCount;
+    if (onACell && near_town(centre)) {
+        const std::int64_t limit = largest_square_within(static_cast<double>(radius));
+        for (int i = 0; i < n; ++i) {
+            const Vehicle& v = table.vehicles[i];
+            const std::int64_t dx = v.home.x - centre.x, dy = v.home.y - centre.y;
+            s.threatFlags[i] = v.state == VS_WAITING && dx * dx + dy * dy <= limit ? 1 : 0;
+        }
+        return;
+    }
+    for (int i = 0; i < n; ++i) {
         const Vehicle& v = table.vehicles[i];
-        s.threatFlags[i] = 0;
-        if (onACell && v.state == VS_WAITING &&
-            cell_distance(v.home, centre) <= static_cast<double>(radius))
-            s.threatFlags[i] = 1;
+        s.threatFlags[i] = onACell && v.state == VS_WAITING &&
+                                   cell_distance(v.home, centre) <= static_cast<double>(radius)
+                               ? 1
+                               : 0;
     }
 }

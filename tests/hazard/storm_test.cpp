@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <random>
 
 #include "hazard/storm.h"
 #include "support/town.h"
@@ -124,6 +125,31 @@ TEST(ThreatZone, FlagsWaitingHouseholdsWithinHalfTheSizeIncludingTheEdge) {
     advance_storm(sim->storm, sim->vehicles);
     EXPECT_EQ(flags[0], 0);
     EXPECT_EQ(flags[car_of_house(*sim, {2, 1}, 0)], 1);
+}
+
+TEST(ThreatZone, FlagsExactlyTheWaitingHouseholdsWithinTheRadiusWhereverTheZoneIs) {
+    // Zones near and far, small and huge, with radii on and off whole distances.
+    std::mt19937 pick(99);
+    std::uniform_real_distribution<float> place(-2500.0f, 2500.0f), near(-20.0f, 60.0f);
+    auto sim = reset_town();
+    for (int i = 0; i < 720; i += 3) sim->vehicles.vehicles[i].state = VS_EVACUATING;
+    for (int trial = 0; trial < 400; ++trial) {
+        const float x = trial % 2 ? near(pick) : place(pick);
+        const float y = trial % 2 ? near(pick) : place(pick);
+        float size = static_cast<float>(pick() % 8000) / 100.0f;
+        if (trial % 5 == 0) size = 2.0f * std::sqrt(static_cast<float>(pick() % 3000));  // on a root
+        if (trial % 7 == 0) size = -size;
+        if (trial % 11 == 0) size = 2.0f * std::hypot(x, y) + static_cast<float>(pick() % 50);
+        pin_zone(sim->storm, x, y, size);
+        advance_storm(sim->storm, sim->vehicles);
+        const CellPos c{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)};
+        const double radius = static_cast<double>(size * 0.5f);
+        for (int i = 0; i < 720; ++i) {
+            const Vehicle& v = sim->vehicles.vehicles[i];
+            const int expected = v.state == VS_WAITING && cell_distance(v.home, c) <= radius;
+            ASSERT_EQ(sim->storm.threatFlags[i], expected) << "zone " << x << "," << y << " size " << size << " car " << i;
+        }
+    }
 }
 
 TEST(ThreatZone, CentreCoordinatesTruncateTowardZero) {
