@@ -9,9 +9,9 @@
 #include <memory>
 
 struct Image {
-    std::int32_t width = 0;     // pixels per row
-    std::int32_t height = 0;    // rows
-    std::int32_t channels = 0;  // 3 after reading, 4 after rgb_to_rgba
+    std::int32_t width = 0;                  // pixels per row
+    std::int32_t height = 0;                 // rows
+    std::int32_t channels = 0;               // 3 after reading, 4 after rgb_to_rgba
     std::unique_ptr<std::uint8_t[]> pixels;  // width * height * channels bytes; null when empty
 };
 

@@ -59,7 +59,7 @@ run_tests() {
         say "Fuzzing the picture reader"
         cmake --preset fuzz >/dev/null
         cmake --build --preset fuzz
-        tests/fuzz/run-fuzz.sh build/fuzz 60
+        tests/fuzz/run-fuzz.sh 60
     fi
     say "All tests passed"
 }
