@@ -1,0 +1,271 @@
+#include "render/scene.h"
+
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "render/bmp.h"
+
+// Only the OpenGL 1.1 interface is used here, so no extension header is wanted.
+#define GL_GLEXT_LEGACY
+#include <GL/gl.h>
+
+namespace {
+
+constexpr const char* ERROR_CAPTION = "ERROR!";
+
+void show_notice(const PictureSetup& setup, const char* text) {
+    if (setup.notice != nullptr) setup.notice(ERROR_CAPTION, text);
+}
+
+// Reads `name` from the first folder that holds a file of that name. False when
+// no folder holds one or the one found is refused.
+bool read_picture(const PictureSetup& setup, const char* name, Image& image) {
+    for (const std::string& folder : setup.folders) {
+        const std::filesystem::path path = std::filesystem::path(folder) / name;
+        std::error_code ignored;
+        if (!std::filesystem::exists(path, ignored)) continue;
+        return read_bmp(path.string().c_str(), image) == 1;
+    }
+    return false;
+}
+
+// Whether the drawing interface can hold a texture of this size and format.
+// Asked through the proxy target, so nothing is allocated. A picture with no
+// pixels or beyond the implementation's limits is refused here, instead of
+// leaving an incomplete texture that would draw its layer in plain white.
+bool texture_fits(const Image& image, GLint components, GLenum format) {
+    if (image.width <= 0 || image.height <= 0) return false;
+    // A size the interface rejects outright leaves the proxy as it was, so it
+    // is first set to "nothing fits" by a valid empty query.
+    glTexImage2D(GL_PROXY_TEXTURE_2D, 0, components, 0, 0, 0, format, GL_UNSIGNED_BYTE, nullptr);
+    glTexImage2D(GL_PROXY_TEXTURE_2D, 0, components, image.width, image.height, 0, format,
+                 GL_UNSIGNED_BYTE, nullptr);
+    GLint width = 0;
+    glGetTexLevelParameteriv(GL_PROXY_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+    return width != 0;
+}
+
+// Defines texture `number` from the picture's level 0, then sets the four
+// texture settings shared by all pictures. The rows are handed over tightly
+// packed, so the unpack row alignment is 1 for the upload: a three-channel
+// picture whose width × 3 is not a multiple of 4 is then taken up correctly.
+// The previous alignment is put back so that no one else sees the change.
+void upload_texture(GLuint number, const Image& image, GLint components, GLenum format) {
+    glBindTexture(GL_TEXTURE_2D, number);
+    GLint previousAlignment = 4;
+    glGetIntegerv(GL_UNPACK_ALIGNMENT, &previousAlignment);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, components, image.width, image.height, 0, format,
+                 GL_UNSIGNED_BYTE, image.pixels.get());
+    glPixelStorei(GL_UNPACK_ALIGNMENT, previousAlignment);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+}
+
+// Reads a picture and, for the sprites, makes pure red transparent. False
+// (with the record empty) when any step fails.
+bool load_picture(const PictureSetup& setup, const char* name, bool keyed, Image& image) {
+    const GLint components = keyed ? 4 : 3;
+    const GLenum format = keyed ? GL_RGBA : GL_RGB;
+    bool ok = read_picture(setup, name, image);
+    if (ok && keyed) ok = rgb_to_rgba(image) == 1;
+    if (ok) ok = texture_fits(image, components, format);
+    if (!ok) free_image(image);
+    return ok;
+}
+
+// Both switched on at the start of every layer and off at its end, so that
+// between layers and outside a frame neither is on.
+void begin_layer(GLuint texture) {
+    glEnable(GL_BLEND);
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, texture);
+}
+
+void end_layer() {
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_BLEND);
+}
+
+}  // namespace
+
+void init_render_state() {
+    glDisable(GL_CULL_FACE);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glReadBuffer(GL_FRONT);
+    glClearColor(CLEAR_GREY, CLEAR_GREY, CLEAR_GREY, 1.0f);
+}
+
+void init_map(const PictureSetup& setup) {
+    Image image;
+    if (!load_picture(setup, "map.bmp", false, image)) {
+        show_notice(setup, "init_map() - can't read map!");
+        return;
+    }
+    upload_texture(MAP_TEXTURE, image, 3, GL_RGB);
+    free_image(image);
+
+    // The picture's bottom row (t = 0) along grid row 0, its left edge along column 0.
+    glNewList(MAP_LIST, GL_COMPILE);
+    glBegin(GL_QUADS);
+    glColor3f(1.0f, 1.0f, 1.0f);
+    glTexCoord2i(0, 0);
+    glVertex3i(0, 0, 0);
+    glTexCoord2i(1, 0);
+    glVertex3i(GRID_W, 0, 0);
+    glTexCoord2i(1, 1);
+    glVertex3i(GRID_W, GRID_H, 0);
+    glTexCoord2i(0, 1);
+    glVertex3i(0, GRID_H, 0);
+    glEnd();
+    glEndList();
+}
+
+void init_car(const PictureSetup& setup) {
+    Image image;
+    if (!load_picture(setup, "car.bmp", true, image)) {
+        show_notice(setup, "init_car() - can't read map!");
+        return;
+    }
+    upload_texture(CAR_TEXTURE, image, 4, GL_RGBA);
+    // One frame's share of the sheet, in texture units, single precision.
+    const float w = static_cast<float>(image.width);
+    const float du = static_cast<float>(CAR_FRAME_PIXELS) / w;
+    const float dv = static_cast<float>(CAR_FRAME_PIXELS) / static_cast<float>(image.height);
+    free_image(image);
+
+    // A unit square with its lower-left corner at the origin: a translation by
+    // (x, y) puts it exactly on cell (x, y).
+    for (int k = 1; k <= CAR_FRAMES; ++k) {
+        const float s0 = static_cast<float>(k) * static_cast<float>(CAR_FRAME_PIXELS) / w;
+        glNewList(CAR_FIRST_LIST + static_cast<unsigned>(k - 1), GL_COMPILE);
+        glBegin(GL_QUADS);
+        glColor3f(1.0f, 1.0f, 1.0f);
+        glTexCoord2f(s0, 0.0f);
+        glVertex3f(0.0f, 0.0f, 0.0f);
+        glTexCoord2f(s0 + du, 0.0f);
+        glVertex3f(1.0f, 0.0f, 0.0f);
+        glTexCoord2f(s0 + du, dv);
+        glVertex3f(1.0f, 1.0f, 0.0f);
+        glTexCoord2f(s0, dv);
+        glVertex3f(0.0f, 1.0f, 0.0f);
+        glEnd();
+        glEndList();
+    }
+}
+
+void init_storm(const PictureSetup& setup) {
+    Image image;
+    if (!load_picture(setup, "storm.bmp", true, image)) {
+        show_notice(setup, "init_storm() - can't read map!");
+        return;
+    }
+    upload_texture(STORM_TEXTURE, image, 4, GL_RGBA);
+    free_image(image);
+
+    // The whole picture on a unit square centred on the origin, so that the
+    // storm turns about its centre and scales to its size in cells.
+    glNewList(STORM_LIST, GL_COMPILE);
+    glBegin(GL_QUADS);
+    glColor3f(1.0f, 1.0f, 1.0f);
+    glTexCoord2f(0.0f, 0.0f);
+    glVertex3f(-0.5f, -0.5f, 0.0f);
+    glTexCoord2f(1.0f, 0.0f);
+    glVertex3f(0.5f, -0.5f, 0.0f);
+    glTexCoord2f(1.0f, 1.0f);
+    glVertex3f(0.5f, 0.5f, 0.0f);
+    glTexCoord2f(0.0f, 1.0f);
+    glVertex3f(-0.5f, 0.5f, 0.0f);
+    glEnd();
+    glEndList();
+}
+
+void free_map() {
+    const GLuint texture = MAP_TEXTURE;
+    glDeleteTextures(1, &texture);
+    glDeleteLists(MAP_LIST, 1);
+}
+
+void free_car() {
+    const GLuint texture = CAR_TEXTURE;
+    glDeleteTextures(1, &texture);
+    glDeleteLists(CAR_FIRST_LIST, CAR_FRAMES);
+}
+
+void free_storm() {
+    const GLuint texture = STORM_TEXTURE;
+    glDeleteTextures(1, &texture);
+    glDeleteLists(STORM_LIST, 1);
+}
+
+void draw_scene(const RoadGrid& grid, const StormState& storm, const Camera& camera) {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glMatrixMode(GL_TEXTURE);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    // The eye at (panX, panY, distance) looking down: move the world the other way.
+    glTranslatef(0.0f, 0.0f, -camera.cameraDistance);
+    glTranslatef(-camera.cameraPanX, 0.0f, 0.0f);
+    glTranslatef(0.0f, -camera.cameraPanY, 0.0f);
+    draw_map();
+    draw_cars(grid);
+    draw_storm(storm);
+}
+
+void draw_map() {
+    begin_layer(MAP_TEXTURE);
+    glCallList(MAP_LIST);
+    end_layer();
+}
+
+// One sprite per occupied cell, whatever the number of cars on it: a house
+// shows the parked-car frame 1, a road cell the frame numbered by the OR of the
+// headings standing on it. A traffic byte beyond the fifteen frames can only
+// come from a corrupted grid; it is skipped rather than replaying whichever
+// list happens to carry that number (100 is the whole map).
+void draw_cars(const RoadGrid& grid) {
+    begin_layer(CAR_TEXTURE);
+    for (int y = 0; y < GRID_H; ++y) {
+        for (int x = 0; x < GRID_W; ++x) {
+            const GridCell& cell = grid.cells[y][x];
+            const unsigned traffic = cell.traffic;
+            if (traffic == 0) continue;
+            unsigned frame = traffic;
+            if (cell.layout == LAYOUT_HOUSE) {
+                frame = 1;
+            } else if (traffic > static_cast<unsigned>(CAR_FRAMES)) {
+                continue;
+            }
+            glPushMatrix();
+            glTranslatef(static_cast<float>(x), static_cast<float>(y), 0.0f);
+            glCallList(CAR_FIRST_LIST + frame - 1);
+            glPopMatrix();
+        }
+    }
+    end_layer();
+}
+
+// A square of size x size cells centred on the storm, turned counter-clockwise
+// by the spin in degrees. Late in a run the track's extrapolation can run away
+// to infinities or NaN; such a storm lies nowhere and is not drawn, so no
+// undefined value reaches the transform.
+void draw_storm(const StormState& storm) {
+    const StormPoint& s = storm.storm;
+    if (!std::isfinite(s.x) || !std::isfinite(s.y) || !std::isfinite(s.size) ||
+        !std::isfinite(storm.stormSpin)) {
+        return;
+    }
+    begin_layer(STORM_TEXTURE);
+    glPushMatrix();
+    glTranslatef(s.x, s.y, 0.0f);
+    glRotatef(storm.stormSpin, 0.0f, 0.0f, 1.0f);
+    glScalef(s.size, s.size, 1.0f);
+    glCallList(STORM_LIST);
+    glPopMatrix();
+    end_layer();
+}

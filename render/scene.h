@@ -1,0 +1,97 @@
+// The town drawn from above with the fixed-function OpenGL 1.1 interface: the
+// map, one car sprite on every occupied cell and the turning storm, three
+// textured layers in the plane z = 0, drawn in that order every frame.
+//
+// World coordinates: one unit per grid cell; cell (x, y) covers the square
+// (x, y)-(x + 1, y + 1), so the town spans (0, 0)-(40, 30). With the window's
+// projection (a frustum of half-height 1 at the near plane 4) +x points right,
+// +y up, and the camera looks down the -z axis.
+//
+// Every function here needs a current drawing context on the calling thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "hazard/storm.h"
+#include "sim/driver.h"
+#include "sim/grid.h"
+
+// Texture and display-list numbers are fixed, never generated, so that every
+// part of the program (and a frame drawn before a picture is loaded) refers to
+// the same names. Calling a list that was never compiled draws nothing, and a
+// texture number that never received a picture samples as no texture at all.
+constexpr unsigned MAP_TEXTURE = 100;    // map picture, R G B
+constexpr unsigned STORM_TEXTURE = 101;  // storm picture, R G B A
+constexpr unsigned CAR_TEXTURE = 102;    // car sprite sheet, R G B A
+constexpr unsigned MAP_LIST = 100;       // the map quad over the whole grid
+constexpr unsigned STORM_LIST = 101;     // the storm quad, a unit square centred on the origin
+constexpr unsigned CAR_FIRST_LIST = 1;   // list k (1..15) shows car frame k on a unit square
+constexpr int CAR_FRAMES = 15;           // one frame per non-empty set of headings
+
+// The car sheet: square frames of CAR_FRAME_PIXELS side by side along its
+// bottom edge; frame k covers columns 20k..20k+19. Frame 0 is never drawn, so a
+// sheet needs 320 x 20 pixels for all fifteen drawn frames.
+constexpr int CAR_FRAME_PIXELS = 20;
+
+// The light grey around the map, where the view shows more than the town.
+constexpr float CLEAR_GREY = 0.6275f;
+
+// Where the eye is. The mouse gestures of the window move it and keep it in
+// range; the drawing only reads it. A scenario reset leaves it alone.
+struct Camera {
+    float cameraPanX = 20.0f;  // map x under the centre of the view, 0..40; starts mid-town
+    float cameraPanY = 15.0f;  // map y under the centre of the view, 0..30; starts mid-town
+    float cameraDistance =
+        60.0f;  // eye height above the map, 20..65; at 60 the 30 rows fill the view
+};
+
+// Shows a blocking notice (a message box in the window program) and returns
+// when the user has dismissed it.
+using NoticeFn = void (*)(const char* caption, const char* text);
+
+// Where the three pictures are looked for and how a failed load is reported.
+// Each picture is taken from the first folder in the list that holds a file of
+// its name; if that file is refused, the load fails even when a later folder
+// holds a good one, so that a broken picture is never silently replaced.
+struct PictureSetup {
+    std::vector<std::string> folders;  // searched in order; the window program passes
+                                       // LOCAL_PICTURE_FOLDER and then the installed folder
+    NoticeFn notice = nullptr;         // null: failures are not shown to anyone
+};
+
+// The folder below the working directory that is searched first.
+inline constexpr const char* LOCAL_PICTURE_FOLDER = "data";
+
+// The fixed drawing state, set once after the context is made current and
+// before any picture is loaded: no face culling, alpha blending by source
+// alpha, textures modulated by the (white) vertex colour, the grey clear colour.
+void init_render_state();
+
+// Each reads one picture ("map.bmp", "car.bmp", "storm.bmp") and makes its
+// texture and display lists. A picture that cannot be read is reported through
+// setup.notice with the caption "ERROR!"; nothing is made, and that layer is
+// then absent from every frame while the rest of the program goes on.
+void init_map(const PictureSetup& setup);
+void init_car(const PictureSetup& setup);
+void init_storm(const PictureSetup& setup);
+
+// Delete what the matching init_ made; harmless for what was never made.
+void free_map();
+void free_car();
+void free_storm();
+
+// One complete frame into the current draw buffer: clear, camera, then map,
+// cars and storm. Reads the grid and the storm, writes nothing of them and
+// allocates nothing. Leaves the modelview matrix selected and both blending and
+// texturing off. The projection matrix is the window's and is not touched.
+void draw_scene(const RoadGrid& grid, const StormState& storm, const Camera& camera);
+inline void draw_scene(const Simulation& sim, const Camera& camera) {
+    draw_scene(sim.grid, sim.storm, camera);
+}
+
+// The three layers, in the order draw_scene calls them, each on the modelview
+// matrix it finds.
+void draw_map();
+void draw_cars(const RoadGrid& grid);
+void draw_storm(const StormState& storm);
