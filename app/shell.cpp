@@ -1,0 +1,327 @@
+#include "app/shell.h"
+
+#include <cstdio>
+#include <cstring>
+
+// Only the OpenGL 1.1 interface is used here, so no extension header is wanted.
+#define GL_GLEXT_LEGACY
+#include <GL/gl.h>
+
+void show_notice_box(const char* caption, const char* text) {
+    message_box(text, caption);
+}
+
+void start_app(App& app, const PictureSetup& pictures) {
+    app.mainWindow = create_main_window(WINDOW_TITLE, WINDOW_WIDTH, WINDOW_HEIGHT,
+                                        [&app](unsigned message, WParam wParam, LParam lParam) {
+                                            main_window_proc(app, message, wParam, lParam);
+                                        });
+    init_render_state();
+    // The picture loads touch neither the town nor the generator; the cars draw
+    // from the generator's unseeded state before the storm seeds it.
+    init_map(pictures);
+    init_car(pictures);
+    Simulation& sim = app.sim;
+    populate_town(sim.grid, sim.vehicles, sim.rng);
+    init_storm(pictures);
+    reset_storm(sim.storm, sim.rng, sim.scenarioSeed);
+    reset_decisions(sim.decisions, sim.vehicles);
+    create_menus(app);
+}
+
+void main_window_proc(App& app, unsigned message, WParam wParam, LParam lParam) {
+    switch (message) {
+        case WM_DESTROY:
+            on_destroy(app);
+            break;
+        case WM_SIZE:
+            on_size(app, lParam);
+            break;
+        case WM_PAINT:
+            on_paint(app);
+            break;
+        case WM_KEYUP:
+            on_key_up(app, wParam);
+            break;
+        case WM_COMMAND:
+            on_command(app, wParam);
+            break;
+        case WM_TIMER:
+            on_timer(app, wParam);
+            break;
+        case WM_MOUSEMOVE:
+            on_mouse_move(app, wParam, lParam);
+            break;
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+            on_button_down(app, wParam, lParam);
+            break;
+        case WM_LBUTTONUP:
+        case WM_RBUTTONUP:
+            on_button_up(app, lParam);
+            break;
+        default:
+            break;  // the window layer's own handling is all there is
+    }
+}
+
+void present_frame(App& app) {
+    swap_buffers(app.mainWindow);
+    set_window_title(app.mainWindow, status_line(app.sim).text);
+}
+
+void on_paint(App& app) {
+    draw_scene(app.sim, app.camera);
+    present_frame(app);
+}
+
+// The viewport covers the whole client area and the frustum keeps the client's
+// aspect, so a map cell stays square whatever the window's shape. A client
+// height of 0 (a minimised window) keeps the projection it had.
+void on_size(App& app, LParam size) {
+    app.clientWidth = signed_low_word(size);
+    app.clientHeight = signed_high_word(size);
+    glViewport(0, 0, app.clientWidth, app.clientHeight);
+    if (app.clientHeight == 0) return;
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    const float aspect = static_cast<float>(app.clientWidth) / static_cast<float>(app.clientHeight);
+    glFrustum(-aspect, aspect, -1.0, 1.0, FRUSTUM_NEAR, FRUSTUM_FAR);
+}
+
+// Only timer 1 drives the clock.
+void on_timer(App& app, WParam timerId) {
+    if (timerId != TIMER_ID) return;
+    sim_tick(app.sim);
+    present_frame(app);
+}
+
+void on_button_down(App& app, WParam /*flags: no modifier changes a press*/, LParam position) {
+    set_focus(app.mainWindow);
+    set_capture(app.mainWindow);
+    app.lastMouseX = signed_low_word(position);
+    app.lastMouseY = signed_high_word(position);
+    present_frame(app);
+}
+
+// Releasing either button ends the capture, even with the other still held.
+void on_button_up(App& app, LParam position) {
+    release_capture();
+    app.lastMouseX = signed_low_word(position);
+    app.lastMouseY = signed_high_word(position);
+    present_frame(app);
+}
+
+// One drag step. Dragging right or down moves the map the same way on the
+// screen (pan x falls as the cursor goes right, pan y grows as it goes down);
+// dragging down with Shift takes the eye away. A left-button drag only follows
+// the cursor: it moves nothing and draws nothing.
+void on_mouse_move(App& app, WParam flags, LParam position) {
+    if ((flags & (MK_LBUTTON | MK_RBUTTON)) == 0) return;
+    const std::int16_t x = signed_low_word(position);
+    const std::int16_t y = signed_high_word(position);
+    const auto dx = static_cast<std::int16_t>(x - app.lastMouseX);
+    const auto dy = static_cast<std::int16_t>(y - app.lastMouseY);
+    app.lastMouseX = x;
+    app.lastMouseY = y;
+    if ((flags & MK_RBUTTON) == 0) return;
+
+    Camera& camera = app.camera;
+    if ((flags & MK_SHIFT) != 0) {
+        if (camera.cameraDistance < DISTANCE_MIN)
+            camera.cameraDistance = DISTANCE_MIN;  // this step's dy is dropped
+        else
+            camera.cameraDistance += static_cast<float>(dy) * ZOOM_SCALE;
+        if (camera.cameraDistance > DISTANCE_MAX) camera.cameraDistance = DISTANCE_MAX;
+    } else {
+        if (camera.cameraPanY < 0.0f)
+            camera.cameraPanY = 0.0f;
+        else
+            camera.cameraPanY += static_cast<float>(dy) * PAN_SCALE;
+        if (camera.cameraPanY > PAN_Y_MAX) camera.cameraPanY = PAN_Y_MAX;
+        if (camera.cameraPanX < 0.0f)
+            camera.cameraPanX = 0.0f;
+        else
+            camera.cameraPanX -= static_cast<float>(dx) * PAN_SCALE;
+        if (camera.cameraPanX > PAN_X_MAX) camera.cameraPanX = PAN_X_MAX;
+    }
+    present_frame(app);
+}
+
+// Each popup is made and filled in turn, then the bar takes them in order.
+void create_menus(App& app) {
+    MenuHandle popups[MENU_POPUPS] = {};
+    const char* titles[MENU_POPUPS] = {};
+    int count = 0;
+    for (const MenuItem& item : MENU_ITEMS) {
+        if (count == 0 || std::strcmp(titles[count - 1], item.popup) != 0) {
+            popups[count] = create_menu();
+            titles[count] = item.popup;
+            ++count;
+        }
+        append_menu_item(popups[count - 1], item.commandId, item.text);
+    }
+    app.menuBar = create_menu();
+    for (int i = 0; i < count; ++i) append_menu_popup(app.menuBar, popups[i], titles[i]);
+    set_menu(app.mainWindow, app.menuBar);
+    draw_menu_bar(app.mainWindow);
+}
+
+namespace {
+
+// Error levels rebuild the current scenario (same seed) under the new level,
+// which then holds through later resets.
+void set_error_level(App& app, float spread) {
+    app.sim.errorSpread = spread;
+    reset_scenario(app.sim);
+}
+
+}  // namespace
+
+// Scenario commands leave the run state alone: a running clock goes on ticking
+// in the rebuilt town. Every identifier, known or not, ends with a fresh frame
+// and title; after Quit there is no window left and that does nothing.
+void on_command(App& app, WParam command) {
+    switch (low_word(command)) {
+        case CMD_INFO:
+            show_info(app);
+            break;
+        case CMD_QUIT:
+            quit_app(app);
+            break;
+        case CMD_START:
+            start_run(app);
+            break;
+        case CMD_STOP:
+            stop_run(app);
+            break;
+        case CMD_RESET:
+            reset_scenario(app.sim);
+            break;
+        case CMD_NEXT:
+            next_scenario(app.sim);
+            break;
+        case CMD_PREVIOUS:
+            previous_scenario(app.sim);
+            break;
+        case CMD_SLOW:
+            set_rate(app, RATE_SLOW_MS);
+            break;
+        case CMD_FAST:
+            set_rate(app, RATE_FAST_MS);
+            break;
+        case CMD_ERROR_LOW:
+            set_error_level(app, ERROR_LOW);
+            break;
+        case CMD_ERROR_MODERATE:
+            set_error_level(app, ERROR_MODERATE);
+            break;
+        case CMD_ERROR_HIGH:
+            set_error_level(app, ERROR_HIGH);
+            break;
+        default:
+            break;
+    }
+    present_frame(app);
+}
+
+// Keys act when released; the code names the key, so R works with Shift or Ctrl.
+void on_key_up(App& app, WParam virtualKey) {
+    switch (virtualKey) {
+        case VK_RETURN:
+            show_info(app);
+            break;
+        case VK_SPACE:
+            toggle_run(app);
+            break;
+        case VK_LEFT:
+            previous_scenario(app.sim);
+            break;
+        case VK_UP:
+            set_rate(app, RATE_FAST_MS);
+            break;
+        case VK_RIGHT:
+            next_scenario(app.sim);
+            break;
+        case VK_DOWN:
+            set_rate(app, RATE_SLOW_MS);
+            break;
+        case 'R':
+            reset_scenario(app.sim);
+            break;
+        default:
+            break;
+    }
+    present_frame(app);
+}
+
+// Setting the timer again restarts its period, also when it runs already.
+void start_run(App& app) {
+    if (app.tickInterval < 0) app.tickInterval = -app.tickInterval;
+    set_timer(app.mainWindow, TIMER_ID, app.tickInterval);
+}
+
+void stop_run(App& app) {
+    kill_timer(app.mainWindow, TIMER_ID);
+    if (app.tickInterval > 0) app.tickInterval = -app.tickInterval;
+}
+
+void toggle_run(App& app) {
+    if (app.tickInterval < 0) {
+        app.tickInterval = -app.tickInterval;
+        set_timer(app.mainWindow, TIMER_ID, app.tickInterval);
+    } else {
+        kill_timer(app.mainWindow, TIMER_ID);
+        app.tickInterval = -app.tickInterval;
+    }
+}
+
+// Stopped, the new period is only remembered for the next start; running, the
+// timer is restarted with it at once.
+void set_rate(App& app, std::int32_t periodMs) {
+    if (app.tickInterval < 0) {
+        app.tickInterval = -periodMs;
+    } else {
+        app.tickInterval = periodMs;
+        kill_timer(app.mainWindow, TIMER_ID);
+        set_timer(app.mainWindow, TIMER_ID, periodMs);
+    }
+}
+
+InfoText info_text(const VehicleTable& vehicles) {
+    const VehicleTally t = tally_vehicles(vehicles);
+    InfoText info;
+    std::snprintf(info.text, sizeof info.text,
+                  "Not evacuated: %d\nEvacuated: %d\nGave up: %d\nEn route: %d\nTowed: %d\n"
+                  "Out of gas: %d\nTotal: %d",
+                  t.notEvacuated, t.evacuated, t.gaveUp, t.enRoute, t.towed, t.outOfGas,
+                  tally_total(t));
+    return info;
+}
+
+// The counts of the moment the box opens; while it is open the window stays
+// usable and a running clock keeps ticking.
+void show_info(App& app) {
+    message_box(info_text(app.sim.vehicles).text, "Current Info");
+}
+
+// The textures and display lists belong to the window's drawing context, so
+// they go while it is current, before the window and its context are destroyed.
+void quit_app(App& app) {
+    if (app.mainWindow == nullptr) return;
+    kill_timer(app.mainWindow, TIMER_ID);
+    make_current(app.mainWindow);
+    free_map();
+    free_car();
+    free_storm();
+    destroy_window(app.mainWindow);
+}
+
+// The last message of the window, after Quit or the close box alike. The
+// drawing context goes with the window's widgets.
+void on_destroy(App& app) {
+    done_current(app.mainWindow);
+    app.mainWindow = nullptr;
+    app.menuBar = nullptr;
+    post_quit_message(0);
+}
