@@ -34,11 +34,21 @@ inline float on_road_count(const VehicleTable& table) {
     return onRoadCount;
 }
 
-static_assert(3 * MAX_VEHICLES <= RANDOM_JUMPS, "a tick's draws can be jumped to");
+static_assert(3 * MAX_VEHICLES <= RANDOM_JUMPS && MAX_VEHICLES <= RANDOM_EVEN_JUMPS,
+              "a tick's draws can be jumped to");
 
-// The fraction of the draw `draws` draws after `start`, as uniform_random makes it.
-inline double fraction_after(std::uint32_t start, int draws) {
-    return static_cast<double>(random_fraction(random_value(state_after(start, draws))));
+// lo + width * f for `count` draws, the k-th of them made from the state
+// mul[k] * start + add[k]: exactly what uniform_random(lo, lo + width) gives for
+// that draw, rounded to a float. Each draw stands on its own, so the loop runs
+// four at a time; (v mod 10001) is taken by comparisons, v being below 32768.
+__attribute__((target_clones("avx2", "default"))) void draw_values(float* __restrict out, int count, std::uint32_t start, const std::uint32_t* __restrict mul,
+                 const std::uint32_t* __restrict add, double lo, double width) {
+    for (int k = 0; k < count; ++k) {
+        const int v = random_value(mul[k] * start + add[k]);
+        const int wraps = (v > 10000) + (v > 20001) + (v > 30002);
+        const float f = static_cast<float>(v - 10001 * wraps) / 10000.0f;
+        out[k] = static_cast<float>(lo + width * static_cast<double>(f));
+    }
 }
 
 }  // namespace
@@ -56,7 +66,6 @@ void reset_decisions(DecisionModel& m, const VehicleTable& table) {
         r.arrivalEstimate = ARRIVAL_UNTHREATENED;
         r.departureTime = ARRIVAL_UNTHREATENED;
     }
-    m.arrivalVarianceKnown = false;
 }
 
 float field_variance(const DecisionModel& m, const VehicleTable& table, char field) {
@@ -83,73 +92,73 @@ void update_travel_terms(DecisionModel& m, const VehicleTable& table, float simT
 
 void update_arrival_estimates(DecisionModel& m, const VehicleTable& table, const StormState& storm) {
     const float threatened = storm.simTime + ARRIVAL_LEAD;
-    bool changed = false;
     for (int i = 0; i < table.vehicleCount; ++i) {
         if (table.vehicles[i].state != VS_WAITING) continue;
-        float& w = m.decisionTable[i].arrivalEstimate;
-        const float next = storm.threatFlags[i] != 0 ? threatened : ARRIVAL_UNTHREATENED;
-        changed = changed || next != w;
-        w = next;
+        m.decisionTable[i].arrivalEstimate = storm.threatFlags[i] != 0 ? threatened : ARRIVAL_UNTHREATENED;
     }
-    if (changed) m.arrivalVarianceKnown = false;
 }
 
 // The steps of one update, in their defined order, are: signals for every car
 // (one draw each), the errors' variance, travel terms, arrival estimates, the
 // estimates' variance, the coefficients, then a departure time for every car
 // (two draws each, the second unused). The loops below compute exactly those
-// values, but each draw is jumped to from the tick's first state instead of
-// stepping the generator through all of them, and the in-order float sums,
-// which are serial chains, run alongside independent work.
+// values in fewer passes. Each draw is jumped to from the tick's first state,
+// so the draws need no step-by-step chain. A car's new travel term and arrival
+// estimate are written after its signal has read the old ones. The in-order
+// float sums are serial chains; each loop runs two of them side by side.
 void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& storm,
                       float errorSpread, RandomState& rng) {
     const int n = table.vehicleCount;
     // With no cars both variances are undefined; the model stays as it is.
     if (n <= 0) return;
     DecisionRecord* rec = m.decisionTable;
+    const Vehicle* cars = table.vehicles;
     const float count = static_cast<float>(n);
-    const std::uint32_t start = rng.state;
+    const float now = storm.simTime;
 
-    // Signals from last tick's terms and coefficients, and the sum of their errors.
-    const double lo = -static_cast<double>(errorSpread);
-    const double width = static_cast<double>(errorSpread) - lo;
+    // Draws n + 2i + 1 (the noise of car i) and n + 2i + 2 (unused) follow the n errors.
+    const std::uint32_t start = rng.state;
+    float errors[MAX_VEHICLES], noise[MAX_VEHICLES];
+    const double spread = static_cast<double>(errorSpread);
+    draw_values(errors, n, start, RANDOM_JUMP.mul, RANDOM_JUMP.add, -spread, spread - -spread);
+    draw_values(noise, n, state_after(start, n + 1), RANDOM_EVEN_JUMP.mul, RANDOM_EVEN_JUMP.add, -30.0,
+                30.0 - -30.0);
+    rng.state = state_after(start, 3 * n);
+
+    // Signals from last tick's terms and coefficients; new arrival estimates.
     const float I = m.signalTravelCoef, J = m.signalIntercept, H = m.signalArrivalCoef;
-    float errorSum = 0.0f;
+    const float threatened = now + ARRIVAL_LEAD;
+    float errorSum = 0.0f, arrivalSum = 0.0f;
+    int onRoad = 0;
     for (int i = 0; i < n; ++i) {
         DecisionRecord& r = rec[i];
-        r.signalError = static_cast<float>(lo + width * fraction_after(start, i + 1));
+        const Vehicle& v = cars[i];
+        r.signalError = errors[i];
         r.signalBase = (I * r.travelTerm + J) + H * r.arrivalEstimate;
         r.signal = r.signalBase + r.signalError;
         errorSum = errorSum + r.signalError;
+        if (v.state == VS_WAITING)
+            r.arrivalEstimate = storm.threatFlags[i] != 0 ? threatened : ARRIVAL_UNTHREATENED;
+        arrivalSum = arrivalSum + r.arrivalEstimate;
+        onRoad += is_under_way(v) ? 1 : 0;
     }
     const float errorMean = errorSum / count;
+    const float arrivalMean = arrivalSum / count;
+    const float onRoadCount = static_cast<float>(onRoad);  // what counting in a float gives, below 2^24
 
-    update_travel_terms(m, table, storm.simTime);
-    update_arrival_estimates(m, table, storm);
-
-    // The errors' squared deviations, the estimates' sum and the departure noise.
-    const bool arrivalKnown = m.arrivalVarianceKnown;
-    float errorSquares = 0.0f, arrivalSum = 0.0f;
+    // Squared deviations, the noise, and new travel terms.
+    float errorSquares = 0.0f, arrivalSquares = 0.0f;
     for (int i = 0; i < n; ++i) {
         DecisionRecord& r = rec[i];
-        const float d = r.signalError - errorMean;
-        errorSquares = errorSquares + d * d;
-        if (!arrivalKnown) arrivalSum = arrivalSum + r.arrivalEstimate;
-        r.departureNoise = static_cast<float>(-30.0 + 60.0 * fraction_after(start, n + 2 * i + 1));
+        const float de = r.signalError - errorMean;
+        errorSquares = errorSquares + de * de;
+        const float dw = r.arrivalEstimate - arrivalMean;
+        arrivalSquares = arrivalSquares + dw * dw;
+        r.departureNoise = noise[i];
+        if (cars[i].state == VS_WAITING) r.travelTerm = travel_term(cars[i].home, onRoadCount, now);
     }
-    rng.state = state_after(start, 3 * n);
     const float ve = errorSquares / count;
-    if (!arrivalKnown) {
-        const float arrivalMean = arrivalSum / count;
-        float arrivalSquares = 0.0f;
-        for (int i = 0; i < n; ++i) {
-            const float d = rec[i].arrivalEstimate - arrivalMean;
-            arrivalSquares = arrivalSquares + d * d;
-        }
-        m.arrivalVariance = arrivalSquares / count;
-        m.arrivalVarianceKnown = true;
-    }
-    const float vw = m.arrivalVariance;
+    const float vw = arrivalSquares / count;
 
     // Coefficients. The weight of the signal falls as its error spread grows
     // against the spread of the households' storm information.
@@ -166,7 +175,6 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
 
     // Departure times; a waiting household whose time has passed leaves.
     const float E = m.departureSignalCoef, F = m.departureTravelCoef, G = m.departureIntercept;
-    const float now = storm.simTime;
     for (int i = 0; i < n; ++i) {
         DecisionRecord& r = rec[i];
         r.departureTime = ((F * r.travelTerm + G) + E * r.signal) + r.departureNoise;

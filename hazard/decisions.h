@@ -34,11 +34,6 @@ struct DecisionModel {
     float signalIntercept = 1.0f;      // J
     DecisionRecord decisionTable[MAX_VEHICLES] = {};  // indexed like the vehicle table
 
-    // The arrival estimates' variance at the last update. Once no household is
-    // waiting the estimates stop changing, and so does their variance; it is
-    // reused until update_arrival_estimates changes an estimate or a reset.
-    float arrivalVariance = 0.0f;
-    bool arrivalVarianceKnown = false;
 };
 
 // The three "Miscommunication" levels: half-widths of the signal error. The high

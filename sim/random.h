@@ -62,6 +62,26 @@ constexpr RandomJumps make_random_jumps() {
 }
 inline constexpr RandomJumps RANDOM_JUMP = make_random_jumps();
 
+// Jumps by an even number of draws: the state 2k draws after `state` is
+// mul[k] * state + add[k]; k = 0 leaves it as it is.
+constexpr int RANDOM_EVEN_JUMPS = RANDOM_JUMPS / 2;
+struct RandomEvenJumps {
+    std::uint32_t mul[RANDOM_EVEN_JUMPS];
+    std::uint32_t add[RANDOM_EVEN_JUMPS];
+};
+
+constexpr RandomEvenJumps make_random_even_jumps() {
+    RandomEvenJumps j{};
+    j.mul[0] = 1;
+    j.add[0] = 0;
+    for (int k = 1; k < RANDOM_EVEN_JUMPS; ++k) {
+        j.mul[k] = RANDOM_JUMP.mul[2 * k - 1];
+        j.add[k] = RANDOM_JUMP.add[2 * k - 1];
+    }
+    return j;
+}
+inline constexpr RandomEvenJumps RANDOM_EVEN_JUMP = make_random_even_jumps();
+
 inline std::uint32_t state_after(std::uint32_t state, int draws) {
     return RANDOM_JUMP.mul[draws - 1] * state + RANDOM_JUMP.add[draws - 1];
 }
