@@ -11,11 +11,11 @@ enum class TallyFormat { Table, Csv };
 
 struct RunOptions {
     ScenarioSpec scenario;
-    long long ticks = 2000;          // how many ticks to run
-    std::vector<long long> at;       // ticks whose tally is reported
-    long long every = 0;             // also every this many ticks (0: not)
+    long long ticks = 2000;     // how many ticks to run
+    std::vector<long long> at;  // ticks whose tally is reported
+    long long every = 0;        // also every this many ticks (0: not)
     TallyFormat format = TallyFormat::Table;
-    bool fingerprint = false;        // fingerprint lines for tick 0 and after every tick instead
+    bool fingerprint = false;  // fingerprint lines for tick 0 and after every tick instead
 };
 
 // The ticks whose tally a run reports: those asked for (within the run), every

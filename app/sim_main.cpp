@@ -1,21 +1,17 @@
-// marovel-sim: runs a scenario without the window and prints where the cars are.
+// marovel-sim: runs a scenario without the window and prints where the cars are;
+// with "sweep", runs many scenarios side by side (see app/sweep_command.h).
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "app/runner.h"
+#include "app/sweep_command.h"
 
 namespace {
 
 constexpr long long MAX_TICKS = 16777216;  // the clock counts ticks exactly up to 2^24
-
-// One line naming the option at fault, exit status 2.
-int refuse(const std::string& message) {
-    std::fprintf(stderr, "marovel-sim: %s (see --help)\n", message.c_str());
-    return 2;
-}
 
 }  // namespace
 
@@ -32,32 +28,50 @@ int main(int argc, char** argv) {
     std::string error = "low";
     bool csv = false;
 
-    auto* seedOpt = app.add_option("--seed", seed, "Scenario seed (default 1, the scenario the window starts with)");
-    auto* stepOpt = app.add_option("--scenario", steps,
-                                   "The scenario reached from launch by K presses of Next (negative K: "
-                                   "Previous), i.e. seed 1 + 1000 K");
+    auto* seedOpt = app.add_option(
+        "--seed", seed, "Scenario seed (default 1, the scenario the window starts with)");
+    auto* stepOpt =
+        app.add_option("--scenario", steps,
+                       "The scenario reached from launch by K presses of Next (negative K: "
+                       "Previous), i.e. seed 1 + 1000 K");
     seedOpt->excludes(stepOpt);
     app.add_flag("--startup", options.scenario.startup,
                  "Build the town the window shows at launch instead of the one Reset builds");
-    app.add_option("--error", error, "Households' information error: low, moderate or high (default low)")
+    app.add_option("--error", error,
+                   "Households' information error: low, moderate or high (default low)")
         ->check(CLI::IsMember({"low", "moderate", "high"}));
     app.add_option("--ticks", options.ticks, "Ticks to run (default 2000)")
         ->check(CLI::Range(1LL, MAX_TICKS));
-    auto* atOpt = app.add_option("--at", options.at, "Report the tally at these ticks (comma-separated)")
-                      ->delimiter(',')
-                      ->check(CLI::Range(0LL, MAX_TICKS));
-    auto* everyOpt = app.add_option("--every", options.every, "Report the tally every N ticks, from tick 0")
-                         ->check(CLI::Range(1LL, MAX_TICKS));
-    auto* csvOpt = app.add_flag("--csv", csv, "Write the tally as CSV with a header instead of a table");
+    auto* atOpt =
+        app.add_option("--at", options.at, "Report the tally at these ticks (comma-separated)")
+            ->delimiter(',')
+            ->check(CLI::Range(0LL, MAX_TICKS));
+    auto* everyOpt =
+        app.add_option("--every", options.every, "Report the tally every N ticks, from tick 0")
+            ->check(CLI::Range(1LL, MAX_TICKS));
+    auto* csvOpt =
+        app.add_flag("--csv", csv, "Write the tally as CSV with a header instead of a table");
     auto* fpOpt = app.add_flag("--fingerprint", options.fingerprint,
                                "Print the run fingerprint of tick 0 and after every tick");
     fpOpt->excludes(atOpt)->excludes(everyOpt)->excludes(csvOpt);
+    std::vector<std::string> snapshots;
+#if MAROVEL_WITH_PICTURES
+    app.add_option("--snapshot", snapshots,
+                   "Also draw the town at TICK into FILE.png as the window shows it (1024 x 768, "
+                   "initial view; repeatable; no display needed)")
+        ->type_name("TICK:FILE.png");
+#endif
+    SweepCommand sweep;
+    add_sweep_command(app, sweep);
     app.footer(
         "Without --at or --every the tally of the last tick is printed.\n"
-        "Fingerprint lines: <tick> <time> <six counts> <vehicles> <grid> <storm> <decisions> <generator>.\n"
+        "Fingerprint lines: <tick> <time> <six counts> <vehicles> <grid> <storm> <decisions> "
+        "<generator>.\n"
         "Examples:\n"
         "  marovel-sim --scenario 3 --error moderate --every 100\n"
-        "  marovel-sim --seed 42 --ticks 500 --fingerprint > run.txt");
+        "  marovel-sim --seed 42 --ticks 500 --fingerprint > run.txt\n"
+        "  marovel-sim --scenario 3 --ticks 400 --snapshot 0:start.png --snapshot 400:end.png\n"
+        "For many scenarios at once see: marovel-sim sweep --help");
 
     try {
         app.parse(argc, argv);
@@ -68,9 +82,21 @@ int main(int argc, char** argv) {
         return refuse(e.what());
     }
 
+    if (sweep.app->parsed()) {
+        // The single run's options would be silently ignored by a sweep.
+        for (const CLI::Option* o : app.get_options())
+            if (o->count() > 0 && o->get_name() != "--help")
+                return refuse(o->get_name() +
+                              " is an option of single runs; put sweep options after \"sweep\"");
+        return run_sweep_command(sweep, argc, argv);
+    }
+
     options.scenario.seed = stepOpt->count() > 0 ? seed_of_step(steps) : seed;
     options.scenario.errorSpread = *error_level_named(error);
     options.format = csv ? TallyFormat::Csv : TallyFormat::Table;
+    SingleRunSnapshots pictures;
+    if (const int status = pictures.prepare(snapshots, options.ticks); status != 0) return status;
+    if (const int status = pictures.write(options.scenario); status != 0) return status;
     run_headless(options, std::cout);
     std::cout.flush();
     if (!std::cout) return refuse("could not write the report");

@@ -1,0 +1,208 @@
+#include "app/plot.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
+#include <QImage>
+#include <QPainter>
+#include <QSvgGenerator>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QChart>
+#include <QtCharts/QLegendMarker>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int PANEL_W = 600;  // pixels per panel
+constexpr int PANEL_H = 560;
+constexpr int HEADER_H = 44;  // the title strip above the panels
+constexpr int PANELS = 3;
+constexpr int BAND_ALPHA = 56;  // of 255: bands stay readable where they overlap
+
+// One colour per error level, the same in every panel and every sweep.
+QColor level_colour(float errorSpread) {
+    if (errorSpread == ERROR_LOW) return QColor(0x1f, 0x77, 0xb4);       // blue
+    if (errorSpread == ERROR_MODERATE) return QColor(0xff, 0x7f, 0x0e);  // orange
+    return QColor(0xd6, 0x27, 0x28);                                     // red
+}
+
+struct Panel {
+    SweepSummary::Quantity quantity;
+    const char* title;
+};
+constexpr Panel PANEL_LIST[PANELS] = {
+    {SweepSummary::Quantity::Evacuated, "Evacuated"},
+    {SweepSummary::Quantity::EnRoute, "En route"},
+    {SweepSummary::Quantity::NotEvacuated, "Not evacuated"},
+};
+
+QLineSeries* line_of(const std::vector<long long>& ticks, const std::vector<double>& values) {
+    auto* series = new QLineSeries;
+    QList<QPointF> points;
+    points.reserve(static_cast<qsizetype>(ticks.size()));
+    for (std::size_t i = 0; i < ticks.size() && i < values.size(); ++i)
+        points.append(QPointF(static_cast<double>(ticks[i]), values[i]));
+    series->replace(points);
+    return series;
+}
+
+QChart* make_chart(const SweepSummary& summary, const Panel& panel) {
+    auto* chart = new QChart;
+    chart->setTitle(QString("%1 (mean, 10-90 % band)").arg(panel.title));
+    chart->setAnimationOptions(QChart::NoAnimation);
+    chart->legend()->setAlignment(Qt::AlignBottom);
+
+    const std::vector<long long>& ticks = summary.sample_ticks();
+    auto* axisX = new QValueAxis;
+    axisX->setTitleText("tick");
+    axisX->setLabelFormat("%d");
+    axisX->setRange(0.0, static_cast<double>(ticks.back()));
+    auto* axisY = new QValueAxis;
+    axisY->setTitleText("cars");
+    axisY->setLabelFormat("%d");
+    chart->addAxis(axisX, Qt::AlignBottom);
+    chart->addAxis(axisY, Qt::AlignLeft);
+
+    double top = 1.0;
+    for (std::size_t level = 0; level < summary.levels().size(); ++level) {
+        const float spread = summary.levels()[level];
+        const SweepSummary::Band band = summary.curve_band(level, panel.quantity);
+        for (double v : band.p90) top = std::max(top, v);
+        const QColor colour = level_colour(spread);
+
+        QLineSeries* upper = line_of(ticks, band.p90);
+        QLineSeries* lower = line_of(ticks, band.p10);
+        auto* area = new QAreaSeries(upper, lower);
+        upper->setParent(area);
+        lower->setParent(area);
+        QColor fill = colour;
+        fill.setAlpha(BAND_ALPHA);
+        area->setBrush(fill);
+        area->setPen(Qt::NoPen);
+        chart->addSeries(area);
+        area->attachAxis(axisX);
+        area->attachAxis(axisY);
+        for (QLegendMarker* marker : chart->legend()->markers(area)) marker->setVisible(false);
+
+        QLineSeries* mean = line_of(ticks, band.mean);
+        mean->setName(QString("%1 error").arg(error_level_name(spread)));
+        QPen pen(colour);
+        pen.setWidthF(2.0);
+        mean->setPen(pen);
+        chart->addSeries(mean);
+        mean->attachAxis(axisX);
+        mean->attachAxis(axisY);
+    }
+    axisY->setRange(0.0, top);
+    axisY->applyNiceNumbers();
+    return chart;
+}
+
+// Qt's messages go to standard error as usual, except its complaint that a
+// desktop session's runtime folder is not set: the offscreen platform needs
+// none, and a batch job has none.
+void forward_qt_message(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith("QStandardPaths: XDG_RUNTIME_DIR")) return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
+// Qt's widgets need an application object; the plot never shows a window, so
+// it always uses the offscreen platform and needs no display.
+struct OffscreenApplication {
+    OffscreenApplication() {
+        if (QCoreApplication::instance() == nullptr) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            previous = qInstallMessageHandler(forward_qt_message);
+            app = std::make_unique<QApplication>(argc, argv);
+        }
+    }
+    ~OffscreenApplication() {
+        if (app) {
+            app.reset();
+            qInstallMessageHandler(previous);
+        }
+    }
+    QtMessageHandler previous = nullptr;
+    int argc = 1;
+    char name[12] = "marovel-sim";
+    char* argv[2] = {name, nullptr};
+    std::unique_ptr<QApplication> app;
+};
+
+}  // namespace
+
+std::optional<PlotFormat> plot_format_of(const std::string& path) {
+    if (path.size() < 4) return std::nullopt;
+    std::string ending = path.substr(path.size() - 4);
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ending == ".png") return PlotFormat::Png;
+    if (ending == ".svg") return PlotFormat::Svg;
+    return std::nullopt;
+}
+
+bool write_plots(const SweepSummary& summary, const std::string& title,
+                 const std::vector<PlotTarget>& targets, std::string& error) {
+    if (targets.empty()) return true;
+    if (summary.runs() == 0 || summary.sample_ticks().empty()) {
+        error = "no runs to plot";
+        return false;
+    }
+    OffscreenApplication application;
+
+    const QSize size(PANEL_W * PANELS, HEADER_H + PANEL_H);
+    QGraphicsScene scene(QRectF(QPointF(0, 0), QSizeF(size)));
+    scene.setBackgroundBrush(Qt::white);
+    auto* heading = scene.addSimpleText(QString::fromStdString(title));
+    QFont font = heading->font();
+    font.setPointSize(13);
+    heading->setFont(font);
+    heading->setPos((size.width() - heading->boundingRect().width()) / 2.0,
+                    (HEADER_H - heading->boundingRect().height()) / 2.0);
+    for (int i = 0; i < PANELS; ++i) {
+        QChart* chart = make_chart(summary, PANEL_LIST[i]);
+        scene.addItem(chart);  // the scene owns it from here
+        chart->setGeometry(QRectF(i * PANEL_W, HEADER_H, PANEL_W, PANEL_H));
+    }
+
+    for (const PlotTarget& target : targets) {
+        const QString file = QString::fromStdString(target.file);
+        if (target.format == PlotFormat::Png) {
+            QImage image(size, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            scene.render(&painter, QRectF(image.rect()), scene.sceneRect());
+            painter.end();
+            if (!image.save(file, "PNG")) {
+                error = "could not write the plot image " + target.file;
+                return false;
+            }
+        } else {
+            QSvgGenerator svg;
+            svg.setFileName(file);
+            svg.setSize(size);
+            svg.setViewBox(QRect(QPoint(0, 0), size));
+            svg.setTitle(QString::fromStdString(title));
+            svg.setDescription("Evacuation curves drawn by marovel-sim");
+            QPainter painter;
+            if (!painter.begin(&svg)) {
+                error = "could not write the plot drawing " + target.file;
+                return false;
+            }
+            painter.setRenderHint(QPainter::Antialiasing);
+            scene.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)), scene.sceneRect());
+            painter.end();
+            if (QFile(file).size() == 0) {
+                error = "could not write the plot drawing " + target.file;
+                return false;
+            }
+        }
+    }
+    return true;
+}

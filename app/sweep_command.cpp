@@ -1,0 +1,335 @@
+#include "app/sweep_command.h"
+
+#include <cstdio>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <set>
+
+#include "app/output_file.h"
+#include "app/progress.h"
+#include "app/summary.h"
+#include "app/sweep.h"
+
+#if MAROVEL_WITH_PICTURES
+#include "app/plot.h"
+#include "app/snapshot.h"
+#endif
+
+#ifndef MAROVEL_VERSION
+#define MAROVEL_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr long long MAX_TICKS = 16777216;       // the clock counts ticks exactly up to 2^24
+constexpr std::size_t MAX_SCENARIOS = 1000000;  // per sweep; refuses a mistyped range
+constexpr const char* PROGRAM_TITLE = "Marovel " MAROVEL_VERSION;
+
+// The options whose value says where output goes or how the work is split,
+// not what is computed; left out of the recorded command.
+const std::set<std::string> NEUTRAL_WITH_VALUE = {"--curves", "--summary", "--plot", "--shard",
+                                                  "--threads"};
+const std::set<std::string> NEUTRAL_FLAGS = {"--no-header"};
+
+std::string shell_word(const std::string& word) {
+    if (word.empty()) return "''";
+    bool plain = true;
+    for (char c : word) {
+        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          (c >= '0' && c <= '9') ||
+                          std::string_view("_-+=.,:/@%").find(c) != std::string_view::npos;
+        plain = plain && safe;
+    }
+    if (plain) return word;
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string header_lines(const char* what, const std::string& command) {
+    return std::string("# ") + PROGRAM_TITLE + " " + what + "\n# command: " + command + "\n";
+}
+
+}  // namespace
+
+int refuse(const std::string& message) {
+    std::fprintf(stderr, "marovel-sim: %s (see --help)\n", message.c_str());
+    return 2;
+}
+
+std::string recorded_command(int argc, char** argv) {
+    std::string program = argc > 0 ? argv[0] : "marovel-sim";
+    if (const std::size_t slash = program.rfind('/'); slash != std::string::npos)
+        program = program.substr(slash + 1);
+    std::string line = shell_word(program);
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        const std::string name = word.substr(0, word.find('='));
+        if (NEUTRAL_FLAGS.count(word) > 0) continue;
+        if (NEUTRAL_WITH_VALUE.count(name) > 0) {
+            if (name == word) ++i;  // the value is the next word
+            continue;
+        }
+        line += ' ';
+        line += shell_word(word);
+    }
+    return line;
+}
+
+void add_sweep_command(CLI::App& app, SweepCommand& c) {
+    CLI::App* sweep = app.add_subcommand(
+        "sweep",
+        "Runs many scenarios under several error levels on all cores and writes their evacuation "
+        "curves, a summary per run and a plot; prints a table per error level.");
+    c.app = sweep;
+    auto* seeds = sweep->add_option(
+        "--seeds", c.seeds, "Scenario seeds: integers and inclusive ranges, e.g. 1..200,5001");
+    auto* scenarios = sweep->add_option(
+        "--scenarios", c.scenarios,
+        "Scenarios K reached from launch by K presses of Next (seed 1 + 1000 K), e.g. 0..99");
+    seeds->excludes(scenarios);
+    sweep->add_option("--errors", c.errors,
+                      "Error levels to run each scenario under, in this order (default "
+                      "low,moderate,high)");
+    sweep->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
+        ->check(CLI::Range(1LL, MAX_TICKS));
+    sweep
+        ->add_option("--every", c.every,
+                     "Sampling interval of the curves in ticks, from tick 0; the last tick is "
+                     "always sampled (default 10)")
+        ->check(CLI::Range(1LL, MAX_TICKS));
+    sweep->add_flag("--startup", c.startup,
+                    "Build the towns the window shows at launch instead of the ones Reset builds");
+    sweep->add_option("--curves", c.curves, "Write the evacuation curves (CSV, long form) here");
+    sweep->add_option("--summary", c.summary, "Write one summary row per run (CSV) here");
+#if MAROVEL_WITH_PICTURES
+    sweep->add_option("--plot", c.plots,
+                      "Draw the evacuation curves into this .png or .svg file (repeatable)");
+#endif
+    sweep->add_option("--shard", c.shard,
+                      "Run only part I of N (1 <= I <= N) of the sweep; the parts' files, "
+                      "concatenated in order, are the whole sweep's");
+    sweep->add_flag(
+        "--no-header", c.noHeader,
+        "Leave out the comment lines and the column names (for shards after the first)");
+    sweep
+        ->add_option("--threads", c.threads,
+                     "Threads to run on (default: all cores, or OMP_NUM_THREADS)")
+        ->check(CLI::Range(1, 4096));
+    sweep->footer(
+        "Runs are ordered scenario by scenario, each under every error level in turn, so any\n"
+        "part of the sweep covers the levels evenly. The files are the same byte for byte\n"
+        "whatever the number of threads. Each file is written under a temporary name and\n"
+        "renamed when complete.\n"
+        "Curves: seed,step,error,tick and the six counts at every sampled tick.\n"
+        "Summary: seed,step,error, the six counts after the last tick, the first ticks with\n"
+        "50 % and 90 % of the cars evacuated (empty when never), the most cars en route and\n"
+        "the first tick with that many. step is K for a seed 1 + 1000 K, empty otherwise.\n"
+        "Table: per error level and figure, the runs that have the figure, the mean, the sample\n"
+        "standard deviation (n - 1) and the 10th and 90th percentiles, by linear interpolation\n"
+        "between closest ranks: h = (n - 1) p, x[floor h] + (h - floor h) (x[floor h + 1] - "
+        "x[floor h]).\n"
+        "Examples:\n"
+        "  marovel-sim sweep --scenarios 0..99 --curves curves.csv --summary summary.csv "
+        "--plot curves.png\n"
+        "  marovel-sim sweep --scenarios 0..99 --shard 2/4 --no-header --curves part2.csv");
+}
+
+int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
+    // Everything is checked before any file is made or any run starts.
+    std::vector<SweepScenario> scenarios;
+    std::vector<std::int64_t> values;
+    if (!c.scenarios.empty() || c.app->count("--scenarios") > 0) {
+        const std::string why =
+            parse_int_list(c.scenarios, std::numeric_limits<std::int32_t>::min(),
+                           std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
+        if (!why.empty()) return refuse("--scenarios: " + why);
+        for (std::int64_t k : values) scenarios.push_back({seed_of_step(k), k});
+    } else if (c.app->count("--seeds") > 0) {
+        const std::string why =
+            parse_int_list(c.seeds, std::numeric_limits<std::int32_t>::min(),
+                           std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
+        if (!why.empty()) return refuse("--seeds: " + why);
+        for (std::int64_t s : values) {
+            const auto seed = static_cast<std::int32_t>(s);
+            scenarios.push_back({seed, step_of_seed(seed)});
+        }
+    } else {
+        return refuse("sweep: say which scenarios to run with --seeds or --scenarios");
+    }
+
+    std::vector<float> levels;
+    if (const std::string why = parse_error_levels(c.errors, levels); !why.empty())
+        return refuse("--errors: " + why);
+
+    long long shardIndex = 1;
+    long long shardCount = 1;
+    if (c.app->count("--shard") > 0)
+        if (const std::string why = parse_shard(c.shard, shardIndex, shardCount); !why.empty())
+            return refuse("--shard: " + why);
+
+    SweepPlan plan;
+    plan.ticks = c.ticks;
+    plan.every = c.every;
+    plan.startup = c.startup;
+    const std::vector<SweepRun> all = interleave_runs(scenarios, levels);
+    const ShardRange shard = shard_range(all.size(), shardIndex, shardCount);
+    plan.runs.assign(all.begin() + static_cast<std::ptrdiff_t>(shard.first),
+                     all.begin() + static_cast<std::ptrdiff_t>(shard.end));
+
+    // Output files: each path once, each one writable (its temporary file made now).
+    remove_partial_files_on_signal();
+    std::set<std::string> paths;
+    for (const std::string* p : {&c.curves, &c.summary})
+        if (!p->empty() && !paths.insert(*p).second)
+            return refuse("output file " + *p + " given twice");
+#if MAROVEL_WITH_PICTURES
+    std::vector<PlotFormat> plotFormats;
+    for (const std::string& p : c.plots) {
+        const std::optional<PlotFormat> format = plot_format_of(p);
+        if (!format) return refuse("--plot: " + p + " does not end in .png or .svg");
+        if (!paths.insert(p).second) return refuse("output file " + p + " given twice");
+        plotFormats.push_back(*format);
+    }
+    if (!c.plots.empty() && plan.runs.empty())
+        return refuse("--plot: shard " + c.shard + " holds no runs to plot");
+#endif
+
+    OutputFile curves;
+    OutputFile summary;
+    std::string error;
+    if (!c.curves.empty() && !curves.create(c.curves, error)) return refuse("--curves: " + error);
+    if (!c.summary.empty() && !summary.create(c.summary, error))
+        return refuse("--summary: " + error);
+#if MAROVEL_WITH_PICTURES
+    std::vector<std::unique_ptr<OutputFile>> plots;
+    for (const std::string& p : c.plots) {
+        plots.push_back(std::make_unique<OutputFile>());
+        if (!plots.back()->create(p, error)) return refuse("--plot: " + error);
+    }
+#endif
+
+    const std::string command = recorded_command(argc, argv);
+    if (!c.noHeader) {
+        curves.write(header_lines("evacuation curves", command));
+        curves.write(CURVES_COLUMNS);
+        summary.write(header_lines("run summary", command));
+        summary.write(SUMMARY_COLUMNS);
+    }
+
+#if MAROVEL_WITH_PICTURES
+    const bool keepCurves = !c.plots.empty();
+#else
+    const bool keepCurves = false;
+#endif
+    SweepSummary table(levels, sample_ticks(plan), keepCurves);
+    {
+        ProgressBar progress(plan.runs.size());
+        std::size_t done = 0;
+        run_sweep(plan, c.threads, [&](FinishedRun& run) {
+            curves.write(run.curveRows);
+            summary.write(run.summaryRow);
+            table.add(plan.runs[run.index], run.result);
+            progress.update(++done);
+        });
+    }
+
+    char title[256];
+    std::snprintf(title, sizeof title,
+                  "%s sweep: %zu runs of %lld ticks, %zu scenarios x %zu error levels%s",
+                  PROGRAM_TITLE, plan.runs.size(), plan.ticks, scenarios.size(), levels.size(),
+                  shardCount > 1 ? (", shard " + c.shard).c_str() : "");
+
+#if MAROVEL_WITH_PICTURES
+    if (!plots.empty()) {
+        std::vector<PlotTarget> targets;
+        for (std::size_t i = 0; i < plots.size(); ++i)
+            targets.push_back({plots[i]->temp_path(), plotFormats[i]});
+        if (!write_plots(table, title, targets, error)) {
+            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    for (auto& p : plots)
+        if (!p->commit(error)) {
+            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+            return 1;
+        }
+#endif
+    for (OutputFile* f : {&curves, &summary})
+        if (!f->path().empty() && !f->commit(error)) {
+            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+            return 1;
+        }
+
+    std::cout << title << '\n';
+    table.write_table(std::cout);
+    std::cout.flush();
+    return std::cout ? 0 : 1;
+}
+
+// ---------------------------------------------------------------------------
+// Snapshots of a single run.
+
+#if MAROVEL_WITH_PICTURES
+struct SingleRunSnapshots::State {
+    std::vector<SnapshotRequest> requests;
+    std::vector<std::unique_ptr<OutputFile>> files;
+    SnapshotRenderer renderer;
+};
+#else
+struct SingleRunSnapshots::State {};
+#endif
+
+SingleRunSnapshots::SingleRunSnapshots() : state_(std::make_unique<State>()) {}
+SingleRunSnapshots::~SingleRunSnapshots() = default;
+
+int SingleRunSnapshots::prepare(const std::vector<std::string>& requests, long long ticks) {
+#if MAROVEL_WITH_PICTURES
+    if (requests.empty()) return 0;
+    std::set<std::string> paths;
+    for (const std::string& text : requests) {
+        SnapshotRequest r;
+        if (const std::string why = parse_snapshot(text, ticks, r); !why.empty())
+            return refuse("--snapshot: " + why);
+        if (!paths.insert(r.file).second) return refuse("--snapshot: " + r.file + " given twice");
+        state_->requests.push_back(r);
+    }
+    remove_partial_files_on_signal();
+    std::string error;
+    for (const SnapshotRequest& r : state_->requests) {
+        state_->files.push_back(std::make_unique<OutputFile>());
+        if (!state_->files.back()->create(r.file, error)) return refuse("--snapshot: " + error);
+    }
+    if (!state_->renderer.open(SNAPSHOT_W, SNAPSHOT_H, snapshot_picture_folders(), error)) {
+        std::fprintf(stderr, "marovel-sim: --snapshot: %s\n", error.c_str());
+        return 1;
+    }
+#else
+    (void)ticks;
+    if (!requests.empty()) return refuse("--snapshot: this build has no renderer");
+#endif
+    return 0;
+}
+
+int SingleRunSnapshots::write(const ScenarioSpec& scenario) {
+#if MAROVEL_WITH_PICTURES
+    if (state_->requests.empty()) return 0;
+    std::vector<std::string> temps;
+    for (const auto& f : state_->files) temps.push_back(f->temp_path());
+    std::string error;
+    if (!write_snapshots(state_->renderer, scenario, state_->requests, temps, error)) {
+        std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+        return 1;
+    }
+    for (auto& f : state_->files)
+        if (!f->commit(error)) {
+            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+            return 1;
+        }
+#else
+    (void)scenario;
+#endif
+    return 0;
+}

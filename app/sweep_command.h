@@ -1,0 +1,60 @@
+// The command-line side of the experiments: the "sweep" subcommand of
+// marovel-sim and the single run's --snapshot option.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/scenario.h"
+
+// What the sweep subcommand was given, as typed; checked by run_sweep_command.
+struct SweepCommand {
+    CLI::App* app = nullptr;
+    std::string seeds;
+    std::string scenarios;
+    std::string errors = "low,moderate,high";
+    long long ticks = 2000;
+    long long every = 10;
+    bool startup = false;
+    std::string curves;
+    std::string summary;
+    std::vector<std::string> plots;
+    std::string shard;
+    bool noHeader = false;
+    int threads = 0;
+};
+
+// Adds the "sweep" subcommand and its options to `app`.
+void add_sweep_command(CLI::App& app, SweepCommand& command);
+
+// Runs a parsed sweep. `argv` is the program's command line, recorded in the
+// files' headers. Returns the exit status: 0, 2 for bad input (refused before
+// any run, leaving no file), 1 when an output could not be completed.
+int run_sweep_command(const SweepCommand& command, int argc, char** argv);
+
+// The command line as the files' header records it: the program's name
+// without its folder, and without the options that only say where the output
+// goes or how it is computed (--curves, --summary, --plot, --shard, --threads,
+// --no-header), so that the shards of a sweep and the whole sweep carry the
+// same header. Words with characters the shell treats specially are quoted.
+std::string recorded_command(int argc, char** argv);
+
+// One line "marovel-sim: <message> (see --help)" on standard error; returns 2.
+int refuse(const std::string& message);
+
+// The single run's snapshots, before the run: parses every "TICK:FILE.png",
+// checks the files can be written and opens the drawing context. Then writes
+// them after the run. Refusals return 2, other failures 1, success 0.
+class SingleRunSnapshots {
+  public:
+    SingleRunSnapshots();
+    ~SingleRunSnapshots();
+    int prepare(const std::vector<std::string>& requests, long long ticks);
+    int write(const ScenarioSpec& scenario);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
