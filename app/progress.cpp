@@ -21,10 +21,10 @@ std::string clock_text(double seconds) {
 
 }  // namespace
 
-ProgressBar::ProgressBar(std::size_t total, std::FILE* stream, bool force)
+ProgressBar::ProgressBar(std::size_t total, std::FILE* stream)
     : total_(total),
       stream_(stream),
-      enabled_(total > 0 && (force || ::isatty(::fileno(stream)) == 1)),
+      enabled_(total > 0 && ::isatty(::fileno(stream)) == 1),
       start_(Clock::now()),
       lastDraw_(start_) {}
 

@@ -9,13 +9,12 @@
 
 class ProgressBar {
   public:
-    // Shows nothing unless `stream` is a terminal (or `force`), or total is 0.
-    ProgressBar(std::size_t total, std::FILE* stream = stderr, bool force = false);
+    // Draws only when `stream` is a terminal and there are runs to count.
+    explicit ProgressBar(std::size_t total, std::FILE* stream = stderr);
     ~ProgressBar();  // clears the line
 
     // `done` runs of the total have finished.
     void update(std::size_t done);
-    bool shown() const { return enabled_; }
 
   private:
     using Clock = std::chrono::steady_clock;
