@@ -300,12 +300,6 @@ int timer_period(WindowHandle window, unsigned id) {
     return found->second->interval();
 }
 
-int timer_remaining(WindowHandle window, unsigned id) {
-    if (window == nullptr) return -1;
-    const auto found = window->timers.find(id);
-    return found != window->timers.end() ? found->second->remainingTime() : -1;
-}
-
 void set_focus(WindowHandle window) {
     if (window != nullptr) window->view->setFocus(Qt::MouseFocusReason);
 }

@@ -130,7 +130,6 @@ FrameCounts frame_counts(WindowHandle window);
 void set_timer(WindowHandle window, unsigned id, int periodMs);
 void kill_timer(WindowHandle window, unsigned id);
 int timer_period(WindowHandle window, unsigned id);     // 0 when the timer is not running
-int timer_remaining(WindowHandle window, unsigned id);  // ms to the next WM_TIMER, -1 when off
 
 // Keyboard focus and mouse capture: while captured, moves and the release reach
 // the window wherever the cursor is.
