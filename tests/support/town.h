@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "sim/scenario.h"
 #include "sim/validate.h"
@@ -20,6 +21,14 @@ inline int car_of_house(const Simulation& sim, CellPos house, int k = 0) {
     int i = 0;
     while (!(sim.vehicles.vehicles[i].home == house)) ++i;
     return i + k;
+}
+
+// The six counts of the tally, in the Info box's order, as "a b c d e f".
+inline std::string tally_of(const Simulation& sim) {
+    const VehicleTally t = tally_vehicles(sim.vehicles);
+    std::string s;
+    for (int n : {t.notEvacuated, t.evacuated, t.gaveUp, t.enRoute, t.towed, t.outOfGas}) s += std::to_string(n) + " ";
+    return s.substr(0, s.size() - 1);
 }
 
 inline std::uint8_t traffic_at(const Simulation& sim, CellPos p) { return cell_at(sim.grid, p).traffic; }
