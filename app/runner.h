@@ -10,7 +10,7 @@
 enum class TallyFormat { Table, Csv };
 
 struct RunOptions {
-    ScenarioSpec scenario;
+    ScenarioSetup scenario;
     long long ticks = 2000;     // how many ticks to run
     std::vector<long long> at;  // ticks whose tally is reported
     long long every = 0;        // also every this many ticks (0: not)

@@ -119,7 +119,7 @@ bool SnapshotRenderer::write_png(const Simulation& sim, const std::string& file,
     return true;
 }
 
-bool write_snapshots(SnapshotRenderer& renderer, const ScenarioSpec& scenario,
+bool write_snapshots(SnapshotRenderer& renderer, const ScenarioSetup& scenario,
                      const std::vector<SnapshotRequest>& requests,
                      const std::vector<std::string>& files, std::string& error) {
     std::vector<std::size_t> order(requests.size());

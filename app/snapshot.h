@@ -50,6 +50,6 @@ class SnapshotRenderer {
 // Builds the scenario, runs it up to the last requested tick and writes each
 // snapshot to the file given beside it (requests in any order, several per
 // tick allowed). `files[i]` is where request i is written.
-bool write_snapshots(SnapshotRenderer& renderer, const ScenarioSpec& scenario,
+bool write_snapshots(SnapshotRenderer& renderer, const ScenarioSetup& scenario,
                      const std::vector<SnapshotRequest>& requests,
                      const std::vector<std::string>& files, std::string& error);

@@ -313,7 +313,7 @@ int SingleRunSnapshots::prepare(const std::vector<std::string>& requests, long l
     return 0;
 }
 
-int SingleRunSnapshots::write(const ScenarioSpec& scenario) {
+int SingleRunSnapshots::write(const ScenarioSetup& scenario) {
 #if MAROVEL_WITH_PICTURES
     if (state_->requests.empty()) return 0;
     std::vector<std::string> temps;

@@ -52,7 +52,7 @@ class SingleRunSnapshots {
     SingleRunSnapshots();
     ~SingleRunSnapshots();
     int prepare(const std::vector<std::string>& requests, long long ticks);
-    int write(const ScenarioSpec& scenario);
+    int write(const ScenarioSetup& scenario);
 
   private:
     struct State;

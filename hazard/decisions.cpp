@@ -98,6 +98,22 @@ void update_arrival_estimates(DecisionModel& m, const VehicleTable& table, const
     }
 }
 
+// The weight of the signal falls as its error spread grows against the spread
+// of the households' storm information; every coefficient is computed from the
+// values E and H had before this step.
+void update_coefficients(DecisionModel& m, float ve, float vw) {
+    const float a = m.interceptParam, b = m.feedbackParam, c = m.travelParam, d = m.arrivalParam;
+    const float e0 = m.departureSignalCoef;
+    const float h0 = m.signalArrivalCoef;
+    m.departureIntercept = (1.0f - e0) * a / (1.0f - b);
+    m.departureTravelCoef = (1.0f - e0) * c / (1.0f - b);
+    const float numerator = h0 * (2.0f * d + b * h0) * vw;  // rounded to a float before the division
+    m.departureSignalCoef = numerator / ((2.0f - b) * (h0 * h0 * vw + ve));
+    m.signalIntercept = a / (1.0f - b);
+    m.signalTravelCoef = c / (1.0f - b);
+    m.signalArrivalCoef = 2.0f * d / (2.0f - b * (1.0f + e0));
+}
+
 // The steps of one update, in their defined order, are: signals for every car
 // (one draw each), the errors' variance, travel terms, arrival estimates, the
 // estimates' variance, the coefficients, then a departure time for every car
@@ -160,18 +176,7 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
     const float ve = errorSquares / count;
     const float vw = arrivalSquares / count;
 
-    // Coefficients. The weight of the signal falls as its error spread grows
-    // against the spread of the households' storm information.
-    const float a = m.interceptParam, b = m.feedbackParam, c = m.travelParam, d = m.arrivalParam;
-    const float e0 = m.departureSignalCoef;
-    const float h0 = m.signalArrivalCoef;
-    m.departureIntercept = (1.0f - e0) * a / (1.0f - b);
-    m.departureTravelCoef = (1.0f - e0) * c / (1.0f - b);
-    const float numerator = h0 * (2.0f * d + b * h0) * vw;
-    m.departureSignalCoef = numerator / ((2.0f - b) * (h0 * h0 * vw + ve));
-    m.signalIntercept = a / (1.0f - b);
-    m.signalTravelCoef = c / (1.0f - b);
-    m.signalArrivalCoef = 2.0f * d / (2.0f - b * (1.0f + e0));
+    update_coefficients(m, ve, vw);
 
     // Departure times; a waiting household whose time has passed leaves.
     const float E = m.departureSignalCoef, F = m.departureTravelCoef, G = m.departureIntercept;

@@ -56,5 +56,9 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
 // arrivalEstimate, over the cars in use; sums in single precision, in order.
 float field_variance(const DecisionModel& m, const VehicleTable& table, char field);
 
+// Steps of an update, in the order it takes them after the signals: the travel
+// terms and arrival estimates of the waiting cars, then the six coefficients
+// from the variances of the signal errors (ve) and of the arrival estimates (vw).
 void update_travel_terms(DecisionModel& m, const VehicleTable& table, float simTime);
 void update_arrival_estimates(DecisionModel& m, const VehicleTable& table, const StormState& storm);
+void update_coefficients(DecisionModel& m, float ve, float vw);

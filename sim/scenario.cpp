@@ -5,11 +5,11 @@ std::int32_t seed_of_step(std::int64_t steps) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(seed));
 }
 
-void build_scenario(Simulation& sim, const ScenarioSpec& spec) {
-    sim.scenarioSeed = spec.seed;
-    sim.errorSpread = spec.errorSpread;
+void build_scenario(Simulation& sim, const ScenarioSetup& setup) {
+    sim.scenarioSeed = setup.seed;
+    sim.errorSpread = setup.errorSpread;
     for (std::int32_t& flag : sim.storm.threatFlags) flag = 0;
-    if (spec.startup) {
+    if (setup.startup) {
         sim.rng = RandomState{};
         init_app(sim);
     } else {

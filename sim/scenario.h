@@ -8,7 +8,7 @@
 
 #include "sim/driver.h"
 
-struct ScenarioSpec {
+struct ScenarioSetup {
     std::int32_t seed = 1;          // the scenario seed; scenario K of the window is 1 + 1000 K
     float errorSpread = ERROR_LOW;  // one of the three "Miscommunication" levels, or any finite value
     bool startup = false;           // the town the window shows at launch instead of the one Reset builds
@@ -21,7 +21,7 @@ std::int32_t seed_of_step(std::int64_t steps);
 // Rebuilds `sim` as a new simulation object of that scenario: the start-up
 // sequence from an unseeded generator, or the reset sequence, with every threat
 // flag cleared as in a new object.
-void build_scenario(Simulation& sim, const ScenarioSpec& spec);
+void build_scenario(Simulation& sim, const ScenarioSetup& setup);
 
 // "low", "moderate", "high" and back.
 std::optional<float> error_level_named(std::string_view name);

@@ -88,7 +88,8 @@ TEST(DecisionModel, WithNobodyThreatenedTheSignalCountsForNothingAndLaterItCount
 
 // The update done the plain way: each step in its defined order, every draw
 // through uniform_random. The real update fuses loops and jumps the generator;
-// it must agree with this to the bit.
+// it must agree with this to the bit. (The coefficients themselves are pinned
+// by the golden runs and the settled values of J, I and H.)
 void plain_update(DecisionModel& m, VehicleTable& table, const StormState& storm, float spread, RandomState& rng) {
     const int n = table.vehicleCount;
     for (int i = 0; i < n; ++i) {
@@ -101,15 +102,7 @@ void plain_update(DecisionModel& m, VehicleTable& table, const StormState& storm
     update_travel_terms(m, table, storm.simTime);
     update_arrival_estimates(m, table, storm);
     const float vw = field_variance(m, table, 'w');
-    const float a = m.interceptParam, b = m.feedbackParam, c = m.travelParam, d = m.arrivalParam;
-    const float e0 = m.departureSignalCoef, h0 = m.signalArrivalCoef;
-    m.departureIntercept = (1.0f - e0) * a / (1.0f - b);
-    m.departureTravelCoef = (1.0f - e0) * c / (1.0f - b);
-    const float numerator = h0 * (2.0f * d + b * h0) * vw;
-    m.departureSignalCoef = numerator / ((2.0f - b) * (h0 * h0 * vw + ve));
-    m.signalIntercept = a / (1.0f - b);
-    m.signalTravelCoef = c / (1.0f - b);
-    m.signalArrivalCoef = 2.0f * d / (2.0f - b * (1.0f + e0));
+    update_coefficients(m, ve, vw);
     for (int i = 0; i < n; ++i) {
         DecisionRecord& r = m.decisionTable[i];
         r.departureNoise = static_cast<float>(uniform_random(rng, -30, 30));
