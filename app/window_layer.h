@@ -129,7 +129,7 @@ FrameCounts frame_counts(WindowHandle window);
 // timer that runs already restarts its period.
 void set_timer(WindowHandle window, unsigned id, int periodMs);
 void kill_timer(WindowHandle window, unsigned id);
-int timer_period(WindowHandle window, unsigned id);     // 0 when the timer is not running
+int timer_period(WindowHandle window, unsigned id);  // 0 when the timer is not running
 
 // Keyboard focus and mouse capture: while captured, moves and the release reach
 // the window wherever the cursor is.

@@ -16,10 +16,11 @@ void BM_Scenario(benchmark::State& state, float errorSpread) {
         for (int t = 0; t < TICKS; ++t) sim_tick(*sim);
         benchmark::DoNotOptimize(sim->rng.state);
     }
-    state.counters["ticks/s"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * TICKS, benchmark::Counter::kIsRate);
+    state.counters["ticks/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * TICKS,
+                                                   benchmark::Counter::kIsRate);
     state.counters["car-steps/s"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * TICKS * sim->vehicles.vehicleCount, benchmark::Counter::kIsRate);
+        static_cast<double>(state.iterations()) * TICKS * sim->vehicles.vehicleCount,
+        benchmark::Counter::kIsRate);
 }
 
 BENCHMARK_CAPTURE(BM_Scenario, low, ERROR_LOW)->Unit(benchmark::kMillisecond);
@@ -38,10 +39,15 @@ void BM_TickParts(benchmark::State& state) {
         *work = *sim;
         state.ResumeTiming();
         switch (part) {
-            case 0: advance_storm(work->storm, work->vehicles); break;
-            case 1: step_all_vehicles(work->grid, work->vehicles); break;
+            case 0:
+                advance_storm(work->storm, work->vehicles);
+                break;
+            case 1:
+                step_all_vehicles(work->grid, work->vehicles);
+                break;
             default:
-                update_decisions(work->decisions, work->vehicles, work->storm, work->errorSpread, work->rng);
+                update_decisions(work->decisions, work->vehicles, work->storm, work->errorSpread,
+                                 work->rng);
         }
         benchmark::DoNotOptimize(work->rng.state);
     }

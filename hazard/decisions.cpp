@@ -24,7 +24,8 @@ const ExitDistances EXIT_DISTANCES;
 
 inline float travel_term(CellPos home, float onRoadCount, float simTime) {
     const double d = EXIT_DISTANCES.d[home.y][home.x];
-    return static_cast<float>(TRAVEL_WEIGHT * ((d + TRAVEL_BASE) + onRoadCount * simTime * CONGESTION_RATE));
+    return static_cast<float>(TRAVEL_WEIGHT *
+                              ((d + TRAVEL_BASE) + onRoadCount * simTime * CONGESTION_RATE));
 }
 
 inline float on_road_count(const VehicleTable& table) {
@@ -41,8 +42,9 @@ static_assert(3 * MAX_VEHICLES <= RANDOM_JUMPS && MAX_VEHICLES <= RANDOM_EVEN_JU
 // mul[k] * start + add[k]: exactly what uniform_random(lo, lo + width) gives for
 // that draw, rounded to a float. Each draw stands on its own, so the loop runs
 // four at a time; (v mod 10001) is taken by comparisons, v being below 32768.
-__attribute__((target_clones("avx2", "default"))) void draw_values(float* __restrict out, int count, std::uint32_t start, const std::uint32_t* __restrict mul,
-                 const std::uint32_t* __restrict add, double lo, double width) {
+__attribute__((target_clones("avx2", "default"))) void draw_values(
+    float* __restrict out, int count, std::uint32_t start, const std::uint32_t* __restrict mul,
+    const std::uint32_t* __restrict add, double lo, double width) {
     for (int k = 0; k < count; ++k) {
         const int v = random_value(mul[k] * start + add[k]);
         const int wraps = (v > 10000) + (v > 20001) + (v > 30002);
@@ -86,15 +88,18 @@ void update_travel_terms(DecisionModel& m, const VehicleTable& table, float simT
     const float onRoadCount = on_road_count(table);
     for (int i = 0; i < table.vehicleCount; ++i) {
         const Vehicle& v = table.vehicles[i];
-        if (v.state == VS_WAITING) m.decisionTable[i].travelTerm = travel_term(v.home, onRoadCount, simTime);
+        if (v.state == VS_WAITING)
+            m.decisionTable[i].travelTerm = travel_term(v.home, onRoadCount, simTime);
     }
 }
 
-void update_arrival_estimates(DecisionModel& m, const VehicleTable& table, const StormState& storm) {
+void update_arrival_estimates(DecisionModel& m, const VehicleTable& table,
+                              const StormState& storm) {
     const float threatened = storm.simTime + ARRIVAL_LEAD;
     for (int i = 0; i < table.vehicleCount; ++i) {
         if (table.vehicles[i].state != VS_WAITING) continue;
-        m.decisionTable[i].arrivalEstimate = storm.threatFlags[i] != 0 ? threatened : ARRIVAL_UNTHREATENED;
+        m.decisionTable[i].arrivalEstimate =
+            storm.threatFlags[i] != 0 ? threatened : ARRIVAL_UNTHREATENED;
     }
 }
 
@@ -107,7 +112,8 @@ void update_coefficients(DecisionModel& m, float ve, float vw) {
     const float h0 = m.signalArrivalCoef;
     m.departureIntercept = (1.0f - e0) * a / (1.0f - b);
     m.departureTravelCoef = (1.0f - e0) * c / (1.0f - b);
-    const float numerator = h0 * (2.0f * d + b * h0) * vw;  // rounded to a float before the division
+    const float numerator =
+        h0 * (2.0f * d + b * h0) * vw;  // rounded to a float before the division
     m.departureSignalCoef = numerator / ((2.0f - b) * (h0 * h0 * vw + ve));
     m.signalIntercept = a / (1.0f - b);
     m.signalTravelCoef = c / (1.0f - b);
@@ -137,8 +143,8 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
     float errors[MAX_VEHICLES], noise[MAX_VEHICLES];
     const double spread = static_cast<double>(errorSpread);
     draw_values(errors, n, start, RANDOM_JUMP.mul, RANDOM_JUMP.add, -spread, spread - -spread);
-    draw_values(noise, n, state_after(start, n + 1), RANDOM_EVEN_JUMP.mul, RANDOM_EVEN_JUMP.add, -30.0,
-                30.0 - -30.0);
+    draw_values(noise, n, state_after(start, n + 1), RANDOM_EVEN_JUMP.mul, RANDOM_EVEN_JUMP.add,
+                -30.0, 30.0 - -30.0);
     rng.state = state_after(start, 3 * n);
 
     // Signals from last tick's terms and coefficients; new arrival estimates.
@@ -160,7 +166,8 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
     }
     const float errorMean = errorSum / count;
     const float arrivalMean = arrivalSum / count;
-    const float onRoadCount = static_cast<float>(onRoad);  // what counting in a float gives, below 2^24
+    const float onRoadCount =
+        static_cast<float>(onRoad);  // what counting in a float gives, below 2^24
 
     // Squared deviations, the noise, and new travel terms.
     float errorSquares = 0.0f, arrivalSquares = 0.0f;

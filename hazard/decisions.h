@@ -11,7 +11,8 @@
 
 struct DecisionRecord {
     float travelTerm;       // -5 x trip effort (<= -350 once set); waiting cars only
-    float arrivalEstimate;  // tick the household expects the storm: simTime + 180 if threatened, else 1000
+    float arrivalEstimate;  // tick the household expects the storm: simTime + 180 if threatened,
+                            // else 1000
     float departureTime;    // planned departure tick; a waiting car leaves once it is below simTime
     float signalError;      // this tick's error, uniform in [-errorSpread, +errorSpread]
     float signalBase;       // the signal without its error
@@ -33,7 +34,6 @@ struct DecisionModel {
     float signalTravelCoef = 1.0f;     // I: weight of the travel term in the signal
     float signalIntercept = 1.0f;      // J
     DecisionRecord decisionTable[MAX_VEHICLES] = {};  // indexed like the vehicle table
-
 };
 
 // The three "Miscommunication" levels: half-widths of the signal error. The high

@@ -21,7 +21,8 @@ inline bool fits_int32(float v) {
 constexpr std::int32_t NEAR_TOWN = 2000;
 
 inline bool near_town(CellPos c) {
-    return c.x >= -NEAR_TOWN && c.x <= GRID_W + NEAR_TOWN && c.y >= -NEAR_TOWN && c.y <= GRID_H + NEAR_TOWN;
+    return c.x >= -NEAR_TOWN && c.x <= GRID_W + NEAR_TOWN && c.y >= -NEAR_TOWN &&
+           c.y <= GRID_H + NEAR_TOWN;
 }
 
 // The largest squared distance n (an integer) whose root sqrt(n), as
@@ -50,7 +51,8 @@ StormPoint eval_track(const StormPoint (&track)[3], float t) {
     const StormPoint& m = track[1];
     const StormPoint& e = track[2];
     return {blend(w0, w1, w2, s.x, m.x, e.x), blend(w0, w1, w2, s.y, m.y, e.y),
-            blend(w0, w1, w2, s.size, m.size, e.size), blend(w0, w1, w2, s.speed, m.speed, e.speed)};
+            blend(w0, w1, w2, s.size, m.size, e.size),
+            blend(w0, w1, w2, s.speed, m.speed, e.speed)};
 }
 
 void reset_storm(StormState& s, RandomState& rng, std::int32_t seed) {

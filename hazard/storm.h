@@ -22,11 +22,12 @@ constexpr StormPoint PARKED_STORM = {-100.0f, -100.0f, 15.0f, 0.002f};
 struct StormState {
     StormPoint stormTrack[3] = {};    // start, middle, end: the track at phase 0, 0.5 and 1
     StormPoint storm = PARKED_STORM;  // where the storm is now
-    float stormPhase = -1.0f;         // parameter along the track; the storm is parked until it passes 0
-    float stormSpin = 0.0f;           // degrees the picture has turned; never wrapped
-    float simTime = 0.0f;             // ticks since the last reset; exact below 2^24
-    float lookAheadOffset = 1.0f;     // the zone lies one whole track length ahead of the storm
-    std::int32_t threatFlags[MAX_VEHICLES] = {};  // 1 when the car's house was in the zone at the last advance
+    float stormPhase = -1.0f;  // parameter along the track; the storm is parked until it passes 0
+    float stormSpin = 0.0f;    // degrees the picture has turned; never wrapped
+    float simTime = 0.0f;      // ticks since the last reset; exact below 2^24
+    float lookAheadOffset = 1.0f;  // the zone lies one whole track length ahead of the storm
+    std::int32_t threatFlags[MAX_VEHICLES] =
+        {};  // 1 when the car's house was in the zone at the last advance
 };
 
 // The quadratic through the three track points at t = 0, 0.5 and 1, evaluated

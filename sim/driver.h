@@ -19,8 +19,8 @@ struct Simulation {
     StormState storm;
     DecisionModel decisions;
     RandomState rng;
-    std::int32_t scenarioSeed = 1;   // scenario number = seed / 1000, truncated
-    float errorSpread = ERROR_LOW;   // half-width of the households' signal error; survives resets
+    std::int32_t scenarioSeed = 1;  // scenario number = seed / 1000, truncated
+    float errorSpread = ERROR_LOW;  // half-width of the households' signal error; survives resets
 };
 
 // The start-up sequence: the cars draw their patience and fuel from the
@@ -46,4 +46,6 @@ struct StatusText {
 StatusText status_line(const Simulation& sim);
 
 // The scenario number the user sees for a seed.
-inline std::int32_t scenario_number(std::int32_t seed) { return seed / SCENARIO_STEP; }
+inline std::int32_t scenario_number(std::int32_t seed) {
+    return seed / SCENARIO_STEP;
+}

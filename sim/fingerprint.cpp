@@ -10,7 +10,7 @@
 namespace {
 
 class Fnv1a {
-public:
+  public:
     void byte(std::uint8_t b) {
         hash_ ^= b;
         hash_ *= 0x100000001b3ull;
@@ -33,7 +33,7 @@ public:
     }
     std::uint64_t value() const { return hash_; }
 
-private:
+  private:
     std::uint64_t hash_ = 0xcbf29ce484222325ull;
 };
 
@@ -95,7 +95,7 @@ FingerprintLine fingerprint_line(const Simulation& sim, long long tick) {
                   "%lld %.1f %d %d %d %d %d %d %016" PRIx64 " %016" PRIx64 " %016" PRIx64
                   " %016" PRIx64 " %08" PRIx32,
                   tick, static_cast<double>(sim.storm.simTime), t.notEvacuated, t.evacuated,
-                  t.gaveUp, t.enRoute, t.towed, t.outOfGas, f.vehicles, f.grid, f.storm, f.decisions,
-                  f.random);
+                  t.gaveUp, t.enRoute, t.towed, t.outOfGas, f.vehicles, f.grid, f.storm,
+                  f.decisions, f.random);
     return line;
 }

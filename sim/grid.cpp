@@ -43,11 +43,16 @@ constexpr std::string_view MAP_ROWS[GRID_H] = {
 
 constexpr std::uint8_t layout_of(char symbol) {
     switch (symbol) {
-        case '+': return LAYOUT_ROAD_ANY;
-        case 'v': return LAYOUT_ROAD_Y;
-        case '=': return LAYOUT_ROAD_X;
-        case 'H': return LAYOUT_HOUSE;
-        default: return LAYOUT_BLOCKED;
+        case '+':
+            return LAYOUT_ROAD_ANY;
+        case 'v':
+            return LAYOUT_ROAD_Y;
+        case '=':
+            return LAYOUT_ROAD_X;
+        case 'H':
+            return LAYOUT_HOUSE;
+        default:
+            return LAYOUT_BLOCKED;
     }
 }
 
@@ -94,7 +99,9 @@ double cell_distance(std::int32_t ax, std::int32_t ay, std::int32_t bx, std::int
     return std::sqrt(static_cast<double>(dx * dx + dy * dy));
 }
 
-void set_traffic(RoadGrid& grid, CellPos p, std::uint8_t bits) { cell_at(grid, p).traffic |= bits; }
+void set_traffic(RoadGrid& grid, CellPos p, std::uint8_t bits) {
+    cell_at(grid, p).traffic |= bits;
+}
 
 void clear_traffic(RoadGrid& grid, CellPos p, std::uint8_t bits) {
     cell_at(grid, p).traffic &= static_cast<std::uint8_t>(~bits);

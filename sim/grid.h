@@ -14,7 +14,9 @@ struct CellPos {
     std::int32_t y;  // row
 };
 
-constexpr bool operator==(CellPos a, CellPos b) { return a.x == b.x && a.y == b.y; }
+constexpr bool operator==(CellPos a, CellPos b) {
+    return a.x == b.x && a.y == b.y;
+}
 
 // Direction bits. A move's bit is the mover's heading afterwards; the entered
 // cell's layout must allow it and its traffic must not hold it yet.
@@ -52,8 +54,12 @@ extern const std::array<std::uint8_t, GRID_CELLS> MapLayoutTable;
 inline bool in_grid(std::int32_t x, std::int32_t y) {
     return x >= 0 && x < GRID_W && y >= 0 && y < GRID_H;
 }
-inline GridCell& cell_at(RoadGrid& grid, CellPos p) { return grid.cells[p.y][p.x]; }
-inline const GridCell& cell_at(const RoadGrid& grid, CellPos p) { return grid.cells[p.y][p.x]; }
+inline GridCell& cell_at(RoadGrid& grid, CellPos p) {
+    return grid.cells[p.y][p.x];
+}
+inline const GridCell& cell_at(const RoadGrid& grid, CellPos p) {
+    return grid.cells[p.y][p.x];
+}
 
 // 1 when both cells are the same, else 0.
 int same_cell(std::int32_t ax, std::int32_t ay, std::int32_t bx, std::int32_t by);
@@ -61,7 +67,9 @@ int same_cell(std::int32_t ax, std::int32_t ay, std::int32_t bx, std::int32_t by
 // Straight-line distance between two cells in double precision. The differences
 // are formed in 64 bits, so any two 32-bit cells can be measured.
 double cell_distance(std::int32_t ax, std::int32_t ay, std::int32_t bx, std::int32_t by);
-inline double cell_distance(CellPos a, CellPos b) { return cell_distance(a.x, a.y, b.x, b.y); }
+inline double cell_distance(CellPos a, CellPos b) {
+    return cell_distance(a.x, a.y, b.x, b.y);
+}
 
 // OR the bits into / clear them from the cell's traffic. The cell must lie in the grid.
 void set_traffic(RoadGrid& grid, CellPos p, std::uint8_t bits);

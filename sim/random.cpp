@@ -10,5 +10,6 @@ constexpr std::array<float, 10001> make_fractions() {
 
 constinit const std::array<float, 10001> RANDOM_FRACTIONS = make_fractions();
 
-void seed_random(RandomState& rng, std::int32_t seed) { rng.state = static_cast<std::uint32_t>(seed); }
-
+void seed_random(RandomState& rng, std::int32_t seed) {
+    rng.state = static_cast<std::uint32_t>(seed);
+}

@@ -19,14 +19,18 @@ constexpr std::uint32_t RANDOM_MUL = 214013u;
 constexpr std::uint32_t RANDOM_ADD = 2531011u;
 
 // The value a state gives.
-inline int random_value(std::uint32_t state) { return static_cast<int>((state >> 16) & 0x7FFFu); }
+inline int random_value(std::uint32_t state) {
+    return static_cast<int>((state >> 16) & 0x7FFFu);
+}
 
 // (k / 10000) in single precision for k = 0..10000, looked up rather than divided.
 extern const std::array<float, 10001> RANDOM_FRACTIONS;
 
 // The fraction of a value: (value mod 10001) / 10000 in single precision, from
 // 0 to 1 inclusive in steps of 0.0001.
-inline float random_fraction(int value) { return RANDOM_FRACTIONS[value % 10001]; }
+inline float random_fraction(int value) {
+    return RANDOM_FRACTIONS[value % 10001];
+}
 
 // Advances the state and returns the next value in 0..32767.
 inline int next_random(RandomState& rng) {

@@ -35,9 +35,12 @@ inline float price_entry(const RoadGrid& grid, const Vehicle& v, CellPos target,
     if (c == target) {
         const bool house = cell.layout == LAYOUT_HOUSE;
         switch (targetRule) {
-            case TargetRule::Never: return NO_WAY_COST;
-            case TargetRule::NotHouse: return house ? NO_WAY_COST : 0.0f;
-            case TargetRule::House: return house ? 0.0f : NO_WAY_COST;
+            case TargetRule::Never:
+                return NO_WAY_COST;
+            case TargetRule::NotHouse:
+                return house ? NO_WAY_COST : 0.0f;
+            case TargetRule::House:
+                return house ? 0.0f : NO_WAY_COST;
         }
     }
     if (cell.layout == LAYOUT_HOUSE || (cell.layout & bit) == 0 || (cell.traffic & bit) != 0)

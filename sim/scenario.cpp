@@ -1,7 +1,8 @@
 #include "sim/scenario.h"
 
 std::int32_t seed_of_step(std::int64_t steps) {
-    const std::uint64_t seed = 1u + static_cast<std::uint64_t>(steps) * static_cast<std::uint64_t>(SCENARIO_STEP);
+    const std::uint64_t seed =
+        1u + static_cast<std::uint64_t>(steps) * static_cast<std::uint64_t>(SCENARIO_STEP);
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(seed));
 }
 

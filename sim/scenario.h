@@ -9,9 +9,10 @@
 #include "sim/driver.h"
 
 struct ScenarioSetup {
-    std::int32_t seed = 1;          // the scenario seed; scenario K of the window is 1 + 1000 K
-    float errorSpread = ERROR_LOW;  // one of the three "Miscommunication" levels, or any finite value
-    bool startup = false;           // the town the window shows at launch instead of the one Reset builds
+    std::int32_t seed = 1;  // the scenario seed; scenario K of the window is 1 + 1000 K
+    float errorSpread =
+        ERROR_LOW;         // one of the three "Miscommunication" levels, or any finite value
+    bool startup = false;  // the town the window shows at launch instead of the one Reset builds
 };
 
 // The seed the window reaches from launch by `steps` presses of Next (negative:

@@ -40,11 +40,13 @@ ValidationResult validate_simulation(const Simulation& sim) {
             if (c.layout != MapLayoutTable[y * GRID_W + x])
                 return fail("layout changed", x, y, c.layout, MapLayoutTable[y * GRID_W + x]);
             if (c.layout == LAYOUT_HOUSE) {
-                if (c.traffic != parked[y][x]) return fail("house count", x, y, c.traffic, parked[y][x]);
+                if (c.traffic != parked[y][x])
+                    return fail("house count", x, y, c.traffic, parked[y][x]);
             } else if (CellPos{x, y} == ExitCell) {
                 // Arrivals share the exit's lanes, and one car leaving clears its
                 // lane for all: the exit may hold fewer bits than its cars, never more.
-                if ((c.traffic & ~lanes[y][x]) != 0) return fail("exit lanes", x, y, c.traffic, lanes[y][x]);
+                if ((c.traffic & ~lanes[y][x]) != 0)
+                    return fail("exit lanes", x, y, c.traffic, lanes[y][x]);
             } else if (c.traffic != lanes[y][x]) {
                 return fail("lanes", x, y, c.traffic, lanes[y][x]);
             }

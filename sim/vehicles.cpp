@@ -59,11 +59,20 @@ VehicleTally tally_vehicles(const VehicleTable& table) {
     for (int i = 0; i < table.vehicleCount; ++i) {
         const Vehicle& v = table.vehicles[i];
         switch (v.state) {
-            case VS_WAITING: ++t.notEvacuated; break;
-            case VS_EVACUATING: ++(v.pos == ExitCell ? t.evacuated : t.enRoute); break;
-            case VS_GAVE_UP: ++(v.pos == v.home ? t.gaveUp : t.enRoute); break;
-            case VS_OUT_OF_GAS: ++(v.pos == v.home ? t.towed : t.outOfGas); break;
-            default: break;  // an unknown state is counted nowhere
+            case VS_WAITING:
+                ++t.notEvacuated;
+                break;
+            case VS_EVACUATING:
+                ++(v.pos == ExitCell ? t.evacuated : t.enRoute);
+                break;
+            case VS_GAVE_UP:
+                ++(v.pos == v.home ? t.gaveUp : t.enRoute);
+                break;
+            case VS_OUT_OF_GAS:
+                ++(v.pos == v.home ? t.towed : t.outOfGas);
+                break;
+            default:
+                break;  // an unknown state is counted nowhere
         }
     }
     return t;

@@ -7,7 +7,7 @@
 #include "sim/grid.h"
 #include "sim/random.h"
 
-constexpr int MAX_VEHICLES = 2000;   // enough for 1000 houses of two cars
+constexpr int MAX_VEHICLES = 2000;  // enough for 1000 houses of two cars
 constexpr int CARS_PER_HOUSE = 2;
 constexpr int TOW_FUEL_LIMIT = -60;  // a stranded car stands 60 ticks, then is towed home
 
@@ -56,10 +56,13 @@ void step_vehicle(RoadGrid& grid, Vehicle& v);
 // its state sends it: the cars that are stepped, and that count as on the road.
 inline bool is_under_way(const Vehicle& v) {
     switch (v.state) {
-        case VS_EVACUATING: return !(v.pos == ExitCell);
+        case VS_EVACUATING:
+            return !(v.pos == ExitCell);
         case VS_GAVE_UP:
-        case VS_OUT_OF_GAS: return !(v.pos == v.home);
-        default: return false;
+        case VS_OUT_OF_GAS:
+            return !(v.pos == v.home);
+        default:
+            return false;
     }
 }
 

@@ -206,7 +206,8 @@ TEST(MenuTest, TheMenusDeliverTheirIdentifiersAndHaveNoMnemonicsOrShortcuts) {
                 << item->text().toStdString();
             item->trigger();
             items.push_back((popup->text() + "/" + item->text()).toStdString());
-            for (WParam id : std::exchange(commands, {})) items.back().append("/").append(std::to_string(id));
+            for (WParam id : std::exchange(commands, {}))
+                items.back().append("/").append(std::to_string(id));
         }
     }
     EXPECT_EQ(

@@ -1,9 +1,10 @@
+#include "hazard/decisions.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 
-#include "hazard/decisions.h"
 #include "support/town.h"
 
 namespace {
@@ -13,10 +14,12 @@ TEST(DecisionModel, FirstTickAfterAResetStartsFromTheResetValues) {
     for (int i = 0; i < 3; ++i) sim_tick(*sim);
     reset_scenario(*sim);
     const DecisionModel& m = sim->decisions;
-    EXPECT_TRUE(m.departureSignalCoef == 1 && m.departureTravelCoef == 1 && m.departureIntercept == 1 &&
-                m.signalArrivalCoef == 1 && m.signalTravelCoef == 1 && m.signalIntercept == 1);
+    EXPECT_TRUE(m.departureSignalCoef == 1 && m.departureTravelCoef == 1 &&
+                m.departureIntercept == 1 && m.signalArrivalCoef == 1 && m.signalTravelCoef == 1 &&
+                m.signalIntercept == 1);
     const DecisionRecord start = {0, 1000, 1000, 0, 0, 0, 0};
-    for (int i = 0; i < 720; ++i) ASSERT_EQ(std::memcmp(&m.decisionTable[i], &start, sizeof start), 0) << i;
+    for (int i = 0; i < 720; ++i)
+        ASSERT_EQ(std::memcmp(&m.decisionTable[i], &start, sizeof start), 0) << i;
     sim_tick(*sim);
     for (int i = 0; i < 720; ++i) {
         const DecisionRecord& r = m.decisionTable[i];
@@ -50,13 +53,15 @@ TEST(DecisionModel, HighErrorSilencesTheSignalAndEmptiesTheTownInTwoTicks) {
     sim_tick(*sim);
     const DecisionModel& m = sim->decisions;
     EXPECT_EQ(field_variance(m, sim->vehicles, 'e'), INFINITY);  // the errors' squares overflow
-    EXPECT_TRUE(m.departureSignalCoef == 0 && m.departureTravelCoef == 0 && m.departureIntercept == 0);
+    EXPECT_TRUE(m.departureSignalCoef == 0 && m.departureTravelCoef == 0 &&
+                m.departureIntercept == 0);
     int left = 0;
     for (int i = 0; i < 720; ++i) {
         const DecisionRecord& r = m.decisionTable[i];
         // E0 = 1 on the first tick: the departure time is the noise alone; below 1 leaves.
         EXPECT_TRUE(std::isfinite(r.signal) && r.departureTime == r.departureNoise);
-        EXPECT_EQ(sim->vehicles.vehicles[i].state, r.departureNoise < 1.0f ? VS_EVACUATING : VS_WAITING);
+        EXPECT_EQ(sim->vehicles.vehicles[i].state,
+                  r.departureNoise < 1.0f ? VS_EVACUATING : VS_WAITING);
         left += r.departureNoise < 1.0f;
     }
     EXPECT_TRUE(left > 0 && left < 720);
@@ -73,7 +78,9 @@ TEST(DecisionModel, ADepartureTimeEqualToTheClockDoesNotLeave) {
     update_decisions(sim->decisions, sim->vehicles, sim->storm, ERROR_LOW, sim->rng);
     EXPECT_EQ(sim->decisions.decisionTable[0].departureTime, 15.0f);
     for (int i = 0; i < 720; ++i)
-        EXPECT_EQ(sim->vehicles.vehicles[i].state == VS_EVACUATING, sim->decisions.decisionTable[i].departureTime < 15.0f) << i;
+        EXPECT_EQ(sim->vehicles.vehicles[i].state == VS_EVACUATING,
+                  sim->decisions.decisionTable[i].departureTime < 15.0f)
+            << i;
 }
 
 TEST(DecisionModel, WithNobodyThreatenedTheSignalCountsForNothingAndLaterItCountsFully) {
@@ -90,12 +97,15 @@ TEST(DecisionModel, WithNobodyThreatenedTheSignalCountsForNothingAndLaterItCount
 // through uniform_random. The real update fuses loops and jumps the generator;
 // it must agree with this to the bit. (The coefficients themselves are pinned
 // by the golden runs and the settled values of J, I and H.)
-void plain_update(DecisionModel& m, VehicleTable& table, const StormState& storm, float spread, RandomState& rng) {
+void plain_update(DecisionModel& m, VehicleTable& table, const StormState& storm, float spread,
+                  RandomState& rng) {
     const int n = table.vehicleCount;
     for (int i = 0; i < n; ++i) {
         DecisionRecord& r = m.decisionTable[i];
-        r.signalError = static_cast<float>(uniform_random(rng, -static_cast<double>(spread), spread));
-        r.signalBase = (m.signalTravelCoef * r.travelTerm + m.signalIntercept) + m.signalArrivalCoef * r.arrivalEstimate;
+        r.signalError =
+            static_cast<float>(uniform_random(rng, -static_cast<double>(spread), spread));
+        r.signalBase = (m.signalTravelCoef * r.travelTerm + m.signalIntercept) +
+                       m.signalArrivalCoef * r.arrivalEstimate;
         r.signal = r.signalBase + r.signalError;
     }
     const float ve = field_variance(m, table, 'e');
@@ -106,9 +116,11 @@ void plain_update(DecisionModel& m, VehicleTable& table, const StormState& storm
     for (int i = 0; i < n; ++i) {
         DecisionRecord& r = m.decisionTable[i];
         r.departureNoise = static_cast<float>(uniform_random(rng, -30, 30));
-        r.departureTime = ((m.departureTravelCoef * r.travelTerm + m.departureIntercept) + m.departureSignalCoef * r.signal) +
+        r.departureTime = ((m.departureTravelCoef * r.travelTerm + m.departureIntercept) +
+                           m.departureSignalCoef * r.signal) +
                           r.departureNoise;
-        if (r.departureTime < storm.simTime && table.vehicles[i].state == VS_WAITING) table.vehicles[i].state = VS_EVACUATING;
+        if (r.departureTime < storm.simTime && table.vehicles[i].state == VS_WAITING)
+            table.vehicles[i].state = VS_EVACUATING;
         uniform_random(rng, -30, 30);
     }
 }
@@ -125,8 +137,10 @@ TEST(DecisionModel, AgreesBitForBitWithTheStepsDoneOneByOne) {
             update_decisions(fast->decisions, fast->vehicles, fast->storm, level, fast->rng);
             plain_update(plain->decisions, plain->vehicles, plain->storm, level, plain->rng);
             ASSERT_EQ(fast->rng.state, plain->rng.state) << level << " tick " << tick;
-            ASSERT_EQ(std::memcmp(&fast->decisions, &plain->decisions, sizeof(DecisionModel)), 0) << tick;
-            ASSERT_EQ(std::memcmp(&fast->vehicles, &plain->vehicles, sizeof(VehicleTable)), 0) << tick;
+            ASSERT_EQ(std::memcmp(&fast->decisions, &plain->decisions, sizeof(DecisionModel)), 0)
+                << tick;
+            ASSERT_EQ(std::memcmp(&fast->vehicles, &plain->vehicles, sizeof(VehicleTable)), 0)
+                << tick;
         }
     }
 }

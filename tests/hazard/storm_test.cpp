@@ -1,3 +1,5 @@
+#include "hazard/storm.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -5,16 +7,18 @@
 #include <cstring>
 #include <random>
 
-#include "hazard/storm.h"
 #include "support/town.h"
 
 namespace {
 
 TEST(StormTrack, PassesItsThreePointsWithQuadraticWeightsInsideAndBeyond) {
-    const StormPoint track[3] = {{3.5f, 0, 12.25f, 0.004f}, {27.0f, 14, 10.5f, 0.0071f}, {8.25f, 29, 14.0f, 0.002f}};
+    const StormPoint track[3] = {
+        {3.5f, 0, 12.25f, 0.004f}, {27.0f, 14, 10.5f, 0.0071f}, {8.25f, 29, 14.0f, 0.002f}};
     for (int i = 0; i < 3; ++i) {
         const StormPoint p = eval_track(track, 0.5f * static_cast<float>(i));
-        EXPECT_TRUE(p.x == track[i].x && p.y == track[i].y && p.size == track[i].size && p.speed == track[i].speed) << i;
+        EXPECT_TRUE(p.x == track[i].x && p.y == track[i].y && p.size == track[i].size &&
+                    p.speed == track[i].speed)
+            << i;
     }
     // A track whose x, y and size pick out the three weights w0, w1, w2.
     const StormPoint unit[3] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
@@ -44,7 +48,8 @@ TEST(StormAdvance, StaysParkedFor500TicksAndTakesTheTrackOnThe501st) {
     EXPECT_NEAR(s.stormSpin, 720.0f, 0.01f);  // two turns per unit of phase
     advance_storm(s, sim->vehicles);
     const StormPoint on = eval_track(s.stormTrack, s.stormPhase);
-    EXPECT_TRUE(s.stormPhase > 0.0f && s.storm.x == on.x && s.storm.y == on.y && s.storm.speed == on.speed);
+    EXPECT_TRUE(s.stormPhase > 0.0f && s.storm.x == on.x && s.storm.y == on.y &&
+                s.storm.speed == on.speed);
     const float phase = s.stormPhase;
     advance_storm(s, sim->vehicles);
     EXPECT_EQ(s.stormPhase, phase + on.speed);  // from now on the track's own speed
@@ -64,7 +69,9 @@ TEST(ThreatZone, FlagsExactlyTheWaitingHouseholdsWithinTheRadiusEdgeIncluded) {
     advance_storm(sim->storm, sim->vehicles);
     const auto& flags = sim->storm.threatFlags;
     // House (1, 1) lies exactly 5 away, (2, 1) sqrt(20), (8, 1) sqrt(32); car 1 has left.
-    EXPECT_EQ(flags[0] + 2 * flags[1] + 4 * flags[car_of_house(*sim, {2, 1})] + 8 * flags[car_of_house(*sim, {8, 1})], 1 + 4);
+    EXPECT_EQ(flags[0] + 2 * flags[1] + 4 * flags[car_of_house(*sim, {2, 1})] +
+                  8 * flags[car_of_house(*sim, {8, 1})],
+              1 + 4);
     sim->vehicles.vehicles[0].state = VS_EVACUATING;  // a car that leaves loses its flag
     advance_storm(sim->storm, sim->vehicles);
     EXPECT_EQ(flags[0], 0);
@@ -73,7 +80,8 @@ TEST(ThreatZone, FlagsExactlyTheWaitingHouseholdsWithinTheRadiusEdgeIncluded) {
     std::uniform_real_distribution<float> place(-2500.0f, 2500.0f), near(-20.0f, 60.0f);
     for (int i = 0; i < 720; i += 3) sim->vehicles.vehicles[i].state = VS_EVACUATING;
     for (int trial = 0; trial < 400; ++trial) {
-        const float x = trial % 2 ? near(pick) : place(pick), y = trial % 2 ? near(pick) : place(pick);
+        const float x = trial % 2 ? near(pick) : place(pick),
+                    y = trial % 2 ? near(pick) : place(pick);
         float size = static_cast<float>(pick() % 8000) / 100.0f;
         if (trial % 5 == 0) size = 2.0f * std::sqrt(static_cast<float>(pick() % 3000));
         if (trial % 7 == 0) size = -size;
@@ -83,8 +91,10 @@ TEST(ThreatZone, FlagsExactlyTheWaitingHouseholdsWithinTheRadiusEdgeIncluded) {
         const CellPos c{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y)};
         for (int i = 0; i < 720; ++i) {
             const Vehicle& v = sim->vehicles.vehicles[i];
-            const bool inside = v.state == VS_WAITING && cell_distance(v.home, c) <= double(size * 0.5f);
-            ASSERT_EQ(flags[i], inside ? 1 : 0) << x << "," << y << " size " << size << " car " << i;
+            const bool inside =
+                v.state == VS_WAITING && cell_distance(v.home, c) <= double(size * 0.5f);
+            ASSERT_EQ(flags[i], inside ? 1 : 0)
+                << x << "," << y << " size " << size << " car " << i;
         }
     }
 }

@@ -11,13 +11,15 @@ namespace {
 
 const std::string SIM = MAROVEL_SIM;
 
-long lines(const std::string& s) { return std::count(s.begin(), s.end(), '\n'); }
+long lines(const std::string& s) {
+    return std::count(s.begin(), s.end(), '\n');
+}
 
 TEST(CommandLine, HelpAndCsvOnStandardOutputOnly) {
     const CommandResult help = run_command(SIM + " --help");
     EXPECT_EQ(help.status, 0);
-    for (const char* option : {"--seed", "--scenario", "--startup", "--error", "--ticks", "--at", "--every", "--csv",
-                               "--fingerprint"})
+    for (const char* option : {"--seed", "--scenario", "--startup", "--error", "--ticks", "--at",
+                               "--every", "--csv", "--fingerprint"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     const CommandResult csv = run_command(SIM + " --ticks 50 --every 10 --csv");
     EXPECT_TRUE(csv.status == 0 && csv.err.empty() && lines(csv.out) == 7);
@@ -25,10 +27,17 @@ TEST(CommandLine, HelpAndCsvOnStandardOutputOnly) {
 }
 
 TEST(CommandLine, BadOrMissingValuesAreRefusedInOneLineNamingTheOption) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"--ticks abc", "--ticks"}, {"--ticks 0", "--ticks"}, {"--ticks", "--ticks"}, {"--error extreme", "--error"},
-        {"--seed 99999999999", "--seed"}, {"--seed x", "--seed"}, {"--every -5", "--every"}, {"--at 3,x", "--at"},
-        {"--seed 5 --scenario 2", "--scenario"}, {"--fingerprint --csv", "--csv"}, {"--frobnicate", "--frobnicate"}};
+    const std::pair<const char*, const char*> cases[] = {{"--ticks abc", "--ticks"},
+                                                         {"--ticks 0", "--ticks"},
+                                                         {"--ticks", "--ticks"},
+                                                         {"--error extreme", "--error"},
+                                                         {"--seed 99999999999", "--seed"},
+                                                         {"--seed x", "--seed"},
+                                                         {"--every -5", "--every"},
+                                                         {"--at 3,x", "--at"},
+                                                         {"--seed 5 --scenario 2", "--scenario"},
+                                                         {"--fingerprint --csv", "--csv"},
+                                                         {"--frobnicate", "--frobnicate"}};
     for (const auto& [args, named] : cases) {
         const CommandResult r = run_command(SIM + " " + args);
         EXPECT_TRUE(r.status == 2 && r.out.empty() && lines(r.err) == 1) << args << ": " << r.err;

@@ -1,3 +1,5 @@
+#include "app/runner.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -5,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "app/runner.h"
 #include "sim/fingerprint.h"
 #include "support/town.h"
 
@@ -70,7 +71,7 @@ TEST(ScenarioBuilder, StepsAndStartUpMatchTheWindowsSequences) {
     EXPECT_EQ(seed_of_step(3), 3001);
     EXPECT_EQ(seed_of_step(-2), -1999);
     EXPECT_EQ(seed_of_step(2147484), -2147483295);  // wraps around like the window's seed
-    auto window = new_simulation();  // the window at launch, then Next twice
+    auto window = new_simulation();                 // the window at launch, then Next twice
     init_app(*window);
     next_scenario(*window);
     next_scenario(*window);

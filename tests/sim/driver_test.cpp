@@ -11,8 +11,12 @@
 
 namespace {
 
-std::string title(const Simulation& sim) { return status_line(sim).text; }
-std::string print(const Simulation& sim, long long tick) { return fingerprint_line(sim, tick).text; }
+std::string title(const Simulation& sim) {
+    return status_line(sim).text;
+}
+std::string print(const Simulation& sim, long long tick) {
+    return fingerprint_line(sim, tick).text;
+}
 
 TEST(Driver, TitleShowsScenarioAndClockThroughTicksResetsAndSteps) {
     auto sim = new_simulation();
@@ -37,7 +41,9 @@ TEST(Driver, StartUpAndResetShareTheTrackButNotTheCars) {
     auto started = new_simulation();
     init_app(*started);
     auto reset = reset_town(1);
-    EXPECT_EQ(std::memcmp(started->storm.stormTrack, reset->storm.stormTrack, sizeof reset->storm.stormTrack), 0);
+    EXPECT_EQ(std::memcmp(started->storm.stormTrack, reset->storm.stormTrack,
+                          sizeof reset->storm.stormTrack),
+              0);
     int differ = 0;
     for (int i = 0; i < 720; ++i)
         differ += started->vehicles.vehicles[i].patience != reset->vehicles.vehicles[i].patience;
@@ -82,9 +88,11 @@ TEST(Fingerprint, FormatAndWhatEachHashCovers) {
     };
     EXPECT_EQ(changed([](Simulation& s) { s.grid.cells[0][5].traffic = 4; }), ".G..");
     EXPECT_EQ(changed([](Simulation& s) { s.vehicles.vehicles[719].fuel -= 1; }), "V...");
-    EXPECT_EQ(changed([](Simulation& s) { s.vehicles.vehicles[3].prevHeading = 8; }), "....");  // left out
+    EXPECT_EQ(changed([](Simulation& s) { s.vehicles.vehicles[3].prevHeading = 8; }),
+              "....");  // left out
     EXPECT_EQ(changed([](Simulation& s) { s.storm.threatFlags[719] = 1; }), "..S.");
-    EXPECT_EQ(changed([](Simulation& s) { s.storm.threatFlags[720] = 1; }), "....");  // beyond the cars
+    EXPECT_EQ(changed([](Simulation& s) { s.storm.threatFlags[720] = 1; }),
+              "....");  // beyond the cars
     EXPECT_EQ(changed([](Simulation& s) { s.decisions.signalIntercept = 2.0f; }), "...D");
     // Every NaN hashes alike, whatever its sign and payload; infinity does not.
     const std::uint32_t nanBits = 0xFFC00001u;
@@ -98,9 +106,15 @@ TEST(Fingerprint, FormatAndWhatEachHashCovers) {
 // Pins whole runs: any change to what a scenario does shows up here and has to be explained.
 TEST(Fingerprint, GoldenLinesOfSeed1AtTick2000UnderEachErrorLevel) {
     const std::pair<float, const char*> golden[] = {
-        {ERROR_LOW, "2000 2000.0 0 600 1 119 0 0 00bbd7cab87e521e 9ac125b45204a6fc 2afdcae47e9ffb39 d217df24cff09814 3309ab28"},
-        {ERROR_MODERATE, "2000 2000.0 0 528 153 0 39 0 8404b904322f62cc 44060ecece018ecd 2afdcae47e9ffb39 0e2a523bb990bafd 3309ab28"},
-        {ERROR_HIGH, "2000 2000.0 0 375 278 0 67 0 77223dad0717b14b 8d9be5504f177b50 2afdcae47e9ffb39 06b05a8aee2128cd 3309ab28"},
+        {ERROR_LOW,
+         "2000 2000.0 0 600 1 119 0 0 00bbd7cab87e521e 9ac125b45204a6fc 2afdcae47e9ffb39 "
+         "d217df24cff09814 3309ab28"},
+        {ERROR_MODERATE,
+         "2000 2000.0 0 528 153 0 39 0 8404b904322f62cc 44060ecece018ecd 2afdcae47e9ffb39 "
+         "0e2a523bb990bafd 3309ab28"},
+        {ERROR_HIGH,
+         "2000 2000.0 0 375 278 0 67 0 77223dad0717b14b 8d9be5504f177b50 2afdcae47e9ffb39 "
+         "06b05a8aee2128cd 3309ab28"},
     };
     for (const auto& [level, line] : golden) {
         auto sim = reset_town(1, level);

@@ -7,7 +7,9 @@
 
 namespace {
 
-std::uint8_t layout(int x, int y) { return MapLayoutTable[y * GRID_W + x]; }
+std::uint8_t layout(int x, int y) {
+    return MapLayoutTable[y * GRID_W + x];
+}
 
 TEST(RoadGrid, TheTownAsBuiltAndPopulated) {
     auto sim = reset_town();
@@ -19,7 +21,8 @@ TEST(RoadGrid, TheTownAsBuiltAndPopulated) {
             const GridCell& c = sim->grid.cells[y][x];
             ASSERT_EQ(c.layout, layout(x, y));
             if (c.layout == LAYOUT_HOUSE) {
-                EXPECT_EQ(layout(x, y - 1), LAYOUT_ROAD_ANY) << "every house opens north onto a road";
+                EXPECT_EQ(layout(x, y - 1), LAYOUT_ROAD_ANY)
+                    << "every house opens north onto a road";
                 EXPECT_EQ(c.traffic, 2);
                 parked += c.traffic;
             } else {
@@ -27,7 +30,8 @@ TEST(RoadGrid, TheTownAsBuiltAndPopulated) {
                 ++roads;
             }
             // The river (columns 19, 20) is crossed only on the bridge rows and at the exit row.
-            const bool bridge = y == 0 || y == 6 || y == 10 || y == 16 || y == 20 || y == 26 || y == 29;
+            const bool bridge =
+                y == 0 || y == 6 || y == 10 || y == 16 || y == 20 || y == 26 || y == 29;
             if (x == 19 || x == 20) {
                 EXPECT_EQ(c.layout, bridge ? LAYOUT_ROAD_X : LAYOUT_BLOCKED) << x << "," << y;
             }

@@ -1,8 +1,9 @@
+#include "sim/route.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "sim/route.h"
 #include "support/town.h"
 
 namespace {
@@ -30,7 +31,8 @@ TEST(RouteChoice, TheFirstCarLeavesNorthOneCarPerTickAndTurnsTowardsTheExit) {
     EXPECT_NEAR(c.yDec, 34.67, 0.01);
     EXPECT_TRUE(c.xDec == NO_WAY_COST && c.xInc == NO_WAY_COST && c.yInc == NO_WAY_COST);
     step_all_vehicles(sim->grid, sim->vehicles);
-    EXPECT_TRUE(v[0].pos == (CellPos{1, 0}) && v[0].prevPos == (CellPos{1, 1}) && v[0].heading == DIR_Y_DEC);
+    EXPECT_TRUE(v[0].pos == (CellPos{1, 0}) && v[0].prevPos == (CellPos{1, 1}) &&
+                v[0].heading == DIR_Y_DEC);
     EXPECT_EQ(v[1].pos, v[1].home);  // lane 1 of (1, 0) is taken: the second car waits
     EXPECT_TRUE(traffic_at(*sim, {1, 1}) == 1 && traffic_at(*sim, {1, 0}) == DIR_Y_DEC);
     // From (1, 0): east is nearer than west, the house behind is no way, north is off the grid.
@@ -39,16 +41,19 @@ TEST(RouteChoice, TheFirstCarLeavesNorthOneCarPerTickAndTurnsTowardsTheExit) {
     EXPECT_EQ(c.xDec, price({0, 0}, ExitCell));
     EXPECT_TRUE(c.yDec == NO_WAY_COST && c.yInc == NO_WAY_COST);
     step_all_vehicles(sim->grid, sim->vehicles);
-    EXPECT_TRUE(v[0].pos == (CellPos{2, 0}) && v[0].heading == DIR_X_INC && v[1].pos == (CellPos{1, 0}));
+    EXPECT_TRUE(v[0].pos == (CellPos{2, 0}) && v[0].heading == DIR_X_INC &&
+                v[1].pos == (CellPos{1, 0}));
     EXPECT_EQ(traffic_at(*sim, {1, 1}), 0);
 }
 
 TEST(RouteChoice, HousesAreEnteredOnlyByTheirOwnCarsFromTheRoadInFront) {
     auto sim = reset_town();
     const CellPos home{8, 3};
-    Vehicle& back = place_car(*sim, car_of_house(*sim, home), VS_GAVE_UP, {8, 4}, DIR_X_DEC, {9, 4});
+    Vehicle& back =
+        place_car(*sim, car_of_house(*sim, home), VS_GAVE_UP, {8, 4}, DIR_X_DEC, {9, 4});
     EXPECT_EQ(cost_y_dec(sim->grid, back, home), NO_WAY_COST);  // from behind: no way
-    Vehicle& front = place_car(*sim, car_of_house(*sim, home, 1), VS_GAVE_UP, {8, 2}, DIR_X_DEC, {9, 2});
+    Vehicle& front =
+        place_car(*sim, car_of_house(*sim, home, 1), VS_GAVE_UP, {8, 2}, DIR_X_DEC, {9, 2});
     EXPECT_EQ(cost_y_inc(sim->grid, front, home), 0.0f);
     step_vehicle(sim->grid, front);
     // One car back in, the other still out.
@@ -56,7 +61,8 @@ TEST(RouteChoice, HousesAreEnteredOnlyByTheirOwnCarsFromTheRoadInFront) {
     // Nobody enters someone else's house, evacuating or returning.
     Vehicle& leaving = place_car(*sim, 0, VS_EVACUATING, {3, 2}, DIR_X_INC, {2, 2});
     EXPECT_EQ(cost_y_inc(sim->grid, leaving, ExitCell), NO_WAY_COST);
-    Vehicle& returning = place_car(*sim, car_of_house(*sim, {4, 1}), VS_GAVE_UP, {3, 0}, DIR_X_INC, {2, 0});
+    Vehicle& returning =
+        place_car(*sim, car_of_house(*sim, {4, 1}), VS_GAVE_UP, {3, 0}, DIR_X_INC, {2, 0});
     EXPECT_EQ(cost_y_inc(sim->grid, returning, returning.home), NO_WAY_COST);
 }
 
@@ -97,14 +103,16 @@ TEST(RouteChoice, TurnsBackOnlyWhenBoxedInAndWaitsWhenNothingIsOpen) {
         step_vehicle(sim->grid, v);
         const CellPos expected[3] = {{6, 7}, {6, 9}, {6, 8}};
         EXPECT_EQ(v.pos, expected[blocked]) << blocked;
-        EXPECT_EQ(v.prevPos, (blocked == 2 ? CellPos{6, 9} : CellPos{6, 8})) << blocked;  // kept when stuck
+        EXPECT_EQ(v.prevPos, (blocked == 2 ? CellPos{6, 9} : CellPos{6, 8}))
+            << blocked;  // kept when stuck
     }
 }
 
 TEST(ExitCell, EvacuatingCarsShareItsLanesAndALeavingCarClearsTheSharedLane) {
     auto sim = reset_town();
     // A car that gave up crosses the exit eastwards while lane 8 is free...
-    Vehicle& quitter = place_car(*sim, car_of_house(*sim, {22, 27}), VS_GAVE_UP, {19, 29}, DIR_X_INC, {18, 29});
+    Vehicle& quitter =
+        place_car(*sim, car_of_house(*sim, {22, 27}), VS_GAVE_UP, {19, 29}, DIR_X_INC, {18, 29});
     step_vehicle(sim->grid, quitter);
     ASSERT_EQ(quitter.pos, ExitCell);
     // ...evacuating cars arrive in the same lane at price 0, and their cars make (19, 29) dearer...

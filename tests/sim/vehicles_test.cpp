@@ -12,13 +12,17 @@ TEST(Population, TwoCarsPerHouseInMapOrderWithPatienceThenFuelDrawn) {
     populate_town(sim->grid, sim->vehicles, sim->rng);
     const Vehicle* v = sim->vehicles.vehicles;
     ASSERT_EQ(sim->vehicles.vehicleCount, 720);
-    EXPECT_TRUE(v[1].home == (CellPos{1, 1}) && v[2].home == (CellPos{2, 1}) && v[719].home == (CellPos{38, 27}));
-    const int drawn[3][2] = {{240, 369}, {316, 329}, {350, 314}};  // patience, fuel when seeded with 1
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(v[i].patience == drawn[i][0] && v[i].fuel == drawn[i][1]) << i;
+    EXPECT_TRUE(v[1].home == (CellPos{1, 1}) && v[2].home == (CellPos{2, 1}) &&
+                v[719].home == (CellPos{38, 27}));
+    const int drawn[3][2] = {
+        {240, 369}, {316, 329}, {350, 314}};  // patience, fuel when seeded with 1
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(v[i].patience == drawn[i][0] && v[i].fuel == drawn[i][1]) << i;
     for (int i = 0; i < 720; ++i)
-        EXPECT_TRUE(v[i].state == VS_WAITING && v[i].heading == DIR_Y_DEC && v[i].pos == v[i].home &&
-                    v[i].prevPos == v[i].home && v[i].patience >= 240 && v[i].patience <= 360 &&
-                    v[i].fuel >= 200 && v[i].fuel <= 400) << i;
+        EXPECT_TRUE(v[i].state == VS_WAITING && v[i].heading == DIR_Y_DEC &&
+                    v[i].pos == v[i].home && v[i].prevPos == v[i].home && v[i].patience >= 240 &&
+                    v[i].patience <= 360 && v[i].fuel >= 200 && v[i].fuel <= 400)
+            << i;
     EXPECT_EQ(state_before(sim->rng, 1440).state, 1u);  // two draws per car after the seed
     // f = 0.175 as a float lies just below 0.175: 240 + 120 f lies just below 261
     // in double precision and truncates to 260 (single precision would give 261).
@@ -30,7 +34,8 @@ TEST(Population, TwoCarsPerHouseInMapOrderWithPatienceThenFuelDrawn) {
 TEST(Tally, EachStateAndPlaceFallsInItsOwnCount) {
     auto sim = reset_town();
     Vehicle* v = sim->vehicles.vehicles;
-    const std::uint8_t states[7] = {VS_EVACUATING, VS_EVACUATING, VS_GAVE_UP, VS_GAVE_UP, VS_OUT_OF_GAS, VS_OUT_OF_GAS, 7};
+    const std::uint8_t states[7] = {VS_EVACUATING, VS_EVACUATING, VS_GAVE_UP, VS_GAVE_UP,
+                                    VS_OUT_OF_GAS, VS_OUT_OF_GAS, 7};
     for (int i = 0; i < 7; ++i) v[i].state = states[i];
     v[0].pos = ExitCell;  // evacuated; v[1] at home but leaving: en route
     v[3].pos = {5, 0};    // driving home: en route; v[2] at home: gave up
@@ -80,7 +85,8 @@ TEST(LifeCycle, GivesUpOnStepPPlusOneRunsDryOnFPlusOneAndIsTowedOnFPlus61) {
         steps(*sim, 59);
         EXPECT_TRUE(v.fuel == -60 && v.pos == stranded && traffic_at(*sim, stranded) == v.heading);
         steps(*sim, 1);
-        EXPECT_TRUE(v.pos == v.home && traffic_at(*sim, stranded) == 0 && traffic_at(*sim, v.home) == 2);
+        EXPECT_TRUE(v.pos == v.home && traffic_at(*sim, stranded) == 0 &&
+                    traffic_at(*sim, v.home) == 2);
         // Counted as towed only if its patience outlasted the tow.
         EXPECT_EQ(tally_of(*sim), patience >= F + 61 ? "719 0 0 0 1 0" : "719 0 1 0 0 0");
     }

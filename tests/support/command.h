@@ -24,11 +24,13 @@ inline CommandResult run_command(const std::string& command) {
     if (pipe == nullptr) return result;
     std::array<char, 4096> buffer;
     std::size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.out.append(buffer.data(), n);
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        result.out.append(buffer.data(), n);
     const int raw = pclose(pipe);
     if (raw != -1 && WIFEXITED(raw)) result.status = WEXITSTATUS(raw);
     if (FILE* err = std::fopen(errPath, "r")) {
-        while ((n = fread(buffer.data(), 1, buffer.size(), err)) > 0) result.err.append(buffer.data(), n);
+        while ((n = fread(buffer.data(), 1, buffer.size(), err)) > 0)
+            result.err.append(buffer.data(), n);
         std::fclose(err);
     }
     std::remove(errPath);

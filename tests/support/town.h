@@ -9,8 +9,11 @@
 #include "sim/validate.h"
 
 // A new simulation object (large, so on the heap), optionally built as Reset builds it.
-inline std::unique_ptr<Simulation> new_simulation() { return std::make_unique<Simulation>(); }
-inline std::unique_ptr<Simulation> reset_town(std::int32_t seed = 1, float errorSpread = ERROR_LOW) {
+inline std::unique_ptr<Simulation> new_simulation() {
+    return std::make_unique<Simulation>();
+}
+inline std::unique_ptr<Simulation> reset_town(std::int32_t seed = 1,
+                                              float errorSpread = ERROR_LOW) {
     auto sim = new_simulation();
     build_scenario(*sim, {seed, errorSpread, false});
     return sim;
@@ -27,22 +30,29 @@ inline int car_of_house(const Simulation& sim, CellPos house, int k = 0) {
 inline std::string tally_of(const Simulation& sim) {
     const VehicleTally t = tally_vehicles(sim.vehicles);
     std::string s;
-    for (int n : {t.notEvacuated, t.evacuated, t.gaveUp, t.enRoute, t.towed, t.outOfGas}) s += std::to_string(n) + " ";
+    for (int n : {t.notEvacuated, t.evacuated, t.gaveUp, t.enRoute, t.towed, t.outOfGas})
+        s += std::to_string(n) + " ";
     return s.substr(0, s.size() - 1);
 }
 
-inline std::uint8_t traffic_at(const Simulation& sim, CellPos p) { return cell_at(sim.grid, p).traffic; }
+inline std::uint8_t traffic_at(const Simulation& sim, CellPos p) {
+    return cell_at(sim.grid, p).traffic;
+}
 
 // Moves a car from where it stands (its house or its lane) onto `pos` with the
 // given heading, as if it had just driven there from `prev`, keeping the grid right.
 inline Vehicle& place_car(Simulation& sim, int index, std::uint8_t state, CellPos pos,
                           std::uint8_t heading, CellPos prev) {
     Vehicle& v = sim.vehicles.vehicles[index];
-    if (v.pos == v.home) --cell_at(sim.grid, v.home).traffic;
-    else clear_traffic(sim.grid, v.pos, v.heading);
+    if (v.pos == v.home)
+        --cell_at(sim.grid, v.home).traffic;
+    else
+        clear_traffic(sim.grid, v.pos, v.heading);
     v = {state, v.home, pos, prev, heading, v.prevHeading, v.patience, v.fuel};
-    if (pos == v.home) ++cell_at(sim.grid, pos).traffic;
-    else set_traffic(sim.grid, pos, heading);
+    if (pos == v.home)
+        ++cell_at(sim.grid, pos).traffic;
+    else
+        set_traffic(sim.grid, pos, heading);
     return v;
 }
 
