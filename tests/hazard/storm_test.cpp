@@ -27,29 +27,22 @@ TEST(StormTrack, PassesItsThreePointsWithQuadraticWeightsInsideAndBeyond) {
     EXPECT_TRUE(two.x == 3.0f && two.y == -8.0f && two.size == 6.0f);
 }
 
-TEST(StormReset, SeedsTheGeneratorParksTheStormAndDrawsNineValues) {
+TEST(StormAdvance, ResetParksTheStormFor500TicksAndItTakesTheTrackOnThe501st) {
     auto sim = new_simulation();
-    sim->rng.state = 777;  // whatever came before does not matter
+    populate_town(sim->grid, sim->vehicles, sim->rng);
     reset_storm(sim->storm, sim->rng, 4001);
-    EXPECT_EQ(state_before(sim->rng, 9).state, 4001u);
-    const StormState& s = sim->storm;
-    EXPECT_TRUE(s.simTime == 0.0f && s.stormPhase == -1.0f && s.stormSpin == 0.0f);
-    EXPECT_EQ(std::memcmp(&s.storm, &PARKED_STORM, sizeof PARKED_STORM), 0);
-    EXPECT_TRUE(s.stormTrack[0].y == 0 && s.stormTrack[1].y == 14 && s.stormTrack[2].y == 29);
-}
-
-TEST(StormAdvance, StaysParkedFor500TicksAndTakesTheTrackOnThe501st) {
-    auto sim = reset_town();
+    EXPECT_EQ(state_before(sim->rng, 9).state, 4001u);  // seeded, then nine draws
     StormState& s = sim->storm;
+    EXPECT_TRUE(s.simTime == 0.0f && s.stormPhase == -1.0f && s.stormSpin == 0.0f);
+    EXPECT_TRUE(s.stormTrack[0].y == 0 && s.stormTrack[1].y == 14 && s.stormTrack[2].y == 29);
     for (int i = 0; i < 500; ++i) advance_storm(s, sim->vehicles);
     EXPECT_EQ(s.simTime, 500.0f);
     EXPECT_NEAR(s.stormPhase, -5.8e-6, 1e-6);
-    EXPECT_EQ(s.storm.x, PARKED_STORM.x);
+    EXPECT_EQ(std::memcmp(&s.storm, &PARKED_STORM, sizeof PARKED_STORM), 0);
     EXPECT_NEAR(s.stormSpin, 720.0f, 0.01f);  // two turns per unit of phase
     advance_storm(s, sim->vehicles);
     const StormPoint on = eval_track(s.stormTrack, s.stormPhase);
-    EXPECT_TRUE(s.stormPhase > 0.0f && s.storm.x == on.x && s.storm.y == on.y &&
-                s.storm.speed == on.speed);
+    EXPECT_EQ(std::memcmp(&s.storm, &on, sizeof on), 0);
     const float phase = s.stormPhase;
     advance_storm(s, sim->vehicles);
     EXPECT_EQ(s.stormPhase, phase + on.speed);  // from now on the track's own speed
