@@ -12,52 +12,36 @@
 #include <array>
 #include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <new>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "render/bmp.h"
 #include "render/offscreen.h"
 
-namespace {
-// Allocations through the C++ heap while the flag is raised.
-std::atomic<bool> countAllocations{false};
-std::atomic<int> allocations{0};
-void* counted(std::size_t n) noexcept {
-    if (countAllocations) ++allocations;
-    return std::malloc(n == 0 ? 1 : n);
-}
-
-// Transform calls that reach the GL from anywhere in the program, and those
-// with a number that is not finite: a NaN in a matrix draws nothing on Mesa but
-// garbage or a stall elsewhere, so the pixels alone cannot show that none got in.
-int transformCalls = 0;
-int nonFiniteCalls = 0;
+// Allocations through the C++ heap while the flag is raised; the memory itself
+// comes from the operator new this one hides, so every delete still matches it.
+static std::atomic<bool> countAllocations{false};
+static std::atomic<int> allocations{0};
+// Transform calls with a number that is not finite, from anywhere in the program:
+// a NaN in a matrix draws nothing on Mesa but garbage or a stall elsewhere, so the
+// pixels alone cannot show that none got in.
+static int nonFiniteCalls = 0;
 template <typename... Args>
-void pass_on(const char* name, Args... args) {
-    ++transformCalls;
+static void pass_on(const char* name, Args... args) {
     if (!(std::isfinite(args) && ...)) ++nonFiniteCalls;
     reinterpret_cast<void (*)(Args...)>(dlsym(RTLD_NEXT, name))(args...);
 }
-}  // namespace
 
 // The program's own definitions take precedence over the libraries' for every
-// caller. Every plain form of new and delete is replaced, so that whatever one
-// form allocates another may free.
+// caller. "_Znwm" is the linker's name of operator new(unsigned long).
+void* operator new(std::size_t n) {
+    static const auto next = reinterpret_cast<void* (*)(std::size_t)>(dlsym(RTLD_NEXT, "_Znwm"));
+    if (countAllocations) ++allocations;
+    return next(n);
+}
 // clang-format off
-void* operator new(std::size_t n) { if (void* p = counted(n)) return p; throw std::bad_alloc(); }
-void* operator new[](std::size_t n) { if (void* p = counted(n)) return p; throw std::bad_alloc(); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return counted(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return counted(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 extern "C" void glTranslatef(GLfloat x, GLfloat y, GLfloat z) { pass_on("glTranslatef", x, y, z); }
 extern "C" void glRotatef(GLfloat a, GLfloat x, GLfloat y, GLfloat z) { pass_on("glRotatef", a, x, y, z); }
 extern "C" void glScalef(GLfloat x, GLfloat y, GLfloat z) { pass_on("glScalef", x, y, z); }
@@ -72,12 +56,19 @@ constexpr Rgb GREY = {160, 160, 160};  // the clear colour: 0.6275 × 255
 constexpr Rgb RED = {255, 0, 0};       // the sprites' transparent colour
 
 // Test pictures in which every part that matters has a colour of its own.
-// The map: 10 × 10 pixels a cell, 400 × 300 in all.
-const auto map_colour = [](int x, int y) { return Rgb{40 + 5 * x, 20 + 7 * y, 200}; };
+// The map: 10 × 10 pixels a cell, 400 × 300 in all; cell (5, 7) is pure red,
+// which on the map is a colour like any other.
+const auto map_colour = [](int x, int y) {
+    return x == 5 && y == 7 ? RED : Rgb{40 + 5 * x, 20 + 7 * y, 200};
+};
 // The car sheet, 340 × 32: frame k in columns 20k..20k+19 of the bottom 20 rows,
-// yellow above the frames, which must never show.
+// yellow above the frames, which must never show. Frame 1 has a pure red middle
+// (columns 25..34, rows 5..14). At 8 pixels a cell, pixel p of a cell samples the
+// frame at 2.5p + 1.25 texels, so pixels 2..5 both ways filter only red texels and
+// the others none.
 const auto frame_colour = [](int k) { return Rgb{10 + 15 * k, 250 - 12 * k, 60}; };
 const auto car_pixel = [](int x, int y) {
+    if (x >= 25 && x < 35 && y >= 5 && y < 15) return RED;
     return y < 20 ? frame_colour(x / 20) : Rgb{255, 255, 0};
 };
 // The storm, 64 × 64: four quadrants around a pure red middle (24..39 both ways).
@@ -91,9 +82,6 @@ Rgb storm_pixel(int x, int y) {
 namespace fs = std::filesystem;
 
 std::vector<std::string> notices;  // caption and text of each notice shown
-void record_notice(const char* caption, const char* text) {
-    notices.push_back(std::string(caption) + " " + text);
-}
 
 // A 320 × 240 view (4:3, so the initial camera shows exactly the town, 8 pixels
 // a cell), a picture folder holding the three test pictures, an empty town.
@@ -110,13 +98,11 @@ class Scene : public ::testing::Test {
         write_standard_pictures(folder);
     }
     void TearDown() override {
-        free_all();
         close_offscreen(context);
         fs::remove_all(folder);
     }
 
-    template <typename PixelFn>
-    void write(const fs::path& file, int w, int h, PixelFn colour) {
+    void write(const fs::path& file, int w, int h, auto colour) {
         Image image;
         ASSERT_EQ(alloc_image(w, h, 3, image), 1);
         for (int i = 0; i < 3 * w * h; ++i)
@@ -129,17 +115,11 @@ class Scene : public ::testing::Test {
         write(dir / "car.bmp", 340, 32, car_pixel);
         write(dir / "storm.bmp", 64, 64, storm_pixel);
     }
-    // Each picture comes from the first folder that holds a file of its name.
-    PictureSetup setup() const {
-        return {{(folder / "none").string(), folder.string(), installed.string()}, record_notice};
-    }
-    void init_all() { init_map(setup()), init_car(setup()), init_storm(setup()); }
-    static void free_all() { free_map(), free_car(), free_storm(); }
+    void init_all() { init_map(setup), init_car(setup), init_storm(setup); }
     void draw() { draw_scene(grid, storm, camera), read_offscreen_pixels(context, frame); }
 
     Rgb pixel(int x, int y) const {
-        const std::uint8_t* p = &frame.at((static_cast<std::size_t>(y) * W + x) * 4);
-        return {p[0], p[1], p[2]};
+        return {frame.at(4 * (y * W + x)), frame[4 * (y * W + x) + 1], frame[4 * (y * W + x) + 2]};
     }
     // The pixel under map point (mx, my): the camera puts the point at
     // (mx - panX, my - panY), `distance` below the eye, and the frustum (half-height
@@ -152,102 +132,38 @@ class Scene : public ::testing::Test {
     // The pixels that are not the clear colour lie in this box.
     Box drawn_box() const {
         Box b{W, H, -1, -1};
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x) {
-                if (pixel(x, y) == GREY) continue;
+        for (int x = 0, y = 0; y < H; y += ++x / W, x %= W)
+            if (pixel(x, y) != GREY)
                 b = {std::min(b[0], x), std::min(b[1], y), std::max(b[2], x), std::max(b[3], y)};
-            }
         return b;
-    }
-    // Every pixel of the frame at the initial camera against the colour of its cell.
-    template <typename CellColourFn>
-    void expect_cells(CellColourFn expected) const {
-        int wrong = 0;
-        for (int y = 0; y < H; ++y)
-            for (int x = 0; x < W; ++x) {
-                if (pixel(x, y) == expected(x / 8, y / 8)) continue;
-                if (wrong++ == 0) ADD_FAILURE() << "first wrong pixel " << x << "," << y;
-            }
-        EXPECT_EQ(wrong, 0);
-    }
-
-    void place_storm(float x, float y, float size, float spin) {
-        storm.storm = {x, y, size, 0};
-        storm.stormSpin = spin;
     }
 
     OffscreenContext context;
     fs::path folder = fs::temp_directory_path() / ("marovel-render-" + std::to_string(getpid()));
     // Searched after `folder`; empty unless a test fills it.
     fs::path installed = folder / "installed";
+    // Each picture comes from the first folder that holds a file of its name.
+    const PictureSetup setup{{(folder / "none").string(), folder.string(), installed.string()},
+                             [](const char* caption, const char* text) {
+                                 notices.push_back(caption + (" " + std::string(text)));
+                             }};
     RoadGrid grid = {};
     StormState storm;  // parked
     Camera camera;     // initial: distance 60 over the middle of the town
     std::vector<std::uint8_t> frame;
 };
 
-TEST_F(Scene, TheMapFillsTheViewUprightAndItsPureRedIsDrawnRed) {
-    write(folder / "map.bmp", 400, 300, [](int x, int y) {
-        return x / 10 == 5 && y / 10 == 7 ? RED : map_colour(x / 10, y / 10);
-    });
-    init_all();
-    // Matrices a window toolkit or an earlier drawing might leave behind count for
-    // nothing; at the initial camera (distance 60) the 30 rows fill the view's 240.
-    glMatrixMode(GL_TEXTURE);
-    glScalef(2, 3, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glTranslatef(5, -3, 1);
-    draw();  // the parked storm lies off the map
-    expect_cells([](int x, int y) { return x == 5 && y == 7 ? RED : map_colour(x, y); });
-    // Picture row 0 at the bottom of the screen, so the exit is mid-way along the top row.
-    EXPECT_EQ(pixel(8 * ExitCell.x + 4, H - 4), map_colour(20, 29));
-}
-
-TEST_F(Scene, PictureRowsThatAreNotAMultipleOfFourBytesAreTakenUpWithoutShear) {
-    // Two pixels a row: 6 bytes. Each pixel is one quadrant of the town.
-    const Rgb quadrant[2][2] = {{{200, 40, 40}, {40, 200, 40}}, {{40, 40, 200}, {200, 200, 40}}};
-    write(folder / "map.bmp", 2, 2, [&](int x, int y) { return quadrant[y][x]; });
-    init_map(setup());
-    GLint alignment = 0;
-    glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
-    EXPECT_EQ(alignment, 4) << "loading a picture must not change how others upload";
-    camera = {20.0625f, 15.0625f, 60};  // half a pixel over, so pixel centres meet texel centres
-    draw();
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 2; ++x) EXPECT_EQ(at(10 + 20 * x, 7.5 + 15 * y), quadrant[y][x]);
-}
-
-TEST_F(Scene, CameraValuesMoveTheViewAndTheClearColourLiesAround) {
-    init_all();
-    const std::pair<Camera, Box> cases[] = {
-        {{20, 15, 120}, {80, 60, 239, 179}},    // 4 pixels a cell, the town in the middle
-        {{30, 22.5, 120}, {40, 30, 199, 149}},  // 10 cells right, 7.5 up: 40 pixels left, 30 down
-        {{40, 30, 20}, {0, 0, 159, 119}},  // upper-right corner at the centre, 24 pixels a cell
-        // Over the parked storm, far from the town: 15 cells wide around (-100, -100).
-        {{-100, -100, 60}, {100, 60, 219, 179}},
-    };
-    for (const auto& [view, drawn] : cases) {
-        camera = view;
-        draw();
-        EXPECT_EQ(drawn_box(), drawn) << "camera " << camera.cameraPanX << ", " << camera.cameraPanY
-                                      << ", " << camera.cameraDistance;
-    }
-}
-
-TEST_F(Scene, EachOccupiedCellShowsOneFrameOfTheSheetOverItsOwnCellOnly) {
+TEST_F(Scene, TheMapFillsTheViewUprightAndEachOccupiedCellShowsOneFrameOverItsOwnCell) {
     init_all();
     // Row 4: a house shows the parked frame 1 whatever its count; an emptied house,
     // an empty road and traffic bytes beyond the fifteen frames (100 and 101 are
     // the numbers of the map and storm lists) show nothing.
-    const GridCell row4[] = {{LAYOUT_HOUSE, 1},      {LAYOUT_HOUSE, 2},    {LAYOUT_HOUSE, 5},
-                             {LAYOUT_HOUSE, 0},      {LAYOUT_ROAD_ANY, 0}, {LAYOUT_ROAD_X, 16},
-                             {LAYOUT_ROAD_ANY, 100}, {LAYOUT_BLOCKED, 101}};
-    const int row4Frame[] = {1, 1, 1, 0, 0, 0, 0, 0};
+    const std::pair<GridCell, int> row4[] = {{{LAYOUT_HOUSE, 2}, 1},    {{LAYOUT_HOUSE, 5}, 1},
+                                             {{LAYOUT_HOUSE, 0}, 0},    {{LAYOUT_ROAD_ANY, 0}, 0},
+                                             {{LAYOUT_ROAD_X, 16}, 0},  {{LAYOUT_ROAD_ANY, 100}, 0},
+                                             {{LAYOUT_BLOCKED, 101}, 0}};
     int frameAt[GRID_H][GRID_W] = {};
-    for (int i = 0; i < 8; ++i) {
-        grid.cells[4][2 * i + 1] = row4[i];
-        frameAt[4][2 * i + 1] = row4Frame[i];
-    }
+    for (int i = 0; i < 7; ++i) std::tie(grid.cells[4][2 * i + 1], frameAt[4][2 * i + 1]) = row4[i];
     // Row 10: road traffic k (the headings' bits) shows frame k, so 9 (north and
     // east) the sheet's columns 180..199.
     for (int k = 1; k <= 15; ++k) {
@@ -255,115 +171,121 @@ TEST_F(Scene, EachOccupiedCellShowsOneFrameOfTheSheetOverItsOwnCellOnly) {
         frameAt[10][2 * k] = k;
     }
     draw();  // and any first-use work of the GL with it
+    // A texture matrix and matrix mode left behind by a window toolkit count for nothing.
+    glMatrixMode(GL_TEXTURE);
+    glScalef(2, 3, 1);
     allocations = 0;
     countAllocations = true;
-    draw_scene(grid, storm, camera);
+    draw();  // the parked storm lies off the map
     countAllocations = false;
     EXPECT_EQ(allocations, 0);
-    read_offscreen_pixels(context, frame);
-    expect_cells([&](int x, int y) {
-        return frameAt[y][x] != 0 ? frame_colour(frameAt[y][x]) : map_colour(x, y);
-    });
     // What the frame leaves for the window: blending and texturing off, the
-    // modelview matrix selected, every sprite's push popped.
-    GLint mode = 0, depth = 0;
-    glGetIntegerv(GL_MATRIX_MODE, &mode);
-    glGetIntegerv(GL_MODELVIEW_STACK_DEPTH, &depth);
-    EXPECT_EQ((std::array<int, 4>{glIsEnabled(GL_BLEND), glIsEnabled(GL_TEXTURE_2D), mode, depth}),
-              (std::array<int, 4>{GL_FALSE, GL_FALSE, GL_MODELVIEW, 1}));
+    // modelview matrix selected, every sprite's push popped, and the unpack
+    // alignment of the pictures' upload put back for others.
+    const GLenum names[] = {GL_BLEND, GL_TEXTURE_2D, GL_MATRIX_MODE, GL_MODELVIEW_STACK_DEPTH,
+                            GL_UNPACK_ALIGNMENT};
+    std::array<GLint, 5> state{};
+    for (int i = 0; i < 5; ++i) glGetIntegerv(names[i], &state[i]);
+    EXPECT_EQ(state, (std::array<GLint, 5>{GL_FALSE, GL_FALSE, GL_MODELVIEW, 1, 4}));
+    // The exit is mid-way along the top row.
+    EXPECT_EQ(pixel(8 * ExitCell.x + 4, H - 4), map_colour(20, 29));
+    // At the initial camera (distance 60) the 30 rows fill the view's 240, row 0 at the bottom.
+    for (int x = 0, y = 0; y < H; y += ++x / W, x %= W) {
+        const int k = frameAt[y / 8][x / 8];
+        const bool hole = k == 1 && x % 8 >= 2 && x % 8 < 6 && y % 8 >= 2 && y % 8 < 6;
+        ASSERT_EQ(pixel(x, y), k != 0 && !hole ? frame_colour(k) : map_colour(x / 8, y / 8))
+            << "pixel " << x << "," << y;
+    }
 }
 
-TEST_F(Scene, TheStormIsSizeCellsWideTurnsCounterClockwiseAndIsLeftOutWhenNotFinite) {
-    init_storm(setup());  // alone on the clear colour
+TEST_F(Scene, TheCameraMovesTheViewAndTheStormIsSizeCellsWideTurnedCounterClockwiseIfFinite) {
+    // A map of 6 × 6 pixels (18-byte rows, not a multiple of four), one colour a
+    // quadrant of the town, must be taken up without shear.
+    const Rgb quadrant[2][2] = {{{200, 40, 40}, {40, 200, 40}}, {{40, 40, 200}, {200, 200, 40}}};
+    write(folder / "map.bmp", 6, 6, [&](int x, int y) { return quadrant[y / 3][x / 3]; });
+    init_all();
+    draw();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(at(10 + 20 * (i % 2), 7.5 + 15 * (i / 2)), quadrant[i / 2][i % 2]);
+    // The clear colour lies around the map.
+    const std::pair<Camera, Box> views[] = {
+        {{20, 15, 120}, {80, 60, 239, 179}},    // 4 pixels a cell, the town in the middle
+        {{30, 22.5, 120}, {40, 30, 199, 149}},  // 10 cells right, 7.5 up: 40 pixels left, 30 down
+        {{40, 30, 20}, {0, 0, 159, 119}},  // upper-right corner at the centre, 24 pixels a cell
+    };
+    for (const auto& [view, drawn] : views) {
+        camera = view;
+        draw();
+        EXPECT_EQ(drawn_box(), drawn) << "camera over x = " << view.cameraPanX;
+    }
+    // Far from the town, where the storm is parked, each storm alone on the clear
+    // colour, 8 pixels a cell.
+    camera = {-100, -100, 60};
     const Box nothing = {W, H, -1, -1};
     const struct {
         float x, y, size, spin;
         Box drawn;
         Quadrant shown[4];  // at the lower-left, lower-right, upper-right, upper-left
-    } cases[] = {
-        {20, 15, 10, 0, {120, 80, 199, 159}, {LL, LR, UR, UL}},  // 80 pixels: ten cells of 8
-        {20, 15, 10, 90, {120, 80, 199, 159}, {UL, LL, LR, UR}},
-        {20, 15, 10, 180, {120, 80, 199, 159}, {UR, UL, LL, LR}},
-        {20, 15, 10, 450, {120, 80, 199, 159}, {UL, LL, LR, UR}},  // the spin is never wrapped
+    } storms[] = {
+        {-100, -100, 15, 0, {100, 60, 219, 179}, {LL, LR, UR, UL}},   // as parked
+        {-100, -100, 10, 90, {120, 80, 199, 159}, {UL, LL, LR, UR}},  // ten cells
         // The track can run away late in a run: such a storm lies nowhere.
-        {NAN, 15, 10, 0, nothing, {}},
-        {20, 15, 4, 0, {144, 104, 175, 135}, {LL, LR, UR, UL}},
-        {20, INFINITY, 10, 0, nothing, {}},
-        {20, 15, -INFINITY, 0, nothing, {}},
-        {20, 15, 10, NAN, nothing, {}},
+        {NAN, -100, 10, 0, nothing, {}},
+        {-100, INFINITY, 10, 0, nothing, {}},
+        {-100, -100, -INFINITY, 0, nothing, {}},
+        {-100, -100, 10, NAN, nothing, {}},
     };
-    for (const auto& c : cases) {
-        place_storm(c.x, c.y, c.size, c.spin);
-        transformCalls = nonFiniteCalls = 0;
+    for (const auto& c : storms) {
+        storm.storm = {c.x, c.y, c.size, 0};
+        storm.stormSpin = c.spin;
         draw();
         SCOPED_TRACE(testing::Message() << c.x << ' ' << c.y << ' ' << c.size << ' ' << c.spin);
         EXPECT_EQ(drawn_box(), c.drawn);
-        EXPECT_EQ(nonFiniteCalls, 0);
-        EXPECT_GT(transformCalls, 0);  // the watch does see the frame's calls
-        if (c.drawn == nothing) continue;
-        const double q = c.size / 4;  // the middle of a quadrant, clear of the red middle
-        EXPECT_EQ(at(20 - q, 15 - q), QUADRANT[c.shown[0]]);
-        EXPECT_EQ(at(20 + q, 15 - q), QUADRANT[c.shown[1]]);
-        EXPECT_EQ(at(20 + q, 15 + q), QUADRANT[c.shown[2]]);
-        EXPECT_EQ(at(20 - q, 15 + q), QUADRANT[c.shown[3]]);
+        EXPECT_EQ(nonFiniteCalls, 0);  // ever, in any test
+        const double q = c.size / 4;   // the middle of a quadrant, clear of the red middle
+        for (int i = 0; c.drawn != nothing && i < 4; ++i)  // counter-clockwise from lower-left
+            EXPECT_EQ(at(c.x + (i == 1 || i == 2 ? q : -q), c.y + (i < 2 ? -q : q)),
+                      QUADRANT[c.shown[i]]);
     }
 }
 
-TEST_F(Scene, PureRedOfTheSpritesShowsWhatLiesBeneath) {
-    // Frame 1 with a pure red middle (columns 25..34, rows 5..14).
-    write(folder / "car.bmp", 340, 32, [](int x, int y) {
-        return x >= 25 && x < 35 && y >= 5 && y < 15 ? RED : car_pixel(x, y);
-    });
-    init_all();
-    grid.cells[6][6] = {LAYOUT_HOUSE, 2};
-    grid.cells[15][20] = {LAYOUT_ROAD_ANY, DIR_X_INC};  // under the storm's red middle
-    grid.cells[12][17] = {LAYOUT_ROAD_ANY, DIR_Y_INC};  // under its lower-left quadrant
-    place_storm(20, 15, 10, 0);                         // red middle: 18.75..21.25 both ways
-    draw();
-    EXPECT_EQ(at(6.5, 6.5), map_colour(6, 6));
-    EXPECT_EQ(at(6.05, 6.5), frame_colour(1));
-    EXPECT_EQ(at(20.5, 15.5), frame_colour(DIR_X_INC));
-    EXPECT_EQ(at(19.5, 14.5), map_colour(19, 14));
-    EXPECT_EQ(at(17.5, 12.5), QUADRANT[LL]);
-}
-
-TEST_F(Scene, APictureThatCannotBeUsedIsNoticedAndOnlyItsLayerIsLeftOut) {
+TEST_F(Scene, LayersStackWithPureRedSeeThroughAndABadPictureLeavesOutOnlyItsLayer) {
     GLint largest = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
-    const struct {
-        std::string file;
-        // Rows of the one-pixel-wide picture written in its place; -1: no file in
-        // any folder, -2: a file that is no picture at all.
-        int rows;
-        const char* notice;
-    } cases[] = {
-        {"map.bmp", -1, "ERROR! init_map() - can't read map!"},
-        {"car.bmp", -1, "ERROR! init_car() - can't read map!"},
-        {"storm.bmp", -1, "ERROR! init_storm() - can't read map!"},
-        {"car.bmp", 0, "ERROR! init_car() - can't read map!"},  // nothing to make a texture of
-        {"storm.bmp", largest + 1, "ERROR! init_storm() - can't read map!"},  // beyond the GL
-        {"map.bmp", -2, "ERROR! init_map() - can't read map!"},
-    };
+    // Each picture in turn missing from every folder (-1), or refused where it is
+    // first found: cut short to no picture at all (-2), or a one-pixel-wide picture
+    // of no rows (nothing to make a texture of) or of more rows than the GL takes.
+    const std::pair<std::string, int> cases[] = {{"map", -1}, {"car", -1}, {"storm", -1},
+                                                 {"map", -2}, {"car", 0},  {"storm", largest + 1}};
     grid.cells[3][3] = {LAYOUT_HOUSE, 2};
-    place_storm(20, 15, 10, 0);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.file + " of " + std::to_string(c.rows) + " rows");
+    grid.cells[15][20] = {LAYOUT_ROAD_ANY, DIR_X_INC};  // under the storm's red middle
+    grid.cells[12][17] = {LAYOUT_ROAD_ANY, DIR_Y_INC};  // under its lower-left quadrant
+    storm.storm = {20, 15, 10, 0};                      // red middle: 18.75..21.25 both ways
+    for (const auto& [name, rows] : cases) {
+        SCOPED_TRACE(name + " of " + std::to_string(rows) + " rows");
+        const fs::path file = name + ".bmp";
         write_standard_pictures(folder);
         write_standard_pictures(installed);
-        fs::remove(folder / c.file);
-        // A broken picture is reported, never silently replaced by a later folder's good one.
-        if (c.rows == -1) fs::remove(installed / c.file);
-        if (c.rows == -2) std::ofstream(folder / c.file) << "not a picture";
-        if (c.rows >= 0) write(folder / c.file, 1, c.rows, storm_pixel);
+        // A refused picture is reported, never silently replaced by a later folder's good one.
+        if (rows == -1) fs::remove(folder / file), fs::remove(installed / file);
+        if (rows == -2) fs::resize_file(folder / file, 10);
+        if (rows >= 0) write(folder / file, 1, rows, storm_pixel);
         notices.clear();
         init_all();
-        EXPECT_EQ(notices, std::vector<std::string>{c.notice});
+        EXPECT_EQ(notices,
+                  std::vector<std::string>{"ERROR! init_" + name + "() - can't read map!"});
         // The other layers are drawn as ever, though freed after each case and loaded again.
         draw();
-        EXPECT_EQ(at(30.5, 20.5), c.file != "map.bmp" ? map_colour(30, 20) : GREY);
-        EXPECT_EQ(at(3.5, 3.5), c.file != "car.bmp" ? frame_colour(1) : map_colour(3, 3));
-        EXPECT_EQ(at(17.5, 12.5), c.file != "storm.bmp" ? QUADRANT[LL] : map_colour(17, 12));
-        free_all();
+        const bool cars = name != "car";
+        const auto ground = [&](int x, int y) { return name == "map" ? GREY : map_colour(x, y); };
+        EXPECT_EQ(at(3.5, 3.5), ground(3, 3));  // the car's red middle
+        EXPECT_EQ(at(3.05, 3.5), cars ? frame_colour(1) : ground(3, 3));
+        EXPECT_EQ(at(19.5, 14.5), ground(19, 14));  // the storm's red middle
+        EXPECT_EQ(at(20.5, 15.5), cars ? frame_colour(DIR_X_INC) : ground(20, 15));
+        EXPECT_EQ(at(17.5, 12.5), name != "storm" ? QUADRANT[LL]
+                                  : cars          ? frame_colour(DIR_Y_INC)
+                                                  : ground(17, 12));
+        free_map(), free_car(), free_storm();
     }
 }
 
