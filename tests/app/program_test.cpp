@@ -13,9 +13,8 @@ TEST(ProgramTest, TakesKeysFromOutsideShowsThemInItsTitleAndQuitsFromItsMenuWith
     // Right, Right, Left: scenario 1; Space started the fast clock and Space
     // stopped it again at tick 5 or later.
     EXPECT_TRUE(std::regex_match(
-        result.out, std::regex("first=Marovel 1\\.0: Scenario=0 Time=0\\.0\n"
-                               "keys=Marovel 1\\.0: Scenario=1 Time=0\\.0\n"
-                               "run=Marovel 1\\.0: Scenario=1 Time=([5-9]|\\d\\d+)\\.0\n"
-                               "status=0\n")))
+        result.out,
+        std::regex(R"(first=Marovel 1\.0: Scenario=0 Time=0\.0\nkeys=Marovel 1\.0: Scenario=1 )"
+                   R"(Time=0\.0\nrun=Marovel 1\.0: Scenario=1 Time=([5-9]|\d\d+)\.0\nstatus=0\n)")))
         << result.out << result.err;
 }

@@ -1,6 +1,6 @@
 // Shared set-up for the window tests: one QApplication per test process, the
 // program's own start-up in a real window on the virtual display, and the ways
-// a user reaches it (menu items, key releases, boxes to read and dismiss).
+// a user reaches it (menu items, keys, mouse drags).
 // The build defines MAROVEL_SOURCE_DATA (the source tree's picture folder) and
 // MAROVEL_TEST_SCALE_FACTOR (device pixels to each of Qt's logical pixels).
 #pragma once
@@ -9,31 +9,31 @@
 #include <gtest/gtest.h>
 #include <link.h>
 
-#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QTest>
 #include <QTimer>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/shell.h"
 
+// tickInterval (ms, negative while stopped) and the running timer's period (0: none).
+using RunState = std::pair<std::int32_t, int>;
+
 class QtEnvironment : public testing::Environment {
-  public:
     void SetUp() override {
         qputenv("QT_SCALE_FACTOR", QByteArray::number(MAROVEL_TEST_SCALE_FACTOR));
         prepare_window_system();
         static int argc = 1;
-        static char name[] = "marovel-tests";
-        static char* argv[] = {name, nullptr};
+        static char* argv[] = {const_cast<char*>("marovel-tests"), nullptr};
         qt_ = std::make_unique<QApplication>(argc, argv);
         // The OpenGL driver is unloaded whenever its last context goes, and what
         // it keeps in its globals then looks leaked at exit, with stacks into a
@@ -52,31 +52,11 @@ class QtEnvironment : public testing::Environment {
         context.doneCurrent();
     }
     void TearDown() override { qt_.reset(); }
-
-  private:
     std::unique_ptr<QApplication> qt_;
 };
 // Made before the first test runs, not while the tests are only being listed.
 inline testing::Environment* const qtEnvironment =
     testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-// The next owner-less message box that opens is handed to `look` while it is
-// open (its own loop running), then dismissed with its OK button.
-inline void when_box_opens(std::function<void(QMessageBox& box)> look) {
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, look] {
-        for (QWidget* top : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(top);
-            if (box == nullptr || !box->isVisible()) continue;
-            poll->stop();
-            look(*box);
-            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
-            poll->deleteLater();
-            return;
-        }
-    });
-    poll->start(10);
-}
 
 // The program started with the source tree's pictures, up to its first frame.
 class WindowTest : public testing::Test {
@@ -88,26 +68,44 @@ class WindowTest : public testing::Test {
     }
     // Every test ends as the user's Quit from the menu does, with exit status 0.
     void TearDown() override {
-        if (window() == nullptr) return;
-        QTimer::singleShot(0, [this] { choose("Quit"); });
+        QTimer::singleShot(0, [this] { act("Quit"); });
         EXPECT_EQ(run_message_loop(), 0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     WindowHandle window() const { return app->mainWindow; }
+    QWidget* view() const { return client_widget(window()); }
     std::string title() const { return window_title(window()); }
-    float simTime() const { return app->sim.storm.simTime; }
     long requested() const { return frame_counts(window()).requested; }
+    // The run state as the user meets it: tickInterval, and the period of the
+    // timer that actually runs (0 when none does).
+    RunState state() const { return {app->tickInterval, timer_period(window(), TIMER_ID)}; }
 
-    // Triggers the menu item of that text (the texts are all different).
-    void choose(const std::string& item) {
+    // "key " and a key sequence ("key Shift+R") presses and releases the key on
+    // the window; any other text triggers the menu item of that text (all are
+    // different).
+    void act(const std::string& what) {
+        if (what.starts_with("key "))
+            return QTest::keySequence(view(), QString::fromStdString(what.substr(4)));
         for (QAction* popup : menu_bar_widget(window())->actions())
             for (QAction* action : popup->menu()->actions())
-                if (action->text().toStdString() == item) return action->trigger();
-        ADD_FAILURE() << "no menu item " << item;
+                if (action->text().toStdString() == what) return action->trigger();
+        ADD_FAILURE() << "no menu item " << what;
     }
-    void release(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QTest::keyRelease(client_widget(window()), key, modifiers);
+
+    // `count` drag steps of (dx, dy) from `cursor` with the given keys held (the
+    // button is pressed and released by the test); returns the chosen camera
+    // value after each step.
+    std::vector<float> drag(int count, int dx, int dy, float Camera::*value,
+                            Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        std::vector<float> values;
+        for (int i = 0; i < count; ++i) {
+            QTest::mouseEvent(QTest::MouseMove, view(), Qt::NoButton, mods, cursor += {dx, dy});
+            values.push_back(app->camera.*value);
+        }
+        return values;
     }
+
     std::unique_ptr<App> app = std::make_unique<App>();
+    QPoint cursor;
 };
