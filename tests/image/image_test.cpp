@@ -4,6 +4,7 @@
 // the picture maker still draws them, and that they keep the promises the renderer
 // relies on (texture sizes, the car sheet's frames, the key colour).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -99,7 +100,8 @@ class ImageFiles : public ::testing::Test {
 
     const std::filesystem::path dir_ =
         ::testing::TempDir() + "marovel_image_" +
-        ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+        std::to_string(getpid());
 };
 
 TEST_F(ImageFiles, WriterFollowsTheFormatRefusesWhatItCannotStoreAndKeyColourIsExact) {
