@@ -6,34 +6,31 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
-#include <sstream>
 
 #include "support/command.h"
 
 namespace fs = std::filesystem;
 
 inline std::string read_file(const fs::path& path) {
-    std::ostringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
 class SimFolder : public ::testing::Test {
   protected:
-    ~SimFolder() override {
-        std::error_code ignored;
-        fs::remove_all(dir, ignored);
-    }
+    ~SimFolder() override { fs::remove_all(dir, ignored); }
+    // The arguments may end in "&" and shell commands, run in the folder: `exec` gives
+    // marovel-sim the shell's own process, so $! names the program itself.
     CommandResult sim(const std::string& args) const {
-        return run_command("cd '" + dir.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY '" +
-                           MAROVEL_SIM + "' " + args);
+        return run_command("cd '" + dir.string() +
+                           "' && { exec env -u DISPLAY -u WAYLAND_DISPLAY '" MAROVEL_SIM "' " +
+                           args + "; }");
     }
-    // The names in the folder, hidden ones too.
-    std::set<std::string> entries() const {
-        std::set<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename());
-        return names;
+    // The paths in the folder, hidden ones too.
+    std::set<fs::path> entries() const {
+        return {fs::directory_iterator(dir), fs::directory_iterator()};
     }
     const fs::path dir = mkdtemp(std::string("/tmp/marovel-test-XXXXXX").data());
+    std::error_code ignored;
 };
