@@ -1,6 +1,8 @@
 // The pictures marovel-sim draws without a display: snapshots of a run through
 // the program's renderer, and the plot of a sweep's curves.
 #include <QImage>
+#include <algorithm>
+#include <cmath>
 
 #include "sim/grid.h"
 #include "sim_folder.h"
