@@ -91,6 +91,12 @@ int main(int argc, char** argv) {
         return run_sweep_command(sweep, argc, argv);
     }
 
+    // A tally asked for after the run has ended would otherwise be left out without a word.
+    for (const long long t : options.at)
+        if (t > options.ticks)
+            return refuse("--at: tick " + std::to_string(t) + " lies beyond the run's " +
+                          std::to_string(options.ticks) + " ticks");
+
     options.scenario.seed = stepOpt->count() > 0 ? seed_of_step(steps) : seed;
     options.scenario.errorSpread = *error_level_named(error);
     options.format = csv ? TallyFormat::Csv : TallyFormat::Table;

@@ -35,6 +35,7 @@ TEST(CommandLine, BadOrMissingValuesAreRefusedInOneLineNamingTheOption) {
                                                          {"--seed x", "--seed"},
                                                          {"--every -5", "--every"},
                                                          {"--at 3,x", "--at"},
+                                                         {"--ticks 100 --at 50,101", "--at"},
                                                          {"--seed 5 --scenario 2", "--scenario"},
                                                          {"--fingerprint --csv", "--csv"},
                                                          {"--frobnicate", "--frobnicate"}};
