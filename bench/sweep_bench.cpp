@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "app/sweep.h"
+#include "experiments/sweep.h"
 
 namespace {
 

@@ -52,8 +52,8 @@ run_tests() {
     ctest --preset debug -L 'sim|hazard'
 
     say "Every build runs the same scenarios to the same fingerprints"
-    tools/compare-builds.sh build/release/app/marovel-sim build/debug/app/marovel-sim \
-        build/sanitize/app/marovel-sim
+    tools/compare-builds.sh build/release/cli/marovel-sim build/debug/cli/marovel-sim \
+        build/sanitize/cli/marovel-sim
 
     if [[ -f tests/fuzz/run-fuzz.sh ]]; then
         say "Fuzzing the picture reader"

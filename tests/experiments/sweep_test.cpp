@@ -1,6 +1,6 @@
 // Sweeps through their library functions: what the rows say about each run,
 // and the statistics of the table and the plot.
-#include "app/sweep.h"
+#include "experiments/sweep.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <regex>
 #include <sstream>
 
-#include "app/runner.h"
-#include "app/summary.h"
+#include "cli/runner.h"
+#include "experiments/summary.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/summary.h"
+#include "experiments/summary.h"
 
 enum class PlotFormat { Png, Svg };
 

@@ -1,4 +1,4 @@
-#include "app/summary.h"
+#include "experiments/summary.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "app/runner.h"
+#include "cli/runner.h"
 
 #include <gtest/gtest.h>
 

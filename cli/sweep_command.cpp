@@ -1,4 +1,4 @@
-#include "app/sweep_command.h"
+#include "cli/sweep_command.h"
 
 #include <cstdio>
 #include <iostream>
@@ -6,14 +6,14 @@
 #include <memory>
 #include <set>
 
-#include "app/output_file.h"
-#include "app/progress.h"
-#include "app/summary.h"
-#include "app/sweep.h"
+#include "experiments/output_file.h"
+#include "experiments/progress.h"
+#include "experiments/summary.h"
+#include "experiments/sweep.h"
 
 #if MAROVEL_WITH_PICTURES
-#include "app/plot.h"
-#include "app/snapshot.h"
+#include "experiments/plot.h"
+#include "experiments/snapshot.h"
 #endif
 
 #ifndef MAROVEL_VERSION

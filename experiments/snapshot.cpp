@@ -1,4 +1,4 @@
-#include "app/snapshot.h"
+#include "experiments/snapshot.h"
 
 #include <QImage>
 #include <algorithm>

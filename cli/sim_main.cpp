@@ -1,13 +1,13 @@
 // marovel-sim: runs a scenario without the window and prints where the cars are;
-// with "sweep", runs many scenarios side by side (see app/sweep_command.h).
+// with "sweep", runs many scenarios side by side (see cli/sweep_command.h).
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "app/runner.h"
-#include "app/sweep_command.h"
+#include "cli/runner.h"
+#include "cli/sweep_command.h"
 
 namespace {
 

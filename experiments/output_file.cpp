@@ -1,4 +1,4 @@
-#include "app/output_file.h"
+#include "experiments/output_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/sweep.h"
+#include "experiments/sweep.h"
 
 // The p-quantile (0 <= p <= 1) of sorted values by linear interpolation
 // between closest ranks: h = (n - 1) p, then x[floor h] + (h - floor h)

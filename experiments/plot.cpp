@@ -1,4 +1,4 @@
-#include "app/plot.h"
+#include "experiments/plot.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "app/progress.h"
+#include "experiments/progress.h"
 
 #include <unistd.h>
 

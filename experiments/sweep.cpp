@@ -1,4 +1,4 @@
-#include "app/sweep.h"
+#include "experiments/sweep.h"
 
 #include <omp.h>
 
