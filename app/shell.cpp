@@ -172,7 +172,7 @@ namespace {
 // Error levels rebuild the current scenario (same seed) under the new level,
 // which then holds through later resets.
 void set_error_level(App& app, float spread) {
-    app.sim.errorSpread = spread;
+    app.sim.parameters.errorSpread = spread;
     reset_scenario(app.sim);
 }
 

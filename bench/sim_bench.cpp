@@ -12,7 +12,7 @@ constexpr int TICKS = 2000;
 void BM_Scenario(benchmark::State& state, float errorSpread) {
     auto sim = std::make_unique<Simulation>();
     for (auto _ : state) {
-        build_scenario(*sim, {1, errorSpread, false});
+        build_scenario(*sim, {1, error_level(errorSpread), false});
         for (int t = 0; t < TICKS; ++t) sim_tick(*sim);
         benchmark::DoNotOptimize(sim->rng.state);
     }
@@ -30,7 +30,7 @@ BENCHMARK_CAPTURE(BM_Scenario, high, ERROR_HIGH)->Unit(benchmark::kMillisecond);
 // The parts of a tick, on a town in the middle of its evacuation.
 void BM_TickParts(benchmark::State& state) {
     auto sim = std::make_unique<Simulation>();
-    build_scenario(*sim, {1, ERROR_MODERATE, false});
+    build_scenario(*sim, {1, error_level(ERROR_MODERATE), false});
     for (int t = 0; t < 150; ++t) sim_tick(*sim);
     auto work = std::make_unique<Simulation>();
     const int part = static_cast<int>(state.range(0));
@@ -46,7 +46,7 @@ void BM_TickParts(benchmark::State& state) {
                 step_all_vehicles(work->grid, work->vehicles);
                 break;
             default:
-                update_decisions(work->decisions, work->vehicles, work->storm, work->errorSpread,
+                update_decisions(work->decisions, work->vehicles, work->storm, static_cast<float>(work->parameters.errorSpread),
                                  work->rng);
         }
         benchmark::DoNotOptimize(work->rng.state);

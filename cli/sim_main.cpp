@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
                           std::to_string(options.ticks) + " ticks");
 
     options.scenario.seed = stepOpt->count() > 0 ? seed_of_step(steps) : seed;
-    options.scenario.errorSpread = *error_level_named(error);
+    options.scenario.parameters.errorSpread = *error_level_named(error);
     options.format = csv ? TallyFormat::Csv : TallyFormat::Table;
     SingleRunSnapshots pictures;
     if (const int status = pictures.prepare(snapshots, options.ticks); status != 0) return status;

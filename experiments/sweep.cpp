@@ -161,7 +161,9 @@ std::vector<long long> sample_ticks(const SweepPlan& plan) {
 
 RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& plan,
                        const std::vector<long long>& ticks) {
-    build_scenario(sim, {run.scenario.seed, run.errorSpread, plan.startup});
+    ModelParameters parameters = plan.parameters;
+    parameters.errorSpread = run.errorSpread;
+    build_scenario(sim, {run.scenario.seed, parameters, plan.startup});
     const std::int64_t cars = sim.vehicles.vehicleCount;
     RunResult result;
     result.samples.reserve(ticks.size());

@@ -30,6 +30,7 @@ struct SweepPlan {
     long long ticks = 2000;      // ticks per run
     long long every = 10;        // sampling interval of the curves, ticks
     bool startup = false;        // build the launch town instead of the one Reset builds
+    ModelParameters parameters;  // every run's, but for the error spread each run sets
 };
 
 // The step K of a seed 1 + 1000 K, or nothing for a seed off that chain.

@@ -2,12 +2,6 @@
 
 namespace {
 
-constexpr float ARRIVAL_UNTHREATENED = 1000.0f;  // ticks: "the storm is not coming soon"
-constexpr float ARRIVAL_LEAD = 180.0f;           // ticks from a threat mark to the expected arrival
-constexpr float TRAVEL_BASE = 70.0f;             // fixed effort of any trip, in cells
-constexpr float CONGESTION_RATE = 0.005f;        // effort per car on the road per tick of the clock
-constexpr float TRAVEL_WEIGHT = -5.0f;
-
 inline float field_of(const DecisionRecord& r, char field) {
     return field == 'e' ? r.signalError : r.arrivalEstimate;
 }
@@ -22,10 +16,10 @@ struct ExitDistances {
 };
 const ExitDistances EXIT_DISTANCES;
 
-inline float travel_term(CellPos home, float onRoadCount, float simTime) {
+inline float travel_term(const DecisionModel& m, CellPos home, float onRoadCount, float simTime) {
     const double d = EXIT_DISTANCES.d[home.y][home.x];
-    return static_cast<float>(TRAVEL_WEIGHT *
-                              ((d + TRAVEL_BASE) + onRoadCount * simTime * CONGESTION_RATE));
+    return static_cast<float>(m.travelWeight *
+                              ((d + m.tripEffort) + onRoadCount * simTime * m.congestionRate));
 }
 
 inline float on_road_count(const VehicleTable& table) {
@@ -55,18 +49,24 @@ __attribute__((target_clones("avx2", "default"))) void draw_values(
 
 }  // namespace
 
-void reset_decisions(DecisionModel& m, const VehicleTable& table) {
-    m.interceptParam = 3.5f;
-    m.feedbackParam = 0.49f;
-    m.travelParam = 2.0f;
-    m.arrivalParam = 2.0f;
+void reset_decisions(DecisionModel& m, const VehicleTable& table, const ModelParameters& p) {
+    m.interceptParam = static_cast<float>(p.interceptParam);
+    m.feedbackParam = static_cast<float>(p.feedbackParam);
+    m.travelParam = static_cast<float>(p.travelParam);
+    m.arrivalParam = static_cast<float>(p.arrivalParam);
+    m.arrivalLead = static_cast<float>(p.arrivalLead);
+    m.arrivalUnthreatened = static_cast<float>(p.arrivalUnthreatened);
+    m.tripEffort = static_cast<float>(p.tripEffort);
+    m.congestionRate = static_cast<float>(p.congestionRate);
+    m.travelWeight = static_cast<float>(p.travelWeight);
+    m.departureNoise = p.departureNoise;
     m.departureSignalCoef = m.departureTravelCoef = m.departureIntercept = 1.0f;
     m.signalArrivalCoef = m.signalTravelCoef = m.signalIntercept = 1.0f;
     for (int i = 0; i < table.vehicleCount; ++i) {
         DecisionRecord& r = m.decisionTable[i];
         r = {};
-        r.arrivalEstimate = ARRIVAL_UNTHREATENED;
-        r.departureTime = ARRIVAL_UNTHREATENED;
+        r.arrivalEstimate = m.arrivalUnthreatened;
+        r.departureTime = m.arrivalUnthreatened;
     }
 }
 
@@ -89,17 +89,17 @@ void update_travel_terms(DecisionModel& m, const VehicleTable& table, float simT
     for (int i = 0; i < table.vehicleCount; ++i) {
         const Vehicle& v = table.vehicles[i];
         if (v.state == VS_WAITING)
-            m.decisionTable[i].travelTerm = travel_term(v.home, onRoadCount, simTime);
+            m.decisionTable[i].travelTerm = travel_term(m, v.home, onRoadCount, simTime);
     }
 }
 
 void update_arrival_estimates(DecisionModel& m, const VehicleTable& table,
                               const StormState& storm) {
-    const float threatened = storm.simTime + ARRIVAL_LEAD;
+    const float threatened = storm.simTime + m.arrivalLead;
     for (int i = 0; i < table.vehicleCount; ++i) {
         if (table.vehicles[i].state != VS_WAITING) continue;
         m.decisionTable[i].arrivalEstimate =
-            storm.threatFlags[i] != 0 ? threatened : ARRIVAL_UNTHREATENED;
+            storm.threatFlags[i] != 0 ? threatened : m.arrivalUnthreatened;
     }
 }
 
@@ -144,12 +144,13 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
     const double spread = static_cast<double>(errorSpread);
     draw_values(errors, n, start, RANDOM_JUMP.mul, RANDOM_JUMP.add, -spread, spread - -spread);
     draw_values(noise, n, state_after(start, n + 1), RANDOM_EVEN_JUMP.mul, RANDOM_EVEN_JUMP.add,
-                -30.0, 30.0 - -30.0);
+                -m.departureNoise, m.departureNoise - -m.departureNoise);
     rng.state = state_after(start, 3 * n);
 
     // Signals from last tick's terms and coefficients; new arrival estimates.
     const float I = m.signalTravelCoef, J = m.signalIntercept, H = m.signalArrivalCoef;
-    const float threatened = now + ARRIVAL_LEAD;
+    const float threatened = now + m.arrivalLead;
+    const float unthreatened = m.arrivalUnthreatened;
     float errorSum = 0.0f, arrivalSum = 0.0f;
     int onRoad = 0;
     for (int i = 0; i < n; ++i) {
@@ -160,7 +161,7 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
         r.signal = r.signalBase + r.signalError;
         errorSum = errorSum + r.signalError;
         if (v.state == VS_WAITING)
-            r.arrivalEstimate = storm.threatFlags[i] != 0 ? threatened : ARRIVAL_UNTHREATENED;
+            r.arrivalEstimate = storm.threatFlags[i] != 0 ? threatened : unthreatened;
         arrivalSum = arrivalSum + r.arrivalEstimate;
         onRoad += is_under_way(v) ? 1 : 0;
     }
@@ -178,7 +179,8 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
         const float dw = r.arrivalEstimate - arrivalMean;
         arrivalSquares = arrivalSquares + dw * dw;
         r.departureNoise = noise[i];
-        if (cars[i].state == VS_WAITING) r.travelTerm = travel_term(cars[i].home, onRoadCount, now);
+        if (cars[i].state == VS_WAITING)
+            r.travelTerm = travel_term(m, cars[i].home, onRoadCount, now);
     }
     const float ve = errorSquares / count;
     const float vw = arrivalSquares / count;

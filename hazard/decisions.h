@@ -21,11 +21,17 @@ struct DecisionRecord {
 };
 
 struct DecisionModel {
-    // Fixed parameters.
-    float interceptParam = 3.5f;  // a
-    float feedbackParam = 0.49f;  // b: enters every coefficient as 1 / (1 - b) or via 2 - b
-    float travelParam = 2.0f;     // c
-    float arrivalParam = 2.0f;    // d
+    // Fixed for a run: set from the model parameters when the scenario is built.
+    float interceptParam = 3.5f;          // a
+    float feedbackParam = 0.49f;          // b: enters every coefficient as 1 / (1 - b) or via 2 - b
+    float travelParam = 2.0f;             // c
+    float arrivalParam = 2.0f;            // d
+    float arrivalLead = 180.0f;           // ticks from a threat mark to the expected arrival
+    float arrivalUnthreatened = 1000.0f;  // ticks: "the storm is not coming soon"
+    float tripEffort = 70.0f;             // fixed effort of any trip, in cells
+    float congestionRate = 0.005f;        // effort per car on the road per tick of the clock
+    float travelWeight = -5.0f;           // weight of the effort in the travel term
+    double departureNoise = 30.0;         // half-width of the departure noise, a draw's bound
     // Re-estimated every tick.
     float departureSignalCoef = 1.0f;  // E: weight of the signal in the departure time
     float departureTravelCoef = 1.0f;  // F: weight of the travel term in the departure time
@@ -36,15 +42,10 @@ struct DecisionModel {
     DecisionRecord decisionTable[MAX_VEHICLES] = {};  // indexed like the vehicle table
 };
 
-// The three "Miscommunication" levels: half-widths of the signal error. The high
-// level is the float nearest 1e30, finite, so that errors can still be drawn;
-// their squares overflow and the signal then counts for nothing.
-constexpr float ERROR_LOW = 0.001f;
-constexpr float ERROR_MODERATE = 360.0f;
-constexpr float ERROR_HIGH = 1.0e30f;
-
-// Back to the start coefficients; the records of the cars in use to their start values.
-void reset_decisions(DecisionModel& m, const VehicleTable& table);
+// Back to the start coefficients, the fixed values from the parameters; the
+// records of the cars in use to their start values.
+void reset_decisions(DecisionModel& m, const VehicleTable& table,
+                     const ModelParameters& p = ModelParameters{});
 
 // One tick of the model: new signals (one draw per car), travel and arrival
 // terms, coefficients, departure times (two draws per car), and the waiting

@@ -55,7 +55,13 @@ StormPoint eval_track(const StormPoint (&track)[3], float t) {
             blend(w0, w1, w2, s.speed, m.speed, e.speed)};
 }
 
-void reset_storm(StormState& s, RandomState& rng, std::int32_t seed) {
+StormPoint parked_storm(const ModelParameters& p) {
+    StormPoint parked = PARKED_STORM;
+    parked.speed = static_cast<float>(p.parkedSpeed);
+    return parked;
+}
+
+void reset_storm(StormState& s, RandomState& rng, std::int32_t seed, const ModelParameters& p) {
     seed_random(rng, seed);
     s.simTime = 0.0f;
     s.stormPhase = -1.0f;
@@ -64,11 +70,12 @@ void reset_storm(StormState& s, RandomState& rng, std::int32_t seed) {
     s.stormTrack[0].y = 0.0f;
     s.stormTrack[1].y = 14.0f;
     s.stormTrack[2].y = 29.0f;
-    s.storm = PARKED_STORM;
-    for (StormPoint& p : s.stormTrack) {
-        p.x = static_cast<float>(uniform_random(rng, 0, 40));
-        p.size = static_cast<float>(uniform_random(rng, 10, 15));
-        p.speed = static_cast<float>(uniform_random(rng, 0.002, 0.008));
+    s.storm = parked_storm(p);
+    s.lookAheadOffset = static_cast<float>(p.lookAhead);
+    for (StormPoint& point : s.stormTrack) {
+        point.x = static_cast<float>(uniform_random(rng, 0, 40));
+        point.size = static_cast<float>(uniform_random(rng, p.stormSizeMin, p.stormSizeMax));
+        point.speed = static_cast<float>(uniform_random(rng, p.stormSpeedMin, p.stormSpeedMax));
     }
 }
 

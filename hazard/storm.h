@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "sim/parameters.h"
 #include "sim/random.h"
 #include "sim/vehicles.h"
 
@@ -16,8 +17,9 @@ struct StormPoint {
 };
 
 // Where the storm waits, far off the map, until its phase first exceeds 0; its
-// speed sets how fast the warning period passes (500 ticks).
+// speed (parked_speed) sets how fast the warning period passes (500 ticks).
 constexpr StormPoint PARKED_STORM = {-100.0f, -100.0f, 15.0f, 0.002f};
+StormPoint parked_storm(const ModelParameters& p);
 
 struct StormState {
     StormPoint stormTrack[3] = {};    // start, middle, end: the track at phase 0, 0.5 and 1
@@ -25,7 +27,7 @@ struct StormState {
     float stormPhase = -1.0f;  // parameter along the track; the storm is parked until it passes 0
     float stormSpin = 0.0f;    // degrees the picture has turned; never wrapped
     float simTime = 0.0f;      // ticks since the last reset; exact below 2^24
-    float lookAheadOffset = 1.0f;  // the zone lies one whole track length ahead of the storm
+    float lookAheadOffset = 1.0f;  // track lengths from the storm to its zone (look_ahead)
     std::int32_t threatFlags[MAX_VEHICLES] =
         {};  // 1 when the car's house was in the zone at the last advance
 };
@@ -35,8 +37,9 @@ struct StormState {
 StormPoint eval_track(const StormPoint (&track)[3], float t);
 
 // Seeds the generator with the scenario seed, parks the storm, zeroes the clock
-// and draws a new track (nine draws).
-void reset_storm(StormState& s, RandomState& rng, std::int32_t seed);
+// and draws a new track (nine draws) within the parameters' bounds.
+void reset_storm(StormState& s, RandomState& rng, std::int32_t seed,
+                 const ModelParameters& p = ModelParameters{});
 
 // One tick: the clock, the storm's phase, turn and place, and the threat flags
 // of every car.

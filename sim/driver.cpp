@@ -5,15 +5,15 @@
 #include "sim/validate.h"
 
 void init_app(Simulation& sim) {
-    populate_town(sim.grid, sim.vehicles, sim.rng);
-    reset_storm(sim.storm, sim.rng, sim.scenarioSeed);
-    reset_decisions(sim.decisions, sim.vehicles);
+    populate_town(sim.grid, sim.vehicles, sim.rng, sim.parameters);
+    reset_storm(sim.storm, sim.rng, sim.scenarioSeed, sim.parameters);
+    reset_decisions(sim.decisions, sim.vehicles, sim.parameters);
 }
 
 void reset_scenario(Simulation& sim) {
-    reset_storm(sim.storm, sim.rng, sim.scenarioSeed);
-    populate_town(sim.grid, sim.vehicles, sim.rng);
-    reset_decisions(sim.decisions, sim.vehicles);
+    reset_storm(sim.storm, sim.rng, sim.scenarioSeed, sim.parameters);
+    populate_town(sim.grid, sim.vehicles, sim.rng, sim.parameters);
+    reset_decisions(sim.decisions, sim.vehicles, sim.parameters);
 }
 
 namespace {
@@ -36,7 +36,8 @@ void previous_scenario(Simulation& sim) {
 void sim_tick(Simulation& sim) {
     advance_storm(sim.storm, sim.vehicles);
     step_all_vehicles(sim.grid, sim.vehicles);
-    update_decisions(sim.decisions, sim.vehicles, sim.storm, sim.errorSpread, sim.rng);
+    update_decisions(sim.decisions, sim.vehicles, sim.storm,
+                     static_cast<float>(sim.parameters.errorSpread), sim.rng);
     MAROVEL_VALIDATE(sim);
 }
 

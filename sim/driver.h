@@ -8,6 +8,7 @@
 #include "hazard/decisions.h"
 #include "hazard/storm.h"
 #include "sim/grid.h"
+#include "sim/parameters.h"
 #include "sim/random.h"
 #include "sim/vehicles.h"
 
@@ -20,7 +21,10 @@ struct Simulation {
     DecisionModel decisions;
     RandomState rng;
     std::int32_t scenarioSeed = 1;  // scenario number = seed / 1000, truncated
-    float errorSpread = ERROR_LOW;  // half-width of the households' signal error; survives resets
+    // The model's numbers, the households' error spread among them. They
+    // survive resets and scenario steps; every rebuild builds the town under
+    // them, and ticks read them. Change them only right before a rebuild.
+    ModelParameters parameters;
 };
 
 // The start-up sequence: the cars draw their patience and fuel from the

@@ -8,7 +8,7 @@ std::int32_t seed_of_step(std::int64_t steps) {
 
 void build_scenario(Simulation& sim, const ScenarioSetup& setup) {
     sim.scenarioSeed = setup.seed;
-    sim.errorSpread = setup.errorSpread;
+    sim.parameters = setup.parameters;
     for (std::int32_t& flag : sim.storm.threatFlags) flag = 0;
     if (setup.startup) {
         sim.rng = RandomState{};
@@ -25,7 +25,7 @@ std::optional<float> error_level_named(std::string_view name) {
     return std::nullopt;
 }
 
-const char* error_level_name(float errorSpread) {
+const char* error_level_name(double errorSpread) {
     if (errorSpread == ERROR_LOW) return "low";
     if (errorSpread == ERROR_MODERATE) return "moderate";
     if (errorSpread == ERROR_HIGH) return "high";

@@ -9,11 +9,17 @@
 #include "sim/driver.h"
 
 struct ScenarioSetup {
-    std::int32_t seed = 1;  // the scenario seed; scenario K of the window is 1 + 1000 K
-    float errorSpread =
-        ERROR_LOW;         // one of the three "Miscommunication" levels, or any finite value
+    std::int32_t seed = 1;       // the scenario seed; scenario K of the window is 1 + 1000 K
+    ModelParameters parameters;  // checked by check_parameters before a run
     bool startup = false;  // the town the window shows at launch instead of the one Reset builds
 };
+
+// The default parameters under another error spread.
+inline ModelParameters error_level(float errorSpread) {
+    ModelParameters p;
+    p.errorSpread = errorSpread;
+    return p;
+}
 
 // The seed the window reaches from launch by `steps` presses of Next (negative:
 // Previous), wrapping around like the window does.
@@ -26,4 +32,5 @@ void build_scenario(Simulation& sim, const ScenarioSetup& setup);
 
 // "low", "moderate", "high" and back.
 std::optional<float> error_level_named(std::string_view name);
-const char* error_level_name(float errorSpread);
+// "custom" for any other spread.
+const char* error_level_name(double errorSpread);

@@ -5,11 +5,11 @@
 #include <cstdint>
 
 #include "sim/grid.h"
+#include "sim/parameters.h"
 #include "sim/random.h"
 
-constexpr int MAX_VEHICLES = 2000;  // enough for 1000 houses of two cars
-constexpr int CARS_PER_HOUSE = 2;
-constexpr int TOW_FUEL_LIMIT = -60;  // a stranded car stands 60 ticks, then is towed home
+constexpr int TOW_FUEL_LIMIT =
+    -60;  // by default a stranded car stands 60 ticks, then is towed home
 
 enum VehicleState : std::uint8_t {
     VS_WAITING = 0,     // at home; the household has not decided to leave
@@ -31,7 +31,8 @@ struct Vehicle {
 
 struct VehicleTable {
     Vehicle vehicles[MAX_VEHICLES] = {};
-    std::int32_t vehicleCount = 0;  // entries 0..vehicleCount-1 are in use
+    std::int32_t vehicleCount = 0;               // entries 0..vehicleCount-1 are in use
+    std::int32_t towFuelLimit = TOW_FUEL_LIMIT;  // fuel at which a stranded car is towed: -tow_wait
 };
 
 // The counts of the Info box, in its order.
@@ -44,13 +45,15 @@ struct VehicleTally {
     std::int32_t outOfGas;
 };
 
-// Rebuilds the grid from the map table and parks two new waiting cars in every
-// house, drawing each car's patience and then its fuel (1440 draws in all).
-void populate_town(RoadGrid& grid, VehicleTable& table, RandomState& rng);
+// Rebuilds the grid from the map table and parks `cars_per_house` new waiting
+// cars in every house, drawing each car's patience and then its fuel (1440
+// draws in all with the default two cars).
+void populate_town(RoadGrid& grid, VehicleTable& table, RandomState& rng,
+                   const ModelParameters& p = ModelParameters{});
 
 // Steps every car once, in table order, each seeing the moves of those before it.
 void step_all_vehicles(RoadGrid& grid, VehicleTable& table);
-void step_vehicle(RoadGrid& grid, Vehicle& v);
+void step_vehicle(RoadGrid& grid, Vehicle& v, std::int32_t towFuelLimit = TOW_FUEL_LIMIT);
 
 // True for a car that has left home (or been told to) and has not arrived where
 // its state sends it: the cars that are stepped, and that count as on the road.

@@ -20,7 +20,7 @@ const RunState S50{-50, 0}, S333{-333, 0}, R50{50, 50}, R333{333, 333};
 std::string alone(void (*build)(Simulation&), std::int32_t seed = 1, float spread = ERROR_LOW) {
     auto sim = std::make_unique<Simulation>();
     sim->scenarioSeed = seed;
-    sim->errorSpread = spread;
+    sim->parameters.errorSpread = spread;
     build(*sim);
     sim_tick(*sim);
     return fingerprint_line(*sim, 0).text;

@@ -38,7 +38,7 @@ TEST(HeadlessRun, ReportsTheAskedTicksEveryNthAndTheLastByDefault) {
 
 TEST(HeadlessRun, CsvRowsAreTheTallyAtThoseTicksAndFingerprintsEveryTick) {
     RunOptions o;
-    o.scenario = {2001, ERROR_MODERATE, false};
+    o.scenario = {2001, error_level(ERROR_MODERATE), false};
     o.ticks = 400;
     o.every = 100;
     o.format = TallyFormat::Csv;
@@ -53,14 +53,14 @@ TEST(HeadlessRun, CsvRowsAreTheTallyAtThoseTicksAndFingerprintsEveryTick) {
         for (int i = 0; i < 100; ++i) sim_tick(*sim);
     }
     o = {};
-    o.scenario = {1, ERROR_HIGH, true};
+    o.scenario = {1, error_level(ERROR_HIGH), true};
     o.ticks = 30;
     o.fingerprint = true;
     const auto prints = run(o);
     ASSERT_EQ(prints.size(), 31u);
     auto launch = new_simulation();
     init_app(*launch);
-    launch->errorSpread = ERROR_HIGH;
+    launch->parameters.errorSpread = ERROR_HIGH;
     for (int tick = 0; tick <= 30; ++tick) {
         EXPECT_EQ(prints[tick], fingerprint_line(*launch, tick).text);
         sim_tick(*launch);
@@ -76,9 +76,9 @@ TEST(ScenarioBuilder, StepsAndStartUpMatchTheWindowsSequences) {
     next_scenario(*window);
     next_scenario(*window);
     auto built = new_simulation();
-    build_scenario(*built, {seed_of_step(2), ERROR_LOW, false});
+    build_scenario(*built, {seed_of_step(2), error_level(ERROR_LOW), false});
     EXPECT_STREQ(fingerprint_line(*built, 0).text, fingerprint_line(*window, 0).text);
-    build_scenario(*built, {1, ERROR_LOW, true});  // the launch town, even on a used object
+    build_scenario(*built, {1, error_level(ERROR_LOW), true});  // the launch town, even on a used object
     auto launch = new_simulation();
     init_app(*launch);
     EXPECT_STREQ(fingerprint_line(*built, 0).text, fingerprint_line(*launch, 0).text);

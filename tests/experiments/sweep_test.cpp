@@ -29,12 +29,12 @@ TEST(Sweep, RowsAreTheHeadlessRunnersTallyAndTheSummaryAgreesWithThem) {
             const std::string names =
                 std::to_string(seed) + "," + step + "," + error_level_name(level) + ",";
             const SweepRun run = {{seed, step_of_seed(seed)}, level};
-            SweepPlan plan{{}, 2000, 1, level == ERROR_MODERATE};  // 2000 ticks, every one sampled
+            SweepPlan plan{{}, 2000, 1, level == ERROR_MODERATE, {}};  // 2000 ticks, every one sampled
             const RunResult r = simulate_run(*sim, run, plan, sample_ticks(plan));
             std::string rows, expected;
             append_curve_rows(rows, run, sample_ticks(plan), r.samples);
             std::stringstream headless;  // every tick, as CSV
-            run_headless({{seed, level, plan.startup}, 2000, {}, 1, TallyFormat::Csv}, headless);
+            run_headless({{seed, error_level(level), plan.startup}, 2000, {}, 1, TallyFormat::Csv}, headless);
             // The runner's rows less its column line ("tick,...") and last column (the total).
             for (std::string l; std::getline(headless, l);)
                 if (l[0] != 't') expected += names + l.erase(l.rfind(',')) + '\n';

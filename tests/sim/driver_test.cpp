@@ -49,7 +49,7 @@ TEST(Driver, StartUpAndResetShareTheTrackButNotTheCarsAndResetsRepeatRunsExactly
         differ += started->vehicles.vehicles[i].patience != reset->vehicles.vehicles[i].patience;
     EXPECT_GT(differ, 600);
     // A run, Next and Previous later, under the same error level: the reset town again.
-    started->errorSpread = ERROR_HIGH;
+    started->parameters.errorSpread = ERROR_HIGH;
     for (int i = 0; i < 50; ++i) sim_tick(*started);
     next_scenario(*started);
     previous_scenario(*started);

@@ -15,7 +15,7 @@ inline std::unique_ptr<Simulation> new_simulation() {
 inline std::unique_ptr<Simulation> reset_town(std::int32_t seed = 1,
                                               float errorSpread = ERROR_LOW) {
     auto sim = new_simulation();
-    build_scenario(*sim, {seed, errorSpread, false});
+    build_scenario(*sim, {seed, error_level(errorSpread), false});
     return sim;
 }
 

@@ -1,0 +1,159 @@
+#include "sim/parameters.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace {
+
+constexpr double INF = std::numeric_limits<double>::infinity();
+constexpr int TOWN_HOUSES = 360;  // houses of the built-in map
+
+using M = ModelParameters;
+constexpr ParameterKind R = ParameterKind::Real;
+constexpr ParameterKind N = ParameterKind::Integer;
+
+}  // namespace
+
+// clang-format off
+const ParameterInfo PARAMETER_TABLE[] = {
+    {"error_spread", "", &M::errorSpread, 0.0, INF, R,
+     "half-width of the uniform error on each household's storm signal (low 0.001, moderate 360, high inf)"},
+    {"intercept", "", &M::interceptParam, -100.0, 100.0, R,
+     "intercept a of the households' expectation model"},
+    {"feedback", "", &M::feedbackParam, 0.0, 1.0, R,
+     "feedback b of the departure time on the signal; below 1 (1 divides by zero)"},
+    {"travel_weight", "", &M::travelParam, 0.0, 100.0, R,
+     "weight c of the travel term in the expectation model"},
+    {"arrival_weight", "", &M::arrivalParam, 0.0, 100.0, R,
+     "weight d of the expected storm arrival in the expectation model"},
+    {"arrival_lead", "ticks", &M::arrivalLead, 0.0, 100000.0, R,
+     "a threatened household expects the storm this long after the threat mark"},
+    {"unthreatened_arrival", "ticks", &M::arrivalUnthreatened, 0.0, 100000.0, R,
+     "the arrival estimate of a household that the threat zone has not marked"},
+    {"trip_effort", "cells", &M::tripEffort, 0.0, 10000.0, R,
+     "fixed effort of any trip, added to the distance from home to the exit"},
+    {"congestion_rate", "per car per tick", &M::congestionRate, 0.0, 10.0, R,
+     "effort added per car on the road and per tick of the clock"},
+    {"travel_term_weight", "", &M::travelWeight, -100.0, 100.0, R,
+     "weight of the trip's effort in a household's travel term"},
+    {"departure_noise", "ticks", &M::departureNoise, 0.0, 100000.0, R,
+     "half-width of the uniform noise on each household's departure time"},
+    {"patience_min", "ticks", &M::patienceMin, 0.0, 1000000.0, N,
+     "least patience a car is drawn with: ticks of driving before it gives up and turns home"},
+    {"patience_max", "ticks", &M::patienceMax, 0.0, 1000000.0, N,
+     "most patience a car is drawn with"},
+    {"fuel_min", "ticks", &M::fuelMin, 0.0, 1000000.0, N,
+     "least fuel a car is drawn with: ticks of driving before it runs dry"},
+    {"fuel_max", "ticks", &M::fuelMax, 0.0, 1000000.0, N,
+     "most fuel a car is drawn with"},
+    {"tow_wait", "ticks", &M::towWait, 0.0, 1000000.0, N,
+     "a car that has run dry stands this long before it is towed home"},
+    {"cars_per_house", "cars", &M::carsPerHouse, 1.0, 100.0, N,
+     "cars parked in every house (the vehicle table holds 2000: at most 5 for 360 houses)"},
+    {"storm_size_min", "cells", &M::stormSizeMin, 0.0, 1000.0, R,
+     "least width of the storm at each of its three track points; half of it is the threat radius"},
+    {"storm_size_max", "cells", &M::stormSizeMax, 0.0, 1000.0, R,
+     "greatest width of the storm at a track point"},
+    {"storm_speed_min", "per tick", &M::stormSpeedMin, 0.0, 1.0, R,
+     "least growth of the storm's phase per tick at a track point (1 is the whole track)"},
+    {"storm_speed_max", "per tick", &M::stormSpeedMax, 0.0, 1.0, R,
+     "greatest growth of the storm's phase per tick at a track point"},
+    {"parked_speed", "per tick", &M::parkedSpeed, 0.0, 1.0, R,
+     "phase growth while the storm waits off the map; 1 / this is the warning period (500 ticks)"},
+    {"look_ahead", "track lengths", &M::lookAhead, 0.0, 100.0, R,
+     "how far along its track ahead of the storm the threat zone lies"},
+};
+// clang-format on
+const std::size_t PARAMETER_COUNT = sizeof PARAMETER_TABLE / sizeof PARAMETER_TABLE[0];
+
+const ParameterInfo* find_parameter(const char* name, std::size_t length) {
+    for (const ParameterInfo& info : PARAMETER_TABLE)
+        if (std::strlen(info.name) == length && std::strncmp(info.name, name, length) == 0)
+            return &info;
+    return nullptr;
+}
+
+namespace {
+
+ParameterCheck say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+ParameterCheck say(const char* format, ...) {
+    ParameterCheck c{};
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(c.text, sizeof c.text, format, args);
+    va_end(args);
+    return c;
+}
+
+void format_bound(char (&out)[32], double v) {
+    if (std::isinf(v))
+        std::snprintf(out, sizeof out, "%s", v > 0 ? "inf" : "-inf");
+    else
+        std::snprintf(out, sizeof out, "%.17g", v);
+}
+
+ParameterCheck check_order(const ModelParameters& p, double M::*lo, double M::*hi) {
+    const ParameterInfo* a = nullptr;
+    const ParameterInfo* b = nullptr;
+    for (const ParameterInfo& info : PARAMETER_TABLE) {
+        if (info.field == lo) a = &info;
+        if (info.field == hi) b = &info;
+    }
+    if (p.*lo > p.*hi)
+        return say("%s = %.17g exceeds %s = %.17g: the least value must not exceed the greatest",
+                   a->name, p.*lo, b->name, p.*hi);
+    return {};
+}
+
+}  // namespace
+
+ParameterCheck check_parameter(const ParameterInfo& info, double value) {
+    char lo[32], hi[32];
+    format_bound(lo, info.min);
+    format_bound(hi, info.max);
+    const char* unit = info.unit[0] != '\0' ? " " : "";
+    if (std::isnan(value) || value < info.min || value > info.max)
+        return say("%s = %.17g is outside its range %s..%s%s%s", info.name, value, lo, hi, unit,
+                   info.unit);
+    if (info.kind == ParameterKind::Integer && value != std::trunc(value))
+        return say("%s = %.17g is not a whole number (%s..%s%s%s)", info.name, value, lo, hi, unit,
+                   info.unit);
+    return {};
+}
+
+double stored_value(const ParameterInfo& info, double value) {
+    if (info.field == &M::errorSpread && std::isinf(value) && value > 0) return ERROR_HIGH;
+    return value;
+}
+
+ParameterCheck check_parameters(const ModelParameters& p) {
+    for (const ParameterInfo& info : PARAMETER_TABLE)
+        if (ParameterCheck c = check_parameter(info, p.*info.field); !c.ok()) return c;
+    if (p.feedbackParam >= 1.0)
+        return say(
+            "feedback = %.17g makes the model undefined: the coefficients divide by 1 - "
+            "feedback; allowed 0 <= feedback < 1",
+            p.feedbackParam);
+    const double cars = p.carsPerHouse * TOWN_HOUSES;
+    if (cars > MAX_VEHICLES)
+        return say(
+            "cars_per_house = %.17g gives %.17g cars; the vehicle table holds %d (at most "
+            "%d per house)",
+            p.carsPerHouse, cars, MAX_VEHICLES, MAX_VEHICLES / TOWN_HOUSES);
+    for (const auto& [lo, hi] :
+         {std::pair{&M::patienceMin, &M::patienceMax}, std::pair{&M::fuelMin, &M::fuelMax},
+          std::pair{&M::stormSizeMin, &M::stormSizeMax},
+          std::pair{&M::stormSpeedMin, &M::stormSpeedMax}})
+        if (ParameterCheck c = check_order(p, lo, hi); !c.ok()) return c;
+    return {};
+}
+
+bool is_default(const ModelParameters& p, const ParameterInfo& info) {
+    static const ModelParameters defaults{};
+    const double a = p.*info.field, b = defaults.*info.field;
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
