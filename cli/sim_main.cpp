@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/merge_command.h"
 #include "cli/runner.h"
 #include "cli/sweep_command.h"
 
@@ -55,14 +56,14 @@ int main(int argc, char** argv) {
                                "Print the run fingerprint of tick 0 and after every tick");
     fpOpt->excludes(atOpt)->excludes(everyOpt)->excludes(csvOpt);
     std::vector<std::string> snapshots;
-#if MAROVEL_WITH_PICTURES
     app.add_option("--snapshot", snapshots,
                    "Also draw the town at TICK into FILE.png as the window shows it (1024 x 768, "
                    "initial view; repeatable; no display needed)")
         ->type_name("TICK:FILE.png");
-#endif
     SweepCommand sweep;
     add_sweep_command(app, sweep);
+    MergeCommand merge;
+    add_merge_command(app, merge);
     app.footer(
         "Without --at or --every the tally of the last tick is printed.\n"
         "Fingerprint lines: <tick> <time> <six counts> <vehicles> <grid> <storm> <decisions> "
@@ -82,13 +83,15 @@ int main(int argc, char** argv) {
         return refuse(e.what());
     }
 
-    if (sweep.app->parsed()) {
+    if (sweep.app->parsed() || merge.app->parsed()) {
         // The single run's options would be silently ignored by a sweep.
+        const std::string name = sweep.app->parsed() ? "sweep" : "merge";
         for (const CLI::Option* o : app.get_options())
             if (o->count() > 0 && o->get_name() != "--help")
-                return refuse(o->get_name() +
-                              " is an option of single runs; put sweep options after \"sweep\"");
-        return run_sweep_command(sweep, argc, argv);
+                return refuse(o->get_name() + " is an option of single runs; put " + name +
+                              " options after \"" + name + "\"");
+        return sweep.app->parsed() ? run_sweep_command(sweep, argc, argv)
+                                   : run_merge_command(merge, argc, argv);
     }
 
     // A tally asked for after the run has ended would otherwise be left out without a word.

@@ -110,6 +110,10 @@ void OutputFile::write(std::string_view bytes) {
     if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) failed_ = true;
 }
 
+void OutputFile::flush() {
+    if (file_ != nullptr && !failed_ && std::fflush(file_) != 0) failed_ = true;
+}
+
 bool OutputFile::commit(std::string& error) {
     if (tempPath_.empty()) {
         error = "nothing to commit";

@@ -24,6 +24,10 @@ class OutputFile {
     // Appends bytes; a failure is remembered and reported by commit.
     void write(std::string_view bytes);
 
+    // Hands what was written so far to the system, so that a partial file
+    // that a kill leaves behind holds it.
+    void flush();
+
     // For writers that open the file themselves (images): the temporary path.
     const std::string& temp_path() const { return tempPath_; }
     const std::string& path() const { return path_; }

@@ -8,6 +8,8 @@
 #include <map>
 #include <memory>
 
+#include "experiments/households.h"
+
 namespace {
 
 std::string_view trim(std::string_view s) {
@@ -160,7 +162,7 @@ std::vector<long long> sample_ticks(const SweepPlan& plan) {
 }
 
 RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& plan,
-                       const std::vector<long long>& ticks) {
+                       const std::vector<long long>& ticks, RunObserver* observer) {
     ModelParameters parameters = plan.parameters;
     parameters.errorSpread = run.errorSpread;
     build_scenario(sim, {run.scenario.seed, parameters, plan.startup});
@@ -172,6 +174,7 @@ RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& pl
 
     for (long long tick = 0;; ++tick) {
         const VehicleTally t = tally_vehicles(sim.vehicles);
+        if (observer != nullptr) observer->observe(sim, tick);
         if (!f.tickHalf && t.evacuated * 100LL >= cars * EVACUATED_HALF_PERCENT) f.tickHalf = tick;
         if (!f.tickMost && t.evacuated * 100LL >= cars * EVACUATED_MOST_PERCENT) f.tickMost = tick;
         if (tick == 0 || t.enRoute > f.maxEnRoute) {
@@ -237,7 +240,13 @@ void run_sweep(const SweepPlan& plan, int threads, const DeliverFn& deliver) {
             const SweepRun& run = plan.runs[index];
             FinishedRun done;
             done.index = index;
-            done.result = simulate_run(*sim, run, plan, ticks);
+            if (plan.householdColumns.empty()) {
+                done.result = simulate_run(*sim, run, plan, ticks);
+            } else {
+                HouseholdRecorder recorder;
+                done.result = simulate_run(*sim, run, plan, ticks, &recorder);
+                recorder.append_rows(done.householdRows, run, plan.householdColumns);
+            }
             append_curve_rows(done.curveRows, run, ticks, done.result.samples);
             append_summary_row(done.summaryRow, run, done.result.figures);
 #pragma omp critical(marovel_sweep_deliver)

@@ -25,12 +25,23 @@ struct SweepRun {
     float errorSpread = ERROR_LOW;
 };
 
+enum class HouseholdColumn;  // experiments/households.h
+
 struct SweepPlan {
     std::vector<SweepRun> runs;  // in output order
     long long ticks = 2000;      // ticks per run
     long long every = 10;        // sampling interval of the curves, ticks
     bool startup = false;        // build the launch town instead of the one Reset builds
     ModelParameters parameters;  // every run's, but for the error spread each run sets
+    // Per-car rows (experiments/households.h) with these columns; none when empty.
+    std::vector<HouseholdColumn> householdColumns;
+};
+
+// Reads a run's simulation at tick 0 and after every tick, without changing it.
+class RunObserver {
+  public:
+    virtual ~RunObserver() = default;
+    virtual void observe(const Simulation& sim, long long tick) = 0;
 };
 
 // The step K of a seed 1 + 1000 K, or nothing for a seed off that chain.
@@ -85,9 +96,10 @@ struct RunResult {
     std::vector<VehicleTally> samples;  // the tally at each sample tick
 };
 
-// Runs one scenario in `sim` (overwritten) and samples it at `ticks` (sorted).
+// Runs one scenario in `sim` (overwritten) and samples it at `ticks` (sorted);
+// `observer`, if any, reads the simulation at tick 0 and after every tick.
 RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& plan,
-                       const std::vector<long long>& ticks);
+                       const std::vector<long long>& ticks, RunObserver* observer = nullptr);
 
 // The curve rows of one run, one per sample tick, in the long form
 // seed,step,error,tick,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas.
@@ -109,6 +121,7 @@ struct FinishedRun {
     RunResult result;
     std::string curveRows;
     std::string summaryRow;
+    std::string householdRows;  // when the plan asks for them
 };
 
 // Runs every run of the plan on `threads` threads (0: OpenMP's default, all
