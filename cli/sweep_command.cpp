@@ -8,6 +8,7 @@
 
 #include "experiments/households.h"
 #include "experiments/output_file.h"
+#include "experiments/parameter_text.h"
 #include "experiments/picture_program.h"
 #include "experiments/progress.h"
 #include "experiments/provenance.h"
@@ -50,8 +51,13 @@ std::string shell_word(const std::string& word) {
     return quoted + "'";
 }
 
-std::string header_lines(const char* what, const std::string& command) {
-    return std::string("# ") + PROGRAM_TITLE + " " + what + "\n# command: " + command + "\n";
+std::string header_lines(const char* what, const std::string& command,
+                         const ModelParameters& parameters) {
+    // The error spread is each run's own, in its rows.
+    ModelParameters recorded = parameters;
+    recorded.errorSpread = ModelParameters{}.errorSpread;
+    return std::string("# ") + PROGRAM_TITLE + " " + what + "\n# command: " + command + "\n" +
+           changed_parameter_lines(recorded);
 }
 
 // What the whole sweep is: "R runs of T ticks, S scenarios x L error levels".
@@ -107,8 +113,10 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
         "Scenarios K reached from launch by K presses of Next (seed 1 + 1000 K), e.g. 0..99");
     seeds->excludes(scenarios);
     sweep->add_option("--errors", c.errors,
-                      "Error levels to run each scenario under, in this order (default "
-                      "low,moderate,high)");
+                      "Error levels to run each scenario under, in this order: low, moderate, "
+                      "high or spreads >= 0 (default low,moderate,high; or the error_spread "
+                      "that --set or --params gave)");
+    add_parameter_options(*sweep, c.parameters, false);
     sweep->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
         ->check(CLI::Range(1LL, MAX_TICKS));
     sweep
@@ -188,8 +196,17 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         return refuse("sweep: say which scenarios to run with --seeds or --scenarios");
     }
 
+    ModelParameters parameters;
+    if (const std::string why = apply_parameter_options(*c.app, c.parameters, parameters);
+        !why.empty())
+        return refuse(why);
+    // A spread set as a parameter is the sweep's one level unless --errors says otherwise.
+    const bool spreadSet = !is_default(parameters, *find_parameter("error_spread", 12));
+    const std::string errors = c.app->count("--errors") == 0 && spreadSet
+                                   ? error_spread_text(parameters.errorSpread)
+                                   : c.errors;
     std::vector<float> levels;
-    if (const std::string why = parse_error_levels(c.errors, levels); !why.empty())
+    if (const std::string why = parse_error_levels(errors, levels); !why.empty())
         return refuse("--errors: " + why);
 
     long long shardIndex = 1;
@@ -209,6 +226,7 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     plan.ticks = c.ticks;
     plan.every = c.every;
     plan.startup = c.startup;
+    plan.parameters = parameters;
     if (!c.households.empty()) {
         plan.householdColumns = all_household_columns();
         if (c.app->count("--columns") > 0)
@@ -268,11 +286,11 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
                                    parameters_line(plan.parameters) +
                                    (shardCount > 1 ? shard_line(shardIndex, shardCount) : "");
     const std::string curvesHeader =
-        header_lines("evacuation curves", command) + sweepLines + CURVES_COLUMNS;
+        header_lines("evacuation curves", command, plan.parameters) + sweepLines + CURVES_COLUMNS;
     const std::string summaryHeader =
-        header_lines("run summary", command) + sweepLines + SUMMARY_COLUMNS;
-    const std::string householdsHeader = header_lines("households", command) + sweepLines +
-                                         household_column_line(plan.householdColumns);
+        header_lines("run summary", command, plan.parameters) + sweepLines + SUMMARY_COLUMNS;
+    const std::string householdsHeader = header_lines("households", command, plan.parameters) +
+                                         sweepLines + household_column_line(plan.householdColumns);
     if (!c.noHeader) {
         curves.write(curvesHeader);
         summary.write(summaryHeader);
@@ -298,9 +316,9 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         std::size_t cars = 0;
         if (!c.households.empty() && !plan.runs.empty()) {
             auto sim = std::make_unique<Simulation>();
-            ModelParameters parameters = plan.parameters;
-            parameters.errorSpread = plan.runs[0].errorSpread;
-            build_scenario(*sim, {plan.runs[0].scenario.seed, parameters, plan.startup});
+            ModelParameters first = plan.parameters;
+            first.errorSpread = plan.runs[0].errorSpread;
+            build_scenario(*sim, {plan.runs[0].scenario.seed, first, plan.startup});
             cars = static_cast<std::size_t>(sim->vehicles.vehicleCount);
         }
         std::vector<Earlier> outputs = {
@@ -352,7 +370,7 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         " sweep: " + sweep_description(shardRuns, plan.ticks, scenarios.size(), levels.size()) +
         (shardCount > 1 ? ", shard " + shardText : "");
     if (!plots.empty()) {
-        if (const int status = draw_plot(title, c.errors, plotInput, plotTemps, c.plots, error);
+        if (const int status = draw_plot(title, errors, plotInput, plotTemps, c.plots, error);
             status != 0)
             return error.empty() ? status : fail("--plot: " + error);
         for (auto& p : plots)

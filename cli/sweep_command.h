@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/parameter_options.h"
 #include "sim/scenario.h"
 
 // What the sweep subcommand was given, as typed; checked by run_sweep_command.
@@ -28,6 +29,7 @@ struct SweepCommand {
     std::string columns;     // of the households file
     std::string metadata;    // JSON provenance and hashes (experiments/provenance.h)
     bool resume = false;  // keep the complete runs of an interrupted sweep (experiments/resume.h)
+    ParameterOptions parameters;  // --set and --params
 };
 
 // Adds the "sweep" subcommand and its options to `app`.

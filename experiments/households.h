@@ -37,7 +37,7 @@ std::string parse_household_columns(std::string_view text, std::vector<Household
 // The column names line: "seed,step,error," and the chosen columns, with its newline.
 std::string household_column_line(const std::vector<HouseholdColumn>& columns);
 
-class HouseholdRecorder : public RunObserver {
+class HouseholdRecorder : public RunListener {
   public:
     void observe(const Simulation& sim, long long tick) override;
 

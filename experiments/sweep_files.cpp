@@ -141,15 +141,31 @@ bool parse_summary_figures(std::string_view columns, std::string_view line, RunF
         !read_field(columns, line, "max_en_route", f.maxEnRoute) ||
         !read_field(columns, line, "max_en_route_tick", f.maxEnRouteTick))
         return false;
-    for (const auto& [name, slot] : {std::pair{"tick_50", &f.tickHalf}, {"tick_90", &f.tickMost}}) {
+    // Ticks that may be empty (never reached); a file without such a column has none.
+    RunObservations& o = f.observed;
+    for (const auto& [name, slot] : {std::pair{"tick_50", &f.tickHalf},
+                                     {"tick_90", &f.tickMost},
+                                     {"settled_tick", &o.settledTick},
+                                     {"last_arrival_tick", &o.lastArrivalTick}}) {
         const int at = column_index(columns, name);
-        if (at < 0) return false;
-        const std::string_view text = field_at(line, at);
+        const std::string_view text = at < 0 ? std::string_view() : field_at(line, at);
         long long v = 0;
         if (text.empty()) continue;
         if (!parse_count(text, v)) return false;
         *slot = v;
     }
+    for (const auto& [name, slot] :
+         {std::pair{"trip_mean", &o.tripMean}, {"trip_p90", &o.tripP90}}) {
+        const int at = column_index(columns, name);
+        const std::string_view text = at < 0 ? std::string_view() : field_at(line, at);
+        if (text.empty()) continue;
+        const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), *slot);
+        if (ec != std::errc() || ptr != text.data() + text.size()) return false;
+        o.trips = 1;  // the row says there were trips, not how many
+    }
+    if (column_index(columns, "households_never_left") >= 0 &&
+        !read_field(columns, line, "households_never_left", o.householdsNeverLeft))
+        return false;
     return true;
 }
 
