@@ -20,11 +20,6 @@ int fail(const std::string& message) {
     return 1;
 }
 
-// The run's error level from a row (its third field).
-std::optional<float> level_of_row(std::string_view line) {
-    return error_level_named(field_at(line, 2));
-}
-
 }  // namespace
 
 void add_merge_command(CLI::App& app, MergeCommand& c) {
@@ -115,7 +110,7 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
         SweepFileText file;
         split_sweep_file(merged[kind], file);
         for_each_line(file.rows, [&](std::string_view line) {
-            const std::optional<float> level = level_of_row(line);
+            const std::optional<float> level = row_error_spread(line);
             if (level && std::find(levels.begin(), levels.end(), *level) == levels.end()) {
                 levels.push_back(*level);
                 errors += (errors.empty() ? "" : ",") + std::string(field_at(line, 2));
@@ -158,7 +153,7 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
         for_each_line(file.rows, [&](std::string_view line) {
             SweepRun run;
             RunResult result;
-            const std::optional<float> level = level_of_row(line);
+            const std::optional<float> level = row_error_spread(line);
             if (!level || !parse_summary_figures(file.columns, line, result.figures)) {
                 bad = true;
                 return;

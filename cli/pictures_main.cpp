@@ -80,7 +80,7 @@ int plot(const std::vector<std::string>& args) {
         if (runs.empty() || row_key(line) != key) {
             key = std::string(row_key(line));
             Run r;
-            const std::optional<float> level = error_level_named(field_at(line, 2));
+            const std::optional<float> level = row_error_spread(line);
             if (!level) {
                 bad = true;
                 return;

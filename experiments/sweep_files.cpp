@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "experiments/parameter_text.h"
+
 namespace {
 
 constexpr std::string_view SHARD_PREFIX = "# shard ";
@@ -121,6 +123,12 @@ std::string run_key(const SweepRun& run) {
     std::string row;
     append_summary_row(row, run, RunFigures{});
     return std::string(row_key(row));
+}
+
+std::optional<float> row_error_spread(std::string_view line) {
+    double spread = 0.0;
+    if (!parse_error_spread(field_at(line, 2), spread).empty()) return std::nullopt;
+    return static_cast<float>(spread);
 }
 
 int column_index(std::string_view columns, std::string_view name) {

@@ -50,6 +50,10 @@ std::string_view row_key(std::string_view line);
 // The same key as the sweep writes it for a run.
 std::string run_key(const SweepRun& run);
 
+// The error spread of a row's run, from its third field as the sweep writes it
+// ("low", "moderate", "high" or a number); nothing when it is neither.
+std::optional<float> row_error_spread(std::string_view line);
+
 // Columns found by name in a column names line; -1 when absent.
 int column_index(std::string_view columns, std::string_view name);
 
