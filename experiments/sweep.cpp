@@ -171,7 +171,7 @@ RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& pl
     std::size_t nextSample = 0;
 
     for (long long tick = 0;; ++tick) {
-        const VehicleTally t = tally_vehicles(sim.vehicles);
+        const VehicleTally t = current_tally(sim.vehicles);
         if (!f.tickHalf && t.evacuated * 100LL >= cars * EVACUATED_HALF_PERCENT) f.tickHalf = tick;
         if (!f.tickMost && t.evacuated * 100LL >= cars * EVACUATED_MOST_PERCENT) f.tickMost = tick;
         if (tick == 0 || t.enRoute > f.maxEnRoute) {
