@@ -45,6 +45,14 @@ inline bool same_bits(float a, float b) {
     return x == y;
 }
 
+// Eight lanes, one tick each. GCC's vector types: element-wise IEEE
+// arithmetic, nothing reassociated; the default clone runs them as pairs of
+// SSE registers.
+typedef std::uint32_t LaneBits __attribute__((vector_size(4 * AHEAD_TICKS)));
+typedef std::int32_t LaneInts __attribute__((vector_size(4 * AHEAD_TICKS)));
+typedef float LaneFloats __attribute__((vector_size(4 * AHEAD_TICKS)));
+typedef double LaneDoubles __attribute__((vector_size(8 * AHEAD_TICKS)));
+
 // Fills the lanes with the error variances of AHEAD_TICKS ticks, the first of
 // them starting from `start`: each lane draws its tick's n errors exactly as
 // draw_values does and sums them, then their squared deviations, in table
@@ -54,33 +62,32 @@ __attribute__((target_clones("avx2", "default"))) void fill_error_variances(
     std::uint32_t states[AHEAD_TICKS];
     states[0] = start;
     for (int k = 1; k < AHEAD_TICKS; ++k) states[k] = state_after(states[k - 1], 3 * n);
+    LaneBits tickStates;
+    for (int k = 0; k < AHEAD_TICKS; ++k) tickStates[k] = states[k];
     const double lo = -static_cast<double>(errorSpread);
     const double width = static_cast<double>(errorSpread) - lo;
-    float values[MAX_VEHICLES][AHEAD_TICKS];
-    float sums[AHEAD_TICKS] = {};
+    LaneFloats values[MAX_VEHICLES];
+    LaneFloats sums = {};
     for (int i = 0; i < n; ++i) {
-        const std::uint32_t mul = RANDOM_JUMP.mul[i], add = RANDOM_JUMP.add[i];
-        for (int k = 0; k < AHEAD_TICKS; ++k) {
-            const int v = random_value(mul * states[k] + add);
-            const int wraps = (v > 10000) + (v > 20001) + (v > 30002);
-            const float f = static_cast<float>(v - 10001 * wraps) / 10000.0f;
-            const float e = static_cast<float>(lo + width * static_cast<double>(f));
-            values[i][k] = e;
-            sums[k] = sums[k] + e;
-        }
+        const LaneBits drawn = tickStates * RANDOM_JUMP.mul[i] + RANDOM_JUMP.add[i];
+        const LaneInts v = reinterpret_cast<LaneInts>((drawn >> 16) & 0x7FFFu);
+        const LaneInts wraps = -((v > 10000) + (v > 20001) + (v > 30002));  // true is -1
+        const LaneFloats f = __builtin_convertvector(v - 10001 * wraps, LaneFloats) / 10000.0f;
+        const LaneDoubles e = lo + width * __builtin_convertvector(f, LaneDoubles);
+        values[i] = __builtin_convertvector(e, LaneFloats);
+        sums = sums + values[i];
     }
     const float count = static_cast<float>(n);
-    float means[AHEAD_TICKS], squares[AHEAD_TICKS] = {};
-    for (int k = 0; k < AHEAD_TICKS; ++k) means[k] = sums[k] / count;
+    const LaneFloats means = sums / count;
+    LaneFloats squares = {};
     for (int i = 0; i < n; ++i) {
-        for (int k = 0; k < AHEAD_TICKS; ++k) {
-            const float d = values[i][k] - means[k];
-            squares[k] = squares[k] + d * d;
-        }
+        const LaneFloats d = values[i] - means;
+        squares = squares + d * d;
     }
+    const LaneFloats variances = squares / count;
     for (int k = 0; k < AHEAD_TICKS; ++k) {
         ahead.startStates[k] = states[k];
-        ahead.variances[k] = squares[k] / count;
+        ahead.variances[k] = variances[k];
     }
     ahead.errorSpread = errorSpread;
     ahead.carCount = n;
