@@ -23,7 +23,8 @@ struct DecisionTable {
     float departureNoise[MAX_VEHICLES];  // this tick's individual noise, uniform in [-30, 30]
 };
 
-// One car's values gathered from the table, in the table's order of fields.
+// One car's values gathered from the table (the fields as there), in the
+// order the fingerprint hashes them.
 struct DecisionRecord {
     float travelTerm;
     float arrivalEstimate;
@@ -41,12 +42,11 @@ struct DecisionRecord {
 // same three draws per car; a lane is used only when all three match.
 constexpr int AHEAD_TICKS = 8;
 struct ErrorVariancesAhead {
-    std::uint32_t startStates[AHEAD_TICKS] =
-        {};                             // generator state at the start of each lane's tick
-    float variances[AHEAD_TICKS] = {};  // the population variance of that tick's errors
-    float errorSpread = 0.0f;           // the spread they were drawn with
-    std::int32_t carCount = 0;          // the number of cars they were drawn for
-    std::int32_t next = AHEAD_TICKS;    // the lane the next tick should find; none left
+    std::uint32_t startStates[AHEAD_TICKS] = {};  // generator state as each lane's tick starts
+    float variances[AHEAD_TICKS] = {};            // population variance of that tick's errors
+    float errorSpread = 0.0f;                     // the spread they were drawn with
+    std::int32_t carCount = 0;                    // the number of cars they were drawn for
+    std::int32_t next = AHEAD_TICKS;              // the lane the next tick should find; none left
 };
 
 struct DecisionModel {

@@ -100,11 +100,6 @@ void start_evacuating(VehicleTable& table, int index);
 inline bool in_set(const VehicleSet& set, int index) {
     return (set.words[index >> 6] >> (index & 63) & 1u) != 0;
 }
-inline int set_size(const VehicleSet& set) {
-    int n = 0;
-    for (std::uint64_t w : set.words) n += __builtin_popcountll(w);
-    return n;
-}
 // Calls f(index) for every member, in table order. f may remove the member it
 // is given, never others.
 template <class F>
