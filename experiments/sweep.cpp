@@ -183,7 +183,7 @@ RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& pl
     auto observer = std::make_unique<RunObserver>();
 
     for (long long tick = 0;; ++tick) {
-        const VehicleTally t = tally_vehicles(sim.vehicles);
+        const VehicleTally t = current_tally(sim.vehicles);
         if (tick == 0)
             observer->start(sim, t);
         else
