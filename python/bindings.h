@@ -1,0 +1,32 @@
+// The parts of the Python module `marovel._marovel`, and the model parameters
+// as Python values, refused with the command line's own messages.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+#include "sim/parameters.h"
+
+namespace marovel_python {
+
+// Applies keyword parameters {"feedback": 0.3, ...} to `p` through the same
+// "name=value" assignments the command line makes: a str as written, a number
+// in the shortest text that reads back to it. Then applies `error` (None, a
+// level name, or a spread) and checks the whole record. Raises ValueError
+// with the command line's message, naming the parameter.
+void apply_parameters(ModelParameters& p, const pybind11::dict& parameters, pybind11::handle error);
+
+// The spread of an error level: "low", "moderate", "high" or a number >= 0.
+double error_spread_of(pybind11::handle error);
+
+// Every parameter by name, in the table's order.
+pybind11::dict parameters_dict(const ModelParameters& p);
+
+// An integer argument within [lo, hi], or ValueError/TypeError naming it.
+long long whole_number(pybind11::handle value, const char* what, long long lo, long long hi);
+
+void bind_simulation(pybind11::module_& m);
+void bind_sweep(pybind11::module_& m);
+
+}  // namespace marovel_python
