@@ -1,6 +1,7 @@
 """Sweeps from Python against marovel-sim sweep's files, and a sweep split over Dask."""
 
 import threading
+import time
 
 import pandas as pd
 import pytest
@@ -56,21 +57,26 @@ def test_a_run_of_the_sweep_is_the_single_runs_tally():
 
 
 def test_sweep_lets_other_threads_run_python_meanwhile():
-    started = threading.Event()
+    started, ended, during = threading.Event(), threading.Event(), []
 
     def long_sweep():
         started.set()
-        marovel.sweep(scenarios="0..3", errors="moderate", ticks=1500, threads=1)
+        begin = time.perf_counter()
+        marovel.sweep_rows(scenarios="0..15", errors="moderate", ticks=1500, threads=1)
+        during.extend([begin, time.perf_counter()])
+        ended.set()
 
     worker = threading.Thread(target=long_sweep)
     worker.start()
     started.wait()
-    turns = 0
-    while worker.is_alive():
-        turns += 1
+    turns = []
+    while not ended.is_set():
+        turns.append(time.perf_counter())
     worker.join()
-    # Holding the lock for the whole sweep would leave this thread a handful of turns at most.
-    assert turns > 1000
+    # Holding the lock for the whole sweep would leave this thread no turn until the rows
+    # come back: none in the first half of the sweep.
+    begin, end = during
+    assert sum(begin < t < (begin + end) / 2 for t in turns) > 1000
 
 
 # (arguments, exception, message)
