@@ -17,8 +17,12 @@ namespace marovel_python {
 // with the command line's message, naming the parameter.
 void apply_parameters(ModelParameters& p, const pybind11::dict& parameters, pybind11::handle error);
 
-// The spread of an error level: "low", "moderate", "high" or a number >= 0.
+// The spread of an error level: "low", "moderate", "high" or a number >= 0
+// (as a str or a number), refused as the command line refuses --error.
 double error_spread_of(pybind11::handle error);
+
+// A str as written, a number as the shortest text that reads back to it.
+std::string value_text(const std::string& name, pybind11::handle value);
 
 // Every parameter by name, in the table's order.
 pybind11::dict parameters_dict(const ModelParameters& p);

@@ -13,10 +13,7 @@ namespace py = pybind11;
 
 namespace marovel_python {
 
-namespace {
-
-// The text of a Python value as the right side of "name=value". Booleans are
-// refused: True would otherwise pass as 1.
+// Booleans are refused: True would otherwise pass as 1.
 std::string value_text(const std::string& name, py::handle value) {
     if (py::isinstance<py::str>(value)) return value.cast<std::string>();
     if (py::isinstance<py::bool_>(value) || !PyNumber_Check(value.ptr()))
@@ -31,6 +28,8 @@ std::string value_text(const std::string& name, py::handle value) {
     return std::string(text, result.ptr);
 }
 
+namespace {
+
 void apply_one(ModelParameters& p, const std::string& name, py::handle value) {
     const std::string why = apply_assignment(p, name + "=" + value_text(name, value));
     if (!why.empty()) throw py::value_error(why);
@@ -39,17 +38,10 @@ void apply_one(ModelParameters& p, const std::string& name, py::handle value) {
 }  // namespace
 
 double error_spread_of(py::handle error) {
-    if (py::isinstance<py::str>(error)) {
-        const auto name = error.cast<std::string>();
-        if (const std::optional<float> level = error_level_named(name)) return *level;
-        double value = 0.0;
-        if (!parse_decimal(name, value))
-            throw py::value_error("unknown error level \"" + name +
-                                  "\" (low, moderate, high or a spread >= 0)");
-    }
-    ModelParameters p;
-    apply_one(p, "error_spread", error);
-    return p.errorSpread;
+    double spread = 0.0;
+    const std::string why = parse_error_spread(value_text("error", error), spread);
+    if (!why.empty()) throw py::value_error("error: " + why);
+    return spread;
 }
 
 void apply_parameters(ModelParameters& p, const py::dict& parameters, py::handle error) {

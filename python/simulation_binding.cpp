@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "experiments/observations.h"
 #include "experiments/sweep.h"
 #include "python/bindings.h"
 #include "sim/fingerprint.h"
@@ -136,10 +137,8 @@ py::ssize_t car_count(const PySimulation& s) {
 
 py::object tally_type;  // the named tuple, made at import
 
-// Nothing left to happen: no car under way and no household still waiting.
 bool is_settled(const Simulation& sim) {
-    const VehicleTally t = tally_vehicles(sim.vehicles);
-    return t.enRoute == 0 && t.notEvacuated == 0;
+    return is_settled(tally_vehicles(sim.vehicles));
 }
 
 py::object tally_of(const VehicleTally& t) {
@@ -245,8 +244,8 @@ void bind_simulation(py::module_& m) {
                 return is_settled(sim);
             },
             py::arg("max_ticks") = 16777216,
-            "Steps until no car is under way and no household is still waiting to leave, or "
-            "max_ticks have run; True when settled")
+            "Steps until the town has settled (as marovel-sim --until-settled: no car waits at "
+            "home, drives or stands out of gas) or max_ticks have run; True when settled")
         .def(
             "tally",
             [](PySimulation& s) {

@@ -35,21 +35,25 @@ std::vector<std::int64_t> int_list(py::handle values, const char* what, std::int
     return out;
 }
 
-std::vector<float> error_levels(py::handle errors) {
-    std::vector<float> levels;
+// The levels of "low,moderate" or of a list of names and spreads, refused as
+// the command line refuses --errors; with none given, the error_spread
+// parameter when one was set, else the three levels.
+std::vector<float> error_levels(py::handle errors, const py::dict& parameters) {
+    std::string text = "low,moderate,high";
     if (py::isinstance<py::str>(errors)) {
-        const std::string why = parse_error_levels(errors.cast<std::string>(), levels);
-        if (!why.empty()) throw py::value_error("errors: " + why);
-        return levels;
+        text = errors.cast<std::string>();
+    } else if (!errors.is_none()) {
+        text.clear();
+        for (py::handle e : py::iter(errors)) {
+            if (!text.empty()) text += ',';
+            text += value_text("errors", e);
+        }
+    } else if (parameters.contains("error_spread")) {
+        text = value_text("error_spread", parameters["error_spread"]);
     }
-    for (py::handle e : py::iter(errors)) {
-        const auto level = static_cast<float>(error_spread_of(e));
-        if (std::find(levels.begin(), levels.end(), level) != levels.end())
-            throw py::value_error("errors: error level " + py::repr(e).cast<std::string>() +
-                                  " given twice");
-        levels.push_back(level);
-    }
-    if (levels.empty()) throw py::value_error("errors: empty list");
+    std::vector<float> levels;
+    if (const std::string why = parse_error_levels(text, levels); !why.empty())
+        throw py::value_error("errors: " + why);
     return levels;
 }
 
@@ -91,11 +95,9 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
     plan.ticks = whole_number(ticks, "ticks", 1, MAX_TICKS);
     plan.every = whole_number(every, "every", 1, MAX_TICKS);
     plan.startup = startup;
-    if (parameters.contains("error_spread"))
-        throw py::value_error("error_spread is set per run by errors, not as a parameter");
     apply_parameters(plan.parameters, parameters, py::none());
     const int threadCount = static_cast<int>(whole_number(threads, "threads", 0, 4096));
-    const std::vector<SweepRun> all = interleave_runs(list, error_levels(errors));
+    const std::vector<SweepRun> all = interleave_runs(list, error_levels(errors, parameters));
     const ShardRange part = shard_of(shard, all.size());
     plan.runs.assign(all.begin() + static_cast<std::ptrdiff_t>(part.first),
                      all.begin() + static_cast<std::ptrdiff_t>(part.end));

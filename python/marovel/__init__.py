@@ -37,7 +37,7 @@ def _frames(curves_text, summary_text):
                        pandas.read_csv(io.StringIO(summary_text)))
 
 
-def sweep_rows(seeds=None, scenarios=None, errors="low,moderate,high", ticks=2000, every=10,
+def sweep_rows(seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
                startup=False, threads=0, shard=None, **parameters):
     """The sweep's rows as CSV text (column names first): (curves, summary).
 
@@ -46,12 +46,13 @@ def sweep_rows(seeds=None, scenarios=None, errors="low,moderate,high", ticks=200
     return _sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard, parameters)
 
 
-def sweep(seeds=None, scenarios=None, errors="low,moderate,high", ticks=2000, every=10,
+def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
           startup=False, threads=0, shard=None, **parameters):
     """Runs many scenarios under several error levels on all cores, as marovel-sim sweep.
 
     seeds or scenarios: "1..50,70", an int, or an iterable of ints (scenario K is
-    seed 1 + 1000 K). errors: "low,moderate,high" or a list of level names and
+    seed 1 + 1000 K). errors: "low,moderate,high" (the default, unless an
+    error_spread parameter names the one level) or a list of level names and
     spreads. ticks per run; every: the curves' sampling interval (the last tick is
     always sampled). startup: the launch towns. threads: 0 for all cores.
     shard: (I, N) or "I/N", part I of N of the runs. parameters: model

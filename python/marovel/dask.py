@@ -23,7 +23,7 @@ def _join(parts):
     return marovel._frames("".join(curves), "".join(summary))
 
 
-def sweep(client, seeds=None, scenarios=None, errors="low,moderate,high", ticks=2000, every=10,
+def sweep(client, seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
           startup=False, chunks=None, threads_per_chunk=1, **parameters):
     """marovel.sweep's result, computed as `chunks` tasks on the client's cluster.
 

@@ -29,8 +29,13 @@ def python_lines(sim, ticks, chunk=1):
     return lines
 
 
-def cli_lines(ticks, *args, every=1):
-    return run_sim("--fingerprint", "--ticks", ticks, *args).splitlines()[::every]
+def data_lines(text):
+    """The lines of a report without its comment lines (the parameters it ran under)."""
+    return [line for line in text.splitlines() if not line.startswith("#")]
+
+
+def cli_lines(ticks, *args):
+    return data_lines(run_sim("--fingerprint", "--ticks", ticks, *args))
 
 
 # (Simulation arguments, marovel-sim arguments, what it needs from marovel-sim)
@@ -153,22 +158,24 @@ def test_properties_and_tally():
     sim.step(400)
     tally = sim.tally()
     assert isinstance(tally, marovel.Tally) and sum(tally) == 720
-    assert tally == tuple(int(n) for n in run_sim("--seed", 9, "--error", "high", "--ticks", 400,
-                                                  "--csv").splitlines()[1].split(",")[1:7])
+    assert tally == tuple(int(n) for n in data_lines(run_sim("--seed", 9, "--error", "high", "--ticks", 400,
+                                                  "--csv"))[1].split(",")[1:7])
     assert (sim.tick, sim.time) == (400, 400.0)
 
 
-def test_run_until_settled_leaves_nobody_waiting_or_under_way():
-    sim = marovel.Simulation(scenario=1)
+@pytest.mark.parametrize("kwargs,args", [
+    (dict(scenario=1), ["--scenario", 1]),
+    (dict(seed=8, error="high", tow_wait=5), ["--seed", 8, "--error", "high", "--set", "tow_wait=5"]),
+])
+def test_run_until_settled_stops_where_the_command_line_does(kwargs, args):
+    sim = marovel.Simulation(**kwargs)
     assert sim.run_until_settled(max_ticks=20) is False and sim.tick == 20
     assert sim.run_until_settled() is True
-    settled = sim.tick
+    report = run_sim(*args, "--until-settled", "--ticks", 100000, "--csv").splitlines()
+    names, values = report[-2].lstrip("# ").split(","), report[-1].lstrip("# ").split(",")
+    assert sim.tick == int(dict(zip(names, values))["settled_tick"])
     tally = sim.tally()
-    assert tally.en_route == 0 and tally.not_evacuated == 0
-    # The tick before was not settled yet.
-    again = marovel.Simulation(scenario=1)
-    again.step(settled - 1)
-    assert again.tally() != tally
+    assert tally.not_evacuated == tally.en_route == tally.out_of_gas == 0
 
 
 # (arguments, exception, message) — messages as the command line words them.
@@ -181,7 +188,7 @@ BAD_ARGUMENTS = [
     (dict(cars_per_house=6), ValueError, "the vehicle table holds 2000"),
     (dict(feedback=True), TypeError, "feedback = True is not a number"),
     (dict(feedback=float("nan")), ValueError, 'feedback = "nan" is not a decimal number'),
-    (dict(error="middling"), ValueError, 'unknown error level "middling"'),
+    (dict(error="middling"), ValueError, 'error: "middling" is not an error level'),
     (dict(error=-1), ValueError, "error_spread = -1 is outside its range 0..inf"),
     (dict(error="low", error_spread=3), ValueError, "error and error_spread both given"),
     (dict(seed=1, scenario=2), ValueError, "seed and scenario both given"),
@@ -197,15 +204,19 @@ def test_bad_arguments_raise_with_clear_messages(kwargs, kind, message):
     assert message in str(caught.value)
 
 
-@pytest.mark.parametrize("assignment", ["feedback=1.5", "no_such=1", "fuel_min=lots",
-                                        "patience_min=400"])
-def test_parameter_refusals_match_the_command_line(assignment):
+@pytest.mark.parametrize("option,text", [("--set", "feedback=1.5"), ("--set", "no_such=1"),
+                                         ("--set", "fuel_min=lots"),
+                                         ("--set", "patience_min=400"), ("--error", "middling"),
+                                         ("--error", "-3")])
+def test_parameter_refusals_match_the_command_line(option, text):
     if not sim_supports("--set"):
         pytest.skip("this marovel-sim has no --set")
-    name, value = assignment.split("=")
+    name, value = text.split("=") if option == "--set" else ("error", text)
     with pytest.raises(ValueError) as caught:
         marovel.Simulation(**{name: value})
-    assert str(caught.value) in sim_refusal("--set", assignment)
+    expected = sim_refusal(option, text)
+    # The command line names its option where Python names the argument.
+    assert expected.endswith(str(caught.value).removeprefix("error: "))
 
 
 @pytest.mark.parametrize("n,kind", [(-1, ValueError), (2.0, TypeError), ("3", TypeError)])

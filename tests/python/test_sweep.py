@@ -23,6 +23,11 @@ SWEEPS = [
     (dict(scenarios="1..2", ticks=250, every=50, feedback=0.3, storm_size_max=25),
      ["--scenarios", "1..2", "--ticks", 250, "--every", 50, "--set", "feedback=0.3", "--set",
       "storm_size_max=25"], ("--set",)),
+    (dict(scenarios="0..1", ticks=100, every=50, error_spread=50),
+     ["--scenarios", "0..1", "--ticks", 100, "--every", 50, "--set", "error_spread=50"],
+     ("--set",)),
+    (dict(seeds="3,4", errors=["low", 50, 1e30], ticks=100, every=50),
+     ["--seeds", "3,4", "--errors", "low,50,1e30", "--ticks", 100, "--every", 50], ("--set",)),
 ]
 
 
@@ -88,13 +93,13 @@ BAD_SWEEPS = [
     (dict(seeds=[2**31]), ValueError, "seeds = 2147483648 is outside"),
     (dict(seeds=1, errors="low,low"), ValueError, 'error level "low" given twice'),
     (dict(seeds=1, errors=["low", 0.001]), ValueError, "given twice"),
-    (dict(seeds=1, errors="mild"), ValueError, 'unknown error level "mild"'),
+    (dict(seeds=1, errors="mild"), ValueError, 'errors: "mild" is not an error level'),
+    (dict(seeds=1, errors=[-1]), ValueError, "errors: error_spread = -1 is outside"),
     (dict(seeds=1, ticks=0), ValueError, "ticks = 0 is outside 1..16777216"),
     (dict(seeds=1, every=2.5), TypeError, "every = 2.5 is not a whole number"),
     (dict(seeds=1, shard="3/2"), ValueError, "shard: \"3/2\": need 1 <= I <= N"),
     (dict(seeds=1, shard=(0, 2)), ValueError, "shard index = 0 is outside 1..2"),
     (dict(seeds=1, threads=-1), ValueError, "threads = -1 is outside 0..4096"),
-    (dict(seeds=1, error_spread=3), ValueError, "error_spread is set per run by errors"),
     (dict(seeds=1, feedback=1), ValueError, "feedback = 1 makes the model undefined"),
     (dict(seeds=1, no_such=2), ValueError, 'unknown parameter "no_such"'),
 ]
