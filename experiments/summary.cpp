@@ -1,11 +1,11 @@
 #include "experiments/summary.h"
 
-#include "experiments/parameter_text.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ostream>
+
+#include "experiments/parameter_text.h"
 
 double percentile_of_sorted(const std::vector<double>& sorted, double p) {
     const double h = static_cast<double>(sorted.size() - 1) * p;
@@ -185,8 +185,7 @@ void SweepSummary::write_table(std::ostream& out) const {
                               figure_label(f), s.count, "-", "-", "-", "-");
             } else {
                 std::snprintf(line, sizeof line, "%-9s %-22s %5zu %9.1f %9.1f %9.1f %9.1f\n",
-                              name.c_str(),
-                              figure_label(f), s.count, s.mean, s.sd, s.p10, s.p90);
+                              name.c_str(), figure_label(f), s.count, s.mean, s.sd, s.p10, s.p90);
             }
             out << line;
         }

@@ -1,7 +1,5 @@
 #include "experiments/sweep.h"
 
-#include "experiments/parameter_text.h"
-
 #include <omp.h>
 
 #include <algorithm>
@@ -9,6 +7,8 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+
+#include "experiments/parameter_text.h"
 
 namespace {
 
