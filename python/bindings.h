@@ -10,12 +10,14 @@
 
 namespace marovel_python {
 
-// Applies keyword parameters {"feedback": 0.3, ...} to `p` through the same
-// "name=value" assignments the command line makes: a str as written, a number
-// in the shortest text that reads back to it. Then applies `error` (None, a
-// level name, or a spread) and checks the whole record. Raises ValueError
-// with the command line's message, naming the parameter.
-void apply_parameters(ModelParameters& p, const pybind11::dict& parameters, pybind11::handle error);
+// Applies parameter files (None, a path, or a list of paths, in order, as
+// --params reads them), then keyword parameters {"feedback": 0.3, ...}
+// through the same "name=value" assignments the command line makes (a str as
+// written, a number in the shortest text that reads back to it), then `error`
+// (None, a level name, or a spread), and checks the whole record. Raises
+// ValueError with the command line's message, naming the parameter.
+void apply_parameters(ModelParameters& p, pybind11::handle files, const pybind11::dict& parameters,
+                      pybind11::handle error);
 
 // The spread of an error level: "low", "moderate", "high" or a number >= 0
 // (as a str or a number), refused as the command line refuses --error.

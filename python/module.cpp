@@ -44,7 +44,17 @@ double error_spread_of(py::handle error) {
     return spread;
 }
 
-void apply_parameters(ModelParameters& p, const py::dict& parameters, py::handle error) {
+void apply_parameters(ModelParameters& p, py::handle files, const py::dict& parameters,
+                      py::handle error) {
+    if (!files.is_none()) {
+        const py::module_ os = py::module_::import("os");
+        const bool one = py::isinstance<py::str>(files) || py::hasattr(files, "__fspath__");
+        for (py::handle file : one ? py::iter(py::make_tuple(files)) : py::iter(files)) {
+            const auto path = os.attr("fspath")(file).cast<std::string>();
+            if (const std::string why = apply_parameter_file(p, path); !why.empty())
+                throw py::value_error("params: " + why);
+        }
+    }
     for (const auto& [key, value] : parameters) apply_one(p, py::str(key), value);
     if (!error.is_none()) {
         if (parameters.contains("error_spread"))

@@ -147,6 +147,7 @@ py::object tally_of(const VehicleTally& t) {
 
 std::unique_ptr<PySimulation> make_simulation(const py::object& seed, const py::object& scenario,
                                               const py::object& error, bool startup,
+                                              const py::object& params,
                                               const py::kwargs& parameters) {
     auto s = std::make_unique<PySimulation>();
     if (!seed.is_none() && !scenario.is_none())
@@ -156,20 +157,22 @@ std::unique_ptr<PySimulation> make_simulation(const py::object& seed, const py::
         first = seed_of_step(whole_number(scenario, "scenario", INT64_MIN, INT64_MAX));
     else if (!seed.is_none())
         first = static_cast<std::int32_t>(whole_number(seed, "seed", INT32_MIN, INT32_MAX));
-    apply_parameters(s->setup.parameters, parameters, error);
+    apply_parameters(s->setup.parameters, params, parameters, error);
     s->rebuild(first, startup);
     return s;
 }
 
 const char* const SIMULATION_DOC = R"(One scenario of the storm evacuation, stepped from Python.
 
-Simulation(seed=1, scenario=None, error="low", startup=False, **parameters)
+Simulation(seed=1, scenario=None, error="low", startup=False, params=None, **parameters)
 
 seed: the scenario seed; or scenario=K: the scenario reached from launch by K
 presses of Next (seed 1 + 1000 K). error: "low", "moderate", "high" or a spread
 >= 0. startup: build the town the window shows at launch instead of the one
 Reset builds. parameters: model parameters by name (marovel.parameter_table()),
-e.g. feedback=0.3; a bad value raises ValueError with the command line's message.
+e.g. feedback=0.3, after those of params (a parameter file or a list of them, as
+marovel-sim --params reads them); a bad value raises ValueError with the command
+line's message.
 
 Runs are the same bit for bit as marovel-sim's: fingerprint() prints its
 --fingerprint line. The views (cars, traffic, layout, households, storm,
@@ -191,7 +194,7 @@ void bind_simulation(py::module_& m) {
     py::class_<PySimulation>(m, "Simulation", SIMULATION_DOC)
         .def(py::init(&make_simulation), py::arg("seed") = py::none(),
              py::arg("scenario") = py::none(), py::arg("error") = py::none(),
-             py::arg("startup") = false)
+             py::arg("startup") = false, py::arg("params") = py::none())
         .def(
             "step",
             [](PySimulation& s, py::handle n) {

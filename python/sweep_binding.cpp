@@ -73,7 +73,7 @@ ShardRange shard_of(py::handle shard, std::size_t runs) {
 
 py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors, py::handle ticks,
                       py::handle every, bool startup, py::handle threads, py::handle shard,
-                      const py::dict& parameters, bool runThem) {
+                      py::handle params, const py::dict& parameters, bool runThem) {
     std::vector<SweepScenario> list;
     const std::int64_t lo = std::numeric_limits<std::int32_t>::min();
     const std::int64_t hi = std::numeric_limits<std::int32_t>::max();
@@ -95,7 +95,7 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
     plan.ticks = whole_number(ticks, "ticks", 1, MAX_TICKS);
     plan.every = whole_number(every, "every", 1, MAX_TICKS);
     plan.startup = startup;
-    apply_parameters(plan.parameters, parameters, py::none());
+    apply_parameters(plan.parameters, params, parameters, py::none());
     const int threadCount = static_cast<int>(whole_number(threads, "threads", 0, 4096));
     const std::vector<SweepRun> all = interleave_runs(list, error_levels(errors, parameters));
     const ShardRange part = shard_of(shard, all.size());
@@ -121,7 +121,7 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
 void bind_sweep(py::module_& m) {
     m.def("_sweep_rows", &sweep_rows, py::arg("seeds"), py::arg("scenarios"), py::arg("errors"),
           py::arg("ticks"), py::arg("every"), py::arg("startup"), py::arg("threads"),
-          py::arg("shard"), py::arg("parameters"), py::arg("run") = true,
+          py::arg("shard"), py::arg("params"), py::arg("parameters"), py::arg("run") = true,
           "The curve and summary rows (CSV text with the column names) of a sweep; with "
           "run=False, only checks the arguments and returns the number of runs");
 }

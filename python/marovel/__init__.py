@@ -38,16 +38,17 @@ def _frames(curves_text, summary_text):
 
 
 def sweep_rows(seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
-               startup=False, threads=0, shard=None, **parameters):
+               startup=False, threads=0, shard=None, params=None, **parameters):
     """The sweep's rows as CSV text (column names first): (curves, summary).
 
     The same arguments as sweep(); for callers that move the text, not tables.
     """
-    return _sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard, parameters)
+    return _sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard, params,
+                       parameters)
 
 
 def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
-          startup=False, threads=0, shard=None, **parameters):
+          startup=False, threads=0, shard=None, params=None, **parameters):
     """Runs many scenarios under several error levels on all cores, as marovel-sim sweep.
 
     seeds or scenarios: "1..50,70", an int, or an iterable of ints (scenario K is
@@ -55,12 +56,13 @@ def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
     error_spread parameter names the one level) or a list of level names and
     spreads. ticks per run; every: the curves' sampling interval (the last tick is
     always sampled). startup: the launch towns. threads: 0 for all cores.
-    shard: (I, N) or "I/N", part I of N of the runs. parameters: model
-    parameters by name, for every run.
+    shard: (I, N) or "I/N", part I of N of the runs. params: a parameter file
+    or a list of them (as --params reads them); parameters: model parameters by
+    name, applied after the files, for every run.
 
     Returns SweepResult(curves, summary), DataFrames equal to reading the
     command line's files with pandas.read_csv(path, comment="#"). The
     interpreter lock is released while the runs go.
     """
     return _frames(*sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard,
-                               **parameters))
+                               params, **parameters))

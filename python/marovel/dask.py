@@ -23,8 +23,15 @@ def _join(parts):
     return marovel._frames("".join(curves), "".join(summary))
 
 
+def _file_values(params):
+    """The parameters the files change from their defaults, by name."""
+    read = marovel.Simulation(params=params, error=None).parameters
+    defaults = marovel.default_parameters()
+    return {name: value for name, value in read.items() if value != defaults[name]}
+
+
 def sweep(client, seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
-          startup=False, chunks=None, threads_per_chunk=1, **parameters):
+          startup=False, params=None, chunks=None, threads_per_chunk=1, **parameters):
     """marovel.sweep's result, computed as `chunks` tasks on the client's cluster.
 
     chunks: how many pieces (default four per worker thread). Each piece runs on
@@ -33,8 +40,11 @@ def sweep(client, seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
     """
     options = dict(seeds=seeds, scenarios=scenarios, errors=errors, ticks=ticks, every=every,
                    startup=startup)
+    if params is not None:
+        # The workers may not see this machine's files: the values travel instead.
+        parameters = {**_file_values(params), **parameters}
     runs = marovel._sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads_per_chunk,
-                               None, parameters, run=False)
+                               None, None, parameters, run=False)
     if chunks is None:
         chunks = 4 * max(1, sum(client.nthreads().values()))
     if not isinstance(chunks, int) or isinstance(chunks, bool) or chunks < 1:

@@ -29,6 +29,15 @@ def test_dask_split_equals_the_single_machine_sweep(client, chunks):
     pd.testing.assert_frame_equal(split.summary, whole.summary)
 
 
+def test_parameter_files_travel_as_values(client, tmp_path):
+    (tmp_path / "p.txt").write_text("departure_noise = 400\nfeedback = 0.2\n")
+    options = dict(seeds="4..7", errors=["moderate"], ticks=150, every=50)
+    whole = marovel.sweep(params=tmp_path / "p.txt", **options)
+    split = marovel.dask.sweep(client, params=tmp_path / "p.txt", chunks=3, **options)
+    pd.testing.assert_frame_equal(split.summary, whole.summary)
+    assert not whole.summary.equals(marovel.sweep(**options).summary)
+
+
 def test_the_chunks_run_on_both_workers(client):
     with distributed.get_task_stream(client) as stream:
         result = marovel.dask.sweep(client, scenarios="0..7", errors="moderate", ticks=300,

@@ -53,6 +53,23 @@ FINGERPRINT_CASES = [
 ]
 
 
+def test_parameter_files_are_read_as_the_command_line_reads_them(tmp_path):
+    (tmp_path / "a.txt").write_text("# slower storms\nstorm_speed_max = 0.004\nfeedback=0.2\n")
+    (tmp_path / "b.txt").write_text("feedback = 0.6  # the later file wins\n")
+    files = [tmp_path / "a.txt", str(tmp_path / "b.txt")]
+    sim = marovel.Simulation(seed=12, params=files, arrival_lead=90)
+    assert (sim.parameters["feedback"], sim.parameters["storm_speed_max"]) == (0.6, 0.004)
+    expected = cli_lines(80, "--seed", 12, "--params", files[0], "--params", files[1], "--set",
+                         "arrival_lead=90")
+    assert python_lines(sim, 80) == expected
+    (tmp_path / "bad.txt").write_text("feedback = 0.2\nfuel_max = -4\n")
+    with pytest.raises(ValueError) as caught:
+        marovel.Simulation(params=tmp_path / "bad.txt")
+    assert "--" + str(caught.value) == sim_refusal("--params", tmp_path / "bad.txt")
+    with pytest.raises(ValueError, match="params: .*missing.txt"):
+        marovel.Simulation(params=str(tmp_path / "missing.txt"))
+
+
 @pytest.mark.parametrize("kwargs,args,needs", FINGERPRINT_CASES)
 def test_fingerprints_equal_the_command_line_tick_for_tick(kwargs, args, needs):
     if needs and not sim_supports(*needs):
