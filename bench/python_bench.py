@@ -96,8 +96,8 @@ def main():
         seconds[threads] = best(timed(lambda: marovel.sweep(threads=threads, **options),
                                       time.perf_counter), max(1, args.repeats // 3))
     runs = len(marovel.sweep(threads=2, **{**options, "ticks": 1}).summary)
-    print(f"wall time of a sweep of {runs} runs x {TICKS} ticks: 1 thread {seconds[1]:.2f} s, 2 threads "
-          f"{seconds[2]:.2f} s, speed-up {seconds[1] / seconds[2]:.2f} on {os.cpu_count()} cores")
+    print(f"wall time of a sweep of {runs} runs x {TICKS} ticks: 1 thread {seconds[1]:.2f} s, "
+          f"2 threads {seconds[2]:.2f} s, speed-up {seconds[1] / seconds[2]:.2f} on {os.cpu_count()} cores")
 
 
 if __name__ == "__main__":

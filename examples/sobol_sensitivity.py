@@ -72,8 +72,11 @@ def main():
     check_on_a_linear_model()
     a, b, ab = saltelli_points(args.samples, list(FACTORS.values()), seed=1)
     started = time.perf_counter()
-    run = lambda points: np.array([evacuated_share(p, args.scenarios, args.ticks, args.error)  # noqa: E731
-                                   for p in points])
+
+    def run(points):
+        return np.array([evacuated_share(p, args.scenarios, args.ticks, args.error)
+                         for p in points])
+
     f_a, f_b = run(a), run(b)
     f_ab = np.stack([run(points) for points in ab], axis=1)
     seconds = time.perf_counter() - started

@@ -175,14 +175,15 @@ def test_properties_and_tally():
     sim.step(400)
     tally = sim.tally()
     assert isinstance(tally, marovel.Tally) and sum(tally) == 720
-    assert tally == tuple(int(n) for n in data_lines(run_sim("--seed", 9, "--error", "high", "--ticks", 400,
-                                                  "--csv"))[1].split(",")[1:7])
+    report = data_lines(run_sim("--seed", 9, "--error", "high", "--ticks", 400, "--csv"))
+    assert tally == tuple(int(n) for n in report[1].split(",")[1:7])
     assert (sim.tick, sim.time) == (400, 400.0)
 
 
 @pytest.mark.parametrize("kwargs,args", [
     (dict(scenario=1), ["--scenario", 1]),
-    (dict(seed=8, error="high", tow_wait=5), ["--seed", 8, "--error", "high", "--set", "tow_wait=5"]),
+    (dict(seed=8, error="high", tow_wait=5),
+     ["--seed", 8, "--error", "high", "--set", "tow_wait=5"]),
 ])
 def test_run_until_settled_stops_where_the_command_line_does(kwargs, args):
     sim = marovel.Simulation(**kwargs)
