@@ -61,10 +61,13 @@ void sobol_of(const std::vector<double>& y, std::size_t k, const std::vector<std
     first.assign(k, 0.0);
     total.assign(k, 0.0);
     if (!(variance > 0.0)) return;
+    // The outputs are centred on their mean first: the first-order estimator's
+    // expectation does not depend on the mean, but its spread grows with it.
     for (std::size_t i = 0; i < k; ++i) {
         double s = 0.0, t = 0.0;
         for (std::size_t j : pick) {
-            const double a = y[j * block], b = y[j * block + k + 1], ab = y[j * block + 1 + i];
+            const double a = y[j * block] - mean, b = y[j * block + k + 1] - mean,
+                         ab = y[j * block + 1 + i] - mean;
             s += b * (ab - a);
             t += (a - ab) * (a - ab);
         }
