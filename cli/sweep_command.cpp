@@ -361,7 +361,7 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     char title[256];
     if (designed)
         std::snprintf(title, sizeof title,
-                      "%s sweep: %zu runs of %lld ticks, %zu points x %zu replicates%s",
+                      "%s sweep: %zu runs of %lld ticks, %zu points x %zu replicate(s)%s",
                       PROGRAM_TITLE, plan.runs.size(), plan.ticks, design.point_count(),
                       design.scenarios.empty() ? scenarios.size() : 1,
                       shardCount > 1 ? (", shard " + c.shard).c_str() : "");

@@ -641,5 +641,6 @@ double design_memory(std::size_t points, std::size_t runs, std::size_t sampleCou
 
 std::string design_header_line(const Design& design, std::size_t replicates) {
     return "# design: " + design.description + "; " + std::to_string(design.point_count()) +
-           " points x " + std::to_string(replicates) + " replicates\n";
+           (design.point_count() == 1 ? " point x " : " points x ") + std::to_string(replicates) +
+           (replicates == 1 ? " replicate\n" : " replicates\n");
 }

@@ -17,8 +17,8 @@
 namespace {
 
 // The strata that coordinate j of the points falls in, with `strata` equal strata of [0, 1).
-std::vector<std::size_t> strata_of(const std::vector<double>& points, std::size_t k,
-                                   std::size_t j, std::size_t strata) {
+std::vector<std::size_t> strata_of(const std::vector<double>& points, std::size_t k, std::size_t j,
+                                   std::size_t strata) {
     std::vector<std::size_t> s;
     for (std::size_t p = j; p < points.size(); p += k)
         s.push_back(static_cast<std::size_t>(points[p] * static_cast<double>(strata)));
@@ -110,7 +110,10 @@ TEST(Design, SaltelliBlocksTakeOneColumnFromB) {
         const double* b = a + k;
         for (std::size_t m = 0; m < k + 2; ++m)
             for (std::size_t i = 0; i < k; ++i) {
-                const double expected = m == 0 ? a[i] : m == k + 1 ? b[i] : m - 1 == i ? b[i] : a[i];
+                const double expected = m == 0       ? a[i]
+                                        : m == k + 1 ? b[i]
+                                        : m - 1 == i ? b[i]
+                                                     : a[i];
                 EXPECT_EQ(points[(j * (k + 2) + m) * k + i], expected) << j << m << i;
             }
     }
@@ -167,17 +170,17 @@ TEST(Design, BadVaryAndSampleTextsAreRefused) {
              {"error_spread=0..inf", "bounds must be finite"}}) {
         // clang-format on
         VarySpec spec;
-        EXPECT_NE(parse_vary(text, spec).find(why), std::string::npos) << text << ": "
-                                                                         << parse_vary(text, spec);
+        EXPECT_NE(parse_vary(text, spec).find(why), std::string::npos)
+            << text << ": " << parse_vary(text, spec);
     }
-    for (const auto& [text, why] : std::vector<std::pair<std::string, std::string>>{
-             {"lhs:0", "at least 1"},
-             {"saltelli:1", "at least 2"},
-             {"morris:1", "at least 2"},
-             {"morris:4:3", "even number of levels"},
-             {"grid:4", "unknown sampling method"},
-             {"lhs", "has no size"},
-             {"sobol:-3", "not a whole number"}}) {
+    for (const auto& [text, why] :
+         std::vector<std::pair<std::string, std::string>>{{"lhs:0", "at least 1"},
+                                                          {"saltelli:1", "at least 2"},
+                                                          {"morris:1", "at least 2"},
+                                                          {"morris:4:3", "even number of levels"},
+                                                          {"grid:4", "unknown sampling method"},
+                                                          {"lhs", "has no size"},
+                                                          {"sobol:-3", "not a whole number"}}) {
         SampleSpec spec;
         EXPECT_NE(parse_sample(text, spec).find(why), std::string::npos) << text;
     }
@@ -245,7 +248,8 @@ TEST(Design, RunsKeepTheirScenarioWhenTheDesignGrows) {
     ASSERT_EQ(factorial_design({v}, 10, large), "");
     v.values.pop_back();
     ASSERT_EQ(factorial_design({v}, 10, small), "");
-    const std::vector<SweepScenario> two = {{1, 0}, {1001, 1}}, three = {{1, 0}, {1001, 1}, {5, {}}};
+    const std::vector<SweepScenario> two = {{1, 0}, {1001, 1}},
+                                     three = {{1, 0}, {1001, 1}, {5, {}}};
     const auto key = [](const SweepRun& r) {
         return std::tuple(r.point, r.replicate, r.scenario.seed, r.scenario.step);
     };
@@ -294,12 +298,13 @@ TEST(Design, ARunOfADesignIsThePlainRunOfItsPoint) {
         append_summary_row(expected, plain,
                            simulate_run(*sim, plain, alone, sample_ticks(alone)).figures);
         // point,replicate, then the plain key and counts with the two values before the counts.
-        const std::string values = format_value(d.value(run.point, 0)) + "," +
-                                   format_value(d.value(run.point, 1)) + ",";
-        const std::size_t keyEnd = expected.find(',', expected.find(',', expected.find(',') + 1) + 1);
+        const std::string values =
+            format_value(d.value(run.point, 0)) + "," + format_value(d.value(run.point, 1)) + ",";
+        const std::size_t keyEnd =
+            expected.find(',', expected.find(',', expected.find(',') + 1) + 1);
         expected.insert(keyEnd + 1, values);
-        EXPECT_EQ(rows[i], std::to_string(run.point) + "," + std::to_string(run.replicate) + "," +
-                               expected);
+        EXPECT_EQ(rows[i],
+                  std::to_string(run.point) + "," + std::to_string(run.replicate) + "," + expected);
     }
     EXPECT_EQ(summary_columns(plan).substr(0, 63),
               "point,replicate,seed,step,error,congestion_rate,error_spread,no");

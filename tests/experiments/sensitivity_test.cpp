@@ -43,7 +43,8 @@ void expect_inside(const IndexEstimate& e, double truth, double width, const std
 TEST(Sensitivity, IshigamiIndicesLieInsideTheirIntervals) {
     const double a = 7.0, b = 0.1, pi = std::numbers::pi;
     const Model ishigami = [&](const double* x) {
-        return std::sin(x[0]) + a * std::pow(std::sin(x[1]), 2) + b * std::pow(x[2], 4) * std::sin(x[0]);
+        return std::sin(x[0]) + a * std::pow(std::sin(x[1]), 2) +
+               b * std::pow(x[2], 4) * std::sin(x[0]);
     };
     const double v1 = 0.5 * std::pow(1 + b * std::pow(pi, 4) / 5, 2), v2 = a * a / 8;
     const double v13 = b * b * std::pow(pi, 8) * (1.0 / 18 - 1.0 / 50);
