@@ -7,6 +7,7 @@
 #include <set>
 
 #include "experiments/output_file.h"
+#include "experiments/parameter_text.h"
 #include "experiments/progress.h"
 #include "experiments/sensitivity.h"
 #include "experiments/summary.h"
@@ -52,8 +53,13 @@ std::string shell_word(const std::string& word) {
     return quoted + "'";
 }
 
-std::string header_lines(const char* what, const std::string& command) {
-    return std::string("# ") + PROGRAM_TITLE + " " + what + "\n# command: " + command + "\n";
+std::string header_lines(const char* what, const std::string& command,
+                         const ModelParameters& parameters) {
+    // The error spread is each run's own, in its rows.
+    ModelParameters recorded = parameters;
+    recorded.errorSpread = ModelParameters{}.errorSpread;
+    return std::string("# ") + PROGRAM_TITLE + " " + what + "\n# command: " + command + "\n" +
+           changed_parameter_lines(recorded);
 }
 
 }  // namespace
@@ -95,8 +101,10 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
         "Scenarios K reached from launch by K presses of Next (seed 1 + 1000 K), e.g. 0..99");
     seeds->excludes(scenarios);
     sweep->add_option("--errors", c.errors,
-                      "Error levels to run each scenario under, in this order (default "
-                      "low,moderate,high)");
+                      "Error levels to run each scenario under, in this order: low, moderate, "
+                      "high or spreads >= 0 (default low,moderate,high; or the error_spread "
+                      "that --set or --params gave)");
+    add_parameter_options(*sweep, c.parameters, false);
     sweep->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
         ->check(CLI::Range(1LL, MAX_TICKS));
     sweep
@@ -220,8 +228,17 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     if (designed && c.app->count("--errors") > 0)
         return refuse("--errors: a design runs its points' error_spread; vary or set it instead");
 
+    ModelParameters parameters;
+    if (const std::string why = apply_parameter_options(*c.app, c.parameters, parameters);
+        !why.empty())
+        return refuse(why);
+    // A spread set as a parameter is the sweep's one level unless --errors says otherwise.
+    const bool spreadSet = !is_default(parameters, *find_parameter("error_spread", 12));
+    const std::string errors = c.app->count("--errors") == 0 && spreadSet
+                                   ? error_spread_text(parameters.errorSpread)
+                                   : c.errors;
     std::vector<float> levels;
-    if (const std::string why = parse_error_levels(c.errors, levels); !why.empty())
+    if (const std::string why = parse_error_levels(errors, levels); !why.empty())
         return refuse("--errors: " + why);
 
     long long shardIndex = 1;
@@ -234,6 +251,7 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     plan.ticks = c.ticks;
     plan.every = c.every;
     plan.startup = c.startup;
+    plan.parameters = parameters;
     Design design;
     if (designed) {
         if (std::string why = make_design(c.design, plan.parameters, MAX_DESIGN_POINTS, design);
@@ -320,9 +338,9 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         designed ? design_header_line(design, design.scenarios.empty() ? scenarios.size() : 1)
                  : std::string();
     if (!c.noHeader) {
-        curves.write(header_lines("evacuation curves", command) + designLine);
+        curves.write(header_lines("evacuation curves", command, parameters) + designLine);
         curves.write(curve_columns(plan));
-        summary.write(header_lines("run summary", command) + designLine);
+        summary.write(header_lines("run summary", command, parameters) + designLine);
         summary.write(summary_columns(plan));
     }
 
@@ -355,7 +373,7 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     std::vector<SensitivityReport::Row> analysis;
     if (report && shardCount == 1) analysis = report->analyse();
     if (designed) designOut.write(design_csv(design));
-    indices.write(header_lines("sensitivity indices", command) + designLine + "# " +
+    indices.write(header_lines("sensitivity indices", command, parameters) + designLine + "# " +
                   estimator_note(design) + "\n" + sensitivity_csv(design, analysis));
 
     char title[256];

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/parameter_options.h"
 #include "experiments/design.h"
 #include "sim/scenario.h"
 
@@ -25,6 +26,7 @@ struct SweepCommand {
     std::string shard;
     bool noHeader = false;
     int threads = 0;
+    ParameterOptions parameters;  // --set and --params
     // Designs: the points to run, each under the replicate list.
     DesignRequest design;
     long long replicates = 0;

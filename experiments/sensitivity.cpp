@@ -165,8 +165,8 @@ const char* output_figure_name(OutputFigure f) {
     switch (f) {
         case OutputFigure::TickHalf:
             return "tick_50";
-        case OutputFigure::TickMost:
-            return "tick_90";
+        case OutputFigure::Settled:
+            return "settled_tick";
         case OutputFigure::EvacuatedShare:
             return "evacuated_share";
         case OutputFigure::GaveUp:
@@ -184,9 +184,9 @@ bool output_figure_value(const RunFigures& run, OutputFigure f, double& value) {
             if (!run.tickHalf) return false;
             value = static_cast<double>(*run.tickHalf);
             return true;
-        case OutputFigure::TickMost:
-            if (!run.tickMost) return false;
-            value = static_cast<double>(*run.tickMost);
+        case OutputFigure::Settled:
+            if (!run.observed.settledTick) return false;
+            value = static_cast<double>(*run.observed.settledTick);
             return true;
         case OutputFigure::EvacuatedShare: {
             const double cars =

@@ -55,9 +55,9 @@ MorrisEffects morris_effects(const Design& design, const std::vector<double>& y,
                              std::uint64_t seed = BOOTSTRAP_SEED);
 
 // The run figures the indices are computed for, in the file's order.
-enum class OutputFigure { TickHalf, TickMost, EvacuatedShare, GaveUp, Towed };
+enum class OutputFigure { TickHalf, Settled, EvacuatedShare, GaveUp, Towed };
 constexpr int OUTPUT_FIGURE_COUNT = 5;
-const char* output_figure_name(OutputFigure f);  // "tick_50", ..., as in the files
+const char* output_figure_name(OutputFigure f);  // "tick_50", "settled_tick", ... as in the files
 // The figure's value in one run, or false when the run has none.
 bool output_figure_value(const RunFigures& run, OutputFigure f, double& value);
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ostream>
 
+#include "experiments/parameter_text.h"
+
 double percentile_of_sorted(const std::vector<double>& sorted, double p) {
     const double h = static_cast<double>(sorted.size() - 1) * p;
     const double below = std::floor(h);
@@ -53,6 +55,16 @@ const char* figure_label(Figure f) {
             return "most en route";
         case Figure::MaxEnRouteTick:
             return "tick of most en route";
+        case Figure::SettledTick:
+            return "tick settled";
+        case Figure::LastArrivalTick:
+            return "tick of last arrival";
+        case Figure::TripMean:
+            return "mean trip time";
+        case Figure::TripP90:
+            return "p90 trip time";
+        case Figure::NeverLeft:
+            return "households never left";
     }
     return "";
 }
@@ -91,6 +103,22 @@ bool figure_value(const RunFigures& run, Figure f, double& value) {
         case Figure::MaxEnRouteTick:
             value = static_cast<double>(run.maxEnRouteTick);
             return true;
+        case Figure::SettledTick:
+            if (!run.observed.settledTick) return false;
+            value = static_cast<double>(*run.observed.settledTick);
+            return true;
+        case Figure::LastArrivalTick:
+            if (!run.observed.lastArrivalTick) return false;
+            value = static_cast<double>(*run.observed.lastArrivalTick);
+            return true;
+        case Figure::TripMean:
+        case Figure::TripP90:
+            if (run.observed.trips == 0) return false;
+            value = f == Figure::TripMean ? run.observed.tripMean : run.observed.tripP90;
+            return true;
+        case Figure::NeverLeft:
+            value = run.observed.householdsNeverLeft;
+            return true;
     }
     return false;
 }
@@ -102,7 +130,7 @@ SweepSummary::SweepSummary(std::vector<float> levels, std::vector<long long> sam
       keepCurves_(keepCurves),
       figures_(levels_.size()),
       samples_(levels_.size()) {
-    for (float level : levels_) groups_.push_back(error_level_name(level));
+    for (float level : levels_) groups_.push_back(error_spread_text(level));
 }
 
 SweepSummary::SweepSummary(std::string title, std::vector<std::string> groups,
