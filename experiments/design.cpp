@@ -624,7 +624,9 @@ std::string make_design(const DesignRequest& request, const ModelParameters& bas
         if (std::string why = sample_design(sample, specs, request.sampleSeed, maxPoints, design);
             !why.empty())
             return "--sample: " + why;
-        design.description += ", sample seed " + std::to_string(request.sampleSeed);
+        // Sobol points, and Saltelli's made of them, are the same for every seed.
+        if (sample.method == SampleMethod::Lhs || sample.method == SampleMethod::Morris)
+            design.description += ", sample seed " + std::to_string(request.sampleSeed);
     } else if (std::string why = factorial_design(specs, maxPoints, design); !why.empty()) {
         return "--vary: " + why;
     }
