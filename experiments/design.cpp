@@ -559,9 +559,19 @@ PointGroups group_points(const Design& design, std::size_t maxGroups) {
     const std::size_t points = design.point_count();
     g.groupOfPoint.resize(points);
     if (points <= maxGroups) {
-        g.title = "point";
+        g.title = "point (";
+        for (const ParameterInfo* info : design.parameters) {
+            if (info != design.parameters.front()) g.title += ", ";
+            g.title += info->name;
+        }
+        g.title += ')';
         for (std::size_t p = 0; p < points; ++p) {
-            g.names.push_back("point " + std::to_string(p));
+            std::string name = "point " + std::to_string(p) + " (";
+            for (std::size_t j = 0; j < design.parameters.size(); ++j) {
+                if (j > 0) name += ", ";
+                name += format_value(design.value(p, j));
+            }
+            g.names.push_back(name + ")");
             g.groupOfPoint[p] = p;
         }
         return g;

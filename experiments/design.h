@@ -137,7 +137,8 @@ void attach_design(SweepPlan& plan, const Design& design);
 // How the table and the plot group a design's runs: per point when there are
 // at most `maxGroups` points, else per value of the first varied parameter
 // when it takes at most `maxGroups` values, else in `maxGroups` equal intervals
-// of its range. Names are "point 3", "patience_min=240", "patience_min 120..150".
+// of its range. Names are "point 3 (240, 0.005)" under the title
+// "point (patience_min, congestion_rate)", "patience_min=240", "patience_min 120..150".
 struct PointGroups {
     std::string title;  // the grouping's column title: "point" or the parameter's name
     std::vector<std::string> names;

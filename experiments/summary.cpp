@@ -186,9 +186,10 @@ SweepSummary::Band SweepSummary::curve_band(std::size_t level, Quantity q) const
 }
 
 void SweepSummary::write_table(std::ostream& out) const {
-    int width = 9;  // the first column's, at least as wide as every group's name
+    // The first column's width: its title's and every group's name's, within bounds.
+    int width = std::max(9, static_cast<int>(title_.size()));
     for (const std::string& g : groups_) width = std::max(width, static_cast<int>(g.size()));
-    width = std::min(width, 48);
+    width = std::min(width, 60);
     char line[256];
     std::snprintf(line, sizeof line, "%-*s %-22s %5s %9s %9s %9s %9s\n", width, title_.c_str(),
                   "figure", "runs", "mean", "sd", "p10", "p90");

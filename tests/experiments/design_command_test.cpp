@@ -78,7 +78,8 @@ TEST_F(SimFolder, DesignRowsJoinTheDesignOnPoint) {
     EXPECT_EQ(runs.size(), 12u);
     EXPECT_EQ(data_rows(read_file(dir / "c.csv")).size(), 12u * 7);  // ticks 0, 50, ..., 300
     EXPECT_TRUE(std::regex_search(r.out, std::regex("12 runs of 300 ticks, 6 points x 2")));
-    EXPECT_TRUE(std::regex_search(r.out, std::regex("\npoint 5 +not evacuated +2 ")));
+    EXPECT_TRUE(
+        std::regex_search(r.out, std::regex("\npoint 5 \\(90, 0.009\\) +not evacuated +2 ")));
 }
 
 // More replicates, more points at the end of a design file and more Saltelli

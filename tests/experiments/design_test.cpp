@@ -272,6 +272,38 @@ TEST(Design, RunsKeepTheirScenarioWhenTheDesignGrows) {
     EXPECT_EQ(check_design(d, base), "");
 }
 
+// The table's groups: each point while there are few, else each value of the
+// first parameter, else equal intervals of its range in the order of its values.
+TEST(Design, GroupsArePointsThenValuesThenIntervals) {
+    VarySpec a, b;
+    ASSERT_EQ(parse_vary("tow_wait=30,60,90", a), "");
+    ASSERT_EQ(parse_vary("fuel_min=100..300:5", b), "");
+    Design d;
+    ASSERT_EQ(factorial_design({a, b}, 100, d), "");
+    PointGroups g = group_points(d, 15);
+    EXPECT_EQ(g.title, "point (tow_wait, fuel_min)");
+    EXPECT_EQ(g.names[7], "point 7 (60, 200)");
+    g = group_points(d, 12);
+    EXPECT_EQ(g.title, "tow_wait");
+    EXPECT_EQ(g.names, (std::vector<std::string>{"tow_wait=30", "tow_wait=60", "tow_wait=90"}));
+    for (std::size_t p = 0; p < 15; ++p) EXPECT_EQ(g.groupOfPoint[p], p / 5);
+
+    SampleSpec lhs;
+    ASSERT_EQ(parse_sample("lhs:120", lhs), "");
+    ASSERT_EQ(sample_design(lhs, {b}, 4, 1000, d), "");
+    g = group_points(d, 12);
+    ASSERT_EQ(g.names.size(), 12u);
+    std::vector<int> perGroup(12, 0);
+    for (std::size_t p = 0; p < 120; ++p) {
+        ++perGroup[g.groupOfPoint[p]];
+        for (std::size_t q = 0; q < 120; ++q)
+            if (d.value(p, 0) < d.value(q, 0)) {
+                EXPECT_LE(g.groupOfPoint[p], g.groupOfPoint[q]);
+            }
+    }
+    for (int n : perGroup) EXPECT_TRUE(n >= 8 && n <= 12) << n;  // one stratum in ten each
+}
+
 // A design's run is the plain run of its point's record: the same figures as
 // a sweep of that record alone.
 TEST(Design, ARunOfADesignIsThePlainRunOfItsPoint) {
