@@ -52,6 +52,16 @@ constexpr Panel PANEL_LIST[PANELS] = {
     {SweepSummary::Quantity::NotEvacuated, "Not evacuated"},
 };
 
+// A group's name for the legend, without the grouping parameter's name that
+// the panel's title already gives ("35" for "departure_noise=35").
+QString legend_label(const SweepSummary& summary, std::size_t group) {
+    const QString name = QString::fromStdString(summary.groups()[group]);
+    const QString title = QString::fromStdString(summary.group_title());
+    if (name.startsWith(title + "=") || name.startsWith(title + " "))
+        return name.mid(title.size() + 1);
+    return name;
+}
+
 QLineSeries* line_of(const std::vector<long long>& ticks, const std::vector<double>& values) {
     auto* series = new QLineSeries;
     QList<QPointF> points;
@@ -64,7 +74,10 @@ QLineSeries* line_of(const std::vector<long long>& ticks, const std::vector<doub
 
 QChart* make_chart(const SweepSummary& summary, const Panel& panel) {
     auto* chart = new QChart;
-    chart->setTitle(QString("%1 (mean, 10-90 % band)").arg(panel.title));
+    chart->setTitle(summary.levels().empty()
+                        ? QString("%1 by %2 (mean, 10-90 % band)")
+                              .arg(panel.title, QString::fromStdString(summary.group_title()))
+                        : QString("%1 (mean, 10-90 % band)").arg(panel.title));
     chart->setAnimationOptions(QChart::NoAnimation);
     chart->legend()->setAlignment(Qt::AlignBottom);
 
@@ -103,7 +116,7 @@ QChart* make_chart(const SweepSummary& summary, const Panel& panel) {
 
         QLineSeries* mean = line_of(ticks, band.mean);
         mean->setName(byLevel ? QString("%1 error").arg(error_level_name(summary.levels()[level]))
-                              : QString::fromStdString(summary.groups()[level]));
+                              : legend_label(summary, level));
         QPen pen(colour);
         pen.setWidthF(2.0);
         mean->setPen(pen);

@@ -63,6 +63,7 @@ class SweepSummary {
     std::size_t runs() const { return runCount_; }
     const std::vector<float>& levels() const { return levels_; }  // empty for named groups
     const std::vector<std::string>& groups() const { return groups_; }
+    const std::string& group_title() const { return title_; }
     const std::vector<long long>& sample_ticks() const { return ticks_; }
 
     // A figure across the runs of one group.
