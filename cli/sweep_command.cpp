@@ -261,20 +261,12 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
             return refuse(
                 "--design: the file names each point's scenario; give no "
                 "--replicates, --scenarios or --seeds");
-        const std::size_t replicates = design.scenarios.empty() ? scenarios.size() : 1;
-        const double bytes = design_memory(design.point_count(), design.point_count() * replicates,
-                                           c.plots.empty() ? 0 : sample_ticks(plan).size());
-        if (bytes > MAX_DESIGN_BYTES)
-            return refuse("the design's " + std::to_string(design.point_count()) + " points x " +
-                          std::to_string(replicates) + " replicates would hold about " +
-                          std::to_string(static_cast<long long>(bytes / (1 << 20))) +
-                          " MiB (at most " +
-                          std::to_string(static_cast<long long>(MAX_DESIGN_BYTES / (1 << 20))) +
-                          "): fewer points or replicates, or no --plot");
-        if ((!c.sensitivity.empty() || !c.sensitivityPlots.empty()) && !can_analyse(design))
-            return refuse("--sensitivity: needs a design from --sample saltelli:N or morris:R");
-        if ((!c.sensitivity.empty() || !c.sensitivityPlots.empty()) && shardCount > 1)
-            return refuse("--sensitivity: needs every run of the design, not one shard");
+        const bool indices = !c.sensitivity.empty() || !c.sensitivityPlots.empty();
+        if (std::string why = check_design_sweep(design, scenarios.size(),
+                                                 c.plots.empty() ? 0 : sample_ticks(plan).size(),
+                                                 MAX_DESIGN_BYTES, indices, shardCount > 1);
+            !why.empty())
+            return refuse(why);
     }
     const std::vector<SweepRun> all =
         designed ? design_runs(design, scenarios) : interleave_runs(scenarios, levels);

@@ -343,3 +343,19 @@ void write_sensitivity_table(std::ostream& out, const Design& design,
         }
     }
 }
+
+std::string check_design_sweep(const Design& design, std::size_t replicates,
+                               std::size_t sampleCount, double maxBytes, bool indices, bool shard) {
+    if (!design.scenarios.empty()) replicates = 1;  // each point names its scenario
+    const std::size_t points = design.point_count();
+    const double bytes = design_memory(points, points * replicates, sampleCount);
+    const auto mib = [](double b) { return std::to_string(static_cast<long long>(b / (1 << 20))); };
+    if (bytes > maxBytes)
+        return "the design's " + std::to_string(points) + " points x " +
+               std::to_string(replicates) + " replicates would hold about " + mib(bytes) +
+               " MiB (at most " + mib(maxBytes) + "): fewer points or replicates, or no --plot";
+    if (indices && !can_analyse(design))
+        return "--sensitivity: needs a design from --sample saltelli:N or morris:R";
+    if (indices && shard) return "--sensitivity: needs every run of the design, not one shard";
+    return {};
+}

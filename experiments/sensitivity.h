@@ -100,3 +100,9 @@ void write_sensitivity_table(std::ostream& out, const Design& design,
                              const std::vector<SensitivityReport::Row>& rows);
 // A line naming the estimators and intervals, for headers and help.
 std::string estimator_note(const Design& design);
+
+// Whether a sweep of the design can run as asked: the memory it would hold
+// (design_memory) within `maxBytes`, and with `indices` a Saltelli or Morris
+// design run whole (`shard` false). Refusals in one line, or empty.
+std::string check_design_sweep(const Design& design, std::size_t replicates,
+                               std::size_t sampleCount, double maxBytes, bool indices, bool shard);
