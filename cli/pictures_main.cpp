@@ -9,6 +9,10 @@
 //                             TICK:FILE.png...
 //     builds the scenario and saves the town at each TICK.
 //
+//   marovel-pictures sweep ... (any marovel-sim command)
+//     marovel-sim itself, built with the pictures linked in: marovel-sim hands
+//     over to it the sweeps whose pictures only that build draws.
+//
 // Messages go to standard error as marovel-sim's own; exit 0, 1 when a picture
 // could not be made, 2 for bad input (nothing written).
 #include <cstdio>
@@ -158,6 +162,9 @@ int snapshot(const std::vector<std::string>& args) {
 
 }  // namespace
 
+// marovel-sim as built with the pictures linked in (cli/sim_main.cpp).
+int marovel_sim_main(int argc, char** argv);
+
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     try {
@@ -166,8 +173,6 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         return refuse(e.what());
     }
-    std::fprintf(stderr,
-                 "usage: marovel-pictures plot|snapshot ... (started by marovel-sim for "
-                 "--plot and --snapshot)\n");
-    return 2;
+    // Anything else is a whole marovel-sim command that marovel-sim handed over.
+    return marovel_sim_main(argc, argv);
 }

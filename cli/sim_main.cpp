@@ -22,7 +22,12 @@ constexpr long long MAX_TICKS = 16777216;  // the clock counts ticks exactly up 
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The picture program's build of this command calls it under another name.
+#ifndef MAROVEL_SIM_MAIN
+#define MAROVEL_SIM_MAIN main
+#endif
+
+int MAROVEL_SIM_MAIN(int argc, char** argv) {
     CLI::App app{
         "Runs one storm-evacuation scenario without the window and reports where the cars are.\n"
         "The same seed, error level and sequence give the same run as the window, tick for tick.",

@@ -13,11 +13,16 @@
 #include "experiments/progress.h"
 #include "experiments/provenance.h"
 #include "experiments/resume.h"
+#include "experiments/sensitivity.h"
 #include "experiments/shard_env.h"
 #include "experiments/summary.h"
 #include "experiments/sweep.h"
 #include "experiments/sweep_files.h"
 #include "experiments/text_output.h"
+
+#if MAROVEL_WITH_PICTURES
+#include "experiments/plot.h"
+#endif
 
 #ifndef MAROVEL_VERSION
 #define MAROVEL_VERSION "unknown"
@@ -27,13 +32,16 @@ namespace {
 
 constexpr long long MAX_TICKS = 16777216;       // the clock counts ticks exactly up to 2^24
 constexpr std::size_t MAX_SCENARIOS = 1000000;  // per sweep; refuses a mistyped range
+constexpr std::size_t MAX_DESIGN_POINTS = 10000000;
+constexpr double MAX_DESIGN_BYTES = 4.0 * (1 << 30);  // what a design may hold in memory
+constexpr std::size_t MAX_TABLE_GROUPS = 12;          // groups in the table and the plot
 constexpr const char* PROGRAM_TITLE = "Marovel " MAROVEL_VERSION;
 
 // The options whose value says where output goes or how the work is split,
 // not what is computed; left out of the recorded command.
-const std::set<std::string> NEUTRAL_WITH_VALUE = {"--curves",  "--summary", "--plot",
-                                                  "--shard",   "--threads", "--households",
-                                                  "--columns", "--metadata"};
+const std::set<std::string> NEUTRAL_WITH_VALUE = {
+    "--curves",      "--summary",          "--plot",       "--shard",   "--threads", "--design-out",
+    "--sensitivity", "--sensitivity-plot", "--households", "--columns", "--metadata"};
 const std::set<std::string> NEUTRAL_FLAGS = {"--no-header", "--resume"};
 
 std::string shell_word(const std::string& word) {
@@ -152,6 +160,28 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
         ->add_option("--threads", c.threads,
                      "Threads to run on (default: all cores, or OMP_NUM_THREADS)")
         ->check(CLI::Range(1, 4096));
+    sweep->add_option("--vary", c.design.vary,
+                      "Vary a parameter (repeatable): NAME=V1,V2,... or NAME=LO..HI:STEPS for a "
+                      "full factorial of the values; NAME=LO..HI gives --sample its bounds");
+    sweep->add_option("--design", c.design.file,
+                      "Run the points of this CSV file: a point column (0, 1, 2, ...), one column "
+                      "per parameter, optionally a seed or scenario column");
+    sweep->add_option("--sample", c.design.sample,
+                      "Sample the --vary bounds: lhs:N (Latin hypercube), sobol:N (Sobol "
+                      "sequence), morris:R[:LEVELS] (R trajectories), saltelli:N (N (k + 2) "
+                      "points for Sobol indices)");
+    sweep->add_option("--sample-seed", c.design.sampleSeed,
+                      "Seed of the lhs and morris samples (default 1)");
+    sweep
+        ->add_option("--replicates", c.replicates,
+                     "Run each design point under scenarios 0..R-1 (default 1); --scenarios or "
+                     "--seeds give the replicate list instead")
+        ->check(CLI::Range(1LL, static_cast<long long>(MAX_SCENARIOS)));
+    sweep->add_option("--design-out", c.designOut, "Write the design's points (CSV) here");
+    sweep->add_option("--sensitivity", c.sensitivity,
+                      "With saltelli or morris: write the sensitivity indices (CSV) here");
+    sweep->add_option("--sensitivity-plot", c.sensitivityPlots,
+                      "Draw the sensitivity indices as bars into this .png or .svg file");
     sweep->footer(
         "Runs are ordered scenario by scenario, each under every error level in turn, so any\n"
         "part of the sweep covers the levels evenly. The files are the same byte for byte\n"
@@ -165,11 +195,27 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
         "standard deviation (n - 1) and the 10th and 90th percentiles, by linear interpolation\n"
         "between closest ranks: h = (n - 1) p, x[floor h] + (h - floor h) (x[floor h + 1] - "
         "x[floor h]).\n"
+        "Designs: every point runs under every replicate scenario, point by point;\n"
+        "replicate r of any point runs the r-th scenario of the list, so adding points or\n"
+        "replicates leaves the earlier runs' rows as they were. Rows then start with\n"
+        "point,replicate,seed,step,error and the value of every varied parameter. The table\n"
+        "is per point up to 12 points, else per value (or interval) of the first varied\n"
+        "parameter. Sampled values of whole-number parameters are rounded.\n"
+        "Sensitivity: each point's figure is the mean over its replicates. Saltelli designs:\n"
+        "first-order indices by the Saltelli 2010 estimator, total-order by Jansen's, with\n"
+        "95 % bootstrap percentile intervals (1000 resamples of the base points, fixed seed).\n"
+        "Morris designs: mu, mu* (mean absolute elementary effect, per whole range) with its\n"
+        "bootstrap interval, and sigma.\n"
         "Examples:\n"
         "  marovel-sim sweep --scenarios 0..99 --curves curves.csv --summary summary.csv "
         "--plot curves.png\n"
         "  marovel-sim sweep --scenarios 0..99 --shard 2/4 --curves part2.csv\n"
-        "  marovel-sim merge part*.csv --curves curves.csv");
+        "  marovel-sim merge part*.csv --curves curves.csv\n"
+
+        "  marovel-sim sweep --vary congestion_rate=0.002,0.005,0.01 --replicates 20 "
+        "--summary s.csv\n"
+        "  marovel-sim sweep --vary fuel_min=100..200 --vary tow_wait=30..90 --sample saltelli:64 "
+        "--sensitivity indices.csv");
 }
 
 int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
@@ -177,7 +223,14 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     // Everything is checked before any file is made or any run starts.
     std::vector<SweepScenario> scenarios;
     std::vector<std::int64_t> values;
-    if (!c.scenarios.empty() || c.app->count("--scenarios") > 0) {
+    const bool designed = wants_design(c.design);
+    const bool listed = c.app->count("--scenarios") > 0 || c.app->count("--seeds") > 0;
+    if (c.app->count("--replicates") > 0) {
+        if (!designed)
+            return refuse("--replicates: only with a design (--vary, --design, --sample)");
+        if (listed) return refuse("--replicates: give either R or a --scenarios or --seeds list");
+        for (long long k = 0; k < c.replicates; ++k) scenarios.push_back({seed_of_step(k), k});
+    } else if (!c.scenarios.empty() || c.app->count("--scenarios") > 0) {
         const std::string why =
             parse_int_list(c.scenarios, std::numeric_limits<std::int32_t>::min(),
                            std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
@@ -192,9 +245,19 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
             const auto seed = static_cast<std::int32_t>(s);
             scenarios.push_back({seed, step_of_seed(seed)});
         }
+    } else if (designed) {
+        scenarios.push_back({seed_of_step(0), 0});  // one replicate: scenario 0
     } else {
         return refuse("sweep: say which scenarios to run with --seeds or --scenarios");
     }
+    if (!designed)
+        for (const char* option :
+             {"--design-out", "--sensitivity", "--sensitivity-plot", "--sample-seed"})
+            if (c.app->count(option) > 0)
+                return refuse(std::string(option) +
+                              ": only with a design (--vary, --design, --sample)");
+    if (designed && c.app->count("--errors") > 0)
+        return refuse("--errors: a design runs its points' error_spread; vary or set it instead");
 
     ModelParameters parameters;
     if (const std::string why = apply_parameter_options(*c.app, c.parameters, parameters);
@@ -221,6 +284,14 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
             return refuse("--shard: " + why);
     }
     const std::string shardText = std::to_string(shardIndex) + "/" + std::to_string(shardCount);
+#if !MAROVEL_WITH_PICTURES
+    // A design's plots are drawn by the picture program's own build of this
+    // command: it takes over with the same arguments.
+    if (designed && (!c.plots.empty() || !c.sensitivityPlots.empty())) {
+        std::string error;
+        return run_picture_build(argc, argv, error) == 0 ? 0 : refuse(error);
+    }
+#endif
 
     SweepPlan plan;
     plan.ticks = c.ticks;
@@ -236,16 +307,35 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     } else if (c.app->count("--columns") > 0) {
         return refuse("--columns: chooses the columns of --households, which is not given");
     }
-    const std::vector<SweepRun> all = interleave_runs(scenarios, levels);
+    Design design;
+    if (designed) {
+        if (std::string why = make_design(c.design, plan.parameters, MAX_DESIGN_POINTS, design);
+            !why.empty())
+            return refuse(why);
+        if (!design.scenarios.empty() && (listed || c.app->count("--replicates") > 0))
+            return refuse(
+                "--design: the file names each point's scenario; give no "
+                "--replicates, --scenarios or --seeds");
+        const bool indices = !c.sensitivity.empty() || !c.sensitivityPlots.empty();
+        if (std::string why = check_design_sweep(design, scenarios.size(),
+                                                 c.plots.empty() ? 0 : sample_ticks(plan).size(),
+                                                 MAX_DESIGN_BYTES, indices, shardCount > 1);
+            !why.empty())
+            return refuse(why);
+    }
+    const std::vector<SweepRun> all =
+        designed ? design_runs(design, scenarios) : interleave_runs(scenarios, levels);
     const ShardRange shard = shard_range(all.size(), shardIndex, shardCount);
     plan.runs.assign(all.begin() + static_cast<std::ptrdiff_t>(shard.first),
                      all.begin() + static_cast<std::ptrdiff_t>(shard.end));
+    if (designed) attach_design(plan, design);
     const std::size_t shardRuns = plan.runs.size();
 
     // Output files: each path once, each one writable (its temporary file made now).
     remove_partial_files_on_signal();
     std::set<std::string> paths;
-    for (const std::string* p : {&c.curves, &c.summary, &c.households, &c.metadata})
+    for (const std::string* p :
+         {&c.curves, &c.summary, &c.designOut, &c.sensitivity, &c.households, &c.metadata})
         if (!p->empty() && !paths.insert(*p).second)
             return refuse("output file " + *p + " given twice");
     for (const std::string& p : c.plots) {
@@ -261,14 +351,32 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         return refuse("--resume: needs the files' header to check them; leave out --no-header");
     if (c.resume && !c.plots.empty() && c.curves.empty())
         return refuse("--resume: --plot needs --curves to read the runs already done");
+    if (c.resume && designed) return refuse("--resume: not for designs yet");
+#if MAROVEL_WITH_PICTURES
+    std::vector<PlotFormat> plotFormats;
+    for (const std::string& p : c.plots) plotFormats.push_back(*plot_format_of(p));
+    std::vector<PlotFormat> barFormats;
+    for (const std::string& p : c.sensitivityPlots) {
+        const std::optional<PlotFormat> format = plot_format_of(p);
+        if (!format) return refuse("--sensitivity-plot: " + p + " does not end in .png or .svg");
+        if (!paths.insert(p).second) return refuse("output file " + p + " given twice");
+        barFormats.push_back(*format);
+    }
+#endif
 
     TextOutput curves;
     TextOutput summary;
     TextOutput households;
+    OutputFile designOut;
+    OutputFile indices;
     std::string error;
     if (!curves.create(c.curves, error)) return refuse("--curves: " + error);
     if (!summary.create(c.summary, error)) return refuse("--summary: " + error);
     if (!households.create(c.households, error)) return refuse("--households: " + error);
+    if (!c.designOut.empty() && !designOut.create(c.designOut, error))
+        return refuse("--design-out: " + error);
+    if (!c.sensitivity.empty() && !indices.create(c.sensitivity, error))
+        return refuse("--sensitivity: " + error);
     std::vector<std::unique_ptr<OutputFile>> plots;
     std::vector<std::string> plotTemps;
     for (const std::string& p : c.plots) {
@@ -276,20 +384,34 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         if (!plots.back()->create(p, error)) return refuse("--plot: " + error);
         plotTemps.push_back(plots.back()->temp_path());
     }
+#if MAROVEL_WITH_PICTURES
+    std::vector<std::unique_ptr<OutputFile>> bars;
+    for (const std::string& p : c.sensitivityPlots) {
+        bars.push_back(std::make_unique<OutputFile>());
+        if (!bars.back()->create(p, error)) return refuse("--sensitivity-plot: " + error);
+    }
+#endif
 
+    const std::string command = recorded_command(argc, argv);
+    const std::string designLine =
+        designed ? design_header_line(design, design.scenarios.empty() ? scenarios.size() : 1)
+                 : std::string();
     // The header: what the file holds and which sweep it belongs to; the same
     // in every shard but for the shard line.
-    const std::string command = recorded_command(argc, argv);
     const std::string description =
-        sweep_description(all.size(), plan.ticks, scenarios.size(), levels.size());
-    const std::string sweepLines = "# sweep: " + description + "\n" + build_line() +
+        designed
+            ? std::to_string(all.size()) + " runs of " + std::to_string(plan.ticks) + " ticks, " +
+                  std::to_string(design.point_count()) + " points x " +
+                  std::to_string(design.scenarios.empty() ? scenarios.size() : 1) + " replicate(s)"
+            : sweep_description(all.size(), plan.ticks, scenarios.size(), levels.size());
+    const std::string sweepLines = designLine + "# sweep: " + description + "\n" + build_line() +
                                    parameters_line(plan.parameters) +
                                    (shardCount > 1 ? shard_line(shardIndex, shardCount) : "");
     const std::string curvesHeader =
-        header_lines("evacuation curves", command, plan.parameters) + sweepLines + CURVES_COLUMNS;
+        header_lines("evacuation curves", command, parameters) + sweepLines + curve_columns(plan);
     const std::string summaryHeader =
-        header_lines("run summary", command, plan.parameters) + sweepLines + SUMMARY_COLUMNS;
-    const std::string householdsHeader = header_lines("households", command, plan.parameters) +
+        header_lines("run summary", command, parameters) + sweepLines + summary_columns(plan);
+    const std::string householdsHeader = header_lines("households", command, parameters) +
                                          sweepLines + household_column_line(plan.householdColumns);
     if (!c.noHeader) {
         curves.write(curvesHeader);
@@ -297,9 +419,14 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         households.write(householdsHeader);
     }
 
-    SweepSummary table(levels, sample_ticks(plan), false);
     const bool keepCurves = !c.plots.empty();
-    std::string plotInput = keepCurves ? CURVES_COLUMNS : "";
+    std::string plotInput = keepCurves ? curve_columns(plan) : "";
+    const PointGroups groups = designed ? group_points(design, MAX_TABLE_GROUPS) : PointGroups{};
+    SweepSummary table =
+        designed ? SweepSummary(groups.title, groups.names, sample_ticks(plan), keepCurves)
+                 : SweepSummary(levels, sample_ticks(plan), keepCurves);
+    std::optional<SensitivityReport> report;
+    if (designed && can_analyse(design)) report.emplace(design);
 
     // Resuming: the runs complete in every output are kept, the rest run again.
     std::vector<std::string> leftovers;
@@ -316,9 +443,8 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         std::size_t cars = 0;
         if (!c.households.empty() && !plan.runs.empty()) {
             auto sim = std::make_unique<Simulation>();
-            ModelParameters first = plan.parameters;
-            first.errorSpread = plan.runs[0].errorSpread;
-            build_scenario(*sim, {plan.runs[0].scenario.seed, first, plan.startup});
+            build_scenario(*sim, {plan.runs[0].scenario.seed, run_parameters(plan, plan.runs[0]),
+                                  plan.startup});
             cars = static_cast<std::size_t>(sim->vehicles.vehicleCount);
         }
         std::vector<Earlier> outputs = {
@@ -342,7 +468,8 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         std::vector<RunResult> results(kept);
         std::size_t at = 0;
         for_each_line(keptSummary, [&](std::string_view line) {
-            if (at < kept) parse_summary_figures(SUMMARY_COLUMNS, line, results[at++].figures);
+            if (at < kept)
+                parse_summary_figures(summary_columns(plan), line, results[at++].figures);
         });
         if (keepCurves) plotInput += kept_text(outputs[1].found, kept);
         for (std::size_t i = 0; i < kept; ++i) table.add(plan.runs[i], results[i]);
@@ -350,7 +477,6 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         if (kept > 0)
             std::fprintf(stderr, "marovel-sim: resuming after %zu of %zu runs\n", kept, shardRuns);
     }
-
     {
         ProgressBar progress(plan.runs.size());
         std::size_t done = 0;
@@ -360,38 +486,96 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
             households.write(run.householdRows);
             for (TextOutput* f : {&curves, &summary, &households}) f->flush();
             if (keepCurves) plotInput += run.curveRows;
-            table.add(plan.runs[run.index], run.result);
+            const SweepRun& r = plan.runs[run.index];
+            if (designed)
+                table.add_to(groups.groupOfPoint[r.point], run.result);
+            else
+                table.add(r, run.result);
+            if (report) report->add(r, run.result.figures);
             progress.update(++done);
         });
     }
+    std::vector<SensitivityReport::Row> analysis;
+    if (report && shardCount == 1) analysis = report->analyse();
+    if (designed) designOut.write(design_csv(design));
+    indices.write(header_lines("sensitivity indices", command, parameters) + designLine + "# " +
+                  estimator_note(design) + "\n" + sensitivity_csv(design, analysis));
 
-    const std::string title =
-        std::string(PROGRAM_TITLE) +
-        " sweep: " + sweep_description(shardRuns, plan.ticks, scenarios.size(), levels.size()) +
-        (shardCount > 1 ? ", shard " + shardText : "");
+    char title[256];
+    if (designed)
+        std::snprintf(title, sizeof title,
+                      "%s sweep: %zu runs of %lld ticks, %zu points x %zu replicate(s)%s",
+                      PROGRAM_TITLE, shardRuns, plan.ticks, design.point_count(),
+                      design.scenarios.empty() ? scenarios.size() : 1,
+                      shardCount > 1 ? (", shard " + shardText).c_str() : "");
+    else
+        std::snprintf(title, sizeof title,
+                      "%s sweep: %zu runs of %lld ticks, %zu scenarios x %zu error levels%s",
+                      PROGRAM_TITLE, shardRuns, plan.ticks, scenarios.size(), levels.size(),
+                      shardCount > 1 ? (", shard " + shardText).c_str() : "");
+
+#if !MAROVEL_WITH_PICTURES
     if (!plots.empty()) {
         if (const int status = draw_plot(title, errors, plotInput, plotTemps, c.plots, error);
             status != 0)
             return error.empty() ? status : fail("--plot: " + error);
-        for (auto& p : plots)
-            if (!p->commit(error)) return fail(error);
     }
+#else
+    if (!plots.empty() && designed) {
+        std::vector<PlotTarget> targets;
+        for (std::size_t i = 0; i < plots.size(); ++i)
+            targets.push_back({plots[i]->temp_path(), plotFormats[i]});
+        if (!write_plots(table, title, targets, error)) {
+            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+            return 1;
+        }
+    } else if (!plots.empty()) {
+        if (const int status = draw_plot(title, errors, plotInput, plotTemps, c.plots, error);
+            status != 0)
+            return error.empty() ? status : fail("--plot: " + error);
+    }
+    if (!bars.empty()) {
+        std::vector<PlotTarget> targets;
+        for (std::size_t i = 0; i < bars.size(); ++i)
+            targets.push_back({bars[i]->temp_path(), barFormats[i]});
+        if (!write_index_chart(design, analysis, std::string(title) + ": sensitivity", targets,
+                               error)) {
+            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    for (auto& p : bars)
+        if (!p->commit(error)) {
+            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+            return 1;
+        }
+#endif
+    for (auto& p : plots)
+        if (!p->commit(error)) return fail(error);
     for (TextOutput* f : {&curves, &summary, &households})
         if (!f->commit(error)) return fail(error);
+    for (OutputFile* f : {&designOut, &indices})
+        if (!f->path().empty() && !f->commit(error)) return fail(error);
     for (const std::string& leftover : leftovers) std::remove(leftover.c_str());
 
     if (!c.metadata.empty()) {
         record.recordedCommand = command;
         record.parameters = plan.parameters;
         record.extra = {{"sweep", description}, {"shard", shardText}};
-        for (const std::string* p : {&c.curves, &c.summary, &c.households})
+        for (const std::string* p :
+             {&c.curves, &c.summary, &c.households, &c.designOut, &c.sensitivity})
             if (!p->empty()) record.outputs.push_back(*p);
         for (const std::string& p : c.plots) record.outputs.push_back(p);
+        for (const std::string& p : c.sensitivityPlots) record.outputs.push_back(p);
         if (!write_metadata(record, c.metadata, error)) return fail("--metadata: " + error);
     }
 
     std::cout << title << '\n';
     table.write_table(std::cout);
+    if (!analysis.empty()) {
+        std::cout << "\nSensitivity (" << estimator_note(design) << ")\n";
+        write_sensitivity_table(std::cout, design, analysis);
+    }
     std::cout.flush();
     return std::cout ? 0 : 1;
 }

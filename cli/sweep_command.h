@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/parameter_options.h"
+#include "experiments/design.h"
 #include "sim/scenario.h"
 
 // What the sweep subcommand was given, as typed; checked by run_sweep_command.
@@ -30,6 +31,12 @@ struct SweepCommand {
     std::string metadata;    // JSON provenance and hashes (experiments/provenance.h)
     bool resume = false;  // keep the complete runs of an interrupted sweep (experiments/resume.h)
     ParameterOptions parameters;  // --set and --params
+    // Designs: the points to run, each under the replicate list.
+    DesignRequest design;
+    long long replicates = 0;
+    std::string designOut;
+    std::string sensitivity;
+    std::vector<std::string> sensitivityPlots;
 };
 
 // Adds the "sweep" subcommand and its options to `app`.

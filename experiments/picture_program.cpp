@@ -88,6 +88,21 @@ int run_picture_program(const std::vector<std::string>& args, std::string_view i
     return 1;
 }
 
+int run_picture_build(int argc, char** argv, std::string& error) {
+    std::string searched;
+    const std::string program = picture_program_path(searched);
+    if (program.empty()) {
+        error = std::string(PICTURE_PROGRAM) + " not found (looked in " + searched + ")";
+        return 1;
+    }
+    // argv[0] stays this program's name: the files' headers record it.
+    std::vector<char*> args(argv, argv + argc);
+    args.push_back(nullptr);
+    execv(program.c_str(), args.data());
+    error = program + ": " + std::strerror(errno);
+    return 1;
+}
+
 std::vector<std::string> scenario_arguments(const ScenarioSetup& scenario) {
     std::vector<std::string> args = {"--seed", std::to_string(scenario.seed)};
     if (scenario.startup) args.emplace_back("--startup");

@@ -21,6 +21,12 @@ std::string picture_program_path(std::string& searched);
 int run_picture_program(const std::vector<std::string>& args, std::string_view input,
                         std::string& error);
 
+// Replaces this process with the picture program's own build of marovel-sim
+// (MAROVEL_WITH_PICTURES), given the same arguments: for the pictures only
+// that build draws (a design's plots and index charts). Returns only on
+// failure, with the reason in `error`.
+int run_picture_build(int argc, char** argv, std::string& error);
+
 // The arguments that rebuild `scenario` in the picture program: --seed, then
 // --startup when set, then --param NAME=VALUE for every parameter, each value
 // in the shortest text that reads back to the same number.
