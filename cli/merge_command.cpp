@@ -148,6 +148,11 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
     if (merged.count("run summary") > 0) {
         SweepFileText file;
         split_sweep_file(merged["run summary"], file);
+        if (file.columns.starts_with("point,")) {
+            // A design's table groups its points as the sweep chose; merge keeps to the files.
+            std::cout << heading << "\n(a design's table: run the sweep in one process)\n";
+            return std::cout.flush() ? 0 : 1;
+        }
         SweepSummary table(levels, {}, false);
         bool bad = false;
         for_each_line(file.rows, [&](std::string_view line) {
