@@ -135,10 +135,17 @@ TEST_F(SimFolder, ResumeAfterKillsGivesTheUninterruptedFiles) {
         fs::rename(dir / f, dir / (std::string("whole-") + f));
     }
     std::size_t resumedAfter = 0;
-    for (const char* wait : {"0.05", "0.4", "0.8", "1.2"}) {
-        const CommandResult r = sim(sweep + FILES + " --resume --threads 2 & sleep " + wait +
-                                    "; kill -KILL $!; wait $!");
-        EXPECT_EQ(r.status, 128 + 9) << wait;
+    // Killed at once, then each time the summary's partial files hold this many
+    // runs (the resumed runs among them).
+    for (const int rows : {0, 10, 40, 90, 150}) {
+        const std::string until =
+            rows == 0 ? std::string("sleep 0.05")
+                      : "for i in $(seq 6000); do [ $(cat .s.csv.*.part 2>/dev/null | grep -c "
+                        "'^[0-9]') -ge " +
+                            std::to_string(rows) + " ] && break; sleep 0.01; done";
+        const CommandResult r =
+            sim(sweep + FILES + " --resume --threads 2 & " + until + "; kill -KILL $!; wait $!");
+        EXPECT_EQ(r.status, 128 + 9) << rows;
         std::smatch m;
         if (std::regex_search(r.err, m, std::regex("resuming after ([0-9]+) of 180")))
             resumedAfter = std::max<std::size_t>(resumedAfter, std::stoul(m[1]));
