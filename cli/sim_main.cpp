@@ -8,6 +8,10 @@
 
 #include "cli/runner.h"
 #include "cli/sweep_command.h"
+#if MAROVEL_WITH_PICTURES
+#include "experiments/movie.h"
+#include "experiments/snapshot.h"
+#endif
 
 namespace {
 
@@ -35,6 +39,7 @@ int main(int argc, char** argv) {
                        "The scenario reached from launch by K presses of Next (negative K: "
                        "Previous), i.e. seed 1 + 1000 K");
     seedOpt->excludes(stepOpt);
+    app.set_version_flag("--version", std::string("marovel-sim ") + MAROVEL_VERSION);
     app.add_flag("--startup", options.scenario.startup,
                  "Build the town the window shows at launch instead of the one Reset builds");
     app.add_option("--error", error,
@@ -60,6 +65,15 @@ int main(int argc, char** argv) {
                    "Also draw the town at TICK into FILE.png as the window shows it (1024 x 768, "
                    "initial view; repeatable; no display needed)")
         ->type_name("TICK:FILE.png");
+    MovieRun movie;
+    auto* movieOpt = app.add_option("--movie", movie.file,
+                                    "Also draw every frame of the run, as the window shows it, "
+                                    "into FILE.mp4 (through ffmpeg; numbered PNGs without it) "
+                                    "or FILE_000001.png, ... for FILE.png")
+                         ->type_name("FILE");
+    app.add_option("--movie-every", movie.every, "A movie frame every N ticks (default 1)")
+        ->check(CLI::Range(1LL, MAX_TICKS))
+        ->needs(movieOpt);
 #endif
     SweepCommand sweep;
     add_sweep_command(app, sweep);
@@ -77,6 +91,9 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
+        return 0;
+    } catch (const CLI::CallForVersion& e) {
+        std::cout << e.what() << "\n";
         return 0;
     } catch (const CLI::ParseError& e) {
         return refuse(e.what());
@@ -103,6 +120,16 @@ int main(int argc, char** argv) {
     SingleRunSnapshots pictures;
     if (const int status = pictures.prepare(snapshots, options.ticks); status != 0) return status;
     if (const int status = pictures.write(options.scenario); status != 0) return status;
+#if MAROVEL_WITH_PICTURES
+    if (!movie.file.empty()) {
+        movie.ticks = options.ticks;
+        std::string why;
+        if (!write_movie(options.scenario, movie, snapshot_picture_folders(), why)) {
+            std::fprintf(stderr, "marovel-sim: --movie: %s\n", why.c_str());
+            return 1;
+        }
+    }
+#endif
     run_headless(options, std::cout);
     std::cout.flush();
     if (!std::cout) return refuse("could not write the report");

@@ -37,9 +37,9 @@ title_when 'Time=([5-9]|[1-9][0-9]+)\.0$' > /dev/null
 xdotool key space
 sleep 0.3
 echo "run=$(xdotool getwindowname "$wid")"
-# File is the bar's first title; its second item is Quit.
+# File is the bar's first title; its fourth item is Quit.
 xdotool mousemove --window "$wid" 15 10 click 1
 sleep 0.5
-xdotool key --delay 100 Down Down Return
+xdotool key --delay 100 Down Down Down Down Return
 wait $pid
 echo "status=$?"
