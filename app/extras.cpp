@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLayout>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QOpenGLWidget>
@@ -87,21 +88,21 @@ WindowExtras::~WindowExtras() {
     std::erase(app_.observers, static_cast<AppObserver*>(this));
 }
 
-// The town's view keeps its size: the window grows by the panel's width.
+// The town's view keeps its size: the window grows by the panel's width and
+// shrinks by it again.
 void WindowExtras::show_panel(bool shown) {
     QMainWindow* frame = main_frame(app_);
-    if (frame == nullptr || dock_->isVisible() == shown) {
-        app_.panelShown = shown;
-        return;
-    }
-    QWidget* view = client_widget(app_.mainWindow);
-    const QSize before = view->size();
     app_.panelShown = shown;
+    if (frame == nullptr || dock_->isVisible() == shown) return;
+    QWidget* view = client_widget(app_.mainWindow);
+    const int viewWidth = view->width();
     dock_->setVisible(shown);
     if (shown) panel_->refresh();
-    const int extra = shown ? dock_->sizeHint().width() : -(frame->width() - before.width());
-    frame->resize(frame->width() + extra, frame->height());
-    if (!shown) frame->resize(before.width(), frame->height());
+    const int guess = shown ? dock_->sizeHint().width() : -dock_->width();
+    frame->resize(frame->width() + guess, frame->height());
+    frame->layout()->activate();
+    if (view->width() != viewWidth)  // the separator between the two, whatever the style makes it
+        frame->resize(frame->width() + viewWidth - view->width(), frame->height());
 }
 
 bool WindowExtras::command(App& app, unsigned commandId) {
@@ -174,6 +175,7 @@ bool WindowExtras::set_custom_error(const QString& text) {
         return false;
     const ParameterInfo* info = find_parameter("error_spread", 12);
     set_error_level(app_, info != nullptr ? stored_value(*info, spread) : spread);
+    present_frame(app_);
     return true;
 }
 
