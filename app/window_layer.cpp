@@ -83,6 +83,8 @@ WParam mouse_flags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
 // it to be an auto-repeat's; well below what a hand can do, and the key still
 // acts well within a frame or two.
 constexpr int KEY_SETTLE_MS = 25;
+// An auto-repeat's release and press carry the same time; a hand's are far apart.
+constexpr quint64 AUTO_REPEAT_GAP_MS = 1;
 
 // The window whose drawing context the program last made current; a message
 // box makes it current again when its loop ends (painting any window switches
@@ -133,11 +135,17 @@ class ClientView : public QOpenGLWidget {
         ++counts.painted;
     }
 
-    // A press of the key whose release waits shows that release to have been
-    // half of an auto-repeat that the display did not mark as one: it is dropped.
+    // A press of the key whose release waits, stamped with the release's own
+    // time, shows that release to have been half of an auto-repeat that the
+    // display did not mark as one: it is dropped. A later press (the two may
+    // arrive together when the program was busy) lets the release act first.
     void keyPressEvent(QKeyEvent* event) override {
         event->accept();
-        if (releaseTimer_.isActive() && event->key() == pendingKey_) releaseTimer_.stop();
+        if (!releaseTimer_.isActive() || event->key() != pendingKey_) return;
+        if (event->timestamp() - pendingTime_ <= AUTO_REPEAT_GAP_MS)
+            releaseTimer_.stop();
+        else
+            deliver_release();
     }
 
     // A held key acts once, when it is let go. Auto-repeat on X11 sends a
@@ -155,6 +163,7 @@ class ClientView : public QOpenGLWidget {
         if (releaseTimer_.isActive()) deliver_release();  // another key's, first
         pendingKey_ = key;
         pendingModifiers_ = event->modifiers();
+        pendingTime_ = event->timestamp();
         releaseTimer_.start();
     }
 
@@ -196,6 +205,7 @@ class ClientView : public QOpenGLWidget {
     MainFrame* frame_;
     QTimer releaseTimer_;
     int pendingKey_ = 0;
+    quint64 pendingTime_ = 0;  // ms, the display's clock
     Qt::KeyboardModifiers pendingModifiers_;
 };
 
