@@ -97,7 +97,7 @@ int position_of_period(std::int32_t periodMs) {
 
 struct SidePanel::Parts {
     // Monitors.
-    QLabel* counts = nullptr;
+    QLabel* countValues[7] = {};
     QLabel* run = nullptr;
     QLabel* rate = nullptr;
     QLabel* error = nullptr;
@@ -127,6 +127,11 @@ struct SidePanel::Parts {
     std::vector<QLabel*> marks;
     QPushButton* apply = nullptr;
     bool filling = false;  // the boxes are being set from the record, not by the user
+    // What the slower-changing monitors and controls show, so that a tick
+    // redraws only the counts and the clock.
+    bool stale = true;
+    std::int32_t shownPeriod = 0;
+    bool shownRunning = false;
 };
 
 SidePanel::SidePanel(App& app, QWidget* parent)
@@ -145,8 +150,24 @@ SidePanel::SidePanel(App& app, QWidget* parent)
         grid->addRow(tr(name), label);
         return label;
     };
-    p.counts = monitorLabel("Cars");
+    // The counts in the plot's colours: the monitor is the plot's legend too.
+    // Names are set once; only the plain numbers change with the ticks.
+    auto* countGrid = new QGridLayout;
+    countGrid->setHorizontalSpacing(6);
+    countGrid->setVerticalSpacing(0);
+    for (int i = 0; i < SERIES; ++i) {
+        auto* name = new QLabel(QString("<span style='color:%1'>&#9632;</span> %2")
+                                    .arg(SERIES_COLOURS[i].name(), tr(SERIES_NAMES[i])));
+        p.countValues[i] = new QLabel;
+        p.countValues[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        p.countValues[i]->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000")));
+        countGrid->addWidget(name, i / 2, 3 * (i % 2));
+        countGrid->addWidget(p.countValues[i], i / 2, 3 * (i % 2) + 1);
+    }
+    countGrid->setColumnMinimumWidth(2, 12);
+    grid->addRow(tr("Cars"), countGrid);
     p.run = monitorLabel("Clock");
+    p.run->setWordWrap(false);
     p.rate = monitorLabel("Rate");
     p.error = monitorLabel("Error level");
     p.scenario = monitorLabel("Scenario");
@@ -263,6 +284,7 @@ SidePanel::SidePanel(App& app, QWidget* parent)
         connect(box, &QDoubleSpinBox::valueChanged, this, [this, i](double value) {
             if (parts_->filling) return;
             parts_->edited.*PARAMETER_TABLE[i].field = value;
+            parts_->stale = true;
             refresh();
         });
     }
@@ -285,6 +307,7 @@ SidePanel::SidePanel(App& app, QWidget* parent)
     connect(defaults, &QPushButton::clicked, this, [this] { edit_defaults(); });
     connect(revert, &QPushButton::clicked, this, [this] {
         parts_->edited = app_.sim.parameters;
+        parts_->stale = true;
         refresh();
     });
 
@@ -319,30 +342,32 @@ void SidePanel::rebuilt(App& app) {
             p.edited.*field = app.sim.parameters.*field;
     }
     p.running = app.sim.parameters;
+    p.stale = true;
 }
 
 // Hidden, the panel only keeps its points; it catches up when it is shown.
 void SidePanel::presented(App&) {
-    if (isVisible()) refresh();
+    if (isVisible())
+        refresh();
+    else
+        parts_->stale = true;
 }
 
 void SidePanel::refresh() {
     Parts& p = *parts_;
     const Simulation& sim = app_.sim;
     const VehicleTally t = tally_vehicles(sim.vehicles);
-    // In the plot's colours: the monitor is the plot's legend too.
-    QString countText;
-    for (int i = 0; i < SERIES; ++i)
-        countText += QString("%1<span style='color:%2'>&#9632;</span>&nbsp;%3&nbsp;<b>%4</b>")
-                         .arg(i == 0 ? "" : (i == 6 ? "<br>" : ", "), SERIES_COLOURS[i].name(),
-                              tr(SERIES_NAMES[i]).replace(' ', "&nbsp;"))
-                         .arg(count_of(t, i));
-    p.counts->setText(countText);
+    for (int i = 0; i < SERIES; ++i) p.countValues[i]->setText(QString::number(count_of(t, i)));
     const bool running = is_running(app_);
     p.run->setText(QString("%1 at tick %2")
                        .arg(running ? tr("running") : tr("stopped"))
                        .arg(static_cast<double>(sim.storm.simTime), 0, 'f', 0));
+    // The rest changes only with a command, a rebuild or an edit.
     const std::int32_t period = std::abs(app_.tickInterval);
+    if (!p.stale && period == p.shownPeriod && running == p.shownRunning) return;
+    p.stale = false;
+    p.shownPeriod = period;
+    p.shownRunning = running;
     const QString rate =
         QString("%1 ticks/s (every %2 ms)").arg(1000.0 / period, 0, 'g', 3).arg(period);
     p.rate->setText(rate);
@@ -406,6 +431,7 @@ void SidePanel::apply_and_reset() {
 
 void SidePanel::edit_defaults() {
     parts_->edited = ModelParameters{};
+    parts_->stale = true;
     refresh();
 }
 
@@ -416,8 +442,13 @@ QList<QPointF> SidePanel::plotted(int series) const {
 QString SidePanel::monitor(const char* which) const {
     const Parts& p = *parts_;
     const std::string w = which;
-    QLabel* label = w == "counts"     ? p.counts
-                    : w == "run"      ? p.run
+    if (w == "counts") {
+        QString text;
+        for (int i = 0; i < SERIES; ++i)
+            text += (i == 0 ? "" : ", ") + tr(SERIES_NAMES[i]) + " " + p.countValues[i]->text();
+        return text;
+    }
+    QLabel* label = w == "run"        ? p.run
                     : w == "rate"     ? p.rate
                     : w == "error"    ? p.error
                     : w == "scenario" ? p.scenario
