@@ -240,6 +240,9 @@ SidePanel::SidePanel(App& app, QWidget* parent)
     rows->addWidget(p.runTo, 2, 0);
     rows->addWidget(p.runToGo, 2, 1);
     column->addWidget(controls);
+    // Pressing a button leaves the keys with the town view.
+    for (QWidget* w : std::initializer_list<QWidget*>{p.startStop, p.step, p.speed, p.runToGo})
+        w->setFocusPolicy(Qt::NoFocus);
     connect(p.startStop, &QPushButton::clicked, this, [this] {
         toggle_run(app_);
         present_frame(app_);
@@ -303,6 +306,7 @@ SidePanel::SidePanel(App& app, QWidget* parent)
     buttons->addWidget(revert);
     parameterColumn->addLayout(buttons);
     column->addWidget(parameters, 1);
+    for (QPushButton* b : {p.apply, defaults, revert}) b->setFocusPolicy(Qt::NoFocus);
     connect(p.apply, &QPushButton::clicked, this, [this] { apply_and_reset(); });
     connect(defaults, &QPushButton::clicked, this, [this] { edit_defaults(); });
     connect(revert, &QPushButton::clicked, this, [this] {
@@ -437,6 +441,10 @@ void SidePanel::edit_defaults() {
 
 QList<QPointF> SidePanel::plotted(int series) const {
     return parts_->points[series];
+}
+
+qsizetype SidePanel::drawn_points() const {
+    return parts_->series[0]->count();
 }
 
 QString SidePanel::monitor(const char* which) const {

@@ -44,6 +44,9 @@ class SidePanel : public QWidget, public AppObserver {
     // The plot's points for state `series` (0..5 in the Info box's order) and the
     // total (6), as (tick, count), since the last rebuild.
     QList<QPointF> plotted(int series) const;
+    // How many of those points the plot on the screen shows; it catches up a
+    // few times a second.
+    qsizetype drawn_points() const;
     // What a monitor shows: "counts", "run", "rate", "error", "scenario", "changed".
     QString monitor(const char* which) const;
 

@@ -108,8 +108,11 @@ TEST_F(ExtrasTest, ThePanelOpensBesideTheViewAndFollowsEveryTickOfTheRun) {
         ASSERT_EQ(total[i], QPointF(i, 720));
         sim_tick(*replay);
     }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return panel().drawn_points() == 151; }))
+        << panel().drawn_points() << " points on the screen";
     act("Reset");
     EXPECT_EQ(panel().plotted(1), QList<QPointF>{QPointF(0, 0)}) << "a rebuild starts it again";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return panel().drawn_points() == 1; }));
 
     act("Start");
     EXPECT_TRUE(panel().monitor("run").startsWith("running"));
