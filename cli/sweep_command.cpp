@@ -7,7 +7,9 @@
 #include <set>
 
 #include "experiments/output_file.h"
+#include "experiments/parameter_text.h"
 #include "experiments/progress.h"
+#include "experiments/sensitivity.h"
 #include "experiments/summary.h"
 #include "experiments/sweep.h"
 
@@ -24,12 +26,16 @@ namespace {
 
 constexpr long long MAX_TICKS = 16777216;       // the clock counts ticks exactly up to 2^24
 constexpr std::size_t MAX_SCENARIOS = 1000000;  // per sweep; refuses a mistyped range
+constexpr std::size_t MAX_DESIGN_POINTS = 10000000;
+constexpr double MAX_DESIGN_BYTES = 4.0 * (1 << 30);  // what a design may hold in memory
+constexpr std::size_t MAX_TABLE_GROUPS = 12;          // groups in the table and the plot
 constexpr const char* PROGRAM_TITLE = "Marovel " MAROVEL_VERSION;
 
 // The options whose value says where output goes or how the work is split,
 // not what is computed; left out of the recorded command.
-const std::set<std::string> NEUTRAL_WITH_VALUE = {"--curves", "--summary", "--plot", "--shard",
-                                                  "--threads"};
+const std::set<std::string> NEUTRAL_WITH_VALUE = {
+    "--curves",  "--summary",    "--plot",        "--shard",
+    "--threads", "--design-out", "--sensitivity", "--sensitivity-plot"};
 const std::set<std::string> NEUTRAL_FLAGS = {"--no-header"};
 
 std::string shell_word(const std::string& word) {
@@ -47,8 +53,13 @@ std::string shell_word(const std::string& word) {
     return quoted + "'";
 }
 
-std::string header_lines(const char* what, const std::string& command) {
-    return std::string("# ") + PROGRAM_TITLE + " " + what + "\n# command: " + command + "\n";
+std::string header_lines(const char* what, const std::string& command,
+                         const ModelParameters& parameters) {
+    // The error spread is each run's own, in its rows.
+    ModelParameters recorded = parameters;
+    recorded.errorSpread = ModelParameters{}.errorSpread;
+    return std::string("# ") + PROGRAM_TITLE + " " + what + "\n# command: " + command + "\n" +
+           changed_parameter_lines(recorded);
 }
 
 }  // namespace
@@ -90,8 +101,10 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
         "Scenarios K reached from launch by K presses of Next (seed 1 + 1000 K), e.g. 0..99");
     seeds->excludes(scenarios);
     sweep->add_option("--errors", c.errors,
-                      "Error levels to run each scenario under, in this order (default "
-                      "low,moderate,high)");
+                      "Error levels to run each scenario under, in this order: low, moderate, "
+                      "high or spreads >= 0 (default low,moderate,high; or the error_spread "
+                      "that --set or --params gave)");
+    add_parameter_options(*sweep, c.parameters, false);
     sweep->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
         ->check(CLI::Range(1LL, MAX_TICKS));
     sweep
@@ -117,6 +130,30 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
         ->add_option("--threads", c.threads,
                      "Threads to run on (default: all cores, or OMP_NUM_THREADS)")
         ->check(CLI::Range(1, 4096));
+    sweep->add_option("--vary", c.design.vary,
+                      "Vary a parameter (repeatable): NAME=V1,V2,... or NAME=LO..HI:STEPS for a "
+                      "full factorial of the values; NAME=LO..HI gives --sample its bounds");
+    sweep->add_option("--design", c.design.file,
+                      "Run the points of this CSV file: a point column (0, 1, 2, ...), one column "
+                      "per parameter, optionally a seed or scenario column");
+    sweep->add_option("--sample", c.design.sample,
+                      "Sample the --vary bounds: lhs:N (Latin hypercube), sobol:N (Sobol "
+                      "sequence), morris:R[:LEVELS] (R trajectories), saltelli:N (N (k + 2) "
+                      "points for Sobol indices)");
+    sweep->add_option("--sample-seed", c.design.sampleSeed,
+                      "Seed of the lhs and morris samples (default 1)");
+    sweep
+        ->add_option("--replicates", c.replicates,
+                     "Run each design point under scenarios 0..R-1 (default 1); --scenarios or "
+                     "--seeds give the replicate list instead")
+        ->check(CLI::Range(1LL, static_cast<long long>(MAX_SCENARIOS)));
+    sweep->add_option("--design-out", c.designOut, "Write the design's points (CSV) here");
+    sweep->add_option("--sensitivity", c.sensitivity,
+                      "With saltelli or morris: write the sensitivity indices (CSV) here");
+#if MAROVEL_WITH_PICTURES
+    sweep->add_option("--sensitivity-plot", c.sensitivityPlots,
+                      "Draw the sensitivity indices as bars into this .png or .svg file");
+#endif
     sweep->footer(
         "Runs are ordered scenario by scenario, each under every error level in turn, so any\n"
         "part of the sweep covers the levels evenly. The files are the same byte for byte\n"
@@ -130,17 +167,39 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
         "standard deviation (n - 1) and the 10th and 90th percentiles, by linear interpolation\n"
         "between closest ranks: h = (n - 1) p, x[floor h] + (h - floor h) (x[floor h + 1] - "
         "x[floor h]).\n"
+        "Designs: every point runs under every replicate scenario, point by point;\n"
+        "replicate r of any point runs the r-th scenario of the list, so adding points or\n"
+        "replicates leaves the earlier runs' rows as they were. Rows then start with\n"
+        "point,replicate,seed,step,error and the value of every varied parameter. The table\n"
+        "is per point up to 12 points, else per value (or interval) of the first varied\n"
+        "parameter. Sampled values of whole-number parameters are rounded.\n"
+        "Sensitivity: each point's figure is the mean over its replicates. Saltelli designs:\n"
+        "first-order indices by the Saltelli 2010 estimator, total-order by Jansen's, with\n"
+        "95 % bootstrap percentile intervals (1000 resamples of the base points, fixed seed).\n"
+        "Morris designs: mu, mu* (mean absolute elementary effect, per whole range) with its\n"
+        "bootstrap interval, and sigma.\n"
         "Examples:\n"
         "  marovel-sim sweep --scenarios 0..99 --curves curves.csv --summary summary.csv "
         "--plot curves.png\n"
-        "  marovel-sim sweep --scenarios 0..99 --shard 2/4 --no-header --curves part2.csv");
+        "  marovel-sim sweep --scenarios 0..99 --shard 2/4 --no-header --curves part2.csv\n"
+        "  marovel-sim sweep --vary congestion_rate=0.002,0.005,0.01 --replicates 20 "
+        "--summary s.csv\n"
+        "  marovel-sim sweep --vary fuel_min=100..200 --vary tow_wait=30..90 --sample saltelli:64 "
+        "--sensitivity indices.csv");
 }
 
 int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     // Everything is checked before any file is made or any run starts.
     std::vector<SweepScenario> scenarios;
     std::vector<std::int64_t> values;
-    if (!c.scenarios.empty() || c.app->count("--scenarios") > 0) {
+    const bool designed = wants_design(c.design);
+    const bool listed = c.app->count("--scenarios") > 0 || c.app->count("--seeds") > 0;
+    if (c.app->count("--replicates") > 0) {
+        if (!designed)
+            return refuse("--replicates: only with a design (--vary, --design, --sample)");
+        if (listed) return refuse("--replicates: give either R or a --scenarios or --seeds list");
+        for (long long k = 0; k < c.replicates; ++k) scenarios.push_back({seed_of_step(k), k});
+    } else if (!c.scenarios.empty() || c.app->count("--scenarios") > 0) {
         const std::string why =
             parse_int_list(c.scenarios, std::numeric_limits<std::int32_t>::min(),
                            std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
@@ -155,12 +214,31 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
             const auto seed = static_cast<std::int32_t>(s);
             scenarios.push_back({seed, step_of_seed(seed)});
         }
+    } else if (designed) {
+        scenarios.push_back({seed_of_step(0), 0});  // one replicate: scenario 0
     } else {
         return refuse("sweep: say which scenarios to run with --seeds or --scenarios");
     }
+    if (!designed)
+        for (const char* option :
+             {"--design-out", "--sensitivity", "--sensitivity-plot", "--sample-seed"})
+            if (c.app->count(option) > 0)
+                return refuse(std::string(option) +
+                              ": only with a design (--vary, --design, --sample)");
+    if (designed && c.app->count("--errors") > 0)
+        return refuse("--errors: a design runs its points' error_spread; vary or set it instead");
 
+    ModelParameters parameters;
+    if (const std::string why = apply_parameter_options(*c.app, c.parameters, parameters);
+        !why.empty())
+        return refuse(why);
+    // A spread set as a parameter is the sweep's one level unless --errors says otherwise.
+    const bool spreadSet = !is_default(parameters, *find_parameter("error_spread", 12));
+    const std::string errors = c.app->count("--errors") == 0 && spreadSet
+                                   ? error_spread_text(parameters.errorSpread)
+                                   : c.errors;
     std::vector<float> levels;
-    if (const std::string why = parse_error_levels(c.errors, levels); !why.empty())
+    if (const std::string why = parse_error_levels(errors, levels); !why.empty())
         return refuse("--errors: " + why);
 
     long long shardIndex = 1;
@@ -173,15 +251,34 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     plan.ticks = c.ticks;
     plan.every = c.every;
     plan.startup = c.startup;
-    const std::vector<SweepRun> all = interleave_runs(scenarios, levels);
+    plan.parameters = parameters;
+    Design design;
+    if (designed) {
+        if (std::string why = make_design(c.design, plan.parameters, MAX_DESIGN_POINTS, design);
+            !why.empty())
+            return refuse(why);
+        if (!design.scenarios.empty() && (listed || c.app->count("--replicates") > 0))
+            return refuse(
+                "--design: the file names each point's scenario; give no "
+                "--replicates, --scenarios or --seeds");
+        const bool indices = !c.sensitivity.empty() || !c.sensitivityPlots.empty();
+        if (std::string why = check_design_sweep(design, scenarios.size(),
+                                                 c.plots.empty() ? 0 : sample_ticks(plan).size(),
+                                                 MAX_DESIGN_BYTES, indices, shardCount > 1);
+            !why.empty())
+            return refuse(why);
+    }
+    const std::vector<SweepRun> all =
+        designed ? design_runs(design, scenarios) : interleave_runs(scenarios, levels);
     const ShardRange shard = shard_range(all.size(), shardIndex, shardCount);
     plan.runs.assign(all.begin() + static_cast<std::ptrdiff_t>(shard.first),
                      all.begin() + static_cast<std::ptrdiff_t>(shard.end));
+    if (designed) attach_design(plan, design);
 
     // Output files: each path once, each one writable (its temporary file made now).
     remove_partial_files_on_signal();
     std::set<std::string> paths;
-    for (const std::string* p : {&c.curves, &c.summary})
+    for (const std::string* p : {&c.curves, &c.summary, &c.designOut, &c.sensitivity})
         if (!p->empty() && !paths.insert(*p).second)
             return refuse("output file " + *p + " given twice");
 #if MAROVEL_WITH_PICTURES
@@ -192,30 +289,51 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         if (!paths.insert(p).second) return refuse("output file " + p + " given twice");
         plotFormats.push_back(*format);
     }
+    std::vector<PlotFormat> barFormats;
+    for (const std::string& p : c.sensitivityPlots) {
+        const std::optional<PlotFormat> format = plot_format_of(p);
+        if (!format) return refuse("--sensitivity-plot: " + p + " does not end in .png or .svg");
+        if (!paths.insert(p).second) return refuse("output file " + p + " given twice");
+        barFormats.push_back(*format);
+    }
     if (!c.plots.empty() && plan.runs.empty())
         return refuse("--plot: shard " + c.shard + " holds no runs to plot");
 #endif
 
     OutputFile curves;
     OutputFile summary;
+    OutputFile designOut;
+    OutputFile indices;
     std::string error;
     if (!c.curves.empty() && !curves.create(c.curves, error)) return refuse("--curves: " + error);
     if (!c.summary.empty() && !summary.create(c.summary, error))
         return refuse("--summary: " + error);
+    if (!c.designOut.empty() && !designOut.create(c.designOut, error))
+        return refuse("--design-out: " + error);
+    if (!c.sensitivity.empty() && !indices.create(c.sensitivity, error))
+        return refuse("--sensitivity: " + error);
 #if MAROVEL_WITH_PICTURES
     std::vector<std::unique_ptr<OutputFile>> plots;
     for (const std::string& p : c.plots) {
         plots.push_back(std::make_unique<OutputFile>());
         if (!plots.back()->create(p, error)) return refuse("--plot: " + error);
     }
+    std::vector<std::unique_ptr<OutputFile>> bars;
+    for (const std::string& p : c.sensitivityPlots) {
+        bars.push_back(std::make_unique<OutputFile>());
+        if (!bars.back()->create(p, error)) return refuse("--sensitivity-plot: " + error);
+    }
 #endif
 
     const std::string command = recorded_command(argc, argv);
+    const std::string designLine =
+        designed ? design_header_line(design, design.scenarios.empty() ? scenarios.size() : 1)
+                 : std::string();
     if (!c.noHeader) {
-        curves.write(header_lines("evacuation curves", command));
-        curves.write(CURVES_COLUMNS);
-        summary.write(header_lines("run summary", command));
-        summary.write(SUMMARY_COLUMNS);
+        curves.write(header_lines("evacuation curves", command, parameters) + designLine);
+        curves.write(curve_columns(plan));
+        summary.write(header_lines("run summary", command, parameters) + designLine);
+        summary.write(summary_columns(plan));
     }
 
 #if MAROVEL_WITH_PICTURES
@@ -223,23 +341,45 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
 #else
     const bool keepCurves = false;
 #endif
-    SweepSummary table(levels, sample_ticks(plan), keepCurves);
+    const PointGroups groups = designed ? group_points(design, MAX_TABLE_GROUPS) : PointGroups{};
+    SweepSummary table =
+        designed ? SweepSummary(groups.title, groups.names, sample_ticks(plan), keepCurves)
+                 : SweepSummary(levels, sample_ticks(plan), keepCurves);
+    std::optional<SensitivityReport> report;
+    if (designed && can_analyse(design)) report.emplace(design);
     {
         ProgressBar progress(plan.runs.size());
         std::size_t done = 0;
         run_sweep(plan, c.threads, [&](FinishedRun& run) {
             curves.write(run.curveRows);
             summary.write(run.summaryRow);
-            table.add(plan.runs[run.index], run.result);
+            const SweepRun& r = plan.runs[run.index];
+            if (designed)
+                table.add_to(groups.groupOfPoint[r.point], run.result);
+            else
+                table.add(r, run.result);
+            if (report) report->add(r, run.result.figures);
             progress.update(++done);
         });
     }
+    std::vector<SensitivityReport::Row> analysis;
+    if (report && shardCount == 1) analysis = report->analyse();
+    if (designed) designOut.write(design_csv(design));
+    indices.write(header_lines("sensitivity indices", command, parameters) + designLine + "# " +
+                  estimator_note(design) + "\n" + sensitivity_csv(design, analysis));
 
     char title[256];
-    std::snprintf(title, sizeof title,
-                  "%s sweep: %zu runs of %lld ticks, %zu scenarios x %zu error levels%s",
-                  PROGRAM_TITLE, plan.runs.size(), plan.ticks, scenarios.size(), levels.size(),
-                  shardCount > 1 ? (", shard " + c.shard).c_str() : "");
+    if (designed)
+        std::snprintf(title, sizeof title,
+                      "%s sweep: %zu runs of %lld ticks, %zu points x %zu replicate(s)%s",
+                      PROGRAM_TITLE, plan.runs.size(), plan.ticks, design.point_count(),
+                      design.scenarios.empty() ? scenarios.size() : 1,
+                      shardCount > 1 ? (", shard " + c.shard).c_str() : "");
+    else
+        std::snprintf(title, sizeof title,
+                      "%s sweep: %zu runs of %lld ticks, %zu scenarios x %zu error levels%s",
+                      PROGRAM_TITLE, plan.runs.size(), plan.ticks, scenarios.size(), levels.size(),
+                      shardCount > 1 ? (", shard " + c.shard).c_str() : "");
 
 #if MAROVEL_WITH_PICTURES
     if (!plots.empty()) {
@@ -251,13 +391,28 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
             return 1;
         }
     }
+    if (!bars.empty()) {
+        std::vector<PlotTarget> targets;
+        for (std::size_t i = 0; i < bars.size(); ++i)
+            targets.push_back({bars[i]->temp_path(), barFormats[i]});
+        if (!write_index_chart(design, analysis, std::string(title) + ": sensitivity", targets,
+                               error)) {
+            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    for (auto& p : bars)
+        if (!p->commit(error)) {
+            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+            return 1;
+        }
     for (auto& p : plots)
         if (!p->commit(error)) {
             std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
             return 1;
         }
 #endif
-    for (OutputFile* f : {&curves, &summary})
+    for (OutputFile* f : {&curves, &summary, &designOut, &indices})
         if (!f->path().empty() && !f->commit(error)) {
             std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
             return 1;
@@ -265,6 +420,10 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
 
     std::cout << title << '\n';
     table.write_table(std::cout);
+    if (!analysis.empty()) {
+        std::cout << "\nSensitivity (" << estimator_note(design) << ")\n";
+        write_sensitivity_table(std::cout, design, analysis);
+    }
     std::cout.flush();
     return std::cout ? 0 : 1;
 }

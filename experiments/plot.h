@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "experiments/sensitivity.h"
 #include "experiments/summary.h"
 
 enum class PlotFormat { Png, Svg };
@@ -26,3 +27,10 @@ struct PlotTarget {
 // `error`, when a file could not be written.
 bool write_plots(const SweepSummary& summary, const std::string& title,
                  const std::vector<PlotTarget>& targets, std::string& error);
+
+// The sensitivity indices as bar charts, one panel per run figure that has
+// them: a Saltelli design's first- and total-order indices with their
+// intervals as whiskers, a Morris design's mu* with its interval beside sigma.
+bool write_index_chart(const Design& design, const std::vector<SensitivityReport::Row>& rows,
+                       const std::string& title, const std::vector<PlotTarget>& targets,
+                       std::string& error);

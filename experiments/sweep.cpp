@@ -8,6 +8,8 @@
 #include <map>
 #include <memory>
 
+#include "experiments/parameter_text.h"
+
 namespace {
 
 std::string_view trim(std::string_view s) {
@@ -41,6 +43,14 @@ void append_count(std::string& out, std::int64_t value) {
     out.append(buffer, ptr);
 }
 
+// The shortest text that reads back to the same double.
+void append_real(std::string& out, double value) {
+    char buffer[32];
+    const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    (void)ec;
+    out.append(buffer, ptr);
+}
+
 void append_step(std::string& out, const SweepScenario& s) {
     if (s.step) append_count(out, *s.step);
 }
@@ -50,8 +60,43 @@ void append_run_key(std::string& out, const SweepRun& run) {
     out += ',';
     append_step(out, run.scenario);
     out += ',';
-    out += error_level_name(run.errorSpread);
+    out += error_spread_text(run.errorSpread);
     out += ',';
+}
+
+// A design run's key: point,replicate,seed,step,error, then the varied values.
+void append_design_key(std::string& out, const SweepPlan& plan, const SweepRun& run) {
+    const ModelParameters& p = plan.points[run.point];
+    append_count(out, run.point);
+    out += ',';
+    append_count(out, run.replicate);
+    out += ',';
+    append_count(out, run.scenario.seed);
+    out += ',';
+    append_step(out, run.scenario);
+    out += ',';
+    out += error_spread_text(p.errorSpread);
+    out += ',';
+    for (const ParameterInfo* info : plan.varied) {
+        out += format_value(p.*info->field);
+        out += ',';
+    }
+}
+
+void append_plan_key(std::string& out, const SweepPlan& plan, const SweepRun& run) {
+    if (plan.points.empty())
+        append_run_key(out, run);
+    else
+        append_design_key(out, plan, run);
+}
+
+std::string design_columns(const SweepPlan& plan) {
+    std::string columns = "point,replicate,seed,step,error,";
+    for (const ParameterInfo* info : plan.varied) {
+        columns += info->name;
+        columns += ',';
+    }
+    return columns;
 }
 
 void append_tally(std::string& out, const VehicleTally& t) {
@@ -112,11 +157,12 @@ std::string parse_error_levels(std::string_view text, std::vector<float>& levels
         std::size_t comma = text.find(',', start);
         if (comma == std::string_view::npos) comma = text.size();
         const std::string_view name = trim(text.substr(start, comma - start));
-        const std::optional<float> level = error_level_named(name);
-        if (!level) return "unknown error level " + quoted(name) + " (low, moderate or high)";
-        if (std::find(levels.begin(), levels.end(), *level) != levels.end())
+        double spread = 0.0;
+        if (const std::string why = parse_error_spread(name, spread); !why.empty()) return why;
+        const auto level = static_cast<float>(spread);
+        if (std::find(levels.begin(), levels.end(), level) != levels.end())
             return "error level " + quoted(name) + " given twice";
-        levels.push_back(*level);
+        levels.push_back(level);
         if (comma == text.size()) break;
         start = comma + 1;
     }
@@ -161,17 +207,20 @@ std::vector<long long> sample_ticks(const SweepPlan& plan) {
 
 RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& plan,
                        const std::vector<long long>& ticks) {
-    ModelParameters parameters = plan.parameters;
-    parameters.errorSpread = run.errorSpread;
-    build_scenario(sim, {run.scenario.seed, parameters, plan.startup});
+    build_scenario(sim, {run.scenario.seed, run_parameters(plan, run), plan.startup});
     const std::int64_t cars = sim.vehicles.vehicleCount;
     RunResult result;
     result.samples.reserve(ticks.size());
     RunFigures& f = result.figures;
     std::size_t nextSample = 0;
+    auto observer = std::make_unique<RunObserver>();
 
     for (long long tick = 0;; ++tick) {
-        const VehicleTally t = tally_vehicles(sim.vehicles);
+        const VehicleTally t = current_tally(sim.vehicles);
+        if (tick == 0)
+            observer->start(sim, t);
+        else
+            observer->after_tick(sim, tick, t);
         if (!f.tickHalf && t.evacuated * 100LL >= cars * EVACUATED_HALF_PERCENT) f.tickHalf = tick;
         if (!f.tickMost && t.evacuated * 100LL >= cars * EVACUATED_MOST_PERCENT) f.tickMost = tick;
         if (tick == 0 || t.enRoute > f.maxEnRoute) {
@@ -184,6 +233,7 @@ RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& pl
         }
         if (tick == plan.ticks) {
             f.final = t;
+            f.observed = observer->observations(sim);
             break;
         }
         sim_tick(sim);
@@ -191,10 +241,11 @@ RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& pl
     return result;
 }
 
-void append_curve_rows(std::string& out, const SweepRun& run, const std::vector<long long>& ticks,
-                       const std::vector<VehicleTally>& samples) {
-    std::string key;
-    append_run_key(key, run);
+namespace {
+
+void append_curve_rows_with_key(std::string& out, const std::string& key,
+                                const std::vector<long long>& ticks,
+                                const std::vector<VehicleTally>& samples) {
     for (std::size_t i = 0; i < samples.size() && i < ticks.size(); ++i) {
         out += key;
         append_count(out, ticks[i]);
@@ -203,8 +254,7 @@ void append_curve_rows(std::string& out, const SweepRun& run, const std::vector<
     }
 }
 
-void append_summary_row(std::string& out, const SweepRun& run, const RunFigures& f) {
-    append_run_key(out, run);
+void append_summary_after_key(std::string& out, const RunFigures& f) {
     out.pop_back();  // the key's trailing comma; the tally brings its own
     append_tally(out, f.final);
     out += ',';
@@ -215,7 +265,65 @@ void append_summary_row(std::string& out, const SweepRun& run, const RunFigures&
     append_count(out, f.maxEnRoute);
     out += ',';
     append_count(out, f.maxEnRouteTick);
+    const RunObservations& o = f.observed;
+    out += ',';
+    if (o.settledTick) append_count(out, *o.settledTick);
+    out += ',';
+    if (o.lastArrivalTick) append_count(out, *o.lastArrivalTick);
+    out += ',';
+    if (o.trips > 0) append_real(out, o.tripMean);
+    out += ',';
+    if (o.trips > 0) append_real(out, o.tripP90);
+    out += ',';
+    append_count(out, o.householdsNeverLeft);
     out += '\n';
+}
+
+}  // namespace
+
+void append_curve_rows(std::string& out, const SweepRun& run, const std::vector<long long>& ticks,
+                       const std::vector<VehicleTally>& samples) {
+    std::string key;
+    append_run_key(key, run);
+    append_curve_rows_with_key(out, key, ticks, samples);
+}
+
+void append_curve_rows(std::string& out, const SweepPlan& plan, const SweepRun& run,
+                       const std::vector<long long>& ticks,
+                       const std::vector<VehicleTally>& samples) {
+    std::string key;
+    append_plan_key(key, plan, run);
+    append_curve_rows_with_key(out, key, ticks, samples);
+}
+
+void append_summary_row(std::string& out, const SweepRun& run, const RunFigures& f) {
+    append_run_key(out, run);
+    append_summary_after_key(out, f);
+}
+
+void append_summary_row(std::string& out, const SweepPlan& plan, const SweepRun& run,
+                        const RunFigures& f) {
+    append_plan_key(out, plan, run);
+    append_summary_after_key(out, f);
+}
+
+std::string curve_columns(const SweepPlan& plan) {
+    if (plan.points.empty()) return CURVES_COLUMNS;
+    const std::string plain = CURVES_COLUMNS;
+    return design_columns(plan) + plain.substr(plain.find("tick"));
+}
+
+std::string summary_columns(const SweepPlan& plan) {
+    if (plan.points.empty()) return SUMMARY_COLUMNS;
+    const std::string plain = SUMMARY_COLUMNS;
+    return design_columns(plan) + plain.substr(plain.find("not_evacuated"));
+}
+
+ModelParameters run_parameters(const SweepPlan& plan, const SweepRun& run) {
+    if (!plan.points.empty()) return plan.points[run.point];
+    ModelParameters parameters = plan.parameters;
+    parameters.errorSpread = run.errorSpread;
+    return parameters;
 }
 
 void run_sweep(const SweepPlan& plan, int threads, const DeliverFn& deliver) {
@@ -238,8 +346,8 @@ void run_sweep(const SweepPlan& plan, int threads, const DeliverFn& deliver) {
             FinishedRun done;
             done.index = index;
             done.result = simulate_run(*sim, run, plan, ticks);
-            append_curve_rows(done.curveRows, run, ticks, done.result.samples);
-            append_summary_row(done.summaryRow, run, done.result.figures);
+            append_curve_rows(done.curveRows, plan, run, ticks, done.result.samples);
+            append_summary_row(done.summaryRow, plan, run, done.result.figures);
 #pragma omp critical(marovel_sweep_deliver)
             {
                 waiting.emplace(index, std::move(done));

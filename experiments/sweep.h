@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "experiments/observations.h"
 #include "sim/scenario.h"
 
 // One scenario of a sweep, before the error levels are applied.
@@ -22,7 +23,9 @@ struct SweepScenario {
 
 struct SweepRun {
     SweepScenario scenario;
-    float errorSpread = ERROR_LOW;
+    float errorSpread = ERROR_LOW;  // unused in a design's run: its point's record says
+    std::uint32_t point = 0;        // a design's point (index into SweepPlan::points)
+    std::uint32_t replicate = 0;    // the position of its scenario in the replicate list
 };
 
 struct SweepPlan {
@@ -31,7 +34,14 @@ struct SweepPlan {
     long long every = 10;        // sampling interval of the curves, ticks
     bool startup = false;        // build the launch town instead of the one Reset builds
     ModelParameters parameters;  // every run's, but for the error spread each run sets
+    // A design: each point's whole parameter record (run.point indexes it), and
+    // the varied parameters whose values every row carries. Empty otherwise.
+    std::vector<ModelParameters> points;
+    std::vector<const ParameterInfo*> varied;
 };
+
+// The record a run is built under: its design point's, or the plan's with the run's error spread.
+ModelParameters run_parameters(const SweepPlan& plan, const SweepRun& run);
 
 // The step K of a seed 1 + 1000 K, or nothing for a seed off that chain.
 std::optional<std::int64_t> step_of_seed(std::int32_t seed);
@@ -43,7 +53,7 @@ std::optional<std::int64_t> step_of_seed(std::int32_t seed);
 std::string parse_int_list(std::string_view text, std::int64_t lo, std::int64_t hi,
                            std::size_t maxCount, std::vector<std::int64_t>& values);
 
-// Parses "low,moderate,high" (any order, each once). Error text or empty.
+// Parses "low,moderate,high" or numbers (any order, each once). Error text or empty.
 std::string parse_error_levels(std::string_view text, std::vector<float>& levels);
 
 // Every scenario under every level, the levels interleaved (scenario 1 low,
@@ -78,6 +88,7 @@ struct RunFigures {
     std::optional<long long> tickMost;  // first tick with >= 90 % of the cars evacuated
     std::int32_t maxEnRoute = 0;        // the most cars on the road at one time
     long long maxEnRouteTick = 0;       // the first tick with that many
+    RunObservations observed;           // settling, last arrival, trip times, never left
 };
 
 struct RunResult {
@@ -97,11 +108,26 @@ constexpr const char* CURVES_COLUMNS =
     "seed,step,error,tick,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas\n";
 
 // The summary row of one run: seed,step,error, the six final counts, the ticks
-// of 50 % and 90 % evacuated (empty when never), the most en route and its tick.
+// of 50 % and 90 % evacuated (empty when never), the most en route and its
+// tick, the tick the town settled and the tick of the last arrival (empty when
+// never), the evacuated cars' mean and 90th-percentile trip time (empty
+// without trips) and the households that never left.
 void append_summary_row(std::string& out, const SweepRun& run, const RunFigures& figures);
 constexpr const char* SUMMARY_COLUMNS =
     "seed,step,error,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas,"
-    "tick_50,tick_90,max_en_route,max_en_route_tick\n";
+    "tick_50,tick_90,max_en_route,max_en_route_tick,settled_tick,last_arrival_tick,trip_mean,"
+    "trip_p90,households_never_left\n";
+
+// The same for a run of `plan`: a design's rows start with the point, the
+// replicate, then seed,step,error and the value of every varied parameter.
+void append_curve_rows(std::string& out, const SweepPlan& plan, const SweepRun& run,
+                       const std::vector<long long>& ticks,
+                       const std::vector<VehicleTally>& samples);
+void append_summary_row(std::string& out, const SweepPlan& plan, const SweepRun& run,
+                        const RunFigures& figures);
+// The column lines of the plan's files.
+std::string curve_columns(const SweepPlan& plan);
+std::string summary_columns(const SweepPlan& plan);
 
 // A finished run with its rows already formatted (by the thread that ran it).
 struct FinishedRun {
