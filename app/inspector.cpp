@@ -47,7 +47,7 @@ std::vector<int> cars_at_cell(const Simulation& sim, CellPos cell) {
 
 std::vector<QString> inspector_row(const Simulation& sim, int i) {
     const Vehicle& v = sim.vehicles.vehicles[i];
-    const DecisionRecord& r = sim.decisions.decisionTable[i];
+    const DecisionRecord r = decision_record(sim.decisions, i);
     return {QString::number(i),
             state_text(v),
             cell_text(v.home),

@@ -277,7 +277,7 @@ TEST_F(ExtrasTest, AClickOpensTheInspectorOnThatCellsCarsAndItFollowsThem) {
         for (int row = 0; row < 2; ++row) {
             const int i = inspector.cars()[static_cast<std::size_t>(row)];
             const Vehicle& v = app->sim.vehicles.vehicles[i];
-            const DecisionRecord& r = app->sim.decisions.decisionTable[i];
+            const DecisionRecord r = decision_record(app->sim.decisions, i);
             EXPECT_EQ(v.home, house);
             EXPECT_EQ(shown(row, 0), std::to_string(i));
             EXPECT_EQ(shown(row, 3), QString("(%1, %2)").arg(v.pos.x).arg(v.pos.y).toStdString());
