@@ -143,6 +143,11 @@ int main(int argc, char** argv) {
         !why.empty())
         return refuse(why);
     options.format = csv ? TallyFormat::Csv : TallyFormat::Table;
+#if MAROVEL_WITH_PICTURES
+    if (!movie.file.empty())
+        if (const std::string why = movie_name_problem(movie.file); !why.empty())
+            return refuse("--movie: " + why);
+#endif
     SingleRunSnapshots pictures;
     if (const int status = pictures.prepare(snapshots, options.ticks); status != 0) return status;
     if (const int status = pictures.write(options.scenario); status != 0) return status;

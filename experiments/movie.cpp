@@ -47,6 +47,11 @@ std::string numbered_png(const std::string& file, long frame) {
     return stem + number;
 }
 
+std::string movie_name_problem(const std::string& file) {
+    if (ends_with(file, ".mp4") || ends_with(file, ".png")) return {};
+    return file + ": a movie's name must end in .mp4 or .png";
+}
+
 struct MovieWriter::State {
     std::string file;
     int width = 0;
@@ -83,11 +88,11 @@ bool MovieWriter::open(const std::string& file, int width, int height, int fps,
         error = "a movie needs frames of at least 2 x 2 pixels";
         return false;
     }
-    const bool mp4 = ends_with(file, ".mp4");
-    if (!mp4 && !ends_with(file, ".png")) {
-        error = file + ": a movie's name must end in .mp4 or .png";
+    if (const std::string why = movie_name_problem(file); !why.empty()) {
+        error = why;
         return false;
     }
+    const bool mp4 = ends_with(file, ".mp4");
     const std::string program = mp4 ? find_ffmpeg() : std::string();
     if (program.empty()) {
         s.pngs = true;

@@ -20,6 +20,9 @@ std::string find_ffmpeg();
 // "run.mp4" and "run.png" give "run_000001.png", "run_000002.png", ...
 std::string numbered_png(const std::string& file, long frame);
 
+// Why a movie cannot have this name (it must end in .mp4 or .png), or empty text.
+std::string movie_name_problem(const std::string& file);
+
 class MovieWriter {
   public:
     MovieWriter();
