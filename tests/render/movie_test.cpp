@@ -23,7 +23,8 @@ double psnr(const QImage& a, const QImage& b) {
     for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width(); ++x) {
             const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)}) sum += d * d;
+            for (int d : {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)})
+                sum += d * d;
         }
     const double mse = sum / (3.0 * a.width() * a.height());
     return mse == 0.0 ? INFINITY : 10.0 * std::log10(255.0 * 255.0 / mse);
@@ -32,14 +33,15 @@ double psnr(const QImage& a, const QImage& b) {
 TEST(MovieTest, TheHeadlessMovieHoldsTheSnapshotsOfItsTicks) {
     QTemporaryDir dir;
     const std::string d = dir.path().toStdString() + "/";
-    const CommandResult run = run_command(
-        SIM + "--scenario 2 --error moderate --ticks 600 --movie-every 300 --movie " + d +
-        "frames.png --snapshot 0:" + d + "s0.png --snapshot 300:" + d + "s300.png --snapshot 600:" +
-        d + "s600.png");
+    const CommandResult run =
+        run_command(SIM + "--scenario 2 --error moderate --ticks 600 --movie-every 300 --movie " +
+                    d + "frames.png --snapshot 0:" + d + "s0.png --snapshot 300:" + d +
+                    "s300.png --snapshot 600:" + d + "s600.png");
     ASSERT_EQ(run.status, 0) << run.err;
     const char* const snapshots[] = {"s0.png", "s300.png", "s600.png"};
     for (int i = 0; i < 3; ++i) {
-        const QImage frame(QString::fromStdString(d + "frames_00000" + std::to_string(i + 1) + ".png"));
+        const QImage frame(
+            QString::fromStdString(d + "frames_00000" + std::to_string(i + 1) + ".png"));
         const QImage snapshot(QString::fromStdString(d + snapshots[i]));
         ASSERT_FALSE(frame.isNull() || snapshot.isNull()) << snapshots[i];
         EXPECT_TRUE(frame.convertToFormat(QImage::Format_RGB888) ==
@@ -57,11 +59,13 @@ TEST(MovieTest, TheHeadlessMovieHoldsTheSnapshotsOfItsTicks) {
     ASSERT_EQ(mp4.status, 0) << mp4.err;
     const CommandResult frames = run_command(
         "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-        "stream=nb_read_frames,width,height -of csv=p=0 " + d + "run.mp4");
+        "stream=nb_read_frames,width,height -of csv=p=0 " +
+        d + "run.mp4");
     EXPECT_EQ(frames.out, "1024,768,3\n");
     ASSERT_EQ(run_command("ffmpeg -v error -i " + d + "run.mp4 " + d + "decoded_%d.png").status, 0);
     for (int i = 0; i < 3; ++i) {
-        const QImage decoded(QString::fromStdString(d + "decoded_" + std::to_string(i + 1) + ".png"));
+        const QImage decoded(
+            QString::fromStdString(d + "decoded_" + std::to_string(i + 1) + ".png"));
         const QImage snapshot(QString::fromStdString(d + snapshots[i]));
         ASSERT_EQ(decoded.size(), snapshot.size());
         // Closer to its own tick's snapshot than to the others', and close.

@@ -144,10 +144,11 @@ class Scene : public ::testing::Test {
     // Searched after `folder`; empty unless a test fills it.
     fs::path installed = folder / "installed";
     // Each picture comes from the first folder that holds a file of its name.
-    const PictureSetup setup{{(folder / "none").string(), folder.string(), installed.string()},
-                             [](const char* caption, const char* text) {
-                                 notices.push_back(std::string(caption).append(1, ' ').append(text));
-                             }};
+    const PictureSetup setup{
+        {(folder / "none").string(), folder.string(), installed.string()},
+        [](const char* caption, const char* text) {
+            notices.push_back(std::string(caption).append(1, ' ').append(text));
+        }};
     RoadGrid grid = {};
     StormState storm;  // parked
     Camera camera;     // initial: distance 60 over the middle of the town
