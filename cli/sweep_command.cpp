@@ -1,11 +1,13 @@
 #include "cli/sweep_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <limits>
 #include <memory>
 #include <set>
 
+#include "cli/decimal_option.h"
 #include "experiments/output_file.h"
 #include "experiments/progress.h"
 #include "experiments/summary.h"
@@ -93,12 +95,12 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
                       "Error levels to run each scenario under, in this order (default "
                       "low,moderate,high)");
     sweep->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
-        ->check(CLI::Range(1LL, MAX_TICKS));
+        ->transform(decimal_in(1, MAX_TICKS));
     sweep
         ->add_option("--every", c.every,
                      "Sampling interval of the curves in ticks, from tick 0; the last tick is "
                      "always sampled (default 10)")
-        ->check(CLI::Range(1LL, MAX_TICKS));
+        ->transform(decimal_in(1, MAX_TICKS));
     sweep->add_flag("--startup", c.startup,
                     "Build the towns the window shows at launch instead of the ones Reset builds");
     sweep->add_option("--curves", c.curves, "Write the evacuation curves (CSV, long form) here");
@@ -116,7 +118,7 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
     sweep
         ->add_option("--threads", c.threads,
                      "Threads to run on (default: all cores, or OMP_NUM_THREADS)")
-        ->check(CLI::Range(1, 4096));
+        ->transform(decimal_in(1, 4096));
     sweep->footer(
         "Runs are ordered scenario by scenario, each under every error level in turn, so any\n"
         "part of the sweep covers the levels evenly. The files are the same byte for byte\n"
@@ -140,34 +142,36 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     // Everything is checked before any file is made or any run starts.
     std::vector<SweepScenario> scenarios;
     std::vector<std::int64_t> values;
-    if (!c.scenarios.empty() || c.app->count("--scenarios") > 0) {
-        const std::string why =
-            parse_int_list(c.scenarios, std::numeric_limits<std::int32_t>::min(),
-                           std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
-        if (!why.empty()) return refuse("--scenarios: " + why);
-        for (std::int64_t k : values) scenarios.push_back({seed_of_step(k), k});
-    } else if (c.app->count("--seeds") > 0) {
-        const std::string why =
-            parse_int_list(c.seeds, std::numeric_limits<std::int32_t>::min(),
-                           std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
-        if (!why.empty()) return refuse("--seeds: " + why);
-        for (std::int64_t s : values) {
-            const auto seed = static_cast<std::int32_t>(s);
+    const bool bySteps = !c.scenarios.empty() || c.app->count("--scenarios") > 0;
+    if (!bySteps && c.app->count("--seeds") == 0)
+        return refuse("sweep: say which scenarios to run with --seeds or --scenarios");
+    const char* listOption = bySteps ? "--scenarios" : "--seeds";
+    const std::string why =
+        parse_int_list(bySteps ? c.scenarios : c.seeds, std::numeric_limits<std::int32_t>::min(),
+                       std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
+    if (!why.empty()) return refuse(listOption + (": " + why));
+    // A scenario run twice would also count twice in every statistic.
+    if (const std::optional<std::int64_t> twice = first_repeated(values))
+        return refuse(listOption + (": " + std::to_string(*twice)) +
+                      " comes twice; each scenario runs once");
+    for (std::int64_t v : values) {
+        if (bySteps) {
+            scenarios.push_back({seed_of_step(v), v});
+        } else {
+            const auto seed = static_cast<std::int32_t>(v);
             scenarios.push_back({seed, step_of_seed(seed)});
         }
-    } else {
-        return refuse("sweep: say which scenarios to run with --seeds or --scenarios");
     }
 
     std::vector<float> levels;
-    if (const std::string why = parse_error_levels(c.errors, levels); !why.empty())
-        return refuse("--errors: " + why);
+    if (const std::string bad = parse_error_levels(c.errors, levels); !bad.empty())
+        return refuse("--errors: " + bad);
 
     long long shardIndex = 1;
     long long shardCount = 1;
     if (c.app->count("--shard") > 0)
-        if (const std::string why = parse_shard(c.shard, shardIndex, shardCount); !why.empty())
-            return refuse("--shard: " + why);
+        if (const std::string bad = parse_shard(c.shard, shardIndex, shardCount); !bad.empty())
+            return refuse("--shard: " + bad);
 
     SweepPlan plan;
     plan.ticks = c.ticks;
@@ -178,26 +182,29 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     plan.runs.assign(all.begin() + static_cast<std::ptrdiff_t>(shard.first),
                      all.begin() + static_cast<std::ptrdiff_t>(shard.end));
 
-    // Output files: each path once, each one writable (its temporary file made now).
-    remove_partial_files_on_signal();
-    std::set<std::string> paths;
+    // Output files: each a different file, each one writable (its temporary
+    // file made now). "-" is standard output; the table then goes to standard error.
+    std::vector<std::string> names;
     for (const std::string* p : {&c.curves, &c.summary})
-        if (!p->empty() && !paths.insert(*p).second)
-            return refuse("output file " + *p + " given twice");
+        if (!p->empty()) names.push_back(*p);
 #if MAROVEL_WITH_PICTURES
     std::vector<PlotFormat> plotFormats;
     for (const std::string& p : c.plots) {
         const std::optional<PlotFormat> format = plot_format_of(p);
         if (!format) return refuse("--plot: " + p + " does not end in .png or .svg");
-        if (!paths.insert(p).second) return refuse("output file " + p + " given twice");
+        names.push_back(p);
         plotFormats.push_back(*format);
     }
     if (!c.plots.empty() && plan.runs.empty())
         return refuse("--plot: shard " + c.shard + " holds no runs to plot");
 #endif
+    if (const std::string twice = find_repeated_output(names); !twice.empty())
+        return refuse("output file " + twice);
 
+    remove_partial_files_on_signal();
     OutputFile curves;
     OutputFile summary;
+    std::vector<OutputFile*> outputs = {&curves, &summary};
     std::string error;
     if (!c.curves.empty() && !curves.create(c.curves, error)) return refuse("--curves: " + error);
     if (!c.summary.empty() && !summary.create(c.summary, error))
@@ -207,8 +214,10 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     for (const std::string& p : c.plots) {
         plots.push_back(std::make_unique<OutputFile>());
         if (!plots.back()->create(p, error)) return refuse("--plot: " + error);
+        outputs.push_back(plots.back().get());
     }
 #endif
+    const bool tableToStderr = std::find(names.begin(), names.end(), "-") != names.end();
 
     const std::string command = recorded_command(argc, argv);
     if (!c.noHeader) {
@@ -242,31 +251,27 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
                   shardCount > 1 ? (", shard " + c.shard).c_str() : "");
 
 #if MAROVEL_WITH_PICTURES
-    if (!plots.empty()) {
-        std::vector<PlotTarget> targets;
-        for (std::size_t i = 0; i < plots.size(); ++i)
-            targets.push_back({plots[i]->temp_path(), plotFormats[i]});
-        if (!write_plots(table, title, targets, error)) {
-            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-            return 1;
-        }
+    std::vector<std::string> pictures;
+    if (!draw_plots(table, title, plotFormats, pictures, error)) {
+        std::fprintf(stderr, "marovel-sim: --plot: %s; no output was replaced\n", error.c_str());
+        return 1;
     }
-    for (auto& p : plots)
-        if (!p->commit(error)) {
-            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-            return 1;
-        }
+    for (std::size_t i = 0; i < plots.size(); ++i) plots[i]->write(pictures[i]);
 #endif
-    for (OutputFile* f : {&curves, &summary})
-        if (!f->path().empty() && !f->commit(error)) {
-            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-            return 1;
-        }
+    // Every output complete on the disk first, then all renamed together.
+    if (!commit_together(outputs, error)) {
+        std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+        return 1;
+    }
 
-    std::cout << title << '\n';
-    table.write_table(std::cout);
-    std::cout.flush();
-    return std::cout ? 0 : 1;
+    std::ostream& report = tableToStderr ? std::cerr : std::cout;
+    report << title << '\n';
+    table.write_table(report);
+    if (!flush_standard_output(error)) {
+        std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -288,14 +293,16 @@ SingleRunSnapshots::~SingleRunSnapshots() = default;
 int SingleRunSnapshots::prepare(const std::vector<std::string>& requests, long long ticks) {
 #if MAROVEL_WITH_PICTURES
     if (requests.empty()) return 0;
-    std::set<std::string> paths;
+    std::vector<std::string> names;
     for (const std::string& text : requests) {
         SnapshotRequest r;
         if (const std::string why = parse_snapshot(text, ticks, r); !why.empty())
             return refuse("--snapshot: " + why);
-        if (!paths.insert(r.file).second) return refuse("--snapshot: " + r.file + " given twice");
+        names.push_back(r.file);
         state_->requests.push_back(r);
     }
+    if (const std::string twice = find_repeated_output(names); !twice.empty())
+        return refuse("--snapshot: " + twice);
     remove_partial_files_on_signal();
     std::string error;
     for (const SnapshotRequest& r : state_->requests) {
@@ -323,11 +330,12 @@ int SingleRunSnapshots::write(const ScenarioSetup& scenario) {
         std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
         return 1;
     }
-    for (auto& f : state_->files)
-        if (!f->commit(error)) {
-            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-            return 1;
-        }
+    std::vector<OutputFile*> files;
+    for (auto& f : state_->files) files.push_back(f.get());
+    if (!commit_together(files, error)) {
+        std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+        return 1;
+    }
 #else
     (void)scenario;
 #endif

@@ -1,7 +1,7 @@
 #include "experiments/plot.h"
 
 #include <QApplication>
-#include <QFile>
+#include <QBuffer>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QImage>
@@ -146,9 +146,11 @@ std::optional<PlotFormat> plot_format_of(const std::string& path) {
     return std::nullopt;
 }
 
-bool write_plots(const SweepSummary& summary, const std::string& title,
-                 const std::vector<PlotTarget>& targets, std::string& error) {
-    if (targets.empty()) return true;
+bool draw_plots(const SweepSummary& summary, const std::string& title,
+                const std::vector<PlotFormat>& formats, std::vector<std::string>& pictures,
+                std::string& error) {
+    pictures.clear();
+    if (formats.empty()) return true;
     if (summary.runs() == 0 || summary.sample_ticks().empty()) {
         error = "no runs to plot";
         return false;
@@ -170,39 +172,38 @@ bool write_plots(const SweepSummary& summary, const std::string& title,
         chart->setGeometry(QRectF(i * PANEL_W, HEADER_H, PANEL_W, PANEL_H));
     }
 
-    for (const PlotTarget& target : targets) {
-        const QString file = QString::fromStdString(target.file);
-        if (target.format == PlotFormat::Png) {
+    for (const PlotFormat format : formats) {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        if (format == PlotFormat::Png) {
             QImage image(size, QImage::Format_RGB32);
             image.fill(Qt::white);
             QPainter painter(&image);
             painter.setRenderHint(QPainter::Antialiasing);
             scene.render(&painter, QRectF(image.rect()), scene.sceneRect());
             painter.end();
-            if (!image.save(file, "PNG")) {
-                error = "could not write the plot image " + target.file;
+            if (!image.save(&buffer, "PNG")) {
+                error = "could not encode the plot image";
                 return false;
             }
         } else {
             QSvgGenerator svg;
-            svg.setFileName(file);
+            svg.setOutputDevice(&buffer);
             svg.setSize(size);
             svg.setViewBox(QRect(QPoint(0, 0), size));
             svg.setTitle(QString::fromStdString(title));
             svg.setDescription("Evacuation curves drawn by marovel-sim");
             QPainter painter;
             if (!painter.begin(&svg)) {
-                error = "could not write the plot drawing " + target.file;
+                error = "could not encode the plot drawing";
                 return false;
             }
             painter.setRenderHint(QPainter::Antialiasing);
             scene.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)), scene.sceneRect());
             painter.end();
-            if (QFile(file).size() == 0) {
-                error = "could not write the plot drawing " + target.file;
-                return false;
-            }
         }
+        const QByteArray& bytes = buffer.data();
+        pictures.emplace_back(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     }
     return true;
 }

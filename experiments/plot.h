@@ -16,13 +16,11 @@ enum class PlotFormat { Png, Svg };
 // By the name's ending, ".png" or ".svg" (any case); nothing for other names.
 std::optional<PlotFormat> plot_format_of(const std::string& path);
 
-struct PlotTarget {
-    std::string file;  // written as is, whatever its name ends in
-    PlotFormat format;
-};
-
 // Draws the curves the summary kept (it must have been made with keepCurves)
-// into every target. `title` heads the picture. False, with the reason in
-// `error`, when a file could not be written.
-bool write_plots(const SweepSummary& summary, const std::string& title,
-                 const std::vector<PlotTarget>& targets, std::string& error);
+// once per format, into memory: `pictures[i]` receives the bytes of a file of
+// `formats[i]`, for the caller to write where it wants. `title` heads the
+// picture. False, with the reason in `error`, when there is nothing to draw or
+// a picture could not be encoded.
+bool draw_plots(const SweepSummary& summary, const std::string& title,
+                const std::vector<PlotFormat>& formats, std::vector<std::string>& pictures,
+                std::string& error);
