@@ -265,6 +265,13 @@ bool OutputFile::create(const std::string& path, std::string& error) {
         return false;
     }
 
+    // The temporary name is short whatever the final one, so a name too long
+    // for the folder's file system is caught here, not at the rename after the work.
+    const long longestName = ::pathconf(where.folder.c_str(), _PC_NAME_MAX);
+    if (where.name.size() > static_cast<std::size_t>(longestName > 0 ? longestName : 255)) {
+        error = "cannot write " + path + ": " + reason(ENAMETOOLONG);
+        return false;
+    }
     const std::string stem = temp_stem(where.name);
     remove_stale_temporaries(where.folder, stem);
     std::string hidden(1, '.');  // appended, not "." + name: GCC 12 warns falsely about that
