@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <memory>
 #include <ostream>
+#include <string>
 
+#include "experiments/observations.h"
+#include "experiments/parameter_text.h"
 #include "sim/fingerprint.h"
 
 std::vector<long long> report_ticks(const RunOptions& options) {
@@ -39,24 +42,81 @@ void write_tally_row(std::ostream& out, TallyFormat format, long long tick, cons
     out << line;
 }
 
+namespace {
+
+void write_observations(std::ostream& out, TallyFormat format, const RunObservations& o,
+                        long long ticksRun) {
+    char line[256];
+    auto tick_or = [](const std::optional<long long>& t, const char* none) {
+        return t ? std::to_string(*t) : std::string(none);
+    };
+    if (format == TallyFormat::Csv) {
+        out << "# settled_tick,last_arrival_tick,trips,trip_mean,trip_p90,households_never_left\n";
+        std::snprintf(line, sizeof line, "# %s,%s,%d,%s,%s,%d\n", tick_or(o.settledTick, "").c_str(),
+                      tick_or(o.lastArrivalTick, "").c_str(), o.trips,
+                      o.trips > 0 ? format_value(o.tripMean).c_str() : "",
+                      o.trips > 0 ? format_value(o.tripP90).c_str() : "", o.householdsNeverLeft);
+        out << line;
+        return;
+    }
+    if (o.settledTick)
+        std::snprintf(line, sizeof line, "settled at tick %lld\n", *o.settledTick);
+    else
+        std::snprintf(line, sizeof line, "not settled after %lld ticks\n", ticksRun);
+    out << line;
+    if (o.lastArrivalTick)
+        std::snprintf(line, sizeof line, "last arrival at the exit at tick %lld\n",
+                      *o.lastArrivalTick);
+    else
+        std::snprintf(line, sizeof line, "no car reached the exit\n");
+    out << line;
+    if (o.trips > 0) {
+        std::snprintf(line, sizeof line,
+                      "trip times of %d evacuated cars: mean %.1f, 90th percentile %.1f ticks\n",
+                      o.trips, o.tripMean, o.tripP90);
+        out << line;
+    }
+    std::snprintf(line, sizeof line, "households that never left: %d\n", o.householdsNeverLeft);
+    out << line;
+}
+
+}  // namespace
+
 void run_headless(const RunOptions& options, std::ostream& out) {
     auto sim = std::make_unique<Simulation>();
     build_scenario(*sim, options.scenario);
+    out << changed_parameter_lines(options.scenario.parameters);
 
     if (options.fingerprint) {
         out << fingerprint_line(*sim, 0).text << '\n';
-        for (long long tick = 1; tick <= options.ticks; ++tick) {
+        bool settled = options.untilSettled && is_settled(tally_vehicles(sim->vehicles));
+        for (long long tick = 1; tick <= options.ticks && !settled; ++tick) {
             sim_tick(*sim);
             out << fingerprint_line(*sim, tick).text << '\n';
+            settled = options.untilSettled && is_settled(tally_vehicles(sim->vehicles));
         }
         return;
     }
 
-    const std::vector<long long> ticks = report_ticks(options);
+    auto observer = std::make_unique<RunObserver>();
+    VehicleTally tally = tally_vehicles(sim->vehicles);
+    observer->start(*sim, tally);
+    const auto stop = [&] { return options.untilSettled && is_settled(tally); };
+
+    std::vector<long long> ticks = report_ticks(options);
     write_tally_header(out, options.format);
     long long tick = 0;
     for (long long wanted : ticks) {
-        for (; tick < wanted; ++tick) sim_tick(*sim);
-        write_tally_row(out, options.format, tick, tally_vehicles(sim->vehicles));
+        for (; tick < wanted && !stop(); ++tick) {
+            sim_tick(*sim);
+            tally = tally_vehicles(sim->vehicles);
+            observer->after_tick(*sim, tick + 1, tally);
+        }
+        if (tick < wanted) break;  // settled before this tick
+        write_tally_row(out, options.format, tick, tally);
     }
+    // Settled early: the last row is the settled town when no other rows were asked for.
+    if (stop() && options.at.empty() && options.every <= 0 && tick < options.ticks)
+        write_tally_row(out, options.format, tick, tally);
+    write_observations(out, options.format, observer->observations(*sim), tick);
 }

@@ -16,13 +16,18 @@ struct RunOptions {
     long long every = 0;        // also every this many ticks (0: not)
     TallyFormat format = TallyFormat::Table;
     bool fingerprint = false;  // fingerprint lines for tick 0 and after every tick instead
+    bool untilSettled = false;  // stop once no car waits or is under way; `ticks` is the cap
 };
 
 // The ticks whose tally a run reports: those asked for (within the run), every
 // `every`-th, and the last tick when nothing else was asked; sorted, once each.
 std::vector<long long> report_ticks(const RunOptions& options);
 
-// Runs the scenario and writes its report.
+// Runs the scenario and writes its report: comment lines naming the parameters
+// that differ from their defaults, then the fingerprints or the tally rows;
+// after the rows (not after fingerprints) what the run showed: when it
+// settled, the last arrival, the trip times and the households that never
+// left (as comment lines in CSV).
 void run_headless(const RunOptions& options, std::ostream& out);
 
 // Tally rows in both formats, shared with the sweeps.

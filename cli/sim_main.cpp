@@ -7,9 +7,15 @@
 #include <vector>
 
 #include "cli/decimal_option.h"
+#include "cli/parameter_options.h"
 #include "cli/runner.h"
 #include "cli/sweep_command.h"
 #include "experiments/output_file.h"
+#include "experiments/parameter_text.h"
+
+#ifndef MAROVEL_VERSION
+#define MAROVEL_VERSION "unknown"
+#endif
 
 namespace {
 
@@ -27,8 +33,8 @@ int main(int argc, char** argv) {
     RunOptions options;
     std::int32_t seed = 1;
     long long steps = 0;
-    std::string error = "low";
     bool csv = false;
+    app.set_version_flag("--version", "marovel-sim " MAROVEL_VERSION);
 
     auto* seedOpt = app.add_option("--seed", seed,
                                    "Scenario seed (default 1, the scenario the window starts with)")
@@ -41,9 +47,8 @@ int main(int argc, char** argv) {
     seedOpt->excludes(stepOpt);
     app.add_flag("--startup", options.scenario.startup,
                  "Build the town the window shows at launch instead of the one Reset builds");
-    app.add_option("--error", error,
-                   "Households' information error: low, moderate or high (default low)")
-        ->check(CLI::IsMember({"low", "moderate", "high"}));
+    ParameterOptions parameters;
+    add_parameter_options(app, parameters, true);
     app.add_option("--ticks", options.ticks, "Ticks to run (default 2000)")
         ->transform(decimal_in(1, MAX_TICKS));
     auto* atOpt =
@@ -57,6 +62,9 @@ int main(int argc, char** argv) {
         app.add_flag("--csv", csv, "Write the tally as CSV with a header instead of a table");
     auto* fpOpt = app.add_flag("--fingerprint", options.fingerprint,
                                "Print the run fingerprint of tick 0 and after every tick");
+    app.add_flag("--until-settled", options.untilSettled,
+                 "Stop at the first tick at which no car waits or is under way (--ticks is then "
+                 "the most to run)");
     fpOpt->excludes(atOpt)->excludes(everyOpt)->excludes(csvOpt);
     std::vector<std::string> snapshots;
 #if MAROVEL_WITH_PICTURES
@@ -67,23 +75,44 @@ int main(int argc, char** argv) {
 #endif
     SweepCommand sweep;
     add_sweep_command(app, sweep);
+    bool paramsCsv = false, paramsMarkdown = false;
+    CLI::App* params = app.add_subcommand(
+        "params", "Prints the model's parameters: name, default, unit, range and meaning.");
+    params->add_flag("--csv", paramsCsv, "As CSV: name,default,unit,min,max,kind,meaning");
+    params->add_flag("--markdown", paramsMarkdown, "As a Markdown table");
     app.footer(
         "Without --at or --every the tally of the last tick is printed.\n"
         "Fingerprint lines: <tick> <time> <six counts> <vehicles> <grid> <storm> <decisions> "
         "<generator>.\n"
         "Examples:\n"
         "  marovel-sim --scenario 3 --error moderate --every 100\n"
+        "  marovel-sim --error 100 --set patience_min=480 --set patience_max=720 "
+        "--until-settled\n"
         "  marovel-sim --seed 42 --ticks 500 --fingerprint > run.txt\n"
         "  marovel-sim --scenario 3 --ticks 400 --snapshot 0:start.png --snapshot 400:end.png\n"
-        "For many scenarios at once see: marovel-sim sweep --help");
+        "For many scenarios at once see: marovel-sim sweep --help\n"
+        "The model's parameters: marovel-sim params");
 
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForVersion& e) {
+        std::cout << e.what() << '\n';
+        return 0;
     } catch (const CLI::CallForHelp&) {
         std::cout << app.help();
         return 0;
     } catch (const CLI::ParseError& e) {
         return refuse(e.what());
+    }
+
+    if (params->parsed()) {
+        std::cout << (paramsCsv        ? parameter_table_csv()
+                      : paramsMarkdown ? parameter_table_markdown()
+                                       : parameter_table_text());
+        std::string why;
+        if (flush_standard_output(why)) return 0;
+        std::fprintf(stderr, "marovel-sim: %s\n", why.c_str());
+        return 1;
     }
 
     if (sweep.app->parsed()) {
@@ -102,7 +131,10 @@ int main(int argc, char** argv) {
                           std::to_string(options.ticks) + " ticks");
 
     options.scenario.seed = stepOpt->count() > 0 ? seed_of_step(steps) : seed;
-    options.scenario.parameters.errorSpread = *error_level_named(error);
+    if (const std::string why =
+            apply_parameter_options(app, parameters, options.scenario.parameters);
+        !why.empty())
+        return refuse(why);
     options.format = csv ? TallyFormat::Csv : TallyFormat::Table;
     SingleRunSnapshots pictures;
     if (const int status = pictures.prepare(snapshots, options.ticks); status != 0) return status;

@@ -9,6 +9,7 @@
 
 #include "cli/decimal_option.h"
 #include "experiments/output_file.h"
+#include "experiments/parameter_text.h"
 #include "experiments/progress.h"
 #include "experiments/summary.h"
 #include "experiments/sweep.h"
@@ -49,8 +50,13 @@ std::string shell_word(const std::string& word) {
     return quoted + "'";
 }
 
-std::string header_lines(const char* what, const std::string& command) {
-    return std::string("# ") + PROGRAM_TITLE + " " + what + "\n# command: " + command + "\n";
+std::string header_lines(const char* what, const std::string& command,
+                         const ModelParameters& parameters) {
+    // The error spread is each run's own, in its rows.
+    ModelParameters recorded = parameters;
+    recorded.errorSpread = ModelParameters{}.errorSpread;
+    return std::string("# ") + PROGRAM_TITLE + " " + what + "\n# command: " + command + "\n" +
+           changed_parameter_lines(recorded);
 }
 
 }  // namespace
@@ -92,8 +98,10 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
         "Scenarios K reached from launch by K presses of Next (seed 1 + 1000 K), e.g. 0..99");
     seeds->excludes(scenarios);
     sweep->add_option("--errors", c.errors,
-                      "Error levels to run each scenario under, in this order (default "
-                      "low,moderate,high)");
+                      "Error levels to run each scenario under, in this order: low, moderate, "
+                      "high or spreads >= 0 (default low,moderate,high; or the error_spread "
+                      "that --set or --params gave)");
+    add_parameter_options(*sweep, c.parameters, false);
     sweep->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
         ->transform(decimal_in(1, MAX_TICKS));
     sweep
@@ -146,10 +154,10 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     if (!bySteps && c.app->count("--seeds") == 0)
         return refuse("sweep: say which scenarios to run with --seeds or --scenarios");
     const char* listOption = bySteps ? "--scenarios" : "--seeds";
-    const std::string why =
+    const std::string listWhy =
         parse_int_list(bySteps ? c.scenarios : c.seeds, std::numeric_limits<std::int32_t>::min(),
                        std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
-    if (!why.empty()) return refuse(listOption + (": " + why));
+    if (!listWhy.empty()) return refuse(listOption + (": " + listWhy));
     // A scenario run twice would also count twice in every statistic.
     if (const std::optional<std::int64_t> twice = first_repeated(values))
         return refuse(listOption + (": " + std::to_string(*twice)) +
@@ -163,8 +171,17 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         }
     }
 
+    ModelParameters parameters;
+    if (const std::string why = apply_parameter_options(*c.app, c.parameters, parameters);
+        !why.empty())
+        return refuse(why);
+    // A spread set as a parameter is the sweep's one level unless --errors says otherwise.
+    const bool spreadSet = !is_default(parameters, *find_parameter("error_spread", 12));
+    const std::string errors = c.app->count("--errors") == 0 && spreadSet
+                                   ? error_spread_text(parameters.errorSpread)
+                                   : c.errors;
     std::vector<float> levels;
-    if (const std::string bad = parse_error_levels(c.errors, levels); !bad.empty())
+    if (const std::string bad = parse_error_levels(errors, levels); !bad.empty())
         return refuse("--errors: " + bad);
 
     long long shardIndex = 1;
@@ -177,6 +194,7 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     plan.ticks = c.ticks;
     plan.every = c.every;
     plan.startup = c.startup;
+    plan.parameters = parameters;
     const std::vector<SweepRun> all = interleave_runs(scenarios, levels);
     const ShardRange shard = shard_range(all.size(), shardIndex, shardCount);
     plan.runs.assign(all.begin() + static_cast<std::ptrdiff_t>(shard.first),
@@ -221,9 +239,9 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
 
     const std::string command = recorded_command(argc, argv);
     if (!c.noHeader) {
-        curves.write(header_lines("evacuation curves", command));
+        curves.write(header_lines("evacuation curves", command, parameters));
         curves.write(CURVES_COLUMNS);
-        summary.write(header_lines("run summary", command));
+        summary.write(header_lines("run summary", command, parameters));
         summary.write(SUMMARY_COLUMNS);
     }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/parameter_options.h"
 #include "sim/scenario.h"
 
 // What the sweep subcommand was given, as typed; checked by run_sweep_command.
@@ -24,6 +25,7 @@ struct SweepCommand {
     std::string shard;
     bool noHeader = false;
     int threads = 0;
+    ParameterOptions parameters;  // --set and --params
 };
 
 // Adds the "sweep" subcommand and its options to `app`.

@@ -120,10 +120,50 @@ std::string apply_parameter_file(ModelParameters& p, const std::string& path) {
     return {};
 }
 
+std::string parse_error_spread(std::string_view text, double& spread) {
+    const std::string_view name = trim(text);
+    if (name == "low") spread = ERROR_LOW;
+    else if (name == "moderate") spread = ERROR_MODERATE;
+    else if (name == "high") spread = ERROR_HIGH;
+    else {
+        ModelParameters p;
+        const std::string why = apply_assignment(p, "error_spread=" + std::string(name));
+        if (!why.empty())
+            return why.find("not a decimal") != std::string::npos
+                       ? quoted(name) + " is not an error level (low, moderate, high or a number >= 0)"
+                       : why;
+        spread = p.errorSpread;
+    }
+    return {};
+}
+
+std::string error_spread_text(double spread) {
+    if (spread == static_cast<double>(ERROR_LOW)) return "low";
+    if (spread == static_cast<double>(ERROR_MODERATE)) return "moderate";
+    if (spread == static_cast<double>(ERROR_HIGH)) return "high";
+    return format_parameter(*find_parameter("error_spread", 12), spread);
+}
+
 std::string format_value(double value) {
     if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
     char buffer[64];
+    if (value == std::trunc(value) && std::fabs(value) < 1e15) {
+        std::snprintf(buffer, sizeof buffer, "%.0f", value);
+        return buffer;
+    }
     const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    (void)ec;
+    return std::string(buffer, ptr);
+}
+
+std::string format_parameter(const ParameterInfo& info, double value) {
+    // The error spread is stored as the float the model uses: it reads best as that float
+    // (and reads back, through stored_value, to the same value).
+    if (info.field != &ModelParameters::errorSpread || std::isinf(value) ||
+        value == std::trunc(value))
+        return format_value(value);
+    char buffer[64];
+    const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value));
     (void)ec;
     return std::string(buffer, ptr);
 }
@@ -132,7 +172,7 @@ std::vector<std::pair<std::string, std::string>> changed_parameters(const ModelP
     std::vector<std::pair<std::string, std::string>> changed;
     for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
         const ParameterInfo& info = PARAMETER_TABLE[i];
-        if (!is_default(p, info)) changed.emplace_back(info.name, format_value(p.*info.field));
+        if (!is_default(p, info)) changed.emplace_back(info.name, format_parameter(info, p.*info.field));
     }
     return changed;
 }
@@ -155,7 +195,7 @@ std::string parameter_table_text() {
     for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
         const ParameterInfo& info = PARAMETER_TABLE[i];
         std::snprintf(line, sizeof line, "%-21s %-9s %-17s %-15s %s\n", info.name,
-                      format_value(DEFAULTS.*info.field).c_str(), info.unit,
+                      format_parameter(info, DEFAULTS.*info.field).c_str(), info.unit,
                       range_text(info).c_str(), info.meaning);
         out += line;
     }
@@ -166,7 +206,7 @@ std::string parameter_table_csv() {
     std::string out = "name,default,unit,min,max,kind,meaning\n";
     for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
         const ParameterInfo& info = PARAMETER_TABLE[i];
-        out += std::string(info.name) + "," + format_value(DEFAULTS.*info.field) + "," +
+        out += std::string(info.name) + "," + format_parameter(info, DEFAULTS.*info.field) + "," +
                csv_field(info.unit) + "," + format_value(info.min) + "," + format_value(info.max) +
                "," + (info.kind == ParameterKind::Integer ? "integer" : "real") + "," +
                csv_field(info.meaning) + "\n";
@@ -180,7 +220,7 @@ std::string parameter_table_markdown() {
         const ParameterInfo& info = PARAMETER_TABLE[i];
         std::string range = range_text(info);
         if (info.kind == ParameterKind::Integer) range += ", whole";
-        out += "| `" + std::string(info.name) + "` | " + format_value(DEFAULTS.*info.field) +
+        out += "| `" + std::string(info.name) + "` | " + format_parameter(info, DEFAULTS.*info.field) +
                " | " + info.unit + " | " + range + " | " + info.meaning + " |\n";
     }
     return out;

@@ -25,8 +25,19 @@ std::string apply_assignment(ModelParameters& p, std::string_view assignment);
 // blank lines allowed. Refusals name the file and line. All or nothing.
 std::string apply_parameter_file(ModelParameters& p, const std::string& path);
 
+// An error spread as the user writes it: "low", "moderate", "high" or a
+// decimal number >= 0 ("inf" is the high level). Returns the reason it was
+// refused, or empty text; `spread` is the value the model is given.
+std::string parse_error_spread(std::string_view text, double& spread);
+
+// "low", "moderate", "high" for the three levels, else the number.
+std::string error_spread_text(double spread);
+
 // The shortest text that reads back to the same double ("360", "0.005", "inf").
 std::string format_value(double value);
+
+// A parameter's value as text that reads back to it (the error spread as its float).
+std::string format_parameter(const ParameterInfo& info, double value);
 
 // Names and values of the parameters that differ from their defaults, in table order.
 std::vector<std::pair<std::string, std::string>> changed_parameters(const ModelParameters& p);

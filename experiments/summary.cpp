@@ -1,5 +1,7 @@
 #include "experiments/summary.h"
 
+#include "experiments/parameter_text.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -53,6 +55,16 @@ const char* figure_label(Figure f) {
             return "most en route";
         case Figure::MaxEnRouteTick:
             return "tick of most en route";
+        case Figure::SettledTick:
+            return "tick settled";
+        case Figure::LastArrivalTick:
+            return "tick of last arrival";
+        case Figure::TripMean:
+            return "mean trip time";
+        case Figure::TripP90:
+            return "p90 trip time";
+        case Figure::NeverLeft:
+            return "households never left";
     }
     return "";
 }
@@ -90,6 +102,22 @@ bool figure_value(const RunFigures& run, Figure f, double& value) {
             return true;
         case Figure::MaxEnRouteTick:
             value = static_cast<double>(run.maxEnRouteTick);
+            return true;
+        case Figure::SettledTick:
+            if (!run.observed.settledTick) return false;
+            value = static_cast<double>(*run.observed.settledTick);
+            return true;
+        case Figure::LastArrivalTick:
+            if (!run.observed.lastArrivalTick) return false;
+            value = static_cast<double>(*run.observed.lastArrivalTick);
+            return true;
+        case Figure::TripMean:
+        case Figure::TripP90:
+            if (run.observed.trips == 0) return false;
+            value = f == Figure::TripMean ? run.observed.tripMean : run.observed.tripP90;
+            return true;
+        case Figure::NeverLeft:
+            value = run.observed.householdsNeverLeft;
             return true;
     }
     return false;
@@ -151,12 +179,13 @@ void SweepSummary::write_table(std::ostream& out) const {
         for (int i = 0; i < FIGURE_COUNT; ++i) {
             const auto f = static_cast<Figure>(i);
             const Spread s = figure_spread(level, f);
-            const char* name = i == 0 ? error_level_name(levels_[level]) : "";
+            const std::string name = i == 0 ? error_spread_text(levels_[level]) : "";
             if (s.count == 0) {
-                std::snprintf(line, sizeof line, "%-9s %-22s %5zu %9s %9s %9s %9s\n", name,
+                std::snprintf(line, sizeof line, "%-9s %-22s %5zu %9s %9s %9s %9s\n", name.c_str(),
                               figure_label(f), s.count, "-", "-", "-", "-");
             } else {
-                std::snprintf(line, sizeof line, "%-9s %-22s %5zu %9.1f %9.1f %9.1f %9.1f\n", name,
+                std::snprintf(line, sizeof line, "%-9s %-22s %5zu %9.1f %9.1f %9.1f %9.1f\n",
+                              name.c_str(),
                               figure_label(f), s.count, s.mean, s.sd, s.p10, s.p90);
             }
             out << line;

@@ -35,8 +35,13 @@ enum class Figure {
     TickMost,
     MaxEnRoute,
     MaxEnRouteTick,
+    SettledTick,
+    LastArrivalTick,
+    TripMean,
+    TripP90,
+    NeverLeft,
 };
-constexpr int FIGURE_COUNT = 10;
+constexpr int FIGURE_COUNT = 15;
 const char* figure_label(Figure f);
 // The figure's value in one run, or false when the run has none (a threshold never reached).
 bool figure_value(const RunFigures& run, Figure f, double& value);

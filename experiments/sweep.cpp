@@ -1,5 +1,7 @@
 #include "experiments/sweep.h"
 
+#include "experiments/parameter_text.h"
+
 #include <omp.h>
 
 #include <algorithm>
@@ -41,6 +43,14 @@ void append_count(std::string& out, std::int64_t value) {
     out.append(buffer, ptr);
 }
 
+// The shortest text that reads back to the same double.
+void append_real(std::string& out, double value) {
+    char buffer[32];
+    const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    (void)ec;
+    out.append(buffer, ptr);
+}
+
 void append_step(std::string& out, const SweepScenario& s) {
     if (s.step) append_count(out, *s.step);
 }
@@ -50,7 +60,7 @@ void append_run_key(std::string& out, const SweepRun& run) {
     out += ',';
     append_step(out, run.scenario);
     out += ',';
-    out += error_level_name(run.errorSpread);
+    out += error_spread_text(run.errorSpread);
     out += ',';
 }
 
@@ -126,11 +136,12 @@ std::string parse_error_levels(std::string_view text, std::vector<float>& levels
         std::size_t comma = text.find(',', start);
         if (comma == std::string_view::npos) comma = text.size();
         const std::string_view name = trim(text.substr(start, comma - start));
-        const std::optional<float> level = error_level_named(name);
-        if (!level) return "unknown error level " + quoted(name) + " (low, moderate or high)";
-        if (std::find(levels.begin(), levels.end(), *level) != levels.end())
+        double spread = 0.0;
+        if (const std::string why = parse_error_spread(name, spread); !why.empty()) return why;
+        const auto level = static_cast<float>(spread);
+        if (std::find(levels.begin(), levels.end(), level) != levels.end())
             return "error level " + quoted(name) + " given twice";
-        levels.push_back(*level);
+        levels.push_back(level);
         if (comma == text.size()) break;
         start = comma + 1;
     }
@@ -186,9 +197,14 @@ RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& pl
     result.samples.reserve(ticks.size());
     RunFigures& f = result.figures;
     std::size_t nextSample = 0;
+    auto observer = std::make_unique<RunObserver>();
 
     for (long long tick = 0;; ++tick) {
         const VehicleTally t = tally_vehicles(sim.vehicles);
+        if (tick == 0)
+            observer->start(sim, t);
+        else
+            observer->after_tick(sim, tick, t);
         if (!f.tickHalf && t.evacuated * 100LL >= cars * EVACUATED_HALF_PERCENT) f.tickHalf = tick;
         if (!f.tickMost && t.evacuated * 100LL >= cars * EVACUATED_MOST_PERCENT) f.tickMost = tick;
         if (tick == 0 || t.enRoute > f.maxEnRoute) {
@@ -201,6 +217,7 @@ RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& pl
         }
         if (tick == plan.ticks) {
             f.final = t;
+            f.observed = observer->observations(sim);
             break;
         }
         sim_tick(sim);
@@ -232,6 +249,17 @@ void append_summary_row(std::string& out, const SweepRun& run, const RunFigures&
     append_count(out, f.maxEnRoute);
     out += ',';
     append_count(out, f.maxEnRouteTick);
+    const RunObservations& o = f.observed;
+    out += ',';
+    if (o.settledTick) append_count(out, *o.settledTick);
+    out += ',';
+    if (o.lastArrivalTick) append_count(out, *o.lastArrivalTick);
+    out += ',';
+    if (o.trips > 0) append_real(out, o.tripMean);
+    out += ',';
+    if (o.trips > 0) append_real(out, o.tripP90);
+    out += ',';
+    append_count(out, o.householdsNeverLeft);
     out += '\n';
 }
 

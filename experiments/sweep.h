@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "experiments/observations.h"
 #include "sim/scenario.h"
 
 // One scenario of a sweep, before the error levels are applied.
@@ -47,7 +48,7 @@ std::string parse_int_list(std::string_view text, std::int64_t lo, std::int64_t 
 // right; nothing when every value comes once.
 std::optional<std::int64_t> first_repeated(const std::vector<std::int64_t>& values);
 
-// Parses "low,moderate,high" (any order, each once). Error text or empty.
+// Parses "low,moderate,high" or numbers (any order, each once). Error text or empty.
 std::string parse_error_levels(std::string_view text, std::vector<float>& levels);
 
 // Every scenario under every level, the levels interleaved (scenario 1 low,
@@ -82,6 +83,7 @@ struct RunFigures {
     std::optional<long long> tickMost;  // first tick with >= 90 % of the cars evacuated
     std::int32_t maxEnRoute = 0;        // the most cars on the road at one time
     long long maxEnRouteTick = 0;       // the first tick with that many
+    RunObservations observed;           // settling, last arrival, trip times, never left
 };
 
 struct RunResult {
@@ -101,11 +103,15 @@ constexpr const char* CURVES_COLUMNS =
     "seed,step,error,tick,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas\n";
 
 // The summary row of one run: seed,step,error, the six final counts, the ticks
-// of 50 % and 90 % evacuated (empty when never), the most en route and its tick.
+// of 50 % and 90 % evacuated (empty when never), the most en route and its
+// tick, the tick the town settled and the tick of the last arrival (empty when
+// never), the evacuated cars' mean and 90th-percentile trip time (empty
+// without trips) and the households that never left.
 void append_summary_row(std::string& out, const SweepRun& run, const RunFigures& figures);
 constexpr const char* SUMMARY_COLUMNS =
     "seed,step,error,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas,"
-    "tick_50,tick_90,max_en_route,max_en_route_tick\n";
+    "tick_50,tick_90,max_en_route,max_en_route_tick,settled_tick,last_arrival_tick,trip_mean,"
+    "trip_p90,households_never_left\n";
 
 // A finished run with its rows already formatted (by the thread that ran it).
 struct FinishedRun {

@@ -126,7 +126,14 @@ ParameterCheck check_parameter(const ParameterInfo& info, double value) {
 }
 
 double stored_value(const ParameterInfo& info, double value) {
-    if (info.field == &M::errorSpread && std::isinf(value) && value > 0) return ERROR_HIGH;
+    // The spread is a single-precision value of the model: stored as the float
+    // the model will use, so that 0.001 and the low level are one value. From
+    // the high level up (infinity included) the signal counts for nothing, and
+    // larger values would overflow the drawn errors: they are the high level.
+    if (info.field == &M::errorSpread) {
+        if (value >= static_cast<double>(ERROR_HIGH)) return ERROR_HIGH;
+        return static_cast<double>(static_cast<float>(value));
+    }
     return value;
 }
 

@@ -87,7 +87,8 @@ struct ParameterCheck {
 ParameterCheck check_parameters(const ModelParameters& p);
 ParameterCheck check_parameter(const ParameterInfo& info, double value);
 
-// The stored form of a value the user gave: an infinite error spread is the high level.
+// The stored form of a value the user gave: an error spread is rounded to the
+// float the model uses, and from 1e30 up (infinity included) it is the high level.
 double stored_value(const ParameterInfo& info, double value);
 
 // True when every parameter has its default value (compared bit for bit).

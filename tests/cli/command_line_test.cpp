@@ -22,7 +22,7 @@ TEST(CommandLine, HelpAndCsvOnStandardOutputOnly) {
                                "--every", "--csv", "--fingerprint"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     const CommandResult csv = run_command(SIM + " --ticks 50 --every 10 --csv");
-    EXPECT_TRUE(csv.status == 0 && csv.err.empty() && lines(csv.out) == 7);
+    EXPECT_TRUE(csv.status == 0 && csv.err.empty() && lines(csv.out) == 7 + 2);
     EXPECT_EQ(csv.out.rfind("tick,not_evacuated,", 0), 0u);
 }
 
@@ -49,7 +49,8 @@ TEST(CommandLine, BadOrMissingValuesAreRefusedInOneLineNamingTheOption) {
 TEST(CommandLine, TheSameCommandGivesTheSameFingerprintsAndScenarioStepsMatchSeeds) {
     const std::string run = " --error moderate --ticks 300 --fingerprint";
     const CommandResult a = run_command(SIM + " --scenario 3" + run);
-    EXPECT_TRUE(a.status == 0 && lines(a.out) == 301);
+    EXPECT_TRUE(a.status == 0 && lines(a.out) == 1 + 301);  // the error spread, then the ticks
+    EXPECT_TRUE(a.out.starts_with("# parameter error_spread = 360\n0 0.0 720 "));
     EXPECT_EQ(a.out, run_command(SIM + " --scenario 3" + run).out);
     EXPECT_EQ(a.out, run_command(SIM + " --seed 3001" + run).out);
     EXPECT_NE(a.out, run_command(SIM + " --scenario 3 --startup" + run).out);

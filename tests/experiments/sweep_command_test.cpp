@@ -41,10 +41,10 @@ TEST_F(SimFolder, ThreadsAndShardsWriteTheSameFiles) {
         summary,
         std::regex("^# Marovel " MAROVEL_VERSION " run summary" + command +
                    "not_evacuated,.*\n1,0,low,.*\n1,0,high,.*\n1,0,moderate,.*\n1001,1,low,")));
-    // A title, the column names and ten figures per level on standard output; a
+    // A title, the column names and fifteen figures per level on standard output; a
     // progress bar on standard error only when it is a terminal (script(1) gives
     // it one).
-    EXPECT_EQ(std::count(one.out.begin(), one.out.end(), '\n'), 2 + 3 * 10);
+    EXPECT_EQ(std::count(one.out.begin(), one.out.end(), '\n'), 2 + 3 * 15);
     EXPECT_EQ(one.err, "");
     const auto t = run_command("script -qc '" MAROVEL_SIM " sweep --seeds 1 --ticks 9' /dev/null");
     EXPECT_TRUE(std::regex_search(t.out, std::regex("3/3 runs.*runs/s.*left"))) << t.out;

@@ -1,0 +1,43 @@
+// What a run shows beside the six counts: when the town settled, when the last
+// car reached the exit, how long the evacuated cars' trips took, and how many
+// households never left. Observations are read from the simulation after each
+// tick and kept outside it, so they change no record of the model and no
+// fingerprint.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "sim/driver.h"
+
+// True when no car waits at home and none is under way (driving, or stranded
+// out of gas before its tow): nothing in the town can change any more.
+inline bool is_settled(const VehicleTally& t) {
+    return t.notEvacuated == 0 && t.enRoute == 0 && t.outOfGas == 0;
+}
+
+struct RunObservations {
+    std::optional<long long> settledTick;      // first tick at which the town was settled
+    std::optional<long long> lastArrivalTick;  // last tick at which a car reached the exit
+    std::int32_t trips = 0;                    // evacuated cars with a known trip time
+    double tripMean = 0.0;                     // ticks from the decision to leave to the exit
+    double tripP90 = 0.0;                      // 90th percentile of the same
+    std::int32_t householdsNeverLeft = 0;      // houses none of whose cars ever left
+};
+
+// Watches one run. Call start() on the freshly built scenario (tick 0), then
+// after_tick() after every tick with that tick's tally. Allocates nothing; a
+// tick with an unchanged tally costs a comparison.
+class RunObserver {
+  public:
+    void start(const Simulation& sim, const VehicleTally& tally);
+    void after_tick(const Simulation& sim, long long tick, const VehicleTally& tally);
+    RunObservations observations(const Simulation& sim) const;
+
+  private:
+    void look_at_cars(const Simulation& sim, long long tick);
+    VehicleTally last_ = {};
+    RunObservations seen_;
+    std::int32_t departed_[MAX_VEHICLES];  // tick the car left home, -1 while it has not
+    std::int32_t arrived_[MAX_VEHICLES];   // tick it reached the exit, -1 while it has not
+};
