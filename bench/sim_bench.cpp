@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "sim/fingerprint.h"
 #include "sim/scenario.h"
 
 namespace {
@@ -46,12 +47,32 @@ void BM_TickParts(benchmark::State& state) {
                 step_all_vehicles(work->grid, work->vehicles);
                 break;
             default:
-                update_decisions(work->decisions, work->vehicles, work->storm, static_cast<float>(work->parameters.errorSpread),
-                                 work->rng);
+                update_decisions(work->decisions, work->vehicles, work->storm,
+                                 static_cast<float>(work->parameters.errorSpread), work->rng);
         }
         benchmark::DoNotOptimize(work->rng.state);
     }
 }
 BENCHMARK(BM_TickParts)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
+// A tick of a town whose cars have all arrived (seed 1, moderate error, after
+// tick 300): what every tick costs once nothing moves, the floor of a long run.
+void BM_SettledTick(benchmark::State& state) {
+    auto sim = std::make_unique<Simulation>();
+    build_scenario(*sim, {1, error_level(ERROR_MODERATE), false});
+    for (int t = 0; t < 300; ++t) sim_tick(*sim);
+    for (auto _ : state) sim_tick(*sim);
+    benchmark::DoNotOptimize(sim->rng.state);
+}
+BENCHMARK(BM_SettledTick)->Unit(benchmark::kMicrosecond);
+
+// The fingerprint line of a town in the middle of its evacuation.
+void BM_FingerprintLine(benchmark::State& state) {
+    auto sim = std::make_unique<Simulation>();
+    build_scenario(*sim, {1, error_level(ERROR_MODERATE), false});
+    for (int t = 0; t < 150; ++t) sim_tick(*sim);
+    for (auto _ : state) benchmark::DoNotOptimize(fingerprint_line(*sim, 150));
+}
+BENCHMARK(BM_FingerprintLine)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -29,8 +29,7 @@ std::string apply_parameter_options(const CLI::App& app, const ParameterOptions&
             if (const std::string why = apply_assignment(p, o.sets[nextSet++]); !why.empty())
                 return "--set: " + why;
         } else if (option == o.fileOption && nextFile < o.files.size()) {
-            if (const std::string why = apply_parameter_file(p, o.files[nextFile++]);
-                !why.empty())
+            if (const std::string why = apply_parameter_file(p, o.files[nextFile++]); !why.empty())
                 return "--params: " + why;
         } else if (option == o.errorOption && o.errorOption != nullptr) {
             double spread = 0.0;

@@ -52,9 +52,9 @@ void write_observations(std::ostream& out, TallyFormat format, const RunObservat
     };
     if (format == TallyFormat::Csv) {
         out << "# settled_tick,last_arrival_tick,trips,trip_mean,trip_p90,households_never_left\n";
-        std::snprintf(line, sizeof line, "# %s,%s,%d,%s,%s,%d\n", tick_or(o.settledTick, "").c_str(),
-                      tick_or(o.lastArrivalTick, "").c_str(), o.trips,
-                      o.trips > 0 ? format_value(o.tripMean).c_str() : "",
+        std::snprintf(line, sizeof line, "# %s,%s,%d,%s,%s,%d\n",
+                      tick_or(o.settledTick, "").c_str(), tick_or(o.lastArrivalTick, "").c_str(),
+                      o.trips, o.trips > 0 ? format_value(o.tripMean).c_str() : "",
                       o.trips > 0 ? format_value(o.tripP90).c_str() : "", o.householdsNeverLeft);
         out << line;
         return;

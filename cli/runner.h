@@ -15,7 +15,7 @@ struct RunOptions {
     std::vector<long long> at;  // ticks whose tally is reported
     long long every = 0;        // also every this many ticks (0: not)
     TallyFormat format = TallyFormat::Table;
-    bool fingerprint = false;  // fingerprint lines for tick 0 and after every tick instead
+    bool fingerprint = false;   // fingerprint lines for tick 0 and after every tick instead
     bool untilSettled = false;  // stop once no car waits or is under way; `ticks` is the cap
 };
 

@@ -11,6 +11,7 @@
 #include "experiments/output_file.h"
 #include "experiments/parameter_text.h"
 #include "experiments/progress.h"
+#include "experiments/sensitivity.h"
 #include "experiments/summary.h"
 #include "experiments/sweep.h"
 
@@ -27,12 +28,16 @@ namespace {
 
 constexpr long long MAX_TICKS = 16777216;       // the clock counts ticks exactly up to 2^24
 constexpr std::size_t MAX_SCENARIOS = 1000000;  // per sweep; refuses a mistyped range
+constexpr std::size_t MAX_DESIGN_POINTS = 10000000;
+constexpr double MAX_DESIGN_BYTES = 4.0 * (1 << 30);  // what a design may hold in memory
+constexpr std::size_t MAX_TABLE_GROUPS = 12;          // groups in the table and the plot
 constexpr const char* PROGRAM_TITLE = "Marovel " MAROVEL_VERSION;
 
 // The options whose value says where output goes or how the work is split,
 // not what is computed; left out of the recorded command.
-const std::set<std::string> NEUTRAL_WITH_VALUE = {"--curves", "--summary", "--plot", "--shard",
-                                                  "--threads"};
+const std::set<std::string> NEUTRAL_WITH_VALUE = {
+    "--curves",  "--summary",    "--plot",        "--shard",
+    "--threads", "--design-out", "--sensitivity", "--sensitivity-plot"};
 const std::set<std::string> NEUTRAL_FLAGS = {"--no-header"};
 
 std::string shell_word(const std::string& word) {
@@ -127,6 +132,32 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
         ->add_option("--threads", c.threads,
                      "Threads to run on (default: all cores, or OMP_NUM_THREADS)")
         ->transform(decimal_in(1, 4096));
+    sweep->add_option("--vary", c.design.vary,
+                      "Vary a parameter (repeatable): NAME=V1,V2,... or NAME=LO..HI:STEPS for a "
+                      "full factorial of the values; NAME=LO..HI gives --sample its bounds");
+    sweep->add_option("--design", c.design.file,
+                      "Run the points of this CSV file: a point column (0, 1, 2, ...), one column "
+                      "per parameter, optionally a seed or scenario column");
+    sweep->add_option("--sample", c.design.sample,
+                      "Sample the --vary bounds: lhs:N (Latin hypercube), sobol:N (Sobol "
+                      "sequence), morris:R[:LEVELS] (R trajectories), saltelli:N (N (k + 2) "
+                      "points for Sobol indices)");
+    sweep
+        ->add_option("--sample-seed", c.design.sampleSeed,
+                     "Seed of the lhs and morris samples (default 1)")
+        ->transform(decimal_in(0, INT64_MAX));
+    sweep
+        ->add_option("--replicates", c.replicates,
+                     "Run each design point under scenarios 0..R-1 (default 1); --scenarios or "
+                     "--seeds give the replicate list instead")
+        ->transform(decimal_in(1, static_cast<std::int64_t>(MAX_SCENARIOS)));
+    sweep->add_option("--design-out", c.designOut, "Write the design's points (CSV) here");
+    sweep->add_option("--sensitivity", c.sensitivity,
+                      "With saltelli or morris: write the sensitivity indices (CSV) here");
+#if MAROVEL_WITH_PICTURES
+    sweep->add_option("--sensitivity-plot", c.sensitivityPlots,
+                      "Draw the sensitivity indices as bars into this .png or .svg file");
+#endif
     sweep->footer(
         "Runs are ordered scenario by scenario, each under every error level in turn, so any\n"
         "part of the sweep covers the levels evenly. The files are the same byte for byte\n"
@@ -140,36 +171,73 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
         "standard deviation (n - 1) and the 10th and 90th percentiles, by linear interpolation\n"
         "between closest ranks: h = (n - 1) p, x[floor h] + (h - floor h) (x[floor h + 1] - "
         "x[floor h]).\n"
+        "Designs: every point runs under every replicate scenario, point by point;\n"
+        "replicate r of any point runs the r-th scenario of the list, so adding points or\n"
+        "replicates leaves the earlier runs' rows as they were. Rows then start with\n"
+        "point,replicate,seed,step,error and the value of every varied parameter. The table\n"
+        "is per point up to 12 points, else per value (or interval) of the first varied\n"
+        "parameter. Sampled values of whole-number parameters are rounded.\n"
+        "Sensitivity: each point's figure is the mean over its replicates. Saltelli designs:\n"
+        "first-order indices by the Saltelli 2010 estimator, total-order by Jansen's, with\n"
+        "95 % bootstrap percentile intervals (1000 resamples of the base points, fixed seed).\n"
+        "Morris designs: mu, mu* (mean absolute elementary effect, per whole range) with its\n"
+        "bootstrap interval, and sigma.\n"
         "Examples:\n"
         "  marovel-sim sweep --scenarios 0..99 --curves curves.csv --summary summary.csv "
         "--plot curves.png\n"
-        "  marovel-sim sweep --scenarios 0..99 --shard 2/4 --no-header --curves part2.csv");
+        "  marovel-sim sweep --scenarios 0..99 --shard 2/4 --no-header --curves part2.csv\n"
+        "  marovel-sim sweep --vary congestion_rate=0.002,0.005,0.01 --replicates 20 "
+        "--summary s.csv\n"
+        "  marovel-sim sweep --vary fuel_min=100..200 --vary tow_wait=30..90 --sample saltelli:64 "
+        "--sensitivity indices.csv");
 }
 
 int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     // Everything is checked before any file is made or any run starts.
     std::vector<SweepScenario> scenarios;
     std::vector<std::int64_t> values;
-    const bool bySteps = !c.scenarios.empty() || c.app->count("--scenarios") > 0;
-    if (!bySteps && c.app->count("--seeds") == 0)
-        return refuse("sweep: say which scenarios to run with --seeds or --scenarios");
-    const char* listOption = bySteps ? "--scenarios" : "--seeds";
-    const std::string listWhy =
-        parse_int_list(bySteps ? c.scenarios : c.seeds, std::numeric_limits<std::int32_t>::min(),
-                       std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
-    if (!listWhy.empty()) return refuse(listOption + (": " + listWhy));
-    // A scenario run twice would also count twice in every statistic.
-    if (const std::optional<std::int64_t> twice = first_repeated(values))
-        return refuse(listOption + (": " + std::to_string(*twice)) +
-                      " comes twice; each scenario runs once");
-    for (std::int64_t v : values) {
-        if (bySteps) {
-            scenarios.push_back({seed_of_step(v), v});
-        } else {
-            const auto seed = static_cast<std::int32_t>(v);
+    const bool designed = wants_design(c.design);
+    const bool listed = c.app->count("--scenarios") > 0 || c.app->count("--seeds") > 0;
+    if (c.app->count("--replicates") > 0) {
+        if (!designed)
+            return refuse("--replicates: only with a design (--vary, --design, --sample)");
+        if (listed) return refuse("--replicates: give either R or a --scenarios or --seeds list");
+        for (long long k = 0; k < c.replicates; ++k) scenarios.push_back({seed_of_step(k), k});
+    } else if (!c.scenarios.empty() || c.app->count("--scenarios") > 0) {
+        const std::string why =
+            parse_int_list(c.scenarios, std::numeric_limits<std::int32_t>::min(),
+                           std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
+        if (!why.empty()) return refuse("--scenarios: " + why);
+        if (const std::optional<std::int64_t> twice = first_repeated(values))
+            return refuse("--scenarios: " + std::to_string(*twice) +
+                          " comes twice; each scenario runs once");
+        for (std::int64_t k : values) scenarios.push_back({seed_of_step(k), k});
+    } else if (c.app->count("--seeds") > 0) {
+        const std::string why =
+            parse_int_list(c.seeds, std::numeric_limits<std::int32_t>::min(),
+                           std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
+        if (!why.empty()) return refuse("--seeds: " + why);
+        // A scenario run twice would also count twice in every statistic.
+        if (const std::optional<std::int64_t> twice = first_repeated(values))
+            return refuse("--seeds: " + std::to_string(*twice) +
+                          " comes twice; each scenario runs once");
+        for (std::int64_t s : values) {
+            const auto seed = static_cast<std::int32_t>(s);
             scenarios.push_back({seed, step_of_seed(seed)});
         }
+    } else if (designed) {
+        scenarios.push_back({seed_of_step(0), 0});  // one replicate: scenario 0
+    } else {
+        return refuse("sweep: say which scenarios to run with --seeds or --scenarios");
     }
+    if (!designed)
+        for (const char* option :
+             {"--design-out", "--sensitivity", "--sensitivity-plot", "--sample-seed"})
+            if (c.app->count(option) > 0)
+                return refuse(std::string(option) +
+                              ": only with a design (--vary, --design, --sample)");
+    if (designed && c.app->count("--errors") > 0)
+        return refuse("--errors: a design runs its points' error_spread; vary or set it instead");
 
     ModelParameters parameters;
     if (const std::string why = apply_parameter_options(*c.app, c.parameters, parameters);
@@ -181,29 +249,47 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
                                    ? error_spread_text(parameters.errorSpread)
                                    : c.errors;
     std::vector<float> levels;
-    if (const std::string bad = parse_error_levels(errors, levels); !bad.empty())
-        return refuse("--errors: " + bad);
+    if (const std::string why = parse_error_levels(errors, levels); !why.empty())
+        return refuse("--errors: " + why);
 
     long long shardIndex = 1;
     long long shardCount = 1;
     if (c.app->count("--shard") > 0)
-        if (const std::string bad = parse_shard(c.shard, shardIndex, shardCount); !bad.empty())
-            return refuse("--shard: " + bad);
+        if (const std::string why = parse_shard(c.shard, shardIndex, shardCount); !why.empty())
+            return refuse("--shard: " + why);
 
     SweepPlan plan;
     plan.ticks = c.ticks;
     plan.every = c.every;
     plan.startup = c.startup;
     plan.parameters = parameters;
-    const std::vector<SweepRun> all = interleave_runs(scenarios, levels);
+    Design design;
+    if (designed) {
+        if (std::string why = make_design(c.design, plan.parameters, MAX_DESIGN_POINTS, design);
+            !why.empty())
+            return refuse(why);
+        if (!design.scenarios.empty() && (listed || c.app->count("--replicates") > 0))
+            return refuse(
+                "--design: the file names each point's scenario; give no "
+                "--replicates, --scenarios or --seeds");
+        const bool indices = !c.sensitivity.empty() || !c.sensitivityPlots.empty();
+        if (std::string why = check_design_sweep(design, scenarios.size(),
+                                                 c.plots.empty() ? 0 : sample_ticks(plan).size(),
+                                                 MAX_DESIGN_BYTES, indices, shardCount > 1);
+            !why.empty())
+            return refuse(why);
+    }
+    const std::vector<SweepRun> all =
+        designed ? design_runs(design, scenarios) : interleave_runs(scenarios, levels);
     const ShardRange shard = shard_range(all.size(), shardIndex, shardCount);
     plan.runs.assign(all.begin() + static_cast<std::ptrdiff_t>(shard.first),
                      all.begin() + static_cast<std::ptrdiff_t>(shard.end));
+    if (designed) attach_design(plan, design);
 
     // Output files: each a different file, each one writable (its temporary
     // file made now). "-" is standard output; the table then goes to standard error.
     std::vector<std::string> names;
-    for (const std::string* p : {&c.curves, &c.summary})
+    for (const std::string* p : {&c.curves, &c.summary, &c.designOut, &c.sensitivity})
         if (!p->empty()) names.push_back(*p);
 #if MAROVEL_WITH_PICTURES
     std::vector<PlotFormat> plotFormats;
@@ -213,20 +299,35 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         names.push_back(p);
         plotFormats.push_back(*format);
     }
+    std::vector<PlotFormat> barFormats;
+    for (const std::string& p : c.sensitivityPlots) {
+        const std::optional<PlotFormat> format = plot_format_of(p);
+        if (!format) return refuse("--sensitivity-plot: " + p + " does not end in .png or .svg");
+        names.push_back(p);
+        barFormats.push_back(*format);
+    }
     if (!c.plots.empty() && plan.runs.empty())
         return refuse("--plot: shard " + c.shard + " holds no runs to plot");
 #endif
     if (const std::string twice = find_repeated_output(names); !twice.empty())
         return refuse("output file " + twice);
+    const bool tableToStderr = std::find(names.begin(), names.end(), "-") != names.end();
 
     remove_partial_files_on_signal();
+
     OutputFile curves;
     OutputFile summary;
-    std::vector<OutputFile*> outputs = {&curves, &summary};
+    OutputFile designOut;
+    OutputFile indices;
+    std::vector<OutputFile*> outputs = {&curves, &summary, &designOut, &indices};
     std::string error;
     if (!c.curves.empty() && !curves.create(c.curves, error)) return refuse("--curves: " + error);
     if (!c.summary.empty() && !summary.create(c.summary, error))
         return refuse("--summary: " + error);
+    if (!c.designOut.empty() && !designOut.create(c.designOut, error))
+        return refuse("--design-out: " + error);
+    if (!c.sensitivity.empty() && !indices.create(c.sensitivity, error))
+        return refuse("--sensitivity: " + error);
 #if MAROVEL_WITH_PICTURES
     std::vector<std::unique_ptr<OutputFile>> plots;
     for (const std::string& p : c.plots) {
@@ -234,15 +335,23 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         if (!plots.back()->create(p, error)) return refuse("--plot: " + error);
         outputs.push_back(plots.back().get());
     }
+    std::vector<std::unique_ptr<OutputFile>> bars;
+    for (const std::string& p : c.sensitivityPlots) {
+        bars.push_back(std::make_unique<OutputFile>());
+        if (!bars.back()->create(p, error)) return refuse("--sensitivity-plot: " + error);
+        outputs.push_back(bars.back().get());
+    }
 #endif
-    const bool tableToStderr = std::find(names.begin(), names.end(), "-") != names.end();
 
     const std::string command = recorded_command(argc, argv);
+    const std::string designLine =
+        designed ? design_header_line(design, design.scenarios.empty() ? scenarios.size() : 1)
+                 : std::string();
     if (!c.noHeader) {
-        curves.write(header_lines("evacuation curves", command, parameters));
-        curves.write(CURVES_COLUMNS);
-        summary.write(header_lines("run summary", command, parameters));
-        summary.write(SUMMARY_COLUMNS);
+        curves.write(header_lines("evacuation curves", command, parameters) + designLine);
+        curves.write(curve_columns(plan));
+        summary.write(header_lines("run summary", command, parameters) + designLine);
+        summary.write(summary_columns(plan));
     }
 
 #if MAROVEL_WITH_PICTURES
@@ -250,31 +359,69 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
 #else
     const bool keepCurves = false;
 #endif
-    SweepSummary table(levels, sample_ticks(plan), keepCurves);
+    const PointGroups groups = designed ? group_points(design, MAX_TABLE_GROUPS) : PointGroups{};
+    SweepSummary table =
+        designed ? SweepSummary(groups.title, groups.names, sample_ticks(plan), keepCurves)
+                 : SweepSummary(levels, sample_ticks(plan), keepCurves);
+    std::optional<SensitivityReport> report;
+    if (designed && can_analyse(design)) report.emplace(design);
     {
         ProgressBar progress(plan.runs.size());
         std::size_t done = 0;
         run_sweep(plan, c.threads, [&](FinishedRun& run) {
             curves.write(run.curveRows);
             summary.write(run.summaryRow);
-            table.add(plan.runs[run.index], run.result);
+            const SweepRun& r = plan.runs[run.index];
+            if (designed)
+                table.add_to(groups.groupOfPoint[r.point], run.result);
+            else
+                table.add(r, run.result);
+            if (report) report->add(r, run.result.figures);
             progress.update(++done);
         });
     }
+    std::vector<SensitivityReport::Row> analysis;
+    if (report && shardCount == 1) analysis = report->analyse();
+    if (designed) designOut.write(design_csv(design));
+    indices.write(header_lines("sensitivity indices", command, parameters) + designLine + "# " +
+                  estimator_note(design) + "\n" + sensitivity_csv(design, analysis));
 
     char title[256];
-    std::snprintf(title, sizeof title,
-                  "%s sweep: %zu runs of %lld ticks, %zu scenarios x %zu error levels%s",
-                  PROGRAM_TITLE, plan.runs.size(), plan.ticks, scenarios.size(), levels.size(),
-                  shardCount > 1 ? (", shard " + c.shard).c_str() : "");
+    if (designed)
+        std::snprintf(title, sizeof title,
+                      "%s sweep: %zu runs of %lld ticks, %zu points x %zu replicate(s)%s",
+                      PROGRAM_TITLE, plan.runs.size(), plan.ticks, design.point_count(),
+                      design.scenarios.empty() ? scenarios.size() : 1,
+                      shardCount > 1 ? (", shard " + c.shard).c_str() : "");
+    else
+        std::snprintf(title, sizeof title,
+                      "%s sweep: %zu runs of %lld ticks, %zu scenarios x %zu error levels%s",
+                      PROGRAM_TITLE, plan.runs.size(), plan.ticks, scenarios.size(), levels.size(),
+                      shardCount > 1 ? (", shard " + c.shard).c_str() : "");
 
 #if MAROVEL_WITH_PICTURES
-    std::vector<std::string> pictures;
-    if (!draw_plots(table, title, plotFormats, pictures, error)) {
-        std::fprintf(stderr, "marovel-sim: --plot: %s; no output was replaced\n", error.c_str());
+    // A drawing that fails names the output, not its temporary file.
+    auto report_drawing = [&](const std::vector<std::unique_ptr<OutputFile>>& files) {
+        for (const auto& f : files)
+            for (std::size_t at; (at = error.find(f->temp_path())) != std::string::npos;)
+                error.replace(at, f->temp_path().size(), f->path());
+        std::fprintf(stderr, "marovel-sim: %s; no output was replaced\n", error.c_str());
         return 1;
+    };
+    if (!plots.empty()) {
+        std::vector<PlotTarget> targets;
+        for (std::size_t i = 0; i < plots.size(); ++i)
+            targets.push_back({plots[i]->temp_path(), plotFormats[i]});
+        if (!write_plots(table, title, targets, error)) return report_drawing(plots);
     }
-    for (std::size_t i = 0; i < plots.size(); ++i) plots[i]->write(pictures[i]);
+    if (!bars.empty()) {
+        std::vector<PlotTarget> targets;
+        for (std::size_t i = 0; i < bars.size(); ++i)
+            targets.push_back({bars[i]->temp_path(), barFormats[i]});
+        if (!write_index_chart(design, analysis, std::string(title) + ": sensitivity", targets,
+                               error))
+            return report_drawing(bars);
+    }
 #endif
     // Every output complete on the disk first, then all renamed together.
     if (!commit_together(outputs, error)) {
@@ -282,9 +429,13 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         return 1;
     }
 
-    std::ostream& report = tableToStderr ? std::cerr : std::cout;
-    report << title << '\n';
-    table.write_table(report);
+    std::ostream& out = tableToStderr ? std::cerr : std::cout;
+    out << title << '\n';
+    table.write_table(out);
+    if (!analysis.empty()) {
+        out << "\nSensitivity (" << estimator_note(design) << ")\n";
+        write_sensitivity_table(out, design, analysis);
+    }
     if (!flush_standard_output(error)) {
         std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
         return 1;

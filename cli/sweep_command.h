@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/parameter_options.h"
+#include "experiments/design.h"
 #include "sim/scenario.h"
 
 // What the sweep subcommand was given, as typed; checked by run_sweep_command.
@@ -26,6 +27,12 @@ struct SweepCommand {
     bool noHeader = false;
     int threads = 0;
     ParameterOptions parameters;  // --set and --params
+    // Designs: the points to run, each under the replicate list.
+    DesignRequest design;
+    long long replicates = 0;
+    std::string designOut;
+    std::string sensitivity;
+    std::vector<std::string> sensitivityPlots;
 };
 
 // Adds the "sweep" subcommand and its options to `app`.

@@ -122,15 +122,19 @@ std::string apply_parameter_file(ModelParameters& p, const std::string& path) {
 
 std::string parse_error_spread(std::string_view text, double& spread) {
     const std::string_view name = trim(text);
-    if (name == "low") spread = ERROR_LOW;
-    else if (name == "moderate") spread = ERROR_MODERATE;
-    else if (name == "high") spread = ERROR_HIGH;
+    if (name == "low")
+        spread = ERROR_LOW;
+    else if (name == "moderate")
+        spread = ERROR_MODERATE;
+    else if (name == "high")
+        spread = ERROR_HIGH;
     else {
         ModelParameters p;
         const std::string why = apply_assignment(p, "error_spread=" + std::string(name));
         if (!why.empty())
             return why.find("not a decimal") != std::string::npos
-                       ? quoted(name) + " is not an error level (low, moderate, high or a number >= 0)"
+                       ? quoted(name) +
+                             " is not an error level (low, moderate, high or a number >= 0)"
                        : why;
         spread = p.errorSpread;
     }
@@ -172,7 +176,8 @@ std::vector<std::pair<std::string, std::string>> changed_parameters(const ModelP
     std::vector<std::pair<std::string, std::string>> changed;
     for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
         const ParameterInfo& info = PARAMETER_TABLE[i];
-        if (!is_default(p, info)) changed.emplace_back(info.name, format_parameter(info, p.*info.field));
+        if (!is_default(p, info))
+            changed.emplace_back(info.name, format_parameter(info, p.*info.field));
     }
     return changed;
 }
@@ -220,8 +225,9 @@ std::string parameter_table_markdown() {
         const ParameterInfo& info = PARAMETER_TABLE[i];
         std::string range = range_text(info);
         if (info.kind == ParameterKind::Integer) range += ", whole";
-        out += "| `" + std::string(info.name) + "` | " + format_parameter(info, DEFAULTS.*info.field) +
-               " | " + info.unit + " | " + range + " | " + info.meaning + " |\n";
+        out += "| `" + std::string(info.name) + "` | " +
+               format_parameter(info, DEFAULTS.*info.field) + " | " + info.unit + " | " + range +
+               " | " + info.meaning + " |\n";
     }
     return out;
 }

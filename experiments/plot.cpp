@@ -1,7 +1,7 @@
 #include "experiments/plot.h"
 
 #include <QApplication>
-#include <QBuffer>
+#include <QFile>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QImage>
@@ -14,7 +14,9 @@
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -32,6 +34,14 @@ QColor level_colour(float errorSpread) {
     return QColor(0xd6, 0x27, 0x28);                                     // red
 }
 
+// Named groups (a design's points or values): a palette of twelve colours
+// that stay apart from one another, the error levels' three first.
+QColor group_colour(std::size_t group) {
+    static const QRgb palette[] = {0x1f77b4, 0xff7f0e, 0xd62728, 0x2ca02c, 0x9467bd, 0x8c564b,
+                                   0xe377c2, 0x7f7f7f, 0xbcbd22, 0x17becf, 0x393b79, 0xad494a};
+    return QColor(palette[group % (sizeof palette / sizeof palette[0])]);
+}
+
 struct Panel {
     SweepSummary::Quantity quantity;
     const char* title;
@@ -41,6 +51,16 @@ constexpr Panel PANEL_LIST[PANELS] = {
     {SweepSummary::Quantity::EnRoute, "En route"},
     {SweepSummary::Quantity::NotEvacuated, "Not evacuated"},
 };
+
+// A group's name for the legend, without the grouping parameter's name that
+// the panel's title already gives ("35" for "departure_noise=35").
+QString legend_label(const SweepSummary& summary, std::size_t group) {
+    const QString name = QString::fromStdString(summary.groups()[group]);
+    const QString title = QString::fromStdString(summary.group_title());
+    if (name.startsWith(title + "=") || name.startsWith(title + " "))
+        return name.mid(title.size() + 1);
+    return name;
+}
 
 QLineSeries* line_of(const std::vector<long long>& ticks, const std::vector<double>& values) {
     auto* series = new QLineSeries;
@@ -54,7 +74,10 @@ QLineSeries* line_of(const std::vector<long long>& ticks, const std::vector<doub
 
 QChart* make_chart(const SweepSummary& summary, const Panel& panel) {
     auto* chart = new QChart;
-    chart->setTitle(QString("%1 (mean, 10-90 % band)").arg(panel.title));
+    chart->setTitle(summary.levels().empty()
+                        ? QString("%1 by %2 (mean, 10-90 % band)")
+                              .arg(panel.title, QString::fromStdString(summary.group_title()))
+                        : QString("%1 (mean, 10-90 % band)").arg(panel.title));
     chart->setAnimationOptions(QChart::NoAnimation);
     chart->legend()->setAlignment(Qt::AlignBottom);
 
@@ -70,11 +93,12 @@ QChart* make_chart(const SweepSummary& summary, const Panel& panel) {
     chart->addAxis(axisY, Qt::AlignLeft);
 
     double top = 1.0;
-    for (std::size_t level = 0; level < summary.levels().size(); ++level) {
-        const float spread = summary.levels()[level];
+    const bool byLevel = !summary.levels().empty();
+    for (std::size_t level = 0; level < summary.groups().size(); ++level) {
         const SweepSummary::Band band = summary.curve_band(level, panel.quantity);
+        if (band.mean.empty()) continue;  // a group without runs (a shard's)
         for (double v : band.p90) top = std::max(top, v);
-        const QColor colour = level_colour(spread);
+        const QColor colour = byLevel ? level_colour(summary.levels()[level]) : group_colour(level);
 
         QLineSeries* upper = line_of(ticks, band.p90);
         QLineSeries* lower = line_of(ticks, band.p10);
@@ -91,7 +115,8 @@ QChart* make_chart(const SweepSummary& summary, const Panel& panel) {
         for (QLegendMarker* marker : chart->legend()->markers(area)) marker->setVisible(false);
 
         QLineSeries* mean = line_of(ticks, band.mean);
-        mean->setName(QString("%1 error").arg(error_level_name(spread)));
+        mean->setName(byLevel ? QString("%1 error").arg(error_level_name(summary.levels()[level]))
+                              : legend_label(summary, level));
         QPen pen(colour);
         pen.setWidthF(2.0);
         mean->setPen(pen);
@@ -135,6 +160,155 @@ struct OffscreenApplication {
     std::unique_ptr<QApplication> app;
 };
 
+// Paints one picture into every target, PNG or SVG, on a white ground.
+bool render_to_targets(QSize size, const std::string& title, const char* description,
+                       const std::function<void(QPainter&)>& paint,
+                       const std::vector<PlotTarget>& targets, std::string& error) {
+    for (const PlotTarget& target : targets) {
+        const QString file = QString::fromStdString(target.file);
+        if (target.format == PlotFormat::Png) {
+            QImage image(size, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            paint(painter);
+            painter.end();
+            if (!image.save(file, "PNG")) {
+                error = "could not write the plot image " + target.file;
+                return false;
+            }
+        } else {
+            QSvgGenerator svg;
+            svg.setFileName(file);
+            svg.setSize(size);
+            svg.setViewBox(QRect(QPoint(0, 0), size));
+            svg.setTitle(QString::fromStdString(title));
+            svg.setDescription(description);
+            QPainter painter;
+            if (!painter.begin(&svg)) {
+                error = "could not write the plot drawing " + target.file;
+                return false;
+            }
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+            paint(painter);
+            painter.end();
+            if (QFile(file).size() == 0) {
+                error = "could not write the plot drawing " + target.file;
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The bar chart of sensitivity indices: a panel per figure, in each a pair of
+// bars per parameter with a whisker over each bar's interval.
+
+constexpr int BAR_PANEL_W = 560;
+constexpr int BAR_PANEL_H = 430;
+constexpr int BAR_COLUMNS = 3;  // panels per row
+
+struct Bar {
+    double value, low, high;
+    bool interval;
+};
+
+// A step of 1, 2, 2.5 or 5 times a power of ten giving about five ticks.
+double nice_step(double span) {
+    const double raw = span / 5.0;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 2.5, 5.0, 10.0})
+        if (m * power >= raw) return m * power;
+    return 10.0 * power;
+}
+
+void paint_bar_panel(QPainter& painter, const QRect& box, const QString& title,
+                     const std::vector<QString>& names, const std::vector<std::vector<Bar>>& series,
+                     const std::vector<QString>& seriesNames, const QString& axisTitle) {
+    const QColor colours[] = {QColor(0x1f, 0x77, 0xb4), QColor(0xff, 0x7f, 0x0e)};
+    const QRect plot = box.adjusted(70, 46, -16, -104);
+    double lo = 0.0, hi = 0.0;
+    for (const auto& bars : series)
+        for (const Bar& b : bars) {
+            lo = std::min({lo, b.value, b.interval ? b.low : b.value});
+            hi = std::max({hi, b.value, b.interval ? b.high : b.value});
+        }
+    if (hi - lo <= 0.0) hi = lo + 1.0;
+    const double step = nice_step(hi - lo);
+    lo = std::floor(lo / step) * step;
+    hi = std::ceil(hi / step) * step;
+    const auto y_of = [&](double v) {
+        return plot.bottom() - (v - lo) / (hi - lo) * plot.height();
+    };
+
+    QFont font = painter.font();
+    font.setPointSize(11);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(box.left(), box.top() + 6, box.width(), 30), Qt::AlignCenter, title);
+    font.setBold(false);
+    font.setPointSize(9);
+    painter.setFont(font);
+
+    for (double v = lo; v <= hi + step / 2; v += step) {
+        const double y = y_of(v);
+        painter.setPen(QPen(QColor(0xdd, 0xdd, 0xdd), 1.0));
+        painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(box.left(), y - 9, 62, 18), Qt::AlignRight | Qt::AlignVCenter,
+                         QString::number(std::abs(v) < step / 1e6 ? 0.0 : v, 'g', 4));
+    }
+    painter.setPen(QPen(Qt::black, 1.0));
+    painter.drawLine(QPointF(plot.left(), y_of(0.0)), QPointF(plot.right(), y_of(0.0)));
+    painter.drawLine(plot.topLeft(), plot.bottomLeft());
+    painter.save();
+    painter.translate(box.left() + 12, plot.center().y());
+    painter.rotate(-90);
+    painter.drawText(QRectF(-plot.height() / 2.0, -10, plot.height(), 20), Qt::AlignCenter,
+                     axisTitle);
+    painter.restore();
+
+    const double slot = static_cast<double>(plot.width()) / static_cast<double>(names.size());
+    const double barW = slot * 0.7 / static_cast<double>(series.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const double x0 = plot.left() + slot * static_cast<double>(i) + slot * 0.15;
+        for (std::size_t s = 0; s < series.size(); ++s) {
+            const Bar& b = series[s][i];
+            const double x = x0 + barW * static_cast<double>(s);
+            const double top = y_of(std::max(b.value, 0.0)), bottom = y_of(std::min(b.value, 0.0));
+            painter.fillRect(QRectF(x, top, barW * 0.92, bottom - top), colours[s % 2]);
+            if (b.interval) {
+                const double cx = x + barW * 0.46;
+                painter.setPen(QPen(Qt::black, 1.5));
+                painter.drawLine(QPointF(cx, y_of(b.low)), QPointF(cx, y_of(b.high)));
+                painter.drawLine(QPointF(cx - barW * 0.2, y_of(b.low)),
+                                 QPointF(cx + barW * 0.2, y_of(b.low)));
+                painter.drawLine(QPointF(cx - barW * 0.2, y_of(b.high)),
+                                 QPointF(cx + barW * 0.2, y_of(b.high)));
+            }
+        }
+        // The parameter's name, slanted under its bars.
+        painter.save();
+        painter.setPen(Qt::black);
+        painter.translate(plot.left() + slot * (static_cast<double>(i) + 0.5), plot.bottom() + 8);
+        painter.rotate(-35);
+        painter.drawText(QRectF(-150, -8, 150, 16), Qt::AlignRight | Qt::AlignVCenter, names[i]);
+        painter.restore();
+    }
+    // The legend, top right.
+    for (std::size_t s = 0; s < seriesNames.size(); ++s) {
+        const QRectF key(plot.right() - 150, plot.top() + 4 + 18.0 * static_cast<double>(s), 12,
+                         12);
+        painter.fillRect(key, colours[s % 2]);
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(key.right() + 6, key.top() - 3, 130, 18),
+                         Qt::AlignLeft | Qt::AlignVCenter, seriesNames[s]);
+    }
+}
+
 }  // namespace
 
 std::optional<PlotFormat> plot_format_of(const std::string& path) {
@@ -146,11 +320,9 @@ std::optional<PlotFormat> plot_format_of(const std::string& path) {
     return std::nullopt;
 }
 
-bool draw_plots(const SweepSummary& summary, const std::string& title,
-                const std::vector<PlotFormat>& formats, std::vector<std::string>& pictures,
-                std::string& error) {
-    pictures.clear();
-    if (formats.empty()) return true;
+bool write_plots(const SweepSummary& summary, const std::string& title,
+                 const std::vector<PlotTarget>& targets, std::string& error) {
+    if (targets.empty()) return true;
     if (summary.runs() == 0 || summary.sample_ticks().empty()) {
         error = "no runs to plot";
         return false;
@@ -172,38 +344,68 @@ bool draw_plots(const SweepSummary& summary, const std::string& title,
         chart->setGeometry(QRectF(i * PANEL_W, HEADER_H, PANEL_W, PANEL_H));
     }
 
-    for (const PlotFormat format : formats) {
-        QBuffer buffer;
-        buffer.open(QIODevice::WriteOnly);
-        if (format == PlotFormat::Png) {
-            QImage image(size, QImage::Format_RGB32);
-            image.fill(Qt::white);
-            QPainter painter(&image);
-            painter.setRenderHint(QPainter::Antialiasing);
-            scene.render(&painter, QRectF(image.rect()), scene.sceneRect());
-            painter.end();
-            if (!image.save(&buffer, "PNG")) {
-                error = "could not encode the plot image";
-                return false;
-            }
-        } else {
-            QSvgGenerator svg;
-            svg.setOutputDevice(&buffer);
-            svg.setSize(size);
-            svg.setViewBox(QRect(QPoint(0, 0), size));
-            svg.setTitle(QString::fromStdString(title));
-            svg.setDescription("Evacuation curves drawn by marovel-sim");
-            QPainter painter;
-            if (!painter.begin(&svg)) {
-                error = "could not encode the plot drawing";
-                return false;
-            }
-            painter.setRenderHint(QPainter::Antialiasing);
+    return render_to_targets(
+        size, title, "Evacuation curves drawn by marovel-sim",
+        [&](QPainter& painter) {
             scene.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)), scene.sceneRect());
-            painter.end();
-        }
-        const QByteArray& bytes = buffer.data();
-        pictures.emplace_back(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        },
+        targets, error);
+}
+
+bool write_index_chart(const Design& design, const std::vector<SensitivityReport::Row>& rows,
+                       const std::string& title, const std::vector<PlotTarget>& targets,
+                       std::string& error) {
+    if (targets.empty()) return true;
+    std::vector<const SensitivityReport::Row*> shown;
+    for (const SensitivityReport::Row& row : rows)
+        if (row.sobol || row.morris) shown.push_back(&row);
+    if (shown.empty()) {
+        error = "no figure has indices to draw";
+        return false;
     }
-    return true;
+    OffscreenApplication application;
+    const int columns = std::min(BAR_COLUMNS, static_cast<int>(shown.size()));
+    const int panelRows = (static_cast<int>(shown.size()) + columns - 1) / columns;
+    const QSize size(BAR_PANEL_W * columns, HEADER_H + BAR_PANEL_H * panelRows);
+    std::vector<QString> names;
+    for (const ParameterInfo* info : design.parameters) names.push_back(info->name);
+
+    return render_to_targets(
+        size, title, "Sensitivity indices drawn by marovel-sim",
+        [&](QPainter& painter) {
+            QFont font = painter.font();
+            font.setPointSize(13);
+            painter.setFont(font);
+            painter.setPen(Qt::black);
+            painter.drawText(QRect(0, 0, size.width(), HEADER_H), Qt::AlignCenter,
+                             QString::fromStdString(title));
+            for (std::size_t i = 0; i < shown.size(); ++i) {
+                const SensitivityReport::Row& row = *shown[i];
+                const QRect box(
+                    static_cast<int>(i % static_cast<std::size_t>(columns)) * BAR_PANEL_W,
+                    HEADER_H +
+                        static_cast<int>(i / static_cast<std::size_t>(columns)) * BAR_PANEL_H,
+                    BAR_PANEL_W, BAR_PANEL_H);
+                std::vector<std::vector<Bar>> series(2);
+                for (std::size_t p = 0; p < names.size(); ++p) {
+                    if (row.sobol) {
+                        const IndexEstimate &f = row.sobol->first[p], &t = row.sobol->total[p];
+                        series[0].push_back({f.value, f.low, f.high, true});
+                        series[1].push_back({t.value, t.low, t.high, true});
+                    } else {
+                        const IndexEstimate& m = row.morris->muStar[p];
+                        series[0].push_back({m.value, m.low, m.high, true});
+                        series[1].push_back({row.morris->sigma[p], 0.0, 0.0, false});
+                    }
+                }
+                const QString figure = output_figure_name(row.figure);
+                if (row.sobol)
+                    paint_bar_panel(painter, box, figure, names, series,
+                                    {"first order", "total order"}, "index (95 % interval)");
+                else
+                    paint_bar_panel(painter, box, figure, names, series, {"mu*", "sigma"},
+                                    "effect over the whole range");
+            }
+        },
+        targets, error);
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "experiments/sensitivity.h"
 #include "experiments/summary.h"
 
 enum class PlotFormat { Png, Svg };
@@ -16,11 +17,20 @@ enum class PlotFormat { Png, Svg };
 // By the name's ending, ".png" or ".svg" (any case); nothing for other names.
 std::optional<PlotFormat> plot_format_of(const std::string& path);
 
+struct PlotTarget {
+    std::string file;  // written as is, whatever its name ends in
+    PlotFormat format;
+};
+
 // Draws the curves the summary kept (it must have been made with keepCurves)
-// once per format, into memory: `pictures[i]` receives the bytes of a file of
-// `formats[i]`, for the caller to write where it wants. `title` heads the
-// picture. False, with the reason in `error`, when there is nothing to draw or
-// a picture could not be encoded.
-bool draw_plots(const SweepSummary& summary, const std::string& title,
-                const std::vector<PlotFormat>& formats, std::vector<std::string>& pictures,
-                std::string& error);
+// into every target. `title` heads the picture. False, with the reason in
+// `error`, when a file could not be written.
+bool write_plots(const SweepSummary& summary, const std::string& title,
+                 const std::vector<PlotTarget>& targets, std::string& error);
+
+// The sensitivity indices as bar charts, one panel per run figure that has
+// them: a Saltelli design's first- and total-order indices with their
+// intervals as whiskers, a Morris design's mu* with its interval beside sigma.
+bool write_index_chart(const Design& design, const std::vector<SensitivityReport::Row>& rows,
+                       const std::string& title, const std::vector<PlotTarget>& targets,
+                       std::string& error);

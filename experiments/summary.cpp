@@ -1,11 +1,11 @@
 #include "experiments/summary.h"
 
-#include "experiments/parameter_text.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ostream>
+
+#include "experiments/parameter_text.h"
 
 double percentile_of_sorted(const std::vector<double>& sorted, double p) {
     const double h = static_cast<double>(sorted.size() - 1) * p;
@@ -129,14 +129,29 @@ SweepSummary::SweepSummary(std::vector<float> levels, std::vector<long long> sam
       ticks_(std::move(sampleTicks)),
       keepCurves_(keepCurves),
       figures_(levels_.size()),
-      samples_(levels_.size()) {}
+      samples_(levels_.size()) {
+    for (float level : levels_) groups_.push_back(error_spread_text(level));
+}
+
+SweepSummary::SweepSummary(std::string title, std::vector<std::string> groups,
+                           std::vector<long long> sampleTicks, bool keepCurves)
+    : title_(std::move(title)),
+      groups_(std::move(groups)),
+      ticks_(std::move(sampleTicks)),
+      keepCurves_(keepCurves),
+      figures_(groups_.size()),
+      samples_(groups_.size()) {}
 
 void SweepSummary::add(const SweepRun& run, const RunResult& result) {
     const auto it = std::find(levels_.begin(), levels_.end(), run.errorSpread);
     if (it == levels_.end()) return;
-    const auto level = static_cast<std::size_t>(it - levels_.begin());
-    figures_[level].push_back(result.figures);
-    if (keepCurves_) samples_[level].push_back(result.samples);
+    add_to(static_cast<std::size_t>(it - levels_.begin()), result);
+}
+
+void SweepSummary::add_to(std::size_t group, const RunResult& result) {
+    if (group >= figures_.size()) return;
+    figures_[group].push_back(result.figures);
+    if (keepCurves_) samples_[group].push_back(result.samples);
     ++runCount_;
 }
 
@@ -171,22 +186,25 @@ SweepSummary::Band SweepSummary::curve_band(std::size_t level, Quantity q) const
 }
 
 void SweepSummary::write_table(std::ostream& out) const {
-    char line[160];
-    std::snprintf(line, sizeof line, "%-9s %-22s %5s %9s %9s %9s %9s\n", "error", "figure", "runs",
-                  "mean", "sd", "p10", "p90");
+    // The first column's width: its title's and every group's name's, within bounds.
+    int width = std::max(9, static_cast<int>(title_.size()));
+    for (const std::string& g : groups_) width = std::max(width, static_cast<int>(g.size()));
+    width = std::min(width, 60);
+    char line[256];
+    std::snprintf(line, sizeof line, "%-*s %-22s %5s %9s %9s %9s %9s\n", width, title_.c_str(),
+                  "figure", "runs", "mean", "sd", "p10", "p90");
     out << line;
-    for (std::size_t level = 0; level < levels_.size(); ++level) {
+    for (std::size_t level = 0; level < groups_.size(); ++level) {
         for (int i = 0; i < FIGURE_COUNT; ++i) {
             const auto f = static_cast<Figure>(i);
             const Spread s = figure_spread(level, f);
-            const std::string name = i == 0 ? error_spread_text(levels_[level]) : "";
+            const char* name = i == 0 ? groups_[level].c_str() : "";
             if (s.count == 0) {
-                std::snprintf(line, sizeof line, "%-9s %-22s %5zu %9s %9s %9s %9s\n", name.c_str(),
+                std::snprintf(line, sizeof line, "%-*s %-22s %5zu %9s %9s %9s %9s\n", width, name,
                               figure_label(f), s.count, "-", "-", "-", "-");
             } else {
-                std::snprintf(line, sizeof line, "%-9s %-22s %5zu %9.1f %9.1f %9.1f %9.1f\n",
-                              name.c_str(),
-                              figure_label(f), s.count, s.mean, s.sd, s.p10, s.p90);
+                std::snprintf(line, sizeof line, "%-*s %-22s %5zu %9.1f %9.1f %9.1f %9.1f\n", width,
+                              name, figure_label(f), s.count, s.mean, s.sd, s.p10, s.p90);
             }
             out << line;
         }

@@ -46,19 +46,27 @@ const char* figure_label(Figure f);
 // The figure's value in one run, or false when the run has none (a threshold never reached).
 bool figure_value(const RunFigures& run, Figure f, double& value);
 
-// Collects the runs of a sweep by error level, in the order the levels were given.
+// Collects the runs of a sweep in groups: by error level, in the order the
+// levels were given, or in named groups (a design's points or values).
 class SweepSummary {
   public:
     // keepCurves: also keep every run's samples for the plot.
     SweepSummary(std::vector<float> levels, std::vector<long long> sampleTicks, bool keepCurves);
+    // Groups with names, under a title for the table's first column.
+    SweepSummary(std::string title, std::vector<std::string> groups,
+                 std::vector<long long> sampleTicks, bool keepCurves);
 
+    // A run of one of the levels (ignored when its level is none of them).
     void add(const SweepRun& run, const RunResult& result);
+    void add_to(std::size_t group, const RunResult& result);
 
     std::size_t runs() const { return runCount_; }
-    const std::vector<float>& levels() const { return levels_; }
+    const std::vector<float>& levels() const { return levels_; }  // empty for named groups
+    const std::vector<std::string>& groups() const { return groups_; }
+    const std::string& group_title() const { return title_; }
     const std::vector<long long>& sample_ticks() const { return ticks_; }
 
-    // A figure across the runs of one level.
+    // A figure across the runs of one group.
     Spread figure_spread(std::size_t level, Figure f) const;
 
     // One quantity of the curves across the runs of one level, at every sample tick.
@@ -68,11 +76,13 @@ class SweepSummary {
     };
     Band curve_band(std::size_t level, Quantity q) const;
 
-    // The table printed after a sweep: for each level, each figure's runs,
+    // The table printed after a sweep: for each group, each figure's runs,
     // mean, standard deviation, 10th and 90th percentile.
     void write_table(std::ostream& out) const;
 
   private:
+    std::string title_ = "error";
+    std::vector<std::string> groups_;
     std::vector<float> levels_;
     std::vector<long long> ticks_;
     bool keepCurves_;

@@ -1,7 +1,5 @@
 #include "experiments/sweep.h"
 
-#include "experiments/parameter_text.h"
-
 #include <omp.h>
 
 #include <algorithm>
@@ -9,6 +7,8 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+
+#include "experiments/parameter_text.h"
 
 namespace {
 
@@ -62,6 +62,41 @@ void append_run_key(std::string& out, const SweepRun& run) {
     out += ',';
     out += error_spread_text(run.errorSpread);
     out += ',';
+}
+
+// A design run's key: point,replicate,seed,step,error, then the varied values.
+void append_design_key(std::string& out, const SweepPlan& plan, const SweepRun& run) {
+    const ModelParameters& p = plan.points[run.point];
+    append_count(out, run.point);
+    out += ',';
+    append_count(out, run.replicate);
+    out += ',';
+    append_count(out, run.scenario.seed);
+    out += ',';
+    append_step(out, run.scenario);
+    out += ',';
+    out += error_spread_text(p.errorSpread);
+    out += ',';
+    for (const ParameterInfo* info : plan.varied) {
+        out += format_value(p.*info->field);
+        out += ',';
+    }
+}
+
+void append_plan_key(std::string& out, const SweepPlan& plan, const SweepRun& run) {
+    if (plan.points.empty())
+        append_run_key(out, run);
+    else
+        append_design_key(out, plan, run);
+}
+
+std::string design_columns(const SweepPlan& plan) {
+    std::string columns = "point,replicate,seed,step,error,";
+    for (const ParameterInfo* info : plan.varied) {
+        columns += info->name;
+        columns += ',';
+    }
+    return columns;
 }
 
 void append_tally(std::string& out, const VehicleTally& t) {
@@ -189,9 +224,7 @@ std::vector<long long> sample_ticks(const SweepPlan& plan) {
 
 RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& plan,
                        const std::vector<long long>& ticks) {
-    ModelParameters parameters = plan.parameters;
-    parameters.errorSpread = run.errorSpread;
-    build_scenario(sim, {run.scenario.seed, parameters, plan.startup});
+    build_scenario(sim, {run.scenario.seed, run_parameters(plan, run), plan.startup});
     const std::int64_t cars = sim.vehicles.vehicleCount;
     RunResult result;
     result.samples.reserve(ticks.size());
@@ -200,7 +233,7 @@ RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& pl
     auto observer = std::make_unique<RunObserver>();
 
     for (long long tick = 0;; ++tick) {
-        const VehicleTally t = tally_vehicles(sim.vehicles);
+        const VehicleTally t = current_tally(sim.vehicles);
         if (tick == 0)
             observer->start(sim, t);
         else
@@ -225,10 +258,11 @@ RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& pl
     return result;
 }
 
-void append_curve_rows(std::string& out, const SweepRun& run, const std::vector<long long>& ticks,
-                       const std::vector<VehicleTally>& samples) {
-    std::string key;
-    append_run_key(key, run);
+namespace {
+
+void append_curve_rows_with_key(std::string& out, const std::string& key,
+                                const std::vector<long long>& ticks,
+                                const std::vector<VehicleTally>& samples) {
     for (std::size_t i = 0; i < samples.size() && i < ticks.size(); ++i) {
         out += key;
         append_count(out, ticks[i]);
@@ -237,8 +271,7 @@ void append_curve_rows(std::string& out, const SweepRun& run, const std::vector<
     }
 }
 
-void append_summary_row(std::string& out, const SweepRun& run, const RunFigures& f) {
-    append_run_key(out, run);
+void append_summary_after_key(std::string& out, const RunFigures& f) {
     out.pop_back();  // the key's trailing comma; the tally brings its own
     append_tally(out, f.final);
     out += ',';
@@ -263,6 +296,53 @@ void append_summary_row(std::string& out, const SweepRun& run, const RunFigures&
     out += '\n';
 }
 
+}  // namespace
+
+void append_curve_rows(std::string& out, const SweepRun& run, const std::vector<long long>& ticks,
+                       const std::vector<VehicleTally>& samples) {
+    std::string key;
+    append_run_key(key, run);
+    append_curve_rows_with_key(out, key, ticks, samples);
+}
+
+void append_curve_rows(std::string& out, const SweepPlan& plan, const SweepRun& run,
+                       const std::vector<long long>& ticks,
+                       const std::vector<VehicleTally>& samples) {
+    std::string key;
+    append_plan_key(key, plan, run);
+    append_curve_rows_with_key(out, key, ticks, samples);
+}
+
+void append_summary_row(std::string& out, const SweepRun& run, const RunFigures& f) {
+    append_run_key(out, run);
+    append_summary_after_key(out, f);
+}
+
+void append_summary_row(std::string& out, const SweepPlan& plan, const SweepRun& run,
+                        const RunFigures& f) {
+    append_plan_key(out, plan, run);
+    append_summary_after_key(out, f);
+}
+
+std::string curve_columns(const SweepPlan& plan) {
+    if (plan.points.empty()) return CURVES_COLUMNS;
+    const std::string plain = CURVES_COLUMNS;
+    return design_columns(plan) + plain.substr(plain.find("tick"));
+}
+
+std::string summary_columns(const SweepPlan& plan) {
+    if (plan.points.empty()) return SUMMARY_COLUMNS;
+    const std::string plain = SUMMARY_COLUMNS;
+    return design_columns(plan) + plain.substr(plain.find("not_evacuated"));
+}
+
+ModelParameters run_parameters(const SweepPlan& plan, const SweepRun& run) {
+    if (!plan.points.empty()) return plan.points[run.point];
+    ModelParameters parameters = plan.parameters;
+    parameters.errorSpread = run.errorSpread;
+    return parameters;
+}
+
 void run_sweep(const SweepPlan& plan, int threads, const DeliverFn& deliver) {
     const std::vector<long long> ticks = sample_ticks(plan);
     const auto runCount = static_cast<long long>(plan.runs.size());
@@ -283,8 +363,8 @@ void run_sweep(const SweepPlan& plan, int threads, const DeliverFn& deliver) {
             FinishedRun done;
             done.index = index;
             done.result = simulate_run(*sim, run, plan, ticks);
-            append_curve_rows(done.curveRows, run, ticks, done.result.samples);
-            append_summary_row(done.summaryRow, run, done.result.figures);
+            append_curve_rows(done.curveRows, plan, run, ticks, done.result.samples);
+            append_summary_row(done.summaryRow, plan, run, done.result.figures);
 #pragma omp critical(marovel_sweep_deliver)
             {
                 waiting.emplace(index, std::move(done));

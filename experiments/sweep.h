@@ -23,7 +23,9 @@ struct SweepScenario {
 
 struct SweepRun {
     SweepScenario scenario;
-    float errorSpread = ERROR_LOW;
+    float errorSpread = ERROR_LOW;  // unused in a design's run: its point's record says
+    std::uint32_t point = 0;        // a design's point (index into SweepPlan::points)
+    std::uint32_t replicate = 0;    // the position of its scenario in the replicate list
 };
 
 struct SweepPlan {
@@ -32,7 +34,14 @@ struct SweepPlan {
     long long every = 10;        // sampling interval of the curves, ticks
     bool startup = false;        // build the launch town instead of the one Reset builds
     ModelParameters parameters;  // every run's, but for the error spread each run sets
+    // A design: each point's whole parameter record (run.point indexes it), and
+    // the varied parameters whose values every row carries. Empty otherwise.
+    std::vector<ModelParameters> points;
+    std::vector<const ParameterInfo*> varied;
 };
+
+// The record a run is built under: its design point's, or the plan's with the run's error spread.
+ModelParameters run_parameters(const SweepPlan& plan, const SweepRun& run);
 
 // The step K of a seed 1 + 1000 K, or nothing for a seed off that chain.
 std::optional<std::int64_t> step_of_seed(std::int32_t seed);
@@ -112,6 +121,17 @@ constexpr const char* SUMMARY_COLUMNS =
     "seed,step,error,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas,"
     "tick_50,tick_90,max_en_route,max_en_route_tick,settled_tick,last_arrival_tick,trip_mean,"
     "trip_p90,households_never_left\n";
+
+// The same for a run of `plan`: a design's rows start with the point, the
+// replicate, then seed,step,error and the value of every varied parameter.
+void append_curve_rows(std::string& out, const SweepPlan& plan, const SweepRun& run,
+                       const std::vector<long long>& ticks,
+                       const std::vector<VehicleTally>& samples);
+void append_summary_row(std::string& out, const SweepPlan& plan, const SweepRun& run,
+                        const RunFigures& figures);
+// The column lines of the plan's files.
+std::string curve_columns(const SweepPlan& plan);
+std::string summary_columns(const SweepPlan& plan);
 
 // A finished run with its rows already formatted (by the thread that ran it).
 struct FinishedRun {

@@ -1,10 +1,8 @@
 #include "hazard/decisions.h"
 
-namespace {
+#include <cstring>
 
-inline float field_of(const DecisionRecord& r, char field) {
-    return field == 'e' ? r.signalError : r.arrivalEstimate;
-}
+namespace {
 
 // Distance from every cell to the exit, the fixed part of every household's trip.
 struct ExitDistances {
@@ -20,13 +18,6 @@ inline float travel_term(const DecisionModel& m, CellPos home, float onRoadCount
     const double d = EXIT_DISTANCES.d[home.y][home.x];
     return static_cast<float>(m.travelWeight *
                               ((d + m.tripEffort) + onRoadCount * simTime * m.congestionRate));
-}
-
-inline float on_road_count(const VehicleTable& table) {
-    float onRoadCount = 0.0f;
-    for (int i = 0; i < table.vehicleCount; ++i)
-        if (is_under_way(table.vehicles[i])) onRoadCount = onRoadCount + 1.0f;
-    return onRoadCount;
 }
 
 static_assert(3 * MAX_VEHICLES <= RANDOM_JUMPS && MAX_VEHICLES <= RANDOM_EVEN_JUMPS,
@@ -47,6 +38,87 @@ __attribute__((target_clones("avx2", "default"))) void draw_values(
     }
 }
 
+inline bool same_bits(float a, float b) {
+    std::uint32_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
+}
+
+// Eight lanes, one tick each. GCC's vector types: element-wise IEEE
+// arithmetic, nothing reassociated; the default clone runs them as pairs of
+// SSE registers.
+typedef std::uint32_t LaneBits __attribute__((vector_size(4 * AHEAD_TICKS)));
+typedef std::int32_t LaneInts __attribute__((vector_size(4 * AHEAD_TICKS)));
+typedef float LaneFloats __attribute__((vector_size(4 * AHEAD_TICKS)));
+typedef double LaneDoubles __attribute__((vector_size(8 * AHEAD_TICKS)));
+
+// Fills the lanes with the error variances of AHEAD_TICKS ticks, the first of
+// them starting from `start`: each lane draws its tick's n errors exactly as
+// draw_values does and sums them, then their squared deviations, in table
+// order, as field_variance does. The lanes only run side by side.
+__attribute__((target_clones("avx2", "default"))) void fill_error_variances(
+    ErrorVariancesAhead& ahead, int n, std::uint32_t start, float errorSpread) {
+    std::uint32_t states[AHEAD_TICKS];
+    states[0] = start;
+    for (int k = 1; k < AHEAD_TICKS; ++k) states[k] = state_after(states[k - 1], 3 * n);
+    LaneBits tickStates;
+    for (int k = 0; k < AHEAD_TICKS; ++k) tickStates[k] = states[k];
+    const double lo = -static_cast<double>(errorSpread);
+    const double width = static_cast<double>(errorSpread) - lo;
+    LaneFloats values[MAX_VEHICLES];
+    LaneFloats sums = {};
+    for (int i = 0; i < n; ++i) {
+        const LaneBits drawn = tickStates * RANDOM_JUMP.mul[i] + RANDOM_JUMP.add[i];
+        const LaneInts v = reinterpret_cast<LaneInts>((drawn >> 16) & 0x7FFFu);
+        const LaneInts wraps = -((v > 10000) + (v > 20001) + (v > 30002));  // true is -1
+        const LaneFloats f = __builtin_convertvector(v - 10001 * wraps, LaneFloats) / 10000.0f;
+        const LaneDoubles e = lo + width * __builtin_convertvector(f, LaneDoubles);
+        values[i] = __builtin_convertvector(e, LaneFloats);
+        sums = sums + values[i];
+    }
+    const float count = static_cast<float>(n);
+    const LaneFloats means = sums / count;
+    LaneFloats squares = {};
+    for (int i = 0; i < n; ++i) {
+        const LaneFloats d = values[i] - means;
+        squares = squares + d * d;
+    }
+    const LaneFloats variances = squares / count;
+    for (int k = 0; k < AHEAD_TICKS; ++k) {
+        ahead.startStates[k] = states[k];
+        ahead.variances[k] = variances[k];
+    }
+    ahead.errorSpread = errorSpread;
+    ahead.carCount = n;
+    ahead.next = 0;
+}
+
+// The signal of every car from last tick's terms and coefficients and this
+// tick's error: one formula per car, run in SIMD lanes.
+__attribute__((target_clones("avx2", "default"))) void compute_signals(DecisionTable& h, int n,
+                                                                       float I, float J, float H) {
+    const float* __restrict travel = h.travelTerm;
+    const float* __restrict arrival = h.arrivalEstimate;
+    const float* __restrict error = h.signalError;
+    float* __restrict base = h.signalBase;
+    float* __restrict signal = h.signal;
+    for (int i = 0; i < n; ++i) {
+        base[i] = (I * travel[i] + J) + H * arrival[i];
+        signal[i] = base[i] + error[i];
+    }
+}
+
+__attribute__((target_clones("avx2", "default"))) void compute_departure_times(DecisionTable& h,
+                                                                               int n, float E,
+                                                                               float F, float G) {
+    const float* __restrict travel = h.travelTerm;
+    const float* __restrict signal = h.signal;
+    const float* __restrict noise = h.departureNoise;
+    float* __restrict departure = h.departureTime;
+    for (int i = 0; i < n; ++i) departure[i] = ((F * travel[i] + G) + E * signal[i]) + noise[i];
+}
+
 }  // namespace
 
 void reset_decisions(DecisionModel& m, const VehicleTable& table, const ModelParameters& p) {
@@ -62,34 +134,46 @@ void reset_decisions(DecisionModel& m, const VehicleTable& table, const ModelPar
     m.departureNoise = p.departureNoise;
     m.departureSignalCoef = m.departureTravelCoef = m.departureIntercept = 1.0f;
     m.signalArrivalCoef = m.signalTravelCoef = m.signalIntercept = 1.0f;
+    m.arrivalVarianceKnown = false;
+    m.errorsAhead.next = AHEAD_TICKS;
+    DecisionTable& h = m.households;
     for (int i = 0; i < table.vehicleCount; ++i) {
-        DecisionRecord& r = m.decisionTable[i];
-        r = {};
-        r.arrivalEstimate = m.arrivalUnthreatened;
-        r.departureTime = m.arrivalUnthreatened;
+        h.travelTerm[i] = h.signalError[i] = h.signalBase[i] = h.signal[i] = 0.0f;
+        h.departureNoise[i] = 0.0f;
+        h.arrivalEstimate[i] = h.departureTime[i] = m.arrivalUnthreatened;
     }
+}
+
+DecisionRecord decision_record(const DecisionModel& m, int index) {
+    const DecisionTable& h = m.households;
+    return {h.travelTerm[index],    h.arrivalEstimate[index], h.departureTime[index],
+            h.signalError[index],   h.signalBase[index],      h.signal[index],
+            h.departureNoise[index]};
 }
 
 float field_variance(const DecisionModel& m, const VehicleTable& table, char field) {
     const int n = table.vehicleCount;
+    const float* values = field == 'e' ? m.households.signalError : m.households.arrivalEstimate;
     const float count = static_cast<float>(n);
     float sum = 0.0f;
-    for (int i = 0; i < n; ++i) sum = sum + field_of(m.decisionTable[i], field);
+    for (int i = 0; i < n; ++i) sum = sum + values[i];
     const float mean = sum / count;
     float squares = 0.0f;
     for (int i = 0; i < n; ++i) {
-        const float d = field_of(m.decisionTable[i], field) - mean;
+        const float d = values[i] - mean;
         squares = squares + d * d;
     }
     return squares / count;
 }
 
 void update_travel_terms(DecisionModel& m, const VehicleTable& table, float simTime) {
-    const float onRoadCount = on_road_count(table);
+    float onRoadCount = 0.0f;
+    for (int i = 0; i < table.vehicleCount; ++i)
+        if (is_under_way(table.vehicles[i])) onRoadCount = onRoadCount + 1.0f;
     for (int i = 0; i < table.vehicleCount; ++i) {
         const Vehicle& v = table.vehicles[i];
         if (v.state == VS_WAITING)
-            m.decisionTable[i].travelTerm = travel_term(m, v.home, onRoadCount, simTime);
+            m.households.travelTerm[i] = travel_term(m, v.home, onRoadCount, simTime);
     }
 }
 
@@ -98,7 +182,7 @@ void update_arrival_estimates(DecisionModel& m, const VehicleTable& table,
     const float threatened = storm.simTime + m.arrivalLead;
     for (int i = 0; i < table.vehicleCount; ++i) {
         if (table.vehicles[i].state != VS_WAITING) continue;
-        m.decisionTable[i].arrivalEstimate =
+        m.households.arrivalEstimate[i] =
             storm.threatFlags[i] != 0 ? threatened : m.arrivalUnthreatened;
     }
 }
@@ -123,76 +207,63 @@ void update_coefficients(DecisionModel& m, float ve, float vw) {
 // The steps of one update, in their defined order, are: signals for every car
 // (one draw each), the errors' variance, travel terms, arrival estimates, the
 // estimates' variance, the coefficients, then a departure time for every car
-// (two draws each, the second unused). The loops below compute exactly those
-// values in fewer passes. Each draw is jumped to from the tick's first state,
-// so the draws need no step-by-step chain. A car's new travel term and arrival
-// estimate are written after its signal has read the old ones. The in-order
-// float sums are serial chains; each loop runs two of them side by side.
+// (two draws each, the second unused). The code below computes exactly those
+// values with less work:
+// - each draw is jumped to from the tick's first state, so the draws need no
+//   step-by-step chain, and the errors' variance comes from lanes worked out
+//   for several ticks at once (fill_error_variances);
+// - travel terms and arrival estimates change only for waiting households, so
+//   only those are visited, after every signal has read the old values;
+// - the estimates' variance is summed again only when an estimate changed.
 void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& storm,
                       float errorSpread, RandomState& rng) {
     const int n = table.vehicleCount;
     // With no cars both variances are undefined; the model stays as it is.
     if (n <= 0) return;
-    DecisionRecord* rec = m.decisionTable;
-    const Vehicle* cars = table.vehicles;
-    const float count = static_cast<float>(n);
+    DecisionTable& h = m.households;
     const float now = storm.simTime;
 
     // Draws n + 2i + 1 (the noise of car i) and n + 2i + 2 (unused) follow the n errors.
     const std::uint32_t start = rng.state;
-    float errors[MAX_VEHICLES], noise[MAX_VEHICLES];
     const double spread = static_cast<double>(errorSpread);
-    draw_values(errors, n, start, RANDOM_JUMP.mul, RANDOM_JUMP.add, -spread, spread - -spread);
-    draw_values(noise, n, state_after(start, n + 1), RANDOM_EVEN_JUMP.mul, RANDOM_EVEN_JUMP.add,
-                -m.departureNoise, m.departureNoise - -m.departureNoise);
+    draw_values(h.signalError, n, start, RANDOM_JUMP.mul, RANDOM_JUMP.add, -spread,
+                spread - -spread);
+    draw_values(h.departureNoise, n, state_after(start, n + 1), RANDOM_EVEN_JUMP.mul,
+                RANDOM_EVEN_JUMP.add, -m.departureNoise, m.departureNoise - -m.departureNoise);
     rng.state = state_after(start, 3 * n);
 
-    // Signals from last tick's terms and coefficients; new arrival estimates.
-    const float I = m.signalTravelCoef, J = m.signalIntercept, H = m.signalArrivalCoef;
+    ErrorVariancesAhead& ahead = m.errorsAhead;
+    if (!(ahead.next < AHEAD_TICKS && ahead.carCount == n &&
+          same_bits(ahead.errorSpread, errorSpread) && ahead.startStates[ahead.next] == start))
+        fill_error_variances(ahead, n, start, errorSpread);
+    const float ve = ahead.variances[ahead.next++];
+
+    compute_signals(h, n, m.signalTravelCoef, m.signalIntercept, m.signalArrivalCoef);
+
+    // New arrival estimates and travel terms of the waiting households.
     const float threatened = now + m.arrivalLead;
     const float unthreatened = m.arrivalUnthreatened;
-    float errorSum = 0.0f, arrivalSum = 0.0f;
-    int onRoad = 0;
-    for (int i = 0; i < n; ++i) {
-        DecisionRecord& r = rec[i];
-        const Vehicle& v = cars[i];
-        r.signalError = errors[i];
-        r.signalBase = (I * r.travelTerm + J) + H * r.arrivalEstimate;
-        r.signal = r.signalBase + r.signalError;
-        errorSum = errorSum + r.signalError;
-        if (v.state == VS_WAITING)
-            r.arrivalEstimate = storm.threatFlags[i] != 0 ? threatened : unthreatened;
-        arrivalSum = arrivalSum + r.arrivalEstimate;
-        onRoad += is_under_way(v) ? 1 : 0;
+    // The cars under way are those counted en route or out of gas; what counting
+    // them one by one in a float gives, below 2^24.
+    const float onRoadCount = static_cast<float>(table.tally.enRoute + table.tally.outOfGas);
+    bool estimatesChanged = !m.arrivalVarianceKnown;
+    for_each_member(table.waiting, [&](int i) {
+        const float estimate = storm.threatFlags[i] != 0 ? threatened : unthreatened;
+        estimatesChanged = estimatesChanged || !same_bits(estimate, h.arrivalEstimate[i]);
+        h.arrivalEstimate[i] = estimate;
+        h.travelTerm[i] = travel_term(m, table.vehicles[i].home, onRoadCount, now);
+    });
+    if (estimatesChanged) {
+        m.arrivalVariance = field_variance(m, table, 'w');
+        m.arrivalVarianceKnown = true;
     }
-    const float errorMean = errorSum / count;
-    const float arrivalMean = arrivalSum / count;
-    const float onRoadCount =
-        static_cast<float>(onRoad);  // what counting in a float gives, below 2^24
 
-    // Squared deviations, the noise, and new travel terms.
-    float errorSquares = 0.0f, arrivalSquares = 0.0f;
-    for (int i = 0; i < n; ++i) {
-        DecisionRecord& r = rec[i];
-        const float de = r.signalError - errorMean;
-        errorSquares = errorSquares + de * de;
-        const float dw = r.arrivalEstimate - arrivalMean;
-        arrivalSquares = arrivalSquares + dw * dw;
-        r.departureNoise = noise[i];
-        if (cars[i].state == VS_WAITING)
-            r.travelTerm = travel_term(m, cars[i].home, onRoadCount, now);
-    }
-    const float ve = errorSquares / count;
-    const float vw = arrivalSquares / count;
-
-    update_coefficients(m, ve, vw);
+    update_coefficients(m, ve, m.arrivalVariance);
 
     // Departure times; a waiting household whose time has passed leaves.
-    const float E = m.departureSignalCoef, F = m.departureTravelCoef, G = m.departureIntercept;
-    for (int i = 0; i < n; ++i) {
-        DecisionRecord& r = rec[i];
-        r.departureTime = ((F * r.travelTerm + G) + E * r.signal) + r.departureNoise;
-        Vehicle& v = table.vehicles[i];
-        if (r.departureTime < now && v.state == VS_WAITING) v.state = VS_EVACUATING;
-    }
+    compute_departure_times(h, n, m.departureSignalCoef, m.departureTravelCoef,
+                            m.departureIntercept);
+    for_each_member(table.waiting, [&](int i) {
+        if (h.departureTime[i] < now) start_evacuating(table, i);
+    });
 }

@@ -9,15 +9,44 @@
 #include "sim/random.h"
 #include "sim/vehicles.h"
 
+// The model's values for every car, one array per value, indexed like the
+// vehicle table: laid out so that the per-car formulas run in SIMD lanes.
+struct DecisionTable {
+    float travelTerm[MAX_VEHICLES];       // -5 x trip effort (<= -350 once set); waiting cars only
+    float arrivalEstimate[MAX_VEHICLES];  // tick the household expects the storm: simTime + 180
+                                          // if threatened, else 1000
+    float departureTime[MAX_VEHICLES];    // planned departure tick; a waiting car leaves once it
+                                          // is below simTime
+    float signalError[MAX_VEHICLES];  // this tick's error, uniform in [-errorSpread, +errorSpread]
+    float signalBase[MAX_VEHICLES];   // the signal without its error
+    float signal[MAX_VEHICLES];       // the signal received
+    float departureNoise[MAX_VEHICLES];  // this tick's individual noise, uniform in [-30, 30]
+};
+
+// One car's values gathered from the table (the fields as there), in the
+// order the fingerprint hashes them.
 struct DecisionRecord {
-    float travelTerm;       // -5 x trip effort (<= -350 once set); waiting cars only
-    float arrivalEstimate;  // tick the household expects the storm: simTime + 180 if threatened,
-                            // else 1000
-    float departureTime;    // planned departure tick; a waiting car leaves once it is below simTime
-    float signalError;      // this tick's error, uniform in [-errorSpread, +errorSpread]
-    float signalBase;       // the signal without its error
-    float signal;           // the signal received
-    float departureNoise;   // this tick's individual noise, uniform in [-30, 30]
+    float travelTerm;
+    float arrivalEstimate;
+    float departureTime;
+    float signalError;
+    float signalBase;
+    float signal;
+    float departureNoise;
+};
+
+// The signal errors' variance, worked out for several ticks at once, one tick
+// per SIMD lane, each lane summing in table order as a single tick would. A
+// tick's errors depend only on the generator's state at its start, the error
+// spread and the number of cars, and every tick advances the generator by the
+// same three draws per car; a lane is used only when all three match.
+constexpr int AHEAD_TICKS = 8;
+struct ErrorVariancesAhead {
+    std::uint32_t startStates[AHEAD_TICKS] = {};  // generator state as each lane's tick starts
+    float variances[AHEAD_TICKS] = {};            // population variance of that tick's errors
+    float errorSpread = 0.0f;                     // the spread they were drawn with
+    std::int32_t carCount = 0;                    // the number of cars they were drawn for
+    std::int32_t next = AHEAD_TICKS;              // the lane the next tick should find; none left
 };
 
 struct DecisionModel {
@@ -39,8 +68,15 @@ struct DecisionModel {
     float signalArrivalCoef = 1.0f;    // H: weight of the arrival estimate in the signal
     float signalTravelCoef = 1.0f;     // I: weight of the travel term in the signal
     float signalIntercept = 1.0f;      // J
-    DecisionRecord decisionTable[MAX_VEHICLES] = {};  // indexed like the vehicle table
+    DecisionTable households = {};
+    // Kept between ticks so that a tick redoes only what changed. The arrival
+    // estimates change only while threatened households wait.
+    float arrivalVariance = 0.0f;       // field_variance of arrivalEstimate, when known
+    bool arrivalVarianceKnown = false;  // false after a reset: compute it afresh
+    ErrorVariancesAhead errorsAhead;
 };
+
+DecisionRecord decision_record(const DecisionModel& m, int index);
 
 // Back to the start coefficients, the fixed values from the parameters; the
 // records of the cars in use to their start values.
@@ -49,7 +85,9 @@ void reset_decisions(DecisionModel& m, const VehicleTable& table,
 
 // One tick of the model: new signals (one draw per car), travel and arrival
 // terms, coefficients, departure times (two draws per car), and the waiting
-// cars whose time has passed switched to evacuating. With no cars, nothing changes.
+// cars whose time has passed switched to evacuating (start_evacuating). With no
+// cars, nothing changes. Whoever edits arrival estimates directly clears
+// arrivalVarianceKnown.
 void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& storm,
                       float errorSpread, RandomState& rng);
 

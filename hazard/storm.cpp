@@ -71,6 +71,7 @@ void reset_storm(StormState& s, RandomState& rng, std::int32_t seed, const Model
     s.stormTrack[1].y = 14.0f;
     s.stormTrack[2].y = 29.0f;
     s.storm = parked_storm(p);
+    s.threatFlagsClear = false;  // the table may have changed under the flags
     s.lookAheadOffset = static_cast<float>(p.lookAhead);
     for (StormPoint& point : s.stormTrack) {
         point.x = static_cast<float>(uniform_random(rng, 0, 40));
@@ -92,6 +93,15 @@ void advance_storm(StormState& s, const VehicleTable& table) {
     s.stormSpin = s.storm.speed * 720.0f + s.stormSpin;
     if (s.stormPhase > 0.0f) s.storm = eval_track(s.stormTrack, s.stormPhase);
 
+    const int n = table.vehicleCount;
+    if (table.tally.notEvacuated == 0) {
+        if (!s.threatFlagsClear)
+            for (int i = 0; i < n; ++i) s.threatFlags[i] = 0;
+        s.threatFlagsClear = true;
+        return;
+    }
+    s.threatFlagsClear = false;
+
     const float t = s.stormPhase + s.lookAheadOffset;
     const StormPoint zone = eval_track(s.stormTrack, t);
     const float radius = zone.size * 0.5f;
@@ -99,7 +109,6 @@ void advance_storm(StormState& s, const VehicleTable& table) {
     // Late in a run the extrapolated track can run away to huge, infinite or NaN
     // coordinates; such a zone lies on no cell and flags nobody.
     const bool onACell = zone_centre_cell(zone, centre);
-    const int n = table.vehicleCount;
     if (onACell && near_town(centre)) {
         const std::int64_t limit = largest_square_within(static_cast<double>(radius));
         for (int i = 0; i < n; ++i) {

@@ -29,7 +29,8 @@ struct StormState {
     float simTime = 0.0f;      // ticks since the last reset; exact below 2^24
     float lookAheadOffset = 1.0f;  // track lengths from the storm to its zone (look_ahead)
     std::int32_t threatFlags[MAX_VEHICLES] =
-        {};  // 1 when the car's house was in the zone at the last advance
+        {};                         // 1 when the car's house was in the zone at the last advance
+    bool threatFlagsClear = false;  // every car's flag is known to be 0 (none waits to be flagged)
 };
 
 // The quadratic through the three track points at t = 0, 0.5 and 1, evaluated
@@ -42,7 +43,8 @@ void reset_storm(StormState& s, RandomState& rng, std::int32_t seed,
                  const ModelParameters& p = ModelParameters{});
 
 // One tick: the clock, the storm's phase, turn and place, and the threat flags
-// of every car.
+// of every car. Only waiting households are flagged, so once none waits and
+// the flags have been cleared, they are left alone.
 void advance_storm(StormState& s, const VehicleTable& table);
 
 // The zone's centre cell, or false when a centre coordinate is not a finite

@@ -39,43 +39,46 @@ class Fnv1a {
 
 }  // namespace
 
+// Each hash is a chain of dependent multiplications, one per byte. The four
+// are fed side by side, car by car, so that the processor runs their chains at
+// once; each still takes its bytes in the order the line defines.
 Fingerprint fingerprint(const Simulation& sim) {
     const int n = sim.vehicles.vehicleCount;
-    Fnv1a v, g, s, d;
-    for (int i = 0; i < n; ++i) {
-        const Vehicle& car = sim.vehicles.vehicles[i];
-        v.byte(car.state);
-        v.i32(car.home.x);
-        v.i32(car.home.y);
-        v.i32(car.pos.x);
-        v.i32(car.pos.y);
-        v.i32(car.prevPos.x);
-        v.i32(car.prevPos.y);
-        v.byte(car.heading);
-        v.i32(car.patience);
-        v.i32(car.fuel);
-    }
-    for (int y = 0; y < GRID_H; ++y)
-        for (int x = 0; x < GRID_W; ++x) g.byte(sim.grid.cells[y][x].traffic);
-
+    constexpr int CELLS = GRID_W * GRID_H;
     const StormState& st = sim.storm;
+    const DecisionModel& m = sim.decisions;
+    Fnv1a v, g, s, d;
     s.f32(st.simTime);
     s.f32(st.stormPhase);
     s.f32(st.stormSpin);
     s.point(st.storm);
     for (const StormPoint& p : st.stormTrack) s.point(p);
-    for (int i = 0; i < n; ++i) s.byte(static_cast<std::uint8_t>(st.threatFlags[i]));
 
-    const DecisionModel& m = sim.decisions;
-    for (int i = 0; i < n; ++i) {
-        const DecisionRecord& r = m.decisionTable[i];
-        d.f32(r.travelTerm);
-        d.f32(r.arrivalEstimate);
-        d.f32(r.departureTime);
-        d.f32(r.signalError);
-        d.f32(r.signalBase);
-        d.f32(r.signal);
-        d.f32(r.departureNoise);
+    const int rounds = n > CELLS ? n : CELLS;
+    for (int i = 0; i < rounds; ++i) {
+        if (i < n) {
+            const Vehicle& car = sim.vehicles.vehicles[i];
+            const DecisionRecord r = decision_record(m, i);
+            v.byte(car.state);
+            s.byte(static_cast<std::uint8_t>(st.threatFlags[i]));
+            d.f32(r.travelTerm);
+            v.i32(car.home.x);
+            v.i32(car.home.y);
+            d.f32(r.arrivalEstimate);
+            v.i32(car.pos.x);
+            d.f32(r.departureTime);
+            v.i32(car.pos.y);
+            d.f32(r.signalError);
+            v.i32(car.prevPos.x);
+            d.f32(r.signalBase);
+            v.i32(car.prevPos.y);
+            d.f32(r.signal);
+            v.byte(car.heading);
+            v.i32(car.patience);
+            d.f32(r.departureNoise);
+            v.i32(car.fuel);
+        }
+        if (i < CELLS) g.byte(sim.grid.cells[i / GRID_W][i % GRID_W].traffic);
     }
     d.f32(m.departureSignalCoef);
     d.f32(m.departureTravelCoef);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "sim/driver.h"
 
@@ -15,6 +16,41 @@ ValidationResult fail(const char* rule, int x, int y, int got, int want) {
 }
 
 }  // namespace
+
+ValidationResult validate_kept_state(const Simulation& sim) {
+    const VehicleTable& table = sim.vehicles;
+    for (int i = 0; i < MAX_VEHICLES; ++i) {
+        const bool used = i < table.vehicleCount;
+        const Vehicle& v = table.vehicles[i];
+        if (in_set(table.underWay, i) != (used && is_under_way(v)))
+            return fail("under-way set", v.pos.x, v.pos.y, in_set(table.underWay, i),
+                        !in_set(table.underWay, i));
+        if (in_set(table.waiting, i) != (used && v.state == VS_WAITING))
+            return fail("waiting set", v.pos.x, v.pos.y, in_set(table.waiting, i),
+                        !in_set(table.waiting, i));
+    }
+    const VehicleTally t = tally_vehicles(table);
+    const VehicleTally& kept = current_tally(table);
+    const std::int32_t counted[6] = {t.notEvacuated, t.evacuated, t.gaveUp,
+                                     t.enRoute,      t.towed,     t.outOfGas};
+    const std::int32_t held[6] = {kept.notEvacuated, kept.evacuated, kept.gaveUp,
+                                  kept.enRoute,      kept.towed,     kept.outOfGas};
+    for (int k = 0; k < 6; ++k)
+        if (held[k] != counted[k]) return fail("kept tally", k, 0, held[k], counted[k]);
+    if (sim.storm.threatFlagsClear) {
+        for (int i = 0; i < table.vehicleCount; ++i)
+            if (sim.storm.threatFlags[i] != 0)
+                return fail("threat flags marked clear", i, 0, sim.storm.threatFlags[i], 0);
+    }
+    const DecisionModel& m = sim.decisions;
+    if (m.arrivalVarianceKnown && table.vehicleCount > 0) {
+        const float vw = field_variance(m, table, 'w');
+        if (std::memcmp(&vw, &m.arrivalVariance, sizeof vw) != 0)
+            return fail("kept arrival variance", 0, 0, static_cast<int>(m.arrivalVariance),
+                        static_cast<int>(vw));
+    }
+    return {true, {}};
+}
 
 ValidationResult validate_simulation(const Simulation& sim) {
     // What the cars say each cell should hold.
@@ -55,7 +91,7 @@ ValidationResult validate_simulation(const Simulation& sim) {
     const VehicleTally t = tally_vehicles(table);
     if (tally_total(t) != table.vehicleCount)
         return fail("tally total", 0, 0, tally_total(t), table.vehicleCount);
-    return {true, {}};
+    return validate_kept_state(sim);
 }
 
 #ifndef NDEBUG

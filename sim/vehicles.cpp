@@ -30,6 +30,7 @@ void populate_town(RoadGrid& grid, VehicleTable& table, RandomState& rng,
             }
         }
     }
+    index_vehicles(table);
 }
 
 // One tick of one car. Patience is spent before fuel and the target is chosen
@@ -55,31 +56,88 @@ void step_vehicle(RoadGrid& grid, Vehicle& v, std::int32_t towFuelLimit) {
     choose_and_move(grid, v, v.state == VS_EVACUATING ? ExitCell : v.home);
 }
 
+namespace {
+
+// Where tally_vehicles counts a car: the index of its count in the Info box's
+// order, or -1 for an unknown state, counted nowhere.
+int tally_slot(const Vehicle& v) {
+    switch (v.state) {
+        case VS_WAITING:
+            return 0;
+        case VS_EVACUATING:
+            return v.pos == ExitCell ? 1 : 3;
+        case VS_GAVE_UP:
+            return v.pos == v.home ? 2 : 3;
+        case VS_OUT_OF_GAS:
+            return v.pos == v.home ? 4 : 5;
+        default:
+            return -1;
+    }
+}
+
+std::int32_t& tally_count(VehicleTally& t, int slot) {
+    switch (slot) {
+        case 0:
+            return t.notEvacuated;
+        case 1:
+            return t.evacuated;
+        case 2:
+            return t.gaveUp;
+        case 3:
+            return t.enRoute;
+        case 4:
+            return t.towed;
+        default:
+            return t.outOfGas;
+    }
+}
+
+void set_bit(VehicleSet& set, int index, bool on) {
+    const std::uint64_t bit = std::uint64_t{1} << (index & 63);
+    std::uint64_t& word = set.words[index >> 6];
+    word = on ? word | bit : word & ~bit;
+}
+
+}  // namespace
+
 void step_all_vehicles(RoadGrid& grid, VehicleTable& table) {
-    for (int i = 0; i < table.vehicleCount; ++i)
-        step_vehicle(grid, table.vehicles[i], table.towFuelLimit);
+    for_each_member(table.underWay, [&](int i) {
+        Vehicle& v = table.vehicles[i];
+        const int before = tally_slot(v);
+        step_vehicle(grid, v, table.towFuelLimit);
+        const int after = tally_slot(v);
+        if (after == before) return;  // still under way, as most cars are
+        --tally_count(table.tally, before);
+        if (after >= 0) ++tally_count(table.tally, after);
+        if (!is_under_way(v)) set_bit(table.underWay, i, false);
+    });
 }
 
 VehicleTally tally_vehicles(const VehicleTable& table) {
     VehicleTally t{};
     for (int i = 0; i < table.vehicleCount; ++i) {
-        const Vehicle& v = table.vehicles[i];
-        switch (v.state) {
-            case VS_WAITING:
-                ++t.notEvacuated;
-                break;
-            case VS_EVACUATING:
-                ++(v.pos == ExitCell ? t.evacuated : t.enRoute);
-                break;
-            case VS_GAVE_UP:
-                ++(v.pos == v.home ? t.gaveUp : t.enRoute);
-                break;
-            case VS_OUT_OF_GAS:
-                ++(v.pos == v.home ? t.towed : t.outOfGas);
-                break;
-            default:
-                break;  // an unknown state is counted nowhere
-        }
+        const int slot = tally_slot(table.vehicles[i]);
+        if (slot >= 0) ++tally_count(t, slot);
     }
     return t;
+}
+
+void index_vehicles(VehicleTable& table) {
+    table.underWay = {};
+    table.waiting = {};
+    for (int i = 0; i < table.vehicleCount; ++i) {
+        const Vehicle& v = table.vehicles[i];
+        set_bit(table.underWay, i, is_under_way(v));
+        set_bit(table.waiting, i, v.state == VS_WAITING);
+    }
+    table.tally = tally_vehicles(table);
+}
+
+void start_evacuating(VehicleTable& table, int index) {
+    Vehicle& v = table.vehicles[index];
+    --tally_count(table.tally, tally_slot(v));
+    v.state = VS_EVACUATING;
+    ++tally_count(table.tally, tally_slot(v));
+    set_bit(table.waiting, index, false);
+    set_bit(table.underWay, index, is_under_way(v));
 }

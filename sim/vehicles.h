@@ -29,12 +29,6 @@ struct Vehicle {
     std::int32_t fuel;         // ticks of driving left, 200..400 at first; negative when stranded
 };
 
-struct VehicleTable {
-    Vehicle vehicles[MAX_VEHICLES] = {};
-    std::int32_t vehicleCount = 0;               // entries 0..vehicleCount-1 are in use
-    std::int32_t towFuelLimit = TOW_FUEL_LIMIT;  // fuel at which a stranded car is towed: -tow_wait
-};
-
 // The counts of the Info box, in its order.
 struct VehicleTally {
     std::int32_t notEvacuated;
@@ -45,13 +39,34 @@ struct VehicleTally {
     std::int32_t outOfGas;
 };
 
+constexpr int VEHICLE_SET_WORDS = (MAX_VEHICLES + 63) / 64;
+
+// A set of table entries, bit i of word i / 64 for entry i; bits past the cars
+// in use are clear.
+struct VehicleSet {
+    std::uint64_t words[VEHICLE_SET_WORDS];
+};
+
+struct VehicleTable {
+    Vehicle vehicles[MAX_VEHICLES] = {};
+    std::int32_t vehicleCount = 0;               // entries 0..vehicleCount-1 are in use
+    std::int32_t towFuelLimit = TOW_FUEL_LIMIT;  // fuel at which a stranded car is towed: -tow_wait
+    // Kept up to date as cars change state, so that a tick visits only the cars
+    // it can change and nobody has to count: once the town has left, a tick
+    // steps nobody. Whoever edits cars directly calls index_vehicles afterwards.
+    VehicleSet underWay = {};  // the cars is_under_way holds for
+    VehicleSet waiting = {};   // the cars in VS_WAITING
+    VehicleTally tally = {};   // what tally_vehicles counts
+};
+
 // Rebuilds the grid from the map table and parks `cars_per_house` new waiting
 // cars in every house, drawing each car's patience and then its fuel (1440
 // draws in all with the default two cars).
 void populate_town(RoadGrid& grid, VehicleTable& table, RandomState& rng,
                    const ModelParameters& p = ModelParameters{});
 
-// Steps every car once, in table order, each seeing the moves of those before it.
+// Steps every car under way once, in table order, each seeing the moves of
+// those before it, and keeps the sets and the tally up to date.
 void step_all_vehicles(RoadGrid& grid, VehicleTable& table);
 void step_vehicle(RoadGrid& grid, Vehicle& v, std::int32_t towFuelLimit = TOW_FUEL_LIMIT);
 
@@ -69,7 +84,31 @@ inline bool is_under_way(const Vehicle& v) {
     }
 }
 
+// The Info box's counts by looking at every car; and the kept copy, which costs nothing.
 VehicleTally tally_vehicles(const VehicleTable& table);
+inline const VehicleTally& current_tally(const VehicleTable& table) {
+    return table.tally;
+}
+
+// Rebuilds the sets and the tally from the cars: after populating the town, or
+// after a caller changed cars' states or places directly.
+void index_vehicles(VehicleTable& table);
+
+// A waiting household's car sets off: evacuating, under way, counted en route.
+void start_evacuating(VehicleTable& table, int index);
+
+inline bool in_set(const VehicleSet& set, int index) {
+    return (set.words[index >> 6] >> (index & 63) & 1u) != 0;
+}
+// Calls f(index) for every member, in table order. f may remove the member it
+// is given, never others.
+template <class F>
+inline void for_each_member(const VehicleSet& set, F&& f) {
+    for (int w = 0; w < VEHICLE_SET_WORDS; ++w) {
+        for (std::uint64_t bits = set.words[w]; bits != 0; bits &= bits - 1)
+            f(w * 64 + __builtin_ctzll(bits));
+    }
+}
 inline std::int32_t tally_total(const VehicleTally& t) {
     return t.notEvacuated + t.evacuated + t.gaveUp + t.enRoute + t.towed + t.outOfGas;
 }

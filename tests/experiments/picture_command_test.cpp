@@ -46,4 +46,29 @@ TEST_F(SimFolder, SnapshotAndPlotAreDrawnWithoutADisplay) {
               (std::set<fs::path>{dir / "data", dir / "0.png", dir / "c.png", dir / "c.svg"}));
 }
 
+// A design's plot names its groups, here values of the first parameter; a
+// sensitivity run draws a panel per figure with bars of both orders' colours
+// (the curves' first two) and names every parameter.
+TEST_F(SimFolder, DesignPlotAndIndexBarsAreDrawn) {
+    ASSERT_EQ(
+        sim("sweep --vary departure_noise=20..80 --vary fuel_min=100..300 --sample saltelli:4 "
+            "--plot d.svg --sensitivity-plot i.png --sensitivity-plot i.svg")
+            .err,
+        "");
+    EXPECT_NE(read_file(dir / "d.svg").find("Evacuated by departure_noise"), std::string::npos);
+    const std::string svg = read_file(dir / "i.svg");
+    for (const char* text : {"first order", "total order", "evacuated_share", "gave_up", "towed",
+                             "departure_noise", "fuel_min", "16 points x 1 replicate"})
+        EXPECT_NE(svg.find(text), std::string::npos) << text;
+    const QImage bars(QString::fromStdString(dir / "i.png"));
+    int first = 0, total = 0;
+    for (int y = 0; y < bars.height(); ++y)
+        for (int x = 0; x < bars.width(); ++x) {
+            first += bars.pixel(x, y) == qRgb(0x1f, 0x77, 0xb4);
+            total += bars.pixel(x, y) == qRgb(0xff, 0x7f, 0x0e);
+        }
+    EXPECT_GT(first, 500);
+    EXPECT_GT(total, 500);
+}
+
 }  // namespace

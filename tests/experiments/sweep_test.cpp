@@ -29,12 +29,13 @@ TEST(Sweep, RowsAreTheHeadlessRunnersTallyAndTheSummaryAgreesWithThem) {
             const std::string names =
                 std::to_string(seed) + "," + step + "," + error_level_name(level) + ",";
             const SweepRun run = {{seed, step_of_seed(seed)}, level};
-            SweepPlan plan{{}, 2000, 1, level == ERROR_MODERATE, {}};  // 2000 ticks, every one sampled
+            SweepPlan plan{{}, 2000, 1, level == ERROR_MODERATE, {}, {}, {}};  // every tick sampled
             const RunResult r = simulate_run(*sim, run, plan, sample_ticks(plan));
             std::string rows, expected;
             append_curve_rows(rows, run, sample_ticks(plan), r.samples);
             std::stringstream headless;  // every tick, as CSV
-            run_headless({{seed, error_level(level), plan.startup}, 2000, {}, 1, TallyFormat::Csv}, headless);
+            run_headless({{seed, error_level(level), plan.startup}, 2000, {}, 1, TallyFormat::Csv},
+                         headless);
             // The runner's rows less its column line ("tick,...") and last column (the total).
             // Its last line: what the run showed, from settling to the households that never left.
             std::string shown;
@@ -64,8 +65,7 @@ TEST(Sweep, RowsAreTheHeadlessRunnersTallyAndTheSummaryAgreesWithThem) {
             const std::string trips = shown.substr(shown.find(',', shown.find(',') + 1));
             expected = names + rows.substr(last, rows.size() - last - 1) + "," + half + "," + most +
                        "," + std::to_string(top.first) + "," + std::to_string(top.second) + "," +
-                       settled + "," + lastArrival +
-                       trips.substr(trips.find(',', 1)) + "\n";
+                       settled + "," + lastArrival + trips.substr(trips.find(',', 1)) + "\n";
             // Sampled every tick, then every 75 ticks.
             std::string summaries;
             append_summary_row(summaries, run, r.figures);

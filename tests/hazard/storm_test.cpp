@@ -59,6 +59,7 @@ TEST(ThreatZone, FlagsExactlyTheWaitingHouseholdsWithinTheRadiusEdgeIncluded) {
     auto sim = reset_town();
     pin_zone(sim->storm, 4.5f, 5.9f, 10.0f);  // centre cell (4, 5), radius 5
     sim->vehicles.vehicles[1].state = VS_EVACUATING;
+    index_vehicles(sim->vehicles);
     advance_storm(sim->storm, sim->vehicles);
     const auto& flags = sim->storm.threatFlags;
     // House (1, 1) lies exactly 5 away, (2, 1) sqrt(20), (8, 1) sqrt(32); car 1 has left.
@@ -66,12 +67,14 @@ TEST(ThreatZone, FlagsExactlyTheWaitingHouseholdsWithinTheRadiusEdgeIncluded) {
                   8 * flags[car_of_house(*sim, {8, 1})],
               1 + 4);
     sim->vehicles.vehicles[0].state = VS_EVACUATING;  // a car that leaves loses its flag
+    index_vehicles(sim->vehicles);
     advance_storm(sim->storm, sim->vehicles);
     EXPECT_EQ(flags[0], 0);
     // Zones near and far, small and huge, radii on and off whole distances, negative sizes.
     std::mt19937 pick(99);
     std::uniform_real_distribution<float> place(-2500.0f, 2500.0f), near(-20.0f, 60.0f);
     for (int i = 0; i < 720; i += 3) sim->vehicles.vehicles[i].state = VS_EVACUATING;
+    index_vehicles(sim->vehicles);
     for (int trial = 0; trial < 400; ++trial) {
         const float x = trial % 2 ? near(pick) : place(pick),
                     y = trial % 2 ? near(pick) : place(pick);
@@ -90,6 +93,22 @@ TEST(ThreatZone, FlagsExactlyTheWaitingHouseholdsWithinTheRadiusEdgeIncluded) {
                 << x << "," << y << " size " << size << " car " << i;
         }
     }
+    // Once nobody waits, a zone over the whole town leaves every flag down,
+    // tick after tick, and a reset brings the flag pass back.
+    pin_zone(sim->storm, 20.0f, 15.0f, 100.0f);
+    advance_storm(sim->storm, sim->vehicles);
+    ASSERT_EQ(flags[2], 1);
+    for (int i = 0; i < 720; ++i) sim->vehicles.vehicles[i].state = VS_GAVE_UP;
+    index_vehicles(sim->vehicles);
+    for (int tick = 0; tick < 3; ++tick) {
+        advance_storm(sim->storm, sim->vehicles);
+        for (int i = 0; i < 720; ++i) ASSERT_EQ(flags[i], 0) << "tick " << tick << " car " << i;
+    }
+    populate_town(sim->grid, sim->vehicles, sim->rng);
+    reset_storm(sim->storm, sim->rng, 1);
+    pin_zone(sim->storm, 20.0f, 15.0f, 100.0f);
+    advance_storm(sim->storm, sim->vehicles);
+    EXPECT_EQ(flags[1], 1);
 }
 
 TEST(ThreatZone, CentresTruncateTowardZeroAndOffTheRangeLieOnNoCell) {

@@ -26,6 +26,7 @@ TEST(RouteChoice, TheFirstCarLeavesNorthOneCarPerTickAndTurnsTowardsTheExit) {
     auto sim = reset_town();
     Vehicle* v = sim->vehicles.vehicles;
     v[0].state = v[1].state = VS_EVACUATING;
+    index_vehicles(sim->vehicles);
     // At home only north is open (the house's road is there even to the south).
     Costs c = costs(*sim, v[0], ExitCell);
     EXPECT_NEAR(c.yDec, 34.67, 0.01);

@@ -24,6 +24,7 @@ TEST(TrafficProperty, LanesHousesAndTallyStayConsistentWhileCarsLeaveAtRandom) {
                 Vehicle& v = sim->vehicles.vehicles[pick() % 720];
                 if (v.state == VS_WAITING && pick() % 4 == 0) v.state = VS_EVACUATING;
             }
+            index_vehicles(sim->vehicles);
             step_all_vehicles(sim->grid, sim->vehicles);
             expect_consistent(*sim, tick);
             if (HasFatalFailure()) return;

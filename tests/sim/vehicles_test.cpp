@@ -49,6 +49,7 @@ Vehicle& send_off(Simulation& sim, int patience, int fuel) {
     v.state = VS_EVACUATING;
     v.patience = patience;
     v.fuel = fuel;
+    index_vehicles(sim.vehicles);
     return v;
 }
 
@@ -60,6 +61,7 @@ TEST(LifeCycle, WaitingAndArrivedCarsAreNeverStepped) {
     auto sim = reset_town();
     place_car(*sim, 2, VS_EVACUATING, ExitCell, DIR_X_INC, {19, 29});
     sim->vehicles.vehicles[3].state = VS_GAVE_UP;  // at home
+    index_vehicles(sim->vehicles);
     const VehicleTable before = sim->vehicles;
     steps(*sim, 300);
     EXPECT_EQ(std::memcmp(&before, &sim->vehicles, sizeof before), 0);
@@ -103,6 +105,7 @@ TEST(LifeCycle, ACarThatCannotLeaveSpendsItsCountersAtHomeAndRunningDryWinsATie)
         place_car(*sim, 0, VS_OUT_OF_GAS, {1, 0}, DIR_Y_DEC, {1, 1}).fuel = -1;
         Vehicle& v = sim->vehicles.vehicles[1];
         v = {VS_EVACUATING, v.home, v.pos, v.prevPos, v.heading, v.prevHeading, c.patience, c.fuel};
+        index_vehicles(sim->vehicles);
         steps(*sim, 60);
         EXPECT_TRUE(v.pos == v.home && v.state == c.ends) << c.patience << "/" << c.fuel;
     }

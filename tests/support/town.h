@@ -40,7 +40,8 @@ inline std::uint8_t traffic_at(const Simulation& sim, CellPos p) {
 }
 
 // Moves a car from where it stands (its house or its lane) onto `pos` with the
-// given heading, as if it had just driven there from `prev`, keeping the grid right.
+// given heading, as if it had just driven there from `prev`, keeping the grid
+// and the table's kept sets right.
 inline Vehicle& place_car(Simulation& sim, int index, std::uint8_t state, CellPos pos,
                           std::uint8_t heading, CellPos prev) {
     Vehicle& v = sim.vehicles.vehicles[index];
@@ -53,6 +54,7 @@ inline Vehicle& place_car(Simulation& sim, int index, std::uint8_t state, CellPo
         ++cell_at(sim.grid, pos).traffic;
     else
         set_traffic(sim.grid, pos, heading);
+    index_vehicles(sim.vehicles);
     return v;
 }
 

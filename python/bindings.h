@@ -1,0 +1,38 @@
+// The parts of the Python module `marovel._marovel`, and the model parameters
+// as Python values, refused with the command line's own messages.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+#include "sim/parameters.h"
+
+namespace marovel_python {
+
+// Applies parameter files (None, a path, or a list of paths, in order, as
+// --params reads them), then keyword parameters {"feedback": 0.3, ...}
+// through the same "name=value" assignments the command line makes (a str as
+// written, a number in the shortest text that reads back to it), then `error`
+// (None, a level name, or a spread), and checks the whole record. Raises
+// ValueError with the command line's message, naming the parameter.
+void apply_parameters(ModelParameters& p, pybind11::handle files, const pybind11::dict& parameters,
+                      pybind11::handle error);
+
+// The spread of an error level: "low", "moderate", "high" or a number >= 0
+// (as a str or a number), refused as the command line refuses --error.
+double error_spread_of(pybind11::handle error);
+
+// A str as written, a number as the shortest text that reads back to it.
+std::string value_text(const std::string& name, pybind11::handle value);
+
+// Every parameter by name, in the table's order.
+pybind11::dict parameters_dict(const ModelParameters& p);
+
+// An integer argument within [lo, hi], or ValueError/TypeError naming it.
+long long whole_number(pybind11::handle value, const char* what, long long lo, long long hi);
+
+void bind_simulation(pybind11::module_& m);
+void bind_sweep(pybind11::module_& m);
+
+}  // namespace marovel_python

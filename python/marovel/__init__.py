@@ -1,0 +1,68 @@
+"""Marovel's storm-evacuation simulation from Python.
+
+    sim = marovel.Simulation(scenario=3, error="moderate", feedback=0.3)
+    sim.step(500)
+    sim.tally()          # Tally(not_evacuated=..., evacuated=..., ...)
+    sim.cars["pos"]      # a live, read-only NumPy view of the cars
+
+    curves, summary = marovel.sweep(scenarios="0..99", ticks=2000)
+
+Runs are the same bit for bit as marovel-sim's; sweeps return the numbers of
+marovel-sim sweep's --curves and --summary files as pandas DataFrames.
+"""
+
+import io
+from collections import namedtuple
+
+from ._marovel import Simulation, Tally, default_parameters, parameter_table_csv, _sweep_rows
+
+__all__ = ["Simulation", "Tally", "SweepResult", "sweep", "parameter_table", "default_parameters"]
+
+SweepResult = namedtuple("SweepResult", ["curves", "summary"])
+SweepResult.__doc__ = "A sweep's evacuation curves (long form) and one summary row per run"
+
+
+def parameter_table():
+    """The model's parameters: name, default, unit, min, max, kind, meaning (a DataFrame)."""
+    import pandas
+
+    return pandas.read_csv(io.StringIO(parameter_table_csv()))
+
+
+def _frames(curves_text, summary_text):
+    """DataFrames from the rows, read as pandas reads marovel-sim's files."""
+    import pandas
+
+    return SweepResult(pandas.read_csv(io.StringIO(curves_text)),
+                       pandas.read_csv(io.StringIO(summary_text)))
+
+
+def sweep_rows(seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
+               startup=False, threads=0, shard=None, params=None, **parameters):
+    """The sweep's rows as CSV text (column names first): (curves, summary).
+
+    The same arguments as sweep(); for callers that move the text, not tables.
+    """
+    return _sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard, params,
+                       parameters)
+
+
+def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
+          startup=False, threads=0, shard=None, params=None, **parameters):
+    """Runs many scenarios under several error levels on all cores, as marovel-sim sweep.
+
+    seeds or scenarios: "1..50,70", an int, or an iterable of ints (scenario K is
+    seed 1 + 1000 K). errors: "low,moderate,high" (the default, unless an
+    error_spread parameter names the one level) or a list of level names and
+    spreads. ticks per run; every: the curves' sampling interval (the last tick is
+    always sampled). startup: the launch towns. threads: 0 for all cores.
+    shard: (I, N) or "I/N", part I of N of the runs. params: a parameter file
+    or a list of them (as --params reads them); parameters: model parameters by
+    name, applied after the files, for every run.
+
+    Returns SweepResult(curves, summary), DataFrames equal to reading the
+    command line's files with pandas.read_csv(path, comment="#"). The
+    interpreter lock is released while the runs go.
+    """
+    return _frames(*sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard,
+                               params, **parameters))

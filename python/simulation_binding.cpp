@@ -1,0 +1,352 @@
+// marovel.Simulation: one scenario driven from Python, and read-only NumPy
+// views that alias its records (no copy, always current, keeping it alive).
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+
+#include "experiments/observations.h"
+#include "experiments/sweep.h"
+#include "python/bindings.h"
+#include "sim/fingerprint.h"
+#include "sim/scenario.h"
+
+namespace py = pybind11;
+
+namespace marovel_python {
+
+namespace {
+
+// A simulation owned by Python. The model lives in one heap block that never
+// moves, so views alias it for as long as they hold a reference to this object.
+struct PySimulation {
+    std::unique_ptr<Simulation> sim = std::make_unique<Simulation>();
+    ScenarioSetup setup;  // what the town was last built from
+    long long tick = 0;   // ticks since the last build
+    std::atomic<bool> busy{false};
+
+    void rebuild(std::int32_t seed, bool startup) {
+        setup.seed = seed;
+        setup.startup = startup;
+        build_scenario(*sim, setup);
+        tick = 0;
+    }
+};
+
+// Steps run without the interpreter lock; a second thread that reaches the
+// same simulation meanwhile is refused rather than let in to race it.
+class Exclusive {
+  public:
+    explicit Exclusive(PySimulation& s) : s_(s) {
+        if (s_.busy.exchange(true))
+            throw std::runtime_error("the simulation is in use by another thread");
+    }
+    ~Exclusive() { s_.busy = false; }
+    Exclusive(const Exclusive&) = delete;
+    Exclusive& operator=(const Exclusive&) = delete;
+
+  private:
+    PySimulation& s_;
+};
+
+struct Field {
+    const char* name;
+    py::object format;
+    std::size_t offset;
+};
+
+py::dtype record(std::initializer_list<Field> fields, std::size_t size) {
+    py::list names, formats, offsets;
+    for (const Field& f : fields) {
+        names.append(f.name);
+        formats.append(f.format);
+        offsets.append(f.offset);
+    }
+    return py::dtype(names, formats, offsets, static_cast<py::ssize_t>(size));
+}
+
+// The record types of the views, laid out as the C++ structs are.
+struct ViewTypes {
+    py::dtype cell, vehicle, household, point, storm;
+};
+
+const ViewTypes& view_types() {
+    // Made once, with the module, and never freed: the interpreter may be
+    // gone by the time static destructors run.
+    static const ViewTypes* types = [] {
+        const py::dtype u8 = py::dtype::of<std::uint8_t>();
+        const py::dtype i32 = py::dtype::of<std::int32_t>();
+        const py::dtype f32 = py::dtype::of<float>();
+        auto* t = new ViewTypes;
+        t->cell = record({{"x", i32, offsetof(CellPos, x)}, {"y", i32, offsetof(CellPos, y)}},
+                         sizeof(CellPos));
+        t->vehicle = record({{"state", u8, offsetof(Vehicle, state)},
+                             {"home", t->cell, offsetof(Vehicle, home)},
+                             {"pos", t->cell, offsetof(Vehicle, pos)},
+                             {"prev_pos", t->cell, offsetof(Vehicle, prevPos)},
+                             {"heading", u8, offsetof(Vehicle, heading)},
+                             {"prev_heading", u8, offsetof(Vehicle, prevHeading)},
+                             {"patience", i32, offsetof(Vehicle, patience)},
+                             {"fuel", i32, offsetof(Vehicle, fuel)}},
+                            sizeof(Vehicle));
+        t->household = record({{"travel_term", f32, offsetof(DecisionRecord, travelTerm)},
+                               {"arrival_estimate", f32, offsetof(DecisionRecord, arrivalEstimate)},
+                               {"departure_time", f32, offsetof(DecisionRecord, departureTime)},
+                               {"signal_error", f32, offsetof(DecisionRecord, signalError)},
+                               {"signal_base", f32, offsetof(DecisionRecord, signalBase)},
+                               {"signal", f32, offsetof(DecisionRecord, signal)},
+                               {"departure_noise", f32, offsetof(DecisionRecord, departureNoise)}},
+                              sizeof(DecisionRecord));
+        t->point = record({{"x", f32, offsetof(StormPoint, x)},
+                           {"y", f32, offsetof(StormPoint, y)},
+                           {"size", f32, offsetof(StormPoint, size)},
+                           {"speed", f32, offsetof(StormPoint, speed)}},
+                          sizeof(StormPoint));
+        const py::dtype track = py::dtype::from_args(py::make_tuple(t->point, py::make_tuple(3)));
+        // Only the storm itself: the threat flags have a view of their own, as long as the cars.
+        t->storm = record({{"time", f32, offsetof(StormState, simTime)},
+                           {"phase", f32, offsetof(StormState, stormPhase)},
+                           {"spin", f32, offsetof(StormState, stormSpin)},
+                           {"look_ahead", f32, offsetof(StormState, lookAheadOffset)},
+                           {"centre", t->point, offsetof(StormState, storm)},
+                           {"track", track, offsetof(StormState, stormTrack)}},
+                          offsetof(StormState, threatFlags));
+        return t;
+    }();
+    return *types;
+}
+
+// A read-only array over `data` whose base is the simulation's Python object.
+// NumPy will not let the flag be set back: the base offers no writable buffer.
+py::array view(py::handle owner, const py::dtype& type, std::vector<py::ssize_t> shape,
+               std::vector<py::ssize_t> strides, const void* data) {
+    py::array a(type, std::move(shape), std::move(strides), data, owner);
+    py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+    return a;
+}
+
+PySimulation& self_of(py::handle self) {
+    return self.cast<PySimulation&>();
+}
+
+py::ssize_t car_count(const PySimulation& s) {
+    return s.sim->vehicles.vehicleCount;
+}
+
+py::object tally_type;  // the named tuple, made at import
+
+bool is_settled(const Simulation& sim) {
+    return is_settled(tally_vehicles(sim.vehicles));
+}
+
+py::object tally_of(const VehicleTally& t) {
+    return tally_type(t.notEvacuated, t.evacuated, t.gaveUp, t.enRoute, t.towed, t.outOfGas);
+}
+
+std::unique_ptr<PySimulation> make_simulation(const py::object& seed, const py::object& scenario,
+                                              const py::object& error, bool startup,
+                                              const py::object& params,
+                                              const py::kwargs& parameters) {
+    auto s = std::make_unique<PySimulation>();
+    if (!seed.is_none() && !scenario.is_none())
+        throw py::value_error("seed and scenario both given; give one");
+    std::int32_t first = 1;
+    if (!scenario.is_none())
+        first = seed_of_step(whole_number(scenario, "scenario", INT64_MIN, INT64_MAX));
+    else if (!seed.is_none())
+        first = static_cast<std::int32_t>(whole_number(seed, "seed", INT32_MIN, INT32_MAX));
+    apply_parameters(s->setup.parameters, params, parameters, error);
+    s->rebuild(first, startup);
+    return s;
+}
+
+const char* const SIMULATION_DOC = R"(One scenario of the storm evacuation, stepped from Python.
+
+Simulation(seed=1, scenario=None, error="low", startup=False, params=None, **parameters)
+
+seed: the scenario seed; or scenario=K: the scenario reached from launch by K
+presses of Next (seed 1 + 1000 K). error: "low", "moderate", "high" or a spread
+>= 0. startup: build the town the window shows at launch instead of the one
+Reset builds. parameters: model parameters by name (marovel.parameter_table()),
+e.g. feedback=0.3, after those of params (a parameter file or a list of them, as
+marovel-sim --params reads them); a bad value raises ValueError with the command
+line's message.
+
+Runs are the same bit for bit as marovel-sim's: fingerprint() prints its
+--fingerprint line. The views (cars, traffic, layout, households, storm,
+threat) are read-only NumPy arrays over the simulation's own memory: no copy,
+always current, and they keep the simulation alive.)";
+
+}  // namespace
+
+void bind_simulation(py::module_& m) {
+    tally_type =
+        py::module_::import("collections")
+            .attr("namedtuple")("Tally", py::make_tuple("not_evacuated", "evacuated", "gave_up",
+                                                        "en_route", "towed", "out_of_gas"));
+    tally_type.attr("__module__") = "marovel";
+    tally_type.attr("__doc__") = "The six counts of the cars, in the Info box's order";
+    m.attr("Tally") = tally_type;
+    view_types();
+
+    py::class_<PySimulation>(m, "Simulation", SIMULATION_DOC)
+        .def(py::init(&make_simulation), py::arg("seed") = py::none(),
+             py::arg("scenario") = py::none(), py::arg("error") = py::none(),
+             py::arg("startup") = false, py::arg("params") = py::none())
+        .def(
+            "step",
+            [](PySimulation& s, py::handle n) {
+                const long long count = whole_number(n, "n", 0, INT64_MAX);
+                Exclusive only(s);
+                py::gil_scoped_release unlocked;
+                Simulation& sim = *s.sim;
+                for (long long i = 0; i < count; ++i) sim_tick(sim);
+                s.tick += count;
+            },
+            py::arg("n") = 1, "Runs n ticks (default 1), without holding the interpreter lock")
+        .def(
+            "reset",
+            [](PySimulation& s) {
+                Exclusive only(s);
+                s.rebuild(s.setup.seed, false);
+            },
+            "Rebuilds the scenario as Reset does: the same seed and parameters, tick 0, the "
+            "threat flags cleared as in a new simulation")
+        .def(
+            "next_scenario",
+            [](PySimulation& s) {
+                Exclusive only(s);
+                Simulation probe;
+                probe.scenarioSeed = s.setup.seed;
+                next_scenario(probe);  // the window's seed step, wrap-around included
+                s.rebuild(probe.scenarioSeed, false);
+            },
+            "Seed + 1000 (as the window's Next), then reset()")
+        .def(
+            "previous_scenario",
+            [](PySimulation& s) {
+                Exclusive only(s);
+                Simulation probe;
+                probe.scenarioSeed = s.setup.seed;
+                previous_scenario(probe);
+                s.rebuild(probe.scenarioSeed, false);
+            },
+            "Seed - 1000 (as the window's Previous), then reset()")
+        .def(
+            "run_until_settled",
+            [](PySimulation& s, py::handle maxTicks) {
+                const long long limit = whole_number(maxTicks, "max_ticks", 0, INT64_MAX);
+                Exclusive only(s);
+                py::gil_scoped_release unlocked;
+                Simulation& sim = *s.sim;
+                long long run = 0;
+                for (; run < limit && !is_settled(sim); ++run) sim_tick(sim);
+                s.tick += run;
+                return is_settled(sim);
+            },
+            py::arg("max_ticks") = 16777216,
+            "Steps until the town has settled (as marovel-sim --until-settled: no car waits at "
+            "home, drives or stands out of gas) or max_ticks have run; True when settled")
+        .def(
+            "tally",
+            [](PySimulation& s) {
+                Exclusive only(s);
+                return tally_of(tally_vehicles(s.sim->vehicles));
+            },
+            "The six counts: not_evacuated, evacuated, gave_up, en_route, towed, out_of_gas")
+        .def(
+            "fingerprint",
+            [](PySimulation& s) {
+                Exclusive only(s);
+                return std::string(fingerprint_line(*s.sim, s.tick).text);
+            },
+            "The line marovel-sim --fingerprint prints for this tick")
+        .def_property_readonly(
+            "tick", [](const PySimulation& s) { return s.tick; }, "Ticks since the last build")
+        .def_property_readonly(
+            "time", [](const PySimulation& s) { return s.sim->storm.simTime; },
+            "The model's clock (a float, exact below 2^24 ticks)")
+        .def_property_readonly(
+            "seed", [](const PySimulation& s) { return s.setup.seed; }, "The scenario seed")
+        .def_property_readonly(
+            "scenario",
+            [](const PySimulation& s) -> py::object {
+                if (const std::optional<std::int64_t> k = step_of_seed(s.setup.seed))
+                    return py::int_(*k);
+                return py::none();
+            },
+            "K for a seed 1 + 1000 K (the scenario reached by K presses of Next), else None; "
+            "the status line shows the window's number, seed / 1000 truncated")
+        .def_property_readonly(
+            "startup", [](const PySimulation& s) { return s.setup.startup; },
+            "True while the town is the one the window shows at launch")
+        .def_property_readonly(
+            "error",
+            [](const PySimulation& s) {
+                return std::string(error_level_name(s.setup.parameters.errorSpread));
+            },
+            "low, moderate, high or custom")
+        .def_property_readonly(
+            "parameters", [](const PySimulation& s) { return parameters_dict(s.setup.parameters); },
+            "Every model parameter by name (a new dict)")
+        .def_property_readonly(
+            "status_line",
+            [](const PySimulation& s) { return std::string(status_line(*s.sim).text); },
+            "The window's title line")
+        .def_property_readonly(
+            "cars",
+            [](py::object self) {
+                const PySimulation& s = self_of(self);
+                return view(self, view_types().vehicle, {car_count(s)}, {sizeof(Vehicle)},
+                            s.sim->vehicles.vehicles);
+            },
+            "The cars: state, home, pos, prev_pos (x, y), heading, prev_heading, patience, fuel")
+        .def_property_readonly(
+            "traffic",
+            [](py::object self) {
+                const RoadGrid& g = self_of(self).sim->grid;
+                return view(self, py::dtype::of<std::uint8_t>(), {GRID_H, GRID_W},
+                            {sizeof g.cells[0], sizeof(GridCell)}, &g.cells[0][0].traffic);
+            },
+            "Who stands on each cell, [y, x]: OR of the headings on a road, cars parked in a house")
+        .def_property_readonly(
+            "layout",
+            [](py::object self) {
+                const RoadGrid& g = self_of(self).sim->grid;
+                return view(self, py::dtype::of<std::uint8_t>(), {GRID_H, GRID_W},
+                            {sizeof g.cells[0], sizeof(GridCell)}, &g.cells[0][0].layout);
+            },
+            "Each cell's kind, [y, x]: 0 blocked, 1 house, 5 road (y moves), 10 road (x moves), "
+            "15 crossing")
+        .def_property_readonly(
+            "households",
+            [](py::object self) {
+                const PySimulation& s = self_of(self);
+                return view(self, view_types().household, {car_count(s)}, {sizeof(DecisionRecord)},
+                            s.sim->decisions.decisionTable);
+            },
+            "Each car's household decision values, indexed like the cars")
+        .def_property_readonly(
+            "storm",
+            [](py::object self) {
+                const PySimulation& s = self_of(self);
+                return view(self, view_types().storm, {}, {}, &s.sim->storm);
+            },
+            "The storm (a 0-d record): time, phase, spin, look_ahead, centre and track points")
+        .def_property_readonly(
+            "threat",
+            [](py::object self) {
+                const PySimulation& s = self_of(self);
+                return view(self, py::dtype::of<std::int32_t>(), {car_count(s)},
+                            {sizeof(std::int32_t)}, s.sim->storm.threatFlags);
+            },
+            "1 for each car whose house the threat zone marked at the last tick")
+        .def("__repr__", [](const PySimulation& s) {
+            return "<marovel.Simulation seed=" + std::to_string(s.setup.seed) +
+                   " tick=" + std::to_string(s.tick) + ">";
+        });
+}
+
+}  // namespace marovel_python

@@ -1,0 +1,129 @@
+// marovel._sweep_rows: a sweep run by experiments/sweep.h on all cores, with
+// the interpreter lock released, returning the rows of the command line's
+// curve and summary files.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "experiments/sweep.h"
+#include "python/bindings.h"
+
+namespace py = pybind11;
+
+namespace marovel_python {
+
+namespace {
+
+constexpr long long MAX_TICKS = 16777216;       // the clock counts ticks exactly up to 2^24
+constexpr std::size_t MAX_SCENARIOS = 1000000;  // per sweep, as on the command line
+
+// Integers from "1..50,70" or from any iterable of whole numbers.
+std::vector<std::int64_t> int_list(py::handle values, const char* what, std::int64_t lo,
+                                   std::int64_t hi) {
+    std::vector<std::int64_t> out;
+    if (py::isinstance<py::str>(values)) {
+        const std::string why =
+            parse_int_list(values.cast<std::string>(), lo, hi, MAX_SCENARIOS, out);
+        if (!why.empty()) throw py::value_error(std::string(what) + ": " + why);
+        return out;
+    }
+    if (PyIndex_Check(values.ptr())) return {whole_number(values, what, lo, hi)};
+    for (py::handle v : py::iter(values)) out.push_back(whole_number(v, what, lo, hi));
+    if (out.empty()) throw py::value_error(std::string(what) + ": empty list");
+    return out;
+}
+
+// The levels of "low,moderate" or of a list of names and spreads, refused as
+// the command line refuses --errors; with none given, the error_spread
+// parameter when one was set, else the three levels.
+std::vector<float> error_levels(py::handle errors, const py::dict& parameters) {
+    std::string text = "low,moderate,high";
+    if (py::isinstance<py::str>(errors)) {
+        text = errors.cast<std::string>();
+    } else if (!errors.is_none()) {
+        text.clear();
+        for (py::handle e : py::iter(errors)) {
+            if (!text.empty()) text += ',';
+            text += value_text("errors", e);
+        }
+    } else if (parameters.contains("error_spread")) {
+        text = value_text("error_spread", parameters["error_spread"]);
+    }
+    std::vector<float> levels;
+    if (const std::string why = parse_error_levels(text, levels); !why.empty())
+        throw py::value_error("errors: " + why);
+    return levels;
+}
+
+ShardRange shard_of(py::handle shard, std::size_t runs) {
+    long long index = 1, count = 1;
+    if (py::isinstance<py::str>(shard)) {
+        const std::string why = parse_shard(shard.cast<std::string>(), index, count);
+        if (!why.empty()) throw py::value_error("shard: " + why);
+    } else if (!shard.is_none()) {
+        const auto pair = shard.cast<py::sequence>();
+        if (pair.size() != 2) throw py::value_error("shard: give (I, N) with 1 <= I <= N");
+        count = whole_number(pair[1], "shard count", 1, std::numeric_limits<long long>::max());
+        index = whole_number(pair[0], "shard index", 1, count);
+    }
+    return shard_range(runs, index, count);
+}
+
+py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors, py::handle ticks,
+                      py::handle every, bool startup, py::handle threads, py::handle shard,
+                      py::handle params, const py::dict& parameters, bool runThem) {
+    std::vector<SweepScenario> list;
+    const std::int64_t lo = std::numeric_limits<std::int32_t>::min();
+    const std::int64_t hi = std::numeric_limits<std::int32_t>::max();
+    if (!seeds.is_none() && !scenarios.is_none())
+        throw py::value_error("seeds and scenarios both given; give one");
+    if (!scenarios.is_none()) {
+        for (std::int64_t k : int_list(scenarios, "scenarios", lo, hi))
+            list.push_back({seed_of_step(k), k});
+    } else if (!seeds.is_none()) {
+        for (std::int64_t s : int_list(seeds, "seeds", lo, hi)) {
+            const auto seed = static_cast<std::int32_t>(s);
+            list.push_back({seed, step_of_seed(seed)});
+        }
+    } else {
+        throw py::value_error("sweep: say which scenarios to run with seeds or scenarios");
+    }
+
+    SweepPlan plan;
+    plan.ticks = whole_number(ticks, "ticks", 1, MAX_TICKS);
+    plan.every = whole_number(every, "every", 1, MAX_TICKS);
+    plan.startup = startup;
+    apply_parameters(plan.parameters, params, parameters, py::none());
+    const int threadCount = static_cast<int>(whole_number(threads, "threads", 0, 4096));
+    const std::vector<SweepRun> all = interleave_runs(list, error_levels(errors, parameters));
+    const ShardRange part = shard_of(shard, all.size());
+    plan.runs.assign(all.begin() + static_cast<std::ptrdiff_t>(part.first),
+                     all.begin() + static_cast<std::ptrdiff_t>(part.end));
+
+    if (!runThem) return py::int_(plan.runs.size());
+
+    std::string curves = CURVES_COLUMNS;
+    std::string summary = SUMMARY_COLUMNS;
+    {
+        py::gil_scoped_release unlocked;
+        run_sweep(plan, threadCount, [&](FinishedRun& run) {
+            curves += run.curveRows;
+            summary += run.summaryRow;
+        });
+    }
+    return py::make_tuple(py::str(curves), py::str(summary));
+}
+
+}  // namespace
+
+void bind_sweep(py::module_& m) {
+    m.def("_sweep_rows", &sweep_rows, py::arg("seeds"), py::arg("scenarios"), py::arg("errors"),
+          py::arg("ticks"), py::arg("every"), py::arg("startup"), py::arg("threads"),
+          py::arg("shard"), py::arg("params"), py::arg("parameters"), py::arg("run") = true,
+          "The curve and summary rows (CSV text with the column names) of a sweep; with "
+          "run=False, only checks the arguments and returns the number of runs");
+}
+
+}  // namespace marovel_python

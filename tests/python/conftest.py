@@ -1,0 +1,46 @@
+"""Shared helpers: marovel-sim run as a user runs it, for comparisons with the module."""
+
+import os
+import subprocess
+
+import pytest
+
+
+def sim_program():
+    path = os.environ.get("MAROVEL_SIM", "")
+    if not path or not os.access(path, os.X_OK):
+        pytest.skip("MAROVEL_SIM does not name a built marovel-sim (ctest sets it)")
+    return path
+
+
+def run_sim(*args, cwd=None):
+    """marovel-sim's standard output; the test fails with its message if it refuses."""
+    done = subprocess.run([sim_program(), *map(str, args)], cwd=cwd, capture_output=True,
+                          text=True, env={**os.environ, "DISPLAY": "", "WAYLAND_DISPLAY": ""})
+    assert done.returncode == 0, done.stderr
+    return done.stdout
+
+
+def sim_refusal(*args):
+    """marovel-sim's one-line refusal of bad input, without its program prefix and help hint."""
+    done = subprocess.run([sim_program(), *map(str, args)], capture_output=True, text=True)
+    assert done.returncode == 2, done.stdout
+    line = done.stderr.strip()
+    return line.removeprefix("marovel-sim: ").removesuffix(" (see --help)")
+
+
+def sim_supports(*options):
+    """True when this marovel-sim knows every one of the options."""
+    text = run_sim("--help") + run_sim("sweep", "--help")
+    return all(o in text for o in options)
+
+
+ALL_SKIPPED = 77  # CTest's SKIP_RETURN_CODE for these tests
+
+
+def pytest_sessionfinish(session, exitstatus):
+    """Nothing run is not a pass: all skipped, or none collected, exits 77."""
+    reporter = session.config.pluginmanager.get_plugin("terminalreporter")
+    ran = len(reporter.stats.get("passed", [])) + len(reporter.stats.get("failed", []))
+    if exitstatus == pytest.ExitCode.NO_TESTS_COLLECTED or (exitstatus == 0 and ran == 0):
+        session.exitstatus = ALL_SKIPPED

@@ -1,0 +1,35 @@
+"""The examples run as they stand, with small sizes."""
+
+import os
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+EXAMPLES = pathlib.Path(__file__).resolve().parents[2] / "examples"
+
+
+def run_example(name, *args, cwd):
+    done = subprocess.run([sys.executable, str(EXAMPLES / name), *args], cwd=cwd,
+                          capture_output=True, text=True, env={**os.environ, "DISPLAY": ""})
+    assert done.returncode == 0, done.stderr
+    return done.stdout
+
+
+def test_evacuation_curves_draws_its_picture(tmp_path):
+    out = run_example("evacuation_curves.py", "--ticks", "200", "--scenarios", "0..2", "--out",
+                      "curves.png", cwd=tmp_path)
+    assert "21 ticks of one scenario, 9 runs of the sweep" in out
+    picture = (tmp_path / "curves.png").read_bytes()
+    assert picture.startswith(b"\x89PNG") and len(picture) > 20000
+
+
+def test_sobol_sensitivity_checks_itself_and_reports_both_parameters(tmp_path):
+    pytest.importorskip("scipy.stats", reason="SciPy is not installed")
+    out = run_example("sobol_sensitivity.py", "--samples", "8", "--scenarios", "0", "--ticks",
+                      "200", cwd=tmp_path)
+    assert "check, linear model" in out
+    lines = out.splitlines()
+    assert [line.split()[0] for line in lines[-2:]] == ["feedback", "arrival_lead"]
+    assert "32 points" in out

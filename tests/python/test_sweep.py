@@ -1,0 +1,124 @@
+"""Sweeps from Python against marovel-sim sweep's files, and a sweep split over Dask."""
+
+import threading
+import time
+
+import pandas as pd
+import pytest
+
+import marovel
+from conftest import run_sim, sim_refusal, sim_supports
+
+# (marovel.sweep arguments, marovel-sim sweep arguments, what it needs from marovel-sim)
+SWEEPS = [
+    (dict(scenarios="0..3", ticks=300, every=25),
+     ["--scenarios", "0..3", "--ticks", 300, "--every", 25], ()),
+    (dict(seeds=[5, 17, 2001], errors=["high", "low"], ticks=200, every=7, startup=True,
+          threads=1),
+     ["--seeds", "5,17,2001", "--errors", "high,low", "--ticks", 200, "--every", 7, "--startup",
+      "--threads", 1], ()),
+    (dict(scenarios=range(6), errors="moderate,low", ticks=150, every=50, shard="2/3"),
+     ["--scenarios", "0..5", "--errors", "moderate,low", "--ticks", 150, "--every", 50,
+      "--shard", "2/3"], ()),
+    (dict(scenarios="1..2", ticks=250, every=50, feedback=0.3, storm_size_max=25),
+     ["--scenarios", "1..2", "--ticks", 250, "--every", 50, "--set", "feedback=0.3", "--set",
+      "storm_size_max=25"], ("--set",)),
+    (dict(scenarios="0..1", ticks=100, every=50, error_spread=50),
+     ["--scenarios", "0..1", "--ticks", 100, "--every", 50, "--set", "error_spread=50"],
+     ("--set",)),
+    (dict(seeds="3,4", errors=["low", 50, 1e30], ticks=100, every=50),
+     ["--seeds", "3,4", "--errors", "low,50,1e30", "--ticks", 100, "--every", 50], ("--set",)),
+]
+
+
+@pytest.mark.parametrize("kwargs,args,needs", SWEEPS)
+def test_sweep_tables_equal_the_command_line_files(tmp_path, kwargs, args, needs):
+    if needs and not sim_supports(*needs):
+        pytest.skip(f"this marovel-sim has no {' '.join(needs)}")
+    run_sim("sweep", *args, "--curves", "curves.csv", "--summary", "summary.csv", cwd=tmp_path)
+    result = marovel.sweep(**kwargs)
+    pd.testing.assert_frame_equal(result.curves,
+                                  pd.read_csv(tmp_path / "curves.csv", comment="#"))
+    pd.testing.assert_frame_equal(result.summary,
+                                  pd.read_csv(tmp_path / "summary.csv", comment="#"))
+    assert len(result.summary) > 0
+
+
+def test_shards_joined_are_the_whole_sweep_on_any_number_of_threads():
+    options = dict(scenarios=[0, 4, 9], errors="low,high", ticks=120, every=30)
+    whole = marovel.sweep(threads=2, **options)
+    parts = [marovel.sweep(shard=(i, 4), threads=1, **options) for i in range(1, 5)]
+    for name in ("curves", "summary"):
+        joined = pd.concat([getattr(p, name) for p in parts], ignore_index=True)
+        pd.testing.assert_frame_equal(joined, getattr(whole, name), check_dtype=False)
+
+
+def test_a_run_of_the_sweep_is_the_single_runs_tally():
+    result = marovel.sweep(seeds=42, errors=["moderate"], ticks=90, every=45)
+    sim = marovel.Simulation(seed=42, error="moderate")
+    for row in result.curves.itertuples():
+        sim.step(row.tick - sim.tick)
+        assert tuple(row)[5:] == tuple(sim.tally())
+
+
+def test_sweep_lets_other_threads_run_python_meanwhile():
+    started, ended, during = threading.Event(), threading.Event(), []
+
+    def long_sweep():
+        started.set()
+        begin = time.perf_counter()
+        marovel.sweep_rows(scenarios="0..15", errors="moderate", ticks=1500, threads=1)
+        during.extend([begin, time.perf_counter()])
+        ended.set()
+
+    worker = threading.Thread(target=long_sweep)
+    worker.start()
+    started.wait()
+    turns = []
+    while not ended.is_set():
+        turns.append(time.perf_counter())
+    worker.join()
+    # Holding the lock for the whole sweep would leave this thread no turn until the rows
+    # come back: none in the first half of the sweep.
+    begin, end = during
+    assert sum(begin < t < (begin + end) / 2 for t in turns) > 1000
+
+
+# (arguments, exception, message)
+BAD_SWEEPS = [
+    (dict(), ValueError, "say which scenarios to run with seeds or scenarios"),
+    (dict(seeds="1", scenarios="2"), ValueError, "seeds and scenarios both given"),
+    (dict(scenarios="5..1"), ValueError, "scenarios: "),
+    (dict(seeds=[]), ValueError, "seeds: empty list"),
+    (dict(seeds=[2**31]), ValueError, "seeds = 2147483648 is outside"),
+    (dict(seeds=1, errors="low,low"), ValueError, 'error level "low" given twice'),
+    (dict(seeds=1, errors=["low", 0.001]), ValueError, "given twice"),
+    (dict(seeds=1, errors="mild"), ValueError, 'errors: "mild" is not an error level'),
+    (dict(seeds=1, errors=[-1]), ValueError, "errors: error_spread = -1 is outside"),
+    (dict(seeds=1, ticks=0), ValueError, "ticks = 0 is outside 1..16777216"),
+    (dict(seeds=1, every=2.5), TypeError, "every = 2.5 is not a whole number"),
+    (dict(seeds=1, shard="3/2"), ValueError, "shard: \"3/2\": need 1 <= I <= N"),
+    (dict(seeds=1, shard=(0, 2)), ValueError, "shard index = 0 is outside 1..2"),
+    (dict(seeds=1, threads=-1), ValueError, "threads = -1 is outside 0..4096"),
+    (dict(seeds=1, feedback=1), ValueError, "feedback = 1 makes the model undefined"),
+    (dict(seeds=1, no_such=2), ValueError, 'unknown parameter "no_such"'),
+]
+
+
+@pytest.mark.parametrize("kwargs,kind,message", BAD_SWEEPS)
+def test_bad_sweep_arguments_raise_with_clear_messages(kwargs, kind, message):
+    with pytest.raises(kind) as caught:
+        marovel.sweep(**kwargs)
+    assert message in str(caught.value)
+
+
+@pytest.mark.parametrize("option,text", [("--scenarios", "5..1"), ("--errors", "low,low"),
+                                         ("--shard", "3/2")])
+def test_sweep_refusals_match_the_command_line(option, text):
+    name = option.removeprefix("--")
+    scenarios = {} if name == "scenarios" else {"scenarios": "1"}
+    with pytest.raises(ValueError) as caught:
+        marovel.sweep(**scenarios, **{name: text})
+    words = [w for k, v in scenarios.items() for w in (f"--{k}", v)]
+    expected = sim_refusal("sweep", *words, option, text)
+    assert str(caught.value).replace(f"{name}: ", f"{option}: ", 1) == expected

@@ -1,0 +1,134 @@
+// The model's parameters: every one of them moves the run, equal values give
+// equal runs, defaults are the model's own constants, and values that would
+// make the model undefined are refused by name.
+#include "sim/parameters.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sim/fingerprint.h"
+#include "support/town.h"
+
+namespace {
+
+const ParameterInfo& info(const char* name) {
+    const ParameterInfo* p = find_parameter(name, std::strlen(name));
+    EXPECT_NE(p, nullptr) << name;
+    return *p;
+}
+
+// Fingerprints every 50 ticks over 2000 ticks of seed 1 under `p`.
+std::vector<std::string> prints_of(const ModelParameters& p) {
+    auto sim = new_simulation();
+    build_scenario(*sim, {1, p, false});
+    std::vector<std::string> prints;
+    for (int tick = 0; tick <= 2000; ++tick) {
+        if (tick % 50 == 0) prints.push_back(fingerprint_line(*sim, tick).text);
+        sim_tick(*sim);
+    }
+    return prints;
+}
+
+// A value of the parameter's kind inside its range, a quarter away from the default.
+double moved(const ParameterInfo& i, double value) {
+    double v = value == 0.0 ? 0.5 : value * 1.25;
+    if (i.kind == ParameterKind::Integer) v = std::round(v == value ? value + 1 : v);
+    if (v > i.max) v = i.kind == ParameterKind::Integer ? value - 1 : value * 0.75;
+    return v;
+}
+
+TEST(Parameters, EveryParameterMovesTheRunAndEqualValuesGiveEqualRuns) {
+    ModelParameters base;
+    base.errorSpread = ERROR_MODERATE;  // cars give up, run dry and are towed
+    const std::vector<std::string> reference = prints_of(base);
+    EXPECT_EQ(prints_of(base), reference);
+    for (std::size_t k = 0; k < PARAMETER_COUNT; ++k) {
+        const ParameterInfo& i = PARAMETER_TABLE[k];
+        ModelParameters p = base;
+        p.*i.field = moved(i, p.*i.field);
+        // Minimum and maximum move together, so that the least stays below the greatest.
+        if (std::string(i.name).ends_with("_min")) {
+            const std::string max = std::string(i.name, std::strlen(i.name) - 4) + "_max";
+            p.*info(max.c_str()).field = moved(info(max.c_str()), p.*info(max.c_str()).field);
+        }
+        ASSERT_TRUE(check_parameters(p).ok()) << i.name << ": " << check_parameters(p).text;
+        const std::vector<std::string> run = prints_of(p);
+        EXPECT_NE(run, reference) << i.name << " = " << p.*i.field << " changed nothing";
+        EXPECT_EQ(prints_of(p), run) << i.name;
+    }
+}
+
+// The record's defaults are exactly the constants the model was written with,
+// as the model converts them; and a default record passes.
+TEST(Parameters, DefaultsAreTheModelsConstants) {
+    const ModelParameters d;
+    EXPECT_TRUE(check_parameters(d).ok());
+    EXPECT_EQ(static_cast<float>(d.errorSpread), 0.001f);
+    EXPECT_EQ(static_cast<float>(d.feedbackParam), 0.49f);
+    EXPECT_EQ(static_cast<float>(d.congestionRate), 0.005f);
+    EXPECT_EQ(static_cast<float>(d.parkedSpeed), 0.002f);
+    EXPECT_EQ(d.stormSpeedMin, 0.002);
+    EXPECT_EQ(-static_cast<std::int32_t>(d.towWait), TOW_FUEL_LIMIT);
+    for (std::size_t k = 0; k < PARAMETER_COUNT; ++k) {
+        const ParameterInfo& i = PARAMETER_TABLE[k];
+        EXPECT_TRUE(is_default(d, i)) << i.name;
+        EXPECT_TRUE(check_parameter(i, d.*i.field).ok()) << i.name;
+        for (std::size_t j = 0; j < k; ++j) EXPECT_STRNE(PARAMETER_TABLE[j].name, i.name);
+    }
+}
+
+TEST(Parameters, RefusalsNameTheParameterTheValueAndWhatIsAllowed) {
+    struct Case {
+        const char* name;
+        double value;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"patience_min", -1.0, "patience_min = -1 is outside its range 0..1000000"},
+        {"feedback", NAN, "feedback = nan is outside its range"},
+        {"storm_speed_max", 2.0, "storm_speed_max = 2 is outside its range 0..1 per tick"},
+        {"cars_per_house", 2.5, "cars_per_house = 2.5 is not a whole number"},
+        {"feedback", 1.0, "feedback = 1 makes the model undefined"},
+        {"cars_per_house", 6.0, "cars_per_house = 6 gives 2160 cars; the vehicle table holds 2000"},
+        {"fuel_min", 500.0, "fuel_min = 500 exceeds fuel_max = 400"},
+        {"storm_size_max", 9.0, "storm_size_min = 10 exceeds storm_size_max = 9"},
+    };
+    for (const Case& c : cases) {
+        ModelParameters p;
+        p.*info(c.name).field = c.value;
+        const ParameterCheck check = check_parameters(p);
+        EXPECT_NE(std::string(check.text).find(c.says), std::string::npos)
+            << c.name << ": " << check.text;
+    }
+    // An infinite error spread is the high level; the spread is kept as the model's float.
+    EXPECT_EQ(stored_value(info("error_spread"), INFINITY), ERROR_HIGH);
+    EXPECT_EQ(stored_value(info("error_spread"), 0.001), static_cast<double>(ERROR_LOW));
+    EXPECT_EQ(stored_value(info("patience_min"), 250.0), 250.0);
+}
+
+// A parameter takes effect at the next rebuild: ticks read the record the
+// town was built under, and a reset keeps it.
+TEST(Parameters, ResetsKeepTheParametersAndRebuildsApplyThem) {
+    ModelParameters p;
+    p.carsPerHouse = 1;
+    p.patienceMin = p.patienceMax = 1000;
+    auto sim = new_simulation();
+    build_scenario(*sim, {1, p, false});
+    EXPECT_EQ(sim->vehicles.vehicleCount, 360);
+    next_scenario(*sim);
+    reset_scenario(*sim);
+    EXPECT_EQ(sim->vehicles.vehicleCount, 360);
+    for (int i = 0; i < 360; ++i) EXPECT_EQ(sim->vehicles.vehicles[i].patience, 1000);
+    EXPECT_EQ(sim->scenarioSeed, 1001);
+    sim->parameters.carsPerHouse = 5;
+    reset_scenario(*sim);
+    EXPECT_EQ(sim->vehicles.vehicleCount, 1800);
+    EXPECT_EQ(traffic_at(*sim, sim->vehicles.vehicles[0].home), 5);
+    EXPECT_TRUE(validate_simulation(*sim).ok) << validate_simulation(*sim).message;
+}
+
+}  // namespace
