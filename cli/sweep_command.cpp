@@ -400,28 +400,29 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
                       shardCount > 1 ? (", shard " + c.shard).c_str() : "");
 
 #if MAROVEL_WITH_PICTURES
-    // A drawing that fails names the output, not its temporary file.
-    auto report_drawing = [&](const std::vector<std::unique_ptr<OutputFile>>& files) {
-        for (const auto& f : files)
-            for (std::size_t at; (at = error.find(f->temp_path())) != std::string::npos;)
-                error.replace(at, f->temp_path().size(), f->path());
+    auto report_drawing = [&] {
         std::fprintf(stderr, "marovel-sim: %s; no output was replaced\n", error.c_str());
         return 1;
     };
+    // Drawn into memory and written through the output files, so that a
+    // full disk is found and reported like any other output's.
+    std::vector<std::string> pictures(plots.size() + bars.size());
     if (!plots.empty()) {
         std::vector<PlotTarget> targets;
         for (std::size_t i = 0; i < plots.size(); ++i)
-            targets.push_back({plots[i]->temp_path(), plotFormats[i]});
-        if (!write_plots(table, title, targets, error)) return report_drawing(plots);
+            targets.push_back({plots[i]->path(), plotFormats[i], &pictures[i]});
+        if (!write_plots(table, title, targets, error)) return report_drawing();
     }
     if (!bars.empty()) {
         std::vector<PlotTarget> targets;
         for (std::size_t i = 0; i < bars.size(); ++i)
-            targets.push_back({bars[i]->temp_path(), barFormats[i]});
+            targets.push_back({bars[i]->path(), barFormats[i], &pictures[plots.size() + i]});
         if (!write_index_chart(design, analysis, std::string(title) + ": sensitivity", targets,
                                error))
-            return report_drawing(bars);
+            return report_drawing();
     }
+    for (std::size_t i = 0; i < plots.size(); ++i) plots[i]->write(pictures[i]);
+    for (std::size_t i = 0; i < bars.size(); ++i) bars[i]->write(pictures[plots.size() + i]);
 #endif
     // Every output complete on the disk first, then all renamed together.
     if (!commit_together(outputs, error)) {
