@@ -119,6 +119,33 @@ TEST_F(SimFolder, SweepNumbersAreDecimal) {
     }
 }
 
+// The single run reads its numbers the same way; a tally may be asked for at
+// the run's last tick, and comes once.
+TEST_F(SimFolder, SingleRunNumbersAreDecimal) {
+    const std::pair<const char*, const char*> same[] = {
+        {"--ticks 010 --csv", "--ticks 10 --csv"},
+        {"--seed 010 --ticks 5 --fingerprint", "--seed 10 --ticks 5 --fingerprint"},
+        {"--scenario -010 --ticks 5 --fingerprint", "--scenario -10 --ticks 5 --fingerprint"},
+        {"--ticks 20 --at 007,010 --every 010 --csv", "--ticks 20 --at 7,10 --every 10 --csv"},
+    };
+    for (const auto& [typed, meant] : same) {
+        const CommandResult a = sim(typed), b = sim(meant);
+        EXPECT_EQ(std::pair(a.status, a.out), std::pair(0, b.out)) << typed;
+    }
+    EXPECT_NE(sim("--seed 8 --ticks 5 --fingerprint").out,
+              sim("--seed 010 --ticks 5 --fingerprint").out);
+    for (const char* args : {"--ticks 0x10", "--seed 0x10", "--at 1,0b1", "--every 1_0"}) {
+        const CommandResult r = sim(args);
+        EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << args;
+        EXPECT_TRUE(one_line_naming(r, "is not a decimal integer")) << r.err;
+    }
+    const std::string last = sim("--ticks 10 --at 10 --every 5 --csv").out;
+    EXPECT_EQ(
+        std::count(last.begin(), last.end(), '\n') - std::count(last.begin(), last.end(), '#'),
+        4);  // the columns, then ticks 0, 5 and 10 once each
+    EXPECT_NE(last.find("\n10,"), std::string::npos);
+}
+
 // A scenario given twice would run twice and count twice in the statistics.
 TEST_F(SimFolder, RepeatedScenariosAreRefused) {
     for (const auto& [args, named] : {std::pair{"--seeds 1,1", "--seeds: 1 comes twice"},
