@@ -91,14 +91,21 @@ const ViewTypes& view_types() {
                              {"patience", i32, offsetof(Vehicle, patience)},
                              {"fuel", i32, offsetof(Vehicle, fuel)}},
                             sizeof(Vehicle));
-        t->household = record({{"travel_term", f32, offsetof(DecisionRecord, travelTerm)},
-                               {"arrival_estimate", f32, offsetof(DecisionRecord, arrivalEstimate)},
-                               {"departure_time", f32, offsetof(DecisionRecord, departureTime)},
-                               {"signal_error", f32, offsetof(DecisionRecord, signalError)},
-                               {"signal_base", f32, offsetof(DecisionRecord, signalBase)},
-                               {"signal", f32, offsetof(DecisionRecord, signal)},
-                               {"departure_noise", f32, offsetof(DecisionRecord, departureNoise)}},
-                              sizeof(DecisionRecord));
+        // The households' table holds one array per value: car i's record
+        // starts at element i of the first array, the cars lie one float
+        // apart, and each field lies a whole array further on.
+        constexpr std::size_t column = sizeof(float) * MAX_VEHICLES;
+        t->household = record({{"travel_term", f32, offsetof(DecisionTable, travelTerm)},
+                               {"arrival_estimate", f32, offsetof(DecisionTable, arrivalEstimate)},
+                               {"departure_time", f32, offsetof(DecisionTable, departureTime)},
+                               {"signal_error", f32, offsetof(DecisionTable, signalError)},
+                               {"signal_base", f32, offsetof(DecisionTable, signalBase)},
+                               {"signal", f32, offsetof(DecisionTable, signal)},
+                               {"departure_noise", f32, offsetof(DecisionTable, departureNoise)}},
+                              offsetof(DecisionTable, departureNoise) + sizeof(float));
+        static_assert(offsetof(DecisionTable, departureNoise) == 6 * column &&
+                          sizeof(DecisionTable) == 7 * column,
+                      "the households' fields are whole arrays, one after the other");
         t->point = record({{"x", f32, offsetof(StormPoint, x)},
                            {"y", f32, offsetof(StormPoint, y)},
                            {"size", f32, offsetof(StormPoint, size)},
@@ -324,8 +331,8 @@ void bind_simulation(py::module_& m) {
             "households",
             [](py::object self) {
                 const PySimulation& s = self_of(self);
-                return view(self, view_types().household, {car_count(s)}, {sizeof(DecisionRecord)},
-                            s.sim->decisions.decisionTable);
+                return view(self, view_types().household, {car_count(s)}, {sizeof(float)},
+                            &s.sim->decisions.households);
             },
             "Each car's household decision values, indexed like the cars")
         .def_property_readonly(
