@@ -69,7 +69,7 @@ py::dtype record(std::initializer_list<Field> fields, std::size_t size) {
 
 // The record types of the views, laid out as the C++ structs are.
 struct ViewTypes {
-    py::dtype cell, vehicle, household, point, storm;
+    py::dtype cell, vehicle, point, storm;
 };
 
 const ViewTypes& view_types() {
@@ -91,14 +91,6 @@ const ViewTypes& view_types() {
                              {"patience", i32, offsetof(Vehicle, patience)},
                              {"fuel", i32, offsetof(Vehicle, fuel)}},
                             sizeof(Vehicle));
-        t->household = record({{"travel_term", f32, offsetof(DecisionRecord, travelTerm)},
-                               {"arrival_estimate", f32, offsetof(DecisionRecord, arrivalEstimate)},
-                               {"departure_time", f32, offsetof(DecisionRecord, departureTime)},
-                               {"signal_error", f32, offsetof(DecisionRecord, signalError)},
-                               {"signal_base", f32, offsetof(DecisionRecord, signalBase)},
-                               {"signal", f32, offsetof(DecisionRecord, signal)},
-                               {"departure_noise", f32, offsetof(DecisionRecord, departureNoise)}},
-                              sizeof(DecisionRecord));
         t->point = record({{"x", f32, offsetof(StormPoint, x)},
                            {"y", f32, offsetof(StormPoint, y)},
                            {"size", f32, offsetof(StormPoint, size)},
@@ -177,7 +169,8 @@ line's message.
 Runs are the same bit for bit as marovel-sim's: fingerprint() prints its
 --fingerprint line. The views (cars, traffic, layout, households, storm,
 threat) are read-only NumPy arrays over the simulation's own memory: no copy,
-always current, and they keep the simulation alive.)";
+always current, and they keep the simulation alive; households is a dict of
+them, one per value.)";
 
 }  // namespace
 
@@ -324,10 +317,22 @@ void bind_simulation(py::module_& m) {
             "households",
             [](py::object self) {
                 const PySimulation& s = self_of(self);
-                return view(self, view_types().household, {car_count(s)}, {sizeof(DecisionRecord)},
-                            s.sim->decisions.decisionTable);
+                const DecisionTable& t = s.sim->decisions.households;
+                const py::dtype f32 = py::dtype::of<float>();
+                py::dict values;
+                // The model keeps one array per value: one view each.
+                const std::pair<const char*, const float*> fields[] = {
+                    {"travel_term", t.travelTerm},        {"arrival_estimate", t.arrivalEstimate},
+                    {"departure_time", t.departureTime},  {"signal_error", t.signalError},
+                    {"signal_base", t.signalBase},        {"signal", t.signal},
+                    {"departure_noise", t.departureNoise}};
+                for (const auto& [name, data] : fields)
+                    values[name] = view(self, f32, {car_count(s)}, {sizeof(float)}, data);
+                return values;
             },
-            "Each car's household decision values, indexed like the cars")
+            "Each car's household decision values, a dict of arrays indexed like the cars: "
+            "travel_term, arrival_estimate, departure_time, signal_error, signal_base, signal, "
+            "departure_noise")
         .def_property_readonly(
             "storm",
             [](py::object self) {
