@@ -89,17 +89,17 @@ void run_headless(const RunOptions& options, std::ostream& out) {
 
     if (options.fingerprint) {
         out << fingerprint_line(*sim, 0).text << '\n';
-        bool settled = options.untilSettled && is_settled(tally_vehicles(sim->vehicles));
+        bool settled = options.untilSettled && is_settled(current_tally(sim->vehicles));
         for (long long tick = 1; tick <= options.ticks && !settled; ++tick) {
             sim_tick(*sim);
             out << fingerprint_line(*sim, tick).text << '\n';
-            settled = options.untilSettled && is_settled(tally_vehicles(sim->vehicles));
+            settled = options.untilSettled && is_settled(current_tally(sim->vehicles));
         }
         return;
     }
 
     auto observer = std::make_unique<RunObserver>();
-    VehicleTally tally = tally_vehicles(sim->vehicles);
+    VehicleTally tally = current_tally(sim->vehicles);
     observer->start(*sim, tally);
     const auto stop = [&] { return options.untilSettled && is_settled(tally); };
 
@@ -109,7 +109,7 @@ void run_headless(const RunOptions& options, std::ostream& out) {
     for (long long wanted : ticks) {
         for (; tick < wanted && !stop(); ++tick) {
             sim_tick(*sim);
-            tally = tally_vehicles(sim->vehicles);
+            tally = current_tally(sim->vehicles);
             observer->after_tick(*sim, tick + 1, tally);
         }
         if (tick < wanted) break;  // settled before this tick

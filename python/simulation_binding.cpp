@@ -69,7 +69,7 @@ py::dtype record(std::initializer_list<Field> fields, std::size_t size) {
 
 // The record types of the views, laid out as the C++ structs are.
 struct ViewTypes {
-    py::dtype cell, vehicle, point, storm;
+    py::dtype cell, vehicle, household, point, storm;
 };
 
 const ViewTypes& view_types() {
@@ -91,6 +91,21 @@ const ViewTypes& view_types() {
                              {"patience", i32, offsetof(Vehicle, patience)},
                              {"fuel", i32, offsetof(Vehicle, fuel)}},
                             sizeof(Vehicle));
+        // The households' table holds one array per value: car i's record
+        // starts at element i of the first array, the cars lie one float
+        // apart, and each field lies a whole array further on.
+        constexpr std::size_t column = sizeof(float) * MAX_VEHICLES;
+        t->household = record({{"travel_term", f32, offsetof(DecisionTable, travelTerm)},
+                               {"arrival_estimate", f32, offsetof(DecisionTable, arrivalEstimate)},
+                               {"departure_time", f32, offsetof(DecisionTable, departureTime)},
+                               {"signal_error", f32, offsetof(DecisionTable, signalError)},
+                               {"signal_base", f32, offsetof(DecisionTable, signalBase)},
+                               {"signal", f32, offsetof(DecisionTable, signal)},
+                               {"departure_noise", f32, offsetof(DecisionTable, departureNoise)}},
+                              offsetof(DecisionTable, departureNoise) + sizeof(float));
+        static_assert(offsetof(DecisionTable, departureNoise) == 6 * column &&
+                          sizeof(DecisionTable) == 7 * column,
+                      "the households' fields are whole arrays, one after the other");
         t->point = record({{"x", f32, offsetof(StormPoint, x)},
                            {"y", f32, offsetof(StormPoint, y)},
                            {"size", f32, offsetof(StormPoint, size)},
@@ -169,8 +184,7 @@ line's message.
 Runs are the same bit for bit as marovel-sim's: fingerprint() prints its
 --fingerprint line. The views (cars, traffic, layout, households, storm,
 threat) are read-only NumPy arrays over the simulation's own memory: no copy,
-always current, and they keep the simulation alive; households is a dict of
-them, one per value.)";
+always current, and they keep the simulation alive.)";
 
 }  // namespace
 
@@ -317,22 +331,10 @@ void bind_simulation(py::module_& m) {
             "households",
             [](py::object self) {
                 const PySimulation& s = self_of(self);
-                const DecisionTable& t = s.sim->decisions.households;
-                const py::dtype f32 = py::dtype::of<float>();
-                py::dict values;
-                // The model keeps one array per value: one view each.
-                const std::pair<const char*, const float*> fields[] = {
-                    {"travel_term", t.travelTerm},        {"arrival_estimate", t.arrivalEstimate},
-                    {"departure_time", t.departureTime},  {"signal_error", t.signalError},
-                    {"signal_base", t.signalBase},        {"signal", t.signal},
-                    {"departure_noise", t.departureNoise}};
-                for (const auto& [name, data] : fields)
-                    values[name] = view(self, f32, {car_count(s)}, {sizeof(float)}, data);
-                return values;
+                return view(self, view_types().household, {car_count(s)}, {sizeof(float)},
+                            &s.sim->decisions.households);
             },
-            "Each car's household decision values, a dict of arrays indexed like the cars: "
-            "travel_term, arrival_estimate, departure_time, signal_error, signal_base, signal, "
-            "departure_noise")
+            "Each car's household decision values, indexed like the cars")
         .def_property_readonly(
             "storm",
             [](py::object self) {
