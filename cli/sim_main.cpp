@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/decimal_option.h"
 #include "cli/parameter_options.h"
 #include "cli/runner.h"
 #include "cli/sweep_command.h"
+#include "experiments/output_file.h"
 #include "experiments/parameter_text.h"
 
 #ifndef MAROVEL_VERSION
@@ -34,26 +36,28 @@ int main(int argc, char** argv) {
     bool csv = false;
     app.set_version_flag("--version", "marovel-sim " MAROVEL_VERSION);
 
-    auto* seedOpt = app.add_option(
-        "--seed", seed, "Scenario seed (default 1, the scenario the window starts with)");
+    auto* seedOpt = app.add_option("--seed", seed,
+                                   "Scenario seed (default 1, the scenario the window starts with)")
+                        ->transform(decimal_in(INT32_MIN, INT32_MAX));
     auto* stepOpt =
         app.add_option("--scenario", steps,
                        "The scenario reached from launch by K presses of Next (negative K: "
-                       "Previous), i.e. seed 1 + 1000 K");
+                       "Previous), i.e. seed 1 + 1000 K")
+            ->transform(decimal_in(INT64_MIN, INT64_MAX));
     seedOpt->excludes(stepOpt);
     app.add_flag("--startup", options.scenario.startup,
                  "Build the town the window shows at launch instead of the one Reset builds");
     ParameterOptions parameters;
     add_parameter_options(app, parameters, true);
     app.add_option("--ticks", options.ticks, "Ticks to run (default 2000)")
-        ->check(CLI::Range(1LL, MAX_TICKS));
+        ->transform(decimal_in(1, MAX_TICKS));
     auto* atOpt =
         app.add_option("--at", options.at, "Report the tally at these ticks (comma-separated)")
             ->delimiter(',')
-            ->check(CLI::Range(0LL, MAX_TICKS));
+            ->transform(decimal_in(0, MAX_TICKS));
     auto* everyOpt =
         app.add_option("--every", options.every, "Report the tally every N ticks, from tick 0")
-            ->check(CLI::Range(1LL, MAX_TICKS));
+            ->transform(decimal_in(1, MAX_TICKS));
     auto* csvOpt =
         app.add_flag("--csv", csv, "Write the tally as CSV with a header instead of a table");
     auto* fpOpt = app.add_flag("--fingerprint", options.fingerprint,
@@ -105,8 +109,10 @@ int main(int argc, char** argv) {
         std::cout << (paramsCsv        ? parameter_table_csv()
                       : paramsMarkdown ? parameter_table_markdown()
                                        : parameter_table_text());
-        std::cout.flush();
-        return std::cout ? 0 : 1;
+        std::string why;
+        if (flush_standard_output(why)) return 0;
+        std::fprintf(stderr, "marovel-sim: %s\n", why.c_str());
+        return 1;
     }
 
     if (sweep.app->parsed()) {
@@ -134,7 +140,11 @@ int main(int argc, char** argv) {
     if (const int status = pictures.prepare(snapshots, options.ticks); status != 0) return status;
     if (const int status = pictures.write(options.scenario); status != 0) return status;
     run_headless(options, std::cout);
-    std::cout.flush();
-    if (!std::cout) return refuse("could not write the report");
+    // Standard output that cannot be written is a failure while running, not bad input.
+    std::string why;
+    if (!flush_standard_output(why)) {
+        std::fprintf(stderr, "marovel-sim: %s\n", why.c_str());
+        return 1;
+    }
     return 0;
 }

@@ -1,11 +1,13 @@
 #include "cli/sweep_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <limits>
 #include <memory>
 #include <set>
 
+#include "cli/decimal_option.h"
 #include "experiments/output_file.h"
 #include "experiments/parameter_text.h"
 #include "experiments/progress.h"
@@ -106,12 +108,12 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
                       "that --set or --params gave)");
     add_parameter_options(*sweep, c.parameters, false);
     sweep->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
-        ->check(CLI::Range(1LL, MAX_TICKS));
+        ->transform(decimal_in(1, MAX_TICKS));
     sweep
         ->add_option("--every", c.every,
                      "Sampling interval of the curves in ticks, from tick 0; the last tick is "
                      "always sampled (default 10)")
-        ->check(CLI::Range(1LL, MAX_TICKS));
+        ->transform(decimal_in(1, MAX_TICKS));
     sweep->add_flag("--startup", c.startup,
                     "Build the towns the window shows at launch instead of the ones Reset builds");
     sweep->add_option("--curves", c.curves, "Write the evacuation curves (CSV, long form) here");
@@ -129,7 +131,7 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
     sweep
         ->add_option("--threads", c.threads,
                      "Threads to run on (default: all cores, or OMP_NUM_THREADS)")
-        ->check(CLI::Range(1, 4096));
+        ->transform(decimal_in(1, 4096));
     sweep->add_option("--vary", c.design.vary,
                       "Vary a parameter (repeatable): NAME=V1,V2,... or NAME=LO..HI:STEPS for a "
                       "full factorial of the values; NAME=LO..HI gives --sample its bounds");
@@ -140,13 +142,15 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
                       "Sample the --vary bounds: lhs:N (Latin hypercube), sobol:N (Sobol "
                       "sequence), morris:R[:LEVELS] (R trajectories), saltelli:N (N (k + 2) "
                       "points for Sobol indices)");
-    sweep->add_option("--sample-seed", c.design.sampleSeed,
-                      "Seed of the lhs and morris samples (default 1)");
+    sweep
+        ->add_option("--sample-seed", c.design.sampleSeed,
+                     "Seed of the lhs and morris samples (default 1)")
+        ->transform(decimal_in(0, INT64_MAX));
     sweep
         ->add_option("--replicates", c.replicates,
                      "Run each design point under scenarios 0..R-1 (default 1); --scenarios or "
                      "--seeds give the replicate list instead")
-        ->check(CLI::Range(1LL, static_cast<long long>(MAX_SCENARIOS)));
+        ->transform(decimal_in(1, static_cast<std::int64_t>(MAX_SCENARIOS)));
     sweep->add_option("--design-out", c.designOut, "Write the design's points (CSV) here");
     sweep->add_option("--sensitivity", c.sensitivity,
                       "With saltelli or morris: write the sensitivity indices (CSV) here");
@@ -204,12 +208,19 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
             parse_int_list(c.scenarios, std::numeric_limits<std::int32_t>::min(),
                            std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
         if (!why.empty()) return refuse("--scenarios: " + why);
+        if (const std::optional<std::int64_t> twice = first_repeated(values))
+            return refuse("--scenarios: " + std::to_string(*twice) +
+                          " comes twice; each scenario runs once");
         for (std::int64_t k : values) scenarios.push_back({seed_of_step(k), k});
     } else if (c.app->count("--seeds") > 0) {
         const std::string why =
             parse_int_list(c.seeds, std::numeric_limits<std::int32_t>::min(),
                            std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
         if (!why.empty()) return refuse("--seeds: " + why);
+        // A scenario run twice would also count twice in every statistic.
+        if (const std::optional<std::int64_t> twice = first_repeated(values))
+            return refuse("--seeds: " + std::to_string(*twice) +
+                          " comes twice; each scenario runs once");
         for (std::int64_t s : values) {
             const auto seed = static_cast<std::int32_t>(s);
             scenarios.push_back({seed, step_of_seed(seed)});
@@ -275,35 +286,40 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
                      all.begin() + static_cast<std::ptrdiff_t>(shard.end));
     if (designed) attach_design(plan, design);
 
-    // Output files: each path once, each one writable (its temporary file made now).
-    remove_partial_files_on_signal();
-    std::set<std::string> paths;
+    // Output files: each a different file, each one writable (its temporary
+    // file made now). "-" is standard output; the table then goes to standard error.
+    std::vector<std::string> names;
     for (const std::string* p : {&c.curves, &c.summary, &c.designOut, &c.sensitivity})
-        if (!p->empty() && !paths.insert(*p).second)
-            return refuse("output file " + *p + " given twice");
+        if (!p->empty()) names.push_back(*p);
 #if MAROVEL_WITH_PICTURES
     std::vector<PlotFormat> plotFormats;
     for (const std::string& p : c.plots) {
         const std::optional<PlotFormat> format = plot_format_of(p);
         if (!format) return refuse("--plot: " + p + " does not end in .png or .svg");
-        if (!paths.insert(p).second) return refuse("output file " + p + " given twice");
+        names.push_back(p);
         plotFormats.push_back(*format);
     }
     std::vector<PlotFormat> barFormats;
     for (const std::string& p : c.sensitivityPlots) {
         const std::optional<PlotFormat> format = plot_format_of(p);
         if (!format) return refuse("--sensitivity-plot: " + p + " does not end in .png or .svg");
-        if (!paths.insert(p).second) return refuse("output file " + p + " given twice");
+        names.push_back(p);
         barFormats.push_back(*format);
     }
     if (!c.plots.empty() && plan.runs.empty())
         return refuse("--plot: shard " + c.shard + " holds no runs to plot");
 #endif
+    if (const std::string twice = find_repeated_output(names); !twice.empty())
+        return refuse("output file " + twice);
+    const bool tableToStderr = std::find(names.begin(), names.end(), "-") != names.end();
+
+    remove_partial_files_on_signal();
 
     OutputFile curves;
     OutputFile summary;
     OutputFile designOut;
     OutputFile indices;
+    std::vector<OutputFile*> outputs = {&curves, &summary, &designOut, &indices};
     std::string error;
     if (!c.curves.empty() && !curves.create(c.curves, error)) return refuse("--curves: " + error);
     if (!c.summary.empty() && !summary.create(c.summary, error))
@@ -317,11 +333,13 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     for (const std::string& p : c.plots) {
         plots.push_back(std::make_unique<OutputFile>());
         if (!plots.back()->create(p, error)) return refuse("--plot: " + error);
+        outputs.push_back(plots.back().get());
     }
     std::vector<std::unique_ptr<OutputFile>> bars;
     for (const std::string& p : c.sensitivityPlots) {
         bars.push_back(std::make_unique<OutputFile>());
         if (!bars.back()->create(p, error)) return refuse("--sensitivity-plot: " + error);
+        outputs.push_back(bars.back().get());
     }
 #endif
 
@@ -382,50 +400,48 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
                       shardCount > 1 ? (", shard " + c.shard).c_str() : "");
 
 #if MAROVEL_WITH_PICTURES
+    auto report_drawing = [&] {
+        std::fprintf(stderr, "marovel-sim: %s; no output was replaced\n", error.c_str());
+        return 1;
+    };
+    // Drawn into memory and written through the output files, so that a
+    // full disk is found and reported like any other output's.
+    std::vector<std::string> pictures(plots.size() + bars.size());
     if (!plots.empty()) {
         std::vector<PlotTarget> targets;
         for (std::size_t i = 0; i < plots.size(); ++i)
-            targets.push_back({plots[i]->temp_path(), plotFormats[i]});
-        if (!write_plots(table, title, targets, error)) {
-            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-            return 1;
-        }
+            targets.push_back({plots[i]->path(), plotFormats[i], &pictures[i]});
+        if (!write_plots(table, title, targets, error)) return report_drawing();
     }
     if (!bars.empty()) {
         std::vector<PlotTarget> targets;
         for (std::size_t i = 0; i < bars.size(); ++i)
-            targets.push_back({bars[i]->temp_path(), barFormats[i]});
+            targets.push_back({bars[i]->path(), barFormats[i], &pictures[plots.size() + i]});
         if (!write_index_chart(design, analysis, std::string(title) + ": sensitivity", targets,
-                               error)) {
-            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-            return 1;
-        }
+                               error))
+            return report_drawing();
     }
-    for (auto& p : bars)
-        if (!p->commit(error)) {
-            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-            return 1;
-        }
-    for (auto& p : plots)
-        if (!p->commit(error)) {
-            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-            return 1;
-        }
+    for (std::size_t i = 0; i < plots.size(); ++i) plots[i]->write(pictures[i]);
+    for (std::size_t i = 0; i < bars.size(); ++i) bars[i]->write(pictures[plots.size() + i]);
 #endif
-    for (OutputFile* f : {&curves, &summary, &designOut, &indices})
-        if (!f->path().empty() && !f->commit(error)) {
-            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-            return 1;
-        }
-
-    std::cout << title << '\n';
-    table.write_table(std::cout);
-    if (!analysis.empty()) {
-        std::cout << "\nSensitivity (" << estimator_note(design) << ")\n";
-        write_sensitivity_table(std::cout, design, analysis);
+    // Every output complete on the disk first, then all renamed together.
+    if (!commit_together(outputs, error)) {
+        std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+        return 1;
     }
-    std::cout.flush();
-    return std::cout ? 0 : 1;
+
+    std::ostream& out = tableToStderr ? std::cerr : std::cout;
+    out << title << '\n';
+    table.write_table(out);
+    if (!analysis.empty()) {
+        out << "\nSensitivity (" << estimator_note(design) << ")\n";
+        write_sensitivity_table(out, design, analysis);
+    }
+    if (!flush_standard_output(error)) {
+        std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -447,14 +463,16 @@ SingleRunSnapshots::~SingleRunSnapshots() = default;
 int SingleRunSnapshots::prepare(const std::vector<std::string>& requests, long long ticks) {
 #if MAROVEL_WITH_PICTURES
     if (requests.empty()) return 0;
-    std::set<std::string> paths;
+    std::vector<std::string> names;
     for (const std::string& text : requests) {
         SnapshotRequest r;
         if (const std::string why = parse_snapshot(text, ticks, r); !why.empty())
             return refuse("--snapshot: " + why);
-        if (!paths.insert(r.file).second) return refuse("--snapshot: " + r.file + " given twice");
+        names.push_back(r.file);
         state_->requests.push_back(r);
     }
+    if (const std::string twice = find_repeated_output(names); !twice.empty())
+        return refuse("--snapshot: " + twice);
     remove_partial_files_on_signal();
     std::string error;
     for (const SnapshotRequest& r : state_->requests) {
@@ -482,11 +500,12 @@ int SingleRunSnapshots::write(const ScenarioSetup& scenario) {
         std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
         return 1;
     }
-    for (auto& f : state_->files)
-        if (!f->commit(error)) {
-            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-            return 1;
-        }
+    std::vector<OutputFile*> files;
+    for (auto& f : state_->files) files.push_back(f.get());
+    if (!commit_together(files, error)) {
+        std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+        return 1;
+    }
 #else
     (void)scenario;
 #endif
