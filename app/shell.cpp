@@ -1,5 +1,6 @@
 #include "app/shell.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -22,10 +23,10 @@ void start_app(App& app, const PictureSetup& pictures) {
     init_map(pictures);
     init_car(pictures);
     Simulation& sim = app.sim;
-    populate_town(sim.grid, sim.vehicles, sim.rng);
+    populate_town(sim.grid, sim.vehicles, sim.rng, sim.parameters);
     init_storm(pictures);
-    reset_storm(sim.storm, sim.rng, sim.scenarioSeed);
-    reset_decisions(sim.decisions, sim.vehicles);
+    reset_storm(sim.storm, sim.rng, sim.scenarioSeed, sim.parameters);
+    reset_decisions(sim.decisions, sim.vehicles, sim.parameters);
     create_menus(app);
 }
 
@@ -53,10 +54,18 @@ void main_window_proc(App& app, unsigned message, WParam wParam, LParam lParam) 
             on_mouse_move(app, wParam, lParam);
             break;
         case WM_LBUTTONDOWN:
+            app.pressX = signed_low_word(lParam);
+            app.pressY = signed_high_word(lParam);
+            app.leftMoved = false;
+            on_button_down(app, wParam, lParam);
+            break;
         case WM_RBUTTONDOWN:
             on_button_down(app, wParam, lParam);
             break;
         case WM_LBUTTONUP:
+            on_button_up(app, lParam);
+            if (!app.leftMoved) on_left_click(app, lParam);
+            break;
         case WM_RBUTTONUP:
             on_button_up(app, lParam);
             break;
@@ -65,13 +74,40 @@ void main_window_proc(App& app, unsigned message, WParam wParam, LParam lParam) 
     }
 }
 
+namespace {
+
+// Observers may remove themselves while being told; a copy is walked.
+template <typename Fn>
+void tell(App& app, Fn fn) {
+    if (app.observers.empty()) return;
+    const std::vector<AppObserver*> observers = app.observers;
+    for (AppObserver* o : observers) fn(*o);
+}
+
+void tick_once(App& app) {
+    sim_tick(app.sim);
+    tell(app, [&app](AppObserver& o) { o.ticked(app); });
+}
+
+void rebuild(App& app, void (*build)(Simulation&)) {
+    build(app.sim);
+    tell(app, [&app](AppObserver& o) { o.rebuilt(app); });
+}
+
+}  // namespace
+
 void present_frame(App& app) {
     swap_buffers(app.mainWindow);
     set_window_title(app.mainWindow, status_line(app.sim).text);
+    update_menu_marks(app);
+    tell(app, [&app](AppObserver& o) { o.presented(app); });
 }
 
+// The overlays come after the scene, so with all of them off the frame is the scene's alone.
 void on_paint(App& app) {
     draw_scene(app.sim, app.camera);
+    draw_overlays(app.sim, app.overlays);
+    tell(app, [&app](AppObserver& o) { o.frame_drawn(app); });
     present_frame(app);
 }
 
@@ -92,7 +128,7 @@ void on_size(App& app, LParam size) {
 // Only timer 1 drives the clock.
 void on_timer(App& app, WParam timerId) {
     if (timerId != TIMER_ID) return;
-    sim_tick(app.sim);
+    tick_once(app);
     present_frame(app);
 }
 
@@ -124,6 +160,7 @@ void on_mouse_move(App& app, WParam flags, LParam position) {
     const auto dy = static_cast<std::int16_t>(y - app.lastMouseY);
     app.lastMouseX = x;
     app.lastMouseY = y;
+    if (x != app.pressX || y != app.pressY) app.leftMoved = true;
     if ((flags & MK_RBUTTON) == 0) return;
 
     Camera& camera = app.camera;
@@ -148,6 +185,27 @@ void on_mouse_move(App& app, WParam flags, LParam position) {
     present_frame(app);
 }
 
+void on_left_click(App& app, LParam position) {
+    CellPos cell{};
+    if (!cell_under_pixel(app.camera, app.clientWidth, app.clientHeight, signed_low_word(position),
+                          signed_high_word(position), cell))
+        return;
+    tell(app, [&](AppObserver& o) { o.cell_clicked(app, cell); });
+}
+
+// The inverse of the view: the frustum's half-height at the near plane is 1, so
+// at the camera's distance d a pixel row spans d / 4 map units per half the
+// client's height, and columns the same (the cells are square).
+bool cell_under_pixel(const Camera& camera, int width, int height, int px, int py, CellPos& cell) {
+    if (width <= 0 || height <= 0) return false;
+    const double unitsPerPixel = camera.cameraDistance / FRUSTUM_NEAR / (height / 2.0);
+    const double x = camera.cameraPanX + (px + 0.5 - width / 2.0) * unitsPerPixel;
+    const double y = camera.cameraPanY - (py + 0.5 - height / 2.0) * unitsPerPixel;
+    if (!(x >= 0.0 && x < GRID_W && y >= 0.0 && y < GRID_H)) return false;
+    cell = {static_cast<std::int32_t>(std::floor(x)), static_cast<std::int32_t>(std::floor(y))};
+    return true;
+}
+
 // Each popup is made and filled in turn, then the bar takes them in order.
 void create_menus(App& app) {
     MenuHandle popups[MENU_POPUPS] = {};
@@ -164,16 +222,71 @@ void create_menus(App& app) {
     app.menuBar = create_menu();
     for (int i = 0; i < count; ++i) append_menu_popup(app.menuBar, popups[i], titles[i]);
     set_menu(app.mainWindow, app.menuBar);
+    update_menu_marks(app);
     draw_menu_bar(app.mainWindow);
+}
+
+// Rate and error level are checked when they are one of the menu's own; any
+// other spread checks Custom, any other period neither rate.
+void update_menu_marks(App& app) {
+    const MenuHandle m = app.menuBar;
+    if (m == nullptr) return;
+    const std::int32_t period = std::abs(app.tickInterval);
+    check_menu_item(m, CMD_SLOW, period == RATE_SLOW_MS);
+    check_menu_item(m, CMD_FAST, period == RATE_FAST_MS);
+    check_menu_item(m, CMD_START, is_running(app));
+    check_menu_item(m, CMD_STOP, !is_running(app));
+    const double spread = app.sim.parameters.errorSpread;
+    const bool low = spread == static_cast<double>(ERROR_LOW);
+    const bool moderate = spread == static_cast<double>(ERROR_MODERATE);
+    const bool high = spread == static_cast<double>(ERROR_HIGH);
+    check_menu_item(m, CMD_ERROR_LOW, low);
+    check_menu_item(m, CMD_ERROR_MODERATE, moderate);
+    check_menu_item(m, CMD_ERROR_HIGH, high);
+    check_menu_item(m, CMD_ERROR_CUSTOM, !low && !moderate && !high);
+    check_menu_item(m, CMD_PANEL, app.panelShown);
+    check_menu_item(m, CMD_RECORD, app.recording);
+    check_menu_item(m, CMD_SHOW_TRACK, app.overlays.stormTrack);
+    check_menu_item(m, CMD_SHOW_ZONE, app.overlays.threatZone);
+    check_menu_item(m, CMD_SHOW_THREATENED, app.overlays.threatenedHouses);
+    check_menu_item(m, CMD_SHOW_CAR_STATES, app.overlays.carStates);
+}
+
+// Error levels rebuild the current scenario (same seed) under the new level,
+// which then holds through later resets.
+void set_error_level(App& app, double spread) {
+    app.sim.parameters.errorSpread = spread;
+    rebuild(app, reset_scenario);
+}
+
+void apply_parameters(App& app, const ModelParameters& parameters) {
+    app.sim.parameters = parameters;
+    rebuild(app, reset_scenario);
+}
+
+void step_tick(App& app) {
+    tick_once(app);
+}
+
+// Ticks until the clock shows `tick`; a clock already there or past it stays.
+void run_to_tick(App& app, long tick) {
+    if (tick > RUN_TO_MAX_TICK) tick = RUN_TO_MAX_TICK;
+    while (static_cast<double>(app.sim.storm.simTime) < static_cast<double>(tick)) tick_once(app);
 }
 
 namespace {
 
-// Error levels rebuild the current scenario (same seed) under the new level,
-// which then holds through later resets.
-void set_error_level(App& app, float spread) {
-    app.sim.parameters.errorSpread = spread;
-    reset_scenario(app.sim);
+// The View menu's overlays switch on and off; the widgets hear of it through
+// the frame that follows.
+void toggle(bool& flag) {
+    flag = !flag;
+}
+
+// The commands the shell does not know itself go to the widgets beside the view.
+void pass_on(App& app, unsigned command) {
+    const std::vector<AppObserver*> observers = app.observers;
+    for (AppObserver* o : observers)
+        if (o->command(app, command)) return;
 }
 
 }  // namespace
@@ -196,13 +309,16 @@ void on_command(App& app, WParam command) {
             stop_run(app);
             break;
         case CMD_RESET:
-            reset_scenario(app.sim);
+            rebuild(app, reset_scenario);
+            break;
+        case CMD_STEP:
+            step_tick(app);
             break;
         case CMD_NEXT:
-            next_scenario(app.sim);
+            rebuild(app, next_scenario);
             break;
         case CMD_PREVIOUS:
-            previous_scenario(app.sim);
+            rebuild(app, previous_scenario);
             break;
         case CMD_SLOW:
             set_rate(app, RATE_SLOW_MS);
@@ -219,11 +335,49 @@ void on_command(App& app, WParam command) {
         case CMD_ERROR_HIGH:
             set_error_level(app, ERROR_HIGH);
             break;
+        case CMD_SHOW_TRACK:
+            toggle(app.overlays.stormTrack);
+            break;
+        case CMD_SHOW_ZONE:
+            toggle(app.overlays.threatZone);
+            break;
+        case CMD_SHOW_THREATENED:
+            toggle(app.overlays.threatenedHouses);
+            break;
+        case CMD_SHOW_CAR_STATES:
+            toggle(app.overlays.carStates);
+            break;
         default:
+            pass_on(app, low_word(command));
             break;
     }
     present_frame(app);
 }
+
+namespace {
+
+// The keys of the menu items the shell leaves to the widgets, and of the View menu.
+struct KeyCommand {
+    WParam key;
+    CommandId command;
+};
+constexpr KeyCommand KEY_COMMANDS[] = {
+    {'S', CMD_STEP},
+    {'P', CMD_SAVE_PICTURE},
+    {'V', CMD_RECORD},
+    {'Q', CMD_QUIT},
+    {'1', CMD_ERROR_LOW},
+    {'2', CMD_ERROR_MODERATE},
+    {'3', CMD_ERROR_HIGH},
+    {'4', CMD_ERROR_CUSTOM},
+    {VK_F1 + 1, CMD_PANEL},
+    {'T', CMD_SHOW_TRACK},
+    {'Z', CMD_SHOW_ZONE},
+    {'H', CMD_SHOW_THREATENED},
+    {'C', CMD_SHOW_CAR_STATES},
+};
+
+}  // namespace
 
 // Keys act when released; the code names the key, so R works with Shift or Ctrl.
 void on_key_up(App& app, WParam virtualKey) {
@@ -235,21 +389,23 @@ void on_key_up(App& app, WParam virtualKey) {
             toggle_run(app);
             break;
         case VK_LEFT:
-            previous_scenario(app.sim);
+            rebuild(app, previous_scenario);
             break;
         case VK_UP:
             set_rate(app, RATE_FAST_MS);
             break;
         case VK_RIGHT:
-            next_scenario(app.sim);
+            rebuild(app, next_scenario);
             break;
         case VK_DOWN:
             set_rate(app, RATE_SLOW_MS);
             break;
         case 'R':
-            reset_scenario(app.sim);
+            rebuild(app, reset_scenario);
             break;
         default:
+            for (const KeyCommand& k : KEY_COMMANDS)
+                if (k.key == virtualKey) return on_command(app, k.command);
             break;
     }
     present_frame(app);
@@ -288,6 +444,10 @@ void set_rate(App& app, std::int32_t periodMs) {
     }
 }
 
+bool is_running(const App& app) {
+    return app.tickInterval > 0;
+}
+
 InfoText info_text(const VehicleTable& vehicles) {
     const VehicleTally t = tally_vehicles(vehicles);
     InfoText info;
@@ -311,6 +471,7 @@ void quit_app(App& app) {
     if (app.mainWindow == nullptr) return;
     kill_timer(app.mainWindow, TIMER_ID);
     make_current(app.mainWindow);
+    tell(app, [&app](AppObserver& o) { o.quitting(app); });
     free_map();
     free_car();
     free_storm();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "app/window_layer.h"
 #include "render/scene.h"
@@ -17,6 +18,12 @@ constexpr int WINDOW_HEIGHT = 768;
 constexpr unsigned TIMER_ID = 1;  // the only timer; a notification of any other does nothing
 constexpr std::int32_t RATE_SLOW_MS = 333;
 constexpr std::int32_t RATE_FAST_MS = 50;
+// The panel's speed slider reaches any period between these: 1 tick a second,
+// and 1 ms, where a tick waits only for the frame before it.
+constexpr std::int32_t RATE_SLOWEST_MS = 1000;
+constexpr std::int32_t RATE_FASTEST_MS = 1;
+// "Run to tick" goes at most this far in one go; the clock counts exactly to 2^24.
+constexpr long RUN_TO_MAX_TICK = 16777216;
 
 // Mouse gestures: map units and distance units per pixel of drag.
 constexpr float PAN_SCALE = 0.025f;  // 400 pixels move the view 10 cells
@@ -35,10 +42,13 @@ constexpr double FRUSTUM_FAR = 256000.0;
 
 enum CommandId : unsigned {
     CMD_INFO = 1,
+    CMD_SAVE_PICTURE = 2,
+    CMD_RECORD = 3,
     CMD_QUIT = 10,
     CMD_START = 20,
     CMD_STOP = 21,
     CMD_RESET = 22,
+    CMD_STEP = 23,
     CMD_NEXT = 30,
     CMD_PREVIOUS = 31,
     CMD_SLOW = 41,
@@ -46,30 +56,64 @@ enum CommandId : unsigned {
     CMD_ERROR_LOW = 51,
     CMD_ERROR_MODERATE = 52,
     CMD_ERROR_HIGH = 53,
+    CMD_ERROR_CUSTOM = 54,
+    CMD_PANEL = 60,
+    CMD_SHOW_TRACK = 61,
+    CMD_SHOW_ZONE = 62,
+    CMD_SHOW_THREATENED = 63,
+    CMD_SHOW_CAR_STATES = 64,
 };
 
 // The menu bar, left to right and top to bottom: a new popup starts where the
-// popup's title changes.
+// popup's title changes. "&" marks the letter that opens a popup with Alt, and
+// the text after a tab is the key that does what the item does (keys act when
+// released; see on_key_up).
 struct MenuItem {
     const char* popup;
     const char* text;
     CommandId commandId;
 };
 inline constexpr MenuItem MENU_ITEMS[] = {
-    {"File", "Info..", CMD_INFO},
-    {"File", "Quit", CMD_QUIT},
-    {"Simulation", "Start", CMD_START},
-    {"Simulation", "Stop", CMD_STOP},
-    {"Simulation", "Reset", CMD_RESET},
-    {"Rate", "Slow", CMD_SLOW},
-    {"Rate", "Fast", CMD_FAST},
-    {"Scenario", "Next", CMD_NEXT},
-    {"Scenario", "Previous", CMD_PREVIOUS},
-    {"Miscommunication", "Low error (.0001)", CMD_ERROR_LOW},
-    {"Miscommunication", "Moderate error (360)", CMD_ERROR_MODERATE},
-    {"Miscommunication", "High error (inf)", CMD_ERROR_HIGH},
+    {"&File", "Info..\tEnter", CMD_INFO},
+    {"&File", "Save picture..\tP", CMD_SAVE_PICTURE},
+    {"&File", "Record video\tV", CMD_RECORD},
+    {"&File", "Quit\tQ", CMD_QUIT},
+    {"&Simulation", "Start\tSpace", CMD_START},
+    {"&Simulation", "Stop\tSpace", CMD_STOP},
+    {"&Simulation", "Step\tS", CMD_STEP},
+    {"&Simulation", "Reset\tR", CMD_RESET},
+    {"&Rate", "Slow\tDown", CMD_SLOW},
+    {"&Rate", "Fast\tUp", CMD_FAST},
+    {"S&cenario", "Next\tRight", CMD_NEXT},
+    {"S&cenario", "Previous\tLeft", CMD_PREVIOUS},
+    {"&Miscommunication", "Low error (.0001)\t1", CMD_ERROR_LOW},
+    {"&Miscommunication", "Moderate error (360)\t2", CMD_ERROR_MODERATE},
+    {"&Miscommunication", "High error (inf)\t3", CMD_ERROR_HIGH},
+    {"&Miscommunication", "Custom..\t4", CMD_ERROR_CUSTOM},
+    {"&View", "Panel\tF2", CMD_PANEL},
+    {"&View", "Storm track\tT", CMD_SHOW_TRACK},
+    {"&View", "Threat zone\tZ", CMD_SHOW_ZONE},
+    {"&View", "Threatened houses\tH", CMD_SHOW_THREATENED},
+    {"&View", "Car states\tC", CMD_SHOW_CAR_STATES},
 };
-constexpr int MENU_POPUPS = 5;
+constexpr int MENU_POPUPS = 6;
+
+struct App;
+
+// What the window's own widgets (the panel, the inspector, the recorder) hear
+// of the program. Each is told after the handlers have changed the App; none
+// may change the simulation from inside these calls.
+struct AppObserver {
+    virtual ~AppObserver() = default;
+    virtual void ticked(App&) {}                 // after every tick of the simulation
+    virtual void rebuilt(App&) {}                // after every reset, scenario step or error level
+    virtual void presented(App&) {}              // at the end of every handler
+    virtual void frame_drawn(App&) {}            // inside the paint, the frame drawn, not yet shown
+    virtual void cell_clicked(App&, CellPos) {}  // a left click without a drag on a town cell
+    virtual void quitting(App&) {}               // before the window goes, its context current
+    // A menu command or key the shell leaves to the widgets; true when taken.
+    virtual bool command(App&, unsigned /*commandId*/) { return false; }
+};
 
 // Everything the program holds, from start-up to exit.
 struct App {
@@ -84,6 +128,15 @@ struct App {
     std::int16_t clientHeight = 0;
     WindowHandle mainWindow = nullptr;  // null once the window is destroyed
     MenuHandle menuBar = nullptr;
+    // A left press, until its release: where it was and whether the cursor
+    // has since moved off it (then the release is a drag's end, not a click).
+    std::int16_t pressX = 0;
+    std::int16_t pressY = 0;
+    bool leftMoved = false;
+    SceneOverlays overlays;   // what the View menu lays over the town; all off at first
+    bool panelShown = false;  // the View menu's mark; the panel itself is a widget beside the view
+    bool recording = false;   // File > Record video's mark
+    std::vector<AppObserver*> observers;  // not owned; each removes itself before it goes
 };
 
 // Shows a failed picture load in an owner-less box ("ERROR!") and returns when
@@ -91,7 +144,8 @@ struct App {
 void show_notice_box(const char* caption, const char* text);
 
 // Start-up: the window with its drawing context, the fixed drawing state, the
-// pictures interleaved with the first town (map, cars, town, storm picture,
+// pictures interleaved with the first town (under the seed and parameters the
+// App's simulation holds) (map, cars, town, storm picture,
 // storm, decisions), then the menu bar. Comes up stopped; the first frame is
 // drawn by the first paint of the event loop.
 void start_app(App& app, const PictureSetup& pictures);
@@ -114,17 +168,36 @@ void on_timer(App& app, WParam timerId);
 // bound for one drawn step and is put back on the next step of its kind.
 void on_button_down(App& app, WParam flags, LParam position);
 void on_button_up(App& app, LParam position);
+// The release of a left press that did not move: the cell under the cursor,
+// if any, goes to the observers.
+void on_left_click(App& app, LParam position);
 void on_mouse_move(App& app, WParam flags, LParam position);
 
 void create_menus(App& app);
 void on_command(App& app, WParam command);
 void on_key_up(App& app, WParam virtualKey);
 
+// The cell under a client pixel in the view of `camera`, for a client area of
+// width x height pixels (rows counted from the top): false off the town.
+bool cell_under_pixel(const Camera& camera, int width, int height, int px, int py, CellPos& cell);
+
+// The commands beside the clock: one tick; ticks up to `tick` (at most
+// RUN_TO_MAX_TICK) without a frame between them; a rebuild under other
+// parameters (checked by the caller); another error spread, which rebuilds.
+void step_tick(App& app);
+void run_to_tick(App& app, long tick);
+void apply_parameters(App& app, const ModelParameters& parameters);
+void set_error_level(App& app, double spread);
+
+// The View menu's and the rate's marks from the App, after anything changed them.
+void update_menu_marks(App& app);
+
 // Run control over the sign of tickInterval.
 void start_run(App& app);
 void stop_run(App& app);
 void toggle_run(App& app);
 void set_rate(App& app, std::int32_t periodMs);
+bool is_running(const App& app);
 
 // The tally as the Info box shows it.
 struct InfoText {

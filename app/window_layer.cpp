@@ -79,6 +79,13 @@ WParam mouse_flags(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers) {
     return flags;
 }
 
+// How long a key's release waits for a press of the same key that would show
+// it to be an auto-repeat's; well below what a hand can do, and the key still
+// acts well within a frame or two.
+constexpr int KEY_SETTLE_MS = 25;
+// An auto-repeat's release and press carry the same time; a hand's are far apart.
+constexpr quint64 AUTO_REPEAT_GAP_MS = 1;
+
 // The window whose drawing context the program last made current; a message
 // box makes it current again when its loop ends (painting any window switches
 // contexts behind the program's back).
@@ -97,6 +104,14 @@ class ClientView : public QOpenGLWidget {
         setFocusPolicy(Qt::StrongFocus);
         setMouseTracking(true);  // moves with no button held are messages too
         connect(this, &QOpenGLWidget::frameSwapped, this, [this] { ++counts.shown; });
+        releaseTimer_.setSingleShot(true);
+        releaseTimer_.setInterval(KEY_SETTLE_MS);
+        connect(&releaseTimer_, &QTimer::timeout, this, [this] { deliver_release(); });
+    }
+
+    bool release_pending() const { return releaseTimer_.isActive(); }
+    void send_pending() {
+        if (releaseTimer_.isActive()) deliver_release();
     }
 
     bool deliverPaints = false;  // off while the window is being created
@@ -120,17 +135,36 @@ class ClientView : public QOpenGLWidget {
         ++counts.painted;
     }
 
-    void keyPressEvent(QKeyEvent* event) override { event->accept(); }
+    // A press of the key whose release waits, stamped with the release's own
+    // time, shows that release to have been half of an auto-repeat that the
+    // display did not mark as one: it is dropped. A later press (the two may
+    // arrive together when the program was busy) lets the release act first.
+    void keyPressEvent(QKeyEvent* event) override {
+        event->accept();
+        if (!releaseTimer_.isActive() || event->key() != pendingKey_) return;
+        if (event->timestamp() - pendingTime_ <= AUTO_REPEAT_GAP_MS)
+            releaseTimer_.stop();
+        else
+            deliver_release();
+    }
 
+    // A held key acts once, when it is let go. Auto-repeat on X11 sends a
+    // release and a press together for every repeat; Qt marks most of them, and
+    // the rest are caught by holding each release back until no press of its key
+    // has followed within KEY_SETTLE_MS.
     void keyReleaseEvent(QKeyEvent* event) override {
         event->accept();
-        if (event->isAutoRepeat()) return;  // a held key acts once, when it is let go
+        if (event->isAutoRepeat()) return;
         // Alt, F10 and keys released with Alt held belong to the system (the
         // menu bar), not to the window.
         const int key = event->key();
         if (key == Qt::Key_Alt || key == Qt::Key_F10 || (event->modifiers() & Qt::AltModifier))
             return;
-        send(WM_KEYUP, virtual_key(key, event->modifiers()), 0);
+        if (releaseTimer_.isActive()) deliver_release();  // another key's, first
+        pendingKey_ = key;
+        pendingModifiers_ = event->modifiers();
+        pendingTime_ = event->timestamp();
+        releaseTimer_.start();
     }
 
     void mousePressEvent(QMouseEvent* event) override {
@@ -155,6 +189,10 @@ class ClientView : public QOpenGLWidget {
     }
 
   private:
+    void deliver_release() {
+        releaseTimer_.stop();
+        send(WM_KEYUP, virtual_key(pendingKey_, pendingModifiers_), 0);
+    }
     void send(unsigned message, WParam wParam, LParam lParam);
     static WParam flags(const QMouseEvent* event) {
         return mouse_flags(event->buttons(), event->modifiers());
@@ -165,6 +203,10 @@ class ClientView : public QOpenGLWidget {
     }
 
     MainFrame* frame_;
+    QTimer releaseTimer_;
+    int pendingKey_ = 0;
+    quint64 pendingTime_ = 0;  // ms, the display's clock
+    Qt::KeyboardModifiers pendingModifiers_;
 };
 
 struct MainFrame : QMainWindow {
@@ -279,6 +321,14 @@ void swap_buffers(WindowHandle window) {
     window->view->update();
 }
 
+bool key_release_pending(WindowHandle window) {
+    return window != nullptr && window->view->release_pending();
+}
+
+void send_pending_key(WindowHandle window) {
+    if (window != nullptr) window->view->send_pending();
+}
+
 FrameCounts frame_counts(WindowHandle window) {
     return window != nullptr ? window->view->counts : FrameCounts{};
 }
@@ -316,29 +366,20 @@ bool has_capture(WindowHandle window) {
     return window != nullptr && QWidget::mouseGrabber() == window->view;
 }
 
-namespace {
-
-// Qt reads '&' as the mark of a mnemonic; doubled, it is shown as itself.
-QString plain_text(const char* text) {
-    return QString::fromLatin1(text).replace(QLatin1Char('&'), QLatin1String("&&"));
-}
-
-}  // namespace
-
 MenuHandle create_menu() {
     return new MenuObject;
 }
 
 void append_menu_item(MenuHandle menu, unsigned commandId, const char* text) {
     if (menu == nullptr) return;
-    QAction* item = menu->addAction(plain_text(text));
+    QAction* item = menu->addAction(QString::fromLatin1(text));
     item->setData(commandId);
     item->setMenuRole(QAction::NoRole);  // no platform may move "Quit" elsewhere
 }
 
 void append_menu_popup(MenuHandle menu, MenuHandle popup, const char* text) {
     if (menu == nullptr || popup == nullptr) return;
-    popup->setTitle(plain_text(text));
+    popup->setTitle(QString::fromLatin1(text));
     menu->addMenu(popup);
 }
 
@@ -350,6 +391,15 @@ void set_menu(WindowHandle window, MenuHandle bar) {
         if (popup == nullptr) continue;
         popup->setParent(menuBar, popup->windowFlags());
         menuBar->addAction(title);
+        // After the popup has gone (a queued call: Qt hands focus around while
+        // it closes), the bar leaves its keyboard mode and the keys go to the view.
+        QObject::connect(popup, &QMenu::aboutToHide, window, [window] {
+            QTimer::singleShot(0, window, [window] {
+                if (QApplication::activePopupWidget() != nullptr) return;
+                window->menuBar()->setActiveAction(nullptr);
+                if (window->isActiveWindow()) window->view->setFocus(Qt::PopupFocusReason);
+            });
+        });
         for (QAction* item : popup->actions()) {
             const unsigned id = item->data().toUInt();
             QObject::connect(item, &QAction::triggered, window,
@@ -363,6 +413,41 @@ void draw_menu_bar(WindowHandle window) {
     if (window != nullptr) window->menuBar()->update();
 }
 
+namespace {
+
+// Walks the items of a menu and its popups.
+template <typename Fn>
+void for_each_item(QMenu* menu, unsigned commandId, Fn fn) {
+    for (QAction* a : menu->actions()) {
+        if (a->menu() != nullptr)
+            for_each_item(a->menu(), commandId, fn);
+        else if (!a->isSeparator() && a->data().toUInt() == commandId)
+            fn(a);
+    }
+}
+
+// The box opened last and still open, which the next one is placed beside.
+QPointer<QMessageBox> lastBox;
+constexpr int BOX_CASCADE = 24;  // pixels right and down from the box before
+
+}  // namespace
+
+void check_menu_item(MenuHandle menu, unsigned commandId, bool checked) {
+    if (menu == nullptr) return;
+    for_each_item(menu, commandId, [checked](QAction* a) {
+        a->setCheckable(true);
+        a->setChecked(checked);
+    });
+}
+
+bool menu_item_checked(MenuHandle menu, unsigned commandId) {
+    bool checked = false;
+    if (menu != nullptr)
+        for_each_item(menu, commandId,
+                      [&checked](QAction* a) { checked = checked || a->isChecked(); });
+    return checked;
+}
+
 void message_box(const char* text, const char* caption) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(caption), QString::fromLatin1(text),
                     QMessageBox::Ok);
@@ -373,7 +458,11 @@ void message_box(const char* text, const char* caption) {
     QEventLoop loop;
     QObject::connect(&box, &QMessageBox::finished, &loop, &QEventLoop::quit);
     const QPointer<MainFrame> before = currentWindow;
+    const QPointer<QMessageBox> previous = lastBox;
     box.show();
+    if (previous != nullptr && previous->isVisible())
+        box.move(previous->pos() + QPoint(BOX_CASCADE, BOX_CASCADE));
+    lastBox = &box;
     loop.exec();
     if (before != nullptr && currentWindow == before) before->view->makeCurrent();
 }

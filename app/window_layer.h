@@ -23,7 +23,8 @@ using LParam = std::intptr_t;
 constexpr unsigned WM_DESTROY = 2;        // the window is going away; nothing follows
 constexpr unsigned WM_SIZE = 5;           // lParam: client width (low word), height (high word)
 constexpr unsigned WM_PAINT = 15;         // draw now; the frame is shown when the handler returns
-constexpr unsigned WM_KEYUP = 257;        // wParam: virtual-key code of the released key
+constexpr unsigned WM_KEYUP = 257;        // wParam: virtual-key code of the released key, sent
+                                          // a moment after the release (see key_release_pending)
 constexpr unsigned WM_COMMAND = 273;      // wParam: command identifier (low word)
 constexpr unsigned WM_TIMER = 275;        // wParam: timer identifier
 constexpr unsigned WM_MOUSEMOVE = 512;    // wParam: MK_ flags; lParam: cursor x, y
@@ -124,6 +125,13 @@ struct FrameCounts {
 };
 FrameCounts frame_counts(WindowHandle window);
 
+// True while a key's release waits to be sent as WM_KEYUP: it is held back a
+// few ms in case a press of the same key follows at once, which shows it to be
+// an auto-repeat (those are dropped).
+bool key_release_pending(WindowHandle window);
+// Sends a held-back release at once (tests that need the key to have acted).
+void send_pending_key(WindowHandle window);
+
 // Periodic timer `id` of the window: one WM_TIMER per period, never more than
 // one waiting (periods missed while a handler runs are not made up). Setting a
 // timer that runs already restarts its period.
@@ -140,16 +148,23 @@ bool has_capture(WindowHandle window);
 
 // Menus. A new menu is empty; items deliver WM_COMMAND with their identifier.
 // A menu given to set_menu becomes the window's menu bar, its popups the bar's
-// titles, and all of it belongs to the window from then on. Texts are shown as
-// given: no character marks a mnemonic and no item has a shortcut.
+// titles, and all of it belongs to the window from then on. In a text "&"
+// marks the next letter as the one that opens the popup with Alt ("&&" shows
+// an ampersand), and an item's text after a tab is shown as its key, to the
+// right. Closing a popup (Escape, a choice, a click away) gives the keyboard
+// back to the client area.
 MenuHandle create_menu();
 void append_menu_item(MenuHandle menu, unsigned commandId, const char* text);
 void append_menu_popup(MenuHandle menu, MenuHandle popup, const char* text);
 void set_menu(WindowHandle window, MenuHandle bar);
 void draw_menu_bar(WindowHandle window);
+// Puts a check mark by (or takes it from) every item of the menu with this identifier.
+void check_menu_item(MenuHandle menu, unsigned commandId, bool checked);
+bool menu_item_checked(MenuHandle menu, unsigned commandId);
 
-// A message box with one OK button and no owner window. It runs its own event
-// loop until dismissed, so every window keeps receiving its messages (timers,
+// A message box with one OK button and no owner window; one opened while
+// another is still open comes a little below and right of it. It runs its own
+// event loop until dismissed, so every window keeps receiving its messages (timers,
 // paints, keys, mouse) meanwhile. Afterwards the drawing context that was
 // current before is current again.
 void message_box(const char* text, const char* caption);

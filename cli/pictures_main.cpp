@@ -15,11 +15,15 @@
 //
 // Messages go to standard error as marovel-sim's own; exit 0, 1 when a picture
 // could not be made, 2 for bad input (nothing written).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <iterator>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -40,6 +44,31 @@ int refuse(const std::string& message) {
 int fail(const std::string& message) {
     std::fprintf(stderr, "marovel-sim: %s\n", message.c_str());
     return 1;
+}
+
+// Writes `bytes` over the file `path` (made by the caller) and hands them to
+// the disk; false with the path and the system's reason.
+bool write_whole(const std::string& path, const std::string& bytes, std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    bool ok = fd >= 0;
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            ok = false;
+            break;
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (ok && ::fsync(fd) != 0) ok = false;
+    const int why = errno;
+    if (fd >= 0) ::close(fd);
+    if (!ok) error = "could not write " + path + ": " + std::strerror(why);
+    return ok;
 }
 
 // The curves of every run, grouped by run as the rows come, into a summary
@@ -102,8 +131,15 @@ int plot(const std::vector<std::string>& args) {
         if (r.ticks != ticks) return refuse("plot: the runs are not sampled at the same ticks");
         summary.add(r.run, r.result);
     }
+    // Drawn into memory, then written with the system's reason for any
+    // failure; the caller then replaces none of its outputs.
+    std::vector<std::string> pictures(targets.size());
+    for (std::size_t i = 0; i < targets.size(); ++i) targets[i].bytes = &pictures[i];
     std::string error;
     if (!write_plots(summary, title, targets, error)) return fail(error);
+    for (std::size_t i = 0; i < targets.size(); ++i)
+        if (!write_whole(targets[i].file, pictures[i], error))
+            return fail(error + "; no output was replaced");
     return 0;
 }
 
@@ -134,14 +170,16 @@ int snapshot(const std::vector<std::string>& args) {
         }
     }
     std::vector<SnapshotRequest> requests;
-    std::set<std::string> paths;
+    std::vector<std::string> names;
     for (const std::string& text : texts) {
         SnapshotRequest r;
         if (const std::string why = parse_snapshot(text, ticks, r); !why.empty())
             return refuse("--snapshot: " + why);
-        if (!paths.insert(r.file).second) return refuse("--snapshot: " + r.file + " given twice");
+        names.push_back(r.file);
         requests.push_back(r);
     }
+    if (const std::string twice = find_repeated_output(names); !twice.empty())
+        return refuse("--snapshot: " + twice);
     remove_partial_files_on_signal();
     std::string error;
     std::vector<std::unique_ptr<OutputFile>> files;
@@ -155,8 +193,9 @@ int snapshot(const std::vector<std::string>& args) {
     if (!renderer.open(SNAPSHOT_W, SNAPSHOT_H, snapshot_picture_folders(), error))
         return fail("--snapshot: " + error);
     if (!write_snapshots(renderer, scenario, requests, temps, error)) return fail(error);
-    for (auto& f : files)
-        if (!f->commit(error)) return fail(error);
+    std::vector<OutputFile*> all;
+    for (auto& f : files) all.push_back(f.get());
+    if (!commit_together(all, error)) return fail(error);
     return 0;
 }
 

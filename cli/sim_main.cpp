@@ -6,11 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "cli/decimal_option.h"
 #include "cli/merge_command.h"
 #include "cli/parameter_options.h"
 #include "cli/runner.h"
 #include "cli/sweep_command.h"
+#include "experiments/output_file.h"
 #include "experiments/parameter_text.h"
+#include "experiments/picture_program.h"
+#if MAROVEL_WITH_PICTURES
+#include "experiments/movie.h"
+#include "experiments/snapshot.h"
+#endif
 
 #ifndef MAROVEL_VERSION
 #define MAROVEL_VERSION "unknown"
@@ -40,26 +47,28 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
     bool csv = false;
     app.set_version_flag("--version", "marovel-sim " MAROVEL_VERSION);
 
-    auto* seedOpt = app.add_option(
-        "--seed", seed, "Scenario seed (default 1, the scenario the window starts with)");
+    auto* seedOpt = app.add_option("--seed", seed,
+                                   "Scenario seed (default 1, the scenario the window starts with)")
+                        ->transform(decimal_in(INT32_MIN, INT32_MAX));
     auto* stepOpt =
         app.add_option("--scenario", steps,
                        "The scenario reached from launch by K presses of Next (negative K: "
-                       "Previous), i.e. seed 1 + 1000 K");
+                       "Previous), i.e. seed 1 + 1000 K")
+            ->transform(decimal_in(INT64_MIN, INT64_MAX));
     seedOpt->excludes(stepOpt);
     app.add_flag("--startup", options.scenario.startup,
                  "Build the town the window shows at launch instead of the one Reset builds");
     ParameterOptions parameters;
     add_parameter_options(app, parameters, true);
     app.add_option("--ticks", options.ticks, "Ticks to run (default 2000)")
-        ->check(CLI::Range(1LL, MAX_TICKS));
+        ->transform(decimal_in(1, MAX_TICKS));
     auto* atOpt =
         app.add_option("--at", options.at, "Report the tally at these ticks (comma-separated)")
             ->delimiter(',')
-            ->check(CLI::Range(0LL, MAX_TICKS));
+            ->transform(decimal_in(0, MAX_TICKS));
     auto* everyOpt =
         app.add_option("--every", options.every, "Report the tally every N ticks, from tick 0")
-            ->check(CLI::Range(1LL, MAX_TICKS));
+            ->transform(decimal_in(1, MAX_TICKS));
     auto* csvOpt =
         app.add_flag("--csv", csv, "Write the tally as CSV with a header instead of a table");
     auto* fpOpt = app.add_flag("--fingerprint", options.fingerprint,
@@ -73,6 +82,17 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
                    "Also draw the town at TICK into FILE.png as the window shows it (1024 x 768, "
                    "initial view; repeatable; no display needed)")
         ->type_name("TICK:FILE.png");
+    // A movie is drawn by the picture program's own build of this command.
+    std::string movieFile;
+    long long movieEvery = 1;
+    auto* movieOpt = app.add_option("--movie", movieFile,
+                                    "Also draw every frame of the run, as the window shows it, "
+                                    "into FILE.mp4 (through ffmpeg; numbered PNGs without it) "
+                                    "or FILE_000001.png, ... for FILE.png")
+                         ->type_name("FILE");
+    app.add_option("--movie-every", movieEvery, "A movie frame every N ticks (default 1)")
+        ->transform(decimal_in(1, MAX_TICKS))
+        ->needs(movieOpt);
     SweepCommand sweep;
     add_sweep_command(app, sweep);
     MergeCommand merge;
@@ -111,8 +131,10 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
         std::cout << (paramsCsv        ? parameter_table_csv()
                       : paramsMarkdown ? parameter_table_markdown()
                                        : parameter_table_text());
-        std::cout.flush();
-        return std::cout ? 0 : 1;
+        std::string why;
+        if (flush_standard_output(why)) return 0;
+        std::fprintf(stderr, "marovel-sim: %s\n", why.c_str());
+        return 1;
     }
 
     if (sweep.app->parsed() || merge.app->parsed()) {
@@ -138,11 +160,41 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
         !why.empty())
         return refuse(why);
     options.format = csv ? TallyFormat::Csv : TallyFormat::Table;
+#if MAROVEL_WITH_PICTURES
+    MovieRun movie{movieFile, options.ticks, movieEvery};
+    if (!movie.file.empty())
+        if (const std::string why = movie_name_problem(movie.file); !why.empty())
+            return refuse("--movie: " + why);
+#else
+    // The movie's frames need the renderer: the picture program's build of
+    // this command takes over with the same arguments (snapshots included).
+    if (!movieFile.empty()) {
+        if (!movieFile.ends_with(".mp4") && !movieFile.ends_with(".png"))
+            return refuse("--movie: " + movieFile + ": a movie's name must end in .mp4 or .png");
+        std::string why;
+        run_picture_build(argc, argv, why);
+        std::fprintf(stderr, "marovel-sim: --movie: %s\n", why.c_str());
+        return 1;
+    }
+#endif
     SingleRunSnapshots pictures;
     if (const int status = pictures.prepare(snapshots, options.ticks); status != 0) return status;
     if (const int status = pictures.write(options.scenario); status != 0) return status;
+#if MAROVEL_WITH_PICTURES
+    if (!movie.file.empty()) {
+        std::string why;
+        if (!write_movie(options.scenario, movie, snapshot_picture_folders(), why)) {
+            std::fprintf(stderr, "marovel-sim: --movie: %s\n", why.c_str());
+            return 1;
+        }
+    }
+#endif
     run_headless(options, std::cout);
-    std::cout.flush();
-    if (!std::cout) return refuse("could not write the report");
+    // Standard output that cannot be written is a failure while running, not bad input.
+    std::string why;
+    if (!flush_standard_output(why)) {
+        std::fprintf(stderr, "marovel-sim: %s\n", why.c_str());
+        return 1;
+    }
     return 0;
 }

@@ -1,11 +1,13 @@
 #include "cli/sweep_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <limits>
 #include <memory>
 #include <set>
 
+#include "cli/decimal_option.h"
 #include "experiments/households.h"
 #include "experiments/output_file.h"
 #include "experiments/parameter_text.h"
@@ -126,12 +128,12 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
                       "that --set or --params gave)");
     add_parameter_options(*sweep, c.parameters, false);
     sweep->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
-        ->check(CLI::Range(1LL, MAX_TICKS));
+        ->transform(decimal_in(1, MAX_TICKS));
     sweep
         ->add_option("--every", c.every,
                      "Sampling interval of the curves in ticks, from tick 0; the last tick is "
                      "always sampled (default 10)")
-        ->check(CLI::Range(1LL, MAX_TICKS));
+        ->transform(decimal_in(1, MAX_TICKS));
     sweep->add_flag("--startup", c.startup,
                     "Build the towns the window shows at launch instead of the ones Reset builds");
     sweep->add_option("--curves", c.curves, "Write the evacuation curves (CSV, long form) here");
@@ -159,7 +161,7 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
     sweep
         ->add_option("--threads", c.threads,
                      "Threads to run on (default: all cores, or OMP_NUM_THREADS)")
-        ->check(CLI::Range(1, 4096));
+        ->transform(decimal_in(1, 4096));
     sweep->add_option("--vary", c.design.vary,
                       "Vary a parameter (repeatable): NAME=V1,V2,... or NAME=LO..HI:STEPS for a "
                       "full factorial of the values; NAME=LO..HI gives --sample its bounds");
@@ -170,13 +172,15 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
                       "Sample the --vary bounds: lhs:N (Latin hypercube), sobol:N (Sobol "
                       "sequence), morris:R[:LEVELS] (R trajectories), saltelli:N (N (k + 2) "
                       "points for Sobol indices)");
-    sweep->add_option("--sample-seed", c.design.sampleSeed,
-                      "Seed of the lhs and morris samples (default 1)");
+    sweep
+        ->add_option("--sample-seed", c.design.sampleSeed,
+                     "Seed of the lhs and morris samples (default 1)")
+        ->transform(decimal_in(0, INT64_MAX));
     sweep
         ->add_option("--replicates", c.replicates,
                      "Run each design point under scenarios 0..R-1 (default 1); --scenarios or "
                      "--seeds give the replicate list instead")
-        ->check(CLI::Range(1LL, static_cast<long long>(MAX_SCENARIOS)));
+        ->transform(decimal_in(1, static_cast<std::int64_t>(MAX_SCENARIOS)));
     sweep->add_option("--design-out", c.designOut, "Write the design's points (CSV) here");
     sweep->add_option("--sensitivity", c.sensitivity,
                       "With saltelli or morris: write the sensitivity indices (CSV) here");
@@ -235,12 +239,19 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
             parse_int_list(c.scenarios, std::numeric_limits<std::int32_t>::min(),
                            std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
         if (!why.empty()) return refuse("--scenarios: " + why);
+        if (const std::optional<std::int64_t> twice = first_repeated(values))
+            return refuse("--scenarios: " + std::to_string(*twice) +
+                          " comes twice; each scenario runs once");
         for (std::int64_t k : values) scenarios.push_back({seed_of_step(k), k});
     } else if (c.app->count("--seeds") > 0) {
         const std::string why =
             parse_int_list(c.seeds, std::numeric_limits<std::int32_t>::min(),
                            std::numeric_limits<std::int32_t>::max(), MAX_SCENARIOS, values);
         if (!why.empty()) return refuse("--seeds: " + why);
+        // A scenario run twice would also count twice in every statistic.
+        if (const std::optional<std::int64_t> twice = first_repeated(values))
+            return refuse("--seeds: " + std::to_string(*twice) +
+                          " comes twice; each scenario runs once");
         for (std::int64_t s : values) {
             const auto seed = static_cast<std::int32_t>(s);
             scenarios.push_back({seed, step_of_seed(seed)});
@@ -331,17 +342,16 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     if (designed) attach_design(plan, design);
     const std::size_t shardRuns = plan.runs.size();
 
-    // Output files: each path once, each one writable (its temporary file made now).
-    remove_partial_files_on_signal();
-    std::set<std::string> paths;
+    // Output files: each a different file, each one writable (its temporary
+    // file made now). "-" is standard output; the table then goes to standard error.
+    std::vector<std::string> names;
     for (const std::string* p :
          {&c.curves, &c.summary, &c.designOut, &c.sensitivity, &c.households, &c.metadata})
-        if (!p->empty() && !paths.insert(*p).second)
-            return refuse("output file " + *p + " given twice");
+        if (!p->empty()) names.push_back(*p);
     for (const std::string& p : c.plots) {
         if (plot_format_flag(p).empty())
             return refuse("--plot: " + p + " does not end in .png or .svg");
-        if (!paths.insert(p).second) return refuse("output file " + p + " given twice");
+        names.push_back(p);
     }
     if (!c.plots.empty() && plan.runs.empty())
         return refuse("--plot: shard " + shardText + " holds no runs to plot");
@@ -359,20 +369,28 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     for (const std::string& p : c.sensitivityPlots) {
         const std::optional<PlotFormat> format = plot_format_of(p);
         if (!format) return refuse("--sensitivity-plot: " + p + " does not end in .png or .svg");
-        if (!paths.insert(p).second) return refuse("output file " + p + " given twice");
+        names.push_back(p);
         barFormats.push_back(*format);
     }
 #endif
+    if (const std::string twice = find_repeated_output(names); !twice.empty())
+        return refuse("output file " + twice);
+    const bool tableToStderr = std::find(names.begin(), names.end(), "-") != names.end();
+
+    remove_partial_files_on_signal();
 
     TextOutput curves;
     TextOutput summary;
     TextOutput households;
     OutputFile designOut;
     OutputFile indices;
+    std::vector<OutputFile*> outputs = {&designOut, &indices};  // and the texts, at the end
     std::string error;
-    if (!curves.create(c.curves, error)) return refuse("--curves: " + error);
-    if (!summary.create(c.summary, error)) return refuse("--summary: " + error);
-    if (!households.create(c.households, error)) return refuse("--households: " + error);
+    // A resumed sweep reads the partial files an earlier attempt left, so
+    // they are kept until its outputs are in place.
+    if (!curves.create(c.curves, error, c.resume)) return refuse("--curves: " + error);
+    if (!summary.create(c.summary, error, c.resume)) return refuse("--summary: " + error);
+    if (!households.create(c.households, error, c.resume)) return refuse("--households: " + error);
     if (!c.designOut.empty() && !designOut.create(c.designOut, error))
         return refuse("--design-out: " + error);
     if (!c.sensitivity.empty() && !indices.create(c.sensitivity, error))
@@ -383,12 +401,14 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         plots.push_back(std::make_unique<OutputFile>());
         if (!plots.back()->create(p, error)) return refuse("--plot: " + error);
         plotTemps.push_back(plots.back()->temp_path());
+        outputs.push_back(plots.back().get());
     }
 #if MAROVEL_WITH_PICTURES
     std::vector<std::unique_ptr<OutputFile>> bars;
     for (const std::string& p : c.sensitivityPlots) {
         bars.push_back(std::make_unique<OutputFile>());
         if (!bars.back()->create(p, error)) return refuse("--sensitivity-plot: " + error);
+        outputs.push_back(bars.back().get());
     }
 #endif
 
@@ -447,12 +467,12 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
                                   plan.startup});
             cars = static_cast<std::size_t>(sim->vehicles.vehicleCount);
         }
-        std::vector<Earlier> outputs = {
+        std::vector<Earlier> earlier = {
             {&c.summary, &summaryHeader, 1, &summary, {}},
             {&c.curves, &curvesHeader, sample_ticks(plan).size(), &curves, {}},
             {&c.households, &householdsHeader, cars, &households, {}}};
         std::size_t kept = plan.runs.size();
-        for (Earlier& e : outputs) {
+        for (Earlier& e : earlier) {
             if (e.path->empty()) continue;
             if (const std::string why =
                     find_earlier_output(*e.path, *e.header, keys, e.rowsPerRun, e.found);
@@ -461,8 +481,8 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
             kept = std::min(kept, e.found.runEnds.size());
             leftovers.insert(leftovers.end(), e.found.leftovers.begin(), e.found.leftovers.end());
         }
-        const std::string keptSummary = kept_text(outputs[0].found, kept);
-        for (Earlier& e : outputs)
+        const std::string keptSummary = kept_text(earlier[0].found, kept);
+        for (Earlier& e : earlier)
             if (!e.path->empty()) e.out->write(kept_text(e.found, kept));
         // The kept runs count in the table and the plot as if they had just run.
         std::vector<RunResult> results(kept);
@@ -471,7 +491,7 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
             if (at < kept)
                 parse_summary_figures(summary_columns(plan), line, results[at++].figures);
         });
-        if (keepCurves) plotInput += kept_text(outputs[1].found, kept);
+        if (keepCurves) plotInput += kept_text(earlier[1].found, kept);
         for (std::size_t i = 0; i < kept; ++i) table.add(plan.runs[i], results[i]);
         plan.runs.erase(plan.runs.begin(), plan.runs.begin() + static_cast<std::ptrdiff_t>(kept));
         if (kept > 0)
@@ -521,14 +541,18 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
             return error.empty() ? status : fail("--plot: " + error);
     }
 #else
+    auto report_drawing = [&] {
+        std::fprintf(stderr, "marovel-sim: %s; no output was replaced\n", error.c_str());
+        return 1;
+    };
+    // Drawn into memory and written through the output files, so that a
+    // full disk is found and reported like any other output's.
+    std::vector<std::string> pictures(plots.size() + bars.size());
     if (!plots.empty() && designed) {
         std::vector<PlotTarget> targets;
         for (std::size_t i = 0; i < plots.size(); ++i)
-            targets.push_back({plots[i]->temp_path(), plotFormats[i]});
-        if (!write_plots(table, title, targets, error)) {
-            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-            return 1;
-        }
+            targets.push_back({plots[i]->path(), plotFormats[i], &pictures[i]});
+        if (!write_plots(table, title, targets, error)) return report_drawing();
     } else if (!plots.empty()) {
         if (const int status = draw_plot(title, errors, plotInput, plotTemps, c.plots, error);
             status != 0)
@@ -537,25 +561,20 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     if (!bars.empty()) {
         std::vector<PlotTarget> targets;
         for (std::size_t i = 0; i < bars.size(); ++i)
-            targets.push_back({bars[i]->temp_path(), barFormats[i]});
+            targets.push_back({bars[i]->path(), barFormats[i], &pictures[plots.size() + i]});
         if (!write_index_chart(design, analysis, std::string(title) + ": sensitivity", targets,
-                               error)) {
-            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-            return 1;
-        }
+                               error))
+            return report_drawing();
     }
-    for (auto& p : bars)
-        if (!p->commit(error)) {
-            std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-            return 1;
-        }
+    for (std::size_t i = 0; i < plots.size(); ++i) plots[i]->write(pictures[i]);
+    for (std::size_t i = 0; i < bars.size(); ++i) bars[i]->write(pictures[plots.size() + i]);
 #endif
-    for (auto& p : plots)
-        if (!p->commit(error)) return fail(error);
-    for (TextOutput* f : {&curves, &summary, &households})
-        if (!f->commit(error)) return fail(error);
-    for (OutputFile* f : {&designOut, &indices})
-        if (!f->path().empty() && !f->commit(error)) return fail(error);
+    // Every output complete on the disk first, then all renamed together.
+    for (TextOutput* f : {&curves, &summary, &households}) {
+        if (!f->finish_text(error)) return fail(error);
+        if (OutputFile* file = f->file()) outputs.push_back(file);
+    }
+    if (!commit_together(outputs, error)) return fail(error);
     for (const std::string& leftover : leftovers) std::remove(leftover.c_str());
 
     if (!c.metadata.empty()) {
@@ -570,14 +589,18 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         if (!write_metadata(record, c.metadata, error)) return fail("--metadata: " + error);
     }
 
-    std::cout << title << '\n';
-    table.write_table(std::cout);
+    std::ostream& out = tableToStderr ? std::cerr : std::cout;
+    out << title << '\n';
+    table.write_table(out);
     if (!analysis.empty()) {
-        std::cout << "\nSensitivity (" << estimator_note(design) << ")\n";
-        write_sensitivity_table(std::cout, design, analysis);
+        out << "\nSensitivity (" << estimator_note(design) << ")\n";
+        write_sensitivity_table(out, design, analysis);
     }
-    std::cout.flush();
-    return std::cout ? 0 : 1;
+    if (!flush_standard_output(error)) {
+        std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -9,9 +9,17 @@ Sobol sequence, runs every point over a few scenarios with marovel.sweep, and
 estimates first-order (Saltelli 2010) and total (Jansen) indices of the share
 of cars evacuated at the last tick, with bootstrap intervals. The estimator is
 first checked on a linear model whose indices are known exactly.
+
+Then the same analysis from a Saltelli design that marovel.sweep runs in one
+go (vary=..., sample="saltelli:N"), compared with the indices marovel-sim
+sweep --sensitivity computes on that design, when marovel-sim is found
+(MAROVEL_SIM, or the release build beside this folder).
 """
 
 import argparse
+import io
+import os
+import subprocess
 import time
 
 import numpy as np
@@ -20,11 +28,18 @@ from scipy.stats import qmc
 import marovel
 
 FACTORS = {"feedback": (0.1, 0.9), "arrival_lead": (60.0, 400.0)}
+SPREADS = {"low": "0.001", "moderate": "360", "high": "inf"}  # the levels as error_spread
 
 
 def sobol_indices(f_a, f_b, f_ab):
-    """First-order and total indices from f(A), f(B) and f(AB_i) (f_ab: one column per factor)."""
-    variance = np.var(np.concatenate([f_a, f_b]), ddof=1)
+    """First-order and total indices from f(A), f(B) and f(AB_i) (f_ab: one column per factor).
+
+    The outputs are centred on the mean of f(A) and f(B) first (the first-order
+    estimator's spread grows with the mean); V is their variance over 2n.
+    """
+    mean = np.mean(np.concatenate([f_a, f_b]))
+    f_a, f_b, f_ab = f_a - mean, f_b - mean, f_ab - mean
+    variance = np.mean(np.concatenate([f_a, f_b]) ** 2)
     first = np.mean(f_b[:, None] * (f_ab - f_a[:, None]), axis=0) / variance
     total = 0.5 * np.mean((f_a[:, None] - f_ab) ** 2, axis=0) / variance
     return first, total
@@ -61,12 +76,58 @@ def evacuated_share(point, scenarios, ticks, error):
     return float((summary["evacuated"] / cars).mean())
 
 
+def design_indices(args):
+    """Sobol indices from one sweep of a Saltelli design, here and from marovel-sim."""
+    vary = [f"{name}={lo}..{hi}" for name, (lo, hi) in FACTORS.items()]
+    options = dict(vary=vary, sample=f"saltelli:{args.samples}", replicates=args.replicates,
+                   ticks=args.ticks, every=args.ticks, error_spread=SPREADS[args.error])
+    summary = marovel.sweep(**options).summary
+    cars = summary[list(marovel.Tally._fields)].sum(axis=1)
+    share = (summary["evacuated"] / cars).groupby(summary["point"]).mean().to_numpy()
+    blocks = share.reshape(args.samples, len(FACTORS) + 2)  # A, AB_1 .. AB_k, B per base point
+    first, total = sobol_indices(blocks[:, 0], blocks[:, -1], blocks[:, 1:-1])
+    print(f"\nSaltelli design, {len(share)} points x {args.replicates} replicates in one sweep:")
+    for i, name in enumerate(FACTORS):
+        print(f"{name:<14} S1 {first[i]:7.3f}  ST {total[i]:7.3f}")
+
+    here = os.path.dirname(os.path.abspath(__file__))
+    program = os.environ.get("MAROVEL_SIM",
+                             os.path.join(here, "..", "build", "release", "cli", "marovel-sim"))
+    if not os.access(program, os.X_OK):
+        print("(marovel-sim not found: no comparison with its --sensitivity)")
+        return
+    words = [w for v in vary for w in ("--vary", v)]
+    indices = pandas_indices(program, words, options, args)
+    theirs = indices[indices["figure"] == "evacuated_share"].set_index("parameter")
+    for i, name in enumerate(FACTORS):
+        print(f"{name:<14} S1 {theirs.loc[name, 'first']:7.3f}  ST "
+              f"{theirs.loc[name, 'total']:7.3f}  (marovel-sim --sensitivity)")
+        assert abs(theirs.loc[name, "first"] - first[i]) < 1e-9
+        assert abs(theirs.loc[name, "total"] - total[i]) < 1e-9
+
+
+def pandas_indices(program, words, options, args):
+    import pandas
+    import tempfile
+
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "indices.csv")
+        subprocess.run([program, "sweep", *words, "--sample", options["sample"], "--replicates",
+                        str(args.replicates), "--ticks", str(args.ticks), "--every",
+                        str(args.ticks), "--set", f"error_spread={SPREADS[args.error]}",
+                        "--sensitivity", path], check=True, capture_output=True, text=True)
+        with open(path) as f:
+            return pandas.read_csv(io.StringIO(f.read()), comment="#")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--samples", type=int, default=32, help="base samples (a power of 2)")
     parser.add_argument("--scenarios", default="0..3")
     parser.add_argument("--ticks", type=int, default=1500)
-    parser.add_argument("--error", default="moderate")
+    parser.add_argument("--error", default="moderate", choices=SPREADS)
+    parser.add_argument("--replicates", type=int, default=4,
+                        help="replicate scenarios of the Saltelli design")
     args = parser.parse_args()
 
     check_on_a_linear_model()
@@ -94,6 +155,7 @@ def main():
     for i, name in enumerate(FACTORS):
         print(f"{name:<14} {first[i]:7.3f} [{low[0][i]:6.3f}, {high[0][i]:6.3f}] "
               f"{total[i]:7.3f} [{low[1][i]:6.3f}, {high[1][i]:6.3f}]")
+    design_indices(args)
 
 
 if __name__ == "__main__":

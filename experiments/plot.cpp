@@ -1,6 +1,7 @@
 #include "experiments/plot.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QFile>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
@@ -165,7 +166,8 @@ bool render_to_targets(QSize size, const std::string& title, const char* descrip
                        const std::function<void(QPainter&)>& paint,
                        const std::vector<PlotTarget>& targets, std::string& error) {
     for (const PlotTarget& target : targets) {
-        const QString file = QString::fromStdString(target.file);
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
         if (target.format == PlotFormat::Png) {
             QImage image(size, QImage::Format_RGB32);
             image.fill(Qt::white);
@@ -173,30 +175,39 @@ bool render_to_targets(QSize size, const std::string& title, const char* descrip
             painter.setRenderHint(QPainter::Antialiasing);
             paint(painter);
             painter.end();
-            if (!image.save(file, "PNG")) {
-                error = "could not write the plot image " + target.file;
+            if (!image.save(&buffer, "PNG")) {
+                error = "could not encode the plot image " + target.file;
                 return false;
             }
         } else {
             QSvgGenerator svg;
-            svg.setFileName(file);
+            svg.setOutputDevice(&buffer);
             svg.setSize(size);
             svg.setViewBox(QRect(QPoint(0, 0), size));
             svg.setTitle(QString::fromStdString(title));
             svg.setDescription(description);
             QPainter painter;
             if (!painter.begin(&svg)) {
-                error = "could not write the plot drawing " + target.file;
+                error = "could not encode the plot drawing " + target.file;
                 return false;
             }
             painter.setRenderHint(QPainter::Antialiasing);
             painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
             paint(painter);
             painter.end();
-            if (QFile(file).size() == 0) {
-                error = "could not write the plot drawing " + target.file;
-                return false;
-            }
+        }
+        const QByteArray& encoded = buffer.data();
+        if (target.bytes != nullptr) {
+            target.bytes->assign(encoded.constData(), static_cast<std::size_t>(encoded.size()));
+            continue;
+        }
+        // Every byte written and the file closed, or the failure named.
+        QFile file(QString::fromStdString(target.file));
+        if (!file.open(QIODevice::WriteOnly) || file.write(encoded) != encoded.size() ||
+            !file.flush()) {
+            error =
+                "could not write the plot " + target.file + ": " + file.errorString().toStdString();
+            return false;
         }
     }
     return true;

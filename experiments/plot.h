@@ -20,6 +20,9 @@ std::optional<PlotFormat> plot_format_of(const std::string& path);
 struct PlotTarget {
     std::string file;  // written as is, whatever its name ends in
     PlotFormat format;
+    // When set, the picture's bytes go here instead of into `file`, for the
+    // caller to write (and check) itself.
+    std::string* bytes = nullptr;
 };
 
 // Draws the curves the summary kept (it must have been made with keepCurves)

@@ -2,37 +2,16 @@
 
 #include <filesystem>
 
+#include "experiments/output_file.h"
 #include "experiments/sweep_files.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// Partial files of `path`: ".NAME.<anything>.part" in its folder.
-std::vector<std::string> partial_files(const std::string& path) {
-    const fs::path p(path);
-    const fs::path folder = p.parent_path().empty() ? fs::path(".") : p.parent_path();
-    // Built by appending: GCC 12 warns falsely (-Wrestrict) about "literal" + string.
-    std::string prefix(1, '.');
-    prefix += p.filename().string();
-    prefix += '.';
-    std::vector<std::string> found;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() > prefix.size() + 5 && name.starts_with(prefix) && name.ends_with(".part"))
-            found.push_back((p.parent_path() / name).string());
-    }
-    return found;
-}
-
-}  // namespace
 
 std::string find_earlier_output(const std::string& path, const std::string& header,
                                 const std::vector<std::string>& keys, std::size_t rowsPerRun,
                                 EarlierOutput& earlier) {
     earlier = {};
-    earlier.leftovers = partial_files(path);
+    earlier.leftovers = stale_temporaries(path);
     std::vector<std::string> candidates = earlier.leftovers;
     std::error_code ec;
     if (fs::is_regular_file(path, ec)) candidates.insert(candidates.begin(), path);

@@ -1,6 +1,6 @@
 // Resuming an interrupted sweep. A sweep writes each file under a temporary
-// name (".NAME.XXXXXX.part") and renames it when complete; a sweep that was
-// killed leaves that partial file behind. `--resume` looks for the final file
+// name and renames it when complete; a sweep that was killed leaves that
+// partial file behind (OutputFile's stale temporary files). `--resume` looks for the final file
 // and the partial ones, keeps the runs that are complete in them (their header
 // must be the one this sweep writes and their rows its runs in its order),
 // and runs only the rest.
@@ -20,7 +20,8 @@ struct EarlierOutput {
     std::vector<std::string> leftovers;  // partial files of this output, removed once done
 };
 
-// Looks for `path` and its partial files. `header` is what this sweep writes
+// Looks for `path` and its partial files (call it before the new output is
+// created, or create that with keepStale). `header` is what this sweep writes
 // first, `keys` the runs' keys (run_key) in order, `rowsPerRun` how many rows
 // each run has. Of the candidates whose header matches, the one with the most
 // complete runs is taken. Error text (naming the file) when a candidate with

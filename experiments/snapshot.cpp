@@ -84,9 +84,7 @@ bool SnapshotRenderer::open(int width, int height, const std::vector<std::string
     init_car(setup);
     init_storm(setup);
     if (!loadFailures.empty()) {
-        std::string where;
-        for (const std::string& f : folders) where += (where.empty() ? "" : ", ") + f;
-        error = loadFailures + " (looked in " + where + ")";
+        error = loadFailures;  // each names its picture and the folders searched
         return false;
     }
     return true;

@@ -150,6 +150,20 @@ std::string parse_int_list(std::string_view text, std::int64_t lo, std::int64_t 
     return {};
 }
 
+std::optional<std::int64_t> first_repeated(const std::vector<std::int64_t>& values) {
+    std::vector<std::pair<std::int64_t, std::size_t>> sorted;  // value, position
+    sorted.reserve(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) sorted.emplace_back(values[i], i);
+    std::sort(sorted.begin(), sorted.end());
+    // Of the values that come again, the one whose second mention comes first.
+    std::optional<std::size_t> earliest;
+    for (std::size_t k = 1; k < sorted.size(); ++k)
+        if (sorted[k].first == sorted[k - 1].first && (!earliest || sorted[k].second < *earliest))
+            earliest = sorted[k].second;
+    if (!earliest) return std::nullopt;
+    return values[*earliest];
+}
+
 std::string parse_error_levels(std::string_view text, std::vector<float>& levels) {
     levels.clear();
     if (trim(text).empty()) return "empty list";
@@ -180,9 +194,12 @@ std::vector<SweepRun> interleave_runs(const std::vector<SweepScenario>& scenario
 }
 
 ShardRange shard_range(std::size_t runCount, long long index, long long count) {
-    const auto n = static_cast<unsigned long long>(count);
-    const auto i = static_cast<unsigned long long>(index);
-    const auto runs = static_cast<unsigned long long>(runCount);
+    // runs * index needs up to 84 bits for a sweep's million runs and the
+    // largest I and N, so the products are formed in 128 bits.
+    __extension__ using Wide = unsigned __int128;
+    const auto n = static_cast<Wide>(count);
+    const auto i = static_cast<Wide>(index);
+    const auto runs = static_cast<Wide>(runCount);
     return {static_cast<std::size_t>(runs * (i - 1) / n), static_cast<std::size_t>(runs * i / n)};
 }
 

@@ -64,6 +64,10 @@ std::optional<std::int64_t> step_of_seed(std::int32_t seed);
 std::string parse_int_list(std::string_view text, std::int64_t lo, std::int64_t hi,
                            std::size_t maxCount, std::vector<std::int64_t>& values);
 
+// The first value of the list that comes a second time, reading left to
+// right; nothing when every value comes once.
+std::optional<std::int64_t> first_repeated(const std::vector<std::int64_t>& values);
+
 // Parses "low,moderate,high" or numbers (any order, each once). Error text or empty.
 std::string parse_error_levels(std::string_view text, std::vector<float>& levels);
 

@@ -17,9 +17,9 @@ TextOutput::~TextOutput() {
     if (deflater_) deflateEnd(&deflater_->stream);
 }
 
-bool TextOutput::create(const std::string& path, std::string& error) {
+bool TextOutput::create(const std::string& path, std::string& error, bool keepStale) {
     if (path.empty()) return true;
-    if (!file_.create(path, error)) return false;
+    if (!file_.create(path, error, keepStale)) return false;
     if (is_gzip_name(path)) {
         deflater_ = std::make_unique<Deflater>();
         // windowBits 15 + 16: a gzip wrapper with no name and no time in it.
@@ -58,6 +58,11 @@ void TextOutput::flush() {
 
 bool TextOutput::commit(std::string& error) {
     if (file_.path().empty()) return true;
+    return finish_text(error) && file_.commit(error);
+}
+
+bool TextOutput::finish_text(std::string& error) {
+    if (file_.path().empty()) return true;
     if (deflater_) {
         z_stream& z = deflater_->stream;
         unsigned char out[1 << 15];
@@ -73,6 +78,8 @@ bool TextOutput::commit(std::string& error) {
             error = file_.path() + ": compression failed";
             return false;
         }
+        deflateEnd(&z);
+        deflater_.reset();
     }
-    return file_.commit(error);
+    return true;
 }

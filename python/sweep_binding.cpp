@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "experiments/design.h"
 #include "experiments/sweep.h"
 #include "python/bindings.h"
 
@@ -18,6 +19,55 @@ namespace {
 
 constexpr long long MAX_TICKS = 16777216;       // the clock counts ticks exactly up to 2^24
 constexpr std::size_t MAX_SCENARIOS = 1000000;  // per sweep, as on the command line
+constexpr std::size_t MAX_DESIGN_POINTS = 1000000;
+
+// The strings of one str or of a list of them.
+std::vector<std::string> strings(py::handle values) {
+    if (py::isinstance<py::str>(values)) return {values.cast<std::string>()};
+    std::vector<std::string> out;
+    for (py::handle v : py::iter(values)) out.push_back(py::str(v).cast<std::string>());
+    return out;
+}
+
+// A design from the Python arguments: vary (a "NAME=..." or a list of them),
+// sample ("lhs:N", ...), sample_seed, a design file (a path) or a design's
+// CSV text (from a DataFrame). Refused with the command line's messages, the
+// options named as Python names them.
+bool make_python_design(const py::dict& options, const ModelParameters& base, Design& design) {
+    DesignRequest request;
+    const auto given = [&](const char* key) {
+        return options.contains(key) && !options[key].is_none();
+    };
+    if (given("vary")) request.vary = strings(options["vary"]);
+    if (given("sample")) request.sample = options["sample"].cast<std::string>();
+    if (given("sample_seed"))
+        request.sampleSeed = static_cast<std::uint64_t>(
+            whole_number(options["sample_seed"], "sample_seed", 0, INT64_MAX));
+    if (given("design_file"))
+        request.file =
+            py::module_::import("os").attr("fspath")(options["design_file"]).cast<std::string>();
+    if (given("design_text")) {
+        if (!request.vary.empty() || !request.sample.empty())
+            throw py::value_error("design: a design table takes no vary or sample");
+        if (std::string why = parse_design_csv(options["design_text"].cast<std::string>(), "design",
+                                               MAX_DESIGN_POINTS, design);
+            !why.empty())
+            throw py::value_error("design: " + why);
+        if (std::string why = check_design(design, base); !why.empty()) throw py::value_error(why);
+        return true;
+    }
+    if (!wants_design(request)) {
+        if (given("sample_seed")) throw py::value_error("sample_seed: only with a design");
+        return false;
+    }
+    std::string why = make_design(request, base, MAX_DESIGN_POINTS, design);
+    if (!why.empty()) {
+        // "--vary: ..." as "vary: ..."
+        if (why.rfind("--", 0) == 0) why.erase(0, 2);
+        throw py::value_error(why);
+    }
+    return true;
+}
 
 // Integers from "1..50,70" or from any iterable of whole numbers.
 std::vector<std::int64_t> int_list(py::handle values, const char* what, std::int64_t lo,
@@ -73,13 +123,33 @@ ShardRange shard_of(py::handle shard, std::size_t runs) {
 
 py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors, py::handle ticks,
                       py::handle every, bool startup, py::handle threads, py::handle shard,
-                      py::handle params, const py::dict& parameters, bool runThem) {
+                      py::handle params, const py::dict& parameters, const py::dict& designOptions,
+                      bool runThem) {
+    SweepPlan plan;
+    plan.ticks = whole_number(ticks, "ticks", 1, MAX_TICKS);
+    plan.every = whole_number(every, "every", 1, MAX_TICKS);
+    plan.startup = startup;
+    apply_parameters(plan.parameters, params, parameters, py::none());
+    const int threadCount = static_cast<int>(whole_number(threads, "threads", 0, 4096));
+    Design design;
+    const bool designed = make_python_design(designOptions, plan.parameters, design);
+    const bool replicated =
+        designOptions.contains("replicates") && !designOptions["replicates"].is_none();
+
     std::vector<SweepScenario> list;
     const std::int64_t lo = std::numeric_limits<std::int32_t>::min();
     const std::int64_t hi = std::numeric_limits<std::int32_t>::max();
     if (!seeds.is_none() && !scenarios.is_none())
         throw py::value_error("seeds and scenarios both given; give one");
-    if (!scenarios.is_none()) {
+    if (replicated) {
+        if (!designed)
+            throw py::value_error("replicates: only with a design (vary, design, sample)");
+        if (!seeds.is_none() || !scenarios.is_none())
+            throw py::value_error("replicates: give either R or a scenarios or seeds list");
+        const long long r =
+            whole_number(designOptions["replicates"], "replicates", 1, MAX_SCENARIOS);
+        for (long long k = 0; k < r; ++k) list.push_back({seed_of_step(k), k});
+    } else if (!scenarios.is_none()) {
         for (std::int64_t k : int_list(scenarios, "scenarios", lo, hi))
             list.push_back({seed_of_step(k), k});
     } else if (!seeds.is_none()) {
@@ -87,25 +157,31 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
             const auto seed = static_cast<std::int32_t>(s);
             list.push_back({seed, step_of_seed(seed)});
         }
+    } else if (designed) {
+        list.push_back({seed_of_step(0), 0});  // one replicate: scenario 0
     } else {
         throw py::value_error("sweep: say which scenarios to run with seeds or scenarios");
     }
+    if (designed && !errors.is_none())
+        throw py::value_error(
+            "errors: a design runs its points' error_spread; vary or set it instead");
+    if (designed && !design.scenarios.empty() &&
+        (replicated || !seeds.is_none() || !scenarios.is_none()))
+        throw py::value_error(
+            "design: the table names each point's scenario; give no replicates, scenarios or "
+            "seeds");
 
-    SweepPlan plan;
-    plan.ticks = whole_number(ticks, "ticks", 1, MAX_TICKS);
-    plan.every = whole_number(every, "every", 1, MAX_TICKS);
-    plan.startup = startup;
-    apply_parameters(plan.parameters, params, parameters, py::none());
-    const int threadCount = static_cast<int>(whole_number(threads, "threads", 0, 4096));
-    const std::vector<SweepRun> all = interleave_runs(list, error_levels(errors, parameters));
+    const std::vector<SweepRun> all = designed
+                                          ? design_runs(design, list)
+                                          : interleave_runs(list, error_levels(errors, parameters));
     const ShardRange part = shard_of(shard, all.size());
     plan.runs.assign(all.begin() + static_cast<std::ptrdiff_t>(part.first),
                      all.begin() + static_cast<std::ptrdiff_t>(part.end));
-
+    if (designed) attach_design(plan, design);
     if (!runThem) return py::int_(plan.runs.size());
 
-    std::string curves = CURVES_COLUMNS;
-    std::string summary = SUMMARY_COLUMNS;
+    std::string curves = curve_columns(plan);
+    std::string summary = summary_columns(plan);
     {
         py::gil_scoped_release unlocked;
         run_sweep(plan, threadCount, [&](FinishedRun& run) {
@@ -121,7 +197,8 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
 void bind_sweep(py::module_& m) {
     m.def("_sweep_rows", &sweep_rows, py::arg("seeds"), py::arg("scenarios"), py::arg("errors"),
           py::arg("ticks"), py::arg("every"), py::arg("startup"), py::arg("threads"),
-          py::arg("shard"), py::arg("params"), py::arg("parameters"), py::arg("run") = true,
+          py::arg("shard"), py::arg("params"), py::arg("parameters"),
+          py::arg("design") = py::dict(), py::arg("run") = true,
           "The curve and summary rows (CSV text with the column names) of a sweep; with "
           "run=False, only checks the arguments and returns the number of runs");
 }

@@ -1,5 +1,9 @@
 #include "render/bmp.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <limits>
 #include <new>
@@ -55,6 +59,12 @@ std::int64_t padded_row(std::int32_t width) {
     return (data + 3) / 4 * 4;
 }
 
+// A picture without pixels costs nothing whatever its other side; one with
+// pixels must fit a texture.
+bool fits_texture(std::int32_t width, std::int32_t height) {
+    return width == 0 || height == 0 || (width <= BMP_MAX_SIDE && height <= BMP_MAX_SIDE);
+}
+
 // What the header promises, once it has passed every check.
 struct RowPlan {
     std::int32_t width;
@@ -82,6 +92,7 @@ int plan_rows(const std::uint8_t* header, RowPlan& plan) {
     if (buffer_bytes(width, height, 3) < 0) return 0;
     const std::int64_t row = padded_row(width);
     if (row > BMP_ROW_BUFFER) return 0;
+    if (!fits_texture(width, height)) return 0;
 
     plan.width = width;
     plan.height = height;
@@ -107,12 +118,21 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-// Length of an open file, or -1 when it cannot be told (a pipe, say).
-long file_length(std::FILE* f) {
-    if (std::fseek(f, 0, SEEK_END) != 0) return -1;
-    const long length = std::ftell(f);
-    if (std::fseek(f, BMP_HEADER_BYTES, SEEK_SET) != 0) return -1;
-    return length;
+// Opens a regular file for reading, and nothing else: the open itself does not
+// wait (a FIFO without a writer would block it for ever), and anything that is
+// not a regular file is closed again. Its length in `length`.
+FileHandle open_regular_file(const char* path, std::int64_t& length) {
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    length = st.st_size;
+    FileHandle file(::fdopen(fd, "rb"));
+    if (!file) ::close(fd);
+    return file;
 }
 
 }  // namespace
@@ -167,15 +187,15 @@ int decode_bmp(const std::uint8_t* data, std::size_t size, Image& image) {
 int read_bmp(const char* path, Image& image) {
     free_image(image);
     if (path == nullptr) return 0;
-    FileHandle file(std::fopen(path, "rb"));
+    std::int64_t length = 0;
+    FileHandle file = open_regular_file(path, length);
     if (!file) return 0;
 
     std::uint8_t header[BMP_HEADER_BYTES];
     if (std::fread(header, 1, sizeof header, file.get()) != sizeof header) return 0;
     RowPlan plan{};
     if (!plan_rows(header, plan)) return 0;
-    const long length = file_length(file.get());
-    if (length < 0 || plan.needBytes > length) return 0;
+    if (plan.needBytes > length) return 0;
 
     Image picture;
     if (!alloc_image(plan.width, plan.height, 3, picture)) return 0;
@@ -203,7 +223,7 @@ int write_bmp(const char* path, const Image& image) {
     const std::int64_t pixelBytes = buffer_bytes(image.width, image.height, 3);
     if (pixelBytes < 0 || (pixelBytes > 0 && !image.pixels)) return 0;
     const std::int64_t row = padded_row(image.width);
-    if (row > BMP_ROW_BUFFER) return 0;
+    if (row > BMP_ROW_BUFFER || !fits_texture(image.width, image.height)) return 0;
     const std::int64_t fileSize = BMP_HEADER_BYTES + row * image.height;
     if (fileSize > std::numeric_limits<std::uint32_t>::max()) return 0;
 

@@ -19,6 +19,11 @@ struct Image {
 // 6144 pixels of three bytes.
 constexpr int BMP_ROW_BUFFER = 18432;
 
+// Longest side a picture with pixels may have: the largest texture side that
+// common OpenGL implementations take. A taller picture could never be shown,
+// so it is refused from its header, before any pixel is read or allocated.
+constexpr int BMP_MAX_SIDE = 16384;
+
 // Sets the sizes and a new zero-filled buffer (zero-length, but not null, when a
 // size is 0), releasing any buffer the record held. Returns 0, leaving the record
 // empty, when a size is negative, width * height * channels does not fit 32-bit
@@ -32,9 +37,11 @@ void free_image(Image& image);
 // a refused record is left empty (whatever it held before is released).
 // Accepted: magic "BM", bits per pixel 24..31, compression 0, any header length
 // and offset field (the rows are always taken from byte 54), zero width or height.
-// Refused besides: a missing or unreadable file, a file shorter than its 54-byte
-// header, a negative width or height, width * height * 3 beyond 32-bit signed,
-// a stored row wider than BMP_ROW_BUFFER, a file that ends before the last row's
+// Refused besides: a missing or unreadable file, anything but a regular file
+// (a FIFO or a device is never opened for a blocking read), a file shorter than
+// its 54-byte header, a negative width or height, width * height * 3 beyond
+// 32-bit signed, a picture with pixels taller or wider than BMP_MAX_SIDE, a
+// stored row wider than BMP_ROW_BUFFER, a file that ends before the last row's
 // pixel bytes (only that row's fill may be missing), a failed allocation.
 // The rows are streamed through a row buffer; the file's length is checked
 // before the pixel buffer is allocated.
@@ -46,8 +53,8 @@ int decode_bmp(const std::uint8_t* data, std::size_t size, Image& image);
 // Writes a three-channel record as a 24-bit BMP file (fill bytes 0). 1 when the
 // whole file was written and closed, 0 otherwise. Records it could not write so
 // that read_bmp takes them back (channels other than 3, rows wider than
-// BMP_ROW_BUFFER, negative sizes, missing pixels) are refused before the file is
-// opened; a failure after opening may leave a partial file.
+// BMP_ROW_BUFFER, sides beyond BMP_MAX_SIDE, negative sizes, missing pixels) are refused before the
+// file is opened; a failure after opening may leave a partial file.
 int write_bmp(const char* path, const Image& image);
 
 // Adds alpha to a three-channel record: 0 for pure red (255, 0, 0), the key

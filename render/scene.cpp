@@ -1,7 +1,9 @@
 #include "render/scene.h"
 
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "render/bmp.h"
@@ -18,15 +20,18 @@ void show_notice(const PictureSetup& setup, const char* text) {
     if (setup.notice != nullptr) setup.notice(ERROR_CAPTION, text);
 }
 
-// Reads `name` from the first folder that holds a file of that name. False when
-// no folder holds one or the one found is refused.
-bool read_picture(const PictureSetup& setup, const char* name, Image& image) {
+// Reads `name` from the first folder that holds a file of that name. False,
+// with the reason in `why`, when no folder holds one or the one found is refused.
+bool read_picture(const PictureSetup& setup, const char* name, Image& image, std::string& why) {
     for (const std::string& folder : setup.folders) {
         const std::filesystem::path path = std::filesystem::path(folder) / name;
         std::error_code ignored;
         if (!std::filesystem::exists(path, ignored)) continue;
-        return read_bmp(path.string().c_str(), image) == 1;
+        if (read_bmp(path.string().c_str(), image) == 1) return true;
+        why = path.string() + " is not a picture this program can read";
+        return false;
     }
+    why = "no folder holds it";
     return false;
 }
 
@@ -67,14 +72,36 @@ void upload_texture(GLuint number, const Image& image, GLint components, GLenum 
 
 // Reads a picture and, for the sprites, makes pure red transparent. False
 // (with the record empty) when any step fails.
-bool load_picture(const PictureSetup& setup, const char* name, bool keyed, Image& image) {
+bool load_picture(const PictureSetup& setup, const char* name, bool keyed, Image& image,
+                  std::string& why) {
     const GLint components = keyed ? 4 : 3;
     const GLenum format = keyed ? GL_RGBA : GL_RGB;
-    bool ok = read_picture(setup, name, image);
-    if (ok && keyed) ok = rgb_to_rgba(image) == 1;
-    if (ok) ok = texture_fits(image, components, format);
+    bool ok = read_picture(setup, name, image, why);
+    if (ok && keyed && rgb_to_rgba(image) != 1) {
+        ok = false;
+        why = "its colours could not be keyed";
+    }
+    if (ok && !texture_fits(image, components, format)) {
+        ok = false;
+        why = "its size does not fit a texture";
+    }
     if (!ok) free_image(image);
     return ok;
+}
+
+// "init_car() - can't read the car picture car.bmp: no folder holds it (looked
+// in data, /usr/share/marovel)": which picture, why, and every folder searched.
+bool load_or_report(const PictureSetup& setup, const char* function, const char* what,
+                    const char* name, bool keyed, Image& image) {
+    std::string why;
+    if (load_picture(setup, name, keyed, image, why)) return true;
+    std::string text = std::string(function) + " - can't read the " + what + " picture " + name +
+                       ": " + why + " (looked in ";
+    for (std::size_t i = 0; i < setup.folders.size(); ++i)
+        text += (i == 0 ? "" : ", ") + setup.folders[i];
+    text += setup.folders.empty() ? "no folder)" : ")";
+    show_notice(setup, text.c_str());
+    return false;
 }
 
 // Both switched on at the start of every layer and off at its end, so that
@@ -102,10 +129,7 @@ void init_render_state() {
 
 void init_map(const PictureSetup& setup) {
     Image image;
-    if (!load_picture(setup, "map.bmp", false, image)) {
-        show_notice(setup, "init_map() - can't read map!");
-        return;
-    }
+    if (!load_or_report(setup, "init_map()", "map", "map.bmp", false, image)) return;
     upload_texture(MAP_TEXTURE, image, 3, GL_RGB);
     free_image(image);
 
@@ -127,10 +151,7 @@ void init_map(const PictureSetup& setup) {
 
 void init_car(const PictureSetup& setup) {
     Image image;
-    if (!load_picture(setup, "car.bmp", true, image)) {
-        show_notice(setup, "init_car() - can't read map!");
-        return;
-    }
+    if (!load_or_report(setup, "init_car()", "car", "car.bmp", true, image)) return;
     upload_texture(CAR_TEXTURE, image, 4, GL_RGBA);
     // One frame's share of the sheet, in texture units, single precision.
     const float w = static_cast<float>(image.width);
@@ -160,10 +181,7 @@ void init_car(const PictureSetup& setup) {
 
 void init_storm(const PictureSetup& setup) {
     Image image;
-    if (!load_picture(setup, "storm.bmp", true, image)) {
-        show_notice(setup, "init_storm() - can't read map!");
-        return;
-    }
+    if (!load_or_report(setup, "init_storm()", "storm", "storm.bmp", true, image)) return;
     upload_texture(STORM_TEXTURE, image, 4, GL_RGBA);
     free_image(image);
 
@@ -268,4 +286,113 @@ void draw_storm(const StormState& storm) {
     glCallList(STORM_LIST);
     glPopMatrix();
     end_layer();
+}
+
+namespace {
+
+bool finite_point(const StormPoint& p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.size);
+}
+
+void colour(const float (&rgb)[3], float alpha = 1.0f) {
+    glColor4f(rgb[0], rgb[1], rgb[2], alpha);
+}
+
+// A square of half-side r around (x, y), filled or as an outline.
+void square(float x, float y, float r, GLenum mode) {
+    glBegin(mode);
+    glVertex2f(x - r, y - r);
+    glVertex2f(x + r, y - r);
+    glVertex2f(x + r, y + r);
+    glVertex2f(x - r, y + r);
+    glEnd();
+}
+
+// The whole track, phase 0 to 1, and a mark where the storm is now: filled on
+// the track, an outline at the start while it still waits off the map.
+void draw_track(const StormState& storm) {
+    colour(TRACK_COLOUR);
+    glLineWidth(2.0f);
+    glBegin(GL_LINE_STRIP);
+    for (int i = 0; i <= TRACK_SEGMENTS; ++i) {
+        const StormPoint p = eval_track(storm.stormTrack,
+                                        static_cast<float>(i) / static_cast<float>(TRACK_SEGMENTS));
+        if (finite_point(p)) glVertex2f(p.x, p.y);
+    }
+    glEnd();
+    const bool onTrack = storm.stormPhase > 0.0f && finite_point(storm.storm);
+    const StormPoint& here = onTrack ? storm.storm : storm.stormTrack[0];
+    square(here.x, here.y, 0.6f, onTrack ? GL_QUADS : GL_LINE_LOOP);
+}
+
+// The circle the households are tested against: around the zone's centre cell
+// (the middle of that cell, as every house is measured from its own cell) with
+// half the zone's size as radius.
+void draw_zone(const StormState& storm) {
+    const StormPoint zone = eval_track(storm.stormTrack, storm.stormPhase + storm.lookAheadOffset);
+    CellPos centre{};
+    if (!std::isfinite(zone.size) || !zone_centre_cell(zone, centre)) return;
+    if (centre.x < -1000 || centre.x > 1000 || centre.y < -1000 || centre.y > 1000) return;
+    const float cx = static_cast<float>(centre.x) + 0.5f;
+    const float cy = static_cast<float>(centre.y) + 0.5f;
+    const float r = zone.size * 0.5f;
+    colour(ZONE_COLOUR);
+    glLineWidth(2.0f);
+    glBegin(GL_LINE_LOOP);
+    for (int i = 0; i < TRACK_SEGMENTS; ++i) {
+        const double a = 2.0 * 3.14159265358979 * i / TRACK_SEGMENTS;
+        glVertex2f(cx + r * static_cast<float>(std::cos(a)),
+                   cy + r * static_cast<float>(std::sin(a)));
+    }
+    glEnd();
+}
+
+void draw_threatened(const Simulation& sim) {
+    colour(THREATENED_COLOUR);
+    glLineWidth(2.0f);
+    for (int i = 0; i < sim.vehicles.vehicleCount; ++i) {
+        if (sim.storm.threatFlags[i] == 0) continue;
+        const CellPos h = sim.vehicles.vehicles[i].home;
+        square(static_cast<float>(h.x) + 0.5f, static_cast<float>(h.y) + 0.5f, 0.4f, GL_LINE_LOOP);
+    }
+}
+
+// Per cell the latest state of the cars standing on it (VehicleState + 1; 0
+// for none), then one tinted square per occupied cell.
+void draw_car_states(const Simulation& sim) {
+    std::uint8_t shown[GRID_H][GRID_W] = {};
+    for (int i = 0; i < sim.vehicles.vehicleCount; ++i) {
+        const Vehicle& v = sim.vehicles.vehicles[i];
+        if (!in_grid(v.pos.x, v.pos.y) || v.state > VS_OUT_OF_GAS) continue;
+        std::uint8_t& s = shown[v.pos.y][v.pos.x];
+        if (v.state + 1 > s) s = static_cast<std::uint8_t>(v.state + 1);
+    }
+    glEnable(GL_BLEND);
+    glBegin(GL_QUADS);
+    for (int y = 0; y < GRID_H; ++y)
+        for (int x = 0; x < GRID_W; ++x) {
+            if (shown[y][x] == 0) continue;
+            colour(CAR_STATE_COLOURS[shown[y][x] - 1], OVERLAY_TINT_ALPHA);
+            const float fx = static_cast<float>(x), fy = static_cast<float>(y);
+            glVertex2f(fx, fy);
+            glVertex2f(fx + 1.0f, fy);
+            glVertex2f(fx + 1.0f, fy + 1.0f);
+            glVertex2f(fx, fy + 1.0f);
+        }
+    glEnd();
+    glDisable(GL_BLEND);
+}
+
+}  // namespace
+
+// Under the lines the tints, so that an outline stays visible over a tinted house.
+void draw_overlays(const Simulation& sim, const SceneOverlays& overlays) {
+    if (!overlays.any()) return;
+    glDisable(GL_TEXTURE_2D);
+    if (overlays.carStates) draw_car_states(sim);
+    if (overlays.threatenedHouses) draw_threatened(sim);
+    if (overlays.threatZone) draw_zone(sim.storm);
+    if (overlays.stormTrack) draw_track(sim.storm);
+    glLineWidth(1.0f);
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
 }

@@ -70,7 +70,8 @@ void init_render_state();
 
 // Each reads one picture ("map.bmp", "car.bmp", "storm.bmp") and makes its
 // texture and display lists. A picture that cannot be read is reported through
-// setup.notice with the caption "ERROR!"; nothing is made, and that layer is
+// setup.notice with the caption "ERROR!" and a text naming the picture, why it
+// failed and every folder searched; nothing is made, and that layer is
 // then absent from every frame while the rest of the program goes on.
 void init_map(const PictureSetup& setup);
 void init_car(const PictureSetup& setup);
@@ -89,6 +90,39 @@ void draw_scene(const RoadGrid& grid, const StormState& storm, const Camera& cam
 inline void draw_scene(const Simulation& sim, const Camera& camera) {
     draw_scene(sim.grid, sim.storm, camera);
 }
+
+// What the View menu can lay over the town, each off by default: with all off
+// nothing is drawn and the frame is exactly draw_scene's.
+struct SceneOverlays {
+    bool stormTrack = false;        // the track from start to end and the storm's place on it
+    bool threatZone = false;        // the circle inside which waiting households are threatened
+    bool threatenedHouses = false;  // an outline on every house whose cars are threatened
+    bool carStates = false;         // every car's cell tinted by the state of its cars
+    bool any() const { return stormTrack || threatZone || threatenedHouses || carStates; }
+};
+
+// The tints of the car states, indexed by VehicleState (waiting, evacuating,
+// gave up, out of gas), R G B in 0..1, laid over the cell with OVERLAY_TINT_ALPHA.
+// A cell holding cars of several states shows the latest state in that order,
+// so that the rare troubles are never hidden under the common ones.
+inline constexpr float CAR_STATE_COLOURS[4][3] = {
+    {0.20f, 0.45f, 1.00f},  // waiting: blue
+    {0.10f, 0.85f, 0.20f},  // evacuating: green
+    {1.00f, 0.60f, 0.00f},  // gave up: orange
+    {0.95f, 0.05f, 0.60f},  // out of gas: magenta
+};
+inline constexpr const char* CAR_STATE_NAMES[4] = {"waiting", "evacuating", "gave up",
+                                                   "out of gas"};
+constexpr float OVERLAY_TINT_ALPHA = 0.6f;
+inline constexpr float TRACK_COLOUR[3] = {1.0f, 1.0f, 1.0f};       // the track and the storm's mark
+inline constexpr float ZONE_COLOUR[3] = {1.0f, 0.0f, 0.0f};        // the zone's circle
+inline constexpr float THREATENED_COLOUR[3] = {1.0f, 1.0f, 0.0f};  // the threatened houses' outline
+constexpr int TRACK_SEGMENTS = 64;  // straight pieces of the drawn track and circle
+
+// The chosen overlays over a frame that draw_scene has just drawn, on the
+// modelview matrix it left. Reads the simulation, writes nothing of it and
+// allocates nothing; leaves blending and texturing off and the line width 1.
+void draw_overlays(const Simulation& sim, const SceneOverlays& overlays);
 
 // The three layers, in the order draw_scene calls them, each on the modelview
 // matrix it finds.

@@ -37,18 +37,34 @@ def _frames(curves_text, summary_text):
                        pandas.read_csv(io.StringIO(summary_text)))
 
 
-def sweep_rows(seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
-               startup=False, threads=0, shard=None, params=None, **parameters):
+def _design_options(vary, design, sample, sample_seed, replicates):
+    options = dict(vary=vary, sample=sample, sample_seed=sample_seed, replicates=replicates)
+    if design is None:
+        return options
+    if hasattr(design, "to_csv"):  # a DataFrame: one row a point, one column a parameter
+        table = design.reset_index(drop=True)
+        if "point" not in table.columns:
+            table.insert(0, "point", range(len(table)))
+        options["design_text"] = table.to_csv(index=False)
+    else:
+        options["design_file"] = design
+    return options
+
+
+def sweep_rows(seeds=None, scenarios=None, errors=None, ticks=2000, every=10, startup=False,
+               threads=0, shard=None, params=None, vary=None, design=None, sample=None,
+               sample_seed=None, replicates=None, **parameters):
     """The sweep's rows as CSV text (column names first): (curves, summary).
 
     The same arguments as sweep(); for callers that move the text, not tables.
     """
     return _sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard, params,
-                       parameters)
+                       parameters, _design_options(vary, design, sample, sample_seed, replicates))
 
 
-def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
-          startup=False, threads=0, shard=None, params=None, **parameters):
+def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10, startup=False,
+          threads=0, shard=None, params=None, vary=None, design=None, sample=None,
+          sample_seed=None, replicates=None, **parameters):
     """Runs many scenarios under several error levels on all cores, as marovel-sim sweep.
 
     seeds or scenarios: "1..50,70", an int, or an iterable of ints (scenario K is
@@ -60,9 +76,18 @@ def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
     or a list of them (as --params reads them); parameters: model parameters by
     name, applied after the files, for every run.
 
+    A design runs points of the parameter space, each under every replicate
+    scenario (replicates=R: scenarios 0..R-1; or a scenarios or seeds list):
+    vary="NAME=V1,V2" or a list of them (a full factorial, or bounds
+    "NAME=LO..HI" for sample="lhs:N", "sobol:N", "morris:R" or "saltelli:N"
+    with sample_seed), or design= a DataFrame (one row a point, one column a
+    parameter, optionally a seed or scenario column) or a design file's path.
+    Its rows start with point, replicate, and carry the varied values.
+
     Returns SweepResult(curves, summary), DataFrames equal to reading the
     command line's files with pandas.read_csv(path, comment="#"). The
     interpreter lock is released while the runs go.
     """
     return _frames(*sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard,
-                               params, **parameters))
+                               params, vary, design, sample, sample_seed, replicates,
+                               **parameters))

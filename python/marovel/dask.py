@@ -17,6 +17,15 @@ def _chunk(index, count, threads, options, parameters):
     return marovel.sweep_rows(shard=(index, count), threads=threads, **options, **parameters)
 
 
+def _file_contents(design):
+    """A design file's table, read here: the workers may not see this machine's files."""
+    if design is None or hasattr(design, "to_csv"):
+        return design
+    import pandas
+
+    return pandas.read_csv(design, comment="#")
+
+
 def _join(parts):
     curves = [parts[0][0]] + [c.split("\n", 1)[1] for c, _ in parts[1:]]
     summary = [parts[0][1]] + [s.split("\n", 1)[1] for _, s in parts[1:]]
@@ -31,7 +40,8 @@ def _file_values(params):
 
 
 def sweep(client, seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
-          startup=False, params=None, chunks=None, threads_per_chunk=1, **parameters):
+          startup=False, params=None, vary=None, design=None, sample=None, sample_seed=None,
+          replicates=None, chunks=None, threads_per_chunk=1, **parameters):
     """marovel.sweep's result, computed as `chunks` tasks on the client's cluster.
 
     chunks: how many pieces (default four per worker thread). Each piece runs on
@@ -39,12 +49,15 @@ def sweep(client, seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
     machine first, so a bad one raises here, not on a worker.
     """
     options = dict(seeds=seeds, scenarios=scenarios, errors=errors, ticks=ticks, every=every,
-                   startup=startup)
+                   startup=startup, vary=vary, design=_file_contents(design), sample=sample,
+                   sample_seed=sample_seed, replicates=replicates)
     if params is not None:
         # The workers may not see this machine's files: the values travel instead.
         parameters = {**_file_values(params), **parameters}
     runs = marovel._sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads_per_chunk,
-                               None, None, parameters, run=False)
+                               None, None, parameters,
+                               marovel._design_options(vary, options["design"], sample,
+                                                       sample_seed, replicates), run=False)
     if chunks is None:
         chunks = 4 * max(1, sum(client.nthreads().values()))
     if not isinstance(chunks, int) or isinstance(chunks, bool) or chunks < 1:

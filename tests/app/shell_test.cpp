@@ -87,6 +87,7 @@ TEST_F(WindowTest, TheRunStateFollowsItsTableAndTheClockGoesOnUnderTheInfoBox) {
     });
     act("Reset");
     QTest::keyRelease(view(), Qt::Key_Return);  // the release alone, as a held key acts
+    wait_for_keys();
     // Opened before the first tick of the reset town, every one of its 720 cars at home.
     EXPECT_EQ(text,
               "Current Info: Not evacuated: 720\nEvacuated: 0\nGave up: 0\nEn route: 0\n"
@@ -135,14 +136,30 @@ TEST_F(WindowTest, TicksCommandsAndKeysRebuildTheTownAsTheDriverDoesAndRefreshTh
             << event;
         EXPECT_EQ(state(), R333) << event;
     }
-    // A held key acts once, on its release; auto-repeat sends releases of its own.
+    // A held key acts once, on its release; auto-repeat sends releases of its
+    // own, marked as such or not (a release that a press of its key follows at
+    // once), and the stopped clock must not step through scenarios meanwhile.
+    act("Stop");
     QTest::keyPress(view(), Qt::Key_Right);
-    for (bool down : {false, true}) QTest::simulateEvent(view(), down, Qt::Key_Right, {}, {}, true);
-    act("key Right");
+    for (bool marked : {true, false, false, true})
+        for (bool down : {false, true})
+            QTest::simulateEvent(view(), down, Qt::Key_Right, {}, {}, marked);
+    wait_for_keys();
+    EXPECT_EQ(app->sim.scenarioSeed, 1);
+    QTest::keyRelease(view(), Qt::Key_Right);
+    wait_for_keys();
     EXPECT_EQ(app->sim.scenarioSeed, 1001);
+    // Two different keys released in turn both act, in order.
+    QTest::keyPress(view(), Qt::Key_Right);
+    QTest::keyPress(view(), Qt::Key_Left);
+    QTest::keyRelease(view(), Qt::Key_Right);
+    QTest::keyRelease(view(), Qt::Key_Left);
+    wait_for_keys();
+    EXPECT_EQ(app->sim.scenarioSeed, 1001);
+    EXPECT_EQ(title(), "Marovel 1.0: Scenario=1 Time=0.0");
 }
 
-TEST(MenuTest, TheMenusShowTheirTextsAloneAndDeliverTheirIdentifiers) {
+TEST(MenuTest, TheMenusShowTheirTextsAndKeysAndDeliverTheirIdentifiers) {
     auto app = std::make_unique<App>();
     QString items;  // "popup/item shortcut/identifiers delivered", one a line
     app->mainWindow = create_main_window("menus", 640, 480, [&](unsigned m, WParam w, LParam) {
@@ -154,12 +171,19 @@ TEST(MenuTest, TheMenusShowTheirTextsAloneAndDeliverTheirIdentifiers) {
             items += "\n" + popup->text() + "/" + item->text() + item->shortcut().toString();
             item->trigger();
         }
-    // Exact texts: a mnemonic's "&", a separator or a shortcut would show here.
+    // Exact texts: the "&" before the letter Alt opens a popup with, the key
+    // after the tab, and no shortcut of Qt's own (keys act on release, through
+    // the window).
     EXPECT_EQ(items.toStdString(),
-              "\nFile/Info../1\nFile/Quit/10\nSimulation/Start/20\nSimulation/Stop/21\n"
-              "Simulation/Reset/22\nRate/Slow/41\nRate/Fast/42\nScenario/Next/30\n"
-              "Scenario/Previous/31\nMiscommunication/Low error (.0001)/51\n"
-              "Miscommunication/Moderate error (360)/52\nMiscommunication/High error (inf)/53");
+              "\n&File/Info..\tEnter/1\n&File/Save picture..\tP/2\n&File/Record video\tV/3"
+              "\n&File/Quit\tQ/10\n&Simulation/Start\tSpace/20\n&Simulation/Stop\tSpace/21"
+              "\n&Simulation/Step\tS/23\n&Simulation/Reset\tR/22\n&Rate/Slow\tDown/41"
+              "\n&Rate/Fast\tUp/42\nS&cenario/Next\tRight/30\nS&cenario/Previous\tLeft/31"
+              "\n&Miscommunication/Low error (.0001)\t1/51"
+              "\n&Miscommunication/Moderate error (360)\t2/52"
+              "\n&Miscommunication/High error (inf)\t3/53\n&Miscommunication/Custom..\t4/54"
+              "\n&View/Panel\tF2/60\n&View/Storm track\tT/61\n&View/Threat zone\tZ/62"
+              "\n&View/Threatened houses\tH/63\n&View/Car states\tC/64");
     destroy_window(app->mainWindow);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
@@ -174,10 +198,15 @@ TEST(MissingPictureTest, EachGivesItsErrorBoxAndTheProgramCarriesOn) {
     };
     when_box_opens(look);
     start_app(*app, PictureSetup{{MAROVEL_SOURCE_DATA "/missing"}, show_notice_box});
-    // The map and the car are read before the town is built, the storm after.
-    EXPECT_EQ(seen, (std::vector<std::string>{"ERROR! init_map() - can't read map! cars=0",
-                                              "ERROR! init_car() - can't read map! cars=0",
-                                              "ERROR! init_storm() - can't read map! cars=720"}));
+    // The map and the car are read before the town is built, the storm after;
+    // each box names its own picture and the folder searched.
+    const std::string where = ": no folder holds it (looked in " MAROVEL_SOURCE_DATA "/missing)";
+    EXPECT_EQ(
+        seen,
+        (std::vector<std::string>{
+            "ERROR! init_map() - can't read the map picture map.bmp" + where + " cars=0",
+            "ERROR! init_car() - can't read the car picture car.bmp" + where + " cars=0",
+            "ERROR! init_storm() - can't read the storm picture storm.bmp" + where + " cars=720"}));
     on_command(*app, CMD_START);  // and carries on: it ticks and shows its frames
     const long shown = frame_counts(app->mainWindow).shown;
     EXPECT_TRUE(QTest::qWaitFor([&] {

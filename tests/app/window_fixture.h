@@ -15,6 +15,8 @@
 #include <QMenuBar>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <cstring>
@@ -31,10 +33,19 @@ using RunState = std::pair<std::int32_t, int>;
 class QtEnvironment : public testing::Environment {
     void SetUp() override {
         qputenv("QT_SCALE_FACTOR", QByteArray::number(MAROVEL_TEST_SCALE_FACTOR));
+        // Settings and anything else a widget keeps go to a scratch folder of
+        // this process, never to the user's home.
+        ASSERT_TRUE(scratch_.isValid());
+        qputenv("XDG_CONFIG_HOME", scratch_.filePath("config").toUtf8());
+        qputenv("XDG_CACHE_HOME", scratch_.filePath("cache").toUtf8());
         prepare_window_system();
         static int argc = 1;
         static char* argv[] = {const_cast<char*>("marovel-tests"), nullptr};
         qt_ = std::make_unique<QApplication>(argc, argv);
+        QCoreApplication::setOrganizationName(QStringLiteral("marovel-tests"));
+        QCoreApplication::setApplicationName(QStringLiteral("window-tests"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           scratch_.filePath("settings"));
         // The OpenGL driver is unloaded whenever its last context goes, and what
         // it keeps in its globals then looks leaked at exit, with stacks into a
         // module that is gone. Loaded once here and kept, its data stays owned.
@@ -52,6 +63,7 @@ class QtEnvironment : public testing::Environment {
         context.doneCurrent();
     }
     void TearDown() override { qt_.reset(); }
+    QTemporaryDir scratch_;
     std::unique_ptr<QApplication> qt_;
 };
 // Made before the first test runs, not while the tests are only being listed.
@@ -82,15 +94,33 @@ class WindowTest : public testing::Test {
     RunState state() const { return {app->tickInterval, timer_period(window(), TIMER_ID)}; }
 
     // "key " and a key sequence ("key Shift+R") presses and releases the key on
-    // the window; any other text triggers the menu item of that text (all are
-    // different).
+    // the window, and the release acts at once instead of a moment later (the
+    // hold-back for auto-repeats has tests of its own); any other text
+    // triggers the menu item of that text (all are different; the "&" of a
+    // mnemonic and the key after the tab are not part of it).
     void act(const std::string& what) {
-        if (what.starts_with("key "))
-            return QTest::keySequence(view(), QString::fromStdString(what.substr(4)));
-        for (QAction* popup : menu_bar_widget(window())->actions())
-            for (QAction* action : popup->menu()->actions())
-                if (action->text().toStdString() == what) return action->trigger();
+        if (what.starts_with("key ")) {
+            QTest::keySequence(view(), QString::fromStdString(what.substr(4)));
+            send_pending_key(window());
+            return;
+        }
+        if (QAction* action = menu_item(window(), what)) return action->trigger();
         ADD_FAILURE() << "no menu item " << what;
+    }
+    void wait_for_keys() {
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !key_release_pending(window()); }, 1000));
+    }
+
+    // The menu item whose text, without its mnemonic mark and key, is `what`.
+    static QAction* menu_item(WindowHandle w, const std::string& what) {
+        for (QAction* popup : menu_bar_widget(w)->actions())
+            for (QAction* action : popup->menu()->actions())
+                if (item_text(action) == what) return action;
+        return nullptr;
+    }
+    static std::string item_text(const QAction* action) {
+        QString text = action->text().section(QLatin1Char('\t'), 0, 0);
+        return text.remove(QLatin1Char('&')).toStdString();
     }
 
     // `count` drag steps of (dx, dy) from `cursor` with the given keys held (the

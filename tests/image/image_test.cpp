@@ -3,11 +3,15 @@
 // the format and not merely against each other; and the committed pictures: that
 // the picture maker still draws them, and that they keep the promises the renderer
 // relies on (texture sizes, the car sheet's frames, the key colour).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +19,7 @@
 #include <iterator>
 #include <limits>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -24,6 +29,7 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
 constexpr std::int32_t MAX = std::numeric_limits<std::int32_t>::max();
 // Picture sizes written and read: 3, 4, 5 and 2 pixels need 3, 0, 1 and 2 fill bytes a
@@ -174,6 +180,63 @@ TEST_F(ImageFiles, ReaderRefusesBadFilesAndAcceptsEveryAllowedVariant) {
     EXPECT_EQ(record(image), record(Image{}));
     // 3 * 4096 * 0x55556 = 2^32 + 8192: a product that must not wrap to a small buffer.
     EXPECT_EQ(alloc_image(4096, 0x55556, 3, image), 0);
+}
+
+// Only regular files are read: a FIFO (no writer) or a device would block the
+// open or feed the reader for ever. A picture no texture could hold is refused
+// from its header, before the pixel buffer is allocated or a row is read, even
+// when the file (sparse, 2.1 GB here) holds every row.
+TEST_F(ImageFiles, ReaderOpensOnlyRegularFilesAndRefusesPicturesNoTextureHolds) {
+    namespace fs = std::filesystem;
+    const fs::path fifo = dir_ / "fifo.bmp";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // If the reader blocks in the open, a writer that comes later releases it;
+    // the writer's open itself never waits, so the test ends either way.
+    std::atomic<bool> released{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 40 && !released; ++i) std::this_thread::sleep_for(50ms);
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+            released = true;
+            ::close(fd);
+        }
+    });
+    Image image = numbered(2, 2);
+    EXPECT_EQ(read_bmp(fifo.c_str(), image), 0);
+    const bool blocked = released.exchange(true);
+    writer.join();
+    EXPECT_FALSE(blocked) << "the reader waited for a writer on the FIFO";
+    EXPECT_EQ(record(image), record(Image{}));
+    for (const char* other : {"/dev/zero", "/dev/null", "/"}) {
+        image = numbered(2, 2);
+        EXPECT_EQ(read_bmp(other, image), 0) << other;
+    }
+
+    // One row past the limit, in either direction that the row buffer allows.
+    for (auto [w, h, accepted] :
+         {std::tuple(1, BMP_MAX_SIDE, true), std::tuple(1, BMP_MAX_SIDE + 1, false),
+          std::tuple(6144, 116000, false)}) {
+        const Bytes head = make_bmp(w, 0);
+        const Bytes header = with(head, {{HEIGHT, h}});
+        const std::int64_t row = (std::int64_t{w} * 3 + 3) / 4 * 4;
+        {
+            std::ofstream out(dir_ / "tall.bmp", std::ios::binary);
+            out << std::string(header.begin(), header.end());
+        }
+        fs::resize_file(dir_ / "tall.bmp", static_cast<std::uintmax_t>(54 + row * h));
+        image = numbered(2, 2);
+        EXPECT_EQ(read_bmp((dir_ / "tall.bmp").c_str(), image), accepted ? 1 : 0) << w << "x" << h;
+        fs::remove(dir_ / "tall.bmp");
+        EXPECT_EQ(record(image) == record(Image{}), !accepted);
+        if (w == 1) {  // small enough to hold in memory too
+            Bytes whole = header;
+            whole.resize(static_cast<std::size_t>(54 + row * h));
+            Image decoded;
+            EXPECT_EQ(decode_bmp(whole.data(), whole.size(), decoded), accepted ? 1 : 0);
+            // The writer refuses what the reader would.
+            EXPECT_EQ(write_bmp((dir_ / "w.bmp").c_str(), numbered(w, h)), accepted ? 1 : 0);
+        }
+    }
 }
 
 // The committed pictures are the picture maker's output, with sides OpenGL 1.1 takes

@@ -29,6 +29,17 @@ def test_dask_split_equals_the_single_machine_sweep(client, chunks):
     pd.testing.assert_frame_equal(split.summary, whole.summary)
 
 
+def test_a_design_splits_like_any_sweep(client, tmp_path):
+    table = pd.DataFrame({"feedback": [0.2, 0.4, 0.6], "tow_wait": [10, 50, 90]})
+    table.to_csv(tmp_path / "d.csv", index_label="point")
+    options = dict(replicates=2, ticks=100, every=50)
+    whole = marovel.sweep(design=table, **options)
+    for design in (table, tmp_path / "d.csv"):
+        split = marovel.dask.sweep(client, design=design, chunks=4, **options)
+        pd.testing.assert_frame_equal(split.curves, whole.curves)
+        pd.testing.assert_frame_equal(split.summary, whole.summary)
+
+
 def test_parameter_files_travel_as_values(client, tmp_path):
     (tmp_path / "p.txt").write_text("departure_noise = 400\nfeedback = 0.2\n")
     options = dict(seeds="4..7", errors=["moderate"], ticks=150, every=50)

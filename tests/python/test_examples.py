@@ -28,8 +28,10 @@ def test_evacuation_curves_draws_its_picture(tmp_path):
 def test_sobol_sensitivity_checks_itself_and_reports_both_parameters(tmp_path):
     pytest.importorskip("scipy.stats", reason="SciPy is not installed")
     out = run_example("sobol_sensitivity.py", "--samples", "8", "--scenarios", "0", "--ticks",
-                      "200", cwd=tmp_path)
-    assert "check, linear model" in out
+                      "200", "--replicates", "2", cwd=tmp_path)
+    assert "check, linear model" in out and "32 points" in out
+    # The design's indices, then marovel-sim's on the same design (the example asserts they
+    # agree): MAROVEL_SIM names it under CTest.
     lines = out.splitlines()
-    assert [line.split()[0] for line in lines[-2:]] == ["feedback", "arrival_lead"]
-    assert "32 points" in out
+    assert [line.split()[0] for line in lines[-4:]] == ["feedback", "arrival_lead"] * 2
+    assert all(line.endswith("(marovel-sim --sensitivity)") for line in lines[-2:])

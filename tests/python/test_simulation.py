@@ -138,8 +138,8 @@ VIEWS = ["cars", "traffic", "layout", "households", "storm", "threat"]
 @pytest.mark.parametrize("name", VIEWS)
 def test_views_refuse_writes(name):
     sim = marovel.Simulation()
-    view = getattr(sim, name)
     before = sim.fingerprint()
+    view = getattr(sim, name)
     with pytest.raises(ValueError, match="read-only"):
         view[...] = 0
     with pytest.raises(ValueError, match="WRITEABLE"):

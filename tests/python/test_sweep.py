@@ -44,6 +44,79 @@ def test_sweep_tables_equal_the_command_line_files(tmp_path, kwargs, args, needs
     assert len(result.summary) > 0
 
 
+# Designs: (marovel.sweep arguments, marovel-sim sweep arguments)
+DESIGNS = [
+    (dict(vary=["feedback=0.3,0.6", "tow_wait=20,90"], replicates=2, ticks=120, every=60),
+     ["--vary", "feedback=0.3,0.6", "--vary", "tow_wait=20,90", "--replicates", 2]),
+    (dict(vary=["arrival_lead=60..300", "patience_min=100..200"], sample="lhs:5", sample_seed=4,
+          scenarios="3,5", ticks=100, every=50, error_spread=360),
+     ["--vary", "arrival_lead=60..300", "--vary", "patience_min=100..200", "--sample", "lhs:5",
+      "--sample-seed", 4, "--scenarios", "3,5", "--set", "error_spread=360"]),
+    (dict(vary="feedback=0.2..0.8", sample="saltelli:4", ticks=80, every=40, shard=(2, 3)),
+     ["--vary", "feedback=0.2..0.8", "--sample", "saltelli:4", "--shard", "2/3"]),
+]
+
+
+@pytest.mark.parametrize("kwargs,args", DESIGNS)
+def test_design_tables_equal_the_command_line_files(tmp_path, kwargs, args):
+    if not sim_supports("--vary"):
+        pytest.skip("this marovel-sim has no --vary")
+    ticks = ["--ticks", kwargs["ticks"], "--every", kwargs["every"]]
+    run_sim("sweep", *args, *ticks, "--curves", "curves.csv", "--summary", "summary.csv",
+            cwd=tmp_path)
+    result = marovel.sweep(**kwargs)
+    pd.testing.assert_frame_equal(result.curves,
+                                  pd.read_csv(tmp_path / "curves.csv", comment="#"))
+    pd.testing.assert_frame_equal(result.summary,
+                                  pd.read_csv(tmp_path / "summary.csv", comment="#"))
+
+
+def test_a_design_table_runs_as_the_same_design_file(tmp_path):
+    if not sim_supports("--design"):
+        pytest.skip("this marovel-sim has no --design")
+    table = pd.DataFrame({"feedback": [0.25, 0.5, 0.7], "congestion_rate": [0.001, 0.005, 0.02],
+                          "cars_per_house": [2, 3, 1]})
+    with_points = table.rename_axis("point").reset_index()
+    with_points.to_csv(tmp_path / "design.csv", index=False)
+    run_sim("sweep", "--design", "design.csv", "--replicates", 2, "--ticks", 90, "--every", 30,
+            "--summary", "summary.csv", "--curves", "curves.csv", cwd=tmp_path)
+    for design in (table, with_points, tmp_path / "design.csv"):
+        result = marovel.sweep(design=design, replicates=2, ticks=90, every=30)
+        pd.testing.assert_frame_equal(result.summary,
+                                      pd.read_csv(tmp_path / "summary.csv", comment="#"))
+        pd.testing.assert_frame_equal(result.curves,
+                                      pd.read_csv(tmp_path / "curves.csv", comment="#"))
+    # A table that names each point's scenario runs each point once under it.
+    seeded = table.assign(seed=[4, 8, 15])
+    result = marovel.sweep(design=seeded, ticks=60, every=60)
+    assert result.summary["seed"].tolist() == [4, 8, 15]
+    alone = marovel.sweep(seeds=8, errors="low", ticks=60, every=60, feedback=0.5,
+                          congestion_rate=0.005, cars_per_house=3).summary
+    assert result.summary.iloc[1]["evacuated"] == alone.iloc[0]["evacuated"]
+
+
+BAD_DESIGNS = [
+    (dict(seeds=1, replicates=2), "replicates: only with a design"),
+    (dict(vary="feedback=0.2,0.4", replicates=2, scenarios="1"), "replicates: give either R"),
+    (dict(vary="feedback=0.2,0.4", errors="low"), "errors: a design runs its points'"),
+    (dict(vary="feedback=2,3"), "vary: "),
+    (dict(vary="feedback=0.1..0.9", sample="lhs:0"), "sample: "),
+    (dict(design=pd.DataFrame({"feedback": [0.2, 7]})), "design: design:3:"),
+    (dict(design=pd.DataFrame({"no_such": [1]})), "no_such"),
+    (dict(design=pd.DataFrame({"feedback": [0.2]}), vary="tow_wait=1,2"), "takes no vary"),
+    (dict(design=pd.DataFrame({"feedback": [0.2], "seed": [3]}), replicates=2),
+     "names each point's scenario"),
+    (dict(seeds=1, sample_seed=3), "sample_seed: only with a design"),
+]
+
+
+@pytest.mark.parametrize("kwargs,message", BAD_DESIGNS)
+def test_bad_designs_raise_with_clear_messages(kwargs, message):
+    with pytest.raises(ValueError) as caught:
+        marovel.sweep(ticks=10, **kwargs)
+    assert message in str(caught.value)
+
+
 def test_shards_joined_are_the_whole_sweep_on_any_number_of_threads():
     options = dict(scenarios=[0, 4, 9], errors="low,high", ticks=120, every=30)
     whole = marovel.sweep(threads=2, **options)

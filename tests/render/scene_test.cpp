@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -143,10 +144,11 @@ class Scene : public ::testing::Test {
     // Searched after `folder`; empty unless a test fills it.
     fs::path installed = folder / "installed";
     // Each picture comes from the first folder that holds a file of its name.
-    const PictureSetup setup{{(folder / "none").string(), folder.string(), installed.string()},
-                             [](const char* caption, const char* text) {
-                                 notices.push_back(caption + (" " + std::string(text)));
-                             }};
+    const PictureSetup setup{
+        {(folder / "none").string(), folder.string(), installed.string()},
+        [](const char* caption, const char* text) {
+            notices.push_back(std::string(caption).append(1, ' ').append(text));
+        }};
     RoadGrid grid = {};
     StormState storm;  // parked
     Camera camera;     // initial: distance 60 over the middle of the town
@@ -250,13 +252,12 @@ TEST_F(Scene, TheCameraMovesTheViewAndTheStormIsSizeCellsWideTurnedCounterClockw
 }
 
 TEST_F(Scene, LayersStackWithPureRedSeeThroughAndABadPictureLeavesOutOnlyItsLayer) {
-    GLint largest = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
     // Each picture in turn missing from every folder (-1), or refused where it is
     // first found: cut short to no picture at all (-2), or a one-pixel-wide picture
-    // of no rows (nothing to make a texture of) or of more rows than the GL takes.
+    // of no rows (nothing to make a texture of). Pictures larger than a texture
+    // can hold are refused by the reader from their header (tests/image).
     const std::pair<std::string, int> cases[] = {{"map", -1}, {"car", -1}, {"storm", -1},
-                                                 {"map", -2}, {"car", 0},  {"storm", largest + 1}};
+                                                 {"map", -2}, {"car", 0},  {"storm", -2}};
     grid.cells[3][3] = {LAYOUT_HOUSE, 2};
     grid.cells[15][20] = {LAYOUT_ROAD_ANY, DIR_X_INC};  // under the storm's red middle
     grid.cells[12][17] = {LAYOUT_ROAD_ANY, DIR_Y_INC};  // under its lower-left quadrant
@@ -272,8 +273,19 @@ TEST_F(Scene, LayersStackWithPureRedSeeThroughAndABadPictureLeavesOutOnlyItsLaye
         if (rows >= 0) write(folder / file, 1, rows, storm_pixel);
         notices.clear();
         init_all();
-        EXPECT_EQ(notices,
-                  std::vector<std::string>{"ERROR! init_" + name + "() - can't read map!"});
+        // The notice names the picture, why it was refused and every folder searched.
+        std::string text = "ERROR! init_";
+        for (const std::string& part : {name, std::string("() - can't read the "), name,
+                                        std::string(" picture "), file.string(), std::string(": ")})
+            text.append(part);
+        if (rows == -1) text.append("no folder holds it");
+        if (rows == -2)
+            text.append((folder / file).string()).append(" is not a picture this program can read");
+        if (rows >= 0) text.append("its size does not fit a texture");
+        text.append(" (looked in ");
+        for (std::size_t i = 0; i < 3; ++i) text.append(i > 0 ? ", " : "").append(setup.folders[i]);
+        text.append(")");
+        EXPECT_EQ(notices, std::vector<std::string>{text});
         // The other layers are drawn as ever, though freed after each case and loaded again.
         draw();
         const bool cars = name != "car";
@@ -287,6 +299,120 @@ TEST_F(Scene, LayersStackWithPureRedSeeThroughAndABadPictureLeavesOutOnlyItsLaye
                                                   : ground(17, 12));
         free_map(), free_car(), free_storm();
     }
+}
+
+// The overlays, each on an otherwise empty town over the test map: where each
+// lands and in which colour, and that with all of them off the frame is the
+// scene's alone.
+class Overlays : public Scene {
+  protected:
+    void SetUp() override {
+        Scene::SetUp();
+        init_all();
+        sim->grid = grid;
+    }
+    void TearDown() override {
+        free_map(), free_car(), free_storm();
+        Scene::TearDown();
+    }
+    void draw_with(const SceneOverlays& o) {
+        draw_scene(*sim, camera);
+        draw_overlays(*sim, o);
+        read_offscreen_pixels(context, frame);
+    }
+    // A car of the given state standing on a cell.
+    void park(int x, int y, VehicleState state) {
+        Vehicle& v = sim->vehicles.vehicles[sim->vehicles.vehicleCount++];
+        v = {};
+        v.state = state;
+        v.home = v.pos = {x, y};
+    }
+    // `colour` laid over `under` with the tint's alpha, as the blending does it.
+    static Rgb tinted(Rgb under, const float (&colour)[3]) {
+        Rgb out{};
+        for (int c = 0; c < 3; ++c)
+            out[c] = static_cast<int>(std::lround(under[c] * (1.0 - OVERLAY_TINT_ALPHA) +
+                                                  colour[c] * 255.0 * OVERLAY_TINT_ALPHA));
+        return out;
+    }
+    static bool near(Rgb a, Rgb b) {
+        for (int c = 0; c < 3; ++c)
+            if (std::abs(a[c] - b[c]) > 2) return false;
+        return true;
+    }
+    static Rgb rgb(const float (&colour)[3]) {
+        return {static_cast<int>(colour[0] * 255), static_cast<int>(colour[1] * 255),
+                static_cast<int>(colour[2] * 255)};
+    }
+    // Pixels of exactly this colour within a box of pixels (inclusive).
+    int count(Rgb colour, Box box) const {
+        int n = 0;
+        for (int y = box[1]; y <= box[3]; ++y)
+            for (int x = box[0]; x <= box[2]; ++x) n += pixel(x, y) == colour;
+        return n;
+    }
+    std::unique_ptr<Simulation> sim = std::make_unique<Simulation>();
+};
+
+TEST_F(Overlays, AllOffLeaveTheScenesFrameAsItWasAndEachCarStateHasItsTint) {
+    for (int s = 0; s < 4; ++s) park(4 + 2 * s, 6, static_cast<VehicleState>(s));
+    park(20, 10, VS_WAITING), park(20, 10, VS_OUT_OF_GAS), park(20, 10, VS_EVACUATING);
+    sim->storm.threatFlags[0] = 1;
+    sim->storm.stormTrack[0] = sim->storm.stormTrack[1] = sim->storm.stormTrack[2] = {10, 10, 6, 0};
+    draw_scene(*sim, camera);
+    read_offscreen_pixels(context, frame);
+    const std::vector<std::uint8_t> scene = frame;
+    draw_with(SceneOverlays{});
+    EXPECT_TRUE(frame == scene) << "every overlay off: the scene's frame, pixel for pixel";
+
+    draw_with(SceneOverlays{.carStates = true});
+    for (int s = 0; s < 4; ++s)
+        EXPECT_TRUE(
+            near(at(4.5 + 2 * s, 6.5), tinted(map_colour(4 + 2 * s, 6), CAR_STATE_COLOURS[s])))
+            << CAR_STATE_NAMES[s];
+    EXPECT_TRUE(near(at(20.5, 10.5), tinted(map_colour(20, 10), CAR_STATE_COLOURS[VS_OUT_OF_GAS])))
+        << "a cell of several states shows the latest";
+    EXPECT_EQ(at(5.5, 6.5), map_colour(5, 6)) << "a cell without cars keeps its colour";
+    GLint blend = 1, texture = 1;
+    glGetIntegerv(GL_BLEND, &blend);
+    glGetIntegerv(GL_TEXTURE_2D, &texture);
+    EXPECT_EQ(std::pair(blend, texture), std::pair(0, 0));
+}
+
+TEST_F(Overlays, TrackZoneAndThreatenedHousesAreDrawnWhereTheModelHasThem) {
+    // A straight track from (5, 0) through (20, 14.5) to (35, 29), the zone one
+    // track length ahead of the parked storm: at the start, 6 cells wide.
+    sim->storm.stormTrack[0] = {5, 0, 6, 0};
+    sim->storm.stormTrack[1] = {20, 14.5f, 6, 0};
+    sim->storm.stormTrack[2] = {35, 29, 6, 0};
+    park(30, 20, VS_WAITING);
+    park(30, 22, VS_WAITING);
+    sim->storm.threatFlags[1] = 1;
+    const Rgb white = rgb(TRACK_COLOUR), red = rgb(ZONE_COLOUR), yellow = rgb(THREATENED_COLOUR);
+
+    draw_with(SceneOverlays{.stormTrack = true});
+    EXPECT_EQ(at(20.0, 14.5), white) << "the track's middle";
+    EXPECT_EQ(at(27.5, 21.75), white) << "three quarters along";
+    EXPECT_EQ(at(5.0, 3.0), map_colour(5, 3)) << "off the track";
+    // Parked, the storm's place is an outline at the start; on the track a filled mark.
+    EXPECT_GT(count(white, {40 - 6, 0, 40 + 6, 6}), 6);
+    EXPECT_EQ(at(5.0 - 0.45, 0.3), map_colour(4, 0)) << "inside the outline";
+    sim->storm.stormPhase = 0.25f;
+    sim->storm.storm = eval_track(sim->storm.stormTrack, 0.25f);
+    draw_with(SceneOverlays{.stormTrack = true});
+    EXPECT_EQ(at(12.5 + 0.45, 7.25 + 0.45), white) << "the storm's filled mark";
+
+    // The zone: a circle of radius 3 around the middle of the centre cell (5, 0).
+    sim->storm.stormPhase = -1.0f;
+    draw_with(SceneOverlays{.threatZone = true});
+    EXPECT_EQ(at(5.5 + 3.0, 0.5), red);
+    EXPECT_EQ(at(5.5, 0.5 + 3.0), red);
+    EXPECT_EQ(at(5.5, 0.5), map_colour(5, 0)) << "its inside is left alone";
+
+    draw_with(SceneOverlays{.threatenedHouses = true});
+    EXPECT_GT(count(yellow, {8 * 30, 8 * 22, 8 * 30 + 7, 8 * 22 + 7}), 12) << "the flagged house";
+    EXPECT_EQ(count(yellow, {8 * 30, 8 * 20, 8 * 30 + 7, 8 * 20 + 7}), 0) << "the other";
+    EXPECT_EQ(at(30.5, 22.5), map_colour(30, 22)) << "an outline only";
 }
 
 }  // namespace

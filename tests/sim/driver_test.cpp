@@ -111,4 +111,31 @@ TEST(Fingerprint, GoldenLinesOfSeed1AtTick2000UnderEachErrorLevel) {
     EXPECT_EQ(print(*reset_town(), 0).substr(0, 20), "0 0.0 720 0 0 0 0 0 ");
 }
 
+// A sweep thread reuses one simulation object for run after run: a rebuild must
+// leave nothing of the previous run behind, the threat flags of its storm least
+// of all (a flag left set makes a household act as if threatened from tick 0).
+TEST(Driver, RebuildingAUsedObjectGivesTheRunOfANewOne) {
+    auto used = reset_town(1, ERROR_HIGH);
+    int flagged = 0;
+    for (int tick = 0; tick < 1500 && flagged == 0; ++tick) {
+        sim_tick(*used);
+        for (std::int32_t f : used->storm.threatFlags) flagged += f != 0;
+    }
+    ASSERT_GT(flagged, 0) << "the storm never marked a household";
+    for (const bool startup : {false, true}) {
+        const ScenarioSetup next{4001, error_level(ERROR_MODERATE), startup};
+        build_scenario(*used, next);
+        auto fresh = new_simulation();
+        build_scenario(*fresh, next);
+        EXPECT_EQ(std::memcmp(used->storm.threatFlags, fresh->storm.threatFlags,
+                              sizeof fresh->storm.threatFlags),
+                  0);
+        for (int tick = 1; tick <= 800; ++tick) {
+            sim_tick(*used);
+            sim_tick(*fresh);
+            ASSERT_EQ(print(*used, tick), print(*fresh, tick)) << startup;
+        }
+    }
+}
+
 }  // namespace

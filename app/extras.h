@@ -1,0 +1,75 @@
+// Everything the window has beside the town view and its original menus: the
+// side panel, the inspector, the car-state legend, the custom error level,
+// saving the view as a picture and recording it as a movie, and the View
+// choices kept between launches (QSettings, under the application's
+// organisation and name). Plain Qt widgets around the one App record.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+#include "app/shell.h"
+#include "render/scene.h"
+
+class Inspector;
+class QDockWidget;
+class QLabel;
+class SidePanel;
+
+// The settings' keys.
+inline constexpr const char* SETTING_PANEL = "view/panel";
+inline constexpr const char* SETTING_TRACK = "view/stormTrack";
+inline constexpr const char* SETTING_ZONE = "view/threatZone";
+inline constexpr const char* SETTING_THREATENED = "view/threatenedHouses";
+inline constexpr const char* SETTING_CAR_STATES = "view/carStates";
+inline constexpr const char* SETTING_RECORD_EVERY = "record/every";
+inline constexpr const char* SETTING_RECORD_FOLDER = "record/folder";
+
+class WindowExtras : public QObject, public AppObserver {
+  public:
+    // Adds the panel (hidden), the inspector and the legend to the App's window
+    // and takes the View choices from the settings.
+    explicit WindowExtras(App& app);
+    ~WindowExtras() override;
+
+    bool command(App& app, unsigned commandId) override;
+    void presented(App& app) override;
+    void frame_drawn(App& app) override;
+    void cell_clicked(App& app, CellPos cell) override;
+    void quitting(App& app) override;
+
+    void show_panel(bool shown);
+    // The view as the screen shows it, into a PNG file. False with the reason.
+    bool save_picture(const QString& file, QString& error);
+    // Every drawn frame of a new tick (or of every `every`-th tick) from now on,
+    // stamped with the tick and the counts, into `file` (.mp4 through ffmpeg,
+    // else numbered PNGs). Stopping finishes the file.
+    bool start_recording(const QString& file, int every, QString& error);
+    bool stop_recording(QString& error);
+    long recorded_frames() const;
+    QString recording_target() const;
+    // Sets the error spread from text as the Custom box takes it ("360",
+    // "inf", "moderate"); false when it is none.
+    bool set_custom_error(const QString& text);
+
+    SidePanel* panel() const { return panel_; }
+    QDockWidget* dock() const { return dock_; }
+    Inspector* inspector() const { return inspector_; }
+    QLabel* legend() const { return legend_; }
+    QString last_error() const { return lastError_; }
+
+  private:
+    void save_view_settings();
+    void report(const QString& what);
+    App& app_;
+    SidePanel* panel_ = nullptr;
+    QDockWidget* dock_ = nullptr;
+    Inspector* inspector_ = nullptr;
+    QLabel* legend_ = nullptr;
+    QString lastError_;
+    SceneOverlays saved_;  // the View choices as last written to the settings
+    bool savedPanel_ = false;
+    struct Recording;
+    std::unique_ptr<Recording> recording_;
+};

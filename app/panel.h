@@ -1,0 +1,69 @@
+// The side panel of the window: monitors of the run, a live plot of the six
+// counts since the last rebuild, run controls, and the model's parameters with
+// "Apply and reset". A plain Qt widget that reads and commands the one App
+// record through the shell's functions; it holds no simulation state of its own
+// beyond the values the user is editing.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "app/shell.h"
+
+class QLabel;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+
+// The speed slider: positions 0..SPEED_STEPS spread the rate from 1 tick a
+// second to 1000 evenly on a logarithmic scale.
+constexpr int SPEED_STEPS = 300;
+std::int32_t period_of_position(int position);  // ms, RATE_SLOWEST_MS..RATE_FASTEST_MS
+int position_of_period(std::int32_t periodMs);
+
+class SidePanel : public QWidget, public AppObserver {
+  public:
+    explicit SidePanel(App& app, QWidget* parent = nullptr);
+    ~SidePanel() override;
+
+    // Bring everything shown up to date with the App (also while hidden, so
+    // that it is right when it opens).
+    void refresh();
+
+    // The parameters being edited: the running scenario's until the user changes
+    // one; they reach the simulation only through Apply and reset.
+    const ModelParameters& edited() const;
+    // Sets the editor of `name` as if the user had typed `text`; false when
+    // there is no such parameter or the text is no number.
+    bool edit(const char* name, const QString& text);
+    // Whether the editor of the parameter is marked as differing from the running value.
+    bool marked(const char* name) const;
+    void apply_and_reset();
+    void edit_defaults();
+
+    // The plot's points for state `series` (0..5 in the Info box's order) and the
+    // total (6), as (tick, count), since the last rebuild.
+    QList<QPointF> plotted(int series) const;
+    // How many of those points the plot on the screen shows; it catches up a
+    // few times a second.
+    qsizetype drawn_points() const;
+    // What a monitor shows: "counts", "run", "rate", "error", "scenario", "changed".
+    QString monitor(const char* which) const;
+
+    // The controls, for the tests that press them as a user does.
+    QPushButton* start_stop_button() const;
+    QPushButton* step_button() const;
+    QSlider* speed_slider() const;
+    QSpinBox* run_to_box() const;
+    QPushButton* run_to_button() const;
+    QPushButton* apply_button() const;
+
+    void ticked(App&) override;
+    void rebuilt(App&) override;
+    void presented(App&) override;
+
+  private:
+    struct Parts;
+    App& app_;
+    std::unique_ptr<Parts> parts_;
+};

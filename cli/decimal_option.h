@@ -1,0 +1,26 @@
+// CLI11 reads "010" as eight and "0x10" as sixteen; marovel-sim's numbers are
+// decimal everywhere. This transform checks an integer option's text with
+// parse_decimal and hands CLI11 the number's plain decimal form.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <string>
+
+#include "experiments/numbers.h"
+
+// For ->transform(decimal_in(lo, hi)) on every integer option (each item of a
+// list option separately).
+inline CLI::Validator decimal_in(std::int64_t lo, std::int64_t hi) {
+    return CLI::Validator(
+        [lo, hi](std::string& text) {
+            std::int64_t value = 0;
+            std::string why = parse_decimal(text, lo, hi, value);
+            if (why.empty()) text = std::to_string(value);
+            return why;
+        },
+        lo == INT64_MIN && hi == INT64_MAX
+            ? std::string("INT")
+            : "INT in [" + std::to_string(lo) + " - " + std::to_string(hi) + "]",
+        "decimal");
+}
