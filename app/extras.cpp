@@ -156,7 +156,7 @@ bool WindowExtras::command(App& app, unsigned commandId) {
                 main_frame(app), tr("Custom error level"),
                 tr("Half-width of the households' signal error (a number >= 0, or inf):"),
                 QLineEdit::Normal,
-                QString::fromStdString(format_value(app.sim.parameters.errorSpread)), &ok);
+                QString::fromStdString(error_spread_text(app.sim.parameters.errorSpread)), &ok);
             if (ok && !set_custom_error(text))
                 report(tr("\"%1\" is not an error spread: give a number >= 0 or inf").arg(text));
             return true;

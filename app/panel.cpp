@@ -61,7 +61,7 @@ class ParameterBox : public QDoubleSpinBox {
         setSuffix(info.unit[0] != '\0' ? QStringLiteral(" ") + info.unit : QString());
     }
     QString textFromValue(double value) const override {
-        return QString::fromStdString(format_value(value));
+        return QString::fromStdString(format_parameter(info_, value));
     }
     double valueFromText(const QString& text) const override {
         double v = 0.0;
@@ -396,7 +396,9 @@ void SidePanel::refresh() {
             p.marks[i]->setText(differs ? QStringLiteral("\u25cf") : QString());
         p.marks[i]->setToolTip(
             differs
-                ? tr("running: %1").arg(QString::fromStdString(format_value(sim.parameters.*field)))
+                ? tr("running: %1")
+                      .arg(QString::fromStdString(
+                          format_parameter(PARAMETER_TABLE[i], sim.parameters.*field)))
                 : QString());
     }
     p.filling = false;
