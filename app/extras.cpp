@@ -14,7 +14,7 @@
 #include <QStandardPaths>
 #include <cmath>
 
-#include "app/inspector.h"
+#include "app/car_viewer.h"
 #include "app/panel.h"
 #include "experiments/movie.h"
 #include "experiments/parameter_text.h"

@@ -108,16 +108,16 @@ BENCHMARK(BM_DesignSweep)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterati
 // five values on each of its 201 curve rows and its summary row, its table and
 // sensitivity entries.
 void BM_DesignBookkeeping(benchmark::State& state) {
-    std::vector<VarySpec> specs;
+    std::vector<VaryOption> options;
     for (const char* bounds : {"error_spread=0..720", "patience_min=120..360", "fuel_min=200..400",
                                "storm_speed_min=0.001..0.008", "congestion_rate=0.002..0.008"}) {
-        specs.emplace_back();
-        parse_vary(bounds, specs.back());
+        options.emplace_back();
+        parse_vary(bounds, options.back());
     }
-    SampleSpec sample;
+    SampleOption sample;
     parse_sample("saltelli:1428", sample);  // 9996 points
     Design design;
-    sample_design(sample, specs, 1, 100000, design);
+    sample_design(sample, options, 1, 100000, design);
     SweepPlan plan = base_plan();
     plan.runs = design_runs(design, {{1, 0}});
     attach_design(plan, design);
@@ -132,7 +132,7 @@ void BM_DesignBookkeeping(benchmark::State& state) {
     for (auto _ : state) {
         if (i % plan.runs.size() == 0) {  // the design made anew once per design's worth of runs
             Design again;
-            sample_design(sample, specs, 1, 100000, again);
+            sample_design(sample, options, 1, 100000, again);
             benchmark::DoNotOptimize(again.values.data());
         }
         const SweepRun& run = plan.runs[i++ % plan.runs.size()];

@@ -83,7 +83,7 @@ double map_to_bounds(const ParameterInfo& info, double u, double low, double hig
     return std::min(v, high);
 }
 
-std::string bounds_text(const VarySpec& s) {
+std::string bounds_text(const VaryOption& s) {
     return std::string(s.info->name) + "=" + format_value(s.low) + ".." + format_value(s.high);
 }
 
@@ -106,32 +106,32 @@ std::string at(const std::string& name, std::size_t line, std::size_t column) {
 
 }  // namespace
 
-std::string parse_vary(std::string_view text, VarySpec& spec) {
-    spec = {};
+std::string parse_vary(std::string_view text, VaryOption& option) {
+    option = {};
     const std::size_t equals = text.find('=');
     if (equals == std::string_view::npos)
         return quoted(text) + " is not NAME=LIST, NAME=LO..HI or NAME=LO..HI:STEPS";
     const std::string_view name = trim(text.substr(0, equals));
     const std::string_view rest = trim(text.substr(equals + 1));
-    spec.info = find_parameter(name.data(), name.size());
-    if (spec.info == nullptr)
+    option.info = find_parameter(name.data(), name.size());
+    if (option.info == nullptr)
         return "unknown parameter " + quoted(name) + " (marovel-sim params lists them)";
-    const ParameterInfo& info = *spec.info;
+    const ParameterInfo& info = *option.info;
 
     const std::size_t dots = rest.find("..");
     if (dots != std::string_view::npos) {
         const std::size_t colon = rest.find(':', dots);
         const std::string_view hiText =
             rest.substr(dots + 2, colon == std::string_view::npos ? colon : colon - dots - 2);
-        if (std::string why = parse_value(info, rest.substr(0, dots), spec.low); !why.empty())
+        if (std::string why = parse_value(info, rest.substr(0, dots), option.low); !why.empty())
             return why;
-        if (std::string why = parse_value(info, hiText, spec.high); !why.empty()) return why;
-        if (!std::isfinite(spec.low) || !std::isfinite(spec.high))
+        if (std::string why = parse_value(info, hiText, option.high); !why.empty()) return why;
+        if (!std::isfinite(option.low) || !std::isfinite(option.high))
             return std::string(info.name) + ": bounds must be finite";
-        if (!(spec.low < spec.high))
-            return std::string(info.name) + ": the low bound " + format_value(spec.low) +
-                   " must be below the high bound " + format_value(spec.high);
-        spec.hasBounds = true;
+        if (!(option.low < option.high))
+            return std::string(info.name) + ": the low bound " + format_value(option.low) +
+                   " must be below the high bound " + format_value(option.high);
+        option.hasBounds = true;
         if (colon != std::string_view::npos) {
             std::size_t steps = 0;
             if (!parse_count(rest.substr(colon + 1), steps) || steps < 2 || steps > 1000000)
@@ -139,15 +139,16 @@ std::string parse_vary(std::string_view text, VarySpec& spec) {
                        " is not a number of steps from 2 to 1000000";
             for (std::size_t i = 0; i < steps; ++i) {
                 const double u = static_cast<double>(i) / static_cast<double>(steps - 1);
-                double v = i + 1 == steps ? spec.high : spec.low + u * (spec.high - spec.low);
+                double v =
+                    i + 1 == steps ? option.high : option.low + u * (option.high - option.low);
                 if (info.kind == ParameterKind::Integer) {
                     v = std::round(v);
-                    if (!spec.values.empty() && spec.values.back() == v)
+                    if (!option.values.empty() && option.values.back() == v)
                         return std::string(info.name) + ": " + std::to_string(steps) +
-                               " steps from " + format_value(spec.low) + " to " +
-                               format_value(spec.high) + " repeat whole numbers";
+                               " steps from " + format_value(option.low) + " to " +
+                               format_value(option.high) + " repeat whole numbers";
                 }
-                spec.values.push_back(v);
+                option.values.push_back(v);
             }
         }
         return {};
@@ -156,9 +157,9 @@ std::string parse_vary(std::string_view text, VarySpec& spec) {
         double v = 0.0;
         if (std::string why = parse_value(info, item, v); !why.empty()) return why;
         v = stored_value(info, v);
-        if (std::find(spec.values.begin(), spec.values.end(), v) != spec.values.end())
+        if (std::find(option.values.begin(), option.values.end(), v) != option.values.end())
             return std::string(info.name) + ": value " + quoted(trim(item)) + " given twice";
-        spec.values.push_back(v);
+        option.values.push_back(v);
     }
     return {};
 }
@@ -177,47 +178,47 @@ const char* sample_method_name(SampleMethod method) {
     return "";
 }
 
-std::string parse_sample(std::string_view text, SampleSpec& spec) {
-    spec = {};
+std::string parse_sample(std::string_view text, SampleOption& option) {
+    option = {};
     const std::size_t colon = text.find(':');
     const std::string_view method = trim(text.substr(0, colon));
     bool known = false;
     for (SampleMethod m :
          {SampleMethod::Lhs, SampleMethod::Sobol, SampleMethod::Morris, SampleMethod::Saltelli})
-        if (method == sample_method_name(m)) spec.method = m, known = true;
+        if (method == sample_method_name(m)) option.method = m, known = true;
     if (!known)
         return "unknown sampling method " + quoted(method) + " (lhs, sobol, morris or saltelli)";
     if (colon == std::string_view::npos) return quoted(text) + " has no size (e.g. lhs:100)";
     std::string_view size = text.substr(colon + 1);
     std::string_view levels;
-    if (spec.method == SampleMethod::Morris)
+    if (option.method == SampleMethod::Morris)
         if (const std::size_t second = size.find(':'); second != std::string_view::npos) {
             levels = size.substr(second + 1);
             size = size.substr(0, second);
         }
-    if (!parse_count(size, spec.size)) return quoted(size) + " is not a whole number of points";
+    if (!parse_count(size, option.size)) return quoted(size) + " is not a whole number of points";
     // Morris needs two trajectories for a spread of the effects; Saltelli's
     // estimators need two base points for a variance.
     const std::size_t least =
-        spec.method == SampleMethod::Morris || spec.method == SampleMethod::Saltelli ? 2 : 1;
-    if (spec.size < least)
-        return std::string(sample_method_name(spec.method)) + " needs a size of at least " +
+        option.method == SampleMethod::Morris || option.method == SampleMethod::Saltelli ? 2 : 1;
+    if (option.size < least)
+        return std::string(sample_method_name(option.method)) + " needs a size of at least " +
                std::to_string(least);
     if (!levels.empty()) {
         std::size_t l = 0;
         if (!parse_count(levels, l) || l < 2 || l % 2 != 0 || l > 1000)
             return "morris: " + quoted(levels) + " is not an even number of levels from 2 to 1000";
-        spec.levels = static_cast<int>(l);
+        option.levels = static_cast<int>(l);
     }
     return {};
 }
 
-std::string factorial_design(const std::vector<VarySpec>& specs, std::size_t maxPoints,
+std::string factorial_design(const std::vector<VaryOption>& options, std::size_t maxPoints,
                              Design& design) {
     design = {};
     std::size_t count = 1;
     std::string over;
-    for (const VarySpec& s : specs) {
+    for (const VaryOption& s : options) {
         if (s.values.empty())
             return std::string(s.info->name) +
                    ": a factorial needs values (NAME=LIST or NAME=LO..HI:STEPS); bounds alone "
@@ -225,7 +226,7 @@ std::string factorial_design(const std::vector<VarySpec>& specs, std::size_t max
         if (count > maxPoints / s.values.size())
             return "the factorial has more than " + std::to_string(maxPoints) + " points";
         count *= s.values.size();
-        for (const VarySpec& other : specs)
+        for (const VaryOption& other : options)
             if (&other < &s && other.info == s.info)
                 return std::string(s.info->name) + " is varied twice";
         over += over.empty() ? " of " : " x ";
@@ -233,14 +234,14 @@ std::string factorial_design(const std::vector<VarySpec>& specs, std::size_t max
         over += '(' + std::to_string(s.values.size()) + ')';
     }
     design.description = "factorial" + over;
-    for (const VarySpec& s : specs) design.parameters.push_back(s.info);
-    design.values.reserve(count * specs.size());
-    std::vector<std::size_t> digit(specs.size(), 0);
+    for (const VaryOption& s : options) design.parameters.push_back(s.info);
+    design.values.reserve(count * options.size());
+    std::vector<std::size_t> digit(options.size(), 0);
     for (std::size_t p = 0; p < count; ++p) {
-        for (std::size_t j = 0; j < specs.size(); ++j)
-            design.values.push_back(specs[j].values[digit[j]]);
-        for (std::size_t j = specs.size(); j-- > 0;) {
-            if (++digit[j] < specs[j].values.size()) break;
+        for (std::size_t j = 0; j < options.size(); ++j)
+            design.values.push_back(options[j].values[digit[j]]);
+        for (std::size_t j = options.size(); j-- > 0;) {
+            if (++digit[j] < options[j].values.size()) break;
             digit[j] = 0;
         }
     }
@@ -313,17 +314,17 @@ std::vector<double> saltelli_points(std::size_t n, std::size_t k) {
     return points;
 }
 
-std::string sample_design(const SampleSpec& sample, const std::vector<VarySpec>& specs,
+std::string sample_design(const SampleOption& sample, const std::vector<VaryOption>& options,
                           std::uint64_t seed, std::size_t maxPoints, Design& design) {
     design = {};
-    if (specs.empty())
+    if (options.empty())
         return "--sample needs the parameters and bounds to vary (--vary NAME=LO..HI)";
-    const std::size_t k = specs.size();
+    const std::size_t k = options.size();
     std::string over;
-    for (const VarySpec& s : specs) {
+    for (const VaryOption& s : options) {
         if (!s.hasBounds)
             return std::string(s.info->name) + ": --sample needs bounds NAME=LO..HI, not a list";
-        for (const VarySpec& other : specs)
+        for (const VaryOption& other : options)
             if (&other < &s && other.info == s.info)
                 return std::string(s.info->name) + " is varied twice";
         over += over.empty() ? " over " : ", ";
@@ -363,14 +364,14 @@ std::string sample_design(const SampleSpec& sample, const std::vector<VarySpec>&
                                                : std::string()) +
         over;
     design.sample = sample;
-    for (const VarySpec& s : specs) {
+    for (const VaryOption& s : options) {
         design.parameters.push_back(s.info);
         design.low.push_back(s.low);
         design.high.push_back(s.high);
     }
     design.values.resize(unit.size());
     for (std::size_t i = 0; i < unit.size(); ++i) {
-        const VarySpec& s = specs[i % k];
+        const VaryOption& s = options[i % k];
         design.values[i] = map_to_bounds(*s.info, unit[i], s.low, s.high);
     }
     return {};
@@ -616,28 +617,28 @@ bool wants_design(const DesignRequest& request) {
 
 std::string make_design(const DesignRequest& request, const ModelParameters& base,
                         std::size_t maxPoints, Design& design) {
-    std::vector<VarySpec> specs;
+    std::vector<VaryOption> options;
     for (const std::string& text : request.vary) {
-        VarySpec spec;
-        if (std::string why = parse_vary(text, spec); !why.empty()) return "--vary: " + why;
-        specs.push_back(spec);
+        VaryOption option;
+        if (std::string why = parse_vary(text, option); !why.empty()) return "--vary: " + why;
+        options.push_back(option);
     }
     if (!request.file.empty()) {
-        if (!specs.empty() || !request.sample.empty())
+        if (!options.empty() || !request.sample.empty())
             return "--design: a design file takes no --vary or --sample";
         if (std::string why = read_design_file(request.file, maxPoints, design); !why.empty())
             return "--design: " + why;
     } else if (!request.sample.empty()) {
-        SampleSpec sample;
+        SampleOption sample;
         if (std::string why = parse_sample(request.sample, sample); !why.empty())
             return "--sample: " + why;
-        if (std::string why = sample_design(sample, specs, request.sampleSeed, maxPoints, design);
+        if (std::string why = sample_design(sample, options, request.sampleSeed, maxPoints, design);
             !why.empty())
             return "--sample: " + why;
         // Sobol points, and Saltelli's made of them, are the same for every seed.
         if (sample.method == SampleMethod::Lhs || sample.method == SampleMethod::Morris)
             design.description += ", sample seed " + std::to_string(request.sampleSeed);
-    } else if (std::string why = factorial_design(specs, maxPoints, design); !why.empty()) {
+    } else if (std::string why = factorial_design(options, maxPoints, design); !why.empty()) {
         return "--vary: " + why;
     }
     if (std::string why = check_design(design, base); !why.empty()) return why;

@@ -22,7 +22,7 @@
 
 // One --vary: a parameter with a list of values (a factorial's levels) or with
 // bounds (a sampler's range; LO..HI:STEPS is both).
-struct VarySpec {
+struct VaryOption {
     const ParameterInfo* info = nullptr;
     std::vector<double> values;  // the levels, in the order given; empty for bare bounds
     bool hasBounds = false;
@@ -33,18 +33,18 @@ struct VarySpec {
 // included, evenly spaced) or "NAME=LO..HI" (bounds for a sampler). Refuses an
 // unknown name, a value or bound outside the parameter's range or not whole
 // for a whole-number parameter, LO >= HI, a value given twice. Error text or empty.
-std::string parse_vary(std::string_view text, VarySpec& spec);
+std::string parse_vary(std::string_view text, VaryOption& option);
 
 enum class SampleMethod { Lhs, Sobol, Morris, Saltelli };
 
 // "lhs:N", "sobol:N", "morris:R" (R trajectories on 4 levels), "morris:R:L"
 // (L levels, even, >= 2) and "saltelli:N" (N base points). Error text or empty.
-struct SampleSpec {
+struct SampleOption {
     SampleMethod method = SampleMethod::Lhs;
     std::size_t size = 0;
     int levels = 4;  // Morris only
 };
-std::string parse_sample(std::string_view text, SampleSpec& spec);
+std::string parse_sample(std::string_view text, SampleOption& option);
 const char* sample_method_name(SampleMethod method);
 
 struct Design {
@@ -57,7 +57,7 @@ struct Design {
     // How a sampled design was made; empty for a factorial or a file. The
     // bounds of every parameter, and for Morris and Saltelli the structure of
     // the points that the analysers rely on.
-    std::optional<SampleSpec> sample;
+    std::optional<SampleOption> sample;
     std::vector<double> low, high;
 
     std::size_t point_count() const {
@@ -68,10 +68,10 @@ struct Design {
     }
 };
 
-// The full factorial of the specs' values, the last parameter changing fastest.
-// Refuses a spec without values and more than `maxPoints` points (counted
+// The full factorial of the options' values, the last parameter changing fastest.
+// Refuses a option without values and more than `maxPoints` points (counted
 // before anything is built). Error text or empty.
-std::string factorial_design(const std::vector<VarySpec>& specs, std::size_t maxPoints,
+std::string factorial_design(const std::vector<VaryOption>& options, std::size_t maxPoints,
                              Design& design);
 
 // Points of the unit cube, point-major (n points of k coordinates).
@@ -96,9 +96,9 @@ double morris_delta(int levels);
 // i-th coordinate taken from B. Point j (k + 2) + m of the result is block j's m-th.
 std::vector<double> saltelli_points(std::size_t n, std::size_t k);
 
-// A sampled design over the specs' bounds (each spec needs bounds). Refuses
+// A sampled design over the options' bounds (each option needs bounds). Refuses
 // a size the method cannot use and more than `maxPoints` points. Error text or empty.
-std::string sample_design(const SampleSpec& sample, const std::vector<VarySpec>& specs,
+std::string sample_design(const SampleOption& sample, const std::vector<VaryOption>& options,
                           std::uint64_t seed, std::size_t maxPoints, Design& design);
 
 // A design file: CSV with a header line naming a `point` column (0, 1, 2, ...

@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "app/inspector.h"
+#include "app/car_viewer.h"
 #include "app/panel.h"
 #include "experiments/movie.h"
 #include "sim/fingerprint.h"

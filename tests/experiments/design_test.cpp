@@ -122,7 +122,7 @@ TEST(Design, SaltelliBlocksTakeOneColumnFromB) {
 // The factorial holds every combination once, the last parameter fastest;
 // sampled designs lie inside their bounds, whole-number parameters whole.
 TEST(Design, FactorialAndSampledDesignsCoverTheirParameters) {
-    VarySpec a, b;
+    VaryOption a, b;
     ASSERT_EQ(parse_vary("congestion_rate=0.002,0.005,0.01", a), "");
     ASSERT_EQ(parse_vary(" tow_wait = 30..90:4", b), "");
     EXPECT_EQ(b.values, (std::vector<double>{30, 50, 70, 90}));
@@ -139,11 +139,11 @@ TEST(Design, FactorialAndSampledDesignsCoverTheirParameters) {
     EXPECT_EQ(combos.size(), 12u);
     EXPECT_NE(factorial_design({a, b}, 11, d), "");
 
-    VarySpec lo, hi;
+    VaryOption lo, hi;
     ASSERT_EQ(parse_vary("patience_min=100..200", lo), "");
     ASSERT_EQ(parse_vary("look_ahead=0.5..1.5", hi), "");
     for (const char* method : {"lhs:50", "sobol:50", "morris:10", "saltelli:8", "morris:4:8"}) {
-        SampleSpec s;
+        SampleOption s;
         ASSERT_EQ(parse_sample(method, s), "") << method;
         ASSERT_EQ(sample_design(s, {lo, hi}, 3, 100000, d), "") << method;
         for (std::size_t p = 0; p < d.point_count(); ++p) {
@@ -169,9 +169,9 @@ TEST(Design, BadVaryAndSampleTextsAreRefused) {
              {"tow_wait", "is not NAME=LIST"},
              {"error_spread=0..inf", "bounds must be finite"}}) {
         // clang-format on
-        VarySpec spec;
-        EXPECT_NE(parse_vary(text, spec).find(why), std::string::npos)
-            << text << ": " << parse_vary(text, spec);
+        VaryOption option;
+        EXPECT_NE(parse_vary(text, option).find(why), std::string::npos)
+            << text << ": " << parse_vary(text, option);
     }
     for (const auto& [text, why] :
          std::vector<std::pair<std::string, std::string>>{{"lhs:0", "at least 1"},
@@ -181,14 +181,14 @@ TEST(Design, BadVaryAndSampleTextsAreRefused) {
                                                           {"grid:4", "unknown sampling method"},
                                                           {"lhs", "has no size"},
                                                           {"sobol:-3", "not a whole number"}}) {
-        SampleSpec spec;
-        EXPECT_NE(parse_sample(text, spec).find(why), std::string::npos) << text;
+        SampleOption option;
+        EXPECT_NE(parse_sample(text, option).find(why), std::string::npos) << text;
     }
-    VarySpec list, bounds;
+    VaryOption list, bounds;
     ASSERT_EQ(parse_vary("tow_wait=1,2", list), "");
     ASSERT_EQ(parse_vary("tow_wait=1..2", bounds), "");
     Design d;
-    SampleSpec lhs;
+    SampleOption lhs;
     ASSERT_EQ(parse_sample("lhs:10", lhs), "");
     EXPECT_NE(sample_design(lhs, {list}, 1, 100, d).find("needs bounds"), std::string::npos);
     EXPECT_NE(sample_design(lhs, {bounds}, 1, 9, d).find("more than 9 points"), std::string::npos);
@@ -242,7 +242,7 @@ TEST(Design, DesignFilesRoundTripAndBadCellsNameTheirPlace) {
 // replicates or more points add runs and change none; a point whose record
 // the model refuses is named.
 TEST(Design, RunsKeepTheirScenarioWhenTheDesignGrows) {
-    VarySpec v;
+    VaryOption v;
     ASSERT_EQ(parse_vary("tow_wait=10,20,30", v), "");
     Design small, large;
     ASSERT_EQ(factorial_design({v}, 10, large), "");
@@ -261,7 +261,7 @@ TEST(Design, RunsKeepTheirScenarioWhenTheDesignGrows) {
     EXPECT_EQ(after.size(), 9u);
     EXPECT_TRUE(std::includes(after.begin(), after.end(), before.begin(), before.end()));
 
-    VarySpec p;
+    VaryOption p;
     ASSERT_EQ(parse_vary("patience_min=200,400", p), "");
     Design d;
     ASSERT_EQ(factorial_design({p}, 10, d), "");
@@ -275,7 +275,7 @@ TEST(Design, RunsKeepTheirScenarioWhenTheDesignGrows) {
 // The table's groups: each point while there are few, else each value of the
 // first parameter, else equal intervals of its range in the order of its values.
 TEST(Design, GroupsArePointsThenValuesThenIntervals) {
-    VarySpec a, b;
+    VaryOption a, b;
     ASSERT_EQ(parse_vary("tow_wait=30,60,90", a), "");
     ASSERT_EQ(parse_vary("fuel_min=100..300:5", b), "");
     Design d;
@@ -288,7 +288,7 @@ TEST(Design, GroupsArePointsThenValuesThenIntervals) {
     EXPECT_EQ(g.names, (std::vector<std::string>{"tow_wait=30", "tow_wait=60", "tow_wait=90"}));
     for (std::size_t p = 0; p < 15; ++p) EXPECT_EQ(g.groupOfPoint[p], p / 5);
 
-    SampleSpec lhs;
+    SampleOption lhs;
     ASSERT_EQ(parse_sample("lhs:120", lhs), "");
     ASSERT_EQ(sample_design(lhs, {b}, 4, 1000, d), "");
     g = group_points(d, 12);

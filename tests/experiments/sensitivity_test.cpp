@@ -85,11 +85,11 @@ TEST(Sensitivity, LinearModelIndicesAreTheSquaredWeightsShares) {
 // effect of x_i over its whole range is w_i (hi - lo), so mu* = |w_i| (hi - lo)
 // and sigma = 0; a product x1 x2 makes the effects of both vary (sigma > 0).
 TEST(Sensitivity, MorrisEffectsOfLinearAndInteractingModels) {
-    VarySpec a, b, c;
+    VaryOption a, b, c;
     ASSERT_EQ(parse_vary("look_ahead=0..2", a), "");
     ASSERT_EQ(parse_vary("departure_noise=10..50", b), "");
     ASSERT_EQ(parse_vary("tow_wait=0..100", c), "");
-    SampleSpec morris;
+    SampleOption morris;
     ASSERT_EQ(parse_sample("morris:30", morris), "");
     Design d;
     ASSERT_EQ(sample_design(morris, {a, b, c}, 5, 1000, d), "");
@@ -116,10 +116,10 @@ TEST(Sensitivity, MorrisEffectsOfLinearAndInteractingModels) {
 // The report averages each point's replicates, and leaves a figure without
 // indices when a run lacks it rather than averaging only the runs that have it.
 TEST(Sensitivity, ReportAveragesReplicatesAndRefusesIncompleteFigures) {
-    VarySpec a, b;
+    VaryOption a, b;
     ASSERT_EQ(parse_vary("tow_wait=0..100", a), "");
     ASSERT_EQ(parse_vary("fuel_min=0..100", b), "");
-    SampleSpec s;
+    SampleOption s;
     ASSERT_EQ(parse_sample("saltelli:64", s), "");
     Design d;
     ASSERT_EQ(sample_design(s, {a, b}, 1, 10000, d), "");

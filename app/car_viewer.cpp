@@ -1,4 +1,4 @@
-#include "app/inspector.h"
+#include "app/car_viewer.h"
 
 #include <QHeaderView>
 #include <QLabel>
