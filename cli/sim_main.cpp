@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "cli/decimal_option.h"
+#include "cli/merge_command.h"
 #include "cli/parameter_options.h"
 #include "cli/runner.h"
 #include "cli/sweep_command.h"
 #include "experiments/output_file.h"
 #include "experiments/parameter_text.h"
+#include "experiments/picture_program.h"
 #if MAROVEL_WITH_PICTURES
 #include "experiments/movie.h"
 #include "experiments/snapshot.h"
@@ -27,7 +29,12 @@ constexpr long long MAX_TICKS = 16777216;  // the clock counts ticks exactly up 
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The picture program's build of this command calls it under another name.
+#ifndef MAROVEL_SIM_MAIN
+#define MAROVEL_SIM_MAIN main
+#endif
+
+int MAROVEL_SIM_MAIN(int argc, char** argv) {
     CLI::App app{
         "Runs one storm-evacuation scenario without the window and reports where the cars are.\n"
         "The same seed, error level and sequence give the same run as the window, tick for tick.",
@@ -71,23 +78,25 @@ int main(int argc, char** argv) {
                  "the most to run)");
     fpOpt->excludes(atOpt)->excludes(everyOpt)->excludes(csvOpt);
     std::vector<std::string> snapshots;
-#if MAROVEL_WITH_PICTURES
     app.add_option("--snapshot", snapshots,
                    "Also draw the town at TICK into FILE.png as the window shows it (1024 x 768, "
                    "initial view; repeatable; no display needed)")
         ->type_name("TICK:FILE.png");
-    MovieRun movie;
-    auto* movieOpt = app.add_option("--movie", movie.file,
+    // A movie is drawn by the picture program's own build of this command.
+    std::string movieFile;
+    long long movieEvery = 1;
+    auto* movieOpt = app.add_option("--movie", movieFile,
                                     "Also draw every frame of the run, as the window shows it, "
                                     "into FILE.mp4 (through ffmpeg; numbered PNGs without it) "
                                     "or FILE_000001.png, ... for FILE.png")
                          ->type_name("FILE");
-    app.add_option("--movie-every", movie.every, "A movie frame every N ticks (default 1)")
-        ->check(CLI::Range(1LL, MAX_TICKS))
+    app.add_option("--movie-every", movieEvery, "A movie frame every N ticks (default 1)")
+        ->transform(decimal_in(1, MAX_TICKS))
         ->needs(movieOpt);
-#endif
     SweepCommand sweep;
     add_sweep_command(app, sweep);
+    MergeCommand merge;
+    add_merge_command(app, merge);
     bool paramsCsv = false, paramsMarkdown = false;
     CLI::App* params = app.add_subcommand(
         "params", "Prints the model's parameters: name, default, unit, range and meaning.");
@@ -128,13 +137,15 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    if (sweep.app->parsed()) {
+    if (sweep.app->parsed() || merge.app->parsed()) {
         // The single run's options would be silently ignored by a sweep.
+        const std::string name = sweep.app->parsed() ? "sweep" : "merge";
         for (const CLI::Option* o : app.get_options())
             if (o->count() > 0 && o->get_name() != "--help")
-                return refuse(o->get_name() +
-                              " is an option of single runs; put sweep options after \"sweep\"");
-        return run_sweep_command(sweep, argc, argv);
+                return refuse(o->get_name() + " is an option of single runs; put " + name +
+                              " options after \"" + name + "\"");
+        return sweep.app->parsed() ? run_sweep_command(sweep, argc, argv)
+                                   : run_merge_command(merge, argc, argv);
     }
 
     // A tally asked for after the run has ended would otherwise be left out without a word.
@@ -150,16 +161,27 @@ int main(int argc, char** argv) {
         return refuse(why);
     options.format = csv ? TallyFormat::Csv : TallyFormat::Table;
 #if MAROVEL_WITH_PICTURES
+    MovieRun movie{movieFile, options.ticks, movieEvery};
     if (!movie.file.empty())
         if (const std::string why = movie_name_problem(movie.file); !why.empty())
             return refuse("--movie: " + why);
+#else
+    // The movie's frames need the renderer: the picture program's build of
+    // this command takes over with the same arguments (snapshots included).
+    if (!movieFile.empty()) {
+        if (!movieFile.ends_with(".mp4") && !movieFile.ends_with(".png"))
+            return refuse("--movie: " + movieFile + ": a movie's name must end in .mp4 or .png");
+        std::string why;
+        run_picture_build(argc, argv, why);
+        std::fprintf(stderr, "marovel-sim: --movie: %s\n", why.c_str());
+        return 1;
+    }
 #endif
     SingleRunSnapshots pictures;
     if (const int status = pictures.prepare(snapshots, options.ticks); status != 0) return status;
     if (const int status = pictures.write(options.scenario); status != 0) return status;
 #if MAROVEL_WITH_PICTURES
     if (!movie.file.empty()) {
-        movie.ticks = options.ticks;
         std::string why;
         if (!write_movie(options.scenario, movie, snapshot_picture_folders(), why)) {
             std::fprintf(stderr, "marovel-sim: --movie: %s\n", why.c_str());

@@ -8,16 +8,22 @@
 #include <set>
 
 #include "cli/decimal_option.h"
+#include "experiments/households.h"
 #include "experiments/output_file.h"
 #include "experiments/parameter_text.h"
+#include "experiments/picture_program.h"
 #include "experiments/progress.h"
+#include "experiments/provenance.h"
+#include "experiments/resume.h"
 #include "experiments/sensitivity.h"
+#include "experiments/shard_env.h"
 #include "experiments/summary.h"
 #include "experiments/sweep.h"
+#include "experiments/sweep_files.h"
+#include "experiments/text_output.h"
 
 #if MAROVEL_WITH_PICTURES
 #include "experiments/plot.h"
-#include "experiments/snapshot.h"
 #endif
 
 #ifndef MAROVEL_VERSION
@@ -36,9 +42,9 @@ constexpr const char* PROGRAM_TITLE = "Marovel " MAROVEL_VERSION;
 // The options whose value says where output goes or how the work is split,
 // not what is computed; left out of the recorded command.
 const std::set<std::string> NEUTRAL_WITH_VALUE = {
-    "--curves",  "--summary",    "--plot",        "--shard",
-    "--threads", "--design-out", "--sensitivity", "--sensitivity-plot"};
-const std::set<std::string> NEUTRAL_FLAGS = {"--no-header"};
+    "--curves",      "--summary",          "--plot",       "--shard",   "--threads", "--design-out",
+    "--sensitivity", "--sensitivity-plot", "--households", "--columns", "--metadata"};
+const std::set<std::string> NEUTRAL_FLAGS = {"--no-header", "--resume"};
 
 std::string shell_word(const std::string& word) {
     if (word.empty()) return "''";
@@ -62,6 +68,20 @@ std::string header_lines(const char* what, const std::string& command,
     recorded.errorSpread = ModelParameters{}.errorSpread;
     return std::string("# ") + PROGRAM_TITLE + " " + what + "\n# command: " + command + "\n" +
            changed_parameter_lines(recorded);
+}
+
+// What the whole sweep is: "R runs of T ticks, S scenarios x L error levels".
+std::string sweep_description(std::size_t runs, long long ticks, std::size_t scenarios,
+                              std::size_t levels) {
+    char text[160];
+    std::snprintf(text, sizeof text, "%zu runs of %lld ticks, %zu scenarios x %zu error levels",
+                  runs, ticks, scenarios, levels);
+    return text;
+}
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "marovel-sim: %s\n", message.c_str());
+    return 1;
 }
 
 }  // namespace
@@ -118,16 +138,26 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
                     "Build the towns the window shows at launch instead of the ones Reset builds");
     sweep->add_option("--curves", c.curves, "Write the evacuation curves (CSV, long form) here");
     sweep->add_option("--summary", c.summary, "Write one summary row per run (CSV) here");
-#if MAROVEL_WITH_PICTURES
     sweep->add_option("--plot", c.plots,
                       "Draw the evacuation curves into this .png or .svg file (repeatable)");
-#endif
+    sweep->add_option("--households", c.households,
+                      "Write one row per run and car (CSV; gzip when the name ends in .gz)");
+    sweep->add_option("--columns", c.columns,
+                      "Columns of --households after seed,step,error (default all: car,household,"
+                      "home_x,home_y,decision_tick,first_threat_tick,outcome,arrival_tick,"
+                      "trip_time)");
+    sweep->add_option("--metadata", c.metadata,
+                      "Write where the results came from as JSON: build, start time, host, "
+                      "command, parameters and the SHA-256 of every output");
     sweep->add_option("--shard", c.shard,
-                      "Run only part I of N (1 <= I <= N) of the sweep; the parts' files, "
-                      "concatenated in order, are the whole sweep's");
-    sweep->add_flag(
-        "--no-header", c.noHeader,
-        "Leave out the comment lines and the column names (for shards after the first)");
+                      "Run only part I of N (1 <= I <= N) of the sweep, or \"auto\": the task "
+                      "of a Slurm job array; join the parts with marovel-sim merge");
+    sweep->add_flag("--resume", c.resume,
+                    "Keep the complete runs an interrupted run of this same command left in the "
+                    "output files and run only the rest (needs --summary)");
+    sweep->add_flag("--no-header", c.noHeader,
+                    "Leave out the comment lines and the column names (the rows of shards then "
+                    "concatenate with cat)");
     sweep
         ->add_option("--threads", c.threads,
                      "Threads to run on (default: all cores, or OMP_NUM_THREADS)")
@@ -154,10 +184,8 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
     sweep->add_option("--design-out", c.designOut, "Write the design's points (CSV) here");
     sweep->add_option("--sensitivity", c.sensitivity,
                       "With saltelli or morris: write the sensitivity indices (CSV) here");
-#if MAROVEL_WITH_PICTURES
     sweep->add_option("--sensitivity-plot", c.sensitivityPlots,
                       "Draw the sensitivity indices as bars into this .png or .svg file");
-#endif
     sweep->footer(
         "Runs are ordered scenario by scenario, each under every error level in turn, so any\n"
         "part of the sweep covers the levels evenly. The files are the same byte for byte\n"
@@ -185,7 +213,9 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
         "Examples:\n"
         "  marovel-sim sweep --scenarios 0..99 --curves curves.csv --summary summary.csv "
         "--plot curves.png\n"
-        "  marovel-sim sweep --scenarios 0..99 --shard 2/4 --no-header --curves part2.csv\n"
+        "  marovel-sim sweep --scenarios 0..99 --shard 2/4 --curves part2.csv\n"
+        "  marovel-sim merge part*.csv --curves curves.csv\n"
+
         "  marovel-sim sweep --vary congestion_rate=0.002,0.005,0.01 --replicates 20 "
         "--summary s.csv\n"
         "  marovel-sim sweep --vary fuel_min=100..200 --vary tow_wait=30..90 --sample saltelli:64 "
@@ -193,6 +223,7 @@ void add_sweep_command(CLI::App& app, SweepCommand& c) {
 }
 
 int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
+    RunRecord record = start_record(argc, argv);
     // Everything is checked before any file is made or any run starts.
     std::vector<SweepScenario> scenarios;
     std::vector<std::int64_t> values;
@@ -254,15 +285,39 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
 
     long long shardIndex = 1;
     long long shardCount = 1;
-    if (c.app->count("--shard") > 0)
+    if (c.shard == "auto") {
+        const std::string why = shard_from_environment(
+            [](const char* name) { return static_cast<const char*>(std::getenv(name)); },
+            shardIndex, shardCount);
+        if (!why.empty()) return refuse("--shard auto: " + why);
+    } else if (c.app->count("--shard") > 0) {
         if (const std::string why = parse_shard(c.shard, shardIndex, shardCount); !why.empty())
             return refuse("--shard: " + why);
+    }
+    const std::string shardText = std::to_string(shardIndex) + "/" + std::to_string(shardCount);
+#if !MAROVEL_WITH_PICTURES
+    // A design's plots are drawn by the picture program's own build of this
+    // command: it takes over with the same arguments.
+    if (designed && (!c.plots.empty() || !c.sensitivityPlots.empty())) {
+        std::string error;
+        return run_picture_build(argc, argv, error) == 0 ? 0 : refuse(error);
+    }
+#endif
 
     SweepPlan plan;
     plan.ticks = c.ticks;
     plan.every = c.every;
     plan.startup = c.startup;
     plan.parameters = parameters;
+    if (!c.households.empty()) {
+        plan.householdColumns = all_household_columns();
+        if (c.app->count("--columns") > 0)
+            if (const std::string why = parse_household_columns(c.columns, plan.householdColumns);
+                !why.empty())
+                return refuse("--columns: " + why);
+    } else if (c.app->count("--columns") > 0) {
+        return refuse("--columns: chooses the columns of --households, which is not given");
+    }
     Design design;
     if (designed) {
         if (std::string why = make_design(c.design, plan.parameters, MAX_DESIGN_POINTS, design);
@@ -285,20 +340,31 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     plan.runs.assign(all.begin() + static_cast<std::ptrdiff_t>(shard.first),
                      all.begin() + static_cast<std::ptrdiff_t>(shard.end));
     if (designed) attach_design(plan, design);
+    const std::size_t shardRuns = plan.runs.size();
 
     // Output files: each a different file, each one writable (its temporary
     // file made now). "-" is standard output; the table then goes to standard error.
     std::vector<std::string> names;
-    for (const std::string* p : {&c.curves, &c.summary, &c.designOut, &c.sensitivity})
+    for (const std::string* p :
+         {&c.curves, &c.summary, &c.designOut, &c.sensitivity, &c.households, &c.metadata})
         if (!p->empty()) names.push_back(*p);
+    for (const std::string& p : c.plots) {
+        if (plot_format_flag(p).empty())
+            return refuse("--plot: " + p + " does not end in .png or .svg");
+        names.push_back(p);
+    }
+    if (!c.plots.empty() && plan.runs.empty())
+        return refuse("--plot: shard " + shardText + " holds no runs to plot");
+    if (c.resume && c.summary.empty())
+        return refuse("--resume: needs --summary, the record of the runs already done");
+    if (c.resume && c.noHeader)
+        return refuse("--resume: needs the files' header to check them; leave out --no-header");
+    if (c.resume && !c.plots.empty() && c.curves.empty())
+        return refuse("--resume: --plot needs --curves to read the runs already done");
+    if (c.resume && designed) return refuse("--resume: not for designs yet");
 #if MAROVEL_WITH_PICTURES
     std::vector<PlotFormat> plotFormats;
-    for (const std::string& p : c.plots) {
-        const std::optional<PlotFormat> format = plot_format_of(p);
-        if (!format) return refuse("--plot: " + p + " does not end in .png or .svg");
-        names.push_back(p);
-        plotFormats.push_back(*format);
-    }
+    for (const std::string& p : c.plots) plotFormats.push_back(*plot_format_of(p));
     std::vector<PlotFormat> barFormats;
     for (const std::string& p : c.sensitivityPlots) {
         const std::optional<PlotFormat> format = plot_format_of(p);
@@ -306,8 +372,6 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         names.push_back(p);
         barFormats.push_back(*format);
     }
-    if (!c.plots.empty() && plan.runs.empty())
-        return refuse("--plot: shard " + c.shard + " holds no runs to plot");
 #endif
     if (const std::string twice = find_repeated_output(names); !twice.empty())
         return refuse("output file " + twice);
@@ -315,26 +379,31 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
 
     remove_partial_files_on_signal();
 
-    OutputFile curves;
-    OutputFile summary;
+    TextOutput curves;
+    TextOutput summary;
+    TextOutput households;
     OutputFile designOut;
     OutputFile indices;
-    std::vector<OutputFile*> outputs = {&curves, &summary, &designOut, &indices};
+    std::vector<OutputFile*> outputs = {&designOut, &indices};  // and the texts, at the end
     std::string error;
-    if (!c.curves.empty() && !curves.create(c.curves, error)) return refuse("--curves: " + error);
-    if (!c.summary.empty() && !summary.create(c.summary, error))
-        return refuse("--summary: " + error);
+    // A resumed sweep reads the partial files an earlier attempt left, so
+    // they are kept until its outputs are in place.
+    if (!curves.create(c.curves, error, c.resume)) return refuse("--curves: " + error);
+    if (!summary.create(c.summary, error, c.resume)) return refuse("--summary: " + error);
+    if (!households.create(c.households, error, c.resume)) return refuse("--households: " + error);
     if (!c.designOut.empty() && !designOut.create(c.designOut, error))
         return refuse("--design-out: " + error);
     if (!c.sensitivity.empty() && !indices.create(c.sensitivity, error))
         return refuse("--sensitivity: " + error);
-#if MAROVEL_WITH_PICTURES
     std::vector<std::unique_ptr<OutputFile>> plots;
+    std::vector<std::string> plotTemps;
     for (const std::string& p : c.plots) {
         plots.push_back(std::make_unique<OutputFile>());
         if (!plots.back()->create(p, error)) return refuse("--plot: " + error);
+        plotTemps.push_back(plots.back()->temp_path());
         outputs.push_back(plots.back().get());
     }
+#if MAROVEL_WITH_PICTURES
     std::vector<std::unique_ptr<OutputFile>> bars;
     for (const std::string& p : c.sensitivityPlots) {
         bars.push_back(std::make_unique<OutputFile>());
@@ -347,30 +416,96 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     const std::string designLine =
         designed ? design_header_line(design, design.scenarios.empty() ? scenarios.size() : 1)
                  : std::string();
+    // The header: what the file holds and which sweep it belongs to; the same
+    // in every shard but for the shard line.
+    const std::string description =
+        designed
+            ? std::to_string(all.size()) + " runs of " + std::to_string(plan.ticks) + " ticks, " +
+                  std::to_string(design.point_count()) + " points x " +
+                  std::to_string(design.scenarios.empty() ? scenarios.size() : 1) + " replicate(s)"
+            : sweep_description(all.size(), plan.ticks, scenarios.size(), levels.size());
+    const std::string sweepLines = designLine + "# sweep: " + description + "\n" + build_line() +
+                                   parameters_line(plan.parameters) +
+                                   (shardCount > 1 ? shard_line(shardIndex, shardCount) : "");
+    const std::string curvesHeader =
+        header_lines("evacuation curves", command, parameters) + sweepLines + curve_columns(plan);
+    const std::string summaryHeader =
+        header_lines("run summary", command, parameters) + sweepLines + summary_columns(plan);
+    const std::string householdsHeader = header_lines("households", command, parameters) +
+                                         sweepLines + household_column_line(plan.householdColumns);
     if (!c.noHeader) {
-        curves.write(header_lines("evacuation curves", command, parameters) + designLine);
-        curves.write(curve_columns(plan));
-        summary.write(header_lines("run summary", command, parameters) + designLine);
-        summary.write(summary_columns(plan));
+        curves.write(curvesHeader);
+        summary.write(summaryHeader);
+        households.write(householdsHeader);
     }
 
-#if MAROVEL_WITH_PICTURES
     const bool keepCurves = !c.plots.empty();
-#else
-    const bool keepCurves = false;
-#endif
+    std::string plotInput = keepCurves ? curve_columns(plan) : "";
     const PointGroups groups = designed ? group_points(design, MAX_TABLE_GROUPS) : PointGroups{};
     SweepSummary table =
         designed ? SweepSummary(groups.title, groups.names, sample_ticks(plan), keepCurves)
                  : SweepSummary(levels, sample_ticks(plan), keepCurves);
     std::optional<SensitivityReport> report;
     if (designed && can_analyse(design)) report.emplace(design);
+
+    // Resuming: the runs complete in every output are kept, the rest run again.
+    std::vector<std::string> leftovers;
+    if (c.resume) {
+        std::vector<std::string> keys;
+        for (const SweepRun& run : plan.runs) keys.push_back(run_key(run));
+        struct Earlier {
+            const std::string* path;
+            const std::string* header;
+            std::size_t rowsPerRun;
+            TextOutput* out;
+            EarlierOutput found;
+        };
+        std::size_t cars = 0;
+        if (!c.households.empty() && !plan.runs.empty()) {
+            auto sim = std::make_unique<Simulation>();
+            build_scenario(*sim, {plan.runs[0].scenario.seed, run_parameters(plan, plan.runs[0]),
+                                  plan.startup});
+            cars = static_cast<std::size_t>(sim->vehicles.vehicleCount);
+        }
+        std::vector<Earlier> earlier = {
+            {&c.summary, &summaryHeader, 1, &summary, {}},
+            {&c.curves, &curvesHeader, sample_ticks(plan).size(), &curves, {}},
+            {&c.households, &householdsHeader, cars, &households, {}}};
+        std::size_t kept = plan.runs.size();
+        for (Earlier& e : earlier) {
+            if (e.path->empty()) continue;
+            if (const std::string why =
+                    find_earlier_output(*e.path, *e.header, keys, e.rowsPerRun, e.found);
+                !why.empty())
+                return refuse("--resume: " + why);
+            kept = std::min(kept, e.found.runEnds.size());
+            leftovers.insert(leftovers.end(), e.found.leftovers.begin(), e.found.leftovers.end());
+        }
+        const std::string keptSummary = kept_text(earlier[0].found, kept);
+        for (Earlier& e : earlier)
+            if (!e.path->empty()) e.out->write(kept_text(e.found, kept));
+        // The kept runs count in the table and the plot as if they had just run.
+        std::vector<RunResult> results(kept);
+        std::size_t at = 0;
+        for_each_line(keptSummary, [&](std::string_view line) {
+            if (at < kept)
+                parse_summary_figures(summary_columns(plan), line, results[at++].figures);
+        });
+        if (keepCurves) plotInput += kept_text(earlier[1].found, kept);
+        for (std::size_t i = 0; i < kept; ++i) table.add(plan.runs[i], results[i]);
+        plan.runs.erase(plan.runs.begin(), plan.runs.begin() + static_cast<std::ptrdiff_t>(kept));
+        if (kept > 0)
+            std::fprintf(stderr, "marovel-sim: resuming after %zu of %zu runs\n", kept, shardRuns);
+    }
     {
         ProgressBar progress(plan.runs.size());
         std::size_t done = 0;
         run_sweep(plan, c.threads, [&](FinishedRun& run) {
             curves.write(run.curveRows);
             summary.write(run.summaryRow);
+            households.write(run.householdRows);
+            for (TextOutput* f : {&curves, &summary, &households}) f->flush();
+            if (keepCurves) plotInput += run.curveRows;
             const SweepRun& r = plan.runs[run.index];
             if (designed)
                 table.add_to(groups.groupOfPoint[r.point], run.result);
@@ -390,16 +525,22 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     if (designed)
         std::snprintf(title, sizeof title,
                       "%s sweep: %zu runs of %lld ticks, %zu points x %zu replicate(s)%s",
-                      PROGRAM_TITLE, plan.runs.size(), plan.ticks, design.point_count(),
+                      PROGRAM_TITLE, shardRuns, plan.ticks, design.point_count(),
                       design.scenarios.empty() ? scenarios.size() : 1,
-                      shardCount > 1 ? (", shard " + c.shard).c_str() : "");
+                      shardCount > 1 ? (", shard " + shardText).c_str() : "");
     else
         std::snprintf(title, sizeof title,
                       "%s sweep: %zu runs of %lld ticks, %zu scenarios x %zu error levels%s",
-                      PROGRAM_TITLE, plan.runs.size(), plan.ticks, scenarios.size(), levels.size(),
-                      shardCount > 1 ? (", shard " + c.shard).c_str() : "");
+                      PROGRAM_TITLE, shardRuns, plan.ticks, scenarios.size(), levels.size(),
+                      shardCount > 1 ? (", shard " + shardText).c_str() : "");
 
-#if MAROVEL_WITH_PICTURES
+#if !MAROVEL_WITH_PICTURES
+    if (!plots.empty()) {
+        if (const int status = draw_plot(title, errors, plotInput, plotTemps, c.plots, error);
+            status != 0)
+            return error.empty() ? status : fail("--plot: " + error);
+    }
+#else
     auto report_drawing = [&] {
         std::fprintf(stderr, "marovel-sim: %s; no output was replaced\n", error.c_str());
         return 1;
@@ -407,11 +548,15 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     // Drawn into memory and written through the output files, so that a
     // full disk is found and reported like any other output's.
     std::vector<std::string> pictures(plots.size() + bars.size());
-    if (!plots.empty()) {
+    if (!plots.empty() && designed) {
         std::vector<PlotTarget> targets;
         for (std::size_t i = 0; i < plots.size(); ++i)
             targets.push_back({plots[i]->path(), plotFormats[i], &pictures[i]});
         if (!write_plots(table, title, targets, error)) return report_drawing();
+    } else if (!plots.empty()) {
+        if (const int status = draw_plot(title, errors, plotInput, plotTemps, c.plots, error);
+            status != 0)
+            return error.empty() ? status : fail("--plot: " + error);
     }
     if (!bars.empty()) {
         std::vector<PlotTarget> targets;
@@ -425,9 +570,23 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     for (std::size_t i = 0; i < bars.size(); ++i) bars[i]->write(pictures[plots.size() + i]);
 #endif
     // Every output complete on the disk first, then all renamed together.
-    if (!commit_together(outputs, error)) {
-        std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-        return 1;
+    for (TextOutput* f : {&curves, &summary, &households}) {
+        if (!f->finish_text(error)) return fail(error);
+        if (OutputFile* file = f->file()) outputs.push_back(file);
+    }
+    if (!commit_together(outputs, error)) return fail(error);
+    for (const std::string& leftover : leftovers) std::remove(leftover.c_str());
+
+    if (!c.metadata.empty()) {
+        record.recordedCommand = command;
+        record.parameters = plan.parameters;
+        record.extra = {{"sweep", description}, {"shard", shardText}};
+        for (const std::string* p :
+             {&c.curves, &c.summary, &c.households, &c.designOut, &c.sensitivity})
+            if (!p->empty()) record.outputs.push_back(*p);
+        for (const std::string& p : c.plots) record.outputs.push_back(p);
+        for (const std::string& p : c.sensitivityPlots) record.outputs.push_back(p);
+        if (!write_metadata(record, c.metadata, error)) return fail("--metadata: " + error);
     }
 
     std::ostream& out = tableToStderr ? std::cerr : std::cout;
@@ -447,67 +606,30 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
 // ---------------------------------------------------------------------------
 // Snapshots of a single run.
 
-#if MAROVEL_WITH_PICTURES
 struct SingleRunSnapshots::State {
-    std::vector<SnapshotRequest> requests;
-    std::vector<std::unique_ptr<OutputFile>> files;
-    SnapshotRenderer renderer;
+    std::vector<std::string> requests;
+    long long ticks = 0;
 };
-#else
-struct SingleRunSnapshots::State {};
-#endif
 
 SingleRunSnapshots::SingleRunSnapshots() : state_(std::make_unique<State>()) {}
 SingleRunSnapshots::~SingleRunSnapshots() = default;
 
 int SingleRunSnapshots::prepare(const std::vector<std::string>& requests, long long ticks) {
-#if MAROVEL_WITH_PICTURES
-    if (requests.empty()) return 0;
-    std::vector<std::string> names;
-    for (const std::string& text : requests) {
-        SnapshotRequest r;
-        if (const std::string why = parse_snapshot(text, ticks, r); !why.empty())
-            return refuse("--snapshot: " + why);
-        names.push_back(r.file);
-        state_->requests.push_back(r);
-    }
-    if (const std::string twice = find_repeated_output(names); !twice.empty())
-        return refuse("--snapshot: " + twice);
-    remove_partial_files_on_signal();
-    std::string error;
-    for (const SnapshotRequest& r : state_->requests) {
-        state_->files.push_back(std::make_unique<OutputFile>());
-        if (!state_->files.back()->create(r.file, error)) return refuse("--snapshot: " + error);
-    }
-    if (!state_->renderer.open(SNAPSHOT_W, SNAPSHOT_H, snapshot_picture_folders(), error)) {
-        std::fprintf(stderr, "marovel-sim: --snapshot: %s\n", error.c_str());
-        return 1;
-    }
-#else
-    (void)ticks;
-    if (!requests.empty()) return refuse("--snapshot: this build has no renderer");
-#endif
+    state_->requests = requests;
+    state_->ticks = ticks;
     return 0;
 }
 
+// The picture program checks the requests, makes the files and draws them;
+// its refusals and failures are this program's.
 int SingleRunSnapshots::write(const ScenarioSetup& scenario) {
-#if MAROVEL_WITH_PICTURES
     if (state_->requests.empty()) return 0;
-    std::vector<std::string> temps;
-    for (const auto& f : state_->files) temps.push_back(f->temp_path());
+    std::vector<std::string> args = {"snapshot", "--ticks", std::to_string(state_->ticks)};
+    for (std::string& a : scenario_arguments(scenario)) args.push_back(std::move(a));
+    args.emplace_back("--");
+    args.insert(args.end(), state_->requests.begin(), state_->requests.end());
     std::string error;
-    if (!write_snapshots(state_->renderer, scenario, state_->requests, temps, error)) {
-        std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-        return 1;
-    }
-    std::vector<OutputFile*> files;
-    for (auto& f : state_->files) files.push_back(f.get());
-    if (!commit_together(files, error)) {
-        std::fprintf(stderr, "marovel-sim: %s\n", error.c_str());
-        return 1;
-    }
-#else
-    (void)scenario;
-#endif
-    return 0;
+    const int status = run_picture_program(args, {}, error);
+    if (!error.empty()) return refuse("--snapshot: " + error);
+    return status;
 }

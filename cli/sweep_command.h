@@ -26,6 +26,10 @@ struct SweepCommand {
     std::string shard;
     bool noHeader = false;
     int threads = 0;
+    std::string households;  // per-car rows (experiments/households.h)
+    std::string columns;     // of the households file
+    std::string metadata;    // JSON provenance and hashes (experiments/provenance.h)
+    bool resume = false;  // keep the complete runs of an interrupted sweep (experiments/resume.h)
     ParameterOptions parameters;  // --set and --params
     // Designs: the points to run, each under the replicate list.
     DesignRequest design;
@@ -46,8 +50,9 @@ int run_sweep_command(const SweepCommand& command, int argc, char** argv);
 // The command line as the files' header records it: the program's name
 // without its folder, and without the options that only say where the output
 // goes or how it is computed (--curves, --summary, --plot, --shard, --threads,
-// --no-header), so that the shards of a sweep and the whole sweep carry the
-// same header. Words with characters the shell treats specially are quoted.
+// --no-header, --households, --columns, --metadata, --resume), so that the shards of a sweep and
+// the whole sweep carry the same header. Words with characters the shell treats specially are
+// quoted.
 std::string recorded_command(int argc, char** argv);
 
 // One line "marovel-sim: <message> (see --help)" on standard error; returns 2.

@@ -139,12 +139,15 @@ std::string join(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
-// Removes temporary files of `stem` in `folder` that no live run holds: their
+// The temporary files of `stem` in `folder` that no live run holds: their
 // writer holds a lock on each until it is renamed or removed, so a file whose
-// lock can be taken was left by a run that was killed outright.
-void remove_stale_temporaries(const std::string& folder, const std::string& stem) {
+// lock can be taken was left by a run that was killed outright. With `remove`
+// they are removed (while locked, so that no other run takes them meanwhile).
+std::vector<std::string> stale_files(const std::string& folder, const std::string& stem,
+                                     bool remove) {
+    std::vector<std::string> found;
     DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return;
+    if (dir == nullptr) return found;
     std::string prefix(1, '.');
     prefix += stem;
     prefix += '.';
@@ -157,11 +160,14 @@ void remove_stale_temporaries(const std::string& folder, const std::string& stem
         const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
         struct stat st = {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            ::unlink(path.c_str());
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            if (remove) ::unlink(path.c_str());
+            found.push_back(path);
+        }
         ::close(fd);
     }
     ::closedir(dir);
+    return found;
 }
 
 // Makes and locks a new temporary file; the descriptor, or -1 with errno set.
@@ -213,7 +219,7 @@ OutputFile::~OutputFile() {
     discard();
 }
 
-bool OutputFile::create(const std::string& path, std::string& error) {
+bool OutputFile::create(const std::string& path, std::string& error, bool keepStale) {
     discard();
     if (path == "-") {
         // An unnamed file: nothing to remove after any kill. Writers that open
@@ -237,7 +243,7 @@ bool OutputFile::create(const std::string& path, std::string& error) {
         lockFd_ = fd;
         toStdout_ = true;
         path_ = path;
-        tempPath_ = "/proc/self/fd/" + std::to_string(fd);
+        tempPath_ = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(fd);
         return true;
     }
     if (path.empty()) {
@@ -273,7 +279,7 @@ bool OutputFile::create(const std::string& path, std::string& error) {
         return false;
     }
     const std::string stem = temp_stem(where.name);
-    remove_stale_temporaries(where.folder, stem);
+    if (!keepStale) stale_files(where.folder, stem, true);
     std::string hidden(1, '.');  // appended, not "." + name: GCC 12 warns falsely about that
     hidden += stem;
     hidden += ".XXXXXX";
@@ -350,6 +356,12 @@ bool OutputFile::copy_to_standard_output(std::string& error) {
         }
         offset += n;
     }
+}
+
+void OutputFile::flush() {
+    if (file_ == nullptr || writeErrno_ != 0) return;
+    errno = 0;
+    if (std::fflush(file_) != 0) writeErrno_ = errno != 0 ? errno : EIO;
 }
 
 bool OutputFile::commit(std::string& error) {
@@ -467,6 +479,12 @@ void remove_partial_files_on_signal() {
         if (::sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
         ::sigaction(sig, &action, nullptr);
     }
+}
+
+std::vector<std::string> stale_temporaries(const std::string& path) {
+    const SplitPath where = split_path(path);
+    if (path.empty() || path == "-" || where.name.empty()) return {};
+    return stale_files(where.folder, temp_stem(where.name), false);
 }
 
 bool flush_standard_output(std::string& error) {

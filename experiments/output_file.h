@@ -30,11 +30,17 @@ class OutputFile {
     // socket or a symbolic link (renaming over it would replace the link or the
     // device node, not write to what it stands for). On failure returns false
     // and says why in `error` (the path and the reason); nothing is left behind.
-    bool create(const std::string& path, std::string& error);
+    // With `keepStale`, the temporary files of earlier runs are left for the
+    // caller (a resumed sweep reads them, then removes them).
+    bool create(const std::string& path, std::string& error, bool keepStale = false);
 
     // Appends bytes; a failure is remembered and reported by commit with the
     // system's reason.
     void write(std::string_view bytes);
+
+    // Hands what was written so far to the system, so that a partial file
+    // that a kill leaves behind holds it.
+    void flush();
 
     // For writers that open the file themselves (images): a path to the
     // temporary file.
@@ -85,6 +91,10 @@ std::string find_repeated_output(const std::vector<std::string>& paths);
 // program was started with the signal ignored (nohup, or a file-size limit
 // whose writes should fail with "File too large" instead of ending the run).
 void remove_partial_files_on_signal();
+
+// The temporary files that earlier runs killed outright left for `path`: the
+// ones no live run holds. A resumed sweep reads what they hold.
+std::vector<std::string> stale_temporaries(const std::string& path);
 
 // Flushes standard output. False, with "could not write standard output: " and
 // the reason in `error`, when it cannot be written (a full disk, a closed pipe).

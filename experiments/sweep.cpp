@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "experiments/households.h"
 #include "experiments/parameter_text.h"
 
 namespace {
@@ -223,7 +224,7 @@ std::vector<long long> sample_ticks(const SweepPlan& plan) {
 }
 
 RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& plan,
-                       const std::vector<long long>& ticks) {
+                       const std::vector<long long>& ticks, RunListener* listener) {
     build_scenario(sim, {run.scenario.seed, run_parameters(plan, run), plan.startup});
     const std::int64_t cars = sim.vehicles.vehicleCount;
     RunResult result;
@@ -238,6 +239,7 @@ RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& pl
             observer->start(sim, t);
         else
             observer->after_tick(sim, tick, t);
+        if (listener != nullptr) listener->observe(sim, tick);
         if (!f.tickHalf && t.evacuated * 100LL >= cars * EVACUATED_HALF_PERCENT) f.tickHalf = tick;
         if (!f.tickMost && t.evacuated * 100LL >= cars * EVACUATED_MOST_PERCENT) f.tickMost = tick;
         if (tick == 0 || t.enRoute > f.maxEnRoute) {
@@ -362,7 +364,13 @@ void run_sweep(const SweepPlan& plan, int threads, const DeliverFn& deliver) {
             const SweepRun& run = plan.runs[index];
             FinishedRun done;
             done.index = index;
-            done.result = simulate_run(*sim, run, plan, ticks);
+            if (plan.householdColumns.empty()) {
+                done.result = simulate_run(*sim, run, plan, ticks);
+            } else {
+                HouseholdRecorder recorder;
+                done.result = simulate_run(*sim, run, plan, ticks, &recorder);
+                recorder.append_rows(done.householdRows, run, plan.householdColumns);
+            }
             append_curve_rows(done.curveRows, plan, run, ticks, done.result.samples);
             append_summary_row(done.summaryRow, plan, run, done.result.figures);
 #pragma omp critical(marovel_sweep_deliver)

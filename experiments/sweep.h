@@ -28,6 +28,8 @@ struct SweepRun {
     std::uint32_t replicate = 0;    // the position of its scenario in the replicate list
 };
 
+enum class HouseholdColumn;  // experiments/households.h
+
 struct SweepPlan {
     std::vector<SweepRun> runs;  // in output order
     long long ticks = 2000;      // ticks per run
@@ -38,6 +40,15 @@ struct SweepPlan {
     // the varied parameters whose values every row carries. Empty otherwise.
     std::vector<ModelParameters> points;
     std::vector<const ParameterInfo*> varied;
+    // Per-car rows (experiments/households.h) with these columns; none when empty.
+    std::vector<HouseholdColumn> householdColumns;
+};
+
+// Reads a run's simulation at tick 0 and after every tick, without changing it.
+class RunListener {
+  public:
+    virtual ~RunListener() = default;
+    virtual void observe(const Simulation& sim, long long tick) = 0;
 };
 
 // The record a run is built under: its design point's, or the plan's with the run's error spread.
@@ -100,9 +111,10 @@ struct RunResult {
     std::vector<VehicleTally> samples;  // the tally at each sample tick
 };
 
-// Runs one scenario in `sim` (overwritten) and samples it at `ticks` (sorted).
+// Runs one scenario in `sim` (overwritten) and samples it at `ticks` (sorted);
+// `listener`, if any, reads the simulation at tick 0 and after every tick.
 RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& plan,
-                       const std::vector<long long>& ticks);
+                       const std::vector<long long>& ticks, RunListener* listener = nullptr);
 
 // The curve rows of one run, one per sample tick, in the long form
 // seed,step,error,tick,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas.
@@ -139,6 +151,7 @@ struct FinishedRun {
     RunResult result;
     std::string curveRows;
     std::string summaryRow;
+    std::string householdRows;  // when the plan asks for them
 };
 
 // Runs every run of the plan on `threads` threads (0: OpenMP's default, all

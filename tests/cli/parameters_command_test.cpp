@@ -98,7 +98,7 @@ TEST_F(SimFolder, SweepsRecordTheirParametersAndWhatTheRunsShowed) {
     const std::string summary = read_file(dir / "s.csv");
     EXPECT_TRUE(std::regex_search(
         summary, std::regex("^# Marovel [^\n]* run summary\n# command: [^\n]*\n# parameter "
-                            "tow_wait = 30\nseed,step,error,[^\n]*,settled_tick,last_arrival_tick,"
+                            "tow_wait = 30\n(# [^\n]*\n)*seed,step,error,[^\n]*,settled_tick,last_arrival_tick,"
                             "trip_mean,trip_p90,households_never_left\n1,0,100,[^\n]*\n2,,100,")))
         << summary;
     EXPECT_NE(r.out.find("households never left"), std::string::npos);

@@ -188,8 +188,8 @@ TEST_F(OutputFiles, ASetIsReplacedWholeOrNotAtAll) {
 }
 
 // A run killed outright leaves its temporary files; the next run writing the
-// same name removes them, but not those of another name or of a run still
-// writing (which holds a lock on its file).
+// same name removes them (or, resuming, finds and keeps them), but not those of
+// another name or of a run still writing (which holds a lock on its file).
 TEST_F(OutputFiles, TheNextRunRemovesOnlyItsOwnStaleTemporaries) {
     const std::string longName(255, 'l');
     for (const std::string& name : {std::string("x.csv"), longName}) {
@@ -203,6 +203,17 @@ TEST_F(OutputFiles, TheNextRunRemovesOnlyItsOwnStaleTemporaries) {
         put(stale, "left by a killed run");
         put(".y.csv.Zz9Zz9.part", "another output's");
         put(".x.csv.Zz9.part", "not a temporary name");
+
+        // A resumed sweep finds the stale one only, and keeps it while making its own.
+        const std::vector<std::string> found = stale_temporaries(at(name));
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(fs::path(found[0]).filename(), stale);
+        {
+            OutputFile resumed;
+            ASSERT_TRUE(resumed.create(at(name), error, true)) << error;
+            EXPECT_EQ(entries().count(stale), 1u);
+            EXPECT_EQ(stale_temporaries(at(name)), found);
+        }
 
         OutputFile next;
         ASSERT_TRUE(next.create(at(name), error)) << error;

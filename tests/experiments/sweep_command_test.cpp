@@ -10,33 +10,44 @@ namespace {
 const std::string SWEEP = "sweep --scenarios 0..6 --errors low,high,moderate --ticks 400 --every 9";
 
 // The same bytes on 1 and on all threads (OpenMP's default), and from shards on
-// 3 threads concatenated: 21 runs in uneven shards and in more shards than runs.
+// 3 threads: their rows (--no-header) concatenated are the whole sweep's rows;
+// 21 runs in uneven shards and in more shards than runs.
 TEST_F(SimFolder, ThreadsAndShardsWriteTheSameFiles) {
     const CommandResult one = sim(SWEEP + " --threads 1 --curves c --summary=s");
     ASSERT_EQ(one.status, 0) << one.err;
     const std::string curves = read_file(dir / "c"), summary = read_file(dir / "s");
     EXPECT_EQ(sim(SWEEP + " --curves c --summary=s").out, one.out);
     EXPECT_EQ(read_file(dir / "c") + read_file(dir / "s"), curves + summary);
+    const auto rows = [](const std::string& text) {
+        return text.substr(text.find("\n", text.find("\nseed,") + 1) + 1);
+    };
     for (int n : {4, 25}) {
         std::string joined[2];
         for (int i = 1; i <= n; ++i) {
             const std::string shard =
                 " --threads 3 --shard " + std::to_string(i) + "/" + std::to_string(n);
-            sim(SWEEP + shard + (i > 1 ? " --no-header" : "") + " --curves p --summary q");
+            sim(SWEEP + shard + " --no-header --curves p --summary q");
             joined[0] += read_file(dir / "p"), joined[1] += read_file(dir / "q");
         }
-        EXPECT_EQ(joined[0] + joined[1], curves + summary) << n;
+        EXPECT_EQ(joined[0] + joined[1], rows(curves) + rows(summary)) << n;
     }
     // Each file names the program and the command, less the options that only
-    // say where output goes or how the work is split, then the columns. Each
-    // scenario comes under every level in the order given, so that any leading
-    // part of a sweep covers the levels evenly. 21 runs of 46 samples (0, 9, ...,
-    // 396 and 400) after 3 header lines.
-    const std::string command = "\n# command: marovel-sim " + SWEEP + "\nseed,step,error,";
-    EXPECT_TRUE(
-        curves.starts_with("# Marovel " MAROVEL_VERSION " evacuation curves" + command +
-                           "tick,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas\n"));
-    EXPECT_EQ(std::count(curves.begin(), curves.end(), '\n'), 3 + 21 * 46);
+    // say where output goes or how the work is split, the whole sweep, the build
+    // and every parameter, then the columns. Each scenario comes under every
+    // level in the order given, so that any leading part of a sweep covers the
+    // levels evenly. 21 runs of 46 samples (0, 9, ..., 396 and 400) after 6
+    // header lines.
+    const std::string command =
+        "\n# command: marovel-sim " + SWEEP +
+        "\n# sweep: 21 runs of 400 ticks, 7 scenarios x 3 error levels"
+        "\n# build: Marovel " MAROVEL_VERSION
+        ", commit [0-9a-f]{40}(-dirty)?, (GCC|Clang) [0-9.]+, "
+        "[A-Za-z]+"
+        "\n# parameters: intercept=3.5 feedback=0.49 .* look_ahead=1\nseed,step,error,";
+    EXPECT_TRUE(std::regex_search(
+        curves, std::regex("^# Marovel " MAROVEL_VERSION " evacuation curves" + command +
+                           "tick,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas\n")));
+    EXPECT_EQ(std::count(curves.begin(), curves.end(), '\n'), 6 + 21 * 46);
     EXPECT_TRUE(std::regex_search(
         summary,
         std::regex("^# Marovel " MAROVEL_VERSION " run summary" + command +

@@ -29,7 +29,7 @@ TEST(Sweep, RowsAreTheHeadlessRunnersTallyAndTheSummaryAgreesWithThem) {
             const std::string names =
                 std::to_string(seed) + "," + step + "," + error_level_name(level) + ",";
             const SweepRun run = {{seed, step_of_seed(seed)}, level};
-            SweepPlan plan{{}, 2000, 1, level == ERROR_MODERATE, {}, {}, {}};  // every tick sampled
+            SweepPlan plan{{}, 2000, 1, level == ERROR_MODERATE, {}, {}, {}, {}};  // every tick sampled
             const RunResult r = simulate_run(*sim, run, plan, sample_ticks(plan));
             std::string rows, expected;
             append_curve_rows(rows, run, sample_ticks(plan), r.samples);

@@ -1,0 +1,217 @@
+// marovel-pictures: the pictures marovel-sim asks for, drawn in a process of
+// their own so that marovel-sim itself loads neither Qt nor a GL library.
+// marovel-sim starts it; it is not meant to be typed, but can be:
+//
+//   marovel-pictures plot --title TEXT --errors LEVELS [--png FILE] [--svg FILE] < curves.csv
+//     draws the evacuation curves read from standard input (the column names
+//     line, then the rows of a curves file; comment lines are skipped);
+//   marovel-pictures snapshot --ticks N --seed S [--startup] [--param NAME=VALUE]...
+//                             TICK:FILE.png...
+//     builds the scenario and saves the town at each TICK.
+//
+//   marovel-pictures sweep ... (any marovel-sim command)
+//     marovel-sim itself, built with the pictures linked in: marovel-sim hands
+//     over to it the sweeps whose pictures only that build draws.
+//
+// Messages go to standard error as marovel-sim's own; exit 0, 1 when a picture
+// could not be made, 2 for bad input (nothing written).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "experiments/output_file.h"
+#include "experiments/parameter_text.h"
+#include "experiments/plot.h"
+#include "experiments/snapshot.h"
+#include "experiments/summary.h"
+#include "experiments/sweep_files.h"
+
+namespace {
+
+int refuse(const std::string& message) {
+    std::fprintf(stderr, "marovel-sim: %s (see --help)\n", message.c_str());
+    return 2;
+}
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "marovel-sim: %s\n", message.c_str());
+    return 1;
+}
+
+// Writes `bytes` over the file `path` (made by the caller) and hands them to
+// the disk; false with the path and the system's reason.
+bool write_whole(const std::string& path, const std::string& bytes, std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    bool ok = fd >= 0;
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            ok = false;
+            break;
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (ok && ::fsync(fd) != 0) ok = false;
+    const int why = errno;
+    if (fd >= 0) ::close(fd);
+    if (!ok) error = "could not write " + path + ": " + std::strerror(why);
+    return ok;
+}
+
+// The curves of every run, grouped by run as the rows come, into a summary
+// that keeps them for the plot.
+int plot(const std::vector<std::string>& args) {
+    std::string title, errors;
+    std::vector<PlotTarget> targets;
+    for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--title")
+            title = args[i + 1];
+        else if (args[i] == "--errors")
+            errors = args[i + 1];
+        else if (args[i] == "--png")
+            targets.push_back({args[i + 1], PlotFormat::Png});
+        else if (args[i] == "--svg")
+            targets.push_back({args[i + 1], PlotFormat::Svg});
+        else
+            return refuse("plot: unknown option " + args[i]);
+    }
+    std::vector<float> levels;
+    if (const std::string why = parse_error_levels(errors, levels); !why.empty())
+        return refuse("plot: --errors: " + why);
+    const std::string text{std::istreambuf_iterator<char>(std::cin), {}};
+    SweepFileText file;
+    if (!split_sweep_file(text, file)) return refuse("plot: no curve columns on standard input");
+
+    struct Run {
+        SweepRun run;
+        RunResult result;
+        std::vector<long long> ticks;
+    };
+    std::vector<Run> runs;
+    std::string key;
+    bool bad = false;
+    for_each_line(file.rows, [&](std::string_view line) {
+        long long tick = 0;
+        VehicleTally tally{};
+        if (!parse_curve_sample(file.columns, line, tick, tally)) {
+            bad = true;
+            return;
+        }
+        if (runs.empty() || row_key(line) != key) {
+            key = std::string(row_key(line));
+            Run r;
+            const std::optional<float> level = row_error_spread(line);
+            if (!level) {
+                bad = true;
+                return;
+            }
+            r.run.errorSpread = *level;
+            runs.push_back(std::move(r));
+        }
+        runs.back().result.samples.push_back(tally);
+        runs.back().ticks.push_back(tick);
+    });
+    if (bad) return refuse("plot: a curve row could not be read");
+    const std::vector<long long> ticks = runs.empty() ? std::vector<long long>{} : runs[0].ticks;
+    SweepSummary summary(levels, ticks, true);
+    for (const Run& r : runs) {
+        if (r.ticks != ticks) return refuse("plot: the runs are not sampled at the same ticks");
+        summary.add(r.run, r.result);
+    }
+    // Drawn into memory, then written with the system's reason for any
+    // failure; the caller then replaces none of its outputs.
+    std::vector<std::string> pictures(targets.size());
+    for (std::size_t i = 0; i < targets.size(); ++i) targets[i].bytes = &pictures[i];
+    std::string error;
+    if (!write_plots(summary, title, targets, error)) return fail(error);
+    for (std::size_t i = 0; i < targets.size(); ++i)
+        if (!write_whole(targets[i].file, pictures[i], error))
+            return fail(error + "; no output was replaced");
+    return 0;
+}
+
+int snapshot(const std::vector<std::string>& args) {
+    ScenarioSetup scenario;
+    long long ticks = 0;
+    std::vector<std::string> texts;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const bool hasValue = i + 1 < args.size();
+        if (args[i] == "--startup") {
+            scenario.startup = true;
+        } else if (args[i] == "--seed" && hasValue) {
+            scenario.seed = static_cast<std::int32_t>(std::stol(args[++i]));
+        } else if (args[i] == "--ticks" && hasValue) {
+            ticks = std::stoll(args[++i]);
+        } else if (args[i] == "--param" && hasValue) {
+            if (const std::string why = apply_assignment(scenario.parameters, args[++i]);
+                !why.empty())
+                return refuse(why);
+        } else if (args[i] == "--") {
+            texts.insert(texts.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                         args.end());
+            break;
+        } else if (args[i].starts_with("--")) {
+            return refuse("snapshot: unknown option " + args[i]);
+        } else {
+            texts.push_back(args[i]);
+        }
+    }
+    std::vector<SnapshotRequest> requests;
+    std::vector<std::string> names;
+    for (const std::string& text : texts) {
+        SnapshotRequest r;
+        if (const std::string why = parse_snapshot(text, ticks, r); !why.empty())
+            return refuse("--snapshot: " + why);
+        names.push_back(r.file);
+        requests.push_back(r);
+    }
+    if (const std::string twice = find_repeated_output(names); !twice.empty())
+        return refuse("--snapshot: " + twice);
+    remove_partial_files_on_signal();
+    std::string error;
+    std::vector<std::unique_ptr<OutputFile>> files;
+    std::vector<std::string> temps;
+    for (const SnapshotRequest& r : requests) {
+        files.push_back(std::make_unique<OutputFile>());
+        if (!files.back()->create(r.file, error)) return refuse("--snapshot: " + error);
+        temps.push_back(files.back()->temp_path());
+    }
+    SnapshotRenderer renderer;
+    if (!renderer.open(SNAPSHOT_W, SNAPSHOT_H, snapshot_picture_folders(), error))
+        return fail("--snapshot: " + error);
+    if (!write_snapshots(renderer, scenario, requests, temps, error)) return fail(error);
+    std::vector<OutputFile*> all;
+    for (auto& f : files) all.push_back(f.get());
+    if (!commit_together(all, error)) return fail(error);
+    return 0;
+}
+
+}  // namespace
+
+// marovel-sim as built with the pictures linked in (cli/sim_main.cpp).
+int marovel_sim_main(int argc, char** argv);
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        if (!args.empty() && args[0] == "plot") return plot({args.begin() + 1, args.end()});
+        if (!args.empty() && args[0] == "snapshot") return snapshot({args.begin() + 1, args.end()});
+    } catch (const std::exception& e) {
+        return refuse(e.what());
+    }
+    // Anything else is a whole marovel-sim command that marovel-sim handed over.
+    return marovel_sim_main(argc, argv);
+}
