@@ -22,12 +22,13 @@ int fail(const std::string& message) {
 
 }  // namespace
 
-void add_merge_command(CLI::App& app, MergeCommand& c) {
+void add_merge_command(CLI::App& app, MergeCommand& c, bool withOptions) {
     CLI::App* merge = app.add_subcommand(
         "merge",
         "Joins the files the shards of one sweep wrote (sweep --shard I/N, with their headers) "
         "into the whole sweep's files, and prints the whole sweep's table.");
     c.app = merge;
+    if (!withOptions) return;
     merge->add_option("files", c.inputs, "The shards' files, of any kinds, in any order")
         ->required();
     merge->add_option("--curves", c.curves, "Write the whole sweep's curves here");

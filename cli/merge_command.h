@@ -16,7 +16,8 @@ struct MergeCommand {
     std::string metadata;
 };
 
-void add_merge_command(CLI::App& app, MergeCommand& command);
+// Adds the "merge" subcommand to `app`, with its options unless `withOptions` is false.
+void add_merge_command(CLI::App& app, MergeCommand& command, bool withOptions = true);
 
 // Exit status: 0; 2 when the files are not the shards of one sweep (nothing
 // written); 1 when an output could not be completed.

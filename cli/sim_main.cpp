@@ -1,9 +1,11 @@
 // marovel-sim: runs a scenario without the window and prints where the cars are;
 // with "sweep", runs many scenarios side by side (see cli/sweep_command.h).
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/decimal_option.h"
@@ -93,10 +95,15 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
     app.add_option("--movie-every", movieEvery, "A movie frame every N ticks (default 1)")
         ->transform(decimal_in(1, MAX_TICKS))
         ->needs(movieOpt);
+    // A subcommand's options are defined only when its name is on the command
+    // line (without it, it cannot be chosen): they are most of the start-up's work.
+    const auto named = [&](std::string_view name) {
+        return std::find(argv + 1, argv + argc, name) != argv + argc;
+    };
     SweepCommand sweep;
-    add_sweep_command(app, sweep);
+    add_sweep_command(app, sweep, named("sweep"));
     MergeCommand merge;
-    add_merge_command(app, merge);
+    add_merge_command(app, merge, named("merge"));
     bool paramsCsv = false, paramsMarkdown = false;
     CLI::App* params = app.add_subcommand(
         "params", "Prints the model's parameters: name, default, unit, range and meaning.");

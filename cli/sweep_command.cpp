@@ -110,12 +110,13 @@ std::string recorded_command(int argc, char** argv) {
     return line;
 }
 
-void add_sweep_command(CLI::App& app, SweepCommand& c) {
+void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
     CLI::App* sweep = app.add_subcommand(
         "sweep",
         "Runs many scenarios under several error levels on all cores and writes their evacuation "
         "curves, a summary per run and a plot; prints a table per error level.");
     c.app = sweep;
+    if (!withOptions) return;
     auto* seeds = sweep->add_option(
         "--seeds", c.seeds, "Scenario seeds: integers and inclusive ranges, e.g. 1..200,5001");
     auto* scenarios = sweep->add_option(

@@ -39,8 +39,10 @@ struct SweepCommand {
     std::vector<std::string> sensitivityPlots;
 };
 
-// Adds the "sweep" subcommand and its options to `app`.
-void add_sweep_command(CLI::App& app, SweepCommand& command);
+// Adds the "sweep" subcommand to `app`, with its options unless `withOptions` is
+// false (for a command line that does not name it: they are most of the work
+// of starting the program).
+void add_sweep_command(CLI::App& app, SweepCommand& command, bool withOptions = true);
 
 // Runs a parsed sweep. `argv` is the program's command line, recorded in the
 // files' headers. Returns the exit status: 0, 2 for bad input (refused before
