@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -362,7 +363,6 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         return refuse("--resume: needs the files' header to check them; leave out --no-header");
     if (c.resume && !c.plots.empty() && c.curves.empty())
         return refuse("--resume: --plot needs --curves to read the runs already done");
-    if (c.resume && designed) return refuse("--resume: not for designs yet");
 #if MAROVEL_WITH_PICTURES
     std::vector<PlotFormat> plotFormats;
     for (const std::string& p : c.plots) plotFormats.push_back(*plot_format_of(p));
@@ -433,7 +433,7 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     const std::string summaryHeader =
         header_lines("run summary", command, parameters) + sweepLines + summary_columns(plan);
     const std::string householdsHeader = header_lines("households", command, parameters) +
-                                         sweepLines + household_column_line(plan.householdColumns);
+                                         sweepLines + household_column_line(key_columns(plan), plan.householdColumns);
     if (!c.noHeader) {
         curves.write(curvesHeader);
         summary.write(summaryHeader);
@@ -453,30 +453,42 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     std::vector<std::string> leftovers;
     if (c.resume) {
         std::vector<std::string> keys;
-        for (const SweepRun& run : plan.runs) keys.push_back(run_key(run));
+        for (const SweepRun& run : plan.runs)
+            keys.emplace_back(row_key(plan_run_key(plan, run)));
         struct Earlier {
             const std::string* path;
             const std::string* header;
-            std::size_t rowsPerRun;
+            std::vector<std::size_t> rowsOfRun;
             TextOutput* out;
             EarlierOutput found;
         };
-        std::size_t cars = 0;
-        if (!c.households.empty() && !plan.runs.empty()) {
+        // A run has a households row per car: as many as its town has (a
+        // design may vary the cars per house).
+        std::vector<std::size_t> cars;
+        if (!c.households.empty()) {
+            std::map<double, std::size_t> carsOfTown;
             auto sim = std::make_unique<Simulation>();
-            build_scenario(*sim, {plan.runs[0].scenario.seed, run_parameters(plan, plan.runs[0]),
-                                  plan.startup});
-            cars = static_cast<std::size_t>(sim->vehicles.vehicleCount);
+            for (const SweepRun& run : plan.runs) {
+                const ModelParameters runParameters = run_parameters(plan, run);
+                auto [at, added] = carsOfTown.try_emplace(runParameters.carsPerHouse, 0);
+                if (added) {
+                    build_scenario(*sim, {run.scenario.seed, runParameters, plan.startup});
+                    at->second = static_cast<std::size_t>(sim->vehicles.vehicleCount);
+                }
+                cars.push_back(at->second);
+            }
         }
+        const std::size_t runCount = plan.runs.size();
         std::vector<Earlier> earlier = {
-            {&c.summary, &summaryHeader, 1, &summary, {}},
-            {&c.curves, &curvesHeader, sample_ticks(plan).size(), &curves, {}},
+            {&c.summary, &summaryHeader, std::vector<std::size_t>(runCount, 1), &summary, {}},
+            {&c.curves, &curvesHeader,
+             std::vector<std::size_t>(runCount, sample_ticks(plan).size()), &curves, {}},
             {&c.households, &householdsHeader, cars, &households, {}}};
         std::size_t kept = plan.runs.size();
         for (Earlier& e : earlier) {
             if (e.path->empty()) continue;
             if (const std::string why =
-                    find_earlier_output(*e.path, *e.header, keys, e.rowsPerRun, e.found);
+                    find_earlier_output(*e.path, *e.header, keys, e.rowsOfRun, e.found);
                 !why.empty())
                 return refuse("--resume: " + why);
             kept = std::min(kept, e.found.runEnds.size());
@@ -485,15 +497,41 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         const std::string keptSummary = kept_text(earlier[0].found, kept);
         for (Earlier& e : earlier)
             if (!e.path->empty()) e.out->write(kept_text(e.found, kept));
-        // The kept runs count in the table and the plot as if they had just run.
+        // The kept runs count in the table, the plot and the sensitivity
+        // indices as if they had just run.
         std::vector<RunResult> results(kept);
         std::size_t at = 0;
+        bool read = true;
         for_each_line(keptSummary, [&](std::string_view line) {
             if (at < kept)
-                parse_summary_figures(summary_columns(plan), line, results[at++].figures);
+                read = parse_summary_figures(summary_columns(plan), line, results[at++].figures) &&
+                       read;
         });
-        if (keepCurves) plotInput += kept_text(earlier[1].found, kept);
-        for (std::size_t i = 0; i < kept; ++i) table.add(plan.runs[i], results[i]);
+        if (keepCurves) {
+            const std::string keptCurves = kept_text(earlier[1].found, kept);
+            plotInput += keptCurves;
+            // A design's plot is drawn from the table, which keeps every run's samples.
+            const std::size_t samples = sample_ticks(plan).size();
+            std::size_t row = 0;
+            for_each_line(keptCurves, [&](std::string_view line) {
+                long long tick = 0;
+                VehicleTally tally{};
+                if (row / samples < kept) {
+                    read = parse_curve_sample(curve_columns(plan), line, tick, tally) && read;
+                    results[row / samples].samples.push_back(tally);
+                }
+                ++row;
+            });
+        }
+        if (!read) return refuse("--resume: a row the earlier run left could not be read");
+        for (std::size_t i = 0; i < kept; ++i) {
+            const SweepRun& r = plan.runs[i];
+            if (designed)
+                table.add_to(groups.groupOfPoint[r.point], results[i]);
+            else
+                table.add(r, results[i]);
+            if (report) report->add(r, results[i].figures);
+        }
         plan.runs.erase(plan.runs.begin(), plan.runs.begin() + static_cast<std::ptrdiff_t>(kept));
         if (kept > 0)
             std::fprintf(stderr, "marovel-sim: resuming after %zu of %zu runs\n", kept, shardRuns);

@@ -101,8 +101,9 @@ std::string parse_household_columns(std::string_view text, std::vector<Household
     }
 }
 
-std::string household_column_line(const std::vector<HouseholdColumn>& columns) {
-    std::string line = "seed,step,error";
+std::string household_column_line(const std::string& keyColumns,
+                                  const std::vector<HouseholdColumn>& columns) {
+    std::string line = keyColumns.substr(0, keyColumns.size() - 1);
     for (HouseholdColumn c : columns)
         for (const auto& [column, name] : COLUMN_NAMES)
             if (column == c) line += std::string(",") + name;
@@ -133,10 +134,9 @@ void HouseholdRecorder::observe(const Simulation& sim, long long tick) {
     }
 }
 
-void HouseholdRecorder::append_rows(std::string& out, const SweepRun& run,
+void HouseholdRecorder::append_rows(std::string& out, std::string_view key,
                                     const std::vector<HouseholdColumn>& columns) const {
-    std::string key = run_key(run);  // "seed,step,error,"
-    key.pop_back();
+    key.remove_suffix(1);  // the comma, written before each column
     for (std::size_t i = 0; i < cars_.size(); ++i) {
         const Car& car = cars_[i];
         out += key;

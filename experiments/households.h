@@ -34,15 +34,18 @@ const std::vector<HouseholdColumn>& all_household_columns();
 
 // Parses "car,outcome,..." (names as in the file, each once). Error text or empty.
 std::string parse_household_columns(std::string_view text, std::vector<HouseholdColumn>& columns);
-// The column names line: "seed,step,error," and the chosen columns, with its newline.
-std::string household_column_line(const std::vector<HouseholdColumn>& columns);
+// The column names line: the run's key columns (key_columns: "seed,step,error,"
+// or a design's) and the chosen columns, with its newline.
+std::string household_column_line(const std::string& keyColumns,
+                                  const std::vector<HouseholdColumn>& columns);
 
 class HouseholdRecorder : public RunListener {
   public:
     void observe(const Simulation& sim, long long tick) override;
 
-    // One row per car, in table order, for the run's state as last observed.
-    void append_rows(std::string& out, const SweepRun& run,
+    // One row per car, in table order, for the run's state as last observed;
+    // each starts with the run's key (plan_run_key, with its trailing comma).
+    void append_rows(std::string& out, std::string_view key,
                      const std::vector<HouseholdColumn>& columns) const;
 
   private:

@@ -8,7 +8,8 @@
 namespace fs = std::filesystem;
 
 std::string find_earlier_output(const std::string& path, const std::string& header,
-                                const std::vector<std::string>& keys, std::size_t rowsPerRun,
+                                const std::vector<std::string>& keys,
+                                const std::vector<std::size_t>& rowsOfRun,
                                 EarlierOutput& earlier) {
     earlier = {};
     earlier.leftovers = stale_temporaries(path);
@@ -23,15 +24,19 @@ std::string find_earlier_output(const std::string& path, const std::string& head
         std::size_t at = header.size();
         std::size_t rowsInRun = 0;
         while (ends.size() < keys.size()) {
+            if (rowsOfRun[ends.size()] == 0) {  // a run without rows (a town without cars)
+                ends.push_back(at);
+                continue;
+            }
             const std::size_t nl = text.find('\n', at);
             if (nl == std::string::npos) break;  // a line cut short
             const std::string_view line(text.data() + at, nl - at);
             if (row_key(line) != keys[ends.size()])
-                return candidate + ": row " + std::to_string(ends.size() + 1) +
+                return candidate + ": a row of run " + std::to_string(ends.size() + 1) +
                        " is not this sweep's run " + keys[ends.size()] +
                        " (the file holds another sweep's runs)";
             at = nl + 1;
-            if (++rowsInRun == rowsPerRun) {
+            if (++rowsInRun == rowsOfRun[ends.size()]) {
                 ends.push_back(at);
                 rowsInRun = 0;
             }

@@ -22,12 +22,13 @@ struct EarlierOutput {
 
 // Looks for `path` and its partial files (call it before the new output is
 // created, or create that with keepStale). `header` is what this sweep writes
-// first, `keys` the runs' keys (run_key) in order, `rowsPerRun` how many rows
-// each run has. Of the candidates whose header matches, the one with the most
+// first, `keys` the runs' keys (the first three fields of their rows) in order,
+// `rowsOfRun` how many rows each run has. Of the candidates whose header matches, the one with the most
 // complete runs is taken. Error text (naming the file) when a candidate with
 // this header holds rows that are not this sweep's runs in order.
 std::string find_earlier_output(const std::string& path, const std::string& header,
-                                const std::vector<std::string>& keys, std::size_t rowsPerRun,
+                                const std::vector<std::string>& keys,
+                                const std::vector<std::size_t>& rowsOfRun,
                                 EarlierOutput& earlier);
 
 // The rows of the first `runs` runs of an earlier output (without its header).

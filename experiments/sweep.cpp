@@ -326,6 +326,16 @@ void append_summary_row(std::string& out, const SweepPlan& plan, const SweepRun&
     append_summary_after_key(out, f);
 }
 
+std::string plan_run_key(const SweepPlan& plan, const SweepRun& run) {
+    std::string key;
+    append_plan_key(key, plan, run);
+    return key;
+}
+
+std::string key_columns(const SweepPlan& plan) {
+    return plan.points.empty() ? std::string("seed,step,error,") : design_columns(plan);
+}
+
 std::string curve_columns(const SweepPlan& plan) {
     if (plan.points.empty()) return CURVES_COLUMNS;
     const std::string plain = CURVES_COLUMNS;
@@ -369,7 +379,8 @@ void run_sweep(const SweepPlan& plan, int threads, const DeliverFn& deliver) {
             } else {
                 HouseholdRecorder recorder;
                 done.result = simulate_run(*sim, run, plan, ticks, &recorder);
-                recorder.append_rows(done.householdRows, run, plan.householdColumns);
+                recorder.append_rows(done.householdRows, plan_run_key(plan, run),
+                                     plan.householdColumns);
             }
             append_curve_rows(done.curveRows, plan, run, ticks, done.result.samples);
             append_summary_row(done.summaryRow, plan, run, done.result.figures);

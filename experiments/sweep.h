@@ -141,6 +141,11 @@ void append_curve_rows(std::string& out, const SweepPlan& plan, const SweepRun& 
                        const std::vector<VehicleTally>& samples);
 void append_summary_row(std::string& out, const SweepPlan& plan, const SweepRun& run,
                         const RunFigures& figures);
+// The fields every row of a run of `plan` starts with, and their names, each
+// with a trailing comma: "seed,step,error," or a design's point, replicate,
+// seed, step, error and varied values.
+std::string plan_run_key(const SweepPlan& plan, const SweepRun& run);
+std::string key_columns(const SweepPlan& plan);
 // The column lines of the plan's files.
 std::string curve_columns(const SweepPlan& plan);
 std::string summary_columns(const SweepPlan& plan);

@@ -167,6 +167,66 @@ TEST_F(SimFolder, ResumeAfterKillsGivesTheUninterruptedFiles) {
     EXPECT_EQ(other.err, "");
 }
 
+// The same for a design: its kept runs count in the table, the plot (drawn
+// from the table's curves) and the sensitivity indices as if they had just run,
+// and its per-car rows, as many per run as that point's cars, carry the point.
+TEST_F(SimFolder, ResumedDesignGivesTheUninterruptedFiles) {
+    const std::string sweep =
+        "sweep --vary cars_per_house=1..4 --vary patience_min=100..300 --sample morris:4:4 "
+        "--replicates 10 --ticks 1500 --curves c.csv --summary s.csv --households h.csv.gz "
+        "--sensitivity i.csv --design-out d.csv --plot p.svg";
+    const std::vector<std::string> files = {"c.csv", "s.csv", "h.csv.gz", "i.csv", "d.csv",
+                                            "p.svg"};
+    const CommandResult whole = sim(sweep);
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    std::map<std::string, std::string> want;
+    for (const std::string& f : files) {
+        want[f] = read_file(dir / f);
+        fs::remove(dir / f);
+    }
+    std::size_t resumedAfter = 0;
+    for (const int rows : {30, 80}) {
+        const std::string until =
+            "for i in $(seq 6000); do [ $(cat .s.csv.*.part 2>/dev/null | grep -c '^[0-9]') "
+            "-ge " +
+            std::to_string(rows) + " ] && break; sleep 0.01; done";
+        const CommandResult r =
+            sim(sweep + " --resume --threads 2 & " + until + "; kill -KILL $!; wait $!");
+        std::smatch m;
+        if (std::regex_search(r.err, m, std::regex("resuming after ([0-9]+) of 120")))
+            resumedAfter = std::max<std::size_t>(resumedAfter, std::stoul(m[1]));
+    }
+    const CommandResult last = sim(sweep + " --resume");
+    ASSERT_EQ(last.status, 0) << last.err;
+    std::smatch m;
+    if (std::regex_search(last.err, m, std::regex("resuming after ([0-9]+) of 120")))
+        resumedAfter = std::max<std::size_t>(resumedAfter, std::stoul(m[1]));
+    EXPECT_GT(resumedAfter, 0u);
+    EXPECT_LT(resumedAfter, 120u);  // some runs were run again
+    EXPECT_EQ(last.out, whole.out);
+    for (const std::string& f : files) EXPECT_EQ(read_file(dir / f), want[f]) << f;
+
+    std::istringstream rows(unzipped(dir / "h.csv.gz"));
+    std::map<std::string, std::pair<int, int>> carsOfRun;  // run -> {cars per house, rows}
+    for (std::string line; std::getline(rows, line);) {
+        if (line.starts_with("#")) continue;
+        if (line.starts_with("point,")) {
+            EXPECT_TRUE(line.starts_with(
+                "point,replicate,seed,step,error,cars_per_house,patience_min,car,household,"))
+                << line;
+            continue;
+        }
+        std::vector<std::string> f;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, ',');) f.push_back(cell);
+        auto& [perHouse, count] = carsOfRun[f[0] + "," + f[1]];
+        perHouse = std::stoi(f[5]);
+        ++count;
+    }
+    EXPECT_EQ(carsOfRun.size(), 120u);
+    for (const auto& [run, cars] : carsOfRun) EXPECT_EQ(cars.second, 360 * cars.first) << run;
+}
+
 // One row per run and car; per run, the cars of each outcome are the summary's
 // counts; the ticks are in order (threat or decision, then arrival) and a trip
 // is the arrival less the decision; --columns chooses and orders the columns.
