@@ -432,8 +432,9 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         header_lines("evacuation curves", command, parameters) + sweepLines + curve_columns(plan);
     const std::string summaryHeader =
         header_lines("run summary", command, parameters) + sweepLines + summary_columns(plan);
-    const std::string householdsHeader = header_lines("households", command, parameters) +
-                                         sweepLines + household_column_line(key_columns(plan), plan.householdColumns);
+    const std::string householdsHeader =
+        header_lines("households", command, parameters) + sweepLines +
+        household_column_line(key_columns(plan), plan.householdColumns);
     if (!c.noHeader) {
         curves.write(curvesHeader);
         summary.write(summaryHeader);
@@ -453,8 +454,7 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     std::vector<std::string> leftovers;
     if (c.resume) {
         std::vector<std::string> keys;
-        for (const SweepRun& run : plan.runs)
-            keys.emplace_back(row_key(plan_run_key(plan, run)));
+        for (const SweepRun& run : plan.runs) keys.emplace_back(row_key(plan_run_key(plan, run)));
         struct Earlier {
             const std::string* path;
             const std::string* header;
@@ -481,8 +481,11 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         const std::size_t runCount = plan.runs.size();
         std::vector<Earlier> earlier = {
             {&c.summary, &summaryHeader, std::vector<std::size_t>(runCount, 1), &summary, {}},
-            {&c.curves, &curvesHeader,
-             std::vector<std::size_t>(runCount, sample_ticks(plan).size()), &curves, {}},
+            {&c.curves,
+             &curvesHeader,
+             std::vector<std::size_t>(runCount, sample_ticks(plan).size()),
+             &curves,
+             {}},
             {&c.households, &householdsHeader, cars, &households, {}}};
         std::size_t kept = plan.runs.size();
         for (Earlier& e : earlier) {

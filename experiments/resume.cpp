@@ -9,8 +9,7 @@ namespace fs = std::filesystem;
 
 std::string find_earlier_output(const std::string& path, const std::string& header,
                                 const std::vector<std::string>& keys,
-                                const std::vector<std::size_t>& rowsOfRun,
-                                EarlierOutput& earlier) {
+                                const std::vector<std::size_t>& rowsOfRun, EarlierOutput& earlier) {
     earlier = {};
     earlier.leftovers = stale_temporaries(path);
     std::vector<std::string> candidates = earlier.leftovers;

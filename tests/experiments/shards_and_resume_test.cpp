@@ -142,7 +142,8 @@ TEST_F(SimFolder, ResumeAfterKillsGivesTheUninterruptedFiles) {
             rows == 0 ? std::string("sleep 0.05")
                       : "for i in $(seq 6000); do [ $(cat .s.csv.*.part 2>/dev/null | grep -c "
                         "'^[0-9]') -ge " +
-                            std::to_string(rows) + " ] && break; sleep 0.01; done";
+                            std::to_string(rows) +
+                            " ] && break; kill -0 $! 2>/dev/null || break; sleep 0.01; done";
         const CommandResult r =
             sim(sweep + FILES + " --resume --threads 2 & " + until + "; kill -KILL $!; wait $!");
         EXPECT_EQ(r.status, 128 + 9) << rows;
@@ -175,8 +176,8 @@ TEST_F(SimFolder, ResumedDesignGivesTheUninterruptedFiles) {
         "sweep --vary cars_per_house=1..4 --vary patience_min=100..300 --sample morris:4:4 "
         "--replicates 10 --ticks 1500 --curves c.csv --summary s.csv --households h.csv.gz "
         "--sensitivity i.csv --design-out d.csv --plot p.svg";
-    const std::vector<std::string> files = {"c.csv", "s.csv", "h.csv.gz", "i.csv", "d.csv",
-                                            "p.svg"};
+    const std::vector<std::string> files = {"c.csv", "s.csv", "h.csv.gz",
+                                            "i.csv", "d.csv", "p.svg"};
     const CommandResult whole = sim(sweep);
     ASSERT_EQ(whole.status, 0) << whole.err;
     std::map<std::string, std::string> want;
@@ -189,7 +190,7 @@ TEST_F(SimFolder, ResumedDesignGivesTheUninterruptedFiles) {
         const std::string until =
             "for i in $(seq 6000); do [ $(cat .s.csv.*.part 2>/dev/null | grep -c '^[0-9]') "
             "-ge " +
-            std::to_string(rows) + " ] && break; sleep 0.01; done";
+            std::to_string(rows) + " ] && break; kill -0 $! 2>/dev/null || break; sleep 0.01; done";
         const CommandResult r =
             sim(sweep + " --resume --threads 2 & " + until + "; kill -KILL $!; wait $!");
         std::smatch m;
