@@ -3,6 +3,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "cli/sweep_command.h"
@@ -12,6 +13,9 @@
 #include "experiments/provenance.h"
 #include "experiments/summary.h"
 #include "experiments/text_output.h"
+#if MAROVEL_WITH_PICTURES
+#include "experiments/plot.h"
+#endif
 
 namespace {
 
@@ -35,6 +39,8 @@ void add_merge_command(CLI::App& app, MergeCommand& c, bool withOptions) {
     merge->add_option("--summary", c.summary, "Write the whole sweep's summary here");
     merge->add_option("--households", c.households, "Write the whole sweep's per-car rows here");
     merge->add_option("--plot", c.plots, "Draw the whole sweep's curves into this .png or .svg");
+    merge->add_option("--sensitivity", c.sensitivity,
+                      "Write a Saltelli or Morris design's sensitivity indices (CSV) here");
     merge->add_option("--metadata", c.metadata,
                       "Write provenance and the SHA-256 of every output as JSON");
     merge->footer(
@@ -77,25 +83,9 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
         if (merged.count("evacuation curves") == 0)
             return refuse("--plot: no evacuation curves files given to draw");
     }
-    if (!c.metadata.empty() && !paths.insert(c.metadata).second)
-        return refuse("output file " + c.metadata + " given twice");
-
-    remove_partial_files_on_signal();
-    std::string error;
-    std::vector<std::unique_ptr<TextOutput>> outputs;
-    for (const auto& [kind, path] : wanted) {
-        if (path->empty()) continue;
-        outputs.push_back(std::make_unique<TextOutput>());
-        if (!outputs.back()->create(*path, error)) return refuse("merge: " + error);
-        outputs.back()->write(merged[kind]);
-    }
-    std::vector<std::unique_ptr<OutputFile>> plots;
-    std::vector<std::string> plotTemps;
-    for (const std::string& p : c.plots) {
-        plots.push_back(std::make_unique<OutputFile>());
-        if (!plots.back()->create(p, error)) return refuse("--plot: " + error);
-        plotTemps.push_back(plots.back()->temp_path());
-    }
+    for (const std::string* p : {&c.sensitivity, &c.metadata})
+        if (!p->empty() && !paths.insert(*p).second)
+            return refuse("output file " + *p + " given twice");
 
     // The sweep as its header describes it, and its error levels in the order
     // the runs come (the sweep's own order: each scenario under every level).
@@ -122,6 +112,109 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
     const std::string program = "Marovel " + build_info().version;
     const std::string heading = program + " sweep: " + description;
 
+    // The table over every run, from the summaries, read before anything is
+    // written: rows that cannot be read refuse the merge. A design's table
+    // groups its points as the sweep does, and its plot is drawn from it.
+    const auto columns_of = [&](const char* kind) {
+        SweepFileText file;
+        if (merged.count(kind) > 0) split_sweep_file(merged[kind], file);
+        return file;
+    };
+    const SweepFileText summaryFile = columns_of("run summary");
+    const SweepFileText curvesFile = columns_of("evacuation curves");
+    const bool design =
+        summaryFile.columns.starts_with("point,") || curvesFile.columns.starts_with("point,");
+    if (design && !c.plots.empty() && merged.count("run summary") == 0)
+        return refuse(
+            "--plot: a design's plot is drawn from its table: give its summary files too");
+#if !MAROVEL_WITH_PICTURES
+    if (design && !c.plots.empty()) {
+        std::string why;
+        return run_picture_build(argc, argv, why) == 0 ? 0 : refuse(why);
+    }
+#endif
+    DesignResults results;
+    std::optional<SweepSummary>& table = results.table;
+    if (design && merged.count("run summary") > 0) {
+        const DesignFiles files{&summaryFile.comments, summaryFile.columns, summaryFile.rows,
+                                c.plots.empty() ? std::string_view() : curvesFile.columns,
+                                c.plots.empty() ? std::string_view() : curvesFile.rows};
+        if (const std::string why = design_results(files, MAX_TABLE_GROUPS, results); !why.empty())
+            return refuse("merge: " + why);
+        if (!results.noIndices.empty())
+            std::fprintf(stderr, "marovel-sim: merge: no sensitivity indices: %s\n",
+                         results.noIndices.c_str());
+    } else if (merged.count("run summary") > 0) {
+        table.emplace(levels, std::vector<long long>{}, false);
+        bool bad = false;
+        for_each_line(summaryFile.rows, [&](std::string_view line) {
+            SweepRun run;
+            RunResult result;
+            const std::optional<float> level = row_error_spread(line);
+            if (!level || !parse_summary_figures(summaryFile.columns, line, result.figures)) {
+                bad = true;
+                return;
+            }
+            run.errorSpread = *level;
+            table->add(run, result);
+        });
+        if (bad) return refuse("merge: a summary row could not be read");
+    }
+    if (!c.sensitivity.empty() && !results.sampled) {
+        if (!results.noIndices.empty()) return refuse("--sensitivity: " + results.noIndices);
+        return refuse(
+            "--sensitivity: needs the run summary files of a design from --sample "
+            "saltelli:N or morris:R");
+    }
+
+    remove_partial_files_on_signal();
+    std::string error;
+    std::vector<std::unique_ptr<TextOutput>> outputs;
+    for (const auto& [kind, path] : wanted) {
+        if (path->empty()) continue;
+        outputs.push_back(std::make_unique<TextOutput>());
+        if (!outputs.back()->create(*path, error)) return refuse("merge: " + error);
+        outputs.back()->write(merged[kind]);
+    }
+    // The indices' file as the sweep in one process writes it: the summary's
+    // header lines down to the design's, then the estimators and the indices.
+    if (!c.sensitivity.empty()) {
+        std::string text;
+        for (const std::string& line : summaryFile.comments) {
+            const std::string kind = "run summary";
+            text += line.ends_with(kind) && text.empty()
+                        ? line.substr(0, line.size() - kind.size()) + "sensitivity indices\n"
+                        : line + '\n';
+            if (line.starts_with("# design: ")) break;
+        }
+        text += "# " + estimator_note(*results.sampled) + "\n" +
+                sensitivity_csv(*results.sampled, results.analysis);
+        outputs.push_back(std::make_unique<TextOutput>());
+        if (!outputs.back()->create(c.sensitivity, error)) return refuse("--sensitivity: " + error);
+        outputs.back()->write(text);
+    }
+    std::vector<std::unique_ptr<OutputFile>> plots;
+    std::vector<std::string> plotTemps;
+    for (const std::string& p : c.plots) {
+        plots.push_back(std::make_unique<OutputFile>());
+        if (!plots.back()->create(p, error)) return refuse("--plot: " + error);
+        plotTemps.push_back(plots.back()->temp_path());
+    }
+
+#if MAROVEL_WITH_PICTURES
+    if (design && !plots.empty()) {
+        std::vector<std::string> pictures(plots.size());
+        std::vector<PlotTarget> targets;
+        for (std::size_t i = 0; i < plots.size(); ++i)
+            targets.push_back({plots[i]->path(), *plot_format_of(c.plots[i]), &pictures[i]});
+        if (!write_plots(*table, heading, targets, error)) return fail("--plot: " + error);
+        for (std::size_t i = 0; i < plots.size(); ++i) {
+            plots[i]->write(pictures[i]);
+            if (!plots[i]->commit(error)) return fail(error);
+        }
+        plots.clear();
+    }
+#endif
     if (!plots.empty()) {
         SweepFileText file;
         split_sweep_file(merged["evacuation curves"], file);
@@ -142,34 +235,17 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
         for (const auto& [kind, path] : wanted)
             if (!path->empty()) record.outputs.push_back(*path);
         for (const std::string& p : c.plots) record.outputs.push_back(p);
+        if (!c.sensitivity.empty()) record.outputs.push_back(c.sensitivity);
         if (!write_metadata(record, c.metadata, error)) return fail("--metadata: " + error);
     }
 
-    // The table over every run, from the summaries.
-    if (merged.count("run summary") > 0) {
-        SweepFileText file;
-        split_sweep_file(merged["run summary"], file);
-        if (file.columns.starts_with("point,")) {
-            // A design's table groups its points as the sweep chose; merge keeps to the files.
-            std::cout << heading << "\n(a design's table: run the sweep in one process)\n";
-            return std::cout.flush() ? 0 : 1;
-        }
-        SweepSummary table(levels, {}, false);
-        bool bad = false;
-        for_each_line(file.rows, [&](std::string_view line) {
-            SweepRun run;
-            RunResult result;
-            const std::optional<float> level = row_error_spread(line);
-            if (!level || !parse_summary_figures(file.columns, line, result.figures)) {
-                bad = true;
-                return;
-            }
-            run.errorSpread = *level;
-            table.add(run, result);
-        });
-        if (bad) return fail("merge: a summary row could not be read");
+    if (table) {
         std::cout << heading << '\n';
-        table.write_table(std::cout);
+        table->write_table(std::cout);
+    }
+    if (!results.analysis.empty()) {
+        std::cout << "\nSensitivity (" << estimator_note(*results.sampled) << ")\n";
+        write_sensitivity_table(std::cout, *results.sampled, results.analysis);
     }
     std::cout.flush();
     return std::cout ? 0 : 1;

@@ -13,6 +13,7 @@ struct MergeCommand {
     std::string summary;
     std::string households;
     std::vector<std::string> plots;
+    std::string sensitivity;
     std::string metadata;
 };
 

@@ -37,7 +37,6 @@ constexpr long long MAX_TICKS = 16777216;       // the clock counts ticks exactl
 constexpr std::size_t MAX_SCENARIOS = 1000000;  // per sweep; refuses a mistyped range
 constexpr std::size_t MAX_DESIGN_POINTS = 10000000;
 constexpr double MAX_DESIGN_BYTES = 4.0 * (1 << 30);  // what a design may hold in memory
-constexpr std::size_t MAX_TABLE_GROUPS = 12;          // groups in the table and the plot
 constexpr const char* PROGRAM_TITLE = "Marovel " MAROVEL_VERSION;
 
 // The options whose value says where output goes or how the work is split,

@@ -39,6 +39,9 @@ struct SweepCommand {
     std::vector<std::string> sensitivityPlots;
 };
 
+// The most groups of a design's points in the table and the plot.
+constexpr std::size_t MAX_TABLE_GROUPS = 12;
+
 // Adds the "sweep" subcommand to `app`, with its options unless `withOptions` is
 // false (for a command line that does not name it: they are most of the work
 // of starting the program).

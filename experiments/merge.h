@@ -2,9 +2,13 @@
 // with its header, joined into the files one process would have written.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "experiments/design.h"
+#include "experiments/sensitivity.h"
+#include "experiments/summary.h"
 #include "experiments/sweep_files.h"
 
 // One file handed to the merge, read whole.
@@ -31,3 +35,24 @@ std::size_t runs_in_rows(std::string_view rows);
 // line, then every shard's rows in shard order. Error text naming the file at
 // fault, or empty.
 std::string merge_shards(std::vector<ShardFile>& shards, std::string& merged);
+
+// The table of a design's runs from their summary rows (a design's columns:
+// point, replicate, seed, step, error, the varied parameters, then the
+// figures), its points grouped as the sweep groups them (group_points with
+// `maxGroups`). With curve rows (the same runs in the same order), the table
+// keeps every run's samples for the plot. A Saltelli or Morris design is
+// rebuilt from the header's "# design:" and "# parameters:" lines, checked
+// against the rows' points, and its sensitivity indices computed over all runs.
+struct DesignFiles {
+    const std::vector<std::string>* comments = nullptr;  // the summary's header lines
+    std::string_view summaryColumns, summaryRows;
+    std::string_view curveColumns, curveRows;  // empty: no curves
+};
+struct DesignResults {
+    std::optional<SweepSummary> table;
+    std::optional<Design> sampled;  // the rebuilt design, when it has indices
+    std::vector<SensitivityReport::Row> analysis;
+    std::string noIndices;  // why a sampled design's indices could not be computed
+};
+// Error text or empty.
+std::string design_results(const DesignFiles& files, std::size_t maxGroups, DesignResults& results);

@@ -356,6 +356,8 @@ std::string check_design_sweep(const Design& design, std::size_t replicates,
                " MiB (at most " + mib(maxBytes) + "): fewer points or replicates, or no --plot";
     if (indices && !can_analyse(design))
         return "--sensitivity: needs a design from --sample saltelli:N or morris:R";
-    if (indices && shard) return "--sensitivity: needs every run of the design, not one shard";
+    if (indices && shard)
+        return "--sensitivity: needs every run of the design, not one shard (marovel-sim merge "
+               "--sensitivity computes them from the shards' summaries)";
     return {};
 }

@@ -44,6 +44,59 @@ TEST_F(SimFolder, MergedShardsAreTheWholeSweep) {
     EXPECT_NE(unzipped(dir / "mh.csv.gz").find("\n4001,4,low,719,"), std::string::npos);
 }
 
+// A design's shards merge the same way: its table grouped by point, its plot
+// drawn from that table, and a Morris design's sensitivity indices (table and
+// file) computed over every run, as the design run in one process gives them.
+TEST_F(SimFolder, MergedDesignShardsAreTheWholeDesign) {
+    const std::string design =
+        "sweep --vary cars_per_house=1..4 --vary patience_min=100..300 --sample morris:4:4 "
+        "--replicates 3 --ticks 400 --set fuel_min=150";
+    const CommandResult one = sim(design +
+                                  " --curves c.csv --summary s.csv --households h.csv "
+                                  "--sensitivity i.csv --plot p.svg");
+    ASSERT_EQ(one.status, 0) << one.err;
+    ASSERT_NE(one.out.find("\nSensitivity (Morris"), std::string::npos);
+    for (int i = 1; i <= 3; ++i) {
+        const std::string n = std::to_string(i);
+        ASSERT_EQ(sim(design + " --shard " + n + "/3 --curves c" + n + ".csv --summary s" + n +
+                      ".csv --households h" + n + ".csv")
+                      .status,
+                  0);
+    }
+    const CommandResult merged =
+        sim("merge s3.csv c1.csv h2.csv s1.csv c3.csv h1.csv s2.csv c2.csv h3.csv --curves "
+            "mc.csv --summary ms.csv --households mh.csv --sensitivity mi.csv --plot mp.svg");
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    EXPECT_EQ(merged.out, one.out);
+    for (const auto& [a, b] : {std::pair{"c.csv", "mc.csv"},
+                               {"s.csv", "ms.csv"},
+                               {"h.csv", "mh.csv"},
+                               {"i.csv", "mi.csv"},
+                               {"p.svg", "mp.svg"}})
+        EXPECT_EQ(read_file(dir / a), read_file(dir / b)) << b;
+
+    // Rows whose points are not the design the header names; indices asked of
+    // shards that have none; a design's plot without the summaries it is drawn from.
+    for (const std::string n : {"1", "2", "3"}) {
+        std::string other = read_file(dir / ("s" + n + ".csv"));
+        const std::string seed = "sample seed 1;";
+        other.replace(other.find(seed), seed.size(), "sample seed 2;");
+        std::ofstream(dir / ("o" + n + ".csv")) << other;
+    }
+    ASSERT_EQ(sim("sweep --scenarios 0..1 --ticks 50 --shard 1/1 --summary plain.csv").status, 0);
+    const std::set<fs::path> before = entries();
+    for (const auto& [args, named] : std::vector<std::pair<std::string, std::string>>{
+             {"o1.csv o2.csv o3.csv", "not those of the design their header names"},
+             {"s1.csv o2.csv s3.csv", "o2.csv: not the same sweep"},
+             {"plain.csv --sensitivity x.csv", "needs the run summary files of a design"},
+             {"c1.csv c2.csv c3.csv --plot x.svg", "give its summary files too"}}) {
+        const CommandResult r = sim("merge " + args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+        EXPECT_EQ(entries(), before) << args;
+    }
+}
+
 // Shards that are not the N shards of one sweep, each once and whole, are
 // refused with the file at fault named, and nothing is written.
 TEST_F(SimFolder, MergeRefusesShardsThatDoNotMakeOneSweep) {
