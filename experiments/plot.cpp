@@ -80,7 +80,8 @@ QChart* make_chart(const SweepSummary& summary, const Panel& panel) {
                               .arg(panel.title, QString::fromStdString(summary.group_title()))
                         : QString("%1 (mean, 10-90 % band)").arg(panel.title));
     chart->setAnimationOptions(QChart::NoAnimation);
-    chart->legend()->setAlignment(Qt::AlignBottom);
+    // Many groups' names fit only in a column beside the plot.
+    chart->legend()->setAlignment(summary.groups().size() > 4 ? Qt::AlignRight : Qt::AlignBottom);
 
     const std::vector<long long>& ticks = summary.sample_ticks();
     auto* axisX = new QValueAxis;

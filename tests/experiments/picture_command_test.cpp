@@ -71,4 +71,29 @@ TEST_F(SimFolder, DesignPlotAndIndexBarsAreDrawn) {
     EXPECT_GT(total, 500);
 }
 
+// A design grouped into many ranges names every group in full in each panel's
+// legend (a legend below the plot cut such names short).
+TEST_F(SimFolder, DesignPlotNamesEveryGroupInFull) {
+    const CommandResult r =
+        sim("sweep --vary departure_noise=20..80 --sample lhs:24 --ticks 50 "
+            "--plot g.svg");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string svg = read_file(dir / "g.svg");
+    std::istringstream table(r.out);
+    int groups = 0;
+    for (std::string line; std::getline(table, line);) {
+        if (!line.starts_with("departure_noise ") ||
+            line.find("not evacuated") == std::string::npos)
+            continue;
+        const std::string range = line.substr(16, line.find(' ', 16) - 16);  // "21.27..25.97"
+        std::size_t shown = 0;
+        for (std::size_t at = svg.find(">" + range + "<"); at != std::string::npos;
+             at = svg.find(">" + range + "<", at + 1))
+            ++shown;
+        EXPECT_EQ(shown, 3u) << range;
+        ++groups;
+    }
+    EXPECT_EQ(groups, 12);
+}
+
 }  // namespace
