@@ -112,17 +112,19 @@ ParameterCheck check_order(const ModelParameters& p, double M::*lo, double M::*h
 }  // namespace
 
 ParameterCheck check_parameter(const ParameterInfo& info, double value) {
+    const bool outside = std::isnan(value) || value < info.min || value > info.max;
+    const bool broken = info.kind == ParameterKind::Integer && value != std::trunc(value);
+    if (!outside && !broken) return {};
+    // The bounds are formatted only for the message: every run checks every parameter.
     char lo[32], hi[32];
     format_bound(lo, info.min);
     format_bound(hi, info.max);
     const char* unit = info.unit[0] != '\0' ? " " : "";
-    if (std::isnan(value) || value < info.min || value > info.max)
+    if (outside)
         return say("%s = %.17g is outside its range %s..%s%s%s", info.name, value, lo, hi, unit,
                    info.unit);
-    if (info.kind == ParameterKind::Integer && value != std::trunc(value))
-        return say("%s = %.17g is not a whole number (%s..%s%s%s)", info.name, value, lo, hi, unit,
-                   info.unit);
-    return {};
+    return say("%s = %.17g is not a whole number (%s..%s%s%s)", info.name, value, lo, hi, unit,
+               info.unit);
 }
 
 double stored_value(const ParameterInfo& info, double value) {
