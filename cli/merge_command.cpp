@@ -17,15 +17,6 @@
 #include "experiments/plot.h"
 #endif
 
-namespace {
-
-int fail(const std::string& message) {
-    std::fprintf(stderr, "marovel-sim: %s\n", message.c_str());
-    return 1;
-}
-
-}  // namespace
-
 void add_merge_command(CLI::App& app, MergeCommand& c, bool withOptions) {
     CLI::App* merge = app.add_subcommand(
         "merge",
@@ -216,9 +207,7 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
     }
 #endif
     if (!plots.empty()) {
-        SweepFileText file;
-        split_sweep_file(merged["evacuation curves"], file);
-        const std::string curves = file.columns + "\n" + std::string(file.rows);
+        const std::string curves = curvesFile.columns + "\n" + std::string(curvesFile.rows);
         if (const int status = draw_plot(heading, errors, curves, plotTemps, c.plots, error);
             status != 0)
             return error.empty() ? status : fail("--plot: " + error);

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/sweep_command.h"
 #include "experiments/output_file.h"
 #include "experiments/parameter_text.h"
 #include "experiments/plot.h"
@@ -35,16 +36,6 @@
 #include "experiments/sweep_files.h"
 
 namespace {
-
-int refuse(const std::string& message) {
-    std::fprintf(stderr, "marovel-sim: %s (see --help)\n", message.c_str());
-    return 2;
-}
-
-int fail(const std::string& message) {
-    std::fprintf(stderr, "marovel-sim: %s\n", message.c_str());
-    return 1;
-}
 
 // Writes `bytes` over the file `path` (made by the caller) and hands them to
 // the disk; false with the path and the system's reason.

@@ -79,16 +79,16 @@ std::string sweep_description(std::size_t runs, long long ticks, std::size_t sce
     return text;
 }
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "marovel-sim: %s\n", message.c_str());
-    return 1;
-}
-
 }  // namespace
 
 int refuse(const std::string& message) {
     std::fprintf(stderr, "marovel-sim: %s (see --help)\n", message.c_str());
     return 2;
+}
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "marovel-sim: %s\n", message.c_str());
+    return 1;
 }
 
 std::string recorded_command(int argc, char** argv) {
@@ -504,22 +504,23 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         std::vector<RunResult> results(kept);
         std::size_t at = 0;
         bool read = true;
+        const std::string summaryColumns = summary_columns(plan);
         for_each_line(keptSummary, [&](std::string_view line) {
             if (at < kept)
-                read = parse_summary_figures(summary_columns(plan), line, results[at++].figures) &&
-                       read;
+                read = parse_summary_figures(summaryColumns, line, results[at++].figures) && read;
         });
         if (keepCurves) {
             const std::string keptCurves = kept_text(earlier[1].found, kept);
             plotInput += keptCurves;
             // A design's plot is drawn from the table, which keeps every run's samples.
             const std::size_t samples = sample_ticks(plan).size();
+            const std::string curveColumns = curve_columns(plan);
             std::size_t row = 0;
             for_each_line(keptCurves, [&](std::string_view line) {
                 long long tick = 0;
                 VehicleTally tally{};
                 if (row / samples < kept) {
-                    read = parse_curve_sample(curve_columns(plan), line, tick, tally) && read;
+                    read = parse_curve_sample(curveColumns, line, tick, tally) && read;
                     results[row / samples].samples.push_back(tally);
                 }
                 ++row;

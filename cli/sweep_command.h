@@ -62,6 +62,8 @@ std::string recorded_command(int argc, char** argv);
 
 // One line "marovel-sim: <message> (see --help)" on standard error; returns 2.
 int refuse(const std::string& message);
+// One line "marovel-sim: <message>" on standard error; returns 1.
+int fail(const std::string& message);
 
 // The single run's snapshots, before the run: parses every "TICK:FILE.png",
 // checks the files can be written and opens the drawing context. Then writes

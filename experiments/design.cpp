@@ -14,13 +14,6 @@
 
 namespace {
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
 // Built by appending: GCC 12 warns falsely (-Wrestrict) about "literal" + string.
 std::string quoted(std::string_view s) {
     std::string q(1, '"');

@@ -14,6 +14,9 @@
 // no octal, no digit separators. False for anything else.
 bool parse_decimal(std::string_view text, double& value);
 
+// `s` without its leading and trailing blanks and tabs (and a trailing carriage return).
+std::string_view trim(std::string_view s);
+
 // Applies "name=value" (spaces around either allowed) to `p`. Returns the
 // reason it was refused, naming the parameter, the value and what is allowed,
 // or empty text. A refused assignment leaves `p` as it was. Rules between

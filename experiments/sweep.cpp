@@ -13,7 +13,8 @@
 
 namespace {
 
-std::string_view trim(std::string_view s) {
+// Without leading and trailing spaces (lists on the command line).
+std::string_view trim_spaces(std::string_view s) {
     while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
     while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
     return s;
@@ -21,7 +22,7 @@ std::string_view trim(std::string_view s) {
 
 // A whole integer token, or false.
 bool parse_int(std::string_view s, std::int64_t& value) {
-    s = trim(s);
+    s = trim_spaces(s);
     if (s.empty()) return false;
     if (s.front() == '+') s.remove_prefix(1);
     const char* end = s.data() + s.size();
@@ -118,12 +119,12 @@ std::optional<std::int64_t> step_of_seed(std::int32_t seed) {
 std::string parse_int_list(std::string_view text, std::int64_t lo, std::int64_t hi,
                            std::size_t maxCount, std::vector<std::int64_t>& values) {
     values.clear();
-    if (trim(text).empty()) return "empty list";
+    if (trim_spaces(text).empty()) return "empty list";
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t comma = text.find(',', start);
         if (comma == std::string_view::npos) comma = text.size();
-        const std::string_view item = trim(text.substr(start, comma - start));
+        const std::string_view item = trim_spaces(text.substr(start, comma - start));
         start = comma + 1;
         if (item.empty()) return "empty item in " + quoted(text);
 
@@ -166,12 +167,12 @@ std::optional<std::int64_t> first_repeated(const std::vector<std::int64_t>& valu
 
 std::string parse_error_levels(std::string_view text, std::vector<float>& levels) {
     levels.clear();
-    if (trim(text).empty()) return "empty list";
+    if (trim_spaces(text).empty()) return "empty list";
     std::size_t start = 0;
     for (;;) {
         std::size_t comma = text.find(',', start);
         if (comma == std::string_view::npos) comma = text.size();
-        const std::string_view name = trim(text.substr(start, comma - start));
+        const std::string_view name = trim_spaces(text.substr(start, comma - start));
         double spread = 0.0;
         if (const std::string why = parse_error_spread(name, spread); !why.empty()) return why;
         const auto level = static_cast<float>(spread);

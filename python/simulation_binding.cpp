@@ -225,20 +225,15 @@ void bind_simulation(py::module_& m) {
             "next_scenario",
             [](PySimulation& s) {
                 Exclusive only(s);
-                Simulation probe;
-                probe.scenarioSeed = s.setup.seed;
-                next_scenario(probe);  // the window's seed step, wrap-around included
-                s.rebuild(probe.scenarioSeed, false);
+                // The window's seed step, wrap-around included.
+                s.rebuild(step_seed(s.setup.seed, SCENARIO_STEP), false);
             },
             "Seed + 1000 (as the window's Next), then reset()")
         .def(
             "previous_scenario",
             [](PySimulation& s) {
                 Exclusive only(s);
-                Simulation probe;
-                probe.scenarioSeed = s.setup.seed;
-                previous_scenario(probe);
-                s.rebuild(probe.scenarioSeed, false);
+                s.rebuild(step_seed(s.setup.seed, -SCENARIO_STEP), false);
             },
             "Seed - 1000 (as the window's Previous), then reset()")
         .def(

@@ -16,12 +16,10 @@ void reset_scenario(Simulation& sim) {
     reset_decisions(sim.decisions, sim.vehicles, sim.parameters);
 }
 
-namespace {
 std::int32_t step_seed(std::int32_t seed, std::int32_t delta) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(seed) +
                                      static_cast<std::uint32_t>(delta));
 }
-}  // namespace
 
 void next_scenario(Simulation& sim) {
     sim.scenarioSeed = step_seed(sim.scenarioSeed, SCENARIO_STEP);

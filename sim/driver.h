@@ -36,7 +36,10 @@ void init_app(Simulation& sim);
 // cars, then the decision model. Same seed and error level, same run.
 void reset_scenario(Simulation& sim);
 
-// Seed +1000 or -1000 (wrapping around at the ends of the 32-bit range), then reset.
+// The seed `delta` away, wrapping around at the ends of the 32-bit range.
+std::int32_t step_seed(std::int32_t seed, std::int32_t delta);
+
+// Seed +1000 or -1000 (step_seed), then reset.
 void next_scenario(Simulation& sim);
 void previous_scenario(Simulation& sim);
 
