@@ -16,8 +16,8 @@
 
 #include "app/car_viewer.h"
 #include "app/panel.h"
-#include "experiments/movie.h"
-#include "experiments/parameter_text.h"
+#include "experiments/pictures/movie.h"
+#include "experiments/planning/parameter_text.h"
 #include "render/scene.h"
 #include "sim/scenario.h"
 

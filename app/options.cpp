@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <ostream>
 
-#include "experiments/parameter_text.h"
+#include "experiments/planning/parameter_text.h"
 #include "sim/scenario.h"
 
 #ifndef MAROVEL_VERSION

@@ -21,7 +21,7 @@
 #include <cstring>
 #include <vector>
 
-#include "experiments/parameter_text.h"
+#include "experiments/planning/parameter_text.h"
 #include "sim/scenario.h"
 
 namespace {
@@ -394,12 +394,10 @@ void SidePanel::refresh() {
         const bool differs = !same_bits(p.edited.*field, sim.parameters.*field);
         if (differs == p.marks[i]->text().isEmpty())
             p.marks[i]->setText(differs ? QStringLiteral("\u25cf") : QString());
-        p.marks[i]->setToolTip(
-            differs
-                ? tr("running: %1")
-                      .arg(QString::fromStdString(
-                          format_parameter(PARAMETER_TABLE[i], sim.parameters.*field)))
-                : QString());
+        p.marks[i]->setToolTip(differs ? tr("running: %1")
+                                             .arg(QString::fromStdString(format_parameter(
+                                                 PARAMETER_TABLE[i], sim.parameters.*field)))
+                                       : QString());
     }
     p.filling = false;
     const ParameterCheck check = check_parameters(p.edited);

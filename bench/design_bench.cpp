@@ -16,9 +16,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "experiments/design.h"
-#include "experiments/sensitivity.h"
-#include "experiments/summary.h"
+#include "experiments/planning/design.h"
+#include "experiments/planning/sensitivity.h"
+#include "experiments/records/summary.h"
+#include "experiments/running/sweep.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "experiments/sweep.h"
+#include "experiments/running/sweep.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "experiments/numbers.h"
+#include "experiments/records/numbers.h"
 
 // For ->transform(decimal_in(lo, hi)) on every integer option (each item of a
 // list option separately).

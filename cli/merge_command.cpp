@@ -7,14 +7,14 @@
 #include <set>
 
 #include "cli/sweep_command.h"
-#include "experiments/merge.h"
-#include "experiments/output_file.h"
-#include "experiments/picture_program.h"
-#include "experiments/provenance.h"
-#include "experiments/summary.h"
-#include "experiments/text_output.h"
+#include "experiments/pictures/picture_program.h"
+#include "experiments/records/output_file.h"
+#include "experiments/records/provenance.h"
+#include "experiments/records/summary.h"
+#include "experiments/records/text_output.h"
+#include "experiments/running/merge.h"
 #if MAROVEL_WITH_PICTURES
-#include "experiments/plot.h"
+#include "experiments/pictures/plot.h"
 #endif
 
 void add_merge_command(CLI::App& app, MergeCommand& c, bool withOptions) {

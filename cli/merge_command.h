@@ -1,5 +1,5 @@
 // marovel-sim merge: the shard files of one sweep joined into the whole
-// sweep's files, with its table and plot (experiments/merge.h).
+// sweep's files, with its table and plot (experiments/running/merge.h).
 #pragma once
 
 #include <CLI/CLI.hpp>

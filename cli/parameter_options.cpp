@@ -1,6 +1,6 @@
 #include "cli/parameter_options.h"
 
-#include "experiments/parameter_text.h"
+#include "experiments/planning/parameter_text.h"
 
 void add_parameter_options(CLI::App& app, ParameterOptions& o, bool withError) {
     o.setOption = app.add_option("--set", o.sets,

@@ -28,12 +28,12 @@
 #include <vector>
 
 #include "cli/sweep_command.h"
-#include "experiments/output_file.h"
-#include "experiments/parameter_text.h"
-#include "experiments/plot.h"
-#include "experiments/snapshot.h"
-#include "experiments/summary.h"
-#include "experiments/sweep_files.h"
+#include "experiments/pictures/plot.h"
+#include "experiments/pictures/snapshot.h"
+#include "experiments/planning/parameter_text.h"
+#include "experiments/records/output_file.h"
+#include "experiments/records/summary.h"
+#include "experiments/records/sweep_files.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <ostream>
 #include <string>
 
-#include "experiments/observations.h"
-#include "experiments/parameter_text.h"
+#include "experiments/planning/parameter_text.h"
+#include "experiments/records/observations.h"
 #include "sim/fingerprint.h"
 
 std::vector<long long> report_ticks(const RunOptions& options) {

@@ -13,12 +13,12 @@
 #include "cli/parameter_options.h"
 #include "cli/runner.h"
 #include "cli/sweep_command.h"
-#include "experiments/output_file.h"
-#include "experiments/parameter_text.h"
-#include "experiments/picture_program.h"
+#include "experiments/pictures/picture_program.h"
+#include "experiments/planning/parameter_text.h"
+#include "experiments/records/output_file.h"
 #if MAROVEL_WITH_PICTURES
-#include "experiments/movie.h"
-#include "experiments/snapshot.h"
+#include "experiments/pictures/movie.h"
+#include "experiments/pictures/snapshot.h"
 #endif
 
 #ifndef MAROVEL_VERSION
@@ -27,7 +27,6 @@
 
 namespace {
 
-constexpr long long MAX_TICKS = 16777216;  // the clock counts ticks exactly up to 2^24
 
 }  // namespace
 

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "cli/parameter_options.h"
-#include "experiments/design.h"
+#include "experiments/planning/design.h"
+#include "experiments/running/sweep_job.h"
 #include "sim/scenario.h"
 
 // What the sweep subcommand was given, as typed; checked by run_sweep_command.
@@ -26,10 +27,11 @@ struct SweepCommand {
     std::string shard;
     bool noHeader = false;
     int threads = 0;
-    std::string households;  // per-car rows (experiments/households.h)
+    std::string households;  // per-car rows (experiments/records/households.h)
     std::string columns;     // of the households file
-    std::string metadata;    // JSON provenance and hashes (experiments/provenance.h)
-    bool resume = false;  // keep the complete runs of an interrupted sweep (experiments/resume.h)
+    std::string metadata;    // JSON provenance and hashes (experiments/records/provenance.h)
+    bool resume =
+        false;  // keep the complete runs of an interrupted sweep (experiments/running/resume.h)
     ParameterOptions parameters;  // --set and --params
     // Designs: the points to run, each under the replicate list.
     DesignRequest design;
@@ -39,8 +41,10 @@ struct SweepCommand {
     std::vector<std::string> sensitivityPlots;
 };
 
-// The most groups of a design's points in the table and the plot.
-constexpr std::size_t MAX_TABLE_GROUPS = 12;
+constexpr long long MAX_TICKS = 16777216;       // the clock counts ticks exactly up to 2^24
+constexpr std::size_t MAX_SCENARIOS = 1000000;  // per sweep; refuses a mistyped range
+constexpr std::size_t MAX_DESIGN_POINTS = 10000000;
+constexpr double MAX_DESIGN_BYTES = 4.0 * (1 << 30);  // what a design may hold in memory
 
 // Adds the "sweep" subcommand to `app`, with its options unless `withOptions` is
 // false (for a command line that does not name it: they are most of the work

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "experiments/parameter_text.h"
+#include "experiments/planning/parameter_text.h"
 #include "python/bindings.h"
 #include "sim/scenario.h"
 

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <memory>
 
-#include "experiments/observations.h"
-#include "experiments/sweep.h"
+#include "experiments/records/observations.h"
+#include "experiments/running/sweep.h"
 #include "python/bindings.h"
 #include "sim/fingerprint.h"
 #include "sim/scenario.h"

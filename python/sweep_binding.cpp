@@ -1,4 +1,4 @@
-// marovel._sweep_rows: a sweep run by experiments/sweep.h on all cores, with
+// marovel._sweep_rows: a sweep run by experiments/running/sweep.h on all cores, with
 // the interpreter lock released, returning the rows of the command line's
 // curve and summary files.
 #include <pybind11/pybind11.h>
@@ -7,8 +7,9 @@
 #include <algorithm>
 #include <limits>
 
-#include "experiments/design.h"
-#include "experiments/sweep.h"
+#include "experiments/planning/design.h"
+#include "experiments/running/shards.h"
+#include "experiments/running/sweep.h"
 #include "python/bindings.h"
 
 namespace py = pybind11;

@@ -19,7 +19,7 @@
 
 #include "app/car_viewer.h"
 #include "app/panel.h"
-#include "experiments/movie.h"
+#include "experiments/pictures/movie.h"
 #include "sim/fingerprint.h"
 #include "sim/scenario.h"
 #include "support/command.h"

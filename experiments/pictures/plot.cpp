@@ -1,0 +1,423 @@
+#include "experiments/pictures/plot.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QFile>
+#include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
+#include <QImage>
+#include <QPainter>
+#include <QSvgGenerator>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QChart>
+#include <QtCharts/QLegendMarker>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+namespace {
+
+constexpr int PANEL_W = 600;  // pixels per panel
+constexpr int PANEL_H = 560;
+constexpr int HEADER_H = 44;  // the title strip above the panels
+constexpr int PANELS = 3;
+constexpr int BAND_ALPHA = 56;  // of 255: bands stay readable where they overlap
+
+// One colour per error level, the same in every panel and every sweep.
+QColor level_colour(float errorSpread) {
+    if (errorSpread == ERROR_LOW) return QColor(0x1f, 0x77, 0xb4);       // blue
+    if (errorSpread == ERROR_MODERATE) return QColor(0xff, 0x7f, 0x0e);  // orange
+    return QColor(0xd6, 0x27, 0x28);                                     // red
+}
+
+// Named groups (a design's points or values): a palette of twelve colours
+// that stay apart from one another, the error levels' three first.
+QColor group_colour(std::size_t group) {
+    static const QRgb palette[] = {0x1f77b4, 0xff7f0e, 0xd62728, 0x2ca02c, 0x9467bd, 0x8c564b,
+                                   0xe377c2, 0x7f7f7f, 0xbcbd22, 0x17becf, 0x393b79, 0xad494a};
+    return QColor(palette[group % (sizeof palette / sizeof palette[0])]);
+}
+
+struct Panel {
+    SweepSummary::Quantity quantity;
+    const char* title;
+};
+constexpr Panel PANEL_LIST[PANELS] = {
+    {SweepSummary::Quantity::Evacuated, "Evacuated"},
+    {SweepSummary::Quantity::EnRoute, "En route"},
+    {SweepSummary::Quantity::NotEvacuated, "Not evacuated"},
+};
+
+// A group's name for the legend, without the grouping parameter's name that
+// the panel's title already gives ("35" for "departure_noise=35").
+QString legend_label(const SweepSummary& summary, std::size_t group) {
+    const QString name = QString::fromStdString(summary.groups()[group]);
+    const QString title = QString::fromStdString(summary.group_title());
+    if (name.startsWith(title + "=") || name.startsWith(title + " "))
+        return name.mid(title.size() + 1);
+    return name;
+}
+
+QLineSeries* line_of(const std::vector<long long>& ticks, const std::vector<double>& values) {
+    auto* series = new QLineSeries;
+    QList<QPointF> points;
+    points.reserve(static_cast<qsizetype>(ticks.size()));
+    for (std::size_t i = 0; i < ticks.size() && i < values.size(); ++i)
+        points.append(QPointF(static_cast<double>(ticks[i]), values[i]));
+    series->replace(points);
+    return series;
+}
+
+QChart* make_chart(const SweepSummary& summary, const Panel& panel) {
+    auto* chart = new QChart;
+    chart->setTitle(summary.levels().empty()
+                        ? QString("%1 by %2 (mean, 10-90 % band)")
+                              .arg(panel.title, QString::fromStdString(summary.group_title()))
+                        : QString("%1 (mean, 10-90 % band)").arg(panel.title));
+    chart->setAnimationOptions(QChart::NoAnimation);
+    // Many groups' names fit only in a column beside the plot.
+    chart->legend()->setAlignment(summary.groups().size() > 4 ? Qt::AlignRight : Qt::AlignBottom);
+
+    const std::vector<long long>& ticks = summary.sample_ticks();
+    auto* axisX = new QValueAxis;
+    axisX->setTitleText("tick");
+    axisX->setLabelFormat("%d");
+    axisX->setRange(0.0, static_cast<double>(ticks.back()));
+    auto* axisY = new QValueAxis;
+    axisY->setTitleText("cars");
+    axisY->setLabelFormat("%d");
+    chart->addAxis(axisX, Qt::AlignBottom);
+    chart->addAxis(axisY, Qt::AlignLeft);
+
+    double top = 1.0;
+    const bool byLevel = !summary.levels().empty();
+    for (std::size_t level = 0; level < summary.groups().size(); ++level) {
+        const SweepSummary::Band band = summary.curve_band(level, panel.quantity);
+        if (band.mean.empty()) continue;  // a group without runs (a shard's)
+        for (double v : band.p90) top = std::max(top, v);
+        const QColor colour = byLevel ? level_colour(summary.levels()[level]) : group_colour(level);
+
+        QLineSeries* upper = line_of(ticks, band.p90);
+        QLineSeries* lower = line_of(ticks, band.p10);
+        auto* area = new QAreaSeries(upper, lower);
+        upper->setParent(area);
+        lower->setParent(area);
+        QColor fill = colour;
+        fill.setAlpha(BAND_ALPHA);
+        area->setBrush(fill);
+        area->setPen(Qt::NoPen);
+        chart->addSeries(area);
+        area->attachAxis(axisX);
+        area->attachAxis(axisY);
+        for (QLegendMarker* marker : chart->legend()->markers(area)) marker->setVisible(false);
+
+        QLineSeries* mean = line_of(ticks, band.mean);
+        mean->setName(byLevel ? QString("%1 error").arg(error_level_name(summary.levels()[level]))
+                              : legend_label(summary, level));
+        QPen pen(colour);
+        pen.setWidthF(2.0);
+        mean->setPen(pen);
+        chart->addSeries(mean);
+        mean->attachAxis(axisX);
+        mean->attachAxis(axisY);
+    }
+    axisY->setRange(0.0, top);
+    axisY->applyNiceNumbers();
+    return chart;
+}
+
+// Qt's messages go to standard error as usual, except its complaint that a
+// desktop session's runtime folder is not set: the offscreen platform needs
+// none, and a batch job has none.
+void forward_qt_message(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith("QStandardPaths: XDG_RUNTIME_DIR")) return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
+// Qt's widgets need an application object; the plot never shows a window, so
+// it always uses the offscreen platform and needs no display.
+struct OffscreenApplication {
+    OffscreenApplication() {
+        if (QCoreApplication::instance() == nullptr) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            previous = qInstallMessageHandler(forward_qt_message);
+            app = std::make_unique<QApplication>(argc, argv);
+        }
+    }
+    ~OffscreenApplication() {
+        if (app) {
+            app.reset();
+            qInstallMessageHandler(previous);
+        }
+    }
+    QtMessageHandler previous = nullptr;
+    int argc = 1;
+    char name[12] = "marovel-sim";
+    char* argv[2] = {name, nullptr};
+    std::unique_ptr<QApplication> app;
+};
+
+// Paints one picture into every target, PNG or SVG, on a white ground.
+bool render_to_targets(QSize size, const std::string& title, const char* description,
+                       const std::function<void(QPainter&)>& paint,
+                       const std::vector<PlotTarget>& targets, std::string& error) {
+    for (const PlotTarget& target : targets) {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        if (target.format == PlotFormat::Png) {
+            QImage image(size, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            paint(painter);
+            painter.end();
+            if (!image.save(&buffer, "PNG")) {
+                error = "could not encode the plot image " + target.file;
+                return false;
+            }
+        } else {
+            QSvgGenerator svg;
+            svg.setOutputDevice(&buffer);
+            svg.setSize(size);
+            svg.setViewBox(QRect(QPoint(0, 0), size));
+            svg.setTitle(QString::fromStdString(title));
+            svg.setDescription(description);
+            QPainter painter;
+            if (!painter.begin(&svg)) {
+                error = "could not encode the plot drawing " + target.file;
+                return false;
+            }
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+            paint(painter);
+            painter.end();
+        }
+        const QByteArray& encoded = buffer.data();
+        if (target.bytes != nullptr) {
+            target.bytes->assign(encoded.constData(), static_cast<std::size_t>(encoded.size()));
+            continue;
+        }
+        // Every byte written and the file closed, or the failure named.
+        QFile file(QString::fromStdString(target.file));
+        if (!file.open(QIODevice::WriteOnly) || file.write(encoded) != encoded.size() ||
+            !file.flush()) {
+            error =
+                "could not write the plot " + target.file + ": " + file.errorString().toStdString();
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The bar chart of sensitivity indices: a panel per figure, in each a pair of
+// bars per parameter with a whisker over each bar's interval.
+
+constexpr int BAR_PANEL_W = 560;
+constexpr int BAR_PANEL_H = 430;
+constexpr int BAR_COLUMNS = 3;  // panels per row
+
+struct Bar {
+    double value, low, high;
+    bool interval;
+};
+
+// A step of 1, 2, 2.5 or 5 times a power of ten giving about five ticks.
+double nice_step(double span) {
+    const double raw = span / 5.0;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 2.5, 5.0, 10.0})
+        if (m * power >= raw) return m * power;
+    return 10.0 * power;
+}
+
+void paint_bar_panel(QPainter& painter, const QRect& box, const QString& title,
+                     const std::vector<QString>& names, const std::vector<std::vector<Bar>>& series,
+                     const std::vector<QString>& seriesNames, const QString& axisTitle) {
+    const QColor colours[] = {QColor(0x1f, 0x77, 0xb4), QColor(0xff, 0x7f, 0x0e)};
+    const QRect plot = box.adjusted(70, 46, -16, -104);
+    double lo = 0.0, hi = 0.0;
+    for (const auto& bars : series)
+        for (const Bar& b : bars) {
+            lo = std::min({lo, b.value, b.interval ? b.low : b.value});
+            hi = std::max({hi, b.value, b.interval ? b.high : b.value});
+        }
+    if (hi - lo <= 0.0) hi = lo + 1.0;
+    const double step = nice_step(hi - lo);
+    lo = std::floor(lo / step) * step;
+    hi = std::ceil(hi / step) * step;
+    const auto y_of = [&](double v) {
+        return plot.bottom() - (v - lo) / (hi - lo) * plot.height();
+    };
+
+    QFont font = painter.font();
+    font.setPointSize(11);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(box.left(), box.top() + 6, box.width(), 30), Qt::AlignCenter, title);
+    font.setBold(false);
+    font.setPointSize(9);
+    painter.setFont(font);
+
+    for (double v = lo; v <= hi + step / 2; v += step) {
+        const double y = y_of(v);
+        painter.setPen(QPen(QColor(0xdd, 0xdd, 0xdd), 1.0));
+        painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(box.left(), y - 9, 62, 18), Qt::AlignRight | Qt::AlignVCenter,
+                         QString::number(std::abs(v) < step / 1e6 ? 0.0 : v, 'g', 4));
+    }
+    painter.setPen(QPen(Qt::black, 1.0));
+    painter.drawLine(QPointF(plot.left(), y_of(0.0)), QPointF(plot.right(), y_of(0.0)));
+    painter.drawLine(plot.topLeft(), plot.bottomLeft());
+    painter.save();
+    painter.translate(box.left() + 12, plot.center().y());
+    painter.rotate(-90);
+    painter.drawText(QRectF(-plot.height() / 2.0, -10, plot.height(), 20), Qt::AlignCenter,
+                     axisTitle);
+    painter.restore();
+
+    const double slot = static_cast<double>(plot.width()) / static_cast<double>(names.size());
+    const double barW = slot * 0.7 / static_cast<double>(series.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const double x0 = plot.left() + slot * static_cast<double>(i) + slot * 0.15;
+        for (std::size_t s = 0; s < series.size(); ++s) {
+            const Bar& b = series[s][i];
+            const double x = x0 + barW * static_cast<double>(s);
+            const double top = y_of(std::max(b.value, 0.0)), bottom = y_of(std::min(b.value, 0.0));
+            painter.fillRect(QRectF(x, top, barW * 0.92, bottom - top), colours[s % 2]);
+            if (b.interval) {
+                const double cx = x + barW * 0.46;
+                painter.setPen(QPen(Qt::black, 1.5));
+                painter.drawLine(QPointF(cx, y_of(b.low)), QPointF(cx, y_of(b.high)));
+                painter.drawLine(QPointF(cx - barW * 0.2, y_of(b.low)),
+                                 QPointF(cx + barW * 0.2, y_of(b.low)));
+                painter.drawLine(QPointF(cx - barW * 0.2, y_of(b.high)),
+                                 QPointF(cx + barW * 0.2, y_of(b.high)));
+            }
+        }
+        // The parameter's name, slanted under its bars.
+        painter.save();
+        painter.setPen(Qt::black);
+        painter.translate(plot.left() + slot * (static_cast<double>(i) + 0.5), plot.bottom() + 8);
+        painter.rotate(-35);
+        painter.drawText(QRectF(-150, -8, 150, 16), Qt::AlignRight | Qt::AlignVCenter, names[i]);
+        painter.restore();
+    }
+    // The legend, top right.
+    for (std::size_t s = 0; s < seriesNames.size(); ++s) {
+        const QRectF key(plot.right() - 150, plot.top() + 4 + 18.0 * static_cast<double>(s), 12,
+                         12);
+        painter.fillRect(key, colours[s % 2]);
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(key.right() + 6, key.top() - 3, 130, 18),
+                         Qt::AlignLeft | Qt::AlignVCenter, seriesNames[s]);
+    }
+}
+
+}  // namespace
+
+std::optional<PlotFormat> plot_format_of(const std::string& path) {
+    if (path.size() < 4) return std::nullopt;
+    std::string ending = path.substr(path.size() - 4);
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ending == ".png") return PlotFormat::Png;
+    if (ending == ".svg") return PlotFormat::Svg;
+    return std::nullopt;
+}
+
+bool write_plots(const SweepSummary& summary, const std::string& title,
+                 const std::vector<PlotTarget>& targets, std::string& error) {
+    if (targets.empty()) return true;
+    if (summary.runs() == 0 || summary.sample_ticks().empty()) {
+        error = "no runs to plot";
+        return false;
+    }
+    OffscreenApplication application;
+
+    const QSize size(PANEL_W * PANELS, HEADER_H + PANEL_H);
+    QGraphicsScene scene(QRectF(QPointF(0, 0), QSizeF(size)));
+    scene.setBackgroundBrush(Qt::white);
+    auto* heading = scene.addSimpleText(QString::fromStdString(title));
+    QFont font = heading->font();
+    font.setPointSize(13);
+    heading->setFont(font);
+    heading->setPos((size.width() - heading->boundingRect().width()) / 2.0,
+                    (HEADER_H - heading->boundingRect().height()) / 2.0);
+    for (int i = 0; i < PANELS; ++i) {
+        QChart* chart = make_chart(summary, PANEL_LIST[i]);
+        scene.addItem(chart);  // the scene owns it from here
+        chart->setGeometry(QRectF(i * PANEL_W, HEADER_H, PANEL_W, PANEL_H));
+    }
+
+    return render_to_targets(
+        size, title, "Evacuation curves drawn by marovel-sim",
+        [&](QPainter& painter) {
+            scene.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)), scene.sceneRect());
+        },
+        targets, error);
+}
+
+bool write_index_chart(const Design& design, const std::vector<SensitivityReport::Row>& rows,
+                       const std::string& title, const std::vector<PlotTarget>& targets,
+                       std::string& error) {
+    if (targets.empty()) return true;
+    std::vector<const SensitivityReport::Row*> shown;
+    for (const SensitivityReport::Row& row : rows)
+        if (row.sobol || row.morris) shown.push_back(&row);
+    if (shown.empty()) {
+        error = "no figure has indices to draw";
+        return false;
+    }
+    OffscreenApplication application;
+    const int columns = std::min(BAR_COLUMNS, static_cast<int>(shown.size()));
+    const int panelRows = (static_cast<int>(shown.size()) + columns - 1) / columns;
+    const QSize size(BAR_PANEL_W * columns, HEADER_H + BAR_PANEL_H * panelRows);
+    std::vector<QString> names;
+    for (const ParameterInfo* info : design.parameters) names.push_back(info->name);
+
+    return render_to_targets(
+        size, title, "Sensitivity indices drawn by marovel-sim",
+        [&](QPainter& painter) {
+            QFont font = painter.font();
+            font.setPointSize(13);
+            painter.setFont(font);
+            painter.setPen(Qt::black);
+            painter.drawText(QRect(0, 0, size.width(), HEADER_H), Qt::AlignCenter,
+                             QString::fromStdString(title));
+            for (std::size_t i = 0; i < shown.size(); ++i) {
+                const SensitivityReport::Row& row = *shown[i];
+                const QRect box(
+                    static_cast<int>(i % static_cast<std::size_t>(columns)) * BAR_PANEL_W,
+                    HEADER_H +
+                        static_cast<int>(i / static_cast<std::size_t>(columns)) * BAR_PANEL_H,
+                    BAR_PANEL_W, BAR_PANEL_H);
+                std::vector<std::vector<Bar>> series(2);
+                for (std::size_t p = 0; p < names.size(); ++p) {
+                    if (row.sobol) {
+                        const IndexEstimate &f = row.sobol->first[p], &t = row.sobol->total[p];
+                        series[0].push_back({f.value, f.low, f.high, true});
+                        series[1].push_back({t.value, t.low, t.high, true});
+                    } else {
+                        const IndexEstimate& m = row.morris->muStar[p];
+                        series[0].push_back({m.value, m.low, m.high, true});
+                        series[1].push_back({row.morris->sigma[p], 0.0, 0.0, false});
+                    }
+                }
+                const QString figure = output_figure_name(row.figure);
+                if (row.sobol)
+                    paint_bar_panel(painter, box, figure, names, series,
+                                    {"first order", "total order"}, "index (95 % interval)");
+                else
+                    paint_bar_panel(painter, box, figure, names, series, {"mu*", "sigma"},
+                                    "effect over the whole range");
+            }
+        },
+        targets, error);
+}

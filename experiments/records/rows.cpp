@@ -1,0 +1,163 @@
+#include "experiments/records/rows.h"
+
+#include <charconv>
+
+#include "experiments/planning/parameter_text.h"
+
+namespace {
+
+void append_count(std::string& out, std::int64_t value) {
+    char buffer[24];
+    const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    (void)ec;
+    out.append(buffer, ptr);
+}
+
+// The shortest text that reads back to the same double.
+void append_real(std::string& out, double value) {
+    char buffer[32];
+    const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    (void)ec;
+    out.append(buffer, ptr);
+}
+
+void append_step(std::string& out, const SweepScenario& s) {
+    if (s.step) append_count(out, *s.step);
+}
+
+void append_run_key(std::string& out, const SweepRun& run) {
+    append_count(out, run.scenario.seed);
+    out += ',';
+    append_step(out, run.scenario);
+    out += ',';
+    out += error_spread_text(run.errorSpread);
+    out += ',';
+}
+
+// A design run's key: point,replicate,seed,step,error, then the varied values.
+void append_design_key(std::string& out, const SweepPlan& plan, const SweepRun& run) {
+    const ModelParameters& p = plan.points[run.point];
+    append_count(out, run.point);
+    out += ',';
+    append_count(out, run.replicate);
+    out += ',';
+    append_count(out, run.scenario.seed);
+    out += ',';
+    append_step(out, run.scenario);
+    out += ',';
+    out += error_spread_text(p.errorSpread);
+    out += ',';
+    for (const ParameterInfo* info : plan.varied) {
+        out += format_value(p.*info->field);
+        out += ',';
+    }
+}
+
+void append_plan_key(std::string& out, const SweepPlan& plan, const SweepRun& run) {
+    if (plan.points.empty())
+        append_run_key(out, run);
+    else
+        append_design_key(out, plan, run);
+}
+
+std::string design_columns(const SweepPlan& plan) {
+    std::string columns = "point,replicate,seed,step,error,";
+    for (const ParameterInfo* info : plan.varied) {
+        columns += info->name;
+        columns += ',';
+    }
+    return columns;
+}
+
+void append_tally(std::string& out, const VehicleTally& t) {
+    for (std::int32_t n : {t.notEvacuated, t.evacuated, t.gaveUp, t.enRoute, t.towed, t.outOfGas}) {
+        out += ',';
+        append_count(out, n);
+    }
+}
+
+void append_curve_rows_with_key(std::string& out, const std::string& key,
+                                const std::vector<long long>& ticks,
+                                const std::vector<VehicleTally>& samples) {
+    for (std::size_t i = 0; i < samples.size() && i < ticks.size(); ++i) {
+        out += key;
+        append_count(out, ticks[i]);
+        append_tally(out, samples[i]);
+        out += '\n';
+    }
+}
+
+void append_summary_after_key(std::string& out, const RunFigures& f) {
+    out.pop_back();  // the key's trailing comma; the tally brings its own
+    append_tally(out, f.final);
+    out += ',';
+    if (f.tickHalf) append_count(out, *f.tickHalf);
+    out += ',';
+    if (f.tickMost) append_count(out, *f.tickMost);
+    out += ',';
+    append_count(out, f.maxEnRoute);
+    out += ',';
+    append_count(out, f.maxEnRouteTick);
+    const RunObservations& o = f.observed;
+    out += ',';
+    if (o.settledTick) append_count(out, *o.settledTick);
+    out += ',';
+    if (o.lastArrivalTick) append_count(out, *o.lastArrivalTick);
+    out += ',';
+    if (o.trips > 0) append_real(out, o.tripMean);
+    out += ',';
+    if (o.trips > 0) append_real(out, o.tripP90);
+    out += ',';
+    append_count(out, o.householdsNeverLeft);
+    out += '\n';
+}
+
+}  // namespace
+
+void append_curve_rows(std::string& out, const SweepRun& run, const std::vector<long long>& ticks,
+                       const std::vector<VehicleTally>& samples) {
+    std::string key;
+    append_run_key(key, run);
+    append_curve_rows_with_key(out, key, ticks, samples);
+}
+
+void append_curve_rows(std::string& out, const SweepPlan& plan, const SweepRun& run,
+                       const std::vector<long long>& ticks,
+                       const std::vector<VehicleTally>& samples) {
+    std::string key;
+    append_plan_key(key, plan, run);
+    append_curve_rows_with_key(out, key, ticks, samples);
+}
+
+void append_summary_row(std::string& out, const SweepRun& run, const RunFigures& f) {
+    append_run_key(out, run);
+    append_summary_after_key(out, f);
+}
+
+void append_summary_row(std::string& out, const SweepPlan& plan, const SweepRun& run,
+                        const RunFigures& f) {
+    append_plan_key(out, plan, run);
+    append_summary_after_key(out, f);
+}
+
+std::string plan_run_key(const SweepPlan& plan, const SweepRun& run) {
+    std::string key;
+    append_plan_key(key, plan, run);
+    return key;
+}
+
+std::string key_columns(const SweepPlan& plan) {
+    return plan.points.empty() ? std::string("seed,step,error,") : design_columns(plan);
+}
+
+std::string curve_columns(const SweepPlan& plan) {
+    if (plan.points.empty()) return CURVES_COLUMNS;
+    const std::string plain = CURVES_COLUMNS;
+    return design_columns(plan) + plain.substr(plain.find("tick"));
+}
+
+std::string summary_columns(const SweepPlan& plan) {
+    if (plan.points.empty()) return SUMMARY_COLUMNS;
+    const std::string plain = SUMMARY_COLUMNS;
+    return design_columns(plan) + plain.substr(plain.find("not_evacuated"));
+}

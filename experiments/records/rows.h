@@ -1,0 +1,43 @@
+// A run's rows in the sweep's files: the curve rows, the summary row and the
+// key and column names every file's rows start with.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "experiments/planning/run_plan.h"
+#include "experiments/records/run_figures.h"
+
+// The curve rows of one run, one per sample tick, in the long form
+// seed,step,error,tick,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas.
+void append_curve_rows(std::string& out, const SweepRun& run, const std::vector<long long>& ticks,
+                       const std::vector<VehicleTally>& samples);
+constexpr const char* CURVES_COLUMNS =
+    "seed,step,error,tick,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas\n";
+
+// The summary row of one run: seed,step,error, the six final counts, the ticks
+// of 50 % and 90 % evacuated (empty when never), the most en route and its
+// tick, the tick the town settled and the tick of the last arrival (empty when
+// never), the evacuated cars' mean and 90th-percentile trip time (empty
+// without trips) and the households that never left.
+void append_summary_row(std::string& out, const SweepRun& run, const RunFigures& figures);
+constexpr const char* SUMMARY_COLUMNS =
+    "seed,step,error,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas,"
+    "tick_50,tick_90,max_en_route,max_en_route_tick,settled_tick,last_arrival_tick,trip_mean,"
+    "trip_p90,households_never_left\n";
+
+// The same for a run of `plan`: a design's rows start with the point, the
+// replicate, then seed,step,error and the value of every varied parameter.
+void append_curve_rows(std::string& out, const SweepPlan& plan, const SweepRun& run,
+                       const std::vector<long long>& ticks,
+                       const std::vector<VehicleTally>& samples);
+void append_summary_row(std::string& out, const SweepPlan& plan, const SweepRun& run,
+                        const RunFigures& figures);
+// The fields every row of a run of `plan` starts with, and their names, each
+// with a trailing comma: "seed,step,error," or a design's point, replicate,
+// seed, step, error and varied values.
+std::string plan_run_key(const SweepPlan& plan, const SweepRun& run);
+std::string key_columns(const SweepPlan& plan);
+// The column lines of the plan's files.
+std::string curve_columns(const SweepPlan& plan);
+std::string summary_columns(const SweepPlan& plan);

@@ -1,0 +1,314 @@
+#include "experiments/running/sweep_job.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "experiments/pictures/picture_program.h"
+#include "experiments/planning/parameter_text.h"
+#include "experiments/planning/sensitivity.h"
+#include "experiments/records/households.h"
+#include "experiments/records/output_file.h"
+#include "experiments/records/summary.h"
+#include "experiments/records/sweep_files.h"
+#include "experiments/records/text_output.h"
+#include "experiments/running/progress.h"
+#include "experiments/running/resume.h"
+
+#ifndef MAROVEL_VERSION
+#define MAROVEL_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr const char* PROGRAM_TITLE = "Marovel " MAROVEL_VERSION;
+
+std::string header_lines(const char* what, const std::string& command,
+                         const ModelParameters& parameters) {
+    // The error spread is each run's own, in its rows.
+    ModelParameters recorded = parameters;
+    recorded.errorSpread = ModelParameters{}.errorSpread;
+    return std::string("# ") + PROGRAM_TITLE + " " + what + "\n# command: " + command + "\n" +
+           changed_parameter_lines(recorded);
+}
+
+// What the whole sweep is: "R runs of T ticks, S scenarios x L error levels".
+std::string sweep_description(std::size_t runs, long long ticks, std::size_t scenarios,
+                              std::size_t levels) {
+    char text[160];
+    std::snprintf(text, sizeof text, "%zu runs of %lld ticks, %zu scenarios x %zu error levels",
+                  runs, ticks, scenarios, levels);
+    return text;
+}
+
+}  // namespace
+
+JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& pictures) {
+    SweepPlan& plan = job.plan;
+    const SweepOutputs& o = job.outputs;
+    const bool designed = job.design != nullptr;
+    static const Design noDesign;
+    const Design& design = designed ? *job.design : noDesign;
+    const std::vector<float>& levels = job.levels;
+    const ModelParameters& parameters = job.parameters;
+    const long long shardIndex = job.shardIndex;
+    const long long shardCount = job.shardCount;
+    const std::string shardText = std::to_string(shardIndex) + "/" + std::to_string(shardCount);
+    const std::size_t shardRuns = plan.runs.size();
+    const bool tableToStderr = o.curves == "-" || o.summary == "-" || o.households == "-" ||
+                               o.designOut == "-" || o.sensitivity == "-" || o.metadata == "-" ||
+                               std::find(o.plots.begin(), o.plots.end(), "-") != o.plots.end() ||
+                               std::find(o.sensitivityPlots.begin(), o.sensitivityPlots.end(),
+                                         "-") != o.sensitivityPlots.end();
+
+    remove_partial_files_on_signal();
+
+    TextOutput curves;
+    TextOutput summary;
+    TextOutput households;
+    OutputFile designOut;
+    OutputFile indices;
+    std::vector<OutputFile*> outputs = {&designOut, &indices};  // and the texts, at the end
+    std::string error;
+    // A resumed sweep reads the partial files an earlier attempt left, so
+    // they are kept until its outputs are in place.
+    if (!curves.create(o.curves, error, o.resume)) return JobStatus{2, "--curves: " + error};
+    if (!summary.create(o.summary, error, o.resume)) return JobStatus{2, "--summary: " + error};
+    if (!households.create(o.households, error, o.resume))
+        return JobStatus{2, "--households: " + error};
+    if (!o.designOut.empty() && !designOut.create(o.designOut, error))
+        return JobStatus{2, "--design-out: " + error};
+    if (!o.sensitivity.empty() && !indices.create(o.sensitivity, error))
+        return JobStatus{2, "--sensitivity: " + error};
+    std::vector<std::unique_ptr<OutputFile>> plots;
+    std::vector<std::string> plotTemps;
+    for (const std::string& p : o.plots) {
+        plots.push_back(std::make_unique<OutputFile>());
+        if (!plots.back()->create(p, error)) return JobStatus{2, "--plot: " + error};
+        plotTemps.push_back(plots.back()->temp_path());
+        outputs.push_back(plots.back().get());
+    }
+    std::vector<std::unique_ptr<OutputFile>> bars;
+    for (const std::string& p : o.sensitivityPlots) {
+        bars.push_back(std::make_unique<OutputFile>());
+        if (!bars.back()->create(p, error)) return JobStatus{2, "--sensitivity-plot: " + error};
+        outputs.push_back(bars.back().get());
+    }
+
+    const std::string& command = job.command;
+    const std::string designLine =
+        designed ? design_header_line(design, design.scenarios.empty() ? job.scenarioCount : 1)
+                 : std::string();
+    // The header: what the file holds and which sweep it belongs to; the same
+    // in every shard but for the shard line.
+    const std::string description =
+        designed
+            ? std::to_string(job.sweepRuns) + " runs of " + std::to_string(plan.ticks) +
+                  " ticks, " + std::to_string(design.point_count()) + " points x " +
+                  std::to_string(design.scenarios.empty() ? job.scenarioCount : 1) + " replicate(s)"
+            : sweep_description(job.sweepRuns, plan.ticks, job.scenarioCount, levels.size());
+    const std::string sweepLines = designLine + "# sweep: " + description + "\n" + build_line() +
+                                   parameters_line(plan.parameters) +
+                                   (shardCount > 1 ? shard_line(shardIndex, shardCount) : "");
+    const std::string curvesHeader =
+        header_lines("evacuation curves", command, parameters) + sweepLines + curve_columns(plan);
+    const std::string summaryHeader =
+        header_lines("run summary", command, parameters) + sweepLines + summary_columns(plan);
+    const std::string householdsHeader =
+        header_lines("households", command, parameters) + sweepLines +
+        household_column_line(key_columns(plan), plan.householdColumns);
+    if (!o.noHeader) {
+        curves.write(curvesHeader);
+        summary.write(summaryHeader);
+        households.write(householdsHeader);
+    }
+
+    const bool keepCurves = !o.plots.empty();
+    std::string plotInput = keepCurves ? curve_columns(plan) : "";
+    const PointGroups groups = designed ? group_points(design, MAX_TABLE_GROUPS) : PointGroups{};
+    SweepSummary table =
+        designed ? SweepSummary(groups.title, groups.names, sample_ticks(plan), keepCurves)
+                 : SweepSummary(levels, sample_ticks(plan), keepCurves);
+    std::optional<SensitivityReport> report;
+    if (designed && can_analyse(design)) report.emplace(design);
+
+    // Resuming: the runs complete in every output are kept, the rest run again.
+    std::vector<std::string> leftovers;
+    if (o.resume) {
+        std::vector<std::string> keys;
+        for (const SweepRun& run : plan.runs) keys.emplace_back(row_key(plan_run_key(plan, run)));
+        struct Earlier {
+            const std::string* path;
+            const std::string* header;
+            std::vector<std::size_t> rowsOfRun;
+            TextOutput* out;
+            EarlierOutput found;
+        };
+        // A run has a households row per car: as many as its town has (a
+        // design may vary the cars per house).
+        std::vector<std::size_t> cars;
+        if (!o.households.empty()) {
+            std::map<double, std::size_t> carsOfTown;
+            auto sim = std::make_unique<Simulation>();
+            for (const SweepRun& run : plan.runs) {
+                const ModelParameters runParameters = run_parameters(plan, run);
+                auto [at, added] = carsOfTown.try_emplace(runParameters.carsPerHouse, 0);
+                if (added) {
+                    build_scenario(*sim, {run.scenario.seed, runParameters, plan.startup});
+                    at->second = static_cast<std::size_t>(sim->vehicles.vehicleCount);
+                }
+                cars.push_back(at->second);
+            }
+        }
+        const std::size_t runCount = plan.runs.size();
+        std::vector<Earlier> earlier = {
+            {&o.summary, &summaryHeader, std::vector<std::size_t>(runCount, 1), &summary, {}},
+            {&o.curves,
+             &curvesHeader,
+             std::vector<std::size_t>(runCount, sample_ticks(plan).size()),
+             &curves,
+             {}},
+            {&o.households, &householdsHeader, cars, &households, {}}};
+        std::size_t kept = plan.runs.size();
+        for (Earlier& e : earlier) {
+            if (e.path->empty()) continue;
+            if (const std::string why =
+                    find_earlier_output(*e.path, *e.header, keys, e.rowsOfRun, e.found);
+                !why.empty())
+                return JobStatus{2, "--resume: " + why};
+            kept = std::min(kept, e.found.runEnds.size());
+            leftovers.insert(leftovers.end(), e.found.leftovers.begin(), e.found.leftovers.end());
+        }
+        const std::string keptSummary = kept_text(earlier[0].found, kept);
+        for (Earlier& e : earlier)
+            if (!e.path->empty()) e.out->write(kept_text(e.found, kept));
+        // The kept runs count in the table, the plot and the sensitivity
+        // indices as if they had just run.
+        std::vector<RunResult> results(kept);
+        std::size_t at = 0;
+        bool read = true;
+        const std::string summaryColumns = summary_columns(plan);
+        for_each_line(keptSummary, [&](std::string_view line) {
+            if (at < kept)
+                read = parse_summary_figures(summaryColumns, line, results[at++].figures) && read;
+        });
+        if (keepCurves) {
+            const std::string keptCurves = kept_text(earlier[1].found, kept);
+            plotInput += keptCurves;
+            // A design's plot is drawn from the table, which keeps every run's samples.
+            const std::size_t samples = sample_ticks(plan).size();
+            const std::string curveColumns = curve_columns(plan);
+            std::size_t row = 0;
+            for_each_line(keptCurves, [&](std::string_view line) {
+                long long tick = 0;
+                VehicleTally tally{};
+                if (row / samples < kept) {
+                    read = parse_curve_sample(curveColumns, line, tick, tally) && read;
+                    results[row / samples].samples.push_back(tally);
+                }
+                ++row;
+            });
+        }
+        if (!read) return JobStatus{2, "--resume: a row the earlier run left could not be read"};
+        for (std::size_t i = 0; i < kept; ++i) {
+            const SweepRun& r = plan.runs[i];
+            if (designed)
+                table.add_to(groups.groupOfPoint[r.point], results[i]);
+            else
+                table.add(r, results[i]);
+            if (report) report->add(r, results[i].figures);
+        }
+        plan.runs.erase(plan.runs.begin(), plan.runs.begin() + static_cast<std::ptrdiff_t>(kept));
+        if (kept > 0)
+            std::fprintf(stderr, "marovel-sim: resuming after %zu of %zu runs\n", kept, shardRuns);
+    }
+    {
+        ProgressBar progress(plan.runs.size());
+        std::size_t done = 0;
+        run_sweep(plan, job.threads, [&](FinishedRun& run) {
+            curves.write(run.curveRows);
+            summary.write(run.summaryRow);
+            households.write(run.householdRows);
+            for (TextOutput* f : {&curves, &summary, &households}) f->flush();
+            if (keepCurves) plotInput += run.curveRows;
+            const SweepRun& r = plan.runs[run.index];
+            if (designed)
+                table.add_to(groups.groupOfPoint[r.point], run.result);
+            else
+                table.add(r, run.result);
+            if (report) report->add(r, run.result.figures);
+            progress.update(++done);
+        });
+    }
+    std::vector<SensitivityReport::Row> analysis;
+    if (report && shardCount == 1) analysis = report->analyse();
+    if (designed) designOut.write(design_csv(design));
+    indices.write(header_lines("sensitivity indices", command, parameters) + designLine + "# " +
+                  estimator_note(design) + "\n" + sensitivity_csv(design, analysis));
+
+    char title[256];
+    if (designed)
+        std::snprintf(title, sizeof title,
+                      "%s sweep: %zu runs of %lld ticks, %zu points x %zu replicate(s)%s",
+                      PROGRAM_TITLE, shardRuns, plan.ticks, design.point_count(),
+                      design.scenarios.empty() ? job.scenarioCount : 1,
+                      shardCount > 1 ? (", shard " + shardText).c_str() : "");
+    else
+        std::snprintf(title, sizeof title,
+                      "%s sweep: %zu runs of %lld ticks, %zu scenarios x %zu error levels%s",
+                      PROGRAM_TITLE, shardRuns, plan.ticks, job.scenarioCount, levels.size(),
+                      shardCount > 1 ? (", shard " + shardText).c_str() : "");
+
+    // A design's pictures are drawn into memory and written through the
+    // output files, so that a full disk is found and reported like any
+    // other output's; a plain sweep's curves are drawn by the picture
+    // program straight into the plots' temporary files.
+    std::vector<std::string> plotBytes;
+    std::vector<std::string> barBytes;
+    if (!plots.empty() && designed) {
+        if (!pictures.draw_design_plots(table, title, o.plots, plotBytes, error))
+            return JobStatus{1, error + "; no output was replaced"};
+    } else if (!plots.empty()) {
+        if (const int status = draw_plot(title, job.errors, plotInput, plotTemps, o.plots, error);
+            status != 0)
+            return error.empty() ? JobStatus{status, ""} : JobStatus{1, "--plot: " + error};
+    }
+    if (!bars.empty() &&
+        !pictures.draw_index_charts(design, analysis, std::string(title) + ": sensitivity",
+                                    o.sensitivityPlots, barBytes, error))
+        return JobStatus{1, error + "; no output was replaced"};
+    for (std::size_t i = 0; i < plotBytes.size(); ++i) plots[i]->write(plotBytes[i]);
+    for (std::size_t i = 0; i < barBytes.size(); ++i) bars[i]->write(barBytes[i]);
+    // Every output complete on the disk first, then all renamed together.
+    for (TextOutput* f : {&curves, &summary, &households}) {
+        if (!f->finish_text(error)) return JobStatus{1, error};
+        if (OutputFile* file = f->file()) outputs.push_back(file);
+    }
+    if (!commit_together(outputs, error)) return JobStatus{1, error};
+    for (const std::string& leftover : leftovers) std::remove(leftover.c_str());
+
+    if (!o.metadata.empty()) {
+        record.recordedCommand = command;
+        record.parameters = plan.parameters;
+        record.extra = {{"sweep", description}, {"shard", shardText}};
+        for (const std::string* p :
+             {&o.curves, &o.summary, &o.households, &o.designOut, &o.sensitivity})
+            if (!p->empty()) record.outputs.push_back(*p);
+        for (const std::string& p : o.plots) record.outputs.push_back(p);
+        for (const std::string& p : o.sensitivityPlots) record.outputs.push_back(p);
+        if (!write_metadata(record, o.metadata, error)) return JobStatus{1, "--metadata: " + error};
+    }
+
+    std::ostream& out = tableToStderr ? std::cerr : std::cout;
+    out << title << '\n';
+    table.write_table(out);
+    if (!analysis.empty()) {
+        out << "\nSensitivity (" << estimator_note(design) << ")\n";
+        write_sensitivity_table(out, design, analysis);
+    }
+    if (!flush_standard_output(error)) return JobStatus{1, error};
+    return {};
+}

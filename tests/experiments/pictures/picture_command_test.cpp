@@ -1,0 +1,99 @@
+// The pictures marovel-sim draws without a display: snapshots of a run through
+// the program's renderer, and the plot of a sweep's curves.
+#include <QImage>
+#include <algorithm>
+#include <cmath>
+
+#include "experiments/sim_folder.h"
+#include "sim/grid.h"
+
+namespace {
+
+// The program takes its pictures from data/ below the working folder. These
+// are plain colours: the map, the car sheet, and the storm pure red, the key
+// colour of transparent parts, so that it hides nothing. The initial camera
+// shows the whole town in 1024 x 768 pixels, 25.6 a cell, row 0 at the bottom:
+// away from the cells' edges, where colours blend, each pixel must show the map,
+// or a parked car on a house (each holds its cars at tick 0). The plot of a
+// sweep comes as PNG and SVG.
+TEST_F(SimFolder, SnapshotAndPlotAreDrawnWithoutADisplay) {
+    const QRgb map = qRgb(40, 90, 200), car = qRgb(15, 250, 60);
+    fs::create_directory(dir / "data");
+    for (const auto& [name, colour] :
+         {std::pair{"map", map}, {"car", car}, {"storm", qRgb(255, 0, 0)}}) {
+        // Big enough for the car sheet: frames are 20-pixel squares along its bottom.
+        QImage picture(340, 300, QImage::Format_RGB888);
+        picture.fill(colour);
+        ASSERT_TRUE(picture.save(QString::fromStdString(dir / "data" / name) + ".bmp"));
+    }
+    ASSERT_EQ(sim("--ticks 30 --snapshot 0:0.png").err, "");
+    const QImage shot(QString::fromStdString(dir / "0.png"));
+    for (int i = 0; i < 1024 * 768; ++i) {  // pixel (i % 1024, i / 1024)
+        const double u = (i % 1024 + 0.5) / 25.6, v = (767.5 - i / 1024) / 25.6;  // in cells
+        const int x = static_cast<int>(u), y = static_cast<int>(v);
+        if (std::max(std::abs(u - x - 0.5), std::abs(v - y - 0.5)) > 0.4) continue;  // edges blend
+        const bool house = MapLayoutTable[y * GRID_W + x] == LAYOUT_HOUSE;
+        ASSERT_EQ(shot.pixel(i % 1024, i / 1024), house ? car : map) << x << ", " << y;
+    }
+
+    ASSERT_EQ(sim("sweep --seeds 5 --errors low,high --ticks 9 --plot c.png --plot c.svg").err, "");
+    EXPECT_FALSE(QImage(QString::fromStdString(dir / "c.png")).isNull());
+    const std::string svg = read_file(dir / "c.svg");
+    for (const char* text : {"<svg", "Evacuated", "En route", "Not evacuated", "low error",
+                             "high error", "2 runs of 9 ticks", "</svg>"})
+        EXPECT_NE(svg.find(text), std::string::npos) << text;
+    EXPECT_EQ(entries(),
+              (std::set<fs::path>{dir / "data", dir / "0.png", dir / "c.png", dir / "c.svg"}));
+}
+
+// A design's plot names its groups, here values of the first parameter; a
+// sensitivity run draws a panel per figure with bars of both orders' colours
+// (the curves' first two) and names every parameter.
+TEST_F(SimFolder, DesignPlotAndIndexBarsAreDrawn) {
+    ASSERT_EQ(
+        sim("sweep --vary departure_noise=20..80 --vary fuel_min=100..300 --sample saltelli:4 "
+            "--plot d.svg --sensitivity-plot i.png --sensitivity-plot i.svg")
+            .err,
+        "");
+    EXPECT_NE(read_file(dir / "d.svg").find("Evacuated by departure_noise"), std::string::npos);
+    const std::string svg = read_file(dir / "i.svg");
+    for (const char* text : {"first order", "total order", "evacuated_share", "gave_up", "towed",
+                             "departure_noise", "fuel_min", "16 points x 1 replicate"})
+        EXPECT_NE(svg.find(text), std::string::npos) << text;
+    const QImage bars(QString::fromStdString(dir / "i.png"));
+    int first = 0, total = 0;
+    for (int y = 0; y < bars.height(); ++y)
+        for (int x = 0; x < bars.width(); ++x) {
+            first += bars.pixel(x, y) == qRgb(0x1f, 0x77, 0xb4);
+            total += bars.pixel(x, y) == qRgb(0xff, 0x7f, 0x0e);
+        }
+    EXPECT_GT(first, 500);
+    EXPECT_GT(total, 500);
+}
+
+// A design grouped into many ranges names every group in full in each panel's
+// legend (a legend below the plot cut such names short).
+TEST_F(SimFolder, DesignPlotNamesEveryGroupInFull) {
+    const CommandResult r =
+        sim("sweep --vary departure_noise=20..80 --sample lhs:24 --ticks 50 "
+            "--plot g.svg");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string svg = read_file(dir / "g.svg");
+    std::istringstream table(r.out);
+    int groups = 0;
+    for (std::string line; std::getline(table, line);) {
+        if (!line.starts_with("departure_noise ") ||
+            line.find("not evacuated") == std::string::npos)
+            continue;
+        const std::string range = line.substr(16, line.find(' ', 16) - 16);  // "21.27..25.97"
+        std::size_t shown = 0;
+        for (std::size_t at = svg.find(">" + range + "<"); at != std::string::npos;
+             at = svg.find(">" + range + "<", at + 1))
+            ++shown;
+        EXPECT_EQ(shown, 3u) << range;
+        ++groups;
+    }
+    EXPECT_EQ(groups, 12);
+}
+
+}  // namespace

@@ -1,0 +1,200 @@
+// marovel-sim sweep with experiment designs as a user runs it: rows that join
+// the design, runs that stay put when a design grows, the same files on any
+// number of threads and shards, and bad designs refused before anything is written.
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "experiments/sim_folder.h"
+
+namespace {
+
+std::vector<std::string> split(const std::string& line, char at = ',') {
+    std::vector<std::string> cells;
+    std::stringstream in(line);
+    for (std::string cell; std::getline(in, cell, at);) cells.push_back(cell);
+    if (!line.empty() && line.back() == at) cells.emplace_back();
+    return cells;
+}
+
+// The lines of a file after its comment lines and its column line.
+std::vector<std::string> data_rows(const std::string& text) {
+    std::vector<std::string> rows;
+    bool columns = false;
+    for (const std::string& line : split(text, '\n')) {
+        if (line.empty() || line[0] == '#') continue;
+        if (columns) rows.push_back(line);
+        columns = true;
+    }
+    return rows;
+}
+
+std::multiset<std::string> row_set(const std::string& text) {
+    const std::vector<std::string> rows = data_rows(text);
+    return {rows.begin(), rows.end()};
+}
+
+bool includes(const std::multiset<std::string>& whole, const std::multiset<std::string>& part) {
+    return std::includes(whole.begin(), whole.end(), part.begin(), part.end());
+}
+
+const std::string FACTORIAL =
+    "sweep --vary tow_wait=30,90 --vary congestion_rate=0.003..0.009:3 --ticks 300 --every 50";
+
+// Every summary and curve row names its point, replicate, seed and the values
+// of the varied parameters, which are the design's for that point; replicate
+// r runs scenario r (seed 1 + 1000 r); each point and replicate once. The
+// header records the design; the table has one group per point.
+TEST_F(SimFolder, DesignRowsJoinTheDesignOnPoint) {
+    const CommandResult r =
+        sim(FACTORIAL + " --replicates 2 --summary s.csv --curves c.csv --design-out d.csv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::map<std::string, std::string> design;  // point -> "tow_wait,congestion_rate"
+    const std::string d = read_file(dir / "d.csv");
+    EXPECT_NE(d.find("\npoint,tow_wait,congestion_rate\n"), std::string::npos) << d;
+    for (const std::string& row : data_rows(d))
+        design[row.substr(0, row.find(','))] = row.substr(row.find(',') + 1);
+    ASSERT_EQ(design.size(), 6u);
+    EXPECT_EQ(design["4"], "90,0.006");  // the last parameter changes fastest
+
+    const std::string summary = read_file(dir / "s.csv");
+    EXPECT_TRUE(std::regex_search(
+        summary, std::regex("\n# design: factorial of tow_wait\\(2\\) x congestion_rate\\(3\\); 6 "
+                            "points x 2 replicates\n(# [^\n]*\n)*point,replicate,seed,step,error,"
+                            "tow_wait,congestion_rate,not_evacuated,")))
+        << summary;
+    std::set<std::pair<std::string, std::string>> runs;
+    for (const std::string& file : {summary, read_file(dir / "c.csv")}) {
+        for (const std::string& row : data_rows(file)) {
+            const std::vector<std::string> c = split(row);
+            ASSERT_GT(c.size(), 7u);
+            EXPECT_EQ(c[5] + "," + c[6], design.at(c[0])) << row;
+            EXPECT_EQ(c[2], c[1] == "0" ? "1" : "1001") << row;
+            EXPECT_EQ(c[3], c[1]) << row;
+            runs.insert({c[0], c[1]});
+        }
+    }
+    EXPECT_EQ(data_rows(summary).size(), 12u);
+    EXPECT_EQ(runs.size(), 12u);
+    EXPECT_EQ(data_rows(read_file(dir / "c.csv")).size(), 12u * 7);  // ticks 0, 50, ..., 300
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("12 runs of 300 ticks, 6 points x 2")));
+    EXPECT_TRUE(
+        std::regex_search(r.out, std::regex("\npoint 5 \\(90, 0.009\\) +not evacuated +2 ")));
+}
+
+// More replicates, more points at the end of a design file and more Saltelli
+// base points add rows and change none; a --scenarios list is the replicate list.
+TEST_F(SimFolder, GrowingADesignLeavesEarlierRowsAsTheyWere) {
+    const auto rows = [&](const std::string& args) {
+        const CommandResult r = sim(args + " --ticks 250 --summary s.csv");
+        EXPECT_EQ(r.status, 0) << args << r.err;
+        return row_set(read_file(dir / "s.csv"));
+    };
+    const auto two = rows("sweep --vary fuel_min=150,250 --replicates 2");
+    const auto three = rows("sweep --vary fuel_min=150,250 --replicates 3");
+    EXPECT_EQ(two.size(), 4u);
+    EXPECT_EQ(three.size(), 6u);
+    EXPECT_TRUE(includes(three, two));
+    EXPECT_EQ(rows("sweep --vary fuel_min=150,250 --scenarios 0..1"), two);
+
+    std::ofstream(dir / "small.csv") << "point,departure_noise,tow_wait\n0,10,60\n1,50,20\n";
+    std::ofstream(dir / "large.csv")
+        << "point,departure_noise,tow_wait\n0,10,60\n1,50,20\n2,90,90\n";
+    const auto small = rows("sweep --design small.csv --seeds 7,9");
+    const auto large = rows("sweep --design large.csv --seeds 7,9");
+    EXPECT_EQ(large.size(), 6u);
+    EXPECT_TRUE(includes(large, small));
+
+    const std::string saltelli = "sweep --vary tow_wait=20..80 --vary fuel_min=100..300 --sample ";
+    const auto four = rows(saltelli + "saltelli:4");
+    const auto eight = rows(saltelli + "saltelli:8");
+    EXPECT_EQ(eight.size(), 32u);
+    EXPECT_TRUE(includes(eight, four));
+}
+
+// Curves, summary, indices and design are the same bytes on 1, 2 and 7
+// threads, and shards' curves and summaries concatenate into the whole's.
+TEST_F(SimFolder, DesignFilesAreTheSameOnAnyThreadsAndShards) {
+    const std::string cmd =
+        "sweep --vary fuel_min=100..300 --vary tow_wait=20..80 --sample saltelli:3 --replicates 2 "
+        "--ticks 200 --every 40";
+    const std::string outputs = " --curves c --summary s --design-out d --sensitivity i";
+    const CommandResult one = sim(cmd + " --threads 1" + outputs);
+    ASSERT_EQ(one.status, 0) << one.err;
+    const auto files = [&] {
+        return read_file(dir / "c") + read_file(dir / "s") + read_file(dir / "d") +
+               read_file(dir / "i");
+    };
+    const std::string whole = files();
+    for (const char* threads : {" --threads 2", " --threads 7"}) {
+        EXPECT_EQ(sim(cmd + threads + outputs).out, one.out) << threads;
+        EXPECT_EQ(files(), whole) << threads;
+    }
+    std::string shards;
+    for (int i = 1; i <= 3; ++i) {
+        const std::string n = std::to_string(i);
+        const CommandResult r =
+            sim(cmd + " --threads 2 --shard " + n + "/3 --curves p" + n + " --summary q" + n);
+        ASSERT_EQ(r.status, 0) << r.err;
+        shards += " p" + n + " q" + n;
+    }
+    ASSERT_EQ(sim("merge" + shards + " --curves mp --summary mq").status, 0);
+    EXPECT_EQ(read_file(dir / "mp") + read_file(dir / "mq"),
+              read_file(dir / "c") + read_file(dir / "s"));
+    // The indices: each figure for each parameter, under the estimators' names.
+    const std::string indices = read_file(dir / "i");
+    EXPECT_NE(indices.find("# first order: Saltelli 2010 estimator; total order: Jansen"),
+              std::string::npos);
+    EXPECT_EQ(data_rows(indices).size(), 5u * 2);
+    EXPECT_NE(one.out.find("\nSensitivity ("), std::string::npos);
+
+    ASSERT_EQ(sim("sweep --vary fuel_min=100..300 --vary tow_wait=20..80 --sample morris:3 "
+                  "--ticks 100 --sensitivity m")
+                  .status,
+              0);
+    const std::string morris = read_file(dir / "m");
+    EXPECT_NE(morris.find("\nfigure,parameter,mu,mu_star,mu_star_low,mu_star_high,sigma\n"),
+              std::string::npos);
+    EXPECT_EQ(data_rows(morris).size(), 5u * 2);
+}
+
+// Bad designs: status 2, one line naming what is wrong, no file made and an
+// earlier file of an output's name left as it was.
+TEST_F(SimFolder, BadDesignsAreRefusedWithOneLineAndNothingWritten) {
+    std::ofstream(dir / "missing.csv") << "point,tow_wait,fuel_min\n0,30,100\n1,40\n";
+    std::ofstream(dir / "twice.csv") << "point,tow_wait\n0,30\n0,40\n";
+    std::ofstream(dir / "word.csv") << "point,tow_wait\n0,abc\n";
+    std::ofstream(dir / "old.csv") << "earlier\n";
+    const std::set<fs::path> before = entries();
+    const std::string v = "--vary tow_wait=20..80 ";
+    // clang-format off
+    for (const auto& [args, why] : std::vector<std::pair<std::string, std::string>>{
+             {"--vary speed=1,2", "--vary: unknown parameter \"speed\""},
+             {"--vary feedback=0..2 --sample lhs:4", "--vary: feedback = 2 is outside its range 0..1"},
+             {"--design missing.csv", "--design: missing.csv:3:3: missing cell for column \"fuel_min\""},
+             {"--design twice.csv", "--design: twice.csv:3:1: point 0 given twice"},
+             {"--design word.csv", "--design: word.csv:2:2: tow_wait: \"abc\" is not a decimal number"},
+             {"--design none.csv", "--design: none.csv: cannot be read"},
+             {v + "--sample saltelli:1", "--sample: saltelli needs a size of at least 2"},
+             {v + "--sample lhs:x", "--sample: \"x\" is not a whole number"},
+             {"--vary tow_wait=0..100000:100000 --vary fuel_min=0..1000:1000", "more than 10000000 points"},
+             {"--vary tow_wait=0..20000:20001 --scenarios 0..99999", "would hold about"},
+             {"--vary patience_min=100,400", "design point 1: patience_min = 400 exceeds patience_max = 360"},
+             {"--vary tow_wait=1,2 --sensitivity x.csv", "--sensitivity: needs a design from --sample"},
+             {v + "--sample saltelli:2 --sensitivity x.csv --shard 1/2", "not one shard"},
+             {"--seeds 1 --replicates 2", "--replicates: only with a design"},
+             {"--seeds 1 --design-out d.csv", "--design-out: only with a design"},
+             {"--vary tow_wait=1,2 --replicates 2 --seeds 1", "either R or a --scenarios"},
+             {"--vary tow_wait=1,2 --errors high", "--errors: a design runs its points' error_spread"},
+             {"--design twice.csv --vary tow_wait=1,2", "takes no --vary or --sample"}}) {
+        // clang-format on
+        const CommandResult r = sim("sweep " + args + " --ticks 10 --summary old.csv");
+        EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << args;
+        EXPECT_NE(r.err.find(why), std::string::npos) << args << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(entries(), before) << args;
+        EXPECT_EQ(read_file(dir / "old.csv"), "earlier\n");
+    }
+}
+
+}  // namespace

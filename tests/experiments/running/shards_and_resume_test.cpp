@@ -1,0 +1,375 @@
+// Sweeps beyond one process, as a user runs them: shards joined by
+// `marovel-sim merge`, shards taken from a job array's variables, sweeps
+// killed and resumed, per-car records and the provenance record.
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "experiments/sim_folder.h"
+
+namespace {
+
+const std::string SWEEP = "sweep --scenarios 0..4 --errors high,low --ticks 300 --every 7";
+const std::string FILES = " --curves c.csv --summary s.csv --households h.csv.gz";
+
+std::string unzipped(const fs::path& file) {
+    return run_command("gzip -dc '" + file.string() + "'").out;
+}
+
+// The shards' files, handed over in any order and mixed kinds, merge into the
+// files and the table of the same sweep in one process, byte for byte
+// (households compressed too), with the plot drawn from all runs.
+TEST_F(SimFolder, MergedShardsAreTheWholeSweep) {
+    const CommandResult one = sim(SWEEP + FILES + " --plot p.svg");
+    ASSERT_EQ(one.status, 0) << one.err;
+    for (int i = 1; i <= 4; ++i) {
+        const std::string n = std::to_string(i);
+        ASSERT_EQ(sim(SWEEP + " --shard " + n + "/4 --threads 1 --curves c" + n +
+                      ".csv --summary s" + n + ".csv --households h" + n + ".csv.gz")
+                      .status,
+                  0);
+        EXPECT_NE(read_file(dir / ("s" + n + ".csv")).find("\n# shard " + n + "/4\n"),
+                  std::string::npos);
+    }
+    const CommandResult merged =
+        sim("merge h3.csv.gz s2.csv c4.csv c1.csv s4.csv h1.csv.gz s1.csv c3.csv c2.csv "
+            "h4.csv.gz s3.csv h2.csv.gz --curves mc.csv --summary ms.csv "
+            "--households mh.csv.gz --plot mp.svg");
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    EXPECT_EQ(merged.out, one.out);
+    for (const auto& [a, b] : {std::pair{"c.csv", "mc.csv"},
+                               {"s.csv", "ms.csv"},
+                               {"h.csv.gz", "mh.csv.gz"},
+                               {"p.svg", "mp.svg"}})
+        EXPECT_EQ(read_file(dir / a), read_file(dir / b)) << b;
+    EXPECT_NE(unzipped(dir / "mh.csv.gz").find("\n4001,4,low,719,"), std::string::npos);
+}
+
+// A design's shards merge the same way: its table grouped by point, its plot
+// drawn from that table, and a Morris design's sensitivity indices (table and
+// file) computed over every run, as the design run in one process gives them.
+TEST_F(SimFolder, MergedDesignShardsAreTheWholeDesign) {
+    const std::string design =
+        "sweep --vary cars_per_house=1..4 --vary patience_min=100..300 --sample morris:4:4 "
+        "--replicates 3 --ticks 400 --set fuel_min=150";
+    const CommandResult one = sim(design +
+                                  " --curves c.csv --summary s.csv --households h.csv "
+                                  "--sensitivity i.csv --plot p.svg");
+    ASSERT_EQ(one.status, 0) << one.err;
+    ASSERT_NE(one.out.find("\nSensitivity (Morris"), std::string::npos);
+    for (int i = 1; i <= 3; ++i) {
+        const std::string n = std::to_string(i);
+        ASSERT_EQ(sim(design + " --shard " + n + "/3 --curves c" + n + ".csv --summary s" + n +
+                      ".csv --households h" + n + ".csv")
+                      .status,
+                  0);
+    }
+    const CommandResult merged =
+        sim("merge s3.csv c1.csv h2.csv s1.csv c3.csv h1.csv s2.csv c2.csv h3.csv --curves "
+            "mc.csv --summary ms.csv --households mh.csv --sensitivity mi.csv --plot mp.svg");
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    EXPECT_EQ(merged.out, one.out);
+    for (const auto& [a, b] : {std::pair{"c.csv", "mc.csv"},
+                               {"s.csv", "ms.csv"},
+                               {"h.csv", "mh.csv"},
+                               {"i.csv", "mi.csv"},
+                               {"p.svg", "mp.svg"}})
+        EXPECT_EQ(read_file(dir / a), read_file(dir / b)) << b;
+
+    // Rows whose points are not the design the header names; indices asked of
+    // shards that have none; a design's plot without the summaries it is drawn from.
+    for (const std::string n : {"1", "2", "3"}) {
+        std::string other = read_file(dir / ("s" + n + ".csv"));
+        const std::string seed = "sample seed 1;";
+        other.replace(other.find(seed), seed.size(), "sample seed 2;");
+        std::ofstream(dir / ("o" + n + ".csv")) << other;
+    }
+    ASSERT_EQ(sim("sweep --scenarios 0..1 --ticks 50 --shard 1/1 --summary plain.csv").status, 0);
+    const std::set<fs::path> before = entries();
+    for (const auto& [args, named] : std::vector<std::pair<std::string, std::string>>{
+             {"o1.csv o2.csv o3.csv", "not those of the design their header names"},
+             {"s1.csv o2.csv s3.csv", "o2.csv: not the same sweep"},
+             {"plain.csv --sensitivity x.csv", "needs the run summary files of a design"},
+             {"c1.csv c2.csv c3.csv --plot x.svg", "give its summary files too"}}) {
+        const CommandResult r = sim("merge " + args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+        EXPECT_EQ(entries(), before) << args;
+    }
+}
+
+// Shards that are not the N shards of one sweep, each once and whole, are
+// refused with the file at fault named, and nothing is written.
+TEST_F(SimFolder, MergeRefusesShardsThatDoNotMakeOneSweep) {
+    for (int i = 1; i <= 3; ++i) {
+        const std::string n = std::to_string(i);
+        ASSERT_EQ(sim(SWEEP + " --shard " + n + "/3 --summary s" + n + ".csv").status, 0);
+    }
+    const std::string other = std::regex_replace(SWEEP, std::regex("--every 7"), "--every 8");
+    ASSERT_EQ(sim(other + " --shard 3/3 --summary other.csv").status, 0);
+    ASSERT_EQ(sim(SWEEP + " --shard 3/4 --summary four.csv").status, 0);
+    ASSERT_EQ(sim(SWEEP + " --shard 3/3 --no-header --summary bare.csv").status, 0);
+    const std::string whole = read_file(dir / "s3.csv");
+    std::ofstream(dir / "short.csv") << whole.substr(0, whole.rfind('\n', whole.size() - 2) + 1);
+    std::ofstream(dir / "cut.csv") << whole.substr(0, whole.size() - 3);
+    const std::set<fs::path> before = entries();
+    // {files, what the refusal names}
+    for (const auto& [args, named] : std::vector<std::pair<std::string, std::string>>{
+             {"s1.csv s2.csv other.csv", "other.csv: not the same sweep"},  // --every 8
+             {"s1.csv s2.csv four.csv", "four.csv: shard 3/4"},  // the same sweep split in four
+             {"s1.csv s2.csv s2.csv s3.csv", "s2.csv: shard 2/3 given twice"},
+             {"s1.csv s3.csv", "shard 2/3 of s1.csv's sweep is missing"},
+             {"s1.csv s2.csv bare.csv", "bare.csv: no header"},       // nothing says which shard
+             {"s1.csv s2.csv short.csv", "short.csv: holds 3 runs"},  // a run missing at the end
+             {"s1.csv s2.csv cut.csv", "cut.csv: the last line is cut short"},
+             {"s1.csv s2.csv s3.csv --curves mc.csv", "no evacuation curves files"},
+         }) {
+        const CommandResult r = sim("merge " + args + " --summary ms.csv");
+        EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << args;
+        EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(entries(), before) << args;
+    }
+}
+
+// --shard auto takes the shard from a Slurm job array's variables (the ids may
+// start anywhere and go in steps) and refuses missing or inconsistent ones,
+// naming the variable.
+TEST_F(SimFolder, ShardAutoFollowsTheJobArray) {
+    ASSERT_EQ(sim(SWEEP + " --shard 2/3 --summary want.csv").status, 0);
+    for (const std::string env :
+         {"SLURM_ARRAY_TASK_ID=2 SLURM_ARRAY_TASK_COUNT=3 SLURM_ARRAY_TASK_MIN=1",
+          "SLURM_ARRAY_TASK_ID=11 SLURM_ARRAY_TASK_COUNT=3 SLURM_ARRAY_TASK_MIN=10 "
+          "SLURM_ARRAY_TASK_MAX=12",
+          "SLURM_ARRAY_TASK_ID=5 SLURM_ARRAY_TASK_COUNT=3 SLURM_ARRAY_TASK_MIN=1 "
+          "SLURM_ARRAY_TASK_MAX=9 SLURM_ARRAY_TASK_STEP=4"}) {
+        const CommandResult r =
+            run_command("cd '" + dir.string() + "' && env " + env + " '" MAROVEL_SIM "' " + SWEEP +
+                        " --shard auto --summary got.csv");
+        ASSERT_EQ(r.status, 0) << env << r.err;
+        EXPECT_EQ(read_file(dir / "got.csv"), read_file(dir / "want.csv")) << env;
+    }
+    for (const std::string row :
+         {"[SLURM_ARRAY_TASK_ID] is not set: SLURM_ARRAY_TASK_COUNT=3 SLURM_ARRAY_TASK_MIN=1",
+          "[SLURM_ARRAY_TASK_COUNT] is not set: SLURM_ARRAY_TASK_ID=1 SLURM_ARRAY_TASK_MIN=1",
+          "[SLURM_ARRAY_TASK_MIN] is not set: SLURM_ARRAY_TASK_ID=1 SLURM_ARRAY_TASK_COUNT=3",
+          "[SLURM_ARRAY_TASK_ID=\"x\"]: SLURM_ARRAY_TASK_ID=x SLURM_ARRAY_TASK_COUNT=3 "
+          "SLURM_ARRAY_TASK_MIN=1",
+          "[SLURM_ARRAY_TASK_ID=4] is not one of: SLURM_ARRAY_TASK_ID=4 SLURM_ARRAY_TASK_COUNT=3 "
+          "SLURM_ARRAY_TASK_MIN=1",
+          "[SLURM_ARRAY_TASK_ID=0] is not one of: SLURM_ARRAY_TASK_ID=0 SLURM_ARRAY_TASK_COUNT=3 "
+          "SLURM_ARRAY_TASK_MIN=1",
+          "[SLURM_ARRAY_TASK_COUNT=0]: SLURM_ARRAY_TASK_ID=1 SLURM_ARRAY_TASK_COUNT=0 "
+          "SLURM_ARRAY_TASK_MIN=1",
+          "[SLURM_ARRAY_TASK_MAX=7] does not close: SLURM_ARRAY_TASK_ID=1 "
+          "SLURM_ARRAY_TASK_COUNT=3 SLURM_ARRAY_TASK_MIN=1 SLURM_ARRAY_TASK_MAX=7"}) {
+        const std::string env = row.substr(row.find(": ") + 2);
+        const std::string named = row.substr(row.find('[') + 1, row.find(']') - row.find('['));
+        const CommandResult r = run_command(
+            "cd '" + dir.string() +
+            "' && env -u SLURM_ARRAY_TASK_ID -u SLURM_ARRAY_TASK_COUNT -u SLURM_ARRAY_TASK_MIN "
+            "-u SLURM_ARRAY_TASK_MAX -u SLURM_ARRAY_TASK_STEP " +
+            env + " '" MAROVEL_SIM "' " + SWEEP + " --shard auto --summary bad.csv");
+        EXPECT_EQ(r.status, 2) << env;
+        EXPECT_NE(r.err.find(named.substr(0, named.size() - 1)), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir / "bad.csv"));
+    }
+}
+
+// A sweep killed (SIGKILL: no chance to clean up) at several moments, each
+// kill during the resumption of the one before, and finally resumed to the
+// end gives the files and table of an uninterrupted sweep, byte for byte.
+TEST_F(SimFolder, ResumeAfterKillsGivesTheUninterruptedFiles) {
+    const std::string sweep = "sweep --scenarios 0..59 --ticks 500";
+    const CommandResult whole = sim(sweep + FILES);
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    std::map<std::string, std::string> want;
+    for (const char* f : {"c.csv", "s.csv", "h.csv.gz"}) {
+        want[f] = read_file(dir / f);
+        fs::rename(dir / f, dir / (std::string("whole-") + f));
+    }
+    std::size_t resumedAfter = 0;
+    // Killed at once, then each time the summary's partial files hold this many
+    // runs (the resumed runs among them).
+    for (const int rows : {0, 10, 40, 90, 150}) {
+        const std::string until =
+            rows == 0 ? std::string("sleep 0.05")
+                      : "for i in $(seq 6000); do [ $(cat .s.csv.*.part 2>/dev/null | grep -c "
+                        "'^[0-9]') -ge " +
+                            std::to_string(rows) +
+                            " ] && break; kill -0 $! 2>/dev/null || break; sleep 0.01; done";
+        const CommandResult r =
+            sim(sweep + FILES + " --resume --threads 2 & " + until + "; kill -KILL $!; wait $!");
+        EXPECT_EQ(r.status, 128 + 9) << rows;
+        std::smatch m;
+        if (std::regex_search(r.err, m, std::regex("resuming after ([0-9]+) of 180")))
+            resumedAfter = std::max<std::size_t>(resumedAfter, std::stoul(m[1]));
+    }
+    EXPECT_GT(resumedAfter, 0u);  // the kills did leave complete runs to keep
+    const CommandResult last = sim(sweep + FILES + " --resume");
+    ASSERT_EQ(last.status, 0) << last.err;
+    EXPECT_EQ(last.out, whole.out);
+    for (const auto& [file, text] : want) EXPECT_EQ(read_file(dir / file), text) << file;
+    // The partial files of the killed runs are gone.
+    for (const fs::path& p : entries()) EXPECT_FALSE(p.filename().string().ends_with(".part")) << p;
+    // Resuming a finished sweep keeps every run.
+    const CommandResult again = sim(sweep + FILES + " --resume");
+    EXPECT_NE(again.err.find("resuming after 180 of 180 runs"), std::string::npos) << again.err;
+    EXPECT_EQ(read_file(dir / "s.csv"), want["s.csv"]);
+    // A different sweep's files are not taken for this one's.
+    const CommandResult other = sim("sweep --scenarios 0..59 --ticks 499 --summary s.csv --resume");
+    EXPECT_EQ(other.status, 0);
+    EXPECT_EQ(other.err, "");
+}
+
+// The same for a design: its kept runs count in the table, the plot (drawn
+// from the table's curves) and the sensitivity indices as if they had just run,
+// and its per-car rows, as many per run as that point's cars, carry the point.
+TEST_F(SimFolder, ResumedDesignGivesTheUninterruptedFiles) {
+    const std::string sweep =
+        "sweep --vary cars_per_house=1..4 --vary patience_min=100..300 --sample morris:4:4 "
+        "--replicates 10 --ticks 1500 --curves c.csv --summary s.csv --households h.csv.gz "
+        "--sensitivity i.csv --design-out d.csv --plot p.svg";
+    const std::vector<std::string> files = {"c.csv", "s.csv", "h.csv.gz",
+                                            "i.csv", "d.csv", "p.svg"};
+    const CommandResult whole = sim(sweep);
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    std::map<std::string, std::string> want;
+    for (const std::string& f : files) {
+        want[f] = read_file(dir / f);
+        fs::remove(dir / f);
+    }
+    std::size_t resumedAfter = 0;
+    for (const int rows : {30, 80}) {
+        const std::string until =
+            "for i in $(seq 6000); do [ $(cat .s.csv.*.part 2>/dev/null | grep -c '^[0-9]') "
+            "-ge " +
+            std::to_string(rows) + " ] && break; kill -0 $! 2>/dev/null || break; sleep 0.01; done";
+        const CommandResult r =
+            sim(sweep + " --resume --threads 2 & " + until + "; kill -KILL $!; wait $!");
+        std::smatch m;
+        if (std::regex_search(r.err, m, std::regex("resuming after ([0-9]+) of 120")))
+            resumedAfter = std::max<std::size_t>(resumedAfter, std::stoul(m[1]));
+    }
+    const CommandResult last = sim(sweep + " --resume");
+    ASSERT_EQ(last.status, 0) << last.err;
+    std::smatch m;
+    if (std::regex_search(last.err, m, std::regex("resuming after ([0-9]+) of 120")))
+        resumedAfter = std::max<std::size_t>(resumedAfter, std::stoul(m[1]));
+    EXPECT_GT(resumedAfter, 0u);
+    EXPECT_LT(resumedAfter, 120u);  // some runs were run again
+    EXPECT_EQ(last.out, whole.out);
+    for (const std::string& f : files) EXPECT_EQ(read_file(dir / f), want[f]) << f;
+
+    std::istringstream rows(unzipped(dir / "h.csv.gz"));
+    std::map<std::string, std::pair<int, int>> carsOfRun;  // run -> {cars per house, rows}
+    for (std::string line; std::getline(rows, line);) {
+        if (line.starts_with("#")) continue;
+        if (line.starts_with("point,")) {
+            EXPECT_TRUE(line.starts_with(
+                "point,replicate,seed,step,error,cars_per_house,patience_min,car,household,"))
+                << line;
+            continue;
+        }
+        std::vector<std::string> f;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, ',');) f.push_back(cell);
+        auto& [perHouse, count] = carsOfRun[f[0] + "," + f[1]];
+        perHouse = std::stoi(f[5]);
+        ++count;
+    }
+    EXPECT_EQ(carsOfRun.size(), 120u);
+    for (const auto& [run, cars] : carsOfRun) EXPECT_EQ(cars.second, 360 * cars.first) << run;
+}
+
+// One row per run and car; per run, the cars of each outcome are the summary's
+// counts; the ticks are in order (threat or decision, then arrival) and a trip
+// is the arrival less the decision; --columns chooses and orders the columns.
+// Recording them leaves the runs as they were.
+TEST_F(SimFolder, HouseholdRowsAgreeWithTheSummary) {
+    ASSERT_EQ(sim(SWEEP + " --curves c0.csv --summary s0.csv").status, 0);
+    ASSERT_EQ(sim(SWEEP + " --curves c.csv --summary s.csv --households h.csv").status, 0);
+    EXPECT_EQ(read_file(dir / "c.csv"), read_file(dir / "c0.csv"));
+    EXPECT_EQ(read_file(dir / "s.csv"), read_file(dir / "s0.csv"));
+    std::map<std::string, std::map<std::string, int>> outcomes;  // run -> outcome -> cars
+    std::set<std::string> households;
+    std::istringstream rows(read_file(dir / "h.csv"));
+    std::string line;
+    std::size_t cars = 0;
+    while (std::getline(rows, line)) {
+        if (line.starts_with("#")) continue;
+        if (line.starts_with("seed,")) {
+            EXPECT_EQ(line,
+                      "seed,step,error,car,household,home_x,home_y,decision_tick,"
+                      "first_threat_tick,outcome,arrival_tick,trip_time");
+            continue;
+        }
+        std::vector<std::string> f;
+        std::istringstream cells(line + ",");
+        for (std::string cell; std::getline(cells, cell, ',');) f.push_back(cell);
+        ASSERT_EQ(f.size(), 12u) << line;
+        ++cars;
+        outcomes[f[0] + "," + f[1] + "," + f[2]][f[9]]++;
+        households.insert(f[4] + " " + f[5] + " " + f[6]);
+        const bool left = !f[7].empty(), arrived = !f[10].empty();
+        EXPECT_EQ(left, f[9] != "never_left") << line;
+        EXPECT_EQ(arrived, f[9] == "evacuated" || f[9] == "gave_up" || f[9] == "towed") << line;
+        if (arrived) {
+            EXPECT_LE(std::stol(f[7]), std::stol(f[10])) << line;
+            EXPECT_EQ(std::stol(f[11]), std::stol(f[10]) - std::stol(f[7])) << line;
+        }
+    }
+    EXPECT_EQ(cars, 10u * 720);
+    EXPECT_EQ(households.size(), 360u);  // one number per house, the same in every run
+    std::istringstream summary(read_file(dir / "s.csv"));
+    int runs = 0;
+    while (std::getline(summary, line)) {
+        if (line.starts_with("#") || line.starts_with("seed,")) continue;
+        std::vector<std::string> f;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, ',');) f.push_back(cell);
+        const auto& n = outcomes[f[0] + "," + f[1] + "," + f[2]];
+        const auto count = [&](const char* o) { return n.count(o) ? n.at(o) : 0; };
+        EXPECT_EQ((std::vector<int>{count("never_left"), count("evacuated"), count("gave_up"),
+                                    count("en_route"), count("towed"), count("out_of_gas")}),
+                  (std::vector<int>{std::stoi(f[3]), std::stoi(f[4]), std::stoi(f[5]),
+                                    std::stoi(f[6]), std::stoi(f[7]), std::stoi(f[8])}))
+            << line;
+        ++runs;
+    }
+    EXPECT_EQ(runs, 10);
+
+    ASSERT_EQ(sim(SWEEP + " --households h.csv.gz --columns outcome,car").status, 0);
+    const std::string picked = unzipped(dir / "h.csv.gz");
+    EXPECT_NE(picked.find("\nseed,step,error,outcome,car\n1,0,high,"), std::string::npos);
+    for (const std::string bad :
+         {"--columns car,colour", "--columns car,car", "--columns car --households ''"}) {
+        const CommandResult r = sim(SWEEP + " --households x.csv " + bad);
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_FALSE(fs::exists(dir / "x.csv"));
+    }
+}
+
+// --metadata: the build, the run (time, host, whole command line), every
+// parameter, and each output's size and SHA-256 as sha256sum computes it.
+TEST_F(SimFolder, MetadataRecordsTheRunAndHashesItsFiles) {
+    const CommandResult r = sim(SWEEP + " --set patience_min=200" + FILES + " --metadata m.json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto j = nlohmann::json::parse(read_file(dir / "m.json"));
+    EXPECT_EQ(j["version"], MAROVEL_VERSION);
+    EXPECT_TRUE(std::regex_match(j["start_time"].get<std::string>(),
+                                 std::regex("20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-9:]{8}Z")));
+    EXPECT_EQ(j["host"],
+              run_command("hostname").out.substr(0, run_command("hostname").out.find('\n')));
+    EXPECT_EQ(j["arguments"].back(), "m.json");
+    EXPECT_EQ(j["parameters"]["patience_min"], 200.0);
+    EXPECT_EQ(j["parameters"]["patience_max"], 360.0);
+    ASSERT_EQ(j["outputs"].size(), 3u);
+    for (const auto& out : j["outputs"]) {
+        const std::string file = out["file"];
+        const std::string sum = run_command("cd '" + dir.string() + "' && sha256sum " + file).out;
+        EXPECT_EQ(out["sha256"].get<std::string>(), sum.substr(0, 64)) << file;
+        EXPECT_EQ(out["bytes"].get<std::size_t>(), fs::file_size(dir / file)) << file;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+// marovel-sim sweep as a user runs it: files that do not depend on the number
+// of threads or machines, refusals before anything is written, and no half
+// file after an interruption.
+#include <regex>
+
+#include "experiments/sim_folder.h"
+
+namespace {
+
+const std::string SWEEP = "sweep --scenarios 0..6 --errors low,high,moderate --ticks 400 --every 9";
+
+// The same bytes on 1 and on all threads (OpenMP's default), and from shards on
+// 3 threads: their rows (--no-header) concatenated are the whole sweep's rows;
+// 21 runs in uneven shards and in more shards than runs.
+TEST_F(SimFolder, ThreadsAndShardsWriteTheSameFiles) {
+    const CommandResult one = sim(SWEEP + " --threads 1 --curves c --summary=s");
+    ASSERT_EQ(one.status, 0) << one.err;
+    const std::string curves = read_file(dir / "c"), summary = read_file(dir / "s");
+    EXPECT_EQ(sim(SWEEP + " --curves c --summary=s").out, one.out);
+    EXPECT_EQ(read_file(dir / "c") + read_file(dir / "s"), curves + summary);
+    const auto rows = [](const std::string& text) {
+        return text.substr(text.find("\n", text.find("\nseed,") + 1) + 1);
+    };
+    for (int n : {4, 25}) {
+        std::string joined[2];
+        for (int i = 1; i <= n; ++i) {
+            const std::string shard =
+                " --threads 3 --shard " + std::to_string(i) + "/" + std::to_string(n);
+            sim(SWEEP + shard + " --no-header --curves p --summary q");
+            joined[0] += read_file(dir / "p"), joined[1] += read_file(dir / "q");
+        }
+        EXPECT_EQ(joined[0] + joined[1], rows(curves) + rows(summary)) << n;
+    }
+    // Each file names the program and the command, less the options that only
+    // say where output goes or how the work is split, the whole sweep, the build
+    // and every parameter, then the columns. Each scenario comes under every
+    // level in the order given, so that any leading part of a sweep covers the
+    // levels evenly. 21 runs of 46 samples (0, 9, ..., 396 and 400) after 6
+    // header lines.
+    const std::string command =
+        "\n# command: marovel-sim " + SWEEP +
+        "\n# sweep: 21 runs of 400 ticks, 7 scenarios x 3 error levels"
+        "\n# build: Marovel " MAROVEL_VERSION
+        ", commit [0-9a-f]{40}(-dirty)?, (GCC|Clang) [0-9.]+, "
+        "[A-Za-z]+"
+        "\n# parameters: intercept=3.5 feedback=0.49 .* look_ahead=1\nseed,step,error,";
+    EXPECT_TRUE(std::regex_search(
+        curves, std::regex("^# Marovel " MAROVEL_VERSION " evacuation curves" + command +
+                           "tick,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas\n")));
+    EXPECT_EQ(std::count(curves.begin(), curves.end(), '\n'), 6 + 21 * 46);
+    EXPECT_TRUE(std::regex_search(
+        summary,
+        std::regex("^# Marovel " MAROVEL_VERSION " run summary" + command +
+                   "not_evacuated,.*\n1,0,low,.*\n1,0,high,.*\n1,0,moderate,.*\n1001,1,low,")));
+    // A title, the column names and fifteen figures per level on standard output; a
+    // progress bar on standard error only when it is a terminal (script(1) gives
+    // it one).
+    EXPECT_EQ(std::count(one.out.begin(), one.out.end(), '\n'), 2 + 3 * 15);
+    EXPECT_EQ(one.err, "");
+    const auto t = run_command("script -qc '" MAROVEL_SIM " sweep --seeds 1 --ticks 9' /dev/null");
+    EXPECT_TRUE(std::regex_search(t.out, std::regex("3/3 runs.*runs/s.*left"))) << t.out;
+}
+
+// Bad input is refused with one line naming what is wrong (the bracketed part)
+// before any file is made, and an interrupted sweep leaves no new file either:
+// an earlier file of an output's name stays as it was.
+TEST_F(SimFolder, RefusalsAndInterruptionsLeaveNoNewFile) {
+    fs::create_directories(dir / "folder");
+    std::ofstream(dir / "old.csv") << "earlier\n";
+    const std::set<fs::path> before = entries();
+    // clang-format off
+    for (const std::string row : {
+             "sweep [--scenarios] 5..3", "sweep [--seeds] ''", "sweep [--seeds] 1,,2", "[sweep]",
+             "sweep --seeds 1 [--errors] low,extreme", "sweep --seeds 1 [--ticks] 0",
+             "sweep --seeds 1 [--ticks] 2.5", "sweep --seeds 1 [--every] 0",
+             "sweep --seeds 1 [--every] x", "sweep --seeds 1 [--shard] 3/2",
+             "sweep --seeds 1 [--threads] 0", "sweep --seeds 1 [--summary] folder",
+             "sweep --seeds 1 --summary [missing/s.csv]", "sweep --seeds 1 --summary [old.csv]",
+             "sweep --seeds 1 [--plot] a.gif", "[--seed] 5 sweep --seeds 1",
+             "[--snapshot] 2001:a.png", "[--snapshot] a.png", "[--snapshot] 5:a.jpg",
+             "[--snapshot] x:a.png", "[--snapshot] 5:missing/a.png",
+             "--snapshot 5:a.png [--snapshot] 6:a.png"}) {
+        // clang-format on
+        const std::string named = row.substr(row.find('[') + 1, row.find(']') - row.find('[') - 1);
+        std::string args = std::regex_replace(row, std::regex("[\\[\\]]"), "");
+        if (args.find("sweep") != std::string::npos) args += " --curves old.csv";
+        const CommandResult r = sim(args);
+        EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << args;
+        EXPECT_TRUE(std::regex_match(r.err, std::regex("[^\n]*" + named + "[^\n]*\n"))) << r.err;
+        EXPECT_EQ(entries(), before);
+        EXPECT_EQ(read_file(dir / "old.csv"), "earlier\n");
+    }
+    // Interrupted once its temporary files exist and the runs are under way, it
+    // ends by the signal.
+    for (const auto& [sig, status] : {std::pair<std::string, int>{"INT", 130}, {"TERM", 143}}) {
+        const CommandResult r =
+            sim("sweep --scenarios 0..5000 --curves old.csv --summary s.csv & "
+                "for i in $(seq 200); do ls -A | grep -q part && break; sleep 0.05; done; "
+                "sleep 0.3; ls -A; kill -" +
+                sig + " $!; wait $!");
+        EXPECT_EQ(r.status, status);
+        EXPECT_NE(r.out.find(".old.csv."), std::string::npos) << r.out;  // it was writing
+        EXPECT_EQ(entries(), before);
+        EXPECT_EQ(read_file(dir / "old.csv"), "earlier\n");
+    }
+}
+
+}  // namespace
