@@ -1,19 +1,16 @@
 #include "experiments/planning/design.h"
 
 #include <algorithm>
-#include <boost/random/sobol.hpp>
 #include <charconv>
 #include <cmath>
-#include <fstream>
-#include <limits>
-#include <random>
+#include <cstdio>
 #include <set>
-#include <sstream>
 
+#include "experiments/planning/design_text.h"
 #include "experiments/planning/parameter_text.h"
 #include "experiments/records/run_figures.h"
 
-namespace {
+namespace design_text {
 
 // Built by appending: GCC 12 warns falsely (-Wrestrict) about "literal" + string.
 std::string quoted(std::string_view s) {
@@ -23,62 +20,12 @@ std::string quoted(std::string_view s) {
     return q;
 }
 
-bool parse_count(std::string_view s, std::size_t& value) {
-    s = trim(s);
-    const char* end = s.data() + s.size();
-    const auto [ptr, ec] = std::from_chars(s.data(), end, value);
-    return !s.empty() && ec == std::errc() && ptr == end;
-}
-
-bool parse_whole(std::string_view s, std::int64_t& value) {
-    s = trim(s);
-    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    const char* end = s.data() + s.size();
-    const auto [ptr, ec] = std::from_chars(s.data(), end, value);
-    return !s.empty() && ec == std::errc() && ptr == end;
-}
-
 // A value of the parameter as the user typed it, checked against its range and kind.
 std::string parse_value(const ParameterInfo& info, std::string_view text, double& value) {
     if (!parse_decimal(text, value))
         return std::string(info.name) + ": " + quoted(trim(text)) + " is not a decimal number";
     if (const ParameterCheck c = check_parameter(info, value); !c.ok()) return c.text;
     return {};
-}
-
-// The generator of every random design: the standard's 64-bit Mersenne
-// twister, whose output the standard fixes, with the conversions done here
-// rather than by the library's distributions, whose results it does not fix.
-class DesignRandom {
-  public:
-    explicit DesignRandom(std::uint64_t seed) : engine_(seed) {}
-    // Uniform on [0, 1), 53 random bits.
-    double unit() { return static_cast<double>(engine_() >> 11) * 0x1p-53; }
-    // Uniform on 0..n-1 (n >= 1), without the bias of a plain remainder.
-    std::size_t below(std::size_t n) {
-        const std::uint64_t bound = n;
-        const std::uint64_t threshold = (0 - bound) % bound;
-        for (;;)
-            if (const std::uint64_t r = engine_(); r >= threshold)
-                return static_cast<std::size_t>(r % bound);
-    }
-    template <typename T>
-    void shuffle(std::vector<T>& v) {
-        for (std::size_t i = v.size(); i > 1; --i) std::swap(v[i - 1], v[below(i)]);
-    }
-
-  private:
-    std::mt19937_64 engine_;
-};
-
-double map_to_bounds(const ParameterInfo& info, double u, double low, double high) {
-    const double v = low + u * (high - low);
-    if (info.kind == ParameterKind::Integer) return std::clamp(std::round(v), low, high);
-    return std::min(v, high);
-}
-
-std::string bounds_text(const VaryOption& s) {
-    return std::string(s.info->name) + "=" + format_value(s.low) + ".." + format_value(s.high);
 }
 
 // One CSV line split at commas (no quoting: design cells are names and numbers).
@@ -94,8 +41,19 @@ std::vector<std::string_view> split_cells(std::string_view line) {
     }
 }
 
-std::string at(const std::string& name, std::size_t line, std::size_t column) {
-    return name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": ";
+}  // namespace design_text
+
+namespace {
+
+using design_text::parse_value;
+using design_text::quoted;
+using design_text::split_cells;
+
+bool parse_count(std::string_view s, std::size_t& value) {
+    s = trim(s);
+    const char* end = s.data() + s.size();
+    const auto [ptr, ec] = std::from_chars(s.data(), end, value);
+    return !s.empty() && ec == std::errc() && ptr == end;
 }
 
 }  // namespace
@@ -240,265 +198,6 @@ std::string factorial_design(const std::vector<VaryOption>& options, std::size_t
         }
     }
     return {};
-}
-
-std::vector<double> latin_hypercube(std::size_t n, std::size_t k, std::uint64_t seed) {
-    DesignRandom random(seed);
-    std::vector<double> points(n * k);
-    std::vector<std::size_t> strata(n);
-    for (std::size_t j = 0; j < k; ++j) {
-        for (std::size_t i = 0; i < n; ++i) strata[i] = i;
-        random.shuffle(strata);
-        for (std::size_t i = 0; i < n; ++i)
-            points[i * k + j] =
-                (static_cast<double>(strata[i]) + random.unit()) / static_cast<double>(n);
-    }
-    return points;
-}
-
-std::vector<double> sobol_points(std::size_t n, std::size_t k) {
-    boost::random::sobol generator(k);  // its first point is the one after the origin
-    std::vector<double> points(n * k);
-    for (double& x : points) x = static_cast<double>(generator()) * 0x1p-64;
-    return points;
-}
-
-double morris_delta(int levels) {
-    return levels / (2.0 * (levels - 1));
-}
-
-std::vector<double> morris_trajectories(std::size_t r, std::size_t k, int levels,
-                                        std::uint64_t seed) {
-    DesignRandom random(seed);
-    const double delta = morris_delta(levels);
-    const auto gridSize = static_cast<std::size_t>(levels);
-    std::vector<double> points;
-    points.reserve(r * (k + 1) * k);
-    std::vector<double> x(k);
-    std::vector<std::size_t> order(k);
-    for (std::size_t t = 0; t < r; ++t) {
-        for (double& v : x)
-            v = static_cast<double>(random.below(gridSize)) / static_cast<double>(levels - 1);
-        for (std::size_t j = 0; j < k; ++j) order[j] = j;
-        random.shuffle(order);
-        points.insert(points.end(), x.begin(), x.end());
-        for (std::size_t j : order) {
-            x[j] = x[j] + delta <= 1.0 + 1e-12 ? x[j] + delta : x[j] - delta;
-            x[j] = std::clamp(x[j], 0.0, 1.0);
-            points.insert(points.end(), x.begin(), x.end());
-        }
-    }
-    return points;
-}
-
-std::vector<double> saltelli_points(std::size_t n, std::size_t k) {
-    const std::vector<double> base = sobol_points(n, 2 * k);
-    std::vector<double> points;
-    points.reserve(n * (k + 2) * k);
-    for (std::size_t j = 0; j < n; ++j) {
-        const double* a = &base[j * 2 * k];
-        const double* b = a + k;
-        points.insert(points.end(), a, a + k);
-        for (std::size_t i = 0; i < k; ++i) {
-            points.insert(points.end(), a, a + k);
-            points[points.size() - k + i] = b[i];
-        }
-        points.insert(points.end(), b, b + k);
-    }
-    return points;
-}
-
-std::string sample_design(const SampleOption& sample, const std::vector<VaryOption>& options,
-                          std::uint64_t seed, std::size_t maxPoints, Design& design) {
-    design = {};
-    if (options.empty())
-        return "--sample needs the parameters and bounds to vary (--vary NAME=LO..HI)";
-    const std::size_t k = options.size();
-    std::string over;
-    for (const VaryOption& s : options) {
-        if (!s.hasBounds)
-            return std::string(s.info->name) + ": --sample needs bounds NAME=LO..HI, not a list";
-        for (const VaryOption& other : options)
-            if (&other < &s && other.info == s.info)
-                return std::string(s.info->name) + " is varied twice";
-        over += over.empty() ? " over " : ", ";
-        over += bounds_text(s);
-    }
-    const char* method = sample_method_name(sample.method);
-    std::size_t perUnit = 1;  // points per unit of the size
-    if (sample.method == SampleMethod::Morris) perUnit = k + 1;
-    if (sample.method == SampleMethod::Saltelli) perUnit = k + 2;
-    if (sample.size > maxPoints / perUnit)
-        return std::string(method) + ":" + std::to_string(sample.size) + " makes more than " +
-               std::to_string(maxPoints) + " points";
-    const std::size_t dimensions = sample.method == SampleMethod::Saltelli ? 2 * k : k;
-    if ((sample.method == SampleMethod::Sobol || sample.method == SampleMethod::Saltelli) &&
-        dimensions > SOBOL_MAX_DIMENSION)
-        return std::string(method) + " over " + std::to_string(k) +
-               " parameters needs more dimensions than the Sobol table has";
-
-    std::vector<double> unit;
-    switch (sample.method) {
-        case SampleMethod::Lhs:
-            unit = latin_hypercube(sample.size, k, seed);
-            break;
-        case SampleMethod::Sobol:
-            unit = sobol_points(sample.size, k);
-            break;
-        case SampleMethod::Morris:
-            unit = morris_trajectories(sample.size, k, sample.levels, seed);
-            break;
-        case SampleMethod::Saltelli:
-            unit = saltelli_points(sample.size, k);
-            break;
-    }
-    design.description =
-        std::string(method) + ":" + std::to_string(sample.size) +
-        (sample.method == SampleMethod::Morris ? ":" + std::to_string(sample.levels)
-                                               : std::string()) +
-        over;
-    design.sample = sample;
-    for (const VaryOption& s : options) {
-        design.parameters.push_back(s.info);
-        design.low.push_back(s.low);
-        design.high.push_back(s.high);
-    }
-    design.values.resize(unit.size());
-    for (std::size_t i = 0; i < unit.size(); ++i) {
-        const VaryOption& s = options[i % k];
-        design.values[i] = map_to_bounds(*s.info, unit[i], s.low, s.high);
-    }
-    return {};
-}
-
-std::string parse_design_csv(std::string_view text, const std::string& name, std::size_t maxPoints,
-                             Design& design) {
-    design = {};
-    design.description = "file " + name;
-    std::size_t lineNumber = 0;
-    std::vector<std::string_view> columns;
-    std::size_t pointColumn = 0, scenarioColumn = 0;  // 1-based; 0 when absent
-    bool isSeed = false;
-    std::vector<std::size_t> parameterColumns;
-    std::size_t points = 0;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        const std::string_view line = trim(text.substr(start, end - start));
-        start = end + 1;
-        ++lineNumber;
-        if (line.empty() || line.front() == '#') continue;
-        const std::vector<std::string_view> cells = split_cells(line);
-
-        if (columns.empty()) {  // the header
-            for (std::size_t c = 0; c < cells.size(); ++c) {
-                const std::string_view cell = trim(cells[c]);
-                const std::string where = at(name, lineNumber, c + 1);
-                if (cell.empty()) return where + "empty column name";
-                for (std::size_t d = 0; d < c; ++d)
-                    if (trim(cells[d]) == cell)
-                        return where + "column " + quoted(cell) + " given twice";
-                if (cell == "point") {
-                    pointColumn = c + 1;
-                } else if (cell == "seed" || cell == "scenario") {
-                    if (scenarioColumn != 0) return where + "both a seed and a scenario column";
-                    scenarioColumn = c + 1;
-                    isSeed = cell == "seed";
-                } else {
-                    const ParameterInfo* info = find_parameter(cell.data(), cell.size());
-                    if (info == nullptr)
-                        return where + "unknown parameter " + quoted(cell) +
-                               " (marovel-sim params lists them)";
-                    design.parameters.push_back(info);
-                    parameterColumns.push_back(c);
-                }
-            }
-            if (pointColumn == 0) return at(name, lineNumber, 1) + "no point column";
-            if (design.parameters.empty()) return at(name, lineNumber, 1) + "no parameter column";
-            columns = cells;
-            continue;
-        }
-
-        if (cells.size() < columns.size())
-            return at(name, lineNumber, cells.size() + 1) + "missing cell for column " +
-                   quoted(trim(columns[cells.size()]));
-        if (cells.size() > columns.size())
-            return at(name, lineNumber, columns.size() + 1) + "more cells than columns";
-        for (std::size_t c = 0; c < cells.size(); ++c)
-            if (trim(cells[c]).empty())
-                return at(name, lineNumber, c + 1) + "empty cell for column " +
-                       quoted(trim(columns[c]));
-        std::int64_t id = 0;
-        if (!parse_whole(cells[pointColumn - 1], id) || id < 0)
-            return at(name, lineNumber, pointColumn) + quoted(trim(cells[pointColumn - 1])) +
-                   " is not a point number";
-        if (static_cast<std::uint64_t>(id) < points)
-            return at(name, lineNumber, pointColumn) + "point " + std::to_string(id) +
-                   " given twice";
-        if (static_cast<std::uint64_t>(id) != points)
-            return at(name, lineNumber, pointColumn) + "point " + std::to_string(id) +
-                   " out of order: the points count 0, 1, 2, ... and this one is " +
-                   std::to_string(points);
-        if (points == maxPoints)
-            return at(name, lineNumber, pointColumn) + "more than " + std::to_string(maxPoints) +
-                   " points";
-        for (std::size_t j = 0; j < parameterColumns.size(); ++j) {
-            const std::size_t c = parameterColumns[j];
-            double v = 0.0;
-            if (std::string why = parse_value(*design.parameters[j], cells[c], v); !why.empty())
-                return at(name, lineNumber, c + 1) + why;
-            design.values.push_back(stored_value(*design.parameters[j], v));
-        }
-        if (scenarioColumn != 0) {
-            std::int64_t v = 0;
-            const std::string_view cell = cells[scenarioColumn - 1];
-            if (!parse_whole(cell, v) || v < std::numeric_limits<std::int32_t>::min() ||
-                v > std::numeric_limits<std::int32_t>::max())
-                return at(name, lineNumber, scenarioColumn) + quoted(trim(cell)) +
-                       " is not a 32-bit whole number";
-            if (isSeed) {
-                const auto seed = static_cast<std::int32_t>(v);
-                design.scenarios.push_back({seed, step_of_seed(seed)});
-            } else {
-                design.scenarios.push_back({seed_of_step(v), v});
-            }
-        }
-        ++points;
-    }
-    if (columns.empty()) return name + ": no header line (point and parameter names)";
-    if (points == 0) return name + ": no points";
-    return {};
-}
-
-std::string read_design_file(const std::string& path, std::size_t maxPoints, Design& design) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return path + ": cannot be read";
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) return path + ": cannot be read";
-    return parse_design_csv(text.str(), path, maxPoints, design);
-}
-
-std::string design_csv(const Design& design) {
-    std::string out = "# design: " + design.description + "\npoint";
-    const bool named = !design.scenarios.empty();
-    if (named) out += ",seed";
-    for (const ParameterInfo* info : design.parameters) {
-        out += ',';
-        out += info->name;
-    }
-    out += '\n';
-    for (std::size_t p = 0; p < design.point_count(); ++p) {
-        out += std::to_string(p);
-        if (named) out += ',' + std::to_string(design.scenarios[p].seed);
-        for (std::size_t j = 0; j < design.parameters.size(); ++j) {
-            out += ',';
-            out += format_value(design.value(p, j));
-        }
-        out += '\n';
-    }
-    return out;
 }
 
 ModelParameters point_parameters(const Design& design, std::size_t point,

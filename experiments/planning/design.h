@@ -8,6 +8,9 @@
 // Every sampler first draws points in the unit cube [0, 1)^k, then maps each
 // coordinate u onto its parameter's bounds as low + u (high - low), rounded to
 // the nearest whole number for a parameter that only takes whole numbers.
+//
+// The samplers are defined in samplers.cpp, the design files in design_file.cpp,
+// the rest in design.cpp.
 #pragma once
 
 #include <cstddef>
