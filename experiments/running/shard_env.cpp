@@ -6,7 +6,13 @@
 
 namespace {
 
-// The variable as a whole integer; nothing when unset; `bad` when it is no integer.
+// A job array's task ids, counts and steps are 32-bit numbers below the
+// scheduler's "no value"; inside this range every sum and difference below
+// fits in 64 bits.
+constexpr long long MAX_TASK_ID = 4294967294LL;
+
+// The variable as a whole integer; nothing when unset; nothing, and `bad` set
+// unless an earlier variable set it, when it is no integer or out of range.
 std::optional<long long> integer_of(const EnvironmentLookup& lookup, const char* name,
                                     std::string& bad) {
     const char* text = lookup(name);
@@ -15,7 +21,12 @@ std::optional<long long> integer_of(const EnvironmentLookup& lookup, const char*
     long long value = 0;
     const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
     if (s.empty() || ec != std::errc() || ptr != s.data() + s.size()) {
-        bad = std::string(name) + "=\"" + text + "\" is not an integer";
+        if (bad.empty()) bad = std::string(name) + "=\"" + text + "\" is not an integer";
+        return std::nullopt;
+    }
+    if (value < 0 || value > MAX_TASK_ID) {
+        if (bad.empty())
+            bad = std::string(name) + "=" + text + " is outside 0.." + std::to_string(MAX_TASK_ID);
         return std::nullopt;
     }
     return value;
@@ -44,7 +55,8 @@ std::string shard_from_environment(const EnvironmentLookup& lookup, long long& i
         return "SLURM_ARRAY_TASK_ID=" + std::to_string(*id) + " is not one of " +
                std::to_string(*n) + " tasks from SLURM_ARRAY_TASK_MIN=" + std::to_string(*min) +
                (stride > 1 ? " by " + std::to_string(stride) : std::string());
-    if (max && *max != *min + (*n - 1) * stride)
+    __extension__ using Wide = __int128;
+    if (max && static_cast<Wide>(*max) != *min + static_cast<Wide>(*n - 1) * stride)
         return "SLURM_ARRAY_TASK_MAX=" + std::to_string(*max) + " does not close " +
                std::to_string(*n) + " tasks from SLURM_ARRAY_TASK_MIN=" + std::to_string(*min) +
                " (the array's task ids must be evenly spaced)";

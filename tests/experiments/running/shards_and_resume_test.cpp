@@ -161,7 +161,21 @@ TEST_F(SimFolder, ShardAutoFollowsTheJobArray) {
           "[SLURM_ARRAY_TASK_COUNT=0]: SLURM_ARRAY_TASK_ID=1 SLURM_ARRAY_TASK_COUNT=0 "
           "SLURM_ARRAY_TASK_MIN=1",
           "[SLURM_ARRAY_TASK_MAX=7] does not close: SLURM_ARRAY_TASK_ID=1 "
-          "SLURM_ARRAY_TASK_COUNT=3 SLURM_ARRAY_TASK_MIN=1 SLURM_ARRAY_TASK_MAX=7"}) {
+          "SLURM_ARRAY_TASK_COUNT=3 SLURM_ARRAY_TASK_MIN=1 SLURM_ARRAY_TASK_MAX=7",
+          // Near the ends of 64 bits the differences of the ids would overflow.
+          "[SLURM_ARRAY_TASK_ID=9223372036854775807] is outside: "
+          "SLURM_ARRAY_TASK_ID=9223372036854775807 SLURM_ARRAY_TASK_COUNT=3 "
+          "SLURM_ARRAY_TASK_MIN=-1",
+          "[SLURM_ARRAY_TASK_MIN=-9223372036854775808] is outside: SLURM_ARRAY_TASK_ID=1 "
+          "SLURM_ARRAY_TASK_COUNT=3 SLURM_ARRAY_TASK_MIN=-9223372036854775808",
+          "[SLURM_ARRAY_TASK_COUNT=9223372036854775807] is outside: SLURM_ARRAY_TASK_ID=1 "
+          "SLURM_ARRAY_TASK_COUNT=9223372036854775807 SLURM_ARRAY_TASK_MIN=0",
+          "[SLURM_ARRAY_TASK_STEP=9223372036854775807] is outside: SLURM_ARRAY_TASK_ID=0 "
+          "SLURM_ARRAY_TASK_COUNT=3 SLURM_ARRAY_TASK_MIN=0 SLURM_ARRAY_TASK_MAX=6 "
+          "SLURM_ARRAY_TASK_STEP=9223372036854775807",
+          "[SLURM_ARRAY_TASK_MAX=4294967294] does not close: SLURM_ARRAY_TASK_ID=0 "
+          "SLURM_ARRAY_TASK_COUNT=4294967294 SLURM_ARRAY_TASK_MIN=0 "
+          "SLURM_ARRAY_TASK_MAX=4294967294 SLURM_ARRAY_TASK_STEP=4294967294"}) {
         const std::string env = row.substr(row.find(": ") + 2);
         const std::string named = row.substr(row.find('[') + 1, row.find(']') - row.find('['));
         const CommandResult r = run_command(
@@ -370,6 +384,27 @@ TEST_F(SimFolder, MetadataRecordsTheRunAndHashesItsFiles) {
         EXPECT_EQ(out["sha256"].get<std::string>(), sum.substr(0, 64)) << file;
         EXPECT_EQ(out["bytes"].get<std::size_t>(), fs::file_size(dir / file)) << file;
     }
+}
+
+// Names are bytes: an output or --params path that is not UTF-8 is recorded
+// escaped ({"escaped": ...} with \xHH and doubled backslashes), so the record
+// is written, is JSON, and gives the bytes back.
+TEST_F(SimFolder, MetadataRecordsNamesThatAreNotText) {
+    const std::string odd = "s\xff\\.csv";  // a byte that is no UTF-8, and a backslash
+    std::ofstream(dir / "p\xfe.txt") << "tow_wait = 30\n";
+    const CommandResult r =
+        sim(SWEEP + " --summary '" + odd + "' --params 'p\xfe.txt' --metadata m.json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(fs::exists(dir / odd));
+    const auto j = nlohmann::json::parse(read_file(dir / "m.json"));
+    ASSERT_EQ(j["outputs"].size(), 1u);
+    EXPECT_EQ(j["outputs"][0]["file"], nlohmann::json({{"escaped", "s\\xff\\\\.csv"}}));
+    EXPECT_EQ(j["outputs"][0]["sha256"].get<std::string>().size(), 64u);
+    bool paramsSeen = false;
+    for (const auto& a : j["arguments"])
+        paramsSeen = paramsSeen || a == nlohmann::json({{"escaped", "p\\xfe.txt"}});
+    EXPECT_TRUE(paramsSeen) << j["arguments"].dump();
+    EXPECT_EQ(j["parameters"]["tow_wait"], 30.0);
 }
 
 }  // namespace
