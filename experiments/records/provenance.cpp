@@ -3,10 +3,12 @@
 #include <nettle/sha2.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "experiments/planning/parameter_text.h"
 #include "experiments/records/output_file.h"
@@ -115,6 +117,57 @@ RunRecord start_record(int argc, char** argv) {
     return r;
 }
 
+namespace {
+
+bool valid_utf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t len = c < 0x80           ? 1
+                          : (c >> 5) == 0x6  ? 2
+                          : (c >> 4) == 0xE  ? 3
+                          : (c >> 3) == 0x1E ? 4
+                                             : 0;
+        if (len == 0 || i + len > s.size()) return false;
+        std::uint32_t code = len == 1 ? c : c & (0x7F >> len);
+        for (std::size_t k = 1; k < len; ++k) {
+            const auto d = static_cast<unsigned char>(s[i + k]);
+            if ((d & 0xC0) != 0x80) return false;
+            code = code << 6 | (d & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+        static constexpr std::uint32_t LEAST[5] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < LEAST[len] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+// Names and arguments are bytes. JSON holds text, so one that is not UTF-8 is
+// recorded as {"escaped": ...}: its backslashes doubled and every byte that is
+// not printable ASCII as \xHH, which gives the bytes back exactly.
+nlohmann::ordered_json text_of_bytes(const std::string& bytes) {
+    if (valid_utf8(bytes)) return bytes;
+    std::string escaped;
+    for (char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\\') {
+            escaped += "\\\\";
+        } else if (c >= 0x20 && c < 0x7F) {
+            escaped += ch;
+        } else {
+            static constexpr char HEX[] = "0123456789abcdef";
+            escaped += "\\x";
+            escaped += HEX[c >> 4];
+            escaped += HEX[c & 15];
+        }
+    }
+    return {{"escaped", escaped}};
+}
+
+}  // namespace
+
 bool write_metadata(const RunRecord& record, const std::string& path, std::string& error) {
     const BuildInfo b = build_info();
     nlohmann::ordered_json j;
@@ -125,9 +178,11 @@ bool write_metadata(const RunRecord& record, const std::string& path, std::strin
     j["build_type"] = b.buildType;
     j["start_time"] = record.startTime;
     j["end_time"] = utc_now();
-    j["host"] = record.host;
-    j["arguments"] = record.arguments;
-    j["command"] = record.recordedCommand;
+    j["host"] = text_of_bytes(record.host);
+    nlohmann::ordered_json arguments = nlohmann::ordered_json::array();
+    for (const std::string& a : record.arguments) arguments.push_back(text_of_bytes(a));
+    j["arguments"] = arguments;
+    j["command"] = text_of_bytes(record.recordedCommand);
     nlohmann::ordered_json params = nlohmann::ordered_json::object();
     for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
         const ParameterInfo& info = PARAMETER_TABLE[i];
@@ -139,12 +194,12 @@ bool write_metadata(const RunRecord& record, const std::string& path, std::strin
             params[info.name] = format_value(v);
     }
     j["parameters"] = params;
-    for (const auto& [name, value] : record.extra) j[name] = value;
+    for (const auto& [name, value] : record.extra) j[name] = text_of_bytes(value);
     nlohmann::ordered_json outputs = nlohmann::ordered_json::array();
     for (const std::string& file : record.outputs) {
         std::error_code ec;
         const auto size = std::filesystem::file_size(file, ec);
-        outputs.push_back({{"file", file},
+        outputs.push_back({{"file", text_of_bytes(file)},
                            {"bytes", ec ? 0 : static_cast<std::uintmax_t>(size)},
                            {"sha256", sha256_of_file(file)}});
     }
