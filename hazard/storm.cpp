@@ -112,6 +112,9 @@ void advance_storm(StormState& s, const VehicleTable& table) {
     if (s.stormPhase > 0.0f) s.storm = eval_track(s.stormTrack, s.stormPhase);
 
     const int n = table.vehicleCount;
+    // Built scenarios size the flags with the table; this only serves callers
+    // that populate a town on their own.
+    if (s.threatFlags.size() < static_cast<std::size_t>(n)) size_threat_flags(s, n);
     if (table.tally.notEvacuated == 0) {
         if (!s.threatFlagsClear)
             for (int i = 0; i < n; ++i) s.threatFlags[i] = 0;

@@ -132,6 +132,9 @@ inline bool is_exit(const RoadGrid& grid, CellPos p) {
     return (grid.exitBits[i >> 6] >> (i & 63) & 1u) != 0;
 }
 
+// A grid of that size, every cell blocked and empty, without exits.
+RoadGrid blank_grid(std::int32_t width = GRID_W, std::int32_t height = GRID_H);
+
 // 1 when both cells are the same, else 0.
 int same_cell(std::int32_t ax, std::int32_t ay, std::int32_t bx, std::int32_t by);
 

@@ -65,13 +65,17 @@ struct ExitSteps {
 
 // The rules common to all four moves, for a car that is not on its target
 // (and, for the moves other than its door, not at home). The moves differ in
-// their step (sx, sy) and bit.
-template <class Target>
-inline float price_entry(const RoadGrid& grid, const Vehicle& v, const Target& target, int sx,
-                         int sy, std::uint8_t bit) {
-    const CellPos c = {v.pos.x + sx, v.pos.y + sy};
-    if (!in_grid(grid, c.x, c.y)) return NO_WAY_COST;
-    const GridCell& cell = cell_at(grid, c);
+// their step (sx, sy) and bit. `here` is the car's own cell; only the
+// coordinate a move changes can leave the grid.
+template <int SX, int SY, class Target>
+inline float price_entry(const RoadGrid& grid, const Vehicle& v, const Target& target,
+                         std::uint8_t bit, const GridCell* here) {
+    const CellPos c = {v.pos.x + SX, v.pos.y + SY};
+    const std::uint32_t limit = static_cast<std::uint32_t>(SX != 0 ? grid.width : grid.height);
+    const std::int32_t along = SX != 0 ? c.x : c.y;
+    if (static_cast<std::uint32_t>(along) >= limit) return NO_WAY_COST;
+    const std::ptrdiff_t step = SX + static_cast<std::ptrdiff_t>(SY) * grid.width;
+    const GridCell& cell = here[step];
     if (target.is_target(grid, c)) {
         // A house target is entered only from its door; an exit by any move
         // its layout allows, however many cars already stand there.
@@ -81,10 +85,9 @@ inline float price_entry(const RoadGrid& grid, const Vehicle& v, const Target& t
     if (cell.layout == LAYOUT_HOUSE || (cell.layout & bit) == 0 || (cell.traffic & bit) != 0)
         return NO_WAY_COST;
     // One cell further on: a car ahead in the same lane makes the move a little dearer.
-    const CellPos n = {c.x + sx, c.y + sy};
     int k = 0;
-    if (in_grid(grid, n.x, n.y)) {
-        const GridCell& ahead = cell_at(grid, n);
+    if (static_cast<std::uint32_t>(along + (SX != 0 ? SX : SY)) < limit) {
+        const GridCell& ahead = here[2 * step];
         k = ahead.layout != LAYOUT_HOUSE && (ahead.layout & ahead.traffic & bit) != 0 ? 1 : 0;
     }
     float price = static_cast<float>(target.distance(c) + k);
@@ -92,21 +95,29 @@ inline float price_entry(const RoadGrid& grid, const Vehicle& v, const Target& t
     return price;
 }
 
+inline const GridCell* cell_of(const RoadGrid& g, CellPos p) {
+    return &cell_at(g, p);
+}
+
 template <class Target>
-inline float price_y_dec(const RoadGrid& g, const Vehicle& v, const Target& t) {
-    return price_entry(g, v, t, 0, -1, DIR_Y_DEC);
+inline float price_y_dec(const RoadGrid& g, const Vehicle& v, const Target& t,
+                         const GridCell* here) {
+    return price_entry<0, -1>(g, v, t, DIR_Y_DEC, here);
 }
 template <class Target>
-inline float price_x_dec(const RoadGrid& g, const Vehicle& v, const Target& t) {
-    return price_entry(g, v, t, -1, 0, DIR_X_DEC);
+inline float price_x_dec(const RoadGrid& g, const Vehicle& v, const Target& t,
+                         const GridCell* here) {
+    return price_entry<-1, 0>(g, v, t, DIR_X_DEC, here);
 }
 template <class Target>
-inline float price_x_inc(const RoadGrid& g, const Vehicle& v, const Target& t) {
-    return price_entry(g, v, t, 1, 0, DIR_X_INC);
+inline float price_x_inc(const RoadGrid& g, const Vehicle& v, const Target& t,
+                         const GridCell* here) {
+    return price_entry<1, 0>(g, v, t, DIR_X_INC, here);
 }
 template <class Target>
-inline float price_y_inc(const RoadGrid& g, const Vehicle& v, const Target& t) {
-    return price_entry(g, v, t, 0, 1, DIR_Y_INC);
+inline float price_y_inc(const RoadGrid& g, const Vehicle& v, const Target& t,
+                         const GridCell* here) {
+    return price_entry<0, 1>(g, v, t, DIR_Y_INC, here);
 }
 
 // A car at home leaves only by its door.
@@ -117,20 +128,20 @@ inline bool leaves_by(const Vehicle& v, std::uint8_t bit) {
 template <class Target>
 void choose_and_move_towards(RoadGrid& grid, Vehicle& v, const Target& target) {
     // The same prices as the four cost functions, with the tests on the car made once.
+    GridCell* const here = &cell_at(grid, v.pos);
     float costs[4] = {NO_WAY_COST, NO_WAY_COST, NO_WAY_COST, NO_WAY_COST};
-    if (!(v.pos == v.home)) {
-        costs[0] = price_y_dec(grid, v, target);
-        costs[1] = price_x_dec(grid, v, target);
-        costs[2] = price_x_inc(grid, v, target);
-        costs[3] = price_y_inc(grid, v, target);
-    } else if (v.door == DIR_Y_DEC) {
-        costs[0] = price_y_dec(grid, v, target);
+    const bool atHome = v.pos == v.home;
+    if (!atHome || v.door == DIR_Y_DEC) costs[0] = price_y_dec(grid, v, target, here);
+    if (!atHome) {
+        costs[1] = price_x_dec(grid, v, target, here);
+        costs[2] = price_x_inc(grid, v, target, here);
+        costs[3] = price_y_inc(grid, v, target, here);
     } else if (v.door == DIR_X_DEC) {
-        costs[1] = price_x_dec(grid, v, target);
+        costs[1] = price_x_dec(grid, v, target, here);
     } else if (v.door == DIR_X_INC) {
-        costs[2] = price_x_inc(grid, v, target);
-    } else {
-        costs[3] = price_y_inc(grid, v, target);
+        costs[2] = price_x_inc(grid, v, target, here);
+    } else if (v.door == DIR_Y_INC) {
+        costs[3] = price_y_inc(grid, v, target, here);
     }
     float best = costs[0];
     for (int i = 1; i < 4; ++i)
@@ -145,17 +156,18 @@ void choose_and_move_towards(RoadGrid& grid, Vehicle& v, const Target& target) {
     static constexpr int STEP_Y[4] = {-1, 0, 0, 1};
     v.heading = MOVE_ORDER[m];
     v.pos = {v.pos.x + STEP_X[m], v.pos.y + STEP_Y[m]};
+    GridCell* const there = here + (STEP_X[m] + static_cast<std::ptrdiff_t>(STEP_Y[m]) * grid.width);
 
     // The cell left is updated before the cell entered.
-    if (v.prevPos == v.home)
-        --cell_at(grid, v.home).traffic;
+    if (atHome)
+        --here->traffic;
     else
-        clear_traffic(grid, v.prevPos, v.prevHeading);
+        here->traffic &= static_cast<std::uint8_t>(~v.prevHeading);
     if (v.pos == v.home) {
-        ++cell_at(grid, v.home).traffic;
+        ++there->traffic;
         v.onExit = 0;
     } else {
-        set_traffic(grid, v.pos, v.heading);
+        there->traffic |= v.heading;
         v.onExit = is_exit(grid, v.pos) ? 1 : 0;
     }
 }
@@ -163,20 +175,24 @@ void choose_and_move_towards(RoadGrid& grid, Vehicle& v, const Target& target) {
 }  // namespace
 
 float cost_y_dec(const RoadGrid& grid, const Vehicle& v, CellPos target) {
-    return v.pos == target || !leaves_by(v, DIR_Y_DEC) ? NO_WAY_COST
-                                                       : price_y_dec(grid, v, CellTarget{target});
+    return v.pos == target || !leaves_by(v, DIR_Y_DEC)
+               ? NO_WAY_COST
+               : price_y_dec(grid, v, CellTarget{target}, cell_of(grid, v.pos));
 }
 float cost_x_dec(const RoadGrid& grid, const Vehicle& v, CellPos target) {
-    return v.pos == target || !leaves_by(v, DIR_X_DEC) ? NO_WAY_COST
-                                                       : price_x_dec(grid, v, CellTarget{target});
+    return v.pos == target || !leaves_by(v, DIR_X_DEC)
+               ? NO_WAY_COST
+               : price_x_dec(grid, v, CellTarget{target}, cell_of(grid, v.pos));
 }
 float cost_x_inc(const RoadGrid& grid, const Vehicle& v, CellPos target) {
-    return v.pos == target || !leaves_by(v, DIR_X_INC) ? NO_WAY_COST
-                                                       : price_x_inc(grid, v, CellTarget{target});
+    return v.pos == target || !leaves_by(v, DIR_X_INC)
+               ? NO_WAY_COST
+               : price_x_inc(grid, v, CellTarget{target}, cell_of(grid, v.pos));
 }
 float cost_y_inc(const RoadGrid& grid, const Vehicle& v, CellPos target) {
-    return v.pos == target || !leaves_by(v, DIR_Y_INC) ? NO_WAY_COST
-                                                       : price_y_inc(grid, v, CellTarget{target});
+    return v.pos == target || !leaves_by(v, DIR_Y_INC)
+               ? NO_WAY_COST
+               : price_y_inc(grid, v, CellTarget{target}, cell_of(grid, v.pos));
 }
 
 void choose_and_move(RoadGrid& grid, Vehicle& v, CellPos target) {

@@ -199,6 +199,14 @@ void index_vehicles(VehicleTable& table) {
     table.tally = tally_vehicles(table);
 }
 
+void index_vehicles(const RoadGrid& grid, VehicleTable& table) {
+    for (int i = 0; i < table.vehicleCount; ++i) {
+        Vehicle& v = table.vehicles[static_cast<std::size_t>(i)];
+        v.onExit = !(v.pos == v.home) && in_grid(grid, v.pos.x, v.pos.y) && is_exit(grid, v.pos);
+    }
+    index_vehicles(table);
+}
+
 void start_evacuating(VehicleTable& table, int index) {
     Vehicle& v = table.vehicles[index];
     --tally_count(table.tally, tally_slot(v));

@@ -109,8 +109,10 @@ inline const VehicleTally& current_tally(const VehicleTable& table) {
 }
 
 // Rebuilds the sets and the tally from the cars: after populating the town, or
-// after a caller changed cars' states or places directly.
+// after a caller changed cars' states directly. A caller that moved cars
+// directly gives the grid, so that each car's exit mark is set afresh first.
 void index_vehicles(VehicleTable& table);
+void index_vehicles(const RoadGrid& grid, VehicleTable& table);
 
 // A waiting household's car sets off: evacuating, under way, counted en route.
 void start_evacuating(VehicleTable& table, int index);
