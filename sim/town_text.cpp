@@ -126,7 +126,7 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
             return fail(error, line, 1, "expected `key = value` or `grid`");
         const std::string_view key = trim(s.substr(0, eq));
         const std::string_view value = trim(s.substr(eq + 1));
-        const int valueColumn = static_cast<int>(raw.find('=') + 2);
+        const int valueColumn = static_cast<int>(value.data() - raw.data()) + 1;
         if (key == "name") {
             t.name = std::string(value);
         } else if (key == "cell_size_m") {
@@ -226,16 +226,10 @@ char town_cell_char(const Town& town, CellPos p) {
 std::string format_town(const Town& town) {
     std::string out;
     if (!town.name.empty()) out += "name = " + town.name + "\n";
-    char number[64];
-    std::snprintf(number, sizeof number, "%.17g", town.cellSizeM);
     // The shortest text that reads back as the same double.
-    for (int digits = 1; digits <= 17; ++digits) {
-        std::snprintf(number, sizeof number, "%.*g", digits, town.cellSizeM);
-        double back = 0;
-        std::from_chars(number, number + std::char_traits<char>::length(number), back);
-        if (back == town.cellSizeM) break;
-    }
-    out += std::string("cell_size_m = ") + number + "\n";
+    char number[64];
+    const auto written = std::to_chars(number, number + sizeof number, town.cellSizeM);
+    out += "cell_size_m = " + std::string(number, written.ptr) + "\n";
     for (CellPos e : town.exits)
         out += "exit = " + std::to_string(e.x) + "," + std::to_string(e.y) + "\n";
     std::vector<char> doorChar(town.layout.size(), 0);
