@@ -27,7 +27,7 @@ QString heading_text(std::uint8_t heading) {
 // The state as the tally counts it: a car back home after running dry was towed.
 QString state_text(const Vehicle& v) {
     if (v.state == VS_OUT_OF_GAS && v.pos == v.home) return QStringLiteral("towed");
-    if (v.state == VS_EVACUATING && v.pos == ExitCell) return QStringLiteral("evacuated");
+    if (v.state == VS_EVACUATING && v.onExit != 0) return QStringLiteral("evacuated");
     return v.state <= VS_OUT_OF_GAS ? QString::fromLatin1(STATE_NAMES[v.state])
                                     : QString::number(v.state);
 }
@@ -36,7 +36,7 @@ QString state_text(const Vehicle& v) {
 
 std::vector<int> cars_at_cell(const Simulation& sim, CellPos cell) {
     std::vector<int> cars;
-    if (!in_grid(cell.x, cell.y)) return cars;
+    if (!in_grid(sim.grid, cell.x, cell.y)) return cars;
     const bool house = cell_at(sim.grid, cell).layout == LAYOUT_HOUSE;
     for (int i = 0; i < sim.vehicles.vehicleCount; ++i) {
         const Vehicle& v = sim.vehicles.vehicles[i];

@@ -4,24 +4,49 @@
 
 namespace {
 
-// Distance from every cell to the exit, the fixed part of every household's trip.
-struct ExitDistances {
-    double d[GRID_H][GRID_W];
-    ExitDistances() {
-        for (int y = 0; y < GRID_H; ++y)
-            for (int x = 0; x < GRID_W; ++x) d[y][x] = cell_distance({x, y}, ExitCell);
-    }
-};
-const ExitDistances EXIT_DISTANCES;
-
-inline float travel_term(const DecisionModel& m, CellPos home, float onRoadCount, float simTime) {
-    const double d = EXIT_DISTANCES.d[home.y][home.x];
+// d: the distance from the household's house to the nearest exit, the fixed
+// part of its trip (VehicleTable::exitDistance).
+inline float travel_term(const DecisionModel& m, double d, float onRoadCount, float simTime) {
     return static_cast<float>(m.travelWeight *
                               ((d + m.tripEffort) + onRoadCount * simTime * m.congestionRate));
 }
 
-static_assert(3 * MAX_VEHICLES <= RANDOM_JUMPS && MAX_VEHICLES <= RANDOM_EVEN_JUMPS,
-              "a tick's draws can be jumped to");
+// Towns of up to this many cars jump to each of a tick's draws through the
+// fixed tables; larger ones chain the draws one by one, which gives the same states.
+constexpr int JUMP_CARS = RANDOM_JUMPS / 3;
+static_assert(JUMP_CARS <= RANDOM_EVEN_JUMPS, "a tick's draws can be jumped to");
+
+// The state `draws` draws after `state`, for any number of draws: the affine
+// step raised to that power by squaring.
+std::uint32_t state_after_any(std::uint32_t state, std::int64_t draws) {
+    if (draws >= 1 && draws <= RANDOM_JUMPS) return state_after(state, static_cast<int>(draws));
+    std::uint32_t mul = RANDOM_MUL, add = RANDOM_ADD;  // one step
+    for (; draws > 0; draws >>= 1) {
+        if (draws & 1) state = mul * state + add;
+        add = mul * add + add;
+        mul = mul * mul;
+    }
+    return state;
+}
+
+// What draw_values gives, for any count: the draws chained from `first` (the
+// state of the first draw), `stride` steps apart.
+void draw_values_chained(float* out, int count, std::uint32_t first, int stride, double lo,
+                         double width) {
+    std::uint32_t mul = 1, add = 0;
+    for (int k = 0; k < stride; ++k) {
+        add = RANDOM_MUL * add + RANDOM_ADD;
+        mul = RANDOM_MUL * mul;
+    }
+    std::uint32_t state = first;
+    for (int k = 0; k < count; ++k) {
+        const int v = random_value(state);
+        const int wraps = (v > 10000) + (v > 20001) + (v > 30002);
+        const float f = static_cast<float>(v - 10001 * wraps) / 10000.0f;
+        out[k] = static_cast<float>(lo + width * static_cast<double>(f));
+        state = mul * state + add;
+    }
+}
 
 // lo + width * f for `count` draws, the k-th of them made from the state
 // mul[k] * start + add[k]: exactly what uniform_random(lo, lo + width) gives for
@@ -61,29 +86,55 @@ __attribute__((target_clones("avx2", "default"))) void fill_error_variances(
     ErrorVariancesAhead& ahead, int n, std::uint32_t start, float errorSpread) {
     std::uint32_t states[AHEAD_TICKS];
     states[0] = start;
-    for (int k = 1; k < AHEAD_TICKS; ++k) states[k] = state_after(states[k - 1], 3 * n);
+    for (int k = 1; k < AHEAD_TICKS; ++k) states[k] = state_after_any(states[k - 1], 3LL * n);
     LaneBits tickStates;
     for (int k = 0; k < AHEAD_TICKS; ++k) tickStates[k] = states[k];
     const double lo = -static_cast<double>(errorSpread);
     const double width = static_cast<double>(errorSpread) - lo;
-    LaneFloats values[MAX_VEHICLES];
-    LaneFloats sums = {};
-    for (int i = 0; i < n; ++i) {
-        const LaneBits drawn = tickStates * RANDOM_JUMP.mul[i] + RANDOM_JUMP.add[i];
-        const LaneInts v = reinterpret_cast<LaneInts>((drawn >> 16) & 0x7FFFu);
-        const LaneInts wraps = -((v > 10000) + (v > 20001) + (v > 30002));  // true is -1
-        const LaneFloats f = __builtin_convertvector(v - 10001 * wraps, LaneFloats) / 10000.0f;
-        const LaneDoubles e = lo + width * __builtin_convertvector(f, LaneDoubles);
-        values[i] = __builtin_convertvector(e, LaneFloats);
-        sums = sums + values[i];
-    }
+    // The lanes' errors of one draw, from the lanes' states (written out in
+    // place so that each clone compiles it for its own instruction set).
+#define MAROVEL_LANE_ERRORS(out, drawn)                                                          \
+    do {                                                                                         \
+        const LaneInts v_ = reinterpret_cast<LaneInts>(((drawn) >> 16) & 0x7FFFu);               \
+        const LaneInts wraps_ = -((v_ > 10000) + (v_ > 20001) + (v_ > 30002)); /* true is -1 */ \
+        const LaneFloats f_ = __builtin_convertvector(v_ - 10001 * wraps_, LaneFloats) / 10000.0f; \
+        const LaneDoubles e_ = lo + width * __builtin_convertvector(f_, LaneDoubles);           \
+        (out) = __builtin_convertvector(e_, LaneFloats);                                         \
+    } while (false)
     const float count = static_cast<float>(n);
-    const LaneFloats means = sums / count;
+    LaneFloats sums = {};
     LaneFloats squares = {};
-    for (int i = 0; i < n; ++i) {
-        const LaneFloats d = values[i] - means;
-        squares = squares + d * d;
+    if (n <= JUMP_CARS) {
+        LaneFloats values[JUMP_CARS];
+        for (int i = 0; i < n; ++i) {
+            MAROVEL_LANE_ERRORS(values[i], tickStates * RANDOM_JUMP.mul[i] + RANDOM_JUMP.add[i]);
+            sums = sums + values[i];
+        }
+        const LaneFloats means = sums / count;
+        for (int i = 0; i < n; ++i) {
+            const LaneFloats d = values[i] - means;
+            squares = squares + d * d;
+        }
+    } else {
+        // Too many cars to keep: the errors are drawn again for the second pass.
+        LaneBits drawn = tickStates;
+        for (int i = 0; i < n; ++i) {
+            drawn = drawn * RANDOM_MUL + RANDOM_ADD;
+            LaneFloats e;
+            MAROVEL_LANE_ERRORS(e, drawn);
+            sums = sums + e;
+        }
+        const LaneFloats means = sums / count;
+        drawn = tickStates;
+        for (int i = 0; i < n; ++i) {
+            drawn = drawn * RANDOM_MUL + RANDOM_ADD;
+            LaneFloats e;
+            MAROVEL_LANE_ERRORS(e, drawn);
+            const LaneFloats d = e - means;
+            squares = squares + d * d;
+        }
     }
+#undef MAROVEL_LANE_ERRORS
     const LaneFloats variances = squares / count;
     for (int k = 0; k < AHEAD_TICKS; ++k) {
         ahead.startStates[k] = states[k];
@@ -137,6 +188,7 @@ void reset_decisions(DecisionModel& m, const VehicleTable& table, const ModelPar
     m.arrivalVarianceKnown = false;
     m.errorsAhead.next = AHEAD_TICKS;
     DecisionTable& h = m.households;
+    h.size_for(static_cast<std::size_t>(table.vehicleCount));
     for (int i = 0; i < table.vehicleCount; ++i) {
         h.travelTerm[i] = h.signalError[i] = h.signalBase[i] = h.signal[i] = 0.0f;
         h.departureNoise[i] = 0.0f;
@@ -173,7 +225,8 @@ void update_travel_terms(DecisionModel& m, const VehicleTable& table, float simT
     for (int i = 0; i < table.vehicleCount; ++i) {
         const Vehicle& v = table.vehicles[i];
         if (v.state == VS_WAITING)
-            m.households.travelTerm[i] = travel_term(m, v.home, onRoadCount, simTime);
+            m.households.travelTerm[i] =
+                travel_term(m, table.exitDistance[static_cast<std::size_t>(i)], onRoadCount, simTime);
     }
 }
 
@@ -226,11 +279,18 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
     // Draws n + 2i + 1 (the noise of car i) and n + 2i + 2 (unused) follow the n errors.
     const std::uint32_t start = rng.state;
     const double spread = static_cast<double>(errorSpread);
-    draw_values(h.signalError, n, start, RANDOM_JUMP.mul, RANDOM_JUMP.add, -spread,
-                spread - -spread);
-    draw_values(h.departureNoise, n, state_after(start, n + 1), RANDOM_EVEN_JUMP.mul,
-                RANDOM_EVEN_JUMP.add, -m.departureNoise, m.departureNoise - -m.departureNoise);
-    rng.state = state_after(start, 3 * n);
+    if (n <= JUMP_CARS) {
+        draw_values(h.signalError, n, start, RANDOM_JUMP.mul, RANDOM_JUMP.add, -spread,
+                    spread - -spread);
+        draw_values(h.departureNoise, n, state_after(start, n + 1), RANDOM_EVEN_JUMP.mul,
+                    RANDOM_EVEN_JUMP.add, -m.departureNoise, m.departureNoise - -m.departureNoise);
+    } else {
+        draw_values_chained(h.signalError, n, state_after_any(start, 1), 1, -spread,
+                            spread - -spread);
+        draw_values_chained(h.departureNoise, n, state_after_any(start, n + 1LL), 2,
+                            -m.departureNoise, m.departureNoise - -m.departureNoise);
+    }
+    rng.state = state_after_any(start, 3LL * n);
 
     ErrorVariancesAhead& ahead = m.errorsAhead;
     if (!(ahead.next < AHEAD_TICKS && ahead.carCount == n &&
@@ -251,7 +311,8 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
         const float estimate = storm.threatFlags[i] != 0 ? threatened : unthreatened;
         estimatesChanged = estimatesChanged || !same_bits(estimate, h.arrivalEstimate[i]);
         h.arrivalEstimate[i] = estimate;
-        h.travelTerm[i] = travel_term(m, table.vehicles[i].home, onRoadCount, now);
+        h.travelTerm[i] =
+            travel_term(m, table.exitDistance[static_cast<std::size_t>(i)], onRoadCount, now);
     });
     if (estimatesChanged) {
         m.arrivalVariance = field_variance(m, table, 'w');

@@ -4,23 +4,56 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "hazard/storm.h"
 #include "sim/random.h"
 #include "sim/vehicles.h"
 
 // The model's values for every car, one array per value, indexed like the
-// vehicle table: laid out so that the per-car formulas run in SIMD lanes.
+// vehicle table: laid out so that the per-car formulas run in SIMD lanes. The
+// seven arrays lie one after the other in one block of 7 x `column` floats,
+// sized from the car count when the scenario is built.
 struct DecisionTable {
-    float travelTerm[MAX_VEHICLES];       // -5 x trip effort (<= -350 once set); waiting cars only
-    float arrivalEstimate[MAX_VEHICLES];  // tick the household expects the storm: simTime + 180
-                                          // if threatened, else 1000
-    float departureTime[MAX_VEHICLES];    // planned departure tick; a waiting car leaves once it
-                                          // is below simTime
-    float signalError[MAX_VEHICLES];  // this tick's error, uniform in [-errorSpread, +errorSpread]
-    float signalBase[MAX_VEHICLES];   // the signal without its error
-    float signal[MAX_VEHICLES];       // the signal received
-    float departureNoise[MAX_VEHICLES];  // this tick's individual noise, uniform in [-30, 30]
+    float* travelTerm = nullptr;       // -5 x trip effort (<= -350 once set); waiting cars only
+    float* arrivalEstimate = nullptr;  // tick the household expects the storm: simTime + 180
+                                       // if threatened, else 1000
+    float* departureTime = nullptr;    // planned departure tick; a waiting car leaves once it
+                                       // is below simTime
+    float* signalError = nullptr;  // this tick's error, uniform in [-errorSpread, +errorSpread]
+    float* signalBase = nullptr;   // the signal without its error
+    float* signal = nullptr;       // the signal received
+    float* departureNoise = nullptr;  // this tick's individual noise, uniform in [-30, 30]
+    std::size_t column = 0;           // floats per array: the cars it was sized for
+    std::vector<float> block;         // the seven arrays
+
+    DecisionTable() = default;
+    DecisionTable(const DecisionTable& o) : column(o.column), block(o.block) { bind(); }
+    DecisionTable& operator=(const DecisionTable& o) {
+        column = o.column;
+        block = o.block;
+        bind();
+        return *this;
+    }
+    // Room for `cars` cars; keeps the block (and allocates nothing) when the count is unchanged.
+    void size_for(std::size_t cars) {
+        if (cars == column && block.size() == 7 * cars) return;
+        column = cars;
+        block.assign(7 * cars, 0.0f);
+        bind();
+    }
+
+  private:
+    void bind() {
+        float* b = block.data();
+        travelTerm = b;
+        arrivalEstimate = b + column;
+        departureTime = b + 2 * column;
+        signalError = b + 3 * column;
+        signalBase = b + 4 * column;
+        signal = b + 5 * column;
+        departureNoise = b + 6 * column;
+    }
 };
 
 // One car's values gathered from the table (the fields as there), in the
@@ -79,7 +112,7 @@ struct DecisionModel {
 DecisionRecord decision_record(const DecisionModel& m, int index);
 
 // Back to the start coefficients, the fixed values from the parameters; the
-// records of the cars in use to their start values.
+// table sized for the cars in use and their records set to their start values.
 void reset_decisions(DecisionModel& m, const VehicleTable& table,
                      const ModelParameters& p = ModelParameters{});
 

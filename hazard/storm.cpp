@@ -17,20 +17,29 @@ inline bool fits_int32(float v) {
 }
 
 // Zone centres this close to the town have every squared house distance below
-// 2^24, where the squares are exact in single precision.
+// 2^24, where the squares are exact in single precision: the margin shrinks as
+// the town grows, and a town above 2896 cells across has none.
 constexpr std::int32_t NEAR_TOWN = 2000;
+constexpr std::int64_t EXACT_SQUARES = 1LL << 24;
 
-inline bool near_town(CellPos c) {
-    return c.x >= -NEAR_TOWN && c.x <= GRID_W + NEAR_TOWN && c.y >= -NEAR_TOWN &&
-           c.y <= GRID_H + NEAR_TOWN;
+inline std::int32_t near_margin(const StormState& s) {
+    const std::int64_t side = s.townWidth > s.townHeight ? s.townWidth : s.townHeight;
+    std::int64_t m = NEAR_TOWN;
+    while (m >= 0 && 2 * (m + side) * (m + side) >= EXACT_SQUARES) m -= 16;
+    return static_cast<std::int32_t>(m);
+}
+
+inline bool near_town(const StormState& s, CellPos c, std::int32_t margin) {
+    return margin >= 0 && c.x >= -margin && c.x <= s.townWidth + margin && c.y >= -margin &&
+           c.y <= s.townHeight + margin;
 }
 
 // The largest squared distance n (an integer) whose root sqrt(n), as
 // cell_distance computes it, is within the radius; -1 if none is. The root is
 // monotonic in n, so "distance <= radius" is exactly "n <= this", and the
 // per-household test needs no square root.
-std::int64_t largest_square_within(double radius) {
-    constexpr std::int64_t MAX_SQUARE = 2LL * (NEAR_TOWN + GRID_W) * (NEAR_TOWN + GRID_W);
+std::int64_t largest_square_within(double radius, std::int64_t side, std::int32_t margin) {
+    const std::int64_t MAX_SQUARE = 2LL * (margin + side) * (margin + side);
     if (!(radius >= 0.0)) return -1;  // negative or NaN: nobody
     if (radius * radius >= static_cast<double>(MAX_SQUARE)) return MAX_SQUARE;
     std::int64_t n = static_cast<std::int64_t>(radius * radius);
@@ -55,26 +64,35 @@ StormPoint eval_track(const StormPoint (&track)[3], float t) {
             blend(w0, w1, w2, s.speed, m.speed, e.speed)};
 }
 
-StormPoint parked_storm(const ModelParameters& p) {
+StormPoint parked_storm(const ModelParameters& p, std::int32_t width, std::int32_t height) {
     StormPoint parked = PARKED_STORM;
+    const std::int32_t side = width > height ? width : height;
+    if (side != GRID_W) parked.x = parked.y = -2.5f * static_cast<float>(side);
     parked.speed = static_cast<float>(p.parkedSpeed);
     return parked;
 }
 
-void reset_storm(StormState& s, RandomState& rng, std::int32_t seed, const ModelParameters& p) {
+void size_threat_flags(StormState& s, std::int32_t carCount) {
+    s.threatFlags.resize(static_cast<std::size_t>(carCount), 0);
+}
+
+void reset_storm(StormState& s, RandomState& rng, std::int32_t seed, const ModelParameters& p,
+                 std::int32_t width, std::int32_t height) {
     seed_random(rng, seed);
     s.simTime = 0.0f;
     s.stormPhase = -1.0f;
     s.stormSpin = 0.0f;
-    // The track always runs from the first row to the last.
+    s.townWidth = width;
+    s.townHeight = height;
+    // The track always runs from the first row through the middle one to the last.
     s.stormTrack[0].y = 0.0f;
-    s.stormTrack[1].y = 14.0f;
-    s.stormTrack[2].y = 29.0f;
-    s.storm = parked_storm(p);
+    s.stormTrack[1].y = static_cast<float>((height - 1) / 2);
+    s.stormTrack[2].y = static_cast<float>(height - 1);
+    s.storm = parked_storm(p, width, height);
     s.threatFlagsClear = false;  // the table may have changed under the flags
     s.lookAheadOffset = static_cast<float>(p.lookAhead);
     for (StormPoint& point : s.stormTrack) {
-        point.x = static_cast<float>(uniform_random(rng, 0, 40));
+        point.x = static_cast<float>(uniform_random(rng, 0, width));
         point.size = static_cast<float>(uniform_random(rng, p.stormSizeMin, p.stormSizeMax));
         point.speed = static_cast<float>(uniform_random(rng, p.stormSpeedMin, p.stormSpeedMax));
     }
@@ -94,6 +112,9 @@ void advance_storm(StormState& s, const VehicleTable& table) {
     if (s.stormPhase > 0.0f) s.storm = eval_track(s.stormTrack, s.stormPhase);
 
     const int n = table.vehicleCount;
+    // Built scenarios size the flags with the table; this only serves callers
+    // that populate a town on their own.
+    if (s.threatFlags.size() < static_cast<std::size_t>(n)) size_threat_flags(s, n);
     if (table.tally.notEvacuated == 0) {
         if (!s.threatFlagsClear)
             for (int i = 0; i < n; ++i) s.threatFlags[i] = 0;
@@ -109,8 +130,11 @@ void advance_storm(StormState& s, const VehicleTable& table) {
     // Late in a run the extrapolated track can run away to huge, infinite or NaN
     // coordinates; such a zone lies on no cell and flags nobody.
     const bool onACell = zone_centre_cell(zone, centre);
-    if (onACell && near_town(centre)) {
-        const std::int64_t limit = largest_square_within(static_cast<double>(radius));
+    const std::int32_t margin = near_margin(s);
+    if (onACell && near_town(s, centre, margin)) {
+        const std::int64_t side = s.townWidth > s.townHeight ? s.townWidth : s.townHeight;
+        const std::int64_t limit =
+            largest_square_within(static_cast<double>(radius), side, margin);
         for (int i = 0; i < n; ++i) {
             const Vehicle& v = table.vehicles[i];
             const std::int64_t dx = v.home.x - centre.x, dy = v.home.y - centre.y;

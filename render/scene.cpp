@@ -248,9 +248,9 @@ void draw_map() {
 // list happens to carry that number (100 is the whole map).
 void draw_cars(const RoadGrid& grid) {
     begin_layer(CAR_TEXTURE);
-    for (int y = 0; y < GRID_H; ++y) {
-        for (int x = 0; x < GRID_W; ++x) {
-            const GridCell& cell = grid.cells[y][x];
+    for (int y = 0; y < grid.height; ++y) {
+        for (int x = 0; x < grid.width; ++x) {
+            const GridCell& cell = cell_at(grid, {x, y});
             const unsigned traffic = cell.traffic;
             if (traffic == 0) continue;
             unsigned frame = traffic;
@@ -363,7 +363,10 @@ void draw_car_states(const Simulation& sim) {
     std::uint8_t shown[GRID_H][GRID_W] = {};
     for (int i = 0; i < sim.vehicles.vehicleCount; ++i) {
         const Vehicle& v = sim.vehicles.vehicles[i];
-        if (!in_grid(v.pos.x, v.pos.y) || v.state > VS_OUT_OF_GAS) continue;
+        // The picture is the built-in town's.
+        if (v.pos.x < 0 || v.pos.x >= GRID_W || v.pos.y < 0 || v.pos.y >= GRID_H ||
+            v.state > VS_OUT_OF_GAS)
+            continue;
         std::uint8_t& s = shown[v.pos.y][v.pos.x];
         if (v.state + 1 > s) s = static_cast<std::uint8_t>(v.state + 1);
     }

@@ -4,16 +4,31 @@
 
 #include "sim/validate.h"
 
-void init_app(Simulation& sim) {
-    populate_town(sim.grid, sim.vehicles, sim.rng, sim.parameters);
-    reset_storm(sim.storm, sim.rng, sim.scenarioSeed, sim.parameters);
+namespace {
+
+// The parts of a build that follow the cars: the road guide's steps, one
+// threat flag per car, the decision table.
+void finish_build(Simulation& sim) {
+    if (sim.parameters.routeGuide == ROUTE_GUIDE_ROAD)
+        sim.grid.exitSteps = sim.town->exit_steps().data();
+    size_threat_flags(sim.storm, sim.vehicles.vehicleCount);
     reset_decisions(sim.decisions, sim.vehicles, sim.parameters);
 }
 
+}  // namespace
+
+void init_app(Simulation& sim) {
+    const Town& town = *sim.town;
+    populate_town(town, sim.grid, sim.vehicles, sim.rng, sim.parameters);
+    reset_storm(sim.storm, sim.rng, sim.scenarioSeed, sim.parameters, town.width, town.height);
+    finish_build(sim);
+}
+
 void reset_scenario(Simulation& sim) {
-    reset_storm(sim.storm, sim.rng, sim.scenarioSeed, sim.parameters);
-    populate_town(sim.grid, sim.vehicles, sim.rng, sim.parameters);
-    reset_decisions(sim.decisions, sim.vehicles, sim.parameters);
+    const Town& town = *sim.town;
+    reset_storm(sim.storm, sim.rng, sim.scenarioSeed, sim.parameters, town.width, town.height);
+    populate_town(town, sim.grid, sim.vehicles, sim.rng, sim.parameters);
+    finish_build(sim);
 }
 
 std::int32_t step_seed(std::int32_t seed, std::int32_t delta) {

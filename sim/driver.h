@@ -4,17 +4,22 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "hazard/decisions.h"
 #include "hazard/storm.h"
 #include "sim/grid.h"
 #include "sim/parameters.h"
 #include "sim/random.h"
+#include "sim/town.h"
 #include "sim/vehicles.h"
 
 constexpr std::int32_t SCENARIO_STEP = 1000;  // seed distance between neighbouring scenarios
 
 struct Simulation {
+    // The town it runs on, shared and read-only; every rebuild sizes the grid
+    // and the tables from it. Change it only right before a rebuild.
+    std::shared_ptr<const Town> town = shared_builtin_town();
     RoadGrid grid = {};
     VehicleTable vehicles;
     StormState storm;
@@ -29,6 +34,8 @@ struct Simulation {
 
 // The start-up sequence: the cars draw their patience and fuel from the
 // generator's unseeded state 1, and only then is the storm seeded and drawn.
+// Both sequences size every table from the town, and allocate only when the
+// town's size or car count differs from the last build.
 // This town therefore differs from the one Reset builds with the same seed.
 void init_app(Simulation& sim);
 

@@ -44,7 +44,7 @@ class Fnv1a {
 // once; each still takes its bytes in the order the line defines.
 Fingerprint fingerprint(const Simulation& sim) {
     const int n = sim.vehicles.vehicleCount;
-    constexpr int CELLS = GRID_W * GRID_H;
+    const std::int64_t CELLS = static_cast<std::int64_t>(sim.grid.cells.size());
     const StormState& st = sim.storm;
     const DecisionModel& m = sim.decisions;
     Fnv1a v, g, s, d;
@@ -54,11 +54,11 @@ Fingerprint fingerprint(const Simulation& sim) {
     s.point(st.storm);
     for (const StormPoint& p : st.stormTrack) s.point(p);
 
-    const int rounds = n > CELLS ? n : CELLS;
-    for (int i = 0; i < rounds; ++i) {
+    const std::int64_t rounds = n > CELLS ? n : CELLS;
+    for (std::int64_t i = 0; i < rounds; ++i) {
         if (i < n) {
             const Vehicle& car = sim.vehicles.vehicles[i];
-            const DecisionRecord r = decision_record(m, i);
+            const DecisionRecord r = decision_record(m, static_cast<int>(i));
             v.byte(car.state);
             s.byte(static_cast<std::uint8_t>(st.threatFlags[i]));
             d.f32(r.travelTerm);
@@ -78,7 +78,7 @@ Fingerprint fingerprint(const Simulation& sim) {
             d.f32(r.departureNoise);
             v.i32(car.fuel);
         }
-        if (i < CELLS) g.byte(sim.grid.cells[i / GRID_W][i % GRID_W].traffic);
+        if (i < CELLS) g.byte(sim.grid.cells[static_cast<std::size_t>(i)].traffic);
     }
     d.f32(m.departureSignalCoef);
     d.f32(m.departureTravelCoef);

@@ -89,6 +89,16 @@ static_assert(TABLE[ExitCell.y * GRID_W + ExitCell.x] == LAYOUT_ROAD_X);
 
 const std::array<std::uint8_t, GRID_CELLS> MapLayoutTable = TABLE;
 
+RoadGrid blank_grid(std::int32_t width, std::int32_t height) {
+    RoadGrid g;
+    g.width = width;
+    g.height = height;
+    g.cells.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height),
+                   GridCell{LAYOUT_BLOCKED, 0});
+    g.firstExit = {-1, -1};
+    return g;
+}
+
 int same_cell(std::int32_t ax, std::int32_t ay, std::int32_t bx, std::int32_t by) {
     return ax == bx && ay == by ? 1 : 0;
 }

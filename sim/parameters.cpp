@@ -10,7 +10,7 @@
 namespace {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
-constexpr int TOWN_HOUSES = 360;  // houses of the built-in map
+const char* const ROUTE_GUIDES[] = {"straight", "road", nullptr};
 
 using M = ModelParameters;
 constexpr ParameterKind R = ParameterKind::Real;
@@ -53,7 +53,7 @@ const ParameterInfo PARAMETER_TABLE[] = {
     {"tow_wait", "ticks", &M::towWait, 0.0, 1000000.0, N,
      "a car that has run dry stands this long before it is towed home"},
     {"cars_per_house", "cars", &M::carsPerHouse, 1.0, 100.0, N,
-     "cars parked in every house (the vehicle table holds 2000: at most 5 for 360 houses)"},
+     "cars parked in every house that has no count of its own (the tables are sized from the town)"},
     {"storm_size_min", "cells", &M::stormSizeMin, 0.0, 1000.0, R,
      "least width of the storm at each of its three track points; half of it is the threat radius"},
     {"storm_size_max", "cells", &M::stormSizeMax, 0.0, 1000.0, R,
@@ -66,6 +66,9 @@ const ParameterInfo PARAMETER_TABLE[] = {
      "phase growth while the storm waits off the map; 1 / this is the warning period (500 ticks)"},
     {"look_ahead", "track lengths", &M::lookAhead, 0.0, 100.0, R,
      "how far along its track ahead of the storm the threat zone lies"},
+    {"route_guide", "", &M::routeGuide, 0.0, 1.0, N,
+     "how cars price a move: straight (0, straight-line distance to the target) or road (1, steps along lanes)",
+     ROUTE_GUIDES},
 };
 // clang-format on
 const std::size_t PARAMETER_COUNT = sizeof PARAMETER_TABLE / sizeof PARAMETER_TABLE[0];
@@ -147,18 +150,30 @@ ParameterCheck check_parameters(const ModelParameters& p) {
             "feedback = %.17g makes the model undefined: the coefficients divide by 1 - "
             "feedback; allowed 0 <= feedback < 1",
             p.feedbackParam);
-    const double cars = p.carsPerHouse * TOWN_HOUSES;
-    if (cars > MAX_VEHICLES)
-        return say(
-            "cars_per_house = %.17g gives %.17g cars; the vehicle table holds %d (at most "
-            "%d per house)",
-            p.carsPerHouse, cars, MAX_VEHICLES, MAX_VEHICLES / TOWN_HOUSES);
     for (const auto& [lo, hi] :
          {std::pair{&M::patienceMin, &M::patienceMax}, std::pair{&M::fuelMin, &M::fuelMax},
           std::pair{&M::stormSizeMin, &M::stormSizeMax},
           std::pair{&M::stormSpeedMin, &M::stormSpeedMax}})
         if (ParameterCheck c = check_order(p, lo, hi); !c.ok()) return c;
     return {};
+}
+
+const char* choice_name(const ParameterInfo& info, double value) {
+    if (info.choices == nullptr || !(value >= info.min) || value != std::trunc(value)) return nullptr;
+    const double k = value - info.min;
+    for (std::size_t i = 0; info.choices[i] != nullptr; ++i)
+        if (static_cast<double>(i) == k) return info.choices[i];
+    return nullptr;
+}
+
+bool choice_value(const ParameterInfo& info, const char* name, std::size_t length, double& value) {
+    if (info.choices == nullptr) return false;
+    for (std::size_t i = 0; info.choices[i] != nullptr; ++i)
+        if (std::strlen(info.choices[i]) == length && std::strncmp(info.choices[i], name, length) == 0) {
+            value = info.min + static_cast<double>(i);
+            return true;
+        }
+    return false;
 }
 
 bool is_default(const ModelParameters& p, const ParameterInfo& info) {

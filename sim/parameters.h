@@ -21,7 +21,9 @@ constexpr float ERROR_LOW = 0.001f;
 constexpr float ERROR_MODERATE = 360.0f;
 constexpr float ERROR_HIGH = 1.0e30f;
 
-constexpr int MAX_VEHICLES = 2000;  // enough for 1000 houses of two cars
+// The most cars a town may hold: 64 per cell of the largest town would be far
+// beyond any memory; this bound keeps indices in 32 bits with room to spare.
+constexpr std::int64_t MAX_TOWN_CARS = 1LL << 28;
 
 // Every value is held as a double and converted where the model uses it: the
 // draws' bounds enter `uniform_random` as doubles, the decision model's values
@@ -55,7 +57,13 @@ struct ModelParameters {
     double stormSpeedMax = 0.008;
     double parkedSpeed = 0.002;  // phase growth while parked: 1 / this = the warning period
     double lookAhead = 1.0;      // how far ahead of the storm the threat zone lies, track lengths
+    // Routing.
+    double routeGuide = 0.0;  // ROUTE_GUIDE_STRAIGHT or ROUTE_GUIDE_ROAD
 };
+
+// The values of route_guide, a named choice held as a whole number.
+constexpr double ROUTE_GUIDE_STRAIGHT = 0.0;  // price = straight-line distance to the target
+constexpr double ROUTE_GUIDE_ROAD = 1.0;      // price = steps along lanes to the target
 
 enum class ParameterKind : std::uint8_t { Real, Integer };
 
@@ -67,7 +75,17 @@ struct ParameterInfo {
     double max;  // (may be infinite)
     ParameterKind kind;
     const char* meaning;  // one line
+    // A named choice: the names of the whole values min..max in order, null-
+    // terminated; null for a plain number. Readers that know no names see an
+    // Integer parameter of that range.
+    const char* const* choices = nullptr;
 };
+
+// The name of a choice parameter's value ("straight"), or null when the
+// parameter has no names or the value is not one of its values.
+const char* choice_name(const ParameterInfo& info, double value);
+// The value of a name of a choice parameter; false when it is not one.
+bool choice_value(const ParameterInfo& info, const char* name, std::size_t length, double& value);
 
 extern const ParameterInfo PARAMETER_TABLE[];
 extern const std::size_t PARAMETER_COUNT;
@@ -78,8 +96,8 @@ const ParameterInfo* find_parameter(const char* name, std::size_t length);
 // Why a record cannot be run, in one line naming the parameter, its value and
 // what is allowed; empty text when it can. Checks each value against its
 // range and kind (NaN is never allowed), then the rules between values: a
-// minimum above its maximum, a feedback that divides by zero, more cars than
-// the vehicle table holds.
+// minimum above its maximum, a feedback that divides by zero. (How many cars
+// a town gets is the town's business: the tables are sized from it.)
 struct ParameterCheck {
     char text[240];
     bool ok() const { return text[0] == '\0'; }

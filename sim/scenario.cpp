@@ -18,6 +18,11 @@ void build_scenario(Simulation& sim, const ScenarioSetup& setup) {
     }
 }
 
+void build_scenario(Simulation& sim, const ScenarioSetup& setup, std::shared_ptr<const Town> town) {
+    sim.town = std::move(town);
+    build_scenario(sim, setup);
+}
+
 std::optional<float> error_level_named(std::string_view name) {
     if (name == "low") return ERROR_LOW;
     if (name == "moderate") return ERROR_MODERATE;

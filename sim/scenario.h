@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -29,6 +30,8 @@ std::int32_t seed_of_step(std::int64_t steps);
 // sequence from an unseeded generator, or the reset sequence, with every threat
 // flag cleared as in a new object.
 void build_scenario(Simulation& sim, const ScenarioSetup& setup);
+// The same on another town, which the simulation keeps from then on.
+void build_scenario(Simulation& sim, const ScenarioSetup& setup, std::shared_ptr<const Town> town);
 
 // "low", "moderate", "high" and back.
 std::optional<float> error_level_named(std::string_view name);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "sim/driver.h"
 
@@ -19,9 +20,15 @@ ValidationResult fail(const char* rule, int x, int y, int got, int want) {
 
 ValidationResult validate_kept_state(const Simulation& sim) {
     const VehicleTable& table = sim.vehicles;
-    for (int i = 0; i < MAX_VEHICLES; ++i) {
+    const int slots = static_cast<int>(table.underWay.words.size() * 64);
+    if (table.waiting.words.size() != table.underWay.words.size() ||
+        slots < table.vehicleCount || static_cast<int>(table.vehicles.size()) < table.vehicleCount)
+        return fail("table sizes", table.vehicleCount, 0, slots,
+                    static_cast<int>(table.vehicles.size()));
+    static const Vehicle unused{};
+    for (int i = 0; i < slots; ++i) {
         const bool used = i < table.vehicleCount;
-        const Vehicle& v = table.vehicles[i];
+        const Vehicle& v = used ? table.vehicles[static_cast<std::size_t>(i)] : unused;
         if (in_set(table.underWay, i) != (used && is_under_way(v)))
             return fail("under-way set", v.pos.x, v.pos.y, in_set(table.underWay, i),
                         !in_set(table.underWay, i));
@@ -37,6 +44,9 @@ ValidationResult validate_kept_state(const Simulation& sim) {
                                   kept.enRoute,      kept.towed,     kept.outOfGas};
     for (int k = 0; k < 6; ++k)
         if (held[k] != counted[k]) return fail("kept tally", k, 0, held[k], counted[k]);
+    if (static_cast<int>(sim.storm.threatFlags.size()) < table.vehicleCount)
+        return fail("threat flags", 0, 0, static_cast<int>(sim.storm.threatFlags.size()),
+                    table.vehicleCount);
     if (sim.storm.threatFlagsClear) {
         for (int i = 0; i < table.vehicleCount; ++i)
             if (sim.storm.threatFlags[i] != 0)
@@ -53,38 +63,50 @@ ValidationResult validate_kept_state(const Simulation& sim) {
 }
 
 ValidationResult validate_simulation(const Simulation& sim) {
-    // What the cars say each cell should hold.
-    unsigned char lanes[GRID_H][GRID_W] = {};
-    int parked[GRID_H][GRID_W] = {};
+    const RoadGrid& grid = sim.grid;
+    const Town& town = *sim.town;
+    if (grid.width != town.width || grid.height != town.height ||
+        grid.cells.size() != town.layout.size())
+        return fail("grid size", grid.width, grid.height, static_cast<int>(grid.cells.size()),
+                    static_cast<int>(town.layout.size()));
+    // What the cars say each cell should hold; the scratch arrays are kept per
+    // thread, so checking every tick allocates only when the town grows.
+    const std::size_t cells = grid.cells.size();
+    thread_local std::vector<unsigned char> lanes;
+    thread_local std::vector<int> parked;
+    lanes.assign(cells, 0);
+    parked.assign(cells, 0);
     const VehicleTable& table = sim.vehicles;
     for (int i = 0; i < table.vehicleCount; ++i) {
-        const Vehicle& v = table.vehicles[i];
-        if (!in_grid(v.pos.x, v.pos.y)) return fail("car off the grid", v.pos.x, v.pos.y, i, -1);
+        const Vehicle& v = table.vehicles[static_cast<std::size_t>(i)];
+        if (!in_grid(grid, v.pos.x, v.pos.y) || !in_grid(grid, v.home.x, v.home.y))
+            return fail("car off the grid", v.pos.x, v.pos.y, i, -1);
+        const bool onExit = is_exit(grid, v.pos);
+        if ((v.onExit != 0) != onExit) return fail("exit mark", v.pos.x, v.pos.y, v.onExit, onExit);
+        const std::size_t k = static_cast<std::size_t>(cell_index(grid, v.pos));
         if (v.pos == v.home) {
-            ++parked[v.pos.y][v.pos.x];
+            ++parked[k];
             continue;
         }
-        unsigned char& lane = lanes[v.pos.y][v.pos.x];
-        // Only the exit lets two cars share a lane.
-        if ((lane & v.heading) != 0 && !(v.pos == ExitCell))
+        unsigned char& lane = lanes[k];
+        // Only an exit lets two cars share a lane.
+        if ((lane & v.heading) != 0 && !onExit)
             return fail("two cars in one lane", v.pos.x, v.pos.y, lane, v.heading);
         lane |= v.heading;
     }
-    for (int y = 0; y < GRID_H; ++y) {
-        for (int x = 0; x < GRID_W; ++x) {
-            const GridCell& c = sim.grid.cells[y][x];
-            if (c.layout != MapLayoutTable[y * GRID_W + x])
-                return fail("layout changed", x, y, c.layout, MapLayoutTable[y * GRID_W + x]);
+    for (std::int32_t y = 0; y < grid.height; ++y) {
+        for (std::int32_t x = 0; x < grid.width; ++x) {
+            const std::size_t k = static_cast<std::size_t>(cell_index(grid, {x, y}));
+            const GridCell& c = grid.cells[k];
+            if (c.layout != town.layout[k]) return fail("layout changed", x, y, c.layout, town.layout[k]);
             if (c.layout == LAYOUT_HOUSE) {
-                if (c.traffic != parked[y][x])
-                    return fail("house count", x, y, c.traffic, parked[y][x]);
-            } else if (CellPos{x, y} == ExitCell) {
+                if (c.traffic != parked[k]) return fail("house count", x, y, c.traffic, parked[k]);
+            } else if (is_exit(grid, {x, y})) {
                 // Arrivals share the exit's lanes, and one car leaving clears its
                 // lane for all: the exit may hold fewer bits than its cars, never more.
-                if ((c.traffic & ~lanes[y][x]) != 0)
-                    return fail("exit lanes", x, y, c.traffic, lanes[y][x]);
-            } else if (c.traffic != lanes[y][x]) {
-                return fail("lanes", x, y, c.traffic, lanes[y][x]);
+                if ((c.traffic & ~lanes[k]) != 0) return fail("exit lanes", x, y, c.traffic, lanes[k]);
+            } else if (c.traffic != lanes[k]) {
+                return fail("lanes", x, y, c.traffic, lanes[k]);
             }
         }
     }

@@ -2,35 +2,92 @@
 
 #include "sim/route.h"
 
-static_assert(2 * 360 <= MAX_VEHICLES, "the built-in town fits the vehicle table");
+namespace {
 
-void populate_town(RoadGrid& grid, VehicleTable& table, RandomState& rng,
-                   const ModelParameters& p) {
-    // A record that passed check_parameters fits the table; anything else is cut to it.
+int cars_of(const House& h, int perHouse) {
+    return h.cars >= 0 ? h.cars : perHouse;
+}
+
+// sqrt of the least squared distance from the cell to an exit: the distance to
+// the nearest exit, to the bit what cell_distance gives for it.
+double nearest_exit_distance(const Town& town, CellPos c) {
+    double best = cell_distance(c, town.exits[0]);
+    for (std::size_t k = 1; k < town.exits.size(); ++k) {
+        const double d = cell_distance(c, town.exits[k]);
+        if (d < best) best = d;
+    }
+    return best;
+}
+
+}  // namespace
+
+std::int64_t town_car_count(const Town& town, const ModelParameters& p) {
     const int perHouse = static_cast<int>(p.carsPerHouse);
+    std::int64_t n = 0;
+    for (const House& h : town.houses) n += cars_of(h, perHouse);
+    return n;
+}
+
+void build_grid(const Town& town, RoadGrid& grid) {
+    grid.width = town.width;
+    grid.height = town.height;
+    grid.cells.resize(town.layout.size());
+    for (std::size_t i = 0; i < town.layout.size(); ++i) grid.cells[i] = {town.layout[i], 0};
+    grid.firstExit = town.exits.empty() ? CellPos{-1, -1} : town.exits[0];
+    grid.singleExit = town.exits.size() <= 1;
+    grid.exits = town.exits;
+    grid.exitSteps = nullptr;
+    grid.exitBits.assign(grid.singleExit ? 0 : (town.layout.size() + 63) / 64, 0);
+    if (!grid.singleExit)
+        for (CellPos e : town.exits) {
+            const std::size_t i = static_cast<std::size_t>(cell_index(grid, e));
+            grid.exitBits[i >> 6] |= std::uint64_t{1} << (i & 63);
+        }
+}
+
+bool populate_town(const Town& town, RoadGrid& grid, VehicleTable& table, RandomState& rng,
+                   const ModelParameters& p) {
+    // A record that passed check_parameters gives a whole count of 1..100.
+    const int perHouse = static_cast<int>(p.carsPerHouse);
+    build_grid(town, grid);
     table.vehicleCount = 0;
     table.towFuelLimit = -static_cast<std::int32_t>(p.towWait);
-    for (int y = 0; y < GRID_H; ++y) {
-        for (int x = 0; x < GRID_W; ++x) {
-            GridCell& cell = grid.cells[y][x];
-            cell.layout = MapLayoutTable[y * GRID_W + x];
-            cell.traffic = 0;
-            if (cell.layout != LAYOUT_HOUSE) continue;
-            for (int k = 0; k < perHouse && table.vehicleCount < MAX_VEHICLES; ++k) {
-                Vehicle& v = table.vehicles[table.vehicleCount];
+    const std::int64_t total = town_car_count(town, p);
+    const bool fits = total <= MAX_TOWN_CARS;
+    const std::size_t n = fits ? static_cast<std::size_t>(total) : 0;
+    table.vehicles.resize(n);
+    table.exitDistance.resize(n);
+    table.underWay.words.resize((n + 63) / 64);
+    table.waiting.words.resize((n + 63) / 64);
+    if (fits) {
+        for (const House& h : town.houses) {
+            const int cars = cars_of(h, perHouse);
+            GridCell& cell = cell_at(grid, h.pos);
+            const double toExit = nearest_exit_distance(town, h.pos);
+            for (int k = 0; k < cars; ++k) {
+                Vehicle& v = table.vehicles[static_cast<std::size_t>(table.vehicleCount)];
                 v.state = VS_WAITING;
-                v.home = v.pos = v.prevPos = {x, y};
-                v.heading = DIR_Y_DEC;
+                v.home = v.pos = v.prevPos = h.pos;
+                v.heading = h.door;
+                v.door = h.door;
+                v.onExit = 0;
                 // prevHeading is left as it was: every move writes it before reading it.
                 v.patience =
                     static_cast<std::int32_t>(uniform_random(rng, p.patienceMin, p.patienceMax));
                 v.fuel = static_cast<std::int32_t>(uniform_random(rng, p.fuelMin, p.fuelMax));
+                table.exitDistance[static_cast<std::size_t>(table.vehicleCount)] = toExit;
                 ++table.vehicleCount;
                 ++cell.traffic;
             }
         }
     }
     index_vehicles(table);
+    return fits;
+}
+
+bool populate_town(RoadGrid& grid, VehicleTable& table, RandomState& rng,
+                   const ModelParameters& p) {
+    return populate_town(builtin_town(), grid, table, rng, p);
 }
 
 // One tick of one car. Patience is spent before fuel and the target is chosen
@@ -46,6 +103,7 @@ void step_vehicle(RoadGrid& grid, Vehicle& v, std::int32_t towFuelLimit) {
         // Towed home. The state stays what the patience test left.
         clear_traffic(grid, v.pos, v.heading);
         v.pos = v.home;
+        v.onExit = 0;
         ++cell_at(grid, v.home).traffic;
         return;
     }
@@ -53,7 +111,14 @@ void step_vehicle(RoadGrid& grid, Vehicle& v, std::int32_t towFuelLimit) {
         v.state = VS_OUT_OF_GAS;  // stands where it is and keeps its lane
         return;
     }
-    choose_and_move(grid, v, v.state == VS_EVACUATING ? ExitCell : v.home);
+    if (v.state != VS_EVACUATING)
+        choose_and_move(grid, v, v.home);
+    else if (grid.exitSteps != nullptr)
+        choose_and_move_by_steps(grid, v, grid.exitSteps);
+    else if (grid.singleExit)
+        choose_and_move(grid, v, grid.firstExit);
+    else
+        choose_and_move_to_exits(grid, v);
 }
 
 namespace {
@@ -65,7 +130,7 @@ int tally_slot(const Vehicle& v) {
         case VS_WAITING:
             return 0;
         case VS_EVACUATING:
-            return v.pos == ExitCell ? 1 : 3;
+            return v.onExit != 0 ? 1 : 3;
         case VS_GAVE_UP:
             return v.pos == v.home ? 2 : 3;
         case VS_OUT_OF_GAS:
@@ -123,14 +188,23 @@ VehicleTally tally_vehicles(const VehicleTable& table) {
 }
 
 void index_vehicles(VehicleTable& table) {
-    table.underWay = {};
-    table.waiting = {};
+    const std::size_t words = (static_cast<std::size_t>(table.vehicleCount) + 63) / 64;
+    table.underWay.words.assign(words, 0);
+    table.waiting.words.assign(words, 0);
     for (int i = 0; i < table.vehicleCount; ++i) {
         const Vehicle& v = table.vehicles[i];
         set_bit(table.underWay, i, is_under_way(v));
         set_bit(table.waiting, i, v.state == VS_WAITING);
     }
     table.tally = tally_vehicles(table);
+}
+
+void index_vehicles(const RoadGrid& grid, VehicleTable& table) {
+    for (int i = 0; i < table.vehicleCount; ++i) {
+        Vehicle& v = table.vehicles[static_cast<std::size_t>(i)];
+        v.onExit = !(v.pos == v.home) && in_grid(grid, v.pos.x, v.pos.y) && is_exit(grid, v.pos);
+    }
+    index_vehicles(table);
 }
 
 void start_evacuating(VehicleTable& table, int index) {

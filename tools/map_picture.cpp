@@ -52,7 +52,7 @@ constexpr Colour ROOFS[] = {rgb(176, 86, 60),   rgb(92, 96, 110),  rgb(132, 92, 
                             rgb(104, 120, 140), rgb(150, 110, 80), rgb(120, 70, 60)};
 
 std::uint8_t layout_at(int x, int y) {
-    if (!in_grid(x, y)) return LAYOUT_BLOCKED;
+    if (x < 0 || x >= GRID_W || y < 0 || y >= GRID_H) return LAYOUT_BLOCKED;  // the built-in town
     return MapLayoutTable[static_cast<std::size_t>(y * GRID_W + x)];
 }
 

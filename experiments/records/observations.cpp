@@ -15,8 +15,8 @@ bool same(const VehicleTally& a, const VehicleTally& b) {
 
 void RunObserver::start(const Simulation& sim, const VehicleTally& tally) {
     seen_ = {};
-    std::fill(departed_, departed_ + MAX_VEHICLES, -1);
-    std::fill(arrived_, arrived_ + MAX_VEHICLES, -1);
+    departed_.assign(static_cast<std::size_t>(sim.vehicles.vehicleCount), -1);
+    arrived_.assign(static_cast<std::size_t>(sim.vehicles.vehicleCount), -1);
     last_ = tally;
     look_at_cars(sim, 0);
     if (is_settled(tally)) seen_.settledTick = 0;
@@ -37,7 +37,7 @@ void RunObserver::look_at_cars(const Simulation& sim, long long tick) {
     for (int i = 0; i < sim.vehicles.vehicleCount; ++i) {
         const Vehicle& v = sim.vehicles.vehicles[i];
         if (departed_[i] < 0 && v.state != VS_WAITING) departed_[i] = t;
-        if (arrived_[i] < 0 && v.state == VS_EVACUATING && v.pos == ExitCell) arrived_[i] = t;
+        if (arrived_[i] < 0 && v.state == VS_EVACUATING && v.onExit != 0) arrived_[i] = t;
     }
 }
 
@@ -53,14 +53,15 @@ RunObservations RunObserver::observations(const Simulation& sim) const {
         o.tripP90 = s.p90;
     }
     // A house has been left when any of its cars has left.
-    bool hasCar[GRID_CELLS] = {}, left[GRID_CELLS] = {};
+    const std::size_t cells = sim.grid.cells.size();
+    std::vector<bool> hasCar(cells), left(cells);
     for (int i = 0; i < sim.vehicles.vehicleCount; ++i) {
         const CellPos home = sim.vehicles.vehicles[i].home;
-        const int cell = home.y * GRID_W + home.x;
+        const std::size_t cell = static_cast<std::size_t>(cell_index(sim.grid, home));
         hasCar[cell] = true;
         left[cell] = left[cell] || departed_[i] >= 0;
     }
-    for (int cell = 0; cell < GRID_CELLS; ++cell)
+    for (std::size_t cell = 0; cell < cells; ++cell)
         if (hasCar[cell] && !left[cell]) ++o.householdsNeverLeft;
     return o;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "sim/driver.h"
 
@@ -38,6 +39,6 @@ class RunObserver {
     void look_at_cars(const Simulation& sim, long long tick);
     VehicleTally last_ = {};
     RunObservations seen_;
-    std::int32_t departed_[MAX_VEHICLES];  // tick the car left home, -1 while it has not
-    std::int32_t arrived_[MAX_VEHICLES];   // tick it reached the exit, -1 while it has not
+    std::vector<std::int32_t> departed_;  // tick the car left home, -1 while it has not
+    std::vector<std::int32_t> arrived_;   // tick it reached an exit, -1 while it has not
 };

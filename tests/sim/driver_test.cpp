@@ -74,7 +74,7 @@ TEST(Fingerprint, EachHashCoversItsOwnPartAndEveryNaNHashesAlike) {
         for (int k = 0; k < 4; ++k) parts += h[k] != base[k] ? "VGSD"[k] : '.';
         return parts;
     };
-    EXPECT_EQ(changed([](Simulation& s) { s.grid.cells[0][5].traffic = 4; }), ".G..");
+    EXPECT_EQ(changed([](Simulation& s) { cell_at(s.grid, {5, 0}).traffic = 4; }), ".G..");
     EXPECT_EQ(changed([](Simulation& s) { s.vehicles.vehicles[719].fuel -= 1; }), "V...");
     EXPECT_EQ(changed([](Simulation& s) { s.vehicles.vehicles[3].prevHeading = 8; }), "....");
     EXPECT_EQ(changed([](Simulation& s) { s.storm.threatFlags[719] = 1; }), "..S.");
@@ -127,9 +127,7 @@ TEST(Driver, RebuildingAUsedObjectGivesTheRunOfANewOne) {
         build_scenario(*used, next);
         auto fresh = new_simulation();
         build_scenario(*fresh, next);
-        EXPECT_EQ(std::memcmp(used->storm.threatFlags, fresh->storm.threatFlags,
-                              sizeof fresh->storm.threatFlags),
-                  0);
+        EXPECT_EQ(used->storm.threatFlags, fresh->storm.threatFlags);
         for (int tick = 1; tick <= 800; ++tick) {
             sim_tick(*used);
             sim_tick(*fresh);

@@ -18,7 +18,7 @@ TEST(RoadGrid, TheTownAsBuiltAndPopulated) {
     int parked = 0, roads = 0;
     for (int y = 0; y < GRID_H; ++y)
         for (int x = 0; x < GRID_W; ++x) {
-            const GridCell& c = sim->grid.cells[y][x];
+            const GridCell& c = cell_at(sim->grid, {x, y});
             ASSERT_EQ(c.layout, layout(x, y));
             if (c.layout == LAYOUT_HOUSE) {
                 EXPECT_EQ(layout(x, y - 1), LAYOUT_ROAD_ANY)
@@ -44,7 +44,7 @@ TEST(RoadGrid, TheTownAsBuiltAndPopulated) {
 }
 
 TEST(RoadGrid, TrafficBitsAreFlagsAndLeaveTheLayoutAlone) {
-    RoadGrid grid{};
+    RoadGrid grid = blank_grid();
     const CellPos p{3, 4};
     cell_at(grid, p).layout = LAYOUT_ROAD_ANY;
     set_traffic(grid, p, DIR_X_INC);

@@ -93,7 +93,8 @@ TEST(Parameters, RefusalsNameTheParameterTheValueAndWhatIsAllowed) {
         {"storm_speed_max", 2.0, "storm_speed_max = 2 is outside its range 0..1 per tick"},
         {"cars_per_house", 2.5, "cars_per_house = 2.5 is not a whole number"},
         {"feedback", 1.0, "feedback = 1 makes the model undefined"},
-        {"cars_per_house", 6.0, "cars_per_house = 6 gives 2160 cars; the vehicle table holds 2000"},
+        {"route_guide", 2.0, "route_guide = 2 is outside its range 0..1"},
+        {"route_guide", 0.5, "route_guide = 0.5 is not a whole number"},
         {"fuel_min", 500.0, "fuel_min = 500 exceeds fuel_max = 400"},
         {"storm_size_max", 9.0, "storm_size_min = 10 exceeds storm_size_max = 9"},
     };

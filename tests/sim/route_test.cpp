@@ -24,7 +24,7 @@ Costs costs(const Simulation& sim, const Vehicle& v, CellPos t) {
 
 TEST(RouteChoice, TheFirstCarLeavesNorthOneCarPerTickAndTurnsTowardsTheExit) {
     auto sim = reset_town();
-    Vehicle* v = sim->vehicles.vehicles;
+    Vehicle* v = sim->vehicles.vehicles.data();
     v[0].state = v[1].state = VS_EVACUATING;
     index_vehicles(sim->vehicles);
     // At home only north is open (the house's road is there even to the south).

@@ -65,7 +65,7 @@ TEST(Validate, IndexingAfterADirectEditMakesTheTableWholeAgain) {
 CellPos first_cell(const Simulation& sim, std::uint8_t layout) {
     for (int y = 0; y < GRID_H; ++y)
         for (int x = 0; x < GRID_W; ++x)
-            if (sim.grid.cells[y][x].layout == layout && !(CellPos{x, y} == ExitCell))
+            if (cell_at(sim.grid, {x, y}).layout == layout && !(CellPos{x, y} == ExitCell))
                 return {x, y};
     return {-1, -1};
 }

@@ -10,7 +10,7 @@ TEST(Population, TwoCarsPerHouseInMapOrderWithPatienceThenFuelDrawn) {
     auto sim = new_simulation();
     seed_random(sim->rng, 1);
     populate_town(sim->grid, sim->vehicles, sim->rng);
-    const Vehicle* v = sim->vehicles.vehicles;
+    const Vehicle* v = sim->vehicles.vehicles.data();
     ASSERT_EQ(sim->vehicles.vehicleCount, 720);
     EXPECT_TRUE(v[1].home == (CellPos{1, 1}) && v[2].home == (CellPos{2, 1}) &&
                 v[719].home == (CellPos{38, 27}));
@@ -33,13 +33,14 @@ TEST(Population, TwoCarsPerHouseInMapOrderWithPatienceThenFuelDrawn) {
 
 TEST(Tally, EachStateAndPlaceFallsInItsOwnCount) {
     auto sim = reset_town();
-    Vehicle* v = sim->vehicles.vehicles;
+    Vehicle* v = sim->vehicles.vehicles.data();
     const std::uint8_t states[7] = {VS_EVACUATING, VS_EVACUATING, VS_GAVE_UP, VS_GAVE_UP,
                                     VS_OUT_OF_GAS, VS_OUT_OF_GAS, 7};
     for (int i = 0; i < 7; ++i) v[i].state = states[i];
     v[0].pos = ExitCell;  // evacuated; v[1] at home but leaving: en route
     v[3].pos = {5, 0};    // driving home: en route; v[2] at home: gave up
     v[5].pos = {5, 2};    // stranded: out of gas; v[4] at home: towed; v[6] counted nowhere
+    index_vehicles(sim->grid, sim->vehicles);
     EXPECT_EQ(tally_of(*sim), "713 1 1 2 1 1");
 }
 
@@ -64,7 +65,12 @@ TEST(LifeCycle, WaitingAndArrivedCarsAreNeverStepped) {
     index_vehicles(sim->vehicles);
     const VehicleTable before = sim->vehicles;
     steps(*sim, 300);
-    EXPECT_EQ(std::memcmp(&before, &sim->vehicles, sizeof before), 0);
+    EXPECT_EQ(std::memcmp(before.vehicles.data(), sim->vehicles.vehicles.data(),
+                          sizeof(Vehicle) * before.vehicles.size()),
+              0);
+    EXPECT_TRUE(before.underWay.words == sim->vehicles.underWay.words &&
+                before.waiting.words == sim->vehicles.waiting.words);
+    EXPECT_EQ(std::memcmp(&before.tally, &sim->vehicles.tally, sizeof before.tally), 0);
     EXPECT_EQ(traffic_at(*sim, ExitCell), DIR_X_INC);  // an evacuated car keeps its lane
 }
 
@@ -104,7 +110,8 @@ TEST(LifeCycle, ACarThatCannotLeaveSpendsItsCountersAtHomeAndRunningDryWinsATie)
         // Car 0 stands out of fuel in front of the house, holding the lane car 1 needs.
         place_car(*sim, 0, VS_OUT_OF_GAS, {1, 0}, DIR_Y_DEC, {1, 1}).fuel = -1;
         Vehicle& v = sim->vehicles.vehicles[1];
-        v = {VS_EVACUATING, v.home, v.pos, v.prevPos, v.heading, v.prevHeading, c.patience, c.fuel};
+        v = {VS_EVACUATING, v.home, v.pos,  v.prevPos, v.heading, v.prevHeading,
+             c.patience,    c.fuel, v.door, v.onExit};
         index_vehicles(sim->vehicles);
         steps(*sim, 60);
         EXPECT_TRUE(v.pos == v.home && v.state == c.ends) << c.patience << "/" << c.fuel;

@@ -49,12 +49,12 @@ inline Vehicle& place_car(Simulation& sim, int index, std::uint8_t state, CellPo
         --cell_at(sim.grid, v.home).traffic;
     else
         clear_traffic(sim.grid, v.pos, v.heading);
-    v = {state, v.home, pos, prev, heading, v.prevHeading, v.patience, v.fuel};
+    v = {state, v.home, pos, prev, heading, v.prevHeading, v.patience, v.fuel, v.door, 0};
     if (pos == v.home)
         ++cell_at(sim.grid, pos).traffic;
     else
         set_traffic(sim.grid, pos, heading);
-    index_vehicles(sim.vehicles);
+    index_vehicles(sim.grid, sim.vehicles);
     return v;
 }
 

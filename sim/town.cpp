@@ -1,0 +1,217 @@
+#include "sim/town.h"
+
+#include <cstdio>
+#include <deque>
+
+namespace {
+
+std::string at(const char* what, CellPos c) {
+    char text[160];
+    std::snprintf(text, sizeof text, "%s at (%d, %d)", what, static_cast<int>(c.x),
+                  static_cast<int>(c.y));
+    return text;
+}
+
+// Marks every cell from which some exit can be reached along lanes: a search
+// backwards from the exits, entering a cell p from a cell q (q the cell a car
+// at p moves to) when q's layout lets that move in. Steps, or -1.
+std::vector<std::int32_t> steps_to_exits(const Town& town) {
+    const std::size_t w = static_cast<std::size_t>(town.width);
+    std::vector<std::int32_t> steps(w * static_cast<std::size_t>(town.height), -1);
+    std::vector<std::uint32_t> queue;
+    queue.reserve(town.exits.size());
+    for (CellPos e : town.exits) {
+        if (!town.contains(e) || !is_road(town.layout_at(e))) continue;
+        const std::size_t i = static_cast<std::size_t>(e.y) * w + static_cast<std::size_t>(e.x);
+        if (steps[i] == 0) continue;
+        steps[i] = 0;
+        queue.push_back(static_cast<std::uint32_t>(i));
+    }
+    for (std::size_t head = 0; head < queue.size(); ++head) {
+        const std::uint32_t i = queue[head];
+        const CellPos q = {static_cast<std::int32_t>(i % w), static_cast<std::int32_t>(i / w)};
+        const std::uint8_t into = town.layout_at(q);
+        for (std::uint8_t bit : MOVE_ORDER) {
+            if ((into & bit) == 0) continue;  // this move may not enter q
+            // The car stood one step back from q along this move.
+            const CellPos s = move_step(bit);
+            const CellPos p = {q.x - s.x, q.y - s.y};
+            if (!town.contains(p) || !is_road(town.layout_at(p))) continue;
+            const std::size_t j = static_cast<std::size_t>(p.y) * w + static_cast<std::size_t>(p.x);
+            if (steps[j] >= 0) continue;
+            steps[j] = steps[i] + 1;
+            queue.push_back(static_cast<std::uint32_t>(j));
+        }
+    }
+    return steps;
+}
+
+}  // namespace
+
+const std::vector<std::int32_t>& Town::exit_steps() const {
+    std::call_once(cache_->once, [this] { cache_->steps = steps_to_exits(*this); });
+    return cache_->steps;
+}
+
+bool same_town(const Town& a, const Town& b) {
+    if (a.name != b.name || a.cellSizeM != b.cellSizeM || a.width != b.width ||
+        a.height != b.height || a.layout != b.layout || a.houses.size() != b.houses.size() ||
+        a.exits.size() != b.exits.size())
+        return false;
+    for (std::size_t i = 0; i < a.houses.size(); ++i)
+        if (!(a.houses[i].pos == b.houses[i].pos) || a.houses[i].door != b.houses[i].door ||
+            a.houses[i].cars != b.houses[i].cars)
+            return false;
+    for (std::size_t i = 0; i < a.exits.size(); ++i)
+        if (!(a.exits[i] == b.exits[i])) return false;
+    return true;
+}
+
+namespace {
+
+Town make_builtin_town() {
+    Town t;
+    t.name = "built-in";
+    t.width = GRID_W;
+    t.height = GRID_H;
+    t.layout.assign(MapLayoutTable.begin(), MapLayoutTable.end());
+    list_houses(t, [](CellPos) { return DIR_Y_DEC; });
+    t.exits = {ExitCell};
+    return t;
+}
+
+}  // namespace
+
+std::shared_ptr<const Town> shared_builtin_town() {
+    static const std::shared_ptr<const Town> town = std::make_shared<const Town>(make_builtin_town());
+    return town;
+}
+
+const Town& builtin_town() {
+    return *shared_builtin_town();
+}
+
+bool exit_reachable_from(const Town& town, CellPos roadCell) {
+    if (!town.contains(roadCell)) return false;
+    const std::vector<std::int32_t>& steps = town.exit_steps();
+    return steps[static_cast<std::size_t>(roadCell.y) * static_cast<std::size_t>(town.width) +
+                 static_cast<std::size_t>(roadCell.x)] >= 0;
+}
+
+std::vector<TownProblem> validate_town(const Town& town) {
+    using L = TownProblem::Level;
+    std::vector<TownProblem> out;
+    const CellPos none = {-1, -1};
+    if (town.width < 1 || town.width > TOWN_MAX_SIDE || town.height < 1 ||
+        town.height > TOWN_MAX_SIDE) {
+        char text[160];
+        std::snprintf(text, sizeof text, "the town is %d x %d cells; each side must be 1..%d",
+                      static_cast<int>(town.width), static_cast<int>(town.height),
+                      static_cast<int>(TOWN_MAX_SIDE));
+        out.push_back({L::Error, none, text});
+        return out;
+    }
+    if (town.layout.size() !=
+        static_cast<std::size_t>(town.width) * static_cast<std::size_t>(town.height)) {
+        out.push_back({L::Error, none, "the layout does not hold width x height cells"});
+        return out;
+    }
+    if (!(town.cellSizeM > 0.0) || town.cellSizeM > 1e6)
+        out.push_back({L::Error, none, "the cell size must be above 0 and at most 1e6 metres"});
+    bool unknown = false;
+    for (std::int32_t y = 0; y < town.height && !unknown; ++y)
+        for (std::int32_t x = 0; x < town.width; ++x)
+            if (!is_known_layout(town.layout_at({x, y}))) {
+                out.push_back({L::Error, {x, y}, at("unknown layout value", {x, y})});
+                unknown = true;
+                break;
+            }
+    std::size_t houseCells = 0;
+    for (std::uint8_t v : town.layout) houseCells += v == LAYOUT_HOUSE ? 1 : 0;
+    if (houseCells == 0) out.push_back({L::Error, none, "the town has no house"});
+    if (houseCells != town.houses.size())
+        out.push_back({L::Error, none, "the house list does not match the house cells"});
+    if (town.exits.empty()) out.push_back({L::Error, none, "the town has no exit"});
+    bool exitsOk = true;
+    for (CellPos e : town.exits)
+        if (!town.contains(e) || !is_road(town.layout_at(e))) {
+            out.push_back({L::Error, e, at("exit not on a road", e)});
+            exitsOk = false;
+        }
+    bool doorsOk = true;
+    for (const House& h : town.houses) {
+        const CellPos d = door_cell(h);
+        const bool oneMove =
+            h.door == DIR_Y_DEC || h.door == DIR_X_DEC || h.door == DIR_Y_INC || h.door == DIR_X_INC;
+        if (!town.contains(h.pos) || town.layout_at(h.pos) != LAYOUT_HOUSE) {
+            out.push_back({L::Error, h.pos, at("listed house not on a house cell", h.pos)});
+            doorsOk = false;
+        } else if (!oneMove || !town.contains(d) || !is_road(town.layout_at(d))) {
+            out.push_back({L::Error, h.pos, at("door of the house is not a road", h.pos)});
+            doorsOk = false;
+        }
+        if (h.cars < -1 || h.cars > 100)
+            out.push_back({L::Error, h.pos, at("car count of the house outside 0..100", h.pos)});
+    }
+    if (has_errors(out) || !exitsOk || !doorsOk) return out;
+
+    // Warnings: the cars of these houses, and cars on these roads, can never get out.
+    const std::vector<std::int32_t>& steps = town.exit_steps();
+    const std::size_t w = static_cast<std::size_t>(town.width);
+    for (const House& h : town.houses) {
+        const CellPos d = door_cell(h);
+        // The door is entered by the leaving move only if its layout allows it.
+        const bool enters = (town.layout_at(d) & h.door) != 0;
+        if (!enters || steps[static_cast<std::size_t>(d.y) * w + static_cast<std::size_t>(d.x)] < 0)
+            out.push_back({L::Warning, h.pos, at("no exit can be reached from the house", h.pos)});
+    }
+    for (std::int32_t y = 0; y < town.height; ++y)
+        for (std::int32_t x = 0; x < town.width; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x);
+            if (is_road(town.layout[i]) && steps[i] < 0)
+                out.push_back({L::Warning, {x, y}, at("road reaches no exit", {x, y})});
+        }
+    return out;
+}
+
+bool has_errors(const std::vector<TownProblem>& problems) {
+    for (const TownProblem& p : problems)
+        if (p.level == TownProblem::Level::Error) return true;
+    return false;
+}
+
+Town generate_repeated_town(std::int32_t cols, std::int32_t rows, std::int32_t exits) {
+    Town t;
+    if (cols < 1 || rows < 1 || cols > TOWN_MAX_SIDE / GRID_W || rows > TOWN_MAX_SIDE / GRID_H)
+        return t;  // width 0: validate_town refuses it
+    t.width = cols * GRID_W;
+    t.height = rows * GRID_H;
+    t.layout.resize(static_cast<std::size_t>(t.width) * static_cast<std::size_t>(t.height));
+    for (std::int32_t y = 0; y < t.height; ++y)
+        for (std::int32_t x = 0; x < t.width; ++x)
+            t.layout[static_cast<std::size_t>(y) * static_cast<std::size_t>(t.width) +
+                     static_cast<std::size_t>(x)] =
+                MapLayoutTable[static_cast<std::size_t>((y % GRID_H) * GRID_W + x % GRID_W)];
+    list_houses(t, [](CellPos) { return DIR_Y_DEC; });
+    char name[64];
+    std::snprintf(name, sizeof name, "built-in x %d x %d", static_cast<int>(cols),
+                  static_cast<int>(rows));
+    t.name = (cols == 1 && rows == 1) ? "built-in" : name;
+    const std::int32_t top = t.height - 1;
+    if (exits <= cols) {
+        // At the built-in exit's place in copies spread across the top.
+        for (std::int32_t i = 0; i < exits; ++i) {
+            const std::int32_t copy = static_cast<std::int32_t>(
+                (2 * static_cast<std::int64_t>(i) + 1) * cols / (2 * static_cast<std::int64_t>(exits)));
+            t.exits.push_back({copy * GRID_W + ExitCell.x, top});
+        }
+    } else {
+        std::vector<CellPos> roads;
+        for (std::int32_t x = 0; x < t.width; ++x)
+            if (is_road(t.layout_at({x, top}))) roads.push_back({x, top});
+        const std::int64_t m = static_cast<std::int64_t>(roads.size());
+        const std::int64_t n = exits < m ? exits : m;
+        for (std::int64_t i = 0; i < n; ++i) t.exits.push_back(roads[(2 * i + 1) * m / (2 * n)]);
+    }
+    return t;
+}

@@ -1,0 +1,110 @@
+// A town as data: its size, every cell's layout, every house's door, its exits
+// and a few facts about it. Built once, then read-only: any number of
+// simulations share one (by const reference or shared_ptr<const Town>), and
+// each sizes its tables from it when it builds a scenario.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/grid.h"
+
+constexpr std::int32_t TOWN_MAX_SIDE = 4096;  // cells along either side; 16.7 million cells at most
+// Metres along the side of one cell: a house plot and its share of road. The
+// model itself counts in cells; this only says what a cell stands for.
+constexpr double DEFAULT_CELL_SIZE_M = 10.0;
+
+struct House {
+    CellPos pos;           // the house cell
+    std::uint8_t door;     // the move from the house onto its door, the road cell its cars use
+    std::int32_t cars;     // cars parked here; -1: as many as the cars_per_house parameter
+};
+
+// The house's door cell.
+inline CellPos door_cell(const House& h) {
+    const CellPos s = move_step(h.door);
+    return {h.pos.x + s.x, h.pos.y + s.y};
+}
+
+struct Town {
+    std::string name;                         // optional
+    double cellSizeM = DEFAULT_CELL_SIZE_M;   // metres per cell side
+    std::int32_t width = 0;                   // columns, 1..4096
+    std::int32_t height = 0;                  // rows, 1..4096
+    std::vector<std::uint8_t> layout;         // row-major, element y * width + x
+    std::vector<House> houses;                // in row-major order (y, then x): the cars' order
+    std::vector<CellPos> exits;               // road cells; at least one
+
+    std::uint8_t layout_at(CellPos p) const {
+        return layout[static_cast<std::size_t>(p.y) * static_cast<std::size_t>(width) +
+                      static_cast<std::size_t>(p.x)];
+    }
+    bool contains(CellPos p) const { return p.x >= 0 && p.x < width && p.y >= 0 && p.y < height; }
+
+    // Steps along lanes, honouring their directions, from every cell to the
+    // nearest exit; -1 where no exit can be reached (and on every non-road
+    // cell). One breadth-first search over the reversed lanes from all exits at
+    // once, made on first use and kept for the town's life: 4 bytes a cell.
+    const std::vector<std::int32_t>& exit_steps() const;
+
+    Town() = default;
+    Town(Town&&) = default;
+    Town& operator=(Town&&) = default;
+    // A copy starts without the cached steps: it may be edited before use.
+    Town(const Town& o)
+        : name(o.name), cellSizeM(o.cellSizeM), width(o.width), height(o.height),
+          layout(o.layout), houses(o.houses), exits(o.exits) {}
+    Town& operator=(const Town& o) {
+        if (this != &o) *this = Town(o);
+        return *this;
+    }
+
+  private:
+    struct StepsCache {
+        std::once_flag once;
+        std::vector<std::int32_t> steps;
+    };
+    std::unique_ptr<StepsCache> cache_ = std::make_unique<StepsCache>();
+};
+
+// True when both towns hold the same cells, doors, car counts, exits, name and cell size.
+bool same_town(const Town& a, const Town& b);
+
+// Fills `houses` from the layout, each with the door given by `doorOf` (a
+// function of the house cell returning a move bit), in row-major order.
+template <class DoorOf>
+void list_houses(Town& town, DoorOf doorOf) {
+    town.houses.clear();
+    for (std::int32_t y = 0; y < town.height; ++y)
+        for (std::int32_t x = 0; x < town.width; ++x)
+            if (town.layout_at({x, y}) == LAYOUT_HOUSE)
+                town.houses.push_back({{x, y}, doorOf(CellPos{x, y}), -1});
+}
+
+// The built-in town: the map table's layout, every door the cell below (y-1),
+// one exit at (20, 29). Made once; the same object on every call.
+const Town& builtin_town();
+std::shared_ptr<const Town> shared_builtin_town();
+
+// What is wrong with a town, cell by cell. Errors make it unusable; warnings
+// describe a town that runs but where some cars cannot get out.
+struct TownProblem {
+    enum class Level : std::uint8_t { Error, Warning } level;
+    CellPos cell;         // where; {-1, -1} for the town as a whole
+    std::string message;  // one line
+};
+std::vector<TownProblem> validate_town(const Town& town);
+bool has_errors(const std::vector<TownProblem>& problems);
+
+// The cells from which every exit is out of reach along lanes, among the
+// houses' doors and the road cells: what validate_town warns about.
+bool exit_reachable_from(const Town& town, CellPos roadCell);
+
+// The built-in town's pattern repeated cols x rows times (each copy 40 x 30
+// cells, the copies side by side and stacked, their edge roads meeting), with
+// `exits` exits spread evenly along the top row at the built-in exit's place
+// in the copies across. 1 x 1 with one exit is the built-in town.
+Town generate_repeated_town(std::int32_t cols, std::int32_t rows, std::int32_t exits);

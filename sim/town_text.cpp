@@ -1,0 +1,255 @@
+#include "sim/town_text.h"
+
+#include <charconv>
+#include <cstdio>
+#include <map>
+#include <vector>
+
+namespace {
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    return s;
+}
+
+bool fail(TownTextError& e, int line, int column, std::string message) {
+    e = {line, column, std::move(message)};
+    return false;
+}
+
+// Whole numbers separated by commas, spaces allowed around them.
+bool parse_ints(std::string_view s, std::int64_t* out, int count) {
+    for (int k = 0; k < count; ++k) {
+        s = trim(s);
+        std::int64_t v = 0;
+        const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+        if (r.ec != std::errc() || v < -(1LL << 40) || v > (1LL << 40)) return false;
+        out[k] = v;
+        s.remove_prefix(static_cast<std::size_t>(r.ptr - s.data()));
+        s = trim(s);
+        if (k + 1 < count) {
+            if (s.empty() || s.front() != ',') return false;
+            s.remove_prefix(1);
+        }
+    }
+    return s.empty();
+}
+
+struct Placed {
+    CellPos cell;
+    int line;
+};
+
+}  // namespace
+
+bool town_char_cell(char c, std::uint8_t& layout, std::uint8_t& door) {
+    door = 0;
+    switch (c) {
+        case '.': layout = LAYOUT_BLOCKED; return true;
+        case '~': layout = LAYOUT_WATER; return true;
+        case '|': layout = LAYOUT_ROAD_Y; return true;
+        case '-': layout = LAYOUT_ROAD_X; return true;
+        case '+': layout = LAYOUT_ROAD_ANY; return true;
+        case '^': layout = LAYOUT_ONE_WAY_Y_INC; return true;
+        case 'v': layout = LAYOUT_ONE_WAY_Y_DEC; return true;
+        case '>': layout = LAYOUT_ONE_WAY_X_INC; return true;
+        case '<': layout = LAYOUT_ONE_WAY_X_DEC; return true;
+        case 'S': layout = LAYOUT_HOUSE; door = DIR_Y_DEC; return true;
+        case 'N': layout = LAYOUT_HOUSE; door = DIR_Y_INC; return true;
+        case 'E': layout = LAYOUT_HOUSE; door = DIR_X_INC; return true;
+        case 'W': layout = LAYOUT_HOUSE; door = DIR_X_DEC; return true;
+        default: return false;
+    }
+}
+
+bool parse_town(std::string_view text, Town& town, TownTextError& error) {
+    if (text.size() > TOWN_TEXT_MAX_BYTES)
+        return fail(error, 0, 0, "the text is larger than the largest town's (" +
+                                     std::to_string(TOWN_TEXT_MAX_BYTES) + " bytes)");
+    Town t;
+    std::vector<Placed> exits;
+    std::vector<std::pair<Placed, std::int64_t>> counts;
+    int line = 0;
+    std::size_t at = 0;
+    bool inGrid = false;
+    int gridLine = 0;  // the line of the top row
+    std::vector<std::string_view> rows;
+    bool ended = false;  // a blank line after the rows: only blank lines may follow
+    while (at < text.size()) {
+        const std::size_t end = text.find('\n', at);
+        std::string_view raw = text.substr(at, end == std::string_view::npos ? text.size() - at : end - at);
+        at = end == std::string_view::npos ? text.size() : end + 1;
+        ++line;
+        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        for (std::size_t k = 0; k < raw.size(); ++k) {
+            const unsigned char c = static_cast<unsigned char>(raw[k]);
+            if ((c < 0x20 && c != '\t') || c >= 0x7F)
+                return fail(error, line, static_cast<int>(k) + 1,
+                            "binary or non-ASCII byte: a town is plain text");
+        }
+        if (inGrid) {
+            if (raw.empty()) {
+                ended = true;
+                continue;
+            }
+            if (ended) return fail(error, line, 1, "a row after the blank line that ended the grid");
+            if (rows.size() >= static_cast<std::size_t>(TOWN_MAX_SIDE))
+                return fail(error, line, 1,
+                            "more than " + std::to_string(TOWN_MAX_SIDE) + " rows");
+            if (raw.size() > static_cast<std::size_t>(TOWN_MAX_SIDE))
+                return fail(error, line, TOWN_MAX_SIDE + 1,
+                            "a row longer than " + std::to_string(TOWN_MAX_SIDE) + " cells");
+            if (!rows.empty() && raw.size() != rows.front().size())
+                return fail(error, line,
+                            static_cast<int>(std::min(raw.size(), rows.front().size())) + 1,
+                            "row of " + std::to_string(raw.size()) + " cells; the first row has " +
+                                std::to_string(rows.front().size()));
+            for (std::size_t k = 0; k < raw.size(); ++k) {
+                std::uint8_t layout, door;
+                if (!town_char_cell(raw[k], layout, door))
+                    return fail(error, line, static_cast<int>(k) + 1,
+                                std::string("unknown cell character '") + raw[k] + "'");
+            }
+            rows.push_back(raw);
+            continue;
+        }
+        const std::string_view s = trim(raw);
+        if (s.empty() || s.front() == '#') continue;
+        if (s == "grid") {
+            inGrid = true;
+            gridLine = line + 1;
+            continue;
+        }
+        const std::size_t eq = s.find('=');
+        if (eq == std::string_view::npos)
+            return fail(error, line, 1, "expected `key = value` or `grid`");
+        const std::string_view key = trim(s.substr(0, eq));
+        const std::string_view value = trim(s.substr(eq + 1));
+        const int valueColumn = static_cast<int>(value.data() - raw.data()) + 1;
+        if (key == "name") {
+            t.name = std::string(value);
+        } else if (key == "cell_size_m") {
+            double v = 0;
+            const auto r = std::from_chars(value.data(), value.data() + value.size(), v);
+            if (r.ec != std::errc() || r.ptr != value.data() + value.size() || !(v > 0.0) || v > 1e6)
+                return fail(error, line, valueColumn, "cell_size_m must be a number above 0, at most 1e6");
+            t.cellSizeM = v;
+        } else if (key == "exit") {
+            std::int64_t xy[2];
+            if (!parse_ints(value, xy, 2))
+                return fail(error, line, valueColumn, "exit must be X,Y: two whole numbers");
+            exits.push_back({{static_cast<std::int32_t>(xy[0]), static_cast<std::int32_t>(xy[1])}, line});
+            if (xy[0] < 0 || xy[1] < 0 || xy[0] >= TOWN_MAX_SIDE || xy[1] >= TOWN_MAX_SIDE)
+                return fail(error, line, valueColumn, "exit outside the town");
+        } else if (key == "cars") {
+            std::int64_t v[3];
+            if (!parse_ints(value, v, 3) || v[2] < 0 || v[2] > 100)
+                return fail(error, line, valueColumn, "cars must be X,Y,N with N in 0..100");
+            if (v[0] < 0 || v[1] < 0 || v[0] >= TOWN_MAX_SIDE || v[1] >= TOWN_MAX_SIDE)
+                return fail(error, line, valueColumn, "cars names a cell outside the town");
+            counts.push_back({{{static_cast<std::int32_t>(v[0]), static_cast<std::int32_t>(v[1])}, line}, v[2]});
+        } else {
+            return fail(error, line, 1, "unknown key `" + std::string(key) + "`");
+        }
+    }
+    if (!inGrid) return fail(error, line, 0, "no `grid` line");
+    if (rows.empty()) return fail(error, gridLine, 0, "the grid has no rows");
+    if (rows.front().empty()) return fail(error, gridLine, 1, "the grid's rows are empty");
+
+    t.width = static_cast<std::int32_t>(rows.front().size());
+    t.height = static_cast<std::int32_t>(rows.size());
+    t.layout.resize(static_cast<std::size_t>(t.width) * static_cast<std::size_t>(t.height));
+    std::vector<std::uint8_t> doors(t.layout.size(), 0);
+    for (std::int32_t r = 0; r < t.height; ++r) {
+        const std::int32_t y = t.height - 1 - r;
+        for (std::int32_t x = 0; x < t.width; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(t.width) +
+                                  static_cast<std::size_t>(x);
+            town_char_cell(rows[static_cast<std::size_t>(r)][static_cast<std::size_t>(x)],
+                           t.layout[i], doors[i]);
+        }
+    }
+    list_houses(t, [&](CellPos p) {
+        return doors[static_cast<std::size_t>(p.y) * static_cast<std::size_t>(t.width) +
+                     static_cast<std::size_t>(p.x)];
+    });
+    auto rowLine = [&](CellPos p) { return gridLine + (t.height - 1 - p.y); };
+    for (const Placed& e : exits) {
+        if (!t.contains(e.cell)) return fail(error, e.line, 0, "exit outside the town");
+        if (!is_road(t.layout_at(e.cell)))
+            return fail(error, e.line, 0,
+                        "exit at (" + std::to_string(e.cell.x) + ", " + std::to_string(e.cell.y) +
+                            ") is not a road cell (line " + std::to_string(rowLine(e.cell)) +
+                            ", column " + std::to_string(e.cell.x + 1) + ")");
+        t.exits.push_back(e.cell);
+    }
+    for (const auto& [c, n] : counts) {
+        if (!t.contains(c.cell) || t.layout_at(c.cell) != LAYOUT_HOUSE)
+            return fail(error, c.line, 0, "cars names a cell that is not a house");
+        for (House& h : t.houses)
+            if (h.pos == c.cell) h.cars = static_cast<std::int32_t>(n);
+    }
+    if (t.exits.empty()) return fail(error, line, 0, "the town has no exit (`exit = X,Y`)");
+    if (t.houses.empty()) return fail(error, gridLine, 0, "the town has no house");
+    for (const House& h : t.houses) {
+        const CellPos d = door_cell(h);
+        if (!t.contains(d) || !is_road(t.layout_at(d)))
+            return fail(error, rowLine(h.pos), h.pos.x + 1,
+                        "the door of the house at (" + std::to_string(h.pos.x) + ", " +
+                            std::to_string(h.pos.y) + ") is not a road cell");
+    }
+    const std::vector<TownProblem> problems = validate_town(t);
+    for (const TownProblem& p : problems)
+        if (p.level == TownProblem::Level::Error)
+            return fail(error, t.contains(p.cell) ? rowLine(p.cell) : 0,
+                        t.contains(p.cell) ? p.cell.x + 1 : 0, p.message);
+    town = std::move(t);
+    return true;
+}
+
+char town_cell_char(const Town& town, CellPos p) {
+    switch (town.layout_at(p)) {
+        case LAYOUT_WATER: return '~';
+        case LAYOUT_ROAD_Y: return '|';
+        case LAYOUT_ROAD_X: return '-';
+        case LAYOUT_ROAD_ANY: return '+';
+        case LAYOUT_ONE_WAY_Y_INC: return '^';
+        case LAYOUT_ONE_WAY_Y_DEC: return 'v';
+        case LAYOUT_ONE_WAY_X_INC: return '>';
+        case LAYOUT_ONE_WAY_X_DEC: return '<';
+        case LAYOUT_HOUSE: return 'H';  // the caller puts the door's letter
+        default: return '.';
+    }
+}
+
+std::string format_town(const Town& town) {
+    std::string out;
+    if (!town.name.empty()) out += "name = " + town.name + "\n";
+    // The shortest text that reads back as the same double.
+    char number[64];
+    const auto written = std::to_chars(number, number + sizeof number, town.cellSizeM);
+    out += "cell_size_m = " + std::string(number, written.ptr) + "\n";
+    for (CellPos e : town.exits)
+        out += "exit = " + std::to_string(e.x) + "," + std::to_string(e.y) + "\n";
+    std::vector<char> doorChar(town.layout.size(), 0);
+    for (const House& h : town.houses) {
+        const std::size_t i = static_cast<std::size_t>(h.pos.y) * static_cast<std::size_t>(town.width) +
+                              static_cast<std::size_t>(h.pos.x);
+        doorChar[i] = h.door == DIR_Y_DEC ? 'S' : h.door == DIR_Y_INC ? 'N' : h.door == DIR_X_INC ? 'E' : 'W';
+        if (h.cars >= 0)
+            out += "cars = " + std::to_string(h.pos.x) + "," + std::to_string(h.pos.y) + "," +
+                   std::to_string(h.cars) + "\n";
+    }
+    out += "grid\n";
+    out.reserve(out.size() + town.layout.size() + static_cast<std::size_t>(town.height));
+    for (std::int32_t y = town.height - 1; y >= 0; --y) {
+        for (std::int32_t x = 0; x < town.width; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(town.width) +
+                                  static_cast<std::size_t>(x);
+            out += doorChar[i] != 0 ? doorChar[i] : town_cell_char(town, {x, y});
+        }
+        out += '\n';
+    }
+    return out;
+}

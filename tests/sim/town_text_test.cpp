@@ -1,0 +1,140 @@
+#include "sim/town_text.h"
+
+#include <gtest/gtest.h>
+
+#include "sim/fingerprint.h"
+#include "support/town.h"
+#include "support/towns.h"
+
+namespace {
+
+TEST(TownText, TheBuiltInTownsFileIsTheFormattersTextAndParsesToTheBuiltInTown) {
+    const std::string file = read_text_file(std::string(MAROVEL_DATA_DIR) + "/towns/builtin.town");
+    EXPECT_EQ(file, format_town(builtin_town()));
+    Town parsed;
+    TownTextError e;
+    ASSERT_TRUE(parse_town(file, parsed, e)) << e.line << ":" << e.column << " " << e.message;
+    EXPECT_TRUE(same_town(parsed, builtin_town()));
+    // The top row comes first: the exit's row, and the river's bridge beside it.
+    EXPECT_NE(file.find("grid\n..................+--+..................\n"), std::string::npos);
+}
+
+TEST(TownText, ARunOnTheParsedBuiltInTownIsTheDefaultRunBitForBit) {
+    Town parsed;
+    TownTextError e;
+    ASSERT_TRUE(parse_town(format_town(builtin_town()), parsed, e));
+    for (float level : {ERROR_MODERATE, ERROR_HIGH}) {
+        auto standard = reset_town(1, level);
+        auto onParsed = town_run(std::make_shared<const Town>(parsed), error_level(level));
+        for (int t = 1; t <= 2000; ++t) {
+            sim_tick(*standard);
+            sim_tick(*onParsed);
+            if (t % 250 == 0)
+                ASSERT_STREQ(fingerprint_line(*standard, t).text, fingerprint_line(*onParsed, t).text);
+        }
+    }
+}
+
+TEST(TownText, EveryCellKindDoorCountAndKeyReadsBackAsWritten) {
+    const std::string text =
+        "# every kind of cell\n"
+        "name = sampler\n"
+        "cell_size_m = 12.5\n"
+        "exit = 0,2\n"
+        "exit = 5,0\n"
+        "cars = 1,1,3\n"
+        "grid\n"
+        "+|-^v>+\n"
+        "+S+NE+W\n"
+        "~+.+<++\n";
+    Town t;
+    TownTextError e;
+    ASSERT_TRUE(parse_town(text, t, e)) << e.line << ":" << e.column << " " << e.message;
+    EXPECT_EQ(t.name, "sampler");
+    EXPECT_EQ(t.cellSizeM, 12.5);
+    EXPECT_TRUE(t.width == 7 && t.height == 3);
+    EXPECT_EQ(t.layout_at({2, 0}), LAYOUT_BLOCKED);
+    EXPECT_EQ(t.layout_at({0, 0}), LAYOUT_WATER);
+    EXPECT_EQ(t.layout_at({1, 2}), LAYOUT_ROAD_Y);
+    EXPECT_EQ(t.layout_at({2, 2}), LAYOUT_ROAD_X);
+    EXPECT_EQ(t.layout_at({3, 2}), LAYOUT_ONE_WAY_Y_INC);
+    EXPECT_EQ(t.layout_at({4, 2}), LAYOUT_ONE_WAY_Y_DEC);
+    EXPECT_EQ(t.layout_at({5, 2}), LAYOUT_ONE_WAY_X_INC);
+    EXPECT_EQ(t.layout_at({4, 0}), LAYOUT_ONE_WAY_X_DEC);
+    ASSERT_EQ(t.houses.size(), 4u);
+    EXPECT_TRUE(t.houses[0].pos == (CellPos{1, 1}) && t.houses[0].door == DIR_Y_DEC &&
+                t.houses[0].cars == 3);
+    EXPECT_EQ(t.houses[1].door, DIR_Y_INC);
+    EXPECT_EQ(t.houses[2].door, DIR_X_INC);
+    EXPECT_EQ(t.houses[3].door, DIR_X_DEC);
+    EXPECT_EQ(t.houses[3].cars, -1);
+    ASSERT_EQ(t.exits.size(), 2u);
+    EXPECT_TRUE(t.exits[0] == (CellPos{0, 2}) && t.exits[1] == (CellPos{5, 0}));
+    // The one-way y-1 road is no house, though it shares the house's bit.
+    EXPECT_TRUE(is_road(LAYOUT_ONE_WAY_Y_DEC) && !is_road(LAYOUT_HOUSE) && !is_road(LAYOUT_WATER));
+    Town back;
+    ASSERT_TRUE(parse_town(format_town(t), back, e)) << e.message;
+    EXPECT_TRUE(same_town(t, back));
+    // Windows line ends and comments between keys change nothing.
+    std::string crlf;
+    for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    Town fromCrlf;
+    ASSERT_TRUE(parse_town(crlf, fromCrlf, e)) << e.message;
+    EXPECT_TRUE(same_town(t, fromCrlf));
+}
+
+using namespace std::string_literals;
+
+struct Refusal {
+    std::string text;
+    int line, column;
+    const char* says;
+};
+
+TEST(TownText, EachFaultIsRefusedWithItsLineAndColumn) {
+    const Refusal cases[] = {
+        {"exit = 0,0\ngrid\n+N\n+\n"s, 4, 2, "row of 1 cells; the first row has 2"},
+        {"exit = 0,0\ngrid\n+N+\n+?+\n"s, 4, 2, "unknown cell character '?'"},
+        {"exit = 0,1\ngrid\n+N\n+\0\n"s, 4, 2, "binary"},
+        {"grid\n+N\n"s, 2, 0, "no exit"},
+        {"exit = 0,0\ngrid\n+++\n"s, 3, 0, "no house"},
+        {"exit = 1,0\ngrid\nN.\n+.\n"s, 1, 0, "not a road cell (line 4, column 2)"},
+        {"exit = 0,0\ngrid\n.N\n+.\n"s, 3, 2, "door of the house at (1, 1) is not a road"},
+        {"exit = 0,0\nwidth = 3\ngrid\n+N\n"s, 2, 1, "unknown key `width`"},
+        {"exit = 0;0\ngrid\n+N\n"s, 1, 8, "exit must be X,Y"},
+        {"exit = 0,0\ncars = 0,0,5\ngrid\nN\n+\n"s, 2, 0, "not a house"},
+        {"exit = 0,0\ncars = 0,1,101\ngrid\nN\n+\n"s, 2, 8, "cars must be X,Y,N"},
+        {"exit = 0,0\ncell_size_m = -1\ngrid\nN\n+\n"s, 2, 15, "cell_size_m must be"},
+        {"exit = 0,0\nthe town\n"s, 2, 1, "expected `key = value`"},
+        {"exit = 0,0\n"s, 1, 0, "no `grid` line"},
+        {"exit = 0,0\ngrid\n+N\n\n+N\n"s, 5, 1, "after the blank line"},
+    };
+    for (const Refusal& c : cases) {
+        const std::string& text = c.text;
+        Town t;
+        TownTextError e;
+        EXPECT_FALSE(parse_town(text, t, e)) << c.says;
+        EXPECT_TRUE(e.line == c.line && e.column == c.column)
+            << c.says << ": line " << e.line << ", column " << e.column << ": " << e.message;
+        EXPECT_NE(e.message.find(c.says), std::string::npos) << e.message;
+    }
+}
+
+TEST(TownText, WhatIsReadIsBoundedBeforeItIsStored) {
+    Town t;
+    TownTextError e;
+    // A row beyond the largest town is refused at its first cell too many.
+    const std::string wide = "exit = 0,0\ngrid\n" + std::string(TOWN_MAX_SIDE + 1, '+') + "\n";
+    EXPECT_FALSE(parse_town(wide, t, e));
+    EXPECT_TRUE(e.line == 3 && e.column == TOWN_MAX_SIDE + 1) << e.message;
+    // Rows beyond it: the first row too many.
+    std::string tall = "exit = 0,0\ngrid\n";
+    for (int r = 0; r <= TOWN_MAX_SIDE; ++r) tall += "N\n";
+    EXPECT_FALSE(parse_town(tall, t, e));
+    EXPECT_EQ(e.line, 3 + TOWN_MAX_SIDE);
+    // Text longer than any town's is refused as a whole, unread.
+    EXPECT_FALSE(parse_town(std::string(TOWN_TEXT_MAX_BYTES + 1, '#'), t, e));
+    EXPECT_TRUE(e.line == 0 && e.message.find("larger") != std::string::npos) << e.message;
+}
+
+}  // namespace
