@@ -8,6 +8,7 @@
 
 #include "experiments/planning/parameter_text.h"
 #include "experiments/records/observations.h"
+#include "experiments/records/provenance.h"
 #include "sim/fingerprint.h"
 
 std::vector<long long> report_ticks(const RunOptions& options) {
@@ -84,7 +85,8 @@ void write_observations(std::ostream& out, TallyFormat format, const RunObservat
 
 void run_headless(const RunOptions& options, std::ostream& out) {
     auto sim = std::make_unique<Simulation>();
-    build_scenario(*sim, options.scenario);
+    build_scenario(*sim, options.scenario, options.town ? options.town : shared_builtin_town());
+    if (options.town) out << town_line(*options.town);
     out << changed_parameter_lines(options.scenario.parameters);
 
     if (options.fingerprint) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <vector>
 
 #include "sim/scenario.h"
@@ -11,9 +12,10 @@ enum class TallyFormat { Table, Csv };
 
 struct RunOptions {
     ScenarioSetup scenario;
-    long long ticks = 2000;     // how many ticks to run
-    std::vector<long long> at;  // ticks whose tally is reported
-    long long every = 0;        // also every this many ticks (0: not)
+    std::shared_ptr<const Town> town;  // null: the built-in town
+    long long ticks = 2000;            // how many ticks to run
+    std::vector<long long> at;         // ticks whose tally is reported
+    long long every = 0;               // also every this many ticks (0: not)
     TallyFormat format = TallyFormat::Table;
     bool fingerprint = false;   // fingerprint lines for tick 0 and after every tick instead
     bool untilSettled = false;  // stop once no car waits or is under way; `ticks` is the cap
@@ -23,8 +25,9 @@ struct RunOptions {
 // `every`-th, and the last tick when nothing else was asked; sorted, once each.
 std::vector<long long> report_ticks(const RunOptions& options);
 
-// Runs the scenario and writes its report: comment lines naming the parameters
-// that differ from their defaults, then the fingerprints or the tally rows;
+// Runs the scenario and writes its report: comment lines naming the town
+// (when it is not the built-in one) and the parameters that differ from their
+// defaults, then the fingerprints or the tally rows;
 // after the rows (not after fingerprints) what the run showed: when it
 // settled, the last arrival, the trip times and the households that never
 // left (as comment lines in CSV).

@@ -13,8 +13,10 @@
 #include "cli/parameter_options.h"
 #include "cli/runner.h"
 #include "cli/sweep_command.h"
+#include "cli/town_command.h"
 #include "experiments/pictures/picture_program.h"
 #include "experiments/planning/parameter_text.h"
+#include "experiments/planning/town_file.h"
 #include "experiments/records/output_file.h"
 #if MAROVEL_WITH_PICTURES
 #include "experiments/pictures/movie.h"
@@ -24,11 +26,6 @@
 #ifndef MAROVEL_VERSION
 #define MAROVEL_VERSION "unknown"
 #endif
-
-namespace {
-
-
-}  // namespace
 
 // The picture program's build of this command calls it under another name.
 #ifndef MAROVEL_SIM_MAIN
@@ -61,6 +58,11 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
                  "Build the town the window shows at launch instead of the one Reset builds");
     ParameterOptions parameters;
     add_parameter_options(app, parameters, true);
+    std::string townFile;
+    app.add_option("--town", townFile,
+                   "Run on the town in FILE (see marovel-sim town --help) instead of the built-in "
+                   "one")
+        ->type_name("FILE");
     app.add_option("--ticks", options.ticks, "Ticks to run (default 2000)")
         ->transform(decimal_in(1, MAX_TICKS));
     auto* atOpt =
@@ -101,6 +103,8 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
     };
     SweepCommand sweep;
     add_sweep_command(app, sweep, named("sweep"));
+    TownCommand town;
+    add_town_command(app, town, named("town"));
     MergeCommand merge;
     add_merge_command(app, merge, named("merge"));
     bool paramsCsv = false, paramsMarkdown = false;
@@ -118,7 +122,9 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
         "--until-settled\n"
         "  marovel-sim --seed 42 --ticks 500 --fingerprint > run.txt\n"
         "  marovel-sim --scenario 3 --ticks 400 --snapshot 0:start.png --snapshot 400:end.png\n"
+        "  marovel-sim --town riverside.town --error moderate --every 250\n"
         "For many scenarios at once see: marovel-sim sweep --help\n"
+        "Towns of your own: marovel-sim town --help\n"
         "The model's parameters: marovel-sim params");
 
     try {
@@ -143,13 +149,16 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
         return 1;
     }
 
-    if (sweep.app->parsed() || merge.app->parsed()) {
+    if (sweep.app->parsed() || merge.app->parsed() || town.app->parsed()) {
         // The single run's options would be silently ignored by a sweep.
-        const std::string name = sweep.app->parsed() ? "sweep" : "merge";
+        const std::string name = sweep.app->parsed()   ? "sweep"
+                                 : merge.app->parsed() ? "merge"
+                                                       : "town";
         for (const CLI::Option* o : app.get_options())
             if (o->count() > 0 && o->get_name() != "--help")
                 return refuse(o->get_name() + " is an option of single runs; put " + name +
                               " options after \"" + name + "\"");
+        if (town.app->parsed()) return run_town_command(town, argc, argv);
         return sweep.app->parsed() ? run_sweep_command(sweep, argc, argv)
                                    : run_merge_command(merge, argc, argv);
     }
@@ -166,6 +175,13 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
         !why.empty())
         return refuse(why);
     options.format = csv ? TallyFormat::Csv : TallyFormat::Table;
+    if (!townFile.empty()) {
+        std::string why;
+        options.town = load_town(townFile, why);
+        if (!options.town) return refuse("--town: " + why);
+        if (!snapshots.empty() || !movieFile.empty())
+            return refuse("--town: --snapshot and --movie draw the built-in town only");
+    }
 #if MAROVEL_WITH_PICTURES
     MovieRun movie{movieFile, options.ticks, movieEvery};
     if (!movie.file.empty())

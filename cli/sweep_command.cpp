@@ -9,6 +9,7 @@
 
 #include "experiments/pictures/picture_program.h"
 #include "experiments/planning/parameter_text.h"
+#include "experiments/planning/town_file.h"
 #include "experiments/records/households.h"
 #include "experiments/records/output_file.h"
 #include "experiments/records/provenance.h"
@@ -116,6 +117,11 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
 #endif
 
     SweepPlan plan;
+    if (!c.town.empty()) {
+        std::string why;
+        plan.town = load_town(c.town, why);
+        if (!plan.town) return refuse("--town: " + why);
+    }
     plan.ticks = c.ticks;
     plan.every = c.every;
     plan.startup = c.startup;

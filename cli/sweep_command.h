@@ -33,6 +33,7 @@ struct SweepCommand {
     bool resume =
         false;  // keep the complete runs of an interrupted sweep (experiments/running/resume.h)
     ParameterOptions parameters;  // --set and --params
+    std::string town;             // a town file; empty for the built-in town
     // Designs: the points to run, each under the replicate list.
     DesignRequest design;
     long long replicates = 0;

@@ -64,6 +64,11 @@ void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
         "--scenarios", c.scenarios,
         "Scenarios K reached from launch by K presses of Next (seed 1 + 1000 K), e.g. 0..99");
     seeds->excludes(scenarios);
+    sweep
+        ->add_option("--town", c.town,
+                     "Run every scenario on the town in FILE (see marovel-sim town --help) "
+                     "instead of the built-in one")
+        ->type_name("FILE");
     sweep->add_option("--errors", c.errors,
                       "Error levels to run each scenario under, in this order: low, moderate, "
                       "high or spreads >= 0 (default low,moderate,high; or the error_spread "

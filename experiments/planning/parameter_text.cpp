@@ -91,7 +91,9 @@ std::string apply_assignment(ModelParameters& p, std::string_view assignment) {
     if (info == nullptr)
         return "unknown parameter " + quoted(name) + " (marovel-sim params lists them)";
     double value = 0.0;
-    if (!parse_decimal(text, value))
+    // A named choice takes its names as well as their numbers.
+    const bool named = info->choices != nullptr && choice_value(*info, text.data(), text.size(), value);
+    if (!named && !parse_decimal(text, value))
         return std::string(info->name) + " = " + quoted(text) +
                " is not a decimal number (allowed " + range_text(*info) +
                (info->unit[0] ? std::string(" ") + info->unit : std::string()) + ")";
@@ -161,6 +163,7 @@ std::string format_value(double value) {
 }
 
 std::string format_parameter(const ParameterInfo& info, double value) {
+    if (const char* name = choice_name(info, value)) return name;
     // The error spread is stored as the float the model uses: it reads best as that float
     // (and reads back, through stored_value, to the same value).
     if (info.field != &ModelParameters::errorSpread || std::isinf(value) ||

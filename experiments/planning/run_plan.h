@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,8 @@ struct SweepPlan {
     // the varied parameters whose values every row carries. Empty otherwise.
     std::vector<ModelParameters> points;
     std::vector<const ParameterInfo*> varied;
+    // The town every run is built on; null for the built-in town.
+    std::shared_ptr<const Town> town;
     // Per-car rows (experiments/records/households.h) with these columns; none when empty.
     std::vector<HouseholdColumn> householdColumns;
 };

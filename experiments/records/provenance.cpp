@@ -12,6 +12,7 @@
 
 #include "experiments/planning/parameter_text.h"
 #include "experiments/records/output_file.h"
+#include "sim/town_text.h"
 
 #ifndef MAROVEL_VERSION
 #define MAROVEL_VERSION "unknown"
@@ -60,6 +61,15 @@ std::string build_line() {
            b.buildType + "\n";
 }
 
+std::string town_line(const Town& town) {
+    std::string name = town.name.empty() ? std::string("unnamed") : town.name;
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';  // one line, always
+    return "# town: " + name + ", " + std::to_string(town.width) + " x " +
+           std::to_string(town.height) + " cells, sha256 " + sha256_of_text(format_town(town)) +
+           "\n";
+}
+
 std::string parameters_line(const ModelParameters& p) {
     std::string line = "# parameters:";
     for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
@@ -68,7 +78,7 @@ std::string parameters_line(const ModelParameters& p) {
         line += ' ';
         line += info.name;
         line += '=';
-        line += format_value(p.*info.field);
+        line += format_parameter(info, p.*info.field);
     }
     return line + "\n";
 }

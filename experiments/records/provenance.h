@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/parameters.h"
+#include "sim/town.h"
 
 struct BuildInfo {
     std::string version;    // "1.0.0"
@@ -23,6 +24,10 @@ BuildInfo build_info();
 
 // "# build: Marovel 1.0.0, commit <hash>, GCC 12.2.0, Release\n".
 std::string build_line();
+// "# town: NAME, W x H cells, sha256 HEX" for a town other than the built-in
+// one; the digest is of the town as format_town writes it, so the same town
+// has the same line however its file was laid out.
+std::string town_line(const Town& town);
 
 // "# parameters: name=value ..." with every parameter but the error spread,
 // which each run sets from its error level.

@@ -7,6 +7,25 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// The "# town:" line of a file's header, without its mark; "the built-in town"
+// when the header has none.
+std::string town_of_header(std::string_view text) {
+    const std::string_view mark = "# town: ";
+    std::size_t at = 0;
+    while (at < text.size() && text[at] == '#') {
+        const std::size_t nl = text.find('\n', at);
+        const std::string_view line = text.substr(at, nl == std::string_view::npos ? nl : nl - at);
+        if (line.substr(0, mark.size()) == mark) return std::string(line.substr(mark.size()));
+        if (nl == std::string_view::npos) break;
+        at = nl + 1;
+    }
+    return "the built-in town";
+}
+
+}  // namespace
+
 std::string find_earlier_output(const std::string& path, const std::string& header,
                                 const std::vector<std::string>& keys,
                                 const std::vector<std::size_t>& rowsOfRun, EarlierOutput& earlier) {
@@ -18,6 +37,9 @@ std::string find_earlier_output(const std::string& path, const std::string& head
     for (const std::string& candidate : candidates) {
         std::string text, error;
         if (!read_whole_file(candidate, text, error)) continue;
+        if (town_of_header(text) != town_of_header(header))
+            return candidate + ": its runs are on another town (" + town_of_header(text) +
+                   "), not " + town_of_header(header);
         if (text.size() < header.size() || text.compare(0, header.size(), header) != 0) continue;
         std::vector<std::size_t> ends;
         std::size_t at = header.size();

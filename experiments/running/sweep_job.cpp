@@ -17,6 +17,7 @@
 #include "experiments/records/text_output.h"
 #include "experiments/running/progress.h"
 #include "experiments/running/resume.h"
+#include "sim/town_text.h"
 
 #ifndef MAROVEL_VERSION
 #define MAROVEL_VERSION "unknown"
@@ -111,6 +112,7 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
                   std::to_string(design.scenarios.empty() ? job.scenarioCount : 1) + " replicate(s)"
             : sweep_description(job.sweepRuns, plan.ticks, job.scenarioCount, levels.size());
     const std::string sweepLines = designLine + "# sweep: " + description + "\n" + build_line() +
+                                   (plan.town ? town_line(*plan.town) : std::string()) +
                                    parameters_line(plan.parameters) +
                                    (shardCount > 1 ? shard_line(shardIndex, shardCount) : "");
     const std::string curvesHeader =
@@ -157,7 +159,8 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
                 const ModelParameters runParameters = run_parameters(plan, run);
                 auto [at, added] = carsOfTown.try_emplace(runParameters.carsPerHouse, 0);
                 if (added) {
-                    build_scenario(*sim, {run.scenario.seed, runParameters, plan.startup});
+                    build_scenario(*sim, {run.scenario.seed, runParameters, plan.startup},
+                                   plan.town ? plan.town : shared_builtin_town());
                     at->second = static_cast<std::size_t>(sim->vehicles.vehicleCount);
                 }
                 cars.push_back(at->second);
@@ -294,6 +297,10 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
         record.recordedCommand = command;
         record.parameters = plan.parameters;
         record.extra = {{"sweep", description}, {"shard", shardText}};
+        if (plan.town) {
+            record.extra.emplace_back("town", plan.town->name);
+            record.extra.emplace_back("town_sha256", sha256_of_text(format_town(*plan.town)));
+        }
         for (const std::string* p :
              {&o.curves, &o.summary, &o.households, &o.designOut, &o.sensitivity})
             if (!p->empty()) record.outputs.push_back(*p);

@@ -1,0 +1,25 @@
+// marovel-sim town: checking, printing, drawing and generating towns.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <string>
+
+struct TownCommand {
+    CLI::App* app = nullptr;
+    CLI::App* check = nullptr;
+    CLI::App* show = nullptr;
+    CLI::App* picture = nullptr;
+    CLI::App* generate = nullptr;
+    std::string file;     // check, show, picture
+    std::string output;   // picture's PNG, generate's town
+    std::string repeat;   // generate: COLSxROWS
+    long long exits = 0;  // generate: 0 for one per column of copies
+};
+
+// Adds the "town" subcommand and its own four, with their options unless
+// `withOptions` is false (the command line does not name it).
+void add_town_command(CLI::App& app, TownCommand& command, bool withOptions = true);
+
+// Runs it: 0; 2 for bad input or a town with errors (nothing written); 1 when
+// an output could not be written.
+int run_town_command(const TownCommand& command, int argc, char** argv);

@@ -1,0 +1,72 @@
+#include "experiments/pictures/town_picture.h"
+
+#include <QBuffer>
+#include <QColor>
+#include <QImage>
+#include <algorithm>
+
+namespace {
+
+const QColor LAND(214, 222, 196);
+const QColor WATER(120, 170, 220);
+const QColor ROAD(150, 150, 150);
+const QColor ONE_WAY(105, 105, 115);
+const QColor HOUSE(176, 112, 72);
+const QColor DOOR(70, 40, 25);
+const QColor EXIT(220, 30, 30);
+
+bool one_way(std::uint8_t layout) {
+    return (layout & LAYOUT_ONE_WAY) != 0;
+}
+
+}  // namespace
+
+int town_picture_cell_pixels(const Town& town) {
+    const int side = std::max(town.width, town.height);
+    return std::clamp(2048 / std::max(side, 1), 1, 16);
+}
+
+bool draw_town_picture(const Town& town, std::string& png, std::string& error) {
+    const int k = town_picture_cell_pixels(town);
+    QImage image(town.width * k, town.height * k, QImage::Format_RGB32);
+    if (image.isNull()) {
+        error = "the picture of a town this large does not fit in memory";
+        return false;
+    }
+    auto fill = [&](int x, int y, int x0, int y0, int w, int h, const QColor& c) {
+        // Cell (x, y) in model coordinates; the top row first on screen.
+        const int left = x * k + x0;
+        const int top = (town.height - 1 - y) * k + y0;
+        for (int py = top; py < top + h; ++py)
+            for (int px = left; px < left + w; ++px) image.setPixelColor(px, py, c);
+    };
+    for (std::int32_t y = 0; y < town.height; ++y)
+        for (std::int32_t x = 0; x < town.width; ++x) {
+            const std::uint8_t v = town.layout_at({x, y});
+            const QColor c = v == LAYOUT_HOUSE     ? HOUSE
+                             : v == LAYOUT_WATER   ? WATER
+                             : v == LAYOUT_BLOCKED ? LAND
+                             : one_way(v)          ? ONE_WAY
+                                                   : ROAD;
+            fill(x, y, 0, 0, k, k, c);
+        }
+    // The door: a stripe along the side of the house that faces it.
+    const int t = std::max(1, k / 4);
+    for (const House& h : town.houses) {
+        if (k < 3) break;
+        if (h.door == DIR_Y_DEC) fill(h.pos.x, h.pos.y, 0, k - t, k, t, DOOR);
+        if (h.door == DIR_Y_INC) fill(h.pos.x, h.pos.y, 0, 0, k, t, DOOR);
+        if (h.door == DIR_X_DEC) fill(h.pos.x, h.pos.y, 0, 0, t, k, DOOR);
+        if (h.door == DIR_X_INC) fill(h.pos.x, h.pos.y, k - t, 0, t, k, DOOR);
+    }
+    for (CellPos e : town.exits)
+        if (town.contains(e)) fill(e.x, e.y, 0, 0, k, k, EXIT);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG")) {
+        error = "the picture could not be encoded";
+        return false;
+    }
+    png.assign(buffer.data().constData(), static_cast<std::size_t>(buffer.data().size()));
+    return true;
+}

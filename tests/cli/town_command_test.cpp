@@ -1,0 +1,198 @@
+// marovel-sim town and --town, as a user runs them.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <regex>
+#include <string>
+
+#include "experiments/sim_folder.h"
+
+namespace {
+
+const std::string TOWNS = MAROVEL_SOURCE_DIR "/tests/sim/towns/";
+const std::string BUILTIN = MAROVEL_SOURCE_DIR "/data/towns/builtin.town";
+
+// The lines of `text` that do not start with `prefix`.
+std::string without_lines(const std::string& text, const std::string& prefix) {
+    std::string out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t nl = text.find('\n', at);
+        if (nl == std::string::npos) nl = text.size() - 1;
+        const std::string line = text.substr(at, nl + 1 - at);
+        if (line.rfind(prefix, 0) != 0) out += line;
+        at = nl + 1;
+    }
+    return out;
+}
+
+// The shipped file is the built-in town as `town show` prints it, and a run on
+// it, single or in a sweep, is the default run: the same fingerprints, the
+// same rows; the files only add the town to their header.
+TEST_F(SimFolder, TheShippedBuiltInTownRunsAsTheDefaultRun) {
+    const CommandResult shown = sim("town show builtin");
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(shown.out, read_file(BUILTIN));
+
+    const CommandResult plain = sim("--seed 7 --error moderate --ticks 1500 --fingerprint");
+    const CommandResult onFile =
+        sim("--town '" + BUILTIN + "' --seed 7 --error moderate --ticks 1500 --fingerprint");
+    ASSERT_EQ(onFile.status, 0) << onFile.err;
+    EXPECT_EQ(without_lines(onFile.out, "# town: "), plain.out);
+    EXPECT_NE(onFile.out.find("# town: built-in, 40 x 30 cells, sha256 "), std::string::npos);
+
+    const std::string sweep = "sweep --scenarios 0..5 --ticks 800 --curves c.csv --summary s.csv";
+    ASSERT_EQ(sim(sweep).status, 0);
+    const std::string c0 = read_file(dir / "c.csv"), s0 = read_file(dir / "s.csv");
+    ASSERT_EQ(sim(sweep + " --town '" + BUILTIN + "'").status, 0);
+    for (const auto& [was, now] :
+         {std::pair{c0, read_file(dir / "c.csv")}, std::pair{s0, read_file(dir / "s.csv")}}) {
+        EXPECT_EQ(without_lines(without_lines(was, "# command: "), "# build: "),
+                  without_lines(without_lines(without_lines(now, "# command: "), "# build: "),
+                                "# town: "));
+        EXPECT_NE(now.find("# town: built-in"), std::string::npos);
+    }
+}
+
+// town check: the facts, then every problem with its cell; errors give status 2.
+TEST_F(SimFolder, TownCheckReportsEveryProblemWithItsCell) {
+    const CommandResult river = sim("town check '" + TOWNS + "river_no_bridge.town'");
+    EXPECT_EQ(river.status, 0) << river.err;
+    EXPECT_NE(river.out.find("6 houses, 12 cars"), std::string::npos) << river.out;
+    EXPECT_NE(river.out.find("warning: no exit can be reached from the house at (4, 0)"),
+              std::string::npos)
+        << river.out;
+    EXPECT_NE(river.out.find("0 errors, 6 warnings"), std::string::npos) << river.out;
+
+    // An exit off the roads: refused where the file says it, status 2.
+    std::ofstream(dir / "bad.town") << "exit = 0,1\ngrid\n.+\nS.\n";
+    const CommandResult bad = sim("town check bad.town");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("bad.town:1: exit at (0, 1) is not a road"), std::string::npos)
+        << bad.err;
+
+    const CommandResult good = sim("town check '" + TOWNS + "two_exits.town'");
+    EXPECT_EQ(good.status, 0) << good.out;
+    EXPECT_NE(good.out.find("2 exits"), std::string::npos) << good.out;
+}
+
+// Anything that is not a town is refused in one line naming the file (and the
+// line and column where the text is at fault), status 2, and nothing is written.
+TEST_F(SimFolder, WhatIsNoTownIsRefusedInOneLine) {
+    std::ofstream(dir / "ragged.town") << "exit = 1,0\ngrid\nS+\n+\n";
+    std::ofstream(dir / "char.town") << "exit = 1,0\ngrid\nSx\n";
+    std::ofstream(dir / "binary.town") << std::string("exit = 1,0\ngrid\nS\0+\n", 17);
+    ASSERT_EQ(run_command("cd '" + dir.string() + "' && mkfifo fifo.town && mkdir dir.town").status,
+              0);
+    const auto before = entries();
+    for (const auto& [file, named] : {std::pair{"ragged.town", "ragged.town:4:"},
+                                      {"char.town", "char.town:3:2:"},
+                                      {"binary.town", "binary.town"},
+                                      {"fifo.town", "fifo.town: not a regular file"},
+                                      {"dir.town", "dir.town: not a regular file"},
+                                      {"none.town", "none.town: "},
+                                      {"/dev/zero", "/dev/zero: not a regular file"}}) {
+        for (const std::string& args :
+             {"town check " + std::string(file), "--town " + std::string(file) + " --ticks 5",
+              "sweep --scenarios 0..1 --summary out.csv --town " + std::string(file)}) {
+            const CommandResult r = sim(args);
+            EXPECT_EQ(r.status, 2) << args << "\n" << r.err;
+            EXPECT_NE(r.err.find(named), std::string::npos) << args << "\n" << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        }
+    }
+    EXPECT_EQ(entries(), before);
+}
+
+// town generate repeats the built-in pattern; its runs keep every car accounted for.
+TEST_F(SimFolder, GeneratedTownsRepeatTheBuiltInPattern) {
+    ASSERT_EQ(sim("town generate --repeat 5x2 --exits 3 --out city.town").status, 0);
+    const CommandResult check = sim("town check city.town");
+    EXPECT_EQ(check.status, 0) << check.out;
+    EXPECT_NE(check.out.find("200 x 60 cells of 10 m, 3600 houses, 7200 cars"), std::string::npos)
+        << check.out;
+    EXPECT_NE(check.out.find("3 exits"), std::string::npos) << check.out;
+    const CommandResult run = sim("--town city.town --error moderate --ticks 600 --csv");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string last = run.out.substr(run.out.rfind("\n600,") + 1);
+    long long counts[6] = {};
+    ASSERT_EQ(std::sscanf(last.c_str(), "600,%lld,%lld,%lld,%lld,%lld,%lld", &counts[0], &counts[1],
+                          &counts[2], &counts[3], &counts[4], &counts[5]),
+              6)
+        << run.out;
+    EXPECT_EQ(counts[0] + counts[1] + counts[2] + counts[3] + counts[4] + counts[5], 7200);
+    EXPECT_GT(counts[1], 0) << "no car reached any of the three exits";
+
+    const auto before = entries();
+    for (const std::string bad :
+         {"--repeat 103x1", "--repeat 0x2", "--repeat 2", "--repeat 2x2x"}) {
+        const CommandResult r = sim("town generate " + bad + " --out more.town");
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_EQ(entries(), before);
+}
+
+// A sweep's files name their town; merge and --resume refuse another town's files.
+TEST_F(SimFolder, ShardsAndResumedFilesOfAnotherTownAreRefused) {
+    ASSERT_EQ(sim("town generate --repeat 2x1 --exits 1 --out a.town").status, 0);
+    ASSERT_EQ(sim("town generate --repeat 2x1 --exits 2 --out b.town").status, 0);
+    const std::string sweep = "sweep --scenarios 0..3 --ticks 300 ";
+    ASSERT_EQ(sim(sweep + "--town a.town --shard 1/2 --summary s1.csv").status, 0);
+    ASSERT_EQ(sim(sweep + "--town a.town --shard 2/2 --summary s2.csv").status, 0);
+    // b.town differs from a.town only in its exits: the town lines tell them apart.
+    ASSERT_EQ(sim(sweep + "--town b.town --shard 2/2 --summary t2.csv").status, 0);
+    EXPECT_EQ(sim("merge s1.csv s2.csv --summary whole.csv").status, 0);
+    const CommandResult mixed = sim("merge s1.csv t2.csv --summary mixed.csv");
+    EXPECT_EQ(mixed.status, 2) << mixed.err;
+    EXPECT_FALSE(fs::exists(dir / "mixed.csv"));
+
+    ASSERT_EQ(sim(sweep + "--town a.town --summary r.csv").status, 0);
+    const std::string kept = read_file(dir / "r.csv");
+    for (const std::string other : {"--town b.town", ""}) {
+        const CommandResult resumed = sim(sweep + other + " --summary r.csv --resume");
+        EXPECT_EQ(resumed.status, 2) << other;
+        EXPECT_NE(resumed.err.find("another town"), std::string::npos) << resumed.err;
+        EXPECT_EQ(read_file(dir / "r.csv"), kept) << other;
+    }
+    EXPECT_EQ(sim(sweep + "--town a.town --summary r.csv --resume").status, 0);
+}
+
+#if MAROVEL_WITH_PICTURES
+// town picture: a few pixels a cell, the top row first, exits in red.
+TEST_F(SimFolder, TownPictureDrawsEveryCellWithItsExitsInRed) {
+    const CommandResult r = sim("town picture '" + TOWNS + "two_exits.town' two.png");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const QImage image(QString::fromStdString((dir / "two.png").string()));
+    ASSERT_FALSE(image.isNull());
+    const CommandResult shown = sim("town show '" + TOWNS + "two_exits.town'");
+    int width = 0, height = 0;
+    std::vector<std::pair<int, int>> exits;
+    std::istringstream lines(shown.out);
+    for (std::string line; std::getline(lines, line);) {
+        int x = 0, y = 0;
+        if (std::sscanf(line.c_str(), "exit = %d,%d", &x, &y) == 2) exits.emplace_back(x, y);
+        if (line == "grid") {
+            while (std::getline(lines, line)) {
+                width = static_cast<int>(line.size());
+                ++height;
+            }
+        }
+    }
+    ASSERT_GT(width, 0);
+    const int k = image.width() / width;
+    EXPECT_EQ(image.width(), width * k);
+    EXPECT_EQ(image.height(), height * k);
+    ASSERT_EQ(exits.size(), 2u);
+    for (const auto& [x, y] : exits) {
+        const QColor c = image.pixelColor(x * k + k / 2, (height - 1 - y) * k + k / 2);
+        EXPECT_GT(c.red(), 180) << x << "," << y;
+        EXPECT_LT(c.green(), 80) << x << "," << y;
+    }
+    const CommandResult notPng = sim("town picture builtin town.jpg");
+    EXPECT_EQ(notPng.status, 2);
+    EXPECT_FALSE(fs::exists(dir / "town.jpg"));
+}
+#endif
+
+}  // namespace
