@@ -23,7 +23,7 @@ bool one_way(std::uint8_t layout) {
 
 int town_picture_cell_pixels(const Town& town) {
     const int side = std::max(town.width, town.height);
-    return std::clamp(2048 / std::max(side, 1), 1, 16);
+    return std::clamp(2048 / std::max(side, 1), 1, 32);
 }
 
 bool draw_town_picture(const Town& town, std::string& png, std::string& error) {
@@ -49,6 +49,11 @@ bool draw_town_picture(const Town& town, std::string& png, std::string& error) {
                              : one_way(v)          ? ONE_WAY
                                                    : ROAD;
             fill(x, y, 0, 0, k, k, c);
+            // Neighbouring houses apart: a line of land between them.
+            if (v == LAYOUT_HOUSE && k >= 6) {
+                fill(x, y, 0, 0, 1, k, LAND);
+                fill(x, y, k - 1, 0, 1, k, LAND);
+            }
         }
     // The door: a stripe along the side of the house that faces it.
     const int t = std::max(1, k / 4);

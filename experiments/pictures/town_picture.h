@@ -9,5 +9,5 @@
 // The picture's bytes; false with the reason in `error`.
 bool draw_town_picture(const Town& town, std::string& png, std::string& error);
 
-// Pixels along a cell's side: as many as fit a picture of about 2048 pixels, 1 to 16.
+// Pixels along a cell's side: as many as fit a picture of about 2048 pixels, 1 to 32.
 int town_picture_cell_pixels(const Town& town);
