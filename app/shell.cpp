@@ -23,9 +23,13 @@ void start_app(App& app, const PictureSetup& pictures) {
     init_map(pictures);
     init_car(pictures);
     Simulation& sim = app.sim;
-    populate_town(sim.grid, sim.vehicles, sim.rng, sim.parameters);
+    populate_town(*sim.town, sim.grid, sim.vehicles, sim.rng, sim.parameters);
     init_storm(pictures);
-    reset_storm(sim.storm, sim.rng, sim.scenarioSeed, sim.parameters);
+    reset_storm(sim.storm, sim.rng, sim.scenarioSeed, sim.parameters, sim.town->width,
+                sim.town->height);
+    if (sim.parameters.routeGuide == ROUTE_GUIDE_ROAD)
+        sim.grid.exitSteps = sim.town->exit_steps().data();
+    size_threat_flags(sim.storm, sim.vehicles.vehicleCount);
     reset_decisions(sim.decisions, sim.vehicles, sim.parameters);
     create_menus(app);
 }

@@ -95,7 +95,7 @@ void BM_DrawSceneEveryCellOccupied(benchmark::State& state) {
     reset_scenario(*sim);
     for (int y = 0; y < GRID_H; ++y) {
         for (int x = 0; x < GRID_W; ++x) {
-            GridCell& c = sim->grid.cells[y][x];
+            GridCell& c = cell_at(sim->grid, {x, y});
             c.traffic = c.layout == LAYOUT_HOUSE ? 2 : static_cast<std::uint8_t>((x + y) % 15 + 1);
         }
     }

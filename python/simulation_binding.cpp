@@ -69,8 +69,24 @@ py::dtype record(std::initializer_list<Field> fields, std::size_t size) {
 
 // The record types of the views, laid out as the C++ structs are.
 struct ViewTypes {
-    py::dtype cell, vehicle, household, point, storm;
+    py::dtype cell, vehicle, point, storm;
 };
+
+// The households' table holds one array per value in one block: car i's
+// record starts at element i of the first array, the cars lie one float apart,
+// and each field lies a whole array (`cars` floats) further on.
+py::dtype household_type(std::size_t cars) {
+    const py::dtype f32 = py::dtype::of<float>();
+    const std::size_t column = sizeof(float) * cars;
+    return record({{"travel_term", f32, 0 * column},
+                   {"arrival_estimate", f32, 1 * column},
+                   {"departure_time", f32, 2 * column},
+                   {"signal_error", f32, 3 * column},
+                   {"signal_base", f32, 4 * column},
+                   {"signal", f32, 5 * column},
+                   {"departure_noise", f32, 6 * column}},
+                  6 * column + sizeof(float));
+}
 
 const ViewTypes& view_types() {
     // Made once, with the module, and never freed: the interpreter may be
@@ -91,21 +107,6 @@ const ViewTypes& view_types() {
                              {"patience", i32, offsetof(Vehicle, patience)},
                              {"fuel", i32, offsetof(Vehicle, fuel)}},
                             sizeof(Vehicle));
-        // The households' table holds one array per value: car i's record
-        // starts at element i of the first array, the cars lie one float
-        // apart, and each field lies a whole array further on.
-        constexpr std::size_t column = sizeof(float) * MAX_VEHICLES;
-        t->household = record({{"travel_term", f32, offsetof(DecisionTable, travelTerm)},
-                               {"arrival_estimate", f32, offsetof(DecisionTable, arrivalEstimate)},
-                               {"departure_time", f32, offsetof(DecisionTable, departureTime)},
-                               {"signal_error", f32, offsetof(DecisionTable, signalError)},
-                               {"signal_base", f32, offsetof(DecisionTable, signalBase)},
-                               {"signal", f32, offsetof(DecisionTable, signal)},
-                               {"departure_noise", f32, offsetof(DecisionTable, departureNoise)}},
-                              offsetof(DecisionTable, departureNoise) + sizeof(float));
-        static_assert(offsetof(DecisionTable, departureNoise) == 6 * column &&
-                          sizeof(DecisionTable) == 7 * column,
-                      "the households' fields are whole arrays, one after the other");
         t->point = record({{"x", f32, offsetof(StormPoint, x)},
                            {"y", f32, offsetof(StormPoint, y)},
                            {"size", f32, offsetof(StormPoint, size)},
@@ -119,7 +120,7 @@ const ViewTypes& view_types() {
                            {"look_ahead", f32, offsetof(StormState, lookAheadOffset)},
                            {"centre", t->point, offsetof(StormState, storm)},
                            {"track", track, offsetof(StormState, stormTrack)}},
-                          offsetof(StormState, threatFlags));
+                          offsetof(StormState, lookAheadOffset) + sizeof(float));
         return t;
     }();
     return *types;
@@ -302,23 +303,27 @@ void bind_simulation(py::module_& m) {
             [](py::object self) {
                 const PySimulation& s = self_of(self);
                 return view(self, view_types().vehicle, {car_count(s)}, {sizeof(Vehicle)},
-                            s.sim->vehicles.vehicles);
+                            s.sim->vehicles.vehicles.data());
             },
             "The cars: state, home, pos, prev_pos (x, y), heading, prev_heading, patience, fuel")
         .def_property_readonly(
             "traffic",
             [](py::object self) {
                 const RoadGrid& g = self_of(self).sim->grid;
-                return view(self, py::dtype::of<std::uint8_t>(), {GRID_H, GRID_W},
-                            {sizeof g.cells[0], sizeof(GridCell)}, &g.cells[0][0].traffic);
+                return view(self, py::dtype::of<std::uint8_t>(), {g.height, g.width},
+                            {static_cast<py::ssize_t>(sizeof(GridCell)) * g.width,
+                             sizeof(GridCell)},
+                            &g.cells[0].traffic);
             },
             "Who stands on each cell, [y, x]: OR of the headings on a road, cars parked in a house")
         .def_property_readonly(
             "layout",
             [](py::object self) {
                 const RoadGrid& g = self_of(self).sim->grid;
-                return view(self, py::dtype::of<std::uint8_t>(), {GRID_H, GRID_W},
-                            {sizeof g.cells[0], sizeof(GridCell)}, &g.cells[0][0].layout);
+                return view(self, py::dtype::of<std::uint8_t>(), {g.height, g.width},
+                            {static_cast<py::ssize_t>(sizeof(GridCell)) * g.width,
+                             sizeof(GridCell)},
+                            &g.cells[0].layout);
             },
             "Each cell's kind, [y, x]: 0 blocked, 1 house, 5 road (y moves), 10 road (x moves), "
             "15 crossing")
@@ -326,8 +331,9 @@ void bind_simulation(py::module_& m) {
             "households",
             [](py::object self) {
                 const PySimulation& s = self_of(self);
-                return view(self, view_types().household, {car_count(s)}, {sizeof(float)},
-                            &s.sim->decisions.households);
+                const DecisionTable& h = s.sim->decisions.households;
+                return view(self, household_type(h.column), {car_count(s)}, {sizeof(float)},
+                            h.block.data());
             },
             "Each car's household decision values, indexed like the cars")
         .def_property_readonly(
@@ -342,7 +348,7 @@ void bind_simulation(py::module_& m) {
             [](py::object self) {
                 const PySimulation& s = self_of(self);
                 return view(self, py::dtype::of<std::int32_t>(), {car_count(s)},
-                            {sizeof(std::int32_t)}, s.sim->storm.threatFlags);
+                            {sizeof(std::int32_t)}, s.sim->storm.threatFlags.data());
             },
             "1 for each car whose house the threat zone marked at the last tick")
         .def("__repr__", [](const PySimulation& s) {

@@ -149,7 +149,7 @@ class Scene : public ::testing::Test {
         [](const char* caption, const char* text) {
             notices.push_back(std::string(caption).append(1, ' ').append(text));
         }};
-    RoadGrid grid = {};
+    RoadGrid grid = blank_grid();
     StormState storm;  // parked
     Camera camera;     // initial: distance 60 over the middle of the town
     std::vector<std::uint8_t> frame;
@@ -165,11 +165,11 @@ TEST_F(Scene, TheMapFillsTheViewUprightAndEachOccupiedCellShowsOneFrameOverItsOw
                                              {{LAYOUT_ROAD_X, 16}, 0},  {{LAYOUT_ROAD_ANY, 100}, 0},
                                              {{LAYOUT_BLOCKED, 101}, 0}};
     int frameAt[GRID_H][GRID_W] = {};
-    for (int i = 0; i < 7; ++i) std::tie(grid.cells[4][2 * i + 1], frameAt[4][2 * i + 1]) = row4[i];
+    for (int i = 0; i < 7; ++i) std::tie(cell_at(grid, {2 * i + 1, 4}), frameAt[4][2 * i + 1]) = row4[i];
     // Row 10: road traffic k (the headings' bits) shows frame k, so 9 (north and
     // east) the sheet's columns 180..199.
     for (int k = 1; k <= 15; ++k) {
-        grid.cells[10][2 * k] = {LAYOUT_ROAD_ANY, static_cast<std::uint8_t>(k)};
+        cell_at(grid, {2 * k, 10}) = {LAYOUT_ROAD_ANY, static_cast<std::uint8_t>(k)};
         frameAt[10][2 * k] = k;
     }
     draw();  // and any first-use work of the GL with it
@@ -258,9 +258,9 @@ TEST_F(Scene, LayersStackWithPureRedSeeThroughAndABadPictureLeavesOutOnlyItsLaye
     // can hold are refused by the reader from their header (tests/image).
     const std::pair<std::string, int> cases[] = {{"map", -1}, {"car", -1}, {"storm", -1},
                                                  {"map", -2}, {"car", 0},  {"storm", -2}};
-    grid.cells[3][3] = {LAYOUT_HOUSE, 2};
-    grid.cells[15][20] = {LAYOUT_ROAD_ANY, DIR_X_INC};  // under the storm's red middle
-    grid.cells[12][17] = {LAYOUT_ROAD_ANY, DIR_Y_INC};  // under its lower-left quadrant
+    cell_at(grid, {3, 3}) = {LAYOUT_HOUSE, 2};
+    cell_at(grid, {20, 15}) = {LAYOUT_ROAD_ANY, DIR_X_INC};  // under the storm's red middle
+    cell_at(grid, {17, 12}) = {LAYOUT_ROAD_ANY, DIR_Y_INC};  // under its lower-left quadrant
     storm.storm = {20, 15, 10, 0};                      // red middle: 18.75..21.25 both ways
     for (const auto& [name, rows] : cases) {
         SCOPED_TRACE(name + " of " + std::to_string(rows) + " rows");
@@ -322,7 +322,10 @@ class Overlays : public Scene {
     }
     // A car of the given state standing on a cell.
     void park(int x, int y, VehicleState state) {
-        Vehicle& v = sim->vehicles.vehicles[sim->vehicles.vehicleCount++];
+        const std::size_t count = static_cast<std::size_t>(++sim->vehicles.vehicleCount);
+        if (sim->vehicles.vehicles.size() < count) sim->vehicles.vehicles.resize(count);
+        size_threat_flags(sim->storm, sim->vehicles.vehicleCount);
+        Vehicle& v = sim->vehicles.vehicles[count - 1];
         v = {};
         v.state = state;
         v.home = v.pos = {x, y};
