@@ -12,13 +12,13 @@ enum class TallyFormat { Table, Csv };
 
 struct RunOptions {
     ScenarioSetup scenario;
-    std::shared_ptr<const Town> town;  // null: the built-in town
     long long ticks = 2000;            // how many ticks to run
     std::vector<long long> at;         // ticks whose tally is reported
     long long every = 0;               // also every this many ticks (0: not)
     TallyFormat format = TallyFormat::Table;
     bool fingerprint = false;   // fingerprint lines for tick 0 and after every tick instead
     bool untilSettled = false;  // stop once no car waits or is under way; `ticks` is the cap
+    std::shared_ptr<const Town> town;  // null: the built-in town
 };
 
 // The ticks whose tally a run reports: those asked for (within the run), every

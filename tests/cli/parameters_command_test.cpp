@@ -63,7 +63,7 @@ TEST_F(SimFolder, BadValuesAreRefusedByNameAndNothingIsWritten) {
         {"--set feedback=1", "feedback = 1 makes the model undefined"},
         {"--set storm_speed=0.1", "unknown parameter \"storm_speed\""},
         {"--set fuel_min=500", "fuel_min = 500 exceeds fuel_max = 400"},
-        {"--set cars_per_house=6", "cars_per_house = 6 gives 2160 cars"},
+        {"--set cars_per_house=101", "cars_per_house = 101 is outside its range 1..100 cars"},
         {"--set cars_per_house=2.5", "cars_per_house = 2.5 is not a whole number"},
         {"--set tow_wait=0x10", "tow_wait = \"0x10\" is not a decimal number"},
         {"--set look_ahead", "\"look_ahead\" is not NAME=VALUE"},
