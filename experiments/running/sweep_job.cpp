@@ -97,6 +97,10 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
         if (!bars.back()->create(p, error)) return JobStatus{2, "--sensitivity-plot: " + error};
         outputs.push_back(bars.back().get());
     }
+    // The metadata is made with the others and put in place after them.
+    OutputFile metadata;
+    if (!o.metadata.empty() && !metadata.create(o.metadata, error))
+        return JobStatus{2, "--metadata: " + error};
 
     const std::string& command = job.command;
     const std::string designLine =
@@ -282,25 +286,26 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
         return JobStatus{1, error + "; no output was replaced"};
     for (std::size_t i = 0; i < plotBytes.size(); ++i) plots[i]->write(plotBytes[i]);
     for (std::size_t i = 0; i < barBytes.size(); ++i) bars[i]->write(barBytes[i]);
-    // Every output complete on the disk first, then all renamed together.
+    // Every output complete on the disk first, then all renamed together, the
+    // metadata, which hashes them, last.
     for (TextOutput* f : {&curves, &summary, &households}) {
         if (!f->finish_text(error)) return JobStatus{1, error};
         if (OutputFile* file = f->file()) outputs.push_back(file);
     }
-    if (!commit_together(outputs, error)) return JobStatus{1, error};
-    for (const std::string& leftover : leftovers) std::remove(leftover.c_str());
-
     if (!o.metadata.empty()) {
         record.recordedCommand = command;
         record.parameters = plan.parameters;
         record.extra = {{"sweep", description}, {"shard", shardText}};
-        for (const std::string* p :
-             {&o.curves, &o.summary, &o.households, &o.designOut, &o.sensitivity})
-            if (!p->empty()) record.outputs.push_back(*p);
-        for (const std::string& p : o.plots) record.outputs.push_back(p);
-        for (const std::string& p : o.sensitivityPlots) record.outputs.push_back(p);
-        if (!write_metadata(record, o.metadata, error)) return JobStatus{1, "--metadata: " + error};
+        for (OutputFile* file :
+             {curves.file(), summary.file(), households.file(), &designOut, &indices})
+            if (file != nullptr && !file->path().empty()) record.outputs.push_back(file);
+        for (auto& p : plots) record.outputs.push_back(p.get());
+        for (auto& p : bars) record.outputs.push_back(p.get());
+        write_metadata(record, metadata);
+        outputs.push_back(&metadata);
     }
+    if (!commit_together(outputs, error)) return JobStatus{1, error};
+    for (const std::string& leftover : leftovers) std::remove(leftover.c_str());
 
     std::ostream& out = tableToStderr ? std::cerr : std::cout;
     out << title << '\n';

@@ -407,4 +407,70 @@ TEST_F(SimFolder, MetadataRecordsNamesThatAreNotText) {
     EXPECT_EQ(j["parameters"]["tow_wait"], 30.0);
 }
 
+// A --metadata file that cannot be written (no such folder, a folder, a FIFO,
+// a symbolic link) is found with the other outputs, before any run: the sweep
+// or merge is refused in one line and every old file stays as it was.
+TEST_F(SimFolder, AMetadataFileThatCannotBeWrittenReplacesNothing) {
+    const std::string shards = " --scenarios 0..3 --ticks 100";
+    for (const std::string n : {"1", "2"})
+        ASSERT_EQ(sim("sweep" + shards + " --shard " + n + "/2 --curves c" + n +
+                      ".csv --summary s" + n + ".csv")
+                      .status,
+                  0);
+    fs::create_directory(dir / "folder");
+    ASSERT_EQ(run_command("mkfifo '" + (dir / "fifo").string() + "'").status, 0);
+    fs::create_symlink("elsewhere.json", dir / "link.json");
+    std::ofstream(dir / "c6.csv") << "old curves\n";
+    std::ofstream(dir / "p.svg") << "old plot\n";
+    const std::set<fs::path> before = entries();
+    for (const std::string target : {"/nonexistent/m.json", "folder", "fifo", "link.json"}) {
+        for (const std::string command :
+             {"sweep" + shards + " --curves c6.csv --plot p.svg",
+              std::string("merge c1.csv c2.csv s1.csv s2.csv --curves c6.csv --plot p.svg")}) {
+            const CommandResult r = sim(command + " --metadata " + target);
+            EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << command << target;
+            EXPECT_NE(r.err.find("--metadata: cannot write " + target), std::string::npos) << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            EXPECT_EQ(read_file(dir / "c6.csv"), "old curves\n") << command << target;
+            EXPECT_EQ(read_file(dir / "p.svg"), "old plot\n") << command << target;
+            EXPECT_EQ(entries(), before) << command << target;
+        }
+    }
+}
+
+// A merge's outputs must be different files, and none of them a file it reads:
+// two names of one file (a "./" or "//" more, a hard link) and an output over
+// an input shard are refused in one line, nothing written, every file as it was.
+TEST_F(SimFolder, MergeRefusesOneFileUnderTwoNamesAndOutputsOverItsInputs) {
+    for (const std::string n : {"1", "2"})
+        ASSERT_EQ(
+            sim(SWEEP + " --shard " + n + "/2 --curves c" + n + ".csv --summary s" + n + ".csv")
+                .status,
+            0);
+    fs::create_directory(dir / "out");
+    fs::create_hard_link(dir / "s2.csv", dir / "linked.csv");
+    std::map<fs::path, std::string> files;
+    for (const fs::path& p : entries())
+        if (fs::is_regular_file(p)) files[p] = read_file(p);
+    const std::set<fs::path> before = entries();
+    const std::string inputs = "merge c1.csv c2.csv s1.csv s2.csv ";
+    // {outputs, what the refusal says}
+    for (const auto& [args, named] : std::vector<std::pair<std::string, std::string>>{
+             {"--curves out/x.csv --summary ./out/x.csv", "./out/x.csv names the same file as"},
+             {"--curves out/x.csv --summary out//x.csv", "out//x.csv names the same file as"},
+             {"--curves x.csv --plot p.svg --metadata ./p.svg", "./p.svg names the same file"},
+             {"--curves x.csv --summary s1.csv", "s1.csv is a file it reads"},
+             {"--curves ./c2.csv", "./c2.csv names the same file as c2.csv, a file it reads"},
+             {"--summary linked.csv", "linked.csv names the same file as s2.csv"},
+             {"--curves x.csv --metadata s1.csv", "s1.csv is a file it reads"},
+             {"--curves x.csv --plot c1.csv.svg --plot ./c1.csv.svg", "names the same file"}}) {
+        const CommandResult r = sim(inputs + args);
+        EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << args;
+        EXPECT_NE(r.err.find(named), std::string::npos) << args << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(entries(), before) << args;
+        for (const auto& [p, text] : files) EXPECT_EQ(read_file(p), text) << args << p;
+    }
+}
+
 }  // namespace
