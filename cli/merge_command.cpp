@@ -55,6 +55,8 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
     for (auto& [kind, shards] : byKind)
         if (const std::string why = merge_shards(shards, merged[kind]); !why.empty())
             return refuse("merge: " + why);
+    if (const std::string why = check_sweep_rows(byKind); !why.empty())
+        return refuse("merge: " + why);
 
     const std::map<std::string, const std::string*> wanted = {{"evacuation curves", &c.curves},
                                                               {"run summary", &c.summary},

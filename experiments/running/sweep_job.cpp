@@ -15,6 +15,7 @@
 #include "experiments/records/summary.h"
 #include "experiments/records/sweep_files.h"
 #include "experiments/records/text_output.h"
+#include "experiments/running/merge.h"
 #include "experiments/running/progress.h"
 #include "experiments/running/resume.h"
 
@@ -153,20 +154,10 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
         };
         // A run has a households row per car: as many as its town has (a
         // design may vary the cars per house).
+        // The six counts of its summary and curve rows add up to them.
         std::vector<std::size_t> cars;
-        if (!o.households.empty()) {
-            std::map<double, std::size_t> carsOfTown;
-            auto sim = std::make_unique<Simulation>();
-            for (const SweepRun& run : plan.runs) {
-                const ModelParameters runParameters = run_parameters(plan, run);
-                auto [at, added] = carsOfTown.try_emplace(runParameters.carsPerHouse, 0);
-                if (added) {
-                    build_scenario(*sim, {run.scenario.seed, runParameters, plan.startup});
-                    at->second = static_cast<std::size_t>(sim->vehicles.vehicleCount);
-                }
-                cars.push_back(at->second);
-            }
-        }
+        for (const SweepRun& run : plan.runs)
+            cars.push_back(town_cars(run_parameters(plan, run).carsPerHouse));
         const std::size_t runCount = plan.runs.size();
         std::vector<Earlier> earlier = {
             {&o.summary, &summaryHeader, std::vector<std::size_t>(runCount, 1), &summary, {}},
@@ -185,6 +176,37 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
                 return JobStatus{2, "--resume: " + why};
             kept = std::min(kept, e.found.runEnds.size());
             leftovers.insert(leftovers.end(), e.found.leftovers.begin(), e.found.leftovers.end());
+        }
+        // The kept rows' counts: rows edited since they were written are refused.
+        for (std::size_t k = 0; k < 2; ++k) {
+            const Earlier& e = earlier[k];
+            if (e.path->empty()) continue;
+            const std::string columns = k == 0 ? summary_columns(plan) : curve_columns(plan);
+            std::size_t line =
+                static_cast<std::size_t>(std::count(e.header->begin(), e.header->end(), '\n'));
+            std::size_t row = 0;
+            std::string bad;
+            for_each_line(kept_text(e.found, kept), [&](std::string_view text) {
+                ++line;
+                const std::size_t run = row++ / e.rowsOfRun[0];
+                if (!bad.empty()) return;
+                VehicleTally t{};
+                long long tick = 0;
+                RunFigures figures;
+                const bool read = k == 0 ? parse_summary_figures(columns, text, figures)
+                                         : parse_curve_sample(columns, text, tick, t);
+                if (k == 0) t = figures.final;
+                const long long sum = static_cast<long long>(t.notEvacuated) + t.evacuated +
+                                      t.gaveUp + t.enRoute + t.towed + t.outOfGas;
+                if (!read)
+                    bad =
+                        e.found.source + ":" + std::to_string(line) + ": the row could not be read";
+                else if (sum != static_cast<long long>(cars[run]))
+                    bad = e.found.source + ":" + std::to_string(line) +
+                          ": the six counts add up to " + std::to_string(sum) +
+                          ", not the town's " + std::to_string(cars[run]) + " cars";
+            });
+            if (!bad.empty()) return JobStatus{2, "--resume: " + bad};
         }
         const std::string keptSummary = kept_text(earlier[0].found, kept);
         for (Earlier& e : earlier)
