@@ -4,7 +4,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 
 #include "cli/sweep_command.h"
 #include "experiments/pictures/picture_program.h"
@@ -56,27 +55,30 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
     for (auto& [kind, shards] : byKind)
         if (const std::string why = merge_shards(shards, merged[kind]); !why.empty())
             return refuse("merge: " + why);
+    if (const std::string why = check_sweep_rows(byKind); !why.empty())
+        return refuse("merge: " + why);
 
     const std::map<std::string, const std::string*> wanted = {{"evacuation curves", &c.curves},
                                                               {"run summary", &c.summary},
                                                               {"households", &c.households}};
-    std::set<std::string> paths;
+    std::vector<std::string> names;
     for (const auto& [kind, path] : wanted) {
         if (path->empty()) continue;
         if (merged.count(kind) == 0)
             return refuse("merge: no " + kind + " files given for " + *path);
-        if (!paths.insert(*path).second) return refuse("output file " + *path + " given twice");
+        names.push_back(*path);
     }
     for (const std::string& p : c.plots) {
         if (plot_format_flag(p).empty())
             return refuse("--plot: " + p + " does not end in .png or .svg");
-        if (!paths.insert(p).second) return refuse("output file " + p + " given twice");
         if (merged.count("evacuation curves") == 0)
             return refuse("--plot: no evacuation curves files given to draw");
+        names.push_back(p);
     }
     for (const std::string* p : {&c.sensitivity, &c.metadata})
-        if (!p->empty() && !paths.insert(*p).second)
-            return refuse("output file " + *p + " given twice");
+        if (!p->empty()) names.push_back(*p);
+    if (const std::string twice = find_repeated_output(names, c.inputs); !twice.empty())
+        return refuse("output file " + twice);
 
     // The sweep as its header describes it, and its error levels in the order
     // the runs come (the sweep's own order: each scenario under every level).
@@ -158,6 +160,8 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
             "saltelli:N or morris:R");
     }
 
+    // Every output made now, written in full, then all put in place together,
+    // the metadata, which hashes them, last.
     remove_partial_files_on_signal();
     std::string error;
     std::vector<std::unique_ptr<TextOutput>> outputs;
@@ -191,6 +195,9 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
         if (!plots.back()->create(p, error)) return refuse("--plot: " + error);
         plotTemps.push_back(plots.back()->temp_path());
     }
+    OutputFile metadata;
+    if (!c.metadata.empty() && !metadata.create(c.metadata, error))
+        return refuse("--metadata: " + error);
 
 #if MAROVEL_WITH_PICTURES
     if (design && !plots.empty()) {
@@ -199,34 +206,35 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
         for (std::size_t i = 0; i < plots.size(); ++i)
             targets.push_back({plots[i]->path(), *plot_format_of(c.plots[i]), &pictures[i]});
         if (!write_plots(*table, heading, targets, error)) return fail("--plot: " + error);
-        for (std::size_t i = 0; i < plots.size(); ++i) {
-            plots[i]->write(pictures[i]);
-            if (!plots[i]->commit(error)) return fail(error);
-        }
-        plots.clear();
+        for (std::size_t i = 0; i < plots.size(); ++i) plots[i]->write(pictures[i]);
     }
 #endif
-    if (!plots.empty()) {
+    if (!design && !plots.empty()) {
         const std::string curves = curvesFile.columns + "\n" + std::string(curvesFile.rows);
         if (const int status = draw_plot(heading, errors, curves, plotTemps, c.plots, error);
             status != 0)
             return error.empty() ? status : fail("--plot: " + error);
-        for (auto& p : plots)
-            if (!p->commit(error)) return fail(error);
     }
-    for (auto& out : outputs)
-        if (!out->commit(error)) return fail(error);
 
+    std::vector<OutputFile*> files;
+    for (auto& p : plots) files.push_back(p.get());
+    for (auto& out : outputs) {
+        if (!out->finish_text(error)) return fail(error);
+        files.push_back(out->file());
+    }
     if (!c.metadata.empty()) {
         record.recordedCommand = command;
         record.extra = {{"sweep", description},
                         {"merged_from", std::to_string(c.inputs.size()) + " files"}};
-        for (const auto& [kind, path] : wanted)
-            if (!path->empty()) record.outputs.push_back(*path);
-        for (const std::string& p : c.plots) record.outputs.push_back(p);
-        if (!c.sensitivity.empty()) record.outputs.push_back(c.sensitivity);
-        if (!write_metadata(record, c.metadata, error)) return fail("--metadata: " + error);
+        // In the order the names were given: the merged files, the plots, the indices.
+        for (std::size_t i = 0; i + (c.sensitivity.empty() ? 0 : 1) < outputs.size(); ++i)
+            record.outputs.push_back(outputs[i]->file());
+        for (auto& p : plots) record.outputs.push_back(p.get());
+        if (!c.sensitivity.empty()) record.outputs.push_back(outputs.back()->file());
+        write_metadata(record, metadata);
+        files.push_back(&metadata);
     }
+    if (!commit_together(files, error)) return fail(error);
 
     if (table) {
         std::cout << heading << '\n';

@@ -9,6 +9,7 @@
 #include "experiments/pictures/picture_program.h"
 #include "experiments/planning/town_file.h"
 #include "experiments/records/output_file.h"
+#include "experiments/running/merge.h"
 #include "sim/parameters.h"
 #include "sim/town_text.h"
 
@@ -31,13 +32,6 @@ bool parse_repeat(const std::string& text, std::int32_t& cols, std::int32_t& row
            cols >= 1 && rows >= 1;
 }
 
-std::int64_t town_cars(const Town& town) {
-    const auto perHouse = static_cast<std::int64_t>(ModelParameters{}.carsPerHouse);
-    std::int64_t cars = 0;
-    for (const House& h : town.houses) cars += h.cars >= 0 ? h.cars : perHouse;
-    return cars;
-}
-
 std::size_t road_cells(const Town& town) {
     std::size_t n = 0;
     for (std::uint8_t v : town.layout) n += is_road(v) ? 1 : 0;
@@ -51,8 +45,10 @@ void print_facts(const std::string& file, const Town& town) {
         "the file says), %zu exit%s, %zu road cells\n",
         file.c_str(), town.name.empty() ? "unnamed" : town.name.c_str(),
         static_cast<int>(town.width), static_cast<int>(town.height), town.cellSizeM,
-        town.houses.size(), static_cast<long long>(town_cars(town)), ModelParameters{}.carsPerHouse,
-        town.exits.size(), town.exits.size() == 1 ? "" : "s", road_cells(town));
+        town.houses.size(),
+        static_cast<long long>(town_cars(&town, ModelParameters{}.carsPerHouse)),
+        ModelParameters{}.carsPerHouse, town.exits.size(), town.exits.size() == 1 ? "" : "s",
+        road_cells(town));
 }
 
 int check_town(const std::string& file) {

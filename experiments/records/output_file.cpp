@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <set>
 #include <utility>
@@ -284,15 +285,15 @@ bool commit_together(const std::vector<OutputFile*>& files, std::string& error) 
     return ok;
 }
 
-std::string find_repeated_output(const std::vector<std::string>& paths) {
+std::string find_repeated_output(const std::vector<std::string>& paths,
+                                 const std::vector<std::string>& inputs) {
     struct Identity {
         dev_t device = 0;
         ino_t inode = 0;
         std::string name;  // for a file not made yet: its name within the folder
         bool operator==(const Identity&) const = default;
     };
-    std::vector<std::pair<Identity, std::string>> seen;
-    for (const std::string& path : paths) {
+    const auto identity = [](const std::string& path) {
         Identity id;
         struct stat st = {};
         if (path == "-") {
@@ -306,14 +307,28 @@ std::string find_repeated_output(const std::vector<std::string>& paths) {
                 id.device = st.st_dev;
                 id.inode = st.st_ino;
                 id.name = "/" + where.name;
-            } else {
-                id.name = "?" + path;  // no such folder: refused when it is made
+            } else {  // no such folder: refused when it is made, but not twice
+                id.name = "?" + std::filesystem::path(path).lexically_normal().string();
             }
         }
+        return id;
+    };
+    std::vector<std::pair<Identity, std::string>> read;
+    for (const std::string& path : inputs)
+        if (path != "-") read.emplace_back(identity(path), path);
+    std::vector<std::pair<Identity, std::string>> seen;
+    for (const std::string& path : paths) {
+        const Identity id = identity(path);
         for (const auto& [other, otherPath] : seen)
             if (other == id)
                 return path == otherPath ? path + " given twice"
                                          : path + " names the same file as " + otherPath;
+        for (const auto& [other, otherPath] : read)
+            if (other == id)
+                return path +
+                       (path == otherPath ? std::string(" is")
+                                          : " names the same file as " + otherPath + ",") +
+                       " a file it reads";
         seen.emplace_back(id, path);
     }
     return {};

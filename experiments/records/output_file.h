@@ -82,8 +82,12 @@ bool commit_together(const std::vector<OutputFile*>& files, std::string& error);
 // different file. Two names are the same file when the existing file is the
 // same (device and inode, whatever links or folders lead to it) or, for a file
 // not made yet, when its folder is the same folder and the name the same.
-// "-" (standard output) may come once. The error text, or empty.
-std::string find_repeated_output(const std::vector<std::string>& paths);
+// "-" (standard output) may come once. Names of files whose folder does not
+// exist are compared as written, made plain ("./a//b" is "a/b"). No output may
+// be one of `inputs`, the files the command reads: it would be replaced by
+// what is made of it. The error text, or empty.
+std::string find_repeated_output(const std::vector<std::string>& paths,
+                                 const std::vector<std::string>& inputs = {});
 
 // Installs handlers that remove every temporary file not yet committed and then
 // end the process by the same signal: for SIGINT and SIGTERM always, for

@@ -178,7 +178,7 @@ nlohmann::ordered_json text_of_bytes(const std::string& bytes) {
 
 }  // namespace
 
-bool write_metadata(const RunRecord& record, const std::string& path, std::string& error) {
+void write_metadata(const RunRecord& record, OutputFile& metadata) {
     const BuildInfo b = build_info();
     nlohmann::ordered_json j;
     j["program"] = "marovel-sim";
@@ -206,16 +206,14 @@ bool write_metadata(const RunRecord& record, const std::string& path, std::strin
     j["parameters"] = params;
     for (const auto& [name, value] : record.extra) j[name] = text_of_bytes(value);
     nlohmann::ordered_json outputs = nlohmann::ordered_json::array();
-    for (const std::string& file : record.outputs) {
+    for (OutputFile* file : record.outputs) {
+        file->flush();
         std::error_code ec;
-        const auto size = std::filesystem::file_size(file, ec);
-        outputs.push_back({{"file", text_of_bytes(file)},
+        const auto size = std::filesystem::file_size(file->temp_path(), ec);
+        outputs.push_back({{"file", text_of_bytes(file->path())},
                            {"bytes", ec ? 0 : static_cast<std::uintmax_t>(size)},
-                           {"sha256", sha256_of_file(file)}});
+                           {"sha256", sha256_of_file(file->temp_path())}});
     }
     j["outputs"] = outputs;
-    OutputFile out;
-    if (!out.create(path, error)) return false;
-    out.write(j.dump(2) + "\n");
-    return out.commit(error);
+    metadata.write(j.dump(2) + "\n");
 }

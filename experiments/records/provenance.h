@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "experiments/records/output_file.h"
 #include "sim/parameters.h"
 #include "sim/town.h"
 
@@ -45,12 +46,14 @@ struct RunRecord {
     std::string recordedCommand;  // as the headers record it
     ModelParameters parameters;
     std::vector<std::pair<std::string, std::string>> extra;  // more name, value pairs
-    std::vector<std::string> outputs;                        // files written, hashed at the end
+    std::vector<OutputFile*> outputs;  // files written, hashed before they are put in place
 };
 // Fills the arguments, the start time and the host.
 RunRecord start_record(int argc, char** argv);
 std::string utc_now();
 
-// Writes the record as JSON (with each output's size and SHA-256) into `path`
-// through a temporary file. False with the reason in `error`.
-bool write_metadata(const RunRecord& record, const std::string& path, std::string& error);
+// Writes the record as JSON into `metadata`, made with the other outputs
+// before any work, and committed together with them, after them. Each output's
+// size and SHA-256 are those of its complete temporary file, the bytes the
+// commit puts in place; every output is flushed first.
+void write_metadata(const RunRecord& record, OutputFile& metadata);

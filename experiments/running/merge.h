@@ -2,6 +2,7 @@
 // with its header, joined into the files one process would have written.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,21 @@ std::size_t runs_in_rows(std::string_view rows);
 // line, then every shard's rows in shard order. Error text naming the file at
 // fault, or empty.
 std::string merge_shards(std::vector<ShardFile>& shards, std::string& merged);
+
+// Checks that the files of every kind (each kind's shards as merge_shards
+// sorted them) are the rows of the one sweep their headers describe: the
+// headers agree across the kinds but for what the file holds; every run is in
+// the sweep's order (each scenario under every level, or each point under
+// every replicate) and in the shard that holds it; its rows are complete (one
+// summary row, a curve row at each sample tick in order, a households row per
+// car) and the same runs in every kind; the six counts of every summary and
+// curve row add up to the town's cars. Error text naming the file and line,
+// or empty.
+std::string check_sweep_rows(const std::map<std::string, std::vector<ShardFile>>& byKind);
+
+// The cars of a run on `town` (null: the built-in town): `carsPerHouse` per
+// house that has no count of its own.
+std::size_t town_cars(const Town* town, double carsPerHouse);
 
 // The table of a design's runs from their summary rows (a design's columns:
 // point, replicate, seed, step, error, the varied parameters, then the

@@ -15,6 +15,7 @@
 #include "experiments/records/summary.h"
 #include "experiments/records/sweep_files.h"
 #include "experiments/records/text_output.h"
+#include "experiments/running/merge.h"
 #include "experiments/running/progress.h"
 #include "experiments/running/resume.h"
 #include "sim/town_text.h"
@@ -98,6 +99,10 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
         if (!bars.back()->create(p, error)) return JobStatus{2, "--sensitivity-plot: " + error};
         outputs.push_back(bars.back().get());
     }
+    // The metadata is made with the others and put in place after them.
+    OutputFile metadata;
+    if (!o.metadata.empty() && !metadata.create(o.metadata, error))
+        return JobStatus{2, "--metadata: " + error};
 
     const std::string& command = job.command;
     const std::string designLine =
@@ -151,21 +156,10 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
         };
         // A run has a households row per car: as many as its town has (a
         // design may vary the cars per house).
+        // The six counts of its summary and curve rows add up to them.
         std::vector<std::size_t> cars;
-        if (!o.households.empty()) {
-            std::map<double, std::size_t> carsOfTown;
-            auto sim = std::make_unique<Simulation>();
-            for (const SweepRun& run : plan.runs) {
-                const ModelParameters runParameters = run_parameters(plan, run);
-                auto [at, added] = carsOfTown.try_emplace(runParameters.carsPerHouse, 0);
-                if (added) {
-                    build_scenario(*sim, {run.scenario.seed, runParameters, plan.startup},
-                                   plan.town ? plan.town : shared_builtin_town());
-                    at->second = static_cast<std::size_t>(sim->vehicles.vehicleCount);
-                }
-                cars.push_back(at->second);
-            }
-        }
+        for (const SweepRun& run : plan.runs)
+            cars.push_back(town_cars(plan.town.get(), run_parameters(plan, run).carsPerHouse));
         const std::size_t runCount = plan.runs.size();
         std::vector<Earlier> earlier = {
             {&o.summary, &summaryHeader, std::vector<std::size_t>(runCount, 1), &summary, {}},
@@ -184,6 +178,37 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
                 return JobStatus{2, "--resume: " + why};
             kept = std::min(kept, e.found.runEnds.size());
             leftovers.insert(leftovers.end(), e.found.leftovers.begin(), e.found.leftovers.end());
+        }
+        // The kept rows' counts: rows edited since they were written are refused.
+        for (std::size_t k = 0; k < 2; ++k) {
+            const Earlier& e = earlier[k];
+            if (e.path->empty()) continue;
+            const std::string columns = k == 0 ? summary_columns(plan) : curve_columns(plan);
+            std::size_t line =
+                static_cast<std::size_t>(std::count(e.header->begin(), e.header->end(), '\n'));
+            std::size_t row = 0;
+            std::string bad;
+            for_each_line(kept_text(e.found, kept), [&](std::string_view text) {
+                ++line;
+                const std::size_t run = row++ / e.rowsOfRun[0];
+                if (!bad.empty()) return;
+                VehicleTally t{};
+                long long tick = 0;
+                RunFigures figures;
+                const bool read = k == 0 ? parse_summary_figures(columns, text, figures)
+                                         : parse_curve_sample(columns, text, tick, t);
+                if (k == 0) t = figures.final;
+                const long long sum = static_cast<long long>(t.notEvacuated) + t.evacuated +
+                                      t.gaveUp + t.enRoute + t.towed + t.outOfGas;
+                if (!read)
+                    bad =
+                        e.found.source + ":" + std::to_string(line) + ": the row could not be read";
+                else if (sum != static_cast<long long>(cars[run]))
+                    bad = e.found.source + ":" + std::to_string(line) +
+                          ": the six counts add up to " + std::to_string(sum) +
+                          ", not the town's " + std::to_string(cars[run]) + " cars";
+            });
+            if (!bad.empty()) return JobStatus{2, "--resume: " + bad};
         }
         const std::string keptSummary = kept_text(earlier[0].found, kept);
         for (Earlier& e : earlier)
@@ -285,14 +310,12 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
         return JobStatus{1, error + "; no output was replaced"};
     for (std::size_t i = 0; i < plotBytes.size(); ++i) plots[i]->write(plotBytes[i]);
     for (std::size_t i = 0; i < barBytes.size(); ++i) bars[i]->write(barBytes[i]);
-    // Every output complete on the disk first, then all renamed together.
+    // Every output complete on the disk first, then all renamed together, the
+    // metadata, which hashes them, last.
     for (TextOutput* f : {&curves, &summary, &households}) {
         if (!f->finish_text(error)) return JobStatus{1, error};
         if (OutputFile* file = f->file()) outputs.push_back(file);
     }
-    if (!commit_together(outputs, error)) return JobStatus{1, error};
-    for (const std::string& leftover : leftovers) std::remove(leftover.c_str());
-
     if (!o.metadata.empty()) {
         record.recordedCommand = command;
         record.parameters = plan.parameters;
@@ -301,13 +324,16 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
             record.extra.emplace_back("town", plan.town->name);
             record.extra.emplace_back("town_sha256", sha256_of_text(format_town(*plan.town)));
         }
-        for (const std::string* p :
-             {&o.curves, &o.summary, &o.households, &o.designOut, &o.sensitivity})
-            if (!p->empty()) record.outputs.push_back(*p);
-        for (const std::string& p : o.plots) record.outputs.push_back(p);
-        for (const std::string& p : o.sensitivityPlots) record.outputs.push_back(p);
-        if (!write_metadata(record, o.metadata, error)) return JobStatus{1, "--metadata: " + error};
+        for (OutputFile* file :
+             {curves.file(), summary.file(), households.file(), &designOut, &indices})
+            if (file != nullptr && !file->path().empty()) record.outputs.push_back(file);
+        for (auto& p : plots) record.outputs.push_back(p.get());
+        for (auto& p : bars) record.outputs.push_back(p.get());
+        write_metadata(record, metadata);
+        outputs.push_back(&metadata);
     }
+    if (!commit_together(outputs, error)) return JobStatus{1, error};
+    for (const std::string& leftover : leftovers) std::remove(leftover.c_str());
 
     std::ostream& out = tableToStderr ? std::cerr : std::cout;
     out << title << '\n';

@@ -122,3 +122,66 @@ TEST_F(CrashConsistency, ADiskThatFillsAtAnyByteCountReplacesNothing) {
 }
 
 }  // namespace
+
+// A merge stopped at each rename of its commit, by every signal it handles and
+// by SIGKILL (strace stops it there: the moment no timing can hit). A handled
+// signal leaves its outputs, metadata included, all old or all new; a kill
+// leaves each output old or new.
+class MergeCrashConsistency : public SimFolder {
+  protected:
+    void SetUp() override {
+        for (const std::string n : {"1", "2"})
+            ASSERT_EQ(sim("sweep --seeds 1..4 --ticks 150 --shard " + n + "/2 --curves c" + n +
+                          ".csv --summary s" + n + ".csv --households h" + n + ".csv")
+                          .status,
+                      0);
+        ASSERT_EQ(sim(MERGE).status, 0);
+        for (const std::string& name : MERGED) fresh[name] = read_file(dir / name);
+    }
+    std::string states() const {
+        std::string s;
+        for (const std::string& name : MERGED) {
+            const std::string bytes = read_file(dir / name);
+            // The metadata differs from run to run (its times): new when it is whole.
+            const bool isNew = name == "m.json"
+                                   ? bytes.starts_with("{\n") && bytes.ends_with("\n}\n")
+                                   : bytes == fresh.at(name);
+            s += bytes == "old " + name + "\n" ? "old " : isNew ? "new " : "MIXED ";
+        }
+        return s;
+    }
+    const std::vector<std::string> MERGED = {"mc.csv", "ms.csv", "mh.csv",
+                                             "p.png",  "p.svg",  "m.json"};
+    const std::string MERGE =
+        "merge c1.csv c2.csv s1.csv s2.csv h1.csv h2.csv --curves mc.csv --summary ms.csv "
+        "--households mh.csv --plot p.png --plot p.svg --metadata m.json";
+    std::map<std::string, std::string> fresh;
+};
+
+TEST_F(MergeCrashConsistency, AStopAtAnyRenameLeavesTheOutputsAllOldOrAllNew) {
+    if (run_command("strace -o /dev/null true").status != 0) GTEST_SKIP() << "no strace";
+    const std::string oldSet = "old old old old old old ";
+    const std::string newSet = "new new new new new new ";
+    for (const char* sig : {"SIGTERM", "SIGINT", "SIGHUP", "SIGKILL"}) {
+        bool finished = false;
+        for (int n = 1; n <= 12 && !finished; ++n) {
+            for (const std::string& name : MERGED)
+                std::ofstream(dir / name) << "old " << name << '\n';
+            const CommandResult r = run_command(
+                "cd '" + dir.string() +
+                "' && exec strace -f -o /dev/null -e trace=rename,renameat,renameat2 "
+                "-e inject=rename,renameat,renameat2:signal=" +
+                sig + ":when=" + std::to_string(n) + " env -u DISPLAY '" MAROVEL_SIM "' " + MERGE);
+            finished = r.status == 0;  // fewer renames than n: nothing was stopped
+            const std::string now = states();
+            EXPECT_EQ(now.find("MIXED"), std::string::npos) << sig << " at rename " << n;
+            if (finished || std::string(sig) != "SIGKILL")
+                EXPECT_TRUE(now == oldSet || now == newSet)
+                    << sig << " at rename " << n << ": " << now << r.err;
+            if (std::string(sig) != "SIGKILL")
+                for (const fs::path& p : entries())
+                    EXPECT_FALSE(p.filename().string().ends_with(".part")) << sig << ' ' << p;
+        }
+        EXPECT_TRUE(finished) << sig;
+    }
+}

@@ -1,6 +1,7 @@
 // Sweeps beyond one process, as a user runs them: shards joined by
 // `marovel-sim merge`, shards taken from a job array's variables, sweeps
 // killed and resumed, per-car records and the provenance record.
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <regex>
 
@@ -405,6 +406,220 @@ TEST_F(SimFolder, MetadataRecordsNamesThatAreNotText) {
         paramsSeen = paramsSeen || a == nlohmann::json({{"escaped", "p\\xfe.txt"}});
     EXPECT_TRUE(paramsSeen) << j["arguments"].dump();
     EXPECT_EQ(j["parameters"]["tow_wait"], 30.0);
+}
+
+// A --metadata file that cannot be written (no such folder, a folder, a FIFO,
+// a symbolic link) is found with the other outputs, before any run: the sweep
+// or merge is refused in one line and every old file stays as it was.
+TEST_F(SimFolder, AMetadataFileThatCannotBeWrittenReplacesNothing) {
+    const std::string shards = " --scenarios 0..3 --ticks 100";
+    for (const std::string n : {"1", "2"})
+        ASSERT_EQ(sim("sweep" + shards + " --shard " + n + "/2 --curves c" + n +
+                      ".csv --summary s" + n + ".csv")
+                      .status,
+                  0);
+    fs::create_directory(dir / "folder");
+    ASSERT_EQ(run_command("mkfifo '" + (dir / "fifo").string() + "'").status, 0);
+    fs::create_symlink("elsewhere.json", dir / "link.json");
+    std::ofstream(dir / "c6.csv") << "old curves\n";
+    std::ofstream(dir / "p.svg") << "old plot\n";
+    const std::set<fs::path> before = entries();
+    for (const std::string target : {"/nonexistent/m.json", "folder", "fifo", "link.json"}) {
+        for (const std::string command :
+             {"sweep" + shards + " --curves c6.csv --plot p.svg",
+              std::string("merge c1.csv c2.csv s1.csv s2.csv --curves c6.csv --plot p.svg")}) {
+            const CommandResult r = sim(command + " --metadata " + target);
+            EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << command << target;
+            EXPECT_NE(r.err.find("--metadata: cannot write " + target), std::string::npos) << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            EXPECT_EQ(read_file(dir / "c6.csv"), "old curves\n") << command << target;
+            EXPECT_EQ(read_file(dir / "p.svg"), "old plot\n") << command << target;
+            EXPECT_EQ(entries(), before) << command << target;
+        }
+    }
+}
+
+// A merge's outputs must be different files, and none of them a file it reads:
+// two names of one file (a "./" or "//" more, a hard link) and an output over
+// an input shard are refused in one line, nothing written, every file as it was.
+TEST_F(SimFolder, MergeRefusesOneFileUnderTwoNamesAndOutputsOverItsInputs) {
+    for (const std::string n : {"1", "2"})
+        ASSERT_EQ(
+            sim(SWEEP + " --shard " + n + "/2 --curves c" + n + ".csv --summary s" + n + ".csv")
+                .status,
+            0);
+    fs::create_directory(dir / "out");
+    fs::create_hard_link(dir / "s2.csv", dir / "linked.csv");
+    std::map<fs::path, std::string> files;
+    for (const fs::path& p : entries())
+        if (fs::is_regular_file(p)) files[p] = read_file(p);
+    const std::set<fs::path> before = entries();
+    const std::string inputs = "merge c1.csv c2.csv s1.csv s2.csv ";
+    // {outputs, what the refusal says}
+    for (const auto& [args, named] : std::vector<std::pair<std::string, std::string>>{
+             {"--curves out/x.csv --summary ./out/x.csv", "./out/x.csv names the same file as"},
+             {"--curves out/x.csv --summary out//x.csv", "out//x.csv names the same file as"},
+             {"--curves x.csv --plot p.svg --metadata ./p.svg", "./p.svg names the same file"},
+             {"--curves x.csv --summary s1.csv", "s1.csv is a file it reads"},
+             {"--curves ./c2.csv", "./c2.csv names the same file as c2.csv, a file it reads"},
+             {"--summary linked.csv", "linked.csv names the same file as s2.csv"},
+             {"--curves x.csv --metadata s1.csv", "s1.csv is a file it reads"},
+             {"--curves x.csv --plot c1.csv.svg --plot ./c1.csv.svg", "names the same file"}}) {
+        const CommandResult r = sim(inputs + args);
+        EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << args;
+        EXPECT_NE(r.err.find(named), std::string::npos) << args << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(entries(), before) << args;
+        for (const auto& [p, text] : files) EXPECT_EQ(read_file(p), text) << args << p;
+    }
+}
+
+// The lines of a file, each with its newline, and back.
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line + '\n');
+    return lines;
+}
+std::string text_of(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line;
+    return text;
+}
+// The line (1-based) of a file's first row, after its header.
+std::size_t first_row(const std::vector<std::string>& lines) {
+    std::size_t i = 0;
+    while (i < lines.size() && lines[i].starts_with("#")) ++i;
+    return i + 2;
+}
+
+// Files that are not one sweep's complete shards, though each passes alone: the
+// kinds of two sweeps, a design's summaries with a sweep's curves, rows
+// missing, repeated or swapped inside the shards, counts that do not add up to
+// the town's cars. Each is refused naming its file (and line), nothing written;
+// --resume and merge --sensitivity refuse the edited counts too.
+TEST_F(SimFolder, MergeRefusesRowsThatAreNotTheSweepsRuns) {
+    const std::string design =
+        "sweep --vary cars_per_house=1..4 --vary patience_min=100..300 --sample morris:4:4 "
+        "--replicates 3 --ticks 300";
+    for (const std::string n : {"1", "2"}) {
+        const std::string shard = " --shard " + n + "/2";
+        ASSERT_EQ(sim(SWEEP + shard + " --curves c" + n + ".csv --summary s" + n +
+                      ".csv --households h" + n + ".csv")
+                      .status,
+                  0);
+        ASSERT_EQ(sim(std::regex_replace(SWEEP, std::regex("300"), "301") + shard + " --summary t" +
+                      n + ".csv")
+                      .status,
+                  0);
+        ASSERT_EQ(sim(design + shard + " --summary d" + n + ".csv").status, 0);
+    }
+    ASSERT_EQ(sim("merge c1.csv c2.csv s1.csv s2.csv h1.csv h2.csv d1.csv").status, 2);
+    // Edits of the second shards, each written to e.csv: {file, edit, the line
+    // at fault or 0}.
+    struct Edit {
+        std::string file;
+        std::function<std::size_t(std::vector<std::string>&)> change;  // the line at fault
+        std::string said;
+    };
+    const auto swap_at = [](std::size_t k) {
+        return [k](std::vector<std::string>& l) {
+            const std::size_t at = first_row(l) - 1 + k;
+            std::swap(l[at], l[at + 1]);
+            return at + 1;
+        };
+    };
+    const auto add_a_car = [](std::size_t k, int field) {
+        return [k, field](std::vector<std::string>& l) {
+            std::string& row = l[first_row(l) - 1 + k];
+            std::size_t at = 0;
+            for (int f = 0; f < field; ++f) at = row.find(',', at) + 1;
+            row.replace(at, row.find(',', at) - at, std::to_string(std::stoi(row.substr(at)) + 1));
+            return first_row(l) + k;
+        };
+    };
+    const std::vector<Edit> edits = {
+        {"c2.csv",  // a curve row deleted from inside the second run
+         [](std::vector<std::string>& l) {
+             const std::size_t at = first_row(l) - 1 + 44 + 20;
+             l.erase(l.begin() + static_cast<std::ptrdiff_t>(at));
+             return at + 1;
+         },
+         "(a row missing or out of order)"},
+        {"s2.csv",  // a summary row duplicated
+         [](std::vector<std::string>& l) {
+             const std::size_t at = first_row(l) - 1 + 2;
+             l.insert(l.begin() + static_cast<std::ptrdiff_t>(at), l[at]);
+             return at + 2;
+         },
+         "a second row of run"},
+        {"s2.csv", swap_at(1), "out of the sweep's order"},         // two runs' rows swapped
+        {"c2.csv", swap_at(3), "(a row missing or out of order)"},  // two samples swapped
+        {"h2.csv",                                                  // a car's row repeated
+         [](std::vector<std::string>& l) {
+             const std::size_t at = first_row(l) - 1 + 300;
+             l.insert(l.begin() + static_cast<std::ptrdiff_t>(at), l[at]);
+             return first_row(l) + 721;
+         },
+         "has 721 rows, not 720 (one per car)"},
+        {"s2.csv", add_a_car(3, 4), "add up to 721, not the town's 720 cars"},
+        {"c2.csv", add_a_car(50, 5), "add up to 721, not the town's 720 cars"},
+        {"h2.csv",  // a car's row deleted
+         [](std::vector<std::string>& l) {
+             const std::size_t at = first_row(l) - 1 + 100;
+             l.erase(l.begin() + static_cast<std::ptrdiff_t>(at));
+             return first_row(l) + 719;
+         },
+         "has 719 rows, not 720 (one per car)"},
+    };
+    const std::set<fs::path> before = entries();
+    for (const Edit& e : edits) {
+        std::vector<std::string> lines = lines_of(read_file(dir / e.file));
+        const std::size_t line = e.change(lines);
+        std::ofstream(dir / "e.csv") << text_of(lines);
+        std::string args = "c1.csv c2.csv s1.csv s2.csv h1.csv h2.csv";
+        args.replace(args.find(e.file), e.file.size(), "e.csv");
+        const CommandResult r = sim("merge " + args + " --summary ms.csv --curves mc.csv");
+        EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << e.said;
+        EXPECT_NE(r.err.find("e.csv:" + std::to_string(line) + ": "), std::string::npos)
+            << e.said << ": " << r.err;
+        EXPECT_NE(r.err.find(e.said), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        fs::remove(dir / "e.csv");
+        EXPECT_EQ(entries(), before) << e.said;
+    }
+    for (const auto& [args, said] : std::vector<std::pair<std::string, std::string>>{
+             {"c1.csv c2.csv t1.csv t2.csv", "t1.csv: not the same sweep as c1.csv"},
+             {"c1.csv c2.csv d1.csv d2.csv", "d1.csv: not the same sweep as c1.csv"},
+         }) {
+        const CommandResult r = sim("merge " + args + " --summary ms.csv --curves mc.csv");
+        EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << args;
+        EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+        EXPECT_EQ(entries(), before) << args;
+    }
+
+    // A design's counts edited: merge --sensitivity refuses them.
+    std::vector<std::string> lines = lines_of(read_file(dir / "d2.csv"));
+    std::size_t line = add_a_car(5, 8)(lines);
+    std::ofstream(dir / "e.csv") << text_of(lines);
+    CommandResult r = sim("merge d1.csv e.csv --sensitivity i.csv");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("e.csv:" + std::to_string(line) + ": the six counts add up to"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir / "i.csv"));
+
+    // A sweep resumed from a summary whose counts were edited.
+    ASSERT_EQ(sim(SWEEP + " --summary r.csv").status, 0);
+    lines = lines_of(read_file(dir / "r.csv"));
+    line = add_a_car(2, 5)(lines);
+    std::ofstream(dir / "r.csv") << text_of(lines);
+    r = sim(SWEEP + " --summary r.csv --resume");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("r.csv:" + std::to_string(line) + ": the six counts add up to 721"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(read_file(dir / "r.csv"), text_of(lines));
 }
 
 }  // namespace
