@@ -69,7 +69,7 @@ py::dtype record(std::initializer_list<Field> fields, std::size_t size) {
 
 // The record types of the views, laid out as the C++ structs are.
 struct ViewTypes {
-    py::dtype cell, vehicle, household, point, storm;
+    py::dtype cell, vehicle, point, storm;
 };
 
 const ViewTypes& view_types() {
@@ -91,21 +91,6 @@ const ViewTypes& view_types() {
                              {"patience", i32, offsetof(Vehicle, patience)},
                              {"fuel", i32, offsetof(Vehicle, fuel)}},
                             sizeof(Vehicle));
-        // The households' table holds one array per value: car i's record
-        // starts at element i of the first array, the cars lie one float
-        // apart, and each field lies a whole array further on.
-        constexpr std::size_t column = sizeof(float) * MAX_VEHICLES;
-        t->household = record({{"travel_term", f32, offsetof(DecisionTable, travelTerm)},
-                               {"arrival_estimate", f32, offsetof(DecisionTable, arrivalEstimate)},
-                               {"departure_time", f32, offsetof(DecisionTable, departureTime)},
-                               {"signal_error", f32, offsetof(DecisionTable, signalError)},
-                               {"signal_base", f32, offsetof(DecisionTable, signalBase)},
-                               {"signal", f32, offsetof(DecisionTable, signal)},
-                               {"departure_noise", f32, offsetof(DecisionTable, departureNoise)}},
-                              offsetof(DecisionTable, departureNoise) + sizeof(float));
-        static_assert(offsetof(DecisionTable, departureNoise) == 6 * column &&
-                          sizeof(DecisionTable) == 7 * column,
-                      "the households' fields are whole arrays, one after the other");
         t->point = record({{"x", f32, offsetof(StormPoint, x)},
                            {"y", f32, offsetof(StormPoint, y)},
                            {"size", f32, offsetof(StormPoint, size)},
@@ -119,16 +104,36 @@ const ViewTypes& view_types() {
                            {"look_ahead", f32, offsetof(StormState, lookAheadOffset)},
                            {"centre", t->point, offsetof(StormState, storm)},
                            {"track", track, offsetof(StormState, stormTrack)}},
-                          offsetof(StormState, threatFlags));
+                          offsetof(StormState, threatFlagsClear));
         return t;
     }();
     return *types;
+}
+
+// The households' table holds one array per value, each `cars` floats long:
+// car i's record starts at element i of the first array, the cars lie one
+// float apart, and each field lies a whole array further on.
+py::dtype household_type(std::size_t cars) {
+    const py::dtype f32 = py::dtype::of<float>();
+    const std::size_t column = sizeof(float) * cars;
+    const char* const names[] = {"travel_term",    "arrival_estimate", "departure_time",
+                                 "signal_error",   "signal_base",      "signal",
+                                 "departure_noise"};
+    py::list n, f, o;
+    for (std::size_t k = 0; k < 7; ++k) {
+        n.append(names[k]);
+        f.append(f32);
+        o.append(k * column);
+    }
+    return py::dtype(n, f, o, static_cast<py::ssize_t>(6 * column + sizeof(float)));
 }
 
 // A read-only array over `data` whose base is the simulation's Python object.
 // NumPy will not let the flag be set back: the base offers no writable buffer.
 py::array view(py::handle owner, const py::dtype& type, std::vector<py::ssize_t> shape,
                std::vector<py::ssize_t> strides, const void* data) {
+    static const std::uint64_t nothing = 0;  // the address of an empty table
+    if (data == nullptr) data = &nothing;
     py::array a(type, std::move(shape), std::move(strides), data, owner);
     py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
     return a;
@@ -302,23 +307,25 @@ void bind_simulation(py::module_& m) {
             [](py::object self) {
                 const PySimulation& s = self_of(self);
                 return view(self, view_types().vehicle, {car_count(s)}, {sizeof(Vehicle)},
-                            s.sim->vehicles.vehicles);
+                            s.sim->vehicles.vehicles.data());
             },
             "The cars: state, home, pos, prev_pos (x, y), heading, prev_heading, patience, fuel")
         .def_property_readonly(
             "traffic",
             [](py::object self) {
                 const RoadGrid& g = self_of(self).sim->grid;
-                return view(self, py::dtype::of<std::uint8_t>(), {GRID_H, GRID_W},
-                            {sizeof g.cells[0], sizeof(GridCell)}, &g.cells[0][0].traffic);
+                return view(self, py::dtype::of<std::uint8_t>(), {g.height, g.width},
+                            {g.width * py::ssize_t{sizeof(GridCell)}, sizeof(GridCell)},
+                            &g.cells.data()->traffic);
             },
             "Who stands on each cell, [y, x]: OR of the headings on a road, cars parked in a house")
         .def_property_readonly(
             "layout",
             [](py::object self) {
                 const RoadGrid& g = self_of(self).sim->grid;
-                return view(self, py::dtype::of<std::uint8_t>(), {GRID_H, GRID_W},
-                            {sizeof g.cells[0], sizeof(GridCell)}, &g.cells[0][0].layout);
+                return view(self, py::dtype::of<std::uint8_t>(), {g.height, g.width},
+                            {g.width * py::ssize_t{sizeof(GridCell)}, sizeof(GridCell)},
+                            &g.cells.data()->layout);
             },
             "Each cell's kind, [y, x]: 0 blocked, 1 house, 5 road (y moves), 10 road (x moves), "
             "15 crossing")
@@ -326,8 +333,9 @@ void bind_simulation(py::module_& m) {
             "households",
             [](py::object self) {
                 const PySimulation& s = self_of(self);
-                return view(self, view_types().household, {car_count(s)}, {sizeof(float)},
-                            &s.sim->decisions.households);
+                return view(self, household_type(s.sim->decisions.households.column),
+                            {car_count(s)}, {sizeof(float)},
+                            s.sim->decisions.households.travelTerm);
             },
             "Each car's household decision values, indexed like the cars")
         .def_property_readonly(
@@ -342,7 +350,7 @@ void bind_simulation(py::module_& m) {
             [](py::object self) {
                 const PySimulation& s = self_of(self);
                 return view(self, py::dtype::of<std::int32_t>(), {car_count(s)},
-                            {sizeof(std::int32_t)}, s.sim->storm.threatFlags);
+                            {sizeof(std::int32_t)}, s.sim->storm.threatFlags.data());
             },
             "1 for each car whose house the threat zone marked at the last tick")
         .def("__repr__", [](const PySimulation& s) {
