@@ -13,6 +13,25 @@ from conftest import run_sim, sim_refusal
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILTIN_FILE = ROOT / "data" / "towns" / "builtin.town"
 CATALOGUE = sorted((ROOT / "tests" / "sim" / "towns").glob("*.town"))
+# The town file page's example: houses of their own car counts, a bridge, a bay of water.
+RIVERSIDE = """# Two banks and a bridge.
+name = Riverside
+cell_size_m = 12.5
+exit = 7,3
+cars = 1,1,4
+cars = 5,2,0
+grid
++++>>+++
+|NN~~NN|
+|SS~~SS|
++++~~+++
+"""
+
+
+def riverside(folder):
+    path = folder / "riverside.town"
+    path.write_text(RIVERSIDE)
+    return path
 
 
 def data_lines(text):
@@ -81,8 +100,9 @@ def test_a_run_on_the_builtin_file_has_the_default_fingerprints():
     assert run_lines(marovel.Simulation(seed=7), 200) == expected
 
 
-@pytest.mark.parametrize("path", CATALOGUE, ids=lambda p: p.stem)
-def test_a_town_from_arrays_runs_as_its_file(path):
+@pytest.mark.parametrize("path", CATALOGUE + [None], ids=lambda p: p.stem if p else "riverside")
+def test_a_town_from_arrays_runs_as_its_file(path, tmp_path):
+    path = path or riverside(tmp_path)
     loaded = marovel.Town.load(path)
     arrays = marovel.Town.from_arrays(**file_arrays(path))
     assert arrays == loaded
@@ -155,7 +175,8 @@ def test_bad_files_raise_the_command_lines_message(tmp_path, text):
 
 
 def test_views_are_read_only_and_outlive_the_town():
-    town = marovel.Town.load(ROOT / "tests" / "sim" / "towns" / "four_doors.town")
+    arrays = file_arrays(BUILTIN_FILE)
+    town = marovel.Town.from_arrays(**arrays)
     layout, houses, exits = town.layout, town.houses, town.exits
     kept = (layout.copy(), houses.copy(), exits.copy())
     for view in (layout, houses, exits):
@@ -164,13 +185,21 @@ def test_views_are_read_only_and_outlive_the_town():
             view.flags.writeable = True
     with pytest.raises(ValueError):
         layout[0, 0] = 0
-    sim = marovel.Simulation(town=town)
     del town
     gc.collect()
-    junk = [marovel.Town.from_arrays(["+" * 50, "N" * 50], exits=[(0, 1)]) for _ in range(50)]
+    # Towns of the same size made and dropped meanwhile would reuse freed memory.
+    for _ in range(20):
+        other = marovel.Town.from_arrays(np.where(arrays["cells"] == ".", "~", arrays["cells"]),
+                                         exits=arrays["exits"])
+        del other
     assert np.array_equal(layout, kept[0]) and houses.tolist() == kept[1].tolist()
-    assert exits.tolist() == kept[2].tolist() and len(junk) == 50
-    assert sim.town.houses.tolist() == kept[1].tolist()
+    assert exits.tolist() == kept[2].tolist()
+    # A simulation's town is the same town: its views outlive both.
+    sim = marovel.Simulation(town=marovel.Town.load(BUILTIN_FILE))
+    town_layout = sim.town.layout
+    del sim
+    gc.collect()
+    assert np.array_equal(town_layout, kept[0])
 
 
 def test_a_sweep_on_a_generated_town_equals_the_command_line(tmp_path):
