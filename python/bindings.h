@@ -2,11 +2,15 @@
 // as Python values, refused with the command line's own messages.
 #pragma once
 
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/parameters.h"
+#include "sim/town.h"
 
 namespace marovel_python {
 
@@ -32,6 +36,24 @@ pybind11::dict parameters_dict(const ModelParameters& p);
 // An integer argument within [lo, hi], or ValueError/TypeError naming it.
 long long whole_number(pybind11::handle value, const char* what, long long lo, long long hi);
 
+// A town owned by Python, shared read-only with every simulation and sweep run on it.
+struct PyTown {
+    std::shared_ptr<const Town> town;
+};
+
+// The town of a marovel.Town, or of a town file's path (a str or os.PathLike)
+// read as marovel-sim --town reads it; a file's refusal raises ValueError
+// "WHAT: PATH:LINE:COLUMN: ...".
+std::shared_ptr<const Town> town_of(pybind11::handle town, const char* what);
+
+// A read-only array over `data` whose base is `owner`, which keeps the memory alive.
+pybind11::array read_only_view(pybind11::handle owner, const pybind11::dtype& type,
+                               std::vector<pybind11::ssize_t> shape,
+                               std::vector<pybind11::ssize_t> strides, const void* data);
+// The record of a cell: x, y (int32).
+const pybind11::dtype& cell_type();
+
+void bind_town(pybind11::module_& m);
 void bind_simulation(pybind11::module_& m);
 void bind_sweep(pybind11::module_& m);
 

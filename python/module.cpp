@@ -94,6 +94,7 @@ PYBIND11_MODULE(_marovel, m) {
     m.def(
         "default_parameters", [] { return marovel_python::parameters_dict(ModelParameters{}); },
         "Every model parameter's default value, by name");
+    marovel_python::bind_town(m);
     marovel_python::bind_simulation(m);
     marovel_python::bind_sweep(m);
 }

@@ -23,14 +23,15 @@ namespace {
 // moves, so views alias it for as long as they hold a reference to this object.
 struct PySimulation {
     std::unique_ptr<Simulation> sim = std::make_unique<Simulation>();
-    ScenarioSetup setup;  // what the town was last built from
-    long long tick = 0;   // ticks since the last build
+    ScenarioSetup setup;                                       // what the town was last built from
+    std::shared_ptr<const Town> town = shared_builtin_town();  // shared, never copied
+    long long tick = 0;                                        // ticks since the last build
     std::atomic<bool> busy{false};
 
     void rebuild(std::int32_t seed, bool startup) {
         setup.seed = seed;
         setup.startup = startup;
-        build_scenario(*sim, setup);
+        build_scenario(*sim, setup, town);
         tick = 0;
     }
 };
@@ -120,19 +121,28 @@ const ViewTypes& view_types() {
                            {"look_ahead", f32, offsetof(StormState, lookAheadOffset)},
                            {"centre", t->point, offsetof(StormState, storm)},
                            {"track", track, offsetof(StormState, stormTrack)}},
-                          offsetof(StormState, lookAheadOffset) + sizeof(float));
+                          offsetof(StormState, threatFlagsClear));
         return t;
     }();
     return *types;
 }
 
-// A read-only array over `data` whose base is the simulation's Python object.
-// NumPy will not let the flag be set back: the base offers no writable buffer.
-py::array view(py::handle owner, const py::dtype& type, std::vector<py::ssize_t> shape,
-               std::vector<py::ssize_t> strides, const void* data) {
-    py::array a(type, std::move(shape), std::move(strides), data, owner);
-    py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
-    return a;
+// The households' table holds one array per value, each `cars` floats long:
+// car i's record starts at element i of the first array, the cars lie one
+// float apart, and each field lies a whole array further on.
+py::dtype household_type(std::size_t cars) {
+    const py::dtype f32 = py::dtype::of<float>();
+    const std::size_t column = sizeof(float) * cars;
+    const char* const names[] = {"travel_term",    "arrival_estimate", "departure_time",
+                                 "signal_error",   "signal_base",      "signal",
+                                 "departure_noise"};
+    py::list n, f, o;
+    for (std::size_t k = 0; k < 7; ++k) {
+        n.append(names[k]);
+        f.append(f32);
+        o.append(k * column);
+    }
+    return py::dtype(n, f, o, static_cast<py::ssize_t>(6 * column + sizeof(float)));
 }
 
 PySimulation& self_of(py::handle self) {
@@ -155,9 +165,10 @@ py::object tally_of(const VehicleTally& t) {
 
 std::unique_ptr<PySimulation> make_simulation(const py::object& seed, const py::object& scenario,
                                               const py::object& error, bool startup,
-                                              const py::object& params,
+                                              const py::object& params, const py::object& town,
                                               const py::kwargs& parameters) {
     auto s = std::make_unique<PySimulation>();
+    if (!town.is_none()) s->town = town_of(town, "town");
     if (!seed.is_none() && !scenario.is_none())
         throw py::value_error("seed and scenario both given; give one");
     std::int32_t first = 1;
@@ -172,7 +183,8 @@ std::unique_ptr<PySimulation> make_simulation(const py::object& seed, const py::
 
 const char* const SIMULATION_DOC = R"(One scenario of the storm evacuation, stepped from Python.
 
-Simulation(seed=1, scenario=None, error="low", startup=False, params=None, **parameters)
+Simulation(seed=1, scenario=None, error="low", startup=False, params=None, town=None,
+           **parameters)
 
 seed: the scenario seed; or scenario=K: the scenario reached from launch by K
 presses of Next (seed 1 + 1000 K). error: "low", "moderate", "high" or a spread
@@ -180,7 +192,9 @@ presses of Next (seed 1 + 1000 K). error: "low", "moderate", "high" or a spread
 Reset builds. parameters: model parameters by name (marovel.parameter_table()),
 e.g. feedback=0.3, after those of params (a parameter file or a list of them, as
 marovel-sim --params reads them); a bad value raises ValueError with the command
-line's message.
+line's message. town: a marovel.Town or a town file's path (as marovel-sim
+--town reads it); None for the built-in town. The simulation shares the town
+and sizes its views from it.
 
 Runs are the same bit for bit as marovel-sim's: fingerprint() prints its
 --fingerprint line. The views (cars, traffic, layout, households, storm,
@@ -188,6 +202,20 @@ threat) are read-only NumPy arrays over the simulation's own memory: no copy,
 always current, and they keep the simulation alive.)";
 
 }  // namespace
+
+// NumPy will not let the flag be set back: the base offers no writable buffer.
+py::array read_only_view(py::handle owner, const py::dtype& type, std::vector<py::ssize_t> shape,
+                         std::vector<py::ssize_t> strides, const void* data) {
+    static const std::uint64_t nothing = 0;  // the address of an empty table
+    if (data == nullptr) data = &nothing;
+    py::array a(type, std::move(shape), std::move(strides), data, owner);
+    py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+    return a;
+}
+
+const py::dtype& cell_type() {
+    return view_types().cell;
+}
 
 void bind_simulation(py::module_& m) {
     tally_type =
@@ -202,7 +230,8 @@ void bind_simulation(py::module_& m) {
     py::class_<PySimulation>(m, "Simulation", SIMULATION_DOC)
         .def(py::init(&make_simulation), py::arg("seed") = py::none(),
              py::arg("scenario") = py::none(), py::arg("error") = py::none(),
-             py::arg("startup") = false, py::arg("params") = py::none())
+             py::arg("startup") = false, py::arg("params") = py::none(),
+             py::arg("town") = py::none())
         .def(
             "step",
             [](PySimulation& s, py::handle n) {
@@ -267,6 +296,9 @@ void bind_simulation(py::module_& m) {
             },
             "The line marovel-sim --fingerprint prints for this tick")
         .def_property_readonly(
+            "town", [](const PySimulation& s) { return PyTown{s.town}; },
+            "The town it runs on (the same one, not a copy)")
+        .def_property_readonly(
             "tick", [](const PySimulation& s) { return s.tick; }, "Ticks since the last build")
         .def_property_readonly(
             "time", [](const PySimulation& s) { return s.sim->storm.simTime; },
@@ -302,28 +334,26 @@ void bind_simulation(py::module_& m) {
             "cars",
             [](py::object self) {
                 const PySimulation& s = self_of(self);
-                return view(self, view_types().vehicle, {car_count(s)}, {sizeof(Vehicle)},
-                            s.sim->vehicles.vehicles.data());
+                return read_only_view(self, view_types().vehicle, {car_count(s)}, {sizeof(Vehicle)},
+                                      s.sim->vehicles.vehicles.data());
             },
             "The cars: state, home, pos, prev_pos (x, y), heading, prev_heading, patience, fuel")
         .def_property_readonly(
             "traffic",
             [](py::object self) {
                 const RoadGrid& g = self_of(self).sim->grid;
-                return view(self, py::dtype::of<std::uint8_t>(), {g.height, g.width},
-                            {static_cast<py::ssize_t>(sizeof(GridCell)) * g.width,
-                             sizeof(GridCell)},
-                            &g.cells[0].traffic);
+                return read_only_view(self, py::dtype::of<std::uint8_t>(), {g.height, g.width},
+                                      {g.width * py::ssize_t{sizeof(GridCell)}, sizeof(GridCell)},
+                                      &g.cells.data()->traffic);
             },
             "Who stands on each cell, [y, x]: OR of the headings on a road, cars parked in a house")
         .def_property_readonly(
             "layout",
             [](py::object self) {
                 const RoadGrid& g = self_of(self).sim->grid;
-                return view(self, py::dtype::of<std::uint8_t>(), {g.height, g.width},
-                            {static_cast<py::ssize_t>(sizeof(GridCell)) * g.width,
-                             sizeof(GridCell)},
-                            &g.cells[0].layout);
+                return read_only_view(self, py::dtype::of<std::uint8_t>(), {g.height, g.width},
+                                      {g.width * py::ssize_t{sizeof(GridCell)}, sizeof(GridCell)},
+                                      &g.cells.data()->layout);
             },
             "Each cell's kind, [y, x]: 0 blocked, 1 house, 5 road (y moves), 10 road (x moves), "
             "15 crossing")
@@ -331,24 +361,24 @@ void bind_simulation(py::module_& m) {
             "households",
             [](py::object self) {
                 const PySimulation& s = self_of(self);
-                const DecisionTable& h = s.sim->decisions.households;
-                return view(self, household_type(h.column), {car_count(s)}, {sizeof(float)},
-                            h.block.data());
+                return read_only_view(self, household_type(s.sim->decisions.households.column),
+                                      {car_count(s)}, {sizeof(float)},
+                                      s.sim->decisions.households.travelTerm);
             },
             "Each car's household decision values, indexed like the cars")
         .def_property_readonly(
             "storm",
             [](py::object self) {
                 const PySimulation& s = self_of(self);
-                return view(self, view_types().storm, {}, {}, &s.sim->storm);
+                return read_only_view(self, view_types().storm, {}, {}, &s.sim->storm);
             },
             "The storm (a 0-d record): time, phase, spin, look_ahead, centre and track points")
         .def_property_readonly(
             "threat",
             [](py::object self) {
                 const PySimulation& s = self_of(self);
-                return view(self, py::dtype::of<std::int32_t>(), {car_count(s)},
-                            {sizeof(std::int32_t)}, s.sim->storm.threatFlags.data());
+                return read_only_view(self, py::dtype::of<std::int32_t>(), {car_count(s)},
+                                      {sizeof(std::int32_t)}, s.sim->storm.threatFlags.data());
             },
             "1 for each car whose house the threat zone marked at the last tick")
         .def("__repr__", [](const PySimulation& s) {

@@ -125,8 +125,9 @@ ShardRange shard_of(py::handle shard, std::size_t runs) {
 py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors, py::handle ticks,
                       py::handle every, bool startup, py::handle threads, py::handle shard,
                       py::handle params, const py::dict& parameters, const py::dict& designOptions,
-                      bool runThem) {
+                      bool runThem, py::handle town) {
     SweepPlan plan;
+    if (!town.is_none()) plan.town = town_of(town, "town");
     plan.ticks = whole_number(ticks, "ticks", 1, MAX_TICKS);
     plan.every = whole_number(every, "every", 1, MAX_TICKS);
     plan.startup = startup;
@@ -199,9 +200,10 @@ void bind_sweep(py::module_& m) {
     m.def("_sweep_rows", &sweep_rows, py::arg("seeds"), py::arg("scenarios"), py::arg("errors"),
           py::arg("ticks"), py::arg("every"), py::arg("startup"), py::arg("threads"),
           py::arg("shard"), py::arg("params"), py::arg("parameters"),
-          py::arg("design") = py::dict(), py::arg("run") = true,
+          py::arg("design") = py::dict(), py::arg("run") = true, py::arg("town") = py::none(),
           "The curve and summary rows (CSV text with the column names) of a sweep; with "
-          "run=False, only checks the arguments and returns the number of runs");
+          "run=False, only checks the arguments and returns the number of runs; town: a "
+          "marovel.Town, a town file's path or None for the built-in town");
 }
 
 }  // namespace marovel_python

@@ -7,6 +7,9 @@
 
     curves, summary = marovel.sweep(scenarios="0..99", ticks=2000)
 
+    town = marovel.Town.load("city.town")   # or Town.builtin(), Town.from_arrays(...)
+    sim = marovel.Simulation(town=town)
+
 Runs are the same bit for bit as marovel-sim's; sweeps return the numbers of
 marovel-sim sweep's --curves and --summary files as pandas DataFrames.
 """
@@ -14,12 +17,67 @@ marovel-sim sweep's --curves and --summary files as pandas DataFrames.
 import io
 from collections import namedtuple
 
-from ._marovel import Simulation, Tally, default_parameters, parameter_table_csv, _sweep_rows
+from ._marovel import (Simulation, Tally, Town, TownProblem, default_parameters,
+                       parameter_table_csv, _sweep_rows)
 
-__all__ = ["Simulation", "Tally", "SweepResult", "sweep", "parameter_table", "default_parameters"]
+__all__ = ["Simulation", "Tally", "Town", "TownProblem", "SweepResult", "sweep", "sweep_rows",
+           "parameter_table", "default_parameters"]
 
 SweepResult = namedtuple("SweepResult", ["curves", "summary"])
 SweepResult.__doc__ = "A sweep's evacuation curves (long form) and one summary row per run"
+
+
+def _character_codes(cells):
+    """A 2-D array of the cells' code points, or None when they are not text."""
+    import numpy
+
+    a = numpy.asarray(cells)
+    if a.dtype.kind not in "US":
+        return None
+    if a.dtype.kind == "S":
+        a = numpy.char.decode(a, "latin-1")
+    if a.ndim == 1:  # one string a row
+        rows = [str(r) for r in a.tolist()]
+        for r, row in enumerate(rows):
+            if len(row) != len(rows[0]):
+                raise ValueError(f"cells: row {r} holds {len(row)} cells; the first row "
+                                 f"holds {len(rows[0])}")
+        a = numpy.array([list(row) for row in rows], dtype="U1").reshape(len(rows), -1)
+    if a.ndim == 2:
+        lengths = numpy.char.str_len(a)
+        if a.size and (lengths != 1).any():
+            r, c = (int(i) for i in numpy.argwhere(lengths != 1)[0])
+            raise ValueError(f"cells: {a[r, c]!r} at ({c}, {a.shape[0] - 1 - r}) is not one "
+                             f"character")
+        a = a.astype("U1")
+    return numpy.ascontiguousarray(a).view(numpy.uint32)
+
+
+def _from_arrays(cells, doors=None, exits=(), name=None, cell_size_m=10, cars=None):
+    codes = _character_codes(cells)
+    if doors is not None:
+        doors = _character_codes(doors)
+        if doors is None:
+            raise ValueError("doors: give the houses' door letters, S, N, E or W")
+    if isinstance(cars, dict):
+        cars = [(x, y, n) for (x, y), n in cars.items()]
+    return Town._from_cells(cells if codes is None else codes, codes is not None, doors,
+                            list(exits), name, float(cell_size_m), list(cars or ()))
+
+
+_from_arrays.__doc__ = Town._from_cells.__doc__
+Town.from_arrays = staticmethod(_from_arrays)
+
+
+def _cells(self):
+    """The file's characters, the top row first: a new (height, width) array of dtype 'U1'."""
+    import numpy
+
+    return numpy.frombuffer(self._cell_bytes(), dtype="S1").reshape(
+        self.height, self.width).astype("U1")
+
+
+Town.cells = _cells
 
 
 def parameter_table():
@@ -53,18 +111,19 @@ def _design_options(vary, design, sample, sample_seed, replicates):
 
 def sweep_rows(seeds=None, scenarios=None, errors=None, ticks=2000, every=10, startup=False,
                threads=0, shard=None, params=None, vary=None, design=None, sample=None,
-               sample_seed=None, replicates=None, **parameters):
+               sample_seed=None, replicates=None, town=None, **parameters):
     """The sweep's rows as CSV text (column names first): (curves, summary).
 
     The same arguments as sweep(); for callers that move the text, not tables.
     """
     return _sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard, params,
-                       parameters, _design_options(vary, design, sample, sample_seed, replicates))
+                       parameters, _design_options(vary, design, sample, sample_seed, replicates),
+                       town=town)
 
 
 def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10, startup=False,
           threads=0, shard=None, params=None, vary=None, design=None, sample=None,
-          sample_seed=None, replicates=None, **parameters):
+          sample_seed=None, replicates=None, town=None, **parameters):
     """Runs many scenarios under several error levels on all cores, as marovel-sim sweep.
 
     seeds or scenarios: "1..50,70", an int, or an iterable of ints (scenario K is
@@ -74,7 +133,8 @@ def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10, startup
     always sampled). startup: the launch towns. threads: 0 for all cores.
     shard: (I, N) or "I/N", part I of N of the runs. params: a parameter file
     or a list of them (as --params reads them); parameters: model parameters by
-    name, applied after the files, for every run.
+    name, applied after the files, for every run. town: a Town or a town file's
+    path (as --town reads it); None for the built-in town.
 
     A design runs points of the parameter space, each under every replicate
     scenario (replicates=R: scenarios 0..R-1; or a scenarios or seeds list):
@@ -89,5 +149,5 @@ def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10, startup
     interpreter lock is released while the runs go.
     """
     return _frames(*sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard,
-                               params, vary, design, sample, sample_seed, replicates,
+                               params, vary, design, sample, sample_seed, replicates, town,
                                **parameters))

@@ -204,6 +204,7 @@ BAD_ARGUMENTS = [
     (dict(cars_per_house=2.5), ValueError, "cars_per_house = 2.5 is not a whole number"),
     (dict(patience_min=400), ValueError, "patience_min = 400 exceeds patience_max = 360"),
     (dict(route_guide=2), ValueError, "route_guide = 2 is outside its range 0..1"),
+    (dict(cars_per_house=101), ValueError, "cars_per_house = 101 is outside its range 1..100"),
     (dict(feedback=True), TypeError, "feedback = True is not a number"),
     (dict(feedback=float("nan")), ValueError, 'feedback = "nan" is not a decimal number'),
     (dict(error="middling"), ValueError, 'error: "middling" is not an error level'),
