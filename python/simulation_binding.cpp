@@ -127,24 +127,6 @@ const ViewTypes& view_types() {
     return *types;
 }
 
-// The households' table holds one array per value, each `cars` floats long:
-// car i's record starts at element i of the first array, the cars lie one
-// float apart, and each field lies a whole array further on.
-py::dtype household_type(std::size_t cars) {
-    const py::dtype f32 = py::dtype::of<float>();
-    const std::size_t column = sizeof(float) * cars;
-    const char* const names[] = {"travel_term",    "arrival_estimate", "departure_time",
-                                 "signal_error",   "signal_base",      "signal",
-                                 "departure_noise"};
-    py::list n, f, o;
-    for (std::size_t k = 0; k < 7; ++k) {
-        n.append(names[k]);
-        f.append(f32);
-        o.append(k * column);
-    }
-    return py::dtype(n, f, o, static_cast<py::ssize_t>(6 * column + sizeof(float)));
-}
-
 PySimulation& self_of(py::handle self) {
     return self.cast<PySimulation&>();
 }
