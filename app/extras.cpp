@@ -18,6 +18,7 @@
 #include "app/panel.h"
 #include "experiments/pictures/movie.h"
 #include "experiments/planning/parameter_text.h"
+#include "experiments/planning/town_file.h"
 #include "render/scene.h"
 #include "sim/scenario.h"
 
@@ -150,6 +151,17 @@ bool WindowExtras::command(App& app, unsigned commandId) {
             if (!start_recording(name, every, error)) report(error);
             return true;
         }
+        case CMD_OPEN_TOWN: {
+            QSettings settings;
+            const QString name = QFileDialog::getOpenFileName(
+                main_frame(app), tr("Open town"), settings.value(SETTING_TOWN_FOLDER).toString(),
+                tr("Towns (*.town);;All files (*)"), nullptr, QFileDialog::DontUseNativeDialog);
+            if (name.isEmpty()) return true;
+            settings.setValue(SETTING_TOWN_FOLDER, QFileInfo(name).absolutePath());
+            QString error;
+            if (!open_town_file(name, error)) report(error);
+            return true;
+        }
         case CMD_ERROR_CUSTOM: {
             bool ok = false;
             const QString text = QInputDialog::getText(
@@ -164,6 +176,18 @@ bool WindowExtras::command(App& app, unsigned commandId) {
         default:
             return false;
     }
+}
+
+bool WindowExtras::open_town_file(const QString& file, QString& error) {
+    std::string why;
+    std::shared_ptr<const Town> town = load_town(file.toStdString(), why);
+    if (!town) {
+        error = QString::fromStdString(why);
+        return false;
+    }
+    open_town(app_, std::move(town));
+    present_frame(app_);
+    return true;
 }
 
 bool WindowExtras::set_custom_error(const QString& text) {

@@ -25,6 +25,7 @@ inline constexpr const char* SETTING_THREATENED = "view/threatenedHouses";
 inline constexpr const char* SETTING_CAR_STATES = "view/carStates";
 inline constexpr const char* SETTING_RECORD_EVERY = "record/every";
 inline constexpr const char* SETTING_RECORD_FOLDER = "record/folder";
+inline constexpr const char* SETTING_TOWN_FOLDER = "town/folder";
 
 class WindowExtras : public QObject, public AppObserver {
   public:
@@ -49,6 +50,9 @@ class WindowExtras : public QObject, public AppObserver {
     bool stop_recording(QString& error);
     long recorded_frames() const;
     QString recording_target() const;
+    // File > Open town without its dialog: the town in `file` from now on, or
+    // false with "FILE:LINE:COLUMN: what" in `error` and the town left as it was.
+    bool open_town_file(const QString& file, QString& error);
     // Sets the error spread from text as the Custom box takes it ("360",
     // "inf", "moderate"); false when it is none.
     bool set_custom_error(const QString& text);

@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     auto app = std::make_unique<App>();  // large fixed tables: not on the stack
     app->sim.scenarioSeed = options.seed;
     app->sim.parameters = options.parameters;
+    if (options.town) app->sim.town = options.town;
     start_app(*app, pictures);
     WindowExtras extras(*app);
     return run_message_loop();

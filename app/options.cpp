@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "experiments/planning/parameter_text.h"
+#include "experiments/planning/town_file.h"
 #include "sim/scenario.h"
 
 #ifndef MAROVEL_VERSION
@@ -52,6 +53,11 @@ int parse_start_options(int argc, const char* const* argv, StartOptions& options
         ->type_name("NAME=VALUE");
     cli.add_option("--params", parameterFile,
                    "Read model parameters from a file (name = value lines)")
+        ->type_name("FILE");
+    std::string townFile;
+    cli.add_option("--town", townFile,
+                   "Show the town in FILE (see marovel-sim town --help) instead of the built-in "
+                   "one")
         ->type_name("FILE");
     cli.add_option("--data", options.dataFolder,
                    "Read the pictures (map.bmp, car.bmp, storm.bmp) from this folder first")
@@ -99,6 +105,14 @@ int parse_start_options(int argc, const char* const* argv, StartOptions& options
         return 2;
     }
     options.parameters = p;
+    if (!townFile.empty()) {
+        std::string why;
+        options.town = load_town(townFile, why);
+        if (!options.town) {
+            err << "marovel: --town: " << why << "\n";
+            return 2;
+        }
+    }
     return -1;
 }
 

@@ -4,15 +4,18 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/parameters.h"
+#include "sim/town.h"
 
 struct StartOptions {
-    std::int32_t seed = 1;       // the scenario's seed; scenario K is 1 + 1000 K
-    ModelParameters parameters;  // checked; the error level among them
-    std::string dataFolder;      // --data; empty when not given
+    std::int32_t seed = 1;             // the scenario's seed; scenario K is 1 + 1000 K
+    ModelParameters parameters;        // checked; the error level among them
+    std::string dataFolder;            // --data; empty when not given
+    std::shared_ptr<const Town> town;  // --town, read and checked; null: the built-in town
 };
 
 // Reads the command line. Returns -1 to go on with `options` filled; 0 after

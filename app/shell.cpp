@@ -1,5 +1,6 @@
 #include "app/shell.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -18,11 +19,13 @@ void start_app(App& app, const PictureSetup& pictures) {
                                             main_window_proc(app, message, wParam, lParam);
                                         });
     init_render_state();
+    app.pictures = pictures;
+    Simulation& sim = app.sim;
     // The picture loads touch neither the town nor the generator; the cars draw
     // from the generator's unseeded state before the storm seeds it.
-    init_map(pictures);
+    load_town_map(*sim.town, pictures);
+    app.camera = fitted_camera(sim.town->width, sim.town->height);
     init_car(pictures);
-    Simulation& sim = app.sim;
     populate_town(*sim.town, sim.grid, sim.vehicles, sim.rng, sim.parameters);
     init_storm(pictures);
     reset_storm(sim.storm, sim.rng, sim.scenarioSeed, sim.parameters, sim.town->width,
@@ -100,9 +103,37 @@ void rebuild(App& app, void (*build)(Simulation&)) {
 
 }  // namespace
 
+std::string window_title_text(const Simulation& sim) {
+    std::string title = status_line(sim).text;
+    const Town& town = *sim.town;
+    if (!town.name.empty() && &town != &builtin_town()) title += " - " + town.name;
+    return title;
+}
+
+// The map is a texture of the window's context, made current for it outside a paint.
+void open_town(App& app, std::shared_ptr<const Town> town) {
+    if (!town) return;
+    // The built-in town's own text brings back the built-in town, painted map and all.
+    app.sim.town = same_town(*town, builtin_town()) ? shared_builtin_town() : std::move(town);
+    rebuild(app, reset_scenario);
+    make_current(app.mainWindow);
+    load_town_map(*app.sim.town, app.pictures);
+    app.camera = fitted_camera(app.sim.town->width, app.sim.town->height);
+}
+
+CameraRange camera_range(const Town& town) {
+    const Camera fitted = fitted_camera(town.width, town.height);
+    CameraRange r;
+    r.panXMax = static_cast<float>(town.width);
+    r.panYMax = static_cast<float>(town.height);
+    r.distanceMin = std::min(DISTANCE_MIN, fitted.cameraDistance);
+    r.distanceMax = std::max(DISTANCE_MAX, fitted.cameraDistance * (DISTANCE_MAX / 60.0f));
+    return r;
+}
+
 void present_frame(App& app) {
     swap_buffers(app.mainWindow);
-    set_window_title(app.mainWindow, status_line(app.sim).text);
+    set_window_title(app.mainWindow, window_title_text(app.sim).c_str());
     update_menu_marks(app);
     tell(app, [&app](AppObserver& o) { o.presented(app); });
 }
@@ -168,23 +199,24 @@ void on_mouse_move(App& app, WParam flags, LParam position) {
     if ((flags & MK_RBUTTON) == 0) return;
 
     Camera& camera = app.camera;
+    const CameraRange range = camera_range(*app.sim.town);
     if ((flags & MK_SHIFT) != 0) {
-        if (camera.cameraDistance < DISTANCE_MIN)
-            camera.cameraDistance = DISTANCE_MIN;  // this step's dy is dropped
+        if (camera.cameraDistance < range.distanceMin)
+            camera.cameraDistance = range.distanceMin;  // this step's dy is dropped
         else
             camera.cameraDistance += static_cast<float>(dy) * ZOOM_SCALE;
-        if (camera.cameraDistance > DISTANCE_MAX) camera.cameraDistance = DISTANCE_MAX;
+        if (camera.cameraDistance > range.distanceMax) camera.cameraDistance = range.distanceMax;
     } else {
         if (camera.cameraPanY < 0.0f)
             camera.cameraPanY = 0.0f;
         else
             camera.cameraPanY += static_cast<float>(dy) * PAN_SCALE;
-        if (camera.cameraPanY > PAN_Y_MAX) camera.cameraPanY = PAN_Y_MAX;
+        if (camera.cameraPanY > range.panYMax) camera.cameraPanY = range.panYMax;
         if (camera.cameraPanX < 0.0f)
             camera.cameraPanX = 0.0f;
         else
             camera.cameraPanX -= static_cast<float>(dx) * PAN_SCALE;
-        if (camera.cameraPanX > PAN_X_MAX) camera.cameraPanX = PAN_X_MAX;
+        if (camera.cameraPanX > range.panXMax) camera.cameraPanX = range.panXMax;
     }
     present_frame(app);
 }
@@ -192,7 +224,8 @@ void on_mouse_move(App& app, WParam flags, LParam position) {
 void on_left_click(App& app, LParam position) {
     CellPos cell{};
     if (!cell_under_pixel(app.camera, app.clientWidth, app.clientHeight, signed_low_word(position),
-                          signed_high_word(position), cell))
+                          signed_high_word(position), cell, app.sim.town->width,
+                          app.sim.town->height))
         return;
     tell(app, [&](AppObserver& o) { o.cell_clicked(app, cell); });
 }
@@ -200,12 +233,13 @@ void on_left_click(App& app, LParam position) {
 // The inverse of the view: the frustum's half-height at the near plane is 1, so
 // at the camera's distance d a pixel row spans d / 4 map units per half the
 // client's height, and columns the same (the cells are square).
-bool cell_under_pixel(const Camera& camera, int width, int height, int px, int py, CellPos& cell) {
+bool cell_under_pixel(const Camera& camera, int width, int height, int px, int py, CellPos& cell,
+                      int townWidth, int townHeight) {
     if (width <= 0 || height <= 0) return false;
     const double unitsPerPixel = camera.cameraDistance / FRUSTUM_NEAR / (height / 2.0);
     const double x = camera.cameraPanX + (px + 0.5 - width / 2.0) * unitsPerPixel;
     const double y = camera.cameraPanY - (py + 0.5 - height / 2.0) * unitsPerPixel;
-    if (!(x >= 0.0 && x < GRID_W && y >= 0.0 && y < GRID_H)) return false;
+    if (!(x >= 0.0 && x < townWidth && y >= 0.0 && y < townHeight)) return false;
     cell = {static_cast<std::int32_t>(std::floor(x)), static_cast<std::int32_t>(std::floor(y))};
     return true;
 }
@@ -366,6 +400,7 @@ struct KeyCommand {
     CommandId command;
 };
 constexpr KeyCommand KEY_COMMANDS[] = {
+    {'O', CMD_OPEN_TOWN},
     {'S', CMD_STEP},
     {'P', CMD_SAVE_PICTURE},
     {'V', CMD_RECORD},

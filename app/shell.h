@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "app/window_layer.h"
@@ -28,12 +30,24 @@ constexpr long RUN_TO_MAX_TICK = 16777216;
 // Mouse gestures: map units and distance units per pixel of drag.
 constexpr float PAN_SCALE = 0.025f;  // 400 pixels move the view 10 cells
 constexpr float ZOOM_SCALE = 0.1f;   // 100 pixels move the eye 10 units
-// The camera's range: the pan stays over the map, the distance between a close
-// look (20: 10 rows fill the view) and a little more than the whole town (65).
+// The camera's range over the built-in town: the pan stays over the map, the
+// distance between a close look (20: 10 rows fill the view) and a little more
+// than the whole town (65).
 constexpr float PAN_X_MAX = static_cast<float>(GRID_W);
 constexpr float PAN_Y_MAX = static_cast<float>(GRID_H);
 constexpr float DISTANCE_MIN = 20.0f;
 constexpr float DISTANCE_MAX = 65.0f;
+
+// The same for any town: the pan over its width and height, the distance from
+// the close look (or the fitted view of a town smaller than that) to 65/60 of
+// its fitted view (the built-in town's range exactly).
+struct CameraRange {
+    float panXMax = PAN_X_MAX;
+    float panYMax = PAN_Y_MAX;
+    float distanceMin = DISTANCE_MIN;
+    float distanceMax = DISTANCE_MAX;
+};
+CameraRange camera_range(const Town& town);
 
 // The projection: a frustum of half-height 1 at the near plane, so at distance
 // d the view spans d / 2 map units from top to bottom.
@@ -42,6 +56,7 @@ constexpr double FRUSTUM_FAR = 256000.0;
 
 enum CommandId : unsigned {
     CMD_INFO = 1,
+    CMD_OPEN_TOWN = 4,
     CMD_SAVE_PICTURE = 2,
     CMD_RECORD = 3,
     CMD_QUIT = 10,
@@ -74,6 +89,7 @@ struct MenuItem {
     CommandId commandId;
 };
 inline constexpr MenuItem MENU_ITEMS[] = {
+    {"&File", "Open town..\tO", CMD_OPEN_TOWN},
     {"&File", "Info..\tEnter", CMD_INFO},
     {"&File", "Save picture..\tP", CMD_SAVE_PICTURE},
     {"&File", "Record video\tV", CMD_RECORD},
@@ -137,6 +153,7 @@ struct App {
     bool panelShown = false;  // the View menu's mark; the panel itself is a widget beside the view
     bool recording = false;   // File > Record video's mark
     std::vector<AppObserver*> observers;  // not owned; each removes itself before it goes
+    PictureSetup pictures;  // where start-up found the pictures; the maps use it again
 };
 
 // Shows a failed picture load in an owner-less box ("ERROR!") and returns when
@@ -149,6 +166,15 @@ void show_notice_box(const char* caption, const char* text);
 // storm, decisions), then the menu bar. Comes up stopped; the first frame is
 // drawn by the first paint of the event loop.
 void start_app(App& app, const PictureSetup& pictures);
+
+// Another town from now on: the current scenario (seed, parameters) rebuilt on
+// it as Reset builds it, its map made, the camera fitted to it. The run state
+// is left alone.
+void open_town(App& app, std::shared_ptr<const Town> town);
+
+// The window title: the status line, then " - " and the town's name for a town
+// other than the built-in one that has a name.
+std::string window_title_text(const Simulation& sim);
 
 // Routes one message of the main window to its handler.
 void main_window_proc(App& app, unsigned message, WParam wParam, LParam lParam);
@@ -179,7 +205,9 @@ void on_key_up(App& app, WParam virtualKey);
 
 // The cell under a client pixel in the view of `camera`, for a client area of
 // width x height pixels (rows counted from the top): false off the town.
-bool cell_under_pixel(const Camera& camera, int width, int height, int px, int py, CellPos& cell);
+// The town is townWidth x townHeight cells.
+bool cell_under_pixel(const Camera& camera, int width, int height, int px, int py, CellPos& cell,
+                      int townWidth = GRID_W, int townHeight = GRID_H);
 
 // The commands beside the clock: one tick; ticks up to `tick` (at most
 // RUN_TO_MAX_TICK) without a frame between them; a rebuild under other

@@ -6,8 +6,9 @@
 //     draws the evacuation curves read from standard input (the column names
 //     line, then the rows of a curves file; comment lines are skipped);
 //   marovel-pictures snapshot --ticks N --seed S [--startup] [--param NAME=VALUE]...
-//                             TICK:FILE.png...
-//     builds the scenario and saves the town at each TICK.
+//                             [--town FILE] TICK:FILE.png...
+//     builds the scenario (on the town in FILE, else the built-in one) and
+//     saves the town at each TICK.
 //
 //   marovel-pictures sweep ... (any marovel-sim command)
 //     marovel-sim itself, built with the pictures linked in: marovel-sim hands
@@ -31,6 +32,7 @@
 #include "experiments/pictures/plot.h"
 #include "experiments/pictures/snapshot.h"
 #include "experiments/planning/parameter_text.h"
+#include "experiments/planning/town_file.h"
 #include "experiments/records/output_file.h"
 #include "experiments/records/summary.h"
 #include "experiments/records/sweep_files.h"
@@ -138,6 +140,7 @@ int snapshot(const std::vector<std::string>& args) {
     ScenarioSetup scenario;
     long long ticks = 0;
     std::vector<std::string> texts;
+    std::shared_ptr<const Town> town;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const bool hasValue = i + 1 < args.size();
         if (args[i] == "--startup") {
@@ -150,6 +153,10 @@ int snapshot(const std::vector<std::string>& args) {
             if (const std::string why = apply_assignment(scenario.parameters, args[++i]);
                 !why.empty())
                 return refuse(why);
+        } else if (args[i] == "--town" && hasValue) {
+            std::string why;
+            town = load_town(args[++i], why);
+            if (!town) return refuse("--town: " + why);
         } else if (args[i] == "--") {
             texts.insert(texts.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                          args.end());
@@ -183,7 +190,7 @@ int snapshot(const std::vector<std::string>& args) {
     SnapshotRenderer renderer;
     if (!renderer.open(SNAPSHOT_W, SNAPSHOT_H, snapshot_picture_folders(), error))
         return fail("--snapshot: " + error);
-    if (!write_snapshots(renderer, scenario, requests, temps, error)) return fail(error);
+    if (!write_snapshots(renderer, scenario, requests, temps, error, town)) return fail(error);
     std::vector<OutputFile*> all;
     for (auto& f : files) all.push_back(f.get());
     if (!commit_together(all, error)) return fail(error);

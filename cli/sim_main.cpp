@@ -179,8 +179,6 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
         std::string why;
         options.town = load_town(townFile, why);
         if (!options.town) return refuse("--town: " + why);
-        if (!snapshots.empty() || !movieFile.empty())
-            return refuse("--town: --snapshot and --movie draw the built-in town only");
     }
 #if MAROVEL_WITH_PICTURES
     MovieRun movie{movieFile, options.ticks, movieEvery};
@@ -201,11 +199,11 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
 #endif
     SingleRunSnapshots pictures;
     if (const int status = pictures.prepare(snapshots, options.ticks); status != 0) return status;
-    if (const int status = pictures.write(options.scenario); status != 0) return status;
+    if (const int status = pictures.write(options.scenario, townFile); status != 0) return status;
 #if MAROVEL_WITH_PICTURES
     if (!movie.file.empty()) {
         std::string why;
-        if (!write_movie(options.scenario, movie, snapshot_picture_folders(), why)) {
+        if (!write_movie(options.scenario, movie, snapshot_picture_folders(), why, options.town)) {
             std::fprintf(stderr, "marovel-sim: --movie: %s\n", why.c_str());
             return 1;
         }

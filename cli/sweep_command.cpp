@@ -230,10 +230,14 @@ int SingleRunSnapshots::prepare(const std::vector<std::string>& requests, long l
 
 // The picture program checks the requests, makes the files and draws them;
 // its refusals and failures are this program's.
-int SingleRunSnapshots::write(const ScenarioSetup& scenario) {
+int SingleRunSnapshots::write(const ScenarioSetup& scenario, const std::string& townFile) {
     if (state_->requests.empty()) return 0;
     std::vector<std::string> args = {"snapshot", "--ticks", std::to_string(state_->ticks)};
     for (std::string& a : scenario_arguments(scenario)) args.push_back(std::move(a));
+    if (!townFile.empty()) {
+        args.emplace_back("--town");
+        args.push_back(townFile);
+    }
     args.emplace_back("--");
     args.insert(args.end(), state_->requests.begin(), state_->requests.end());
     std::string error;

@@ -72,13 +72,14 @@ int fail(const std::string& message);
 
 // The single run's snapshots, before the run: parses every "TICK:FILE.png",
 // checks the files can be written and opens the drawing context. Then writes
-// them after the run. Refusals return 2, other failures 1, success 0.
+// them after the run, on the town in `townFile` when given (the picture program
+// reads it again). Refusals return 2, other failures 1, success 0.
 class SingleRunSnapshots {
   public:
     SingleRunSnapshots();
     ~SingleRunSnapshots();
     int prepare(const std::vector<std::string>& requests, long long ticks);
-    int write(const ScenarioSetup& scenario);
+    int write(const ScenarioSetup& scenario, const std::string& townFile = {});
 
   private:
     struct State;

@@ -3,7 +3,8 @@
 # context that tests, benchmarks and snapshots draw into.
 find_package(OpenGL REQUIRED COMPONENTS OpenGL EGL)
 
-add_library(marovel_render STATIC ${CMAKE_CURRENT_LIST_DIR}/scene.cpp)
+add_library(marovel_render STATIC ${CMAKE_CURRENT_LIST_DIR}/scene.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/town_map.cpp)
 target_include_directories(marovel_render PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
 target_link_libraries(marovel_render PUBLIC marovel_core marovel_image OpenGL::GL)
 marovel_warnings(marovel_render)

@@ -1,12 +1,15 @@
 #include "render/scene.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "render/bmp.h"
+#include "render/town_map.h"
 
 // Only the OpenGL 1.1 interface is used here, so no extension header is wanted.
 #define GL_GLEXT_LEGACY
@@ -147,6 +150,77 @@ void init_map(const PictureSetup& setup) {
     glVertex3i(0, GRID_H, 0);
     glEnd();
     glEndList();
+}
+
+Camera fitted_camera(std::int32_t width, std::int32_t height, float aspect) {
+    // At distance d the view is d / 2 cells tall and aspect * d / 2 wide.
+    const float w = static_cast<float>(width), h = static_cast<float>(height);
+    return {w / 2.0f, h / 2.0f, std::max(2.0f * h, 2.0f * w / aspect)};
+}
+
+namespace {
+
+int power_of_two_above(int n) {
+    int p = 1;
+    while (p < n) p *= 2;
+    return p;
+}
+
+// The map quad over width x height cells, showing the texture's (0, 0)-(s, t).
+void compile_map_list(std::int32_t width, std::int32_t height, float s, float t) {
+    glNewList(MAP_LIST, GL_COMPILE);
+    glBegin(GL_QUADS);
+    glColor3f(1.0f, 1.0f, 1.0f);
+    glTexCoord2f(0.0f, 0.0f);
+    glVertex3i(0, 0, 0);
+    glTexCoord2f(s, 0.0f);
+    glVertex3i(width, 0, 0);
+    glTexCoord2f(s, t);
+    glVertex3i(width, height, 0);
+    glTexCoord2f(0.0f, t);
+    glVertex3i(0, height, 0);
+    glEnd();
+    glEndList();
+}
+
+}  // namespace
+
+// Up to 16 pixels a cell, fewer for a large town, in a texture of power-of-two
+// sides (all that OpenGL 1.1 promises) with the town in its lower-left corner.
+// Sampled nearest, so every cell keeps its own colour up to its edges.
+void init_town_map(const Town& town, const PictureSetup& setup) {
+    free_map();
+    for (int k = 16; k >= 1; k /= 2) {
+        const int w = power_of_two_above(town.width * k);
+        const int h = power_of_two_above(town.height * k);
+        Image probe;
+        probe.width = w;
+        probe.height = h;
+        if (!texture_fits(probe, 3, GL_RGB)) continue;
+        Image image;
+        if (!draw_town_map(town, k, w, h, image)) break;
+        upload_texture(MAP_TEXTURE, image, 3, GL_RGB);
+        free_image(image);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        compile_map_list(town.width, town.height,
+                         static_cast<float>(town.width * k) / static_cast<float>(w),
+                         static_cast<float>(town.height * k) / static_cast<float>(h));
+        return;
+    }
+    const std::string text = "init_town_map() - can't draw the map of the town " + town.name +
+                             " (" + std::to_string(town.width) + " x " +
+                             std::to_string(town.height) + " cells): it does not fit a texture";
+    show_notice(setup, text.c_str());
+}
+
+void load_town_map(const Town& town, const PictureSetup& setup) {
+    if (&town == &builtin_town() || same_town(town, builtin_town())) {
+        free_map();
+        init_map(setup);
+    } else {
+        init_town_map(town, setup);
+    }
 }
 
 void init_car(const PictureSetup& setup) {
@@ -332,7 +406,9 @@ void draw_zone(const StormState& storm) {
     const StormPoint zone = eval_track(storm.stormTrack, storm.stormPhase + storm.lookAheadOffset);
     CellPos centre{};
     if (!std::isfinite(zone.size) || !zone_centre_cell(zone, centre)) return;
-    if (centre.x < -1000 || centre.x > 1000 || centre.y < -1000 || centre.y > 1000) return;
+    // Far off the town a circle would only be a precision hazard.
+    const std::int32_t far = 1000 + TOWN_MAX_SIDE;
+    if (centre.x < -far || centre.x > far || centre.y < -far || centre.y > far) return;
     const float cx = static_cast<float>(centre.x) + 0.5f;
     const float cy = static_cast<float>(centre.y) + 0.5f;
     const float r = zone.size * 0.5f;
@@ -360,22 +436,27 @@ void draw_threatened(const Simulation& sim) {
 // Per cell the latest state of the cars standing on it (VehicleState + 1; 0
 // for none), then one tinted square per occupied cell.
 void draw_car_states(const Simulation& sim) {
-    std::uint8_t shown[GRID_H][GRID_W] = {};
+    // Kept between frames: it grows only when a larger town is shown.
+    static std::vector<std::uint8_t> shown;
+    const int w = sim.grid.width, h = sim.grid.height;
+    if (w <= 0 || h <= 0) return;
+    const std::size_t cells = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    if (shown.size() < cells) shown.resize(cells);
+    std::fill_n(shown.begin(), cells, std::uint8_t{0});
     for (int i = 0; i < sim.vehicles.vehicleCount; ++i) {
         const Vehicle& v = sim.vehicles.vehicles[i];
-        // The picture is the built-in town's.
-        if (v.pos.x < 0 || v.pos.x >= GRID_W || v.pos.y < 0 || v.pos.y >= GRID_H ||
-            v.state > VS_OUT_OF_GAS)
+        if (v.pos.x < 0 || v.pos.x >= w || v.pos.y < 0 || v.pos.y >= h || v.state > VS_OUT_OF_GAS)
             continue;
-        std::uint8_t& s = shown[v.pos.y][v.pos.x];
+        std::uint8_t& s = shown[static_cast<std::size_t>(v.pos.y) * w + v.pos.x];
         if (v.state + 1 > s) s = static_cast<std::uint8_t>(v.state + 1);
     }
     glEnable(GL_BLEND);
     glBegin(GL_QUADS);
-    for (int y = 0; y < GRID_H; ++y)
-        for (int x = 0; x < GRID_W; ++x) {
-            if (shown[y][x] == 0) continue;
-            colour(CAR_STATE_COLOURS[shown[y][x] - 1], OVERLAY_TINT_ALPHA);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::uint8_t s = shown[static_cast<std::size_t>(y) * w + x];
+            if (s == 0) continue;
+            colour(CAR_STATE_COLOURS[s - 1], OVERLAY_TINT_ALPHA);
             const float fx = static_cast<float>(x), fy = static_cast<float>(y);
             glVertex2f(fx, fy);
             glVertex2f(fx + 1.0f, fy);

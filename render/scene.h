@@ -3,7 +3,8 @@
 // textured layers in the plane z = 0, drawn in that order every frame.
 //
 // World coordinates: one unit per grid cell; cell (x, y) covers the square
-// (x, y)-(x + 1, y + 1), so the town spans (0, 0)-(40, 30). With the window's
+// (x, y)-(x + 1, y + 1), so a town spans (0, 0)-(width, height), the built-in
+// one (0, 0)-(40, 30). With the window's
 // projection (a frustum of half-height 1 at the near plane 4) +x points right,
 // +y up, and the camera looks down the -z axis.
 //
@@ -46,6 +47,14 @@ struct Camera {
         60.0f;  // eye height above the map, 20..65; at 60 the 30 rows fill the view
 };
 
+// The view's shape the window opens with and the snapshots are drawn at.
+constexpr float INITIAL_ASPECT = 1024.0f / 768.0f;
+
+// The camera over the middle of a town of width x height cells, just far
+// enough for the whole town to fill a view of this aspect (width / height) one
+// way and fit it the other. The built-in town's is the default Camera.
+Camera fitted_camera(std::int32_t width, std::int32_t height, float aspect = INITIAL_ASPECT);
+
 // Shows a blocking notice (a message box in the window program) and returns
 // when the user has dismissed it.
 using NoticeFn = void (*)(const char* caption, const char* text);
@@ -76,6 +85,17 @@ void init_render_state();
 void init_map(const PictureSetup& setup);
 void init_car(const PictureSetup& setup);
 void init_storm(const PictureSetup& setup);
+
+// The map of any town drawn from its cells (render/town_map.h) instead of
+// map.bmp, on a quad over its width x height cells; the same texture and list
+// as init_map, so free_map deletes it and a new call replaces the old map. A
+// town whose map does not fit a texture even at one pixel a cell is reported
+// through setup.notice as init_map's failures are, and has no map.
+void init_town_map(const Town& town, const PictureSetup& setup);
+
+// init_map for the built-in town (the painted picture), init_town_map for any
+// other, the map there was first deleted.
+void load_town_map(const Town& town, const PictureSetup& setup);
 
 // Delete what the matching init_ made; harmless for what was never made.
 void free_map();
@@ -121,7 +141,8 @@ constexpr int TRACK_SEGMENTS = 64;  // straight pieces of the drawn track and ci
 
 // The chosen overlays over a frame that draw_scene has just drawn, on the
 // modelview matrix it left. Reads the simulation, writes nothing of it and
-// allocates nothing; leaves blending and texturing off and the line width 1.
+// allocates nothing (but once for each larger town shown: the car tints' table);
+// leaves blending and texturing off and the line width 1.
 void draw_overlays(const Simulation& sim, const SceneOverlays& overlays);
 
 // The three layers, in the order draw_scene calls them, each on the modelview

@@ -239,7 +239,8 @@ QImage read_frame(int width, int height) {
 }  // namespace
 
 bool write_movie(const ScenarioSetup& scenario, const MovieRun& run,
-                 const std::vector<std::string>& folders, std::string& error) {
+                 const std::vector<std::string>& folders, std::string& error,
+                 std::shared_ptr<const Town> town) {
     if (run.every < 1 || run.ticks < 0) {
         error = "--movie-every must be a whole number of ticks >= 1";
         return false;
@@ -249,8 +250,14 @@ bool write_movie(const ScenarioSetup& scenario, const MovieRun& run,
     MovieWriter writer;
     if (!writer.open(run.file, SNAPSHOT_W, SNAPSHOT_H, MOVIE_FPS, error)) return false;
     auto sim = std::make_unique<Simulation>();
-    build_scenario(*sim, scenario);
-    const Camera camera;  // the window's initial view, as the snapshots
+    if (town)
+        build_scenario(*sim, scenario, std::move(town));
+    else
+        build_scenario(*sim, scenario);
+    if (!renderer.use_town(sim->town, error)) return false;
+    // The camera fitted to the town, as the snapshots; the built-in town's is the window's first.
+    const Camera camera = fitted_camera(sim->town->width, sim->town->height,
+                                        static_cast<float>(SNAPSHOT_W) / SNAPSHOT_H);
     for (long long tick = 0;; ++tick) {
         if (tick % run.every == 0) {
             draw_scene(*sim, camera);

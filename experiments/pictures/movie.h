@@ -67,5 +67,7 @@ struct MovieRun {
     long long ticks = 2000;
     long long every = 1;
 };
+// On `town` when given, else on the built-in town.
 bool write_movie(const ScenarioSetup& scenario, const MovieRun& run,
-                 const std::vector<std::string>& folders, std::string& error);
+                 const std::vector<std::string>& folders, std::string& error,
+                 std::shared_ptr<const Town> town = nullptr);

@@ -76,6 +76,8 @@ bool SnapshotRenderer::open(int width, int height, const std::vector<std::string
         return false;
     }
     open_ = true;
+    folders_ = folders;
+    mapTown_ = shared_builtin_town();
     init_render_state();
     set_view_projection(width, height);
     loadFailures.clear();
@@ -90,9 +92,26 @@ bool SnapshotRenderer::open(int width, int height, const std::vector<std::string
     return true;
 }
 
+bool SnapshotRenderer::use_town(const std::shared_ptr<const Town>& town, std::string& error) {
+    if (mapTown_ == town) return true;
+    loadFailures.clear();
+    load_town_map(*town, PictureSetup{folders_, record_load_failure});
+    if (!loadFailures.empty()) {
+        error = loadFailures;
+        mapTown_.reset();
+        return false;
+    }
+    mapTown_ = town;
+    return true;
+}
+
 bool SnapshotRenderer::write_png(const Simulation& sim, const std::string& file,
                                  std::string& error) {
-    const Camera camera;  // the window's initial view: the whole town
+    if (!use_town(sim.town, error)) return false;
+    // The built-in town's is the window's initial view.
+    const Camera camera =
+        fitted_camera(sim.town->width, sim.town->height,
+                      static_cast<float>(context_.width) / static_cast<float>(context_.height));
     draw_scene(sim, camera);
     std::vector<std::uint8_t> rgba;
     read_offscreen_pixels(context_, rgba);
@@ -119,14 +138,18 @@ bool SnapshotRenderer::write_png(const Simulation& sim, const std::string& file,
 
 bool write_snapshots(SnapshotRenderer& renderer, const ScenarioSetup& scenario,
                      const std::vector<SnapshotRequest>& requests,
-                     const std::vector<std::string>& files, std::string& error) {
+                     const std::vector<std::string>& files, std::string& error,
+                     std::shared_ptr<const Town> town) {
     std::vector<std::size_t> order(requests.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return requests[a].tick < requests[b].tick;
     });
     auto sim = std::make_unique<Simulation>();
-    build_scenario(*sim, scenario);
+    if (town)
+        build_scenario(*sim, scenario, std::move(town));
+    else
+        build_scenario(*sim, scenario);
     long long tick = 0;
     for (std::size_t i : order) {
         for (; tick < requests[i].tick; ++tick) sim_tick(*sim);

@@ -3,6 +3,7 @@
 // frame the window shows with its initial camera. No window, no display.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,18 +39,28 @@ class SnapshotRenderer {
     // cannot be read (a snapshot without its map would mislead).
     bool open(int width, int height, const std::vector<std::string>& folders, std::string& error);
 
-    // Draws the town with the initial camera and writes it to `file` as PNG
-    // (whatever the name ends in).
+    // Draws the simulation's town with the camera fitted to it (the built-in
+    // town's is the window's initial camera) and writes it to `file` as PNG
+    // (whatever the name ends in). A town other than the last one drawn has its
+    // map made first.
     bool write_png(const Simulation& sim, const std::string& file, std::string& error);
+
+    // Makes the map of `town` unless it is the one made last; false with the
+    // reason when it cannot be made.
+    bool use_town(const std::shared_ptr<const Town>& town, std::string& error);
 
   private:
     OffscreenContext context_;
     bool open_ = false;
+    std::vector<std::string> folders_;
+    std::shared_ptr<const Town> mapTown_;  // whose map the texture holds; null: the built-in town
 };
 
 // Builds the scenario, runs it up to the last requested tick and writes each
 // snapshot to the file given beside it (requests in any order, several per
-// tick allowed). `files[i]` is where request i is written.
+// tick allowed). `files[i]` is where request i is written. On `town` when
+// given, else on the built-in town.
 bool write_snapshots(SnapshotRenderer& renderer, const ScenarioSetup& scenario,
                      const std::vector<SnapshotRequest>& requests,
-                     const std::vector<std::string>& files, std::string& error);
+                     const std::vector<std::string>& files, std::string& error,
+                     std::shared_ptr<const Town> town = nullptr);

@@ -5,15 +5,20 @@
 #include <QImage>
 #include <algorithm>
 
+#include "render/town_map.h"
+
 namespace {
 
-const QColor LAND(214, 222, 196);
-const QColor WATER(120, 170, 220);
-const QColor ROAD(150, 150, 150);
-const QColor ONE_WAY(105, 105, 115);
-const QColor HOUSE(176, 112, 72);
-const QColor DOOR(70, 40, 25);
-const QColor EXIT(220, 30, 30);
+QColor qt(TownColour c) {
+    return QColor(c.r, c.g, c.b);
+}
+const QColor LAND = qt(TOWN_LAND);
+const QColor WATER = qt(TOWN_WATER);
+const QColor ROAD = qt(TOWN_ROAD);
+const QColor ONE_WAY = qt(TOWN_ONE_WAY);
+const QColor HOUSE = qt(TOWN_HOUSE);
+const QColor DOOR = qt(TOWN_DOOR);
+const QColor EXIT = qt(TOWN_EXIT);
 
 bool one_way(std::uint8_t layout) {
     return (layout & LAYOUT_ONE_WAY) != 0;

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QDockWidget>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,8 +21,10 @@
 #include "app/car_viewer.h"
 #include "app/panel.h"
 #include "experiments/pictures/movie.h"
+#include "render/town_map.h"
 #include "sim/fingerprint.h"
 #include "sim/scenario.h"
+#include "sim/town_text.h"
 #include "support/command.h"
 #include "window_fixture.h"
 
@@ -376,6 +379,103 @@ TEST_F(ExtrasTest, TheViewIsSavedAsAPictureAndRecordedFrameByFrameWithItsTickSta
     EXPECT_FALSE(QFile::exists(folder.filePath("frames_000004.png")));
     const QRect corner(10, 10, 200, 12);
     EXPECT_NE(first.copy(corner), last.copy(corner)) << "the stamps differ with the tick";
+}
+
+// The next top-level widget of type T that shows is handed to `act` (after
+// `delayMs`, so that its own loop runs), however long it takes to open.
+template <typename T>
+void when_shown(std::function<void(T&)> act) {
+    QTimer::singleShot(10, [act] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* w = qobject_cast<T*>(top); w != nullptr && w->isVisible()) return act(*w);
+        when_shown<T>(act);
+    });
+}
+
+// File > Open town chooses the file in its dialog; the town the rebuilt
+// scenario runs on is then the one drawn, fitted, counted, titled and inspected.
+// A bad file says where it is at fault in a box and changes nothing.
+TEST_F(ExtrasTest, OpenTownLoadsTheChosenTownAndABadFileShowsWhereAndKeepsTheTown) {
+    const auto open_in_dialog = [this](const QString& file) {
+        when_shown<QFileDialog>([file](QFileDialog& dialog) {
+            dialog.selectFile(file);
+            QMetaObject::invokeMethod(&dialog, "accept");
+        });
+        act("Open town..");
+    };
+    const QString good = MAROVEL_SOURCE_DIR "/tests/sim/towns/two_exits.town";
+    const std::string status = "Marovel 1.0: Scenario=0 Time=0.0";
+    open_in_dialog(good);
+    const Town& town = *app->sim.town;
+    ASSERT_EQ(town.name, "two exits");
+    EXPECT_EQ(std::pair(app->sim.grid.width, app->sim.grid.height), std::pair(9, 2));
+    EXPECT_EQ(title(), status + " - two exits");
+    // The scenario as Reset builds it on that town, counted as the Info box counts.
+    auto alone = std::make_unique<Simulation>();
+    build_scenario(*alone, ScenarioSetup{1, {}, false}, app->sim.town);
+    EXPECT_STREQ(info_text(app->sim.vehicles).text, info_text(alone->vehicles).text);
+    EXPECT_EQ(app->sim.vehicles.vehicleCount, 16) << "eight houses of two cars";
+    const Camera fitted = fitted_camera(9, 2);
+    EXPECT_EQ(
+        std::tuple(app->camera.cameraPanX, app->camera.cameraPanY, app->camera.cameraDistance),
+        std::tuple(fitted.cameraPanX, fitted.cameraPanY, fitted.cameraDistance));
+
+    // On the screen: the exits red at the ends of the street, a house where it is.
+    const auto pixel_in = [this](CellPos c, double fx = 0.5, double fy = 0.5) {
+        const double perCell = view()->height() / (app->camera.cameraDistance / 2.0);
+        return QPoint(
+            static_cast<int>(view()->width() / 2.0 + (c.x + fx - app->camera.cameraPanX) * perCell),
+            static_cast<int>(view()->height() / 2.0 -
+                             (c.y + fy - app->camera.cameraPanY) * perCell));
+    };
+    QTemporaryDir folder;
+    QString error;
+    ASSERT_TRUE(extras->save_picture(folder.filePath("town.png"), error)) << error.toStdString();
+    const QImage shown(folder.filePath("town.png"));
+    const auto colour_at = [&](CellPos c, double fx = 0.5, double fy = 0.5) {
+        return shown.pixelColor(pixel_in(c, fx, fy) * MAROVEL_TEST_SCALE_FACTOR);
+    };
+    EXPECT_EQ(colour_at({0, 1}), QColor(TOWN_EXIT.r, TOWN_EXIT.g, TOWN_EXIT.b));
+    EXPECT_EQ(colour_at({8, 1}), QColor(TOWN_EXIT.r, TOWN_EXIT.g, TOWN_EXIT.b));
+    EXPECT_EQ(colour_at({4, 0}), QColor(TOWN_LAND.r, TOWN_LAND.g, TOWN_LAND.b)) << "the gap";
+    EXPECT_EQ(colour_at({3, 0}, 0.5, 0.9), QColor(TOWN_DOOR.r, TOWN_DOOR.g, TOWN_DOOR.b));
+
+    // A click on a house of the new town opens the inspector on its two cars.
+    QTest::mouseClick(view(), Qt::LeftButton, {}, pixel_in({6, 0}));
+    Inspector& inspector = *extras->inspector();
+    ASSERT_TRUE(inspector.isVisible());
+    EXPECT_EQ(std::pair(inspector.cell().x, inspector.cell().y), std::pair(6, 0));
+    EXPECT_EQ(inspector.cars().size(), 2u);
+    inspector.hide();
+
+    // A town with an unknown cell: the box names the file, line and column.
+    const QString bad = folder.filePath("bad.town");
+    {
+        QFile f(bad);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("exit = 0,1\ngrid\n+++\nN?N\n");
+    }
+    std::string boxText;
+    when_shown<QMessageBox>([&](QMessageBox& box) {
+        boxText = box.text().toStdString();
+        QTest::keyClick(&box, Qt::Key_Return);
+    });
+    open_in_dialog(bad);
+    EXPECT_TRUE(boxText.starts_with(bad.toStdString() + ":4:2:")) << boxText;
+    EXPECT_EQ(&*app->sim.town, &town) << "the town shown stays";
+    EXPECT_EQ(title(), status + " - two exits");
+
+    // Back to the built-in town from its own text: its painted map, no name in the title.
+    const QString builtin = folder.filePath("builtin.town");
+    {
+        QFile f(builtin);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(format_town(builtin_town()).c_str());
+    }
+    open_in_dialog(builtin);
+    EXPECT_EQ(&*app->sim.town, &builtin_town());
+    EXPECT_EQ(app->camera.cameraDistance, 60.0f);
+    EXPECT_EQ(title(), status);
 }
 
 TEST_F(ExtrasTest, InfoBoxesOpenEachALittleBelowAndRightOfTheLast) {

@@ -90,6 +90,38 @@ TEST(StartOptionsTest, HelpAndVersionEndAtOnceAndBadInputIsRefusedInOneLine) {
     }
 }
 
+// A town of the user's own is read and checked before any window opens; a bad
+// one is refused in one line naming the file, line and column.
+TEST(StartOptionsTest, ATownFileIsReadAtStartAndABadOneIsRefusedNamingWhere) {
+    const std::string good = MAROVEL_SOURCE_DIR "/tests/sim/towns/two_exits.town";
+    const Parsed p = parse({"--town", good.c_str()});
+    ASSERT_EQ(p.status, -1) << p.err;
+    ASSERT_TRUE(p.options.town);
+    EXPECT_EQ(std::tuple(p.options.town->name, p.options.town->width, p.options.town->height),
+              std::tuple(std::string("two exits"), 9, 2));
+    EXPECT_FALSE(parse({}).options.town) << "without --town, the built-in town";
+
+    const std::string bad = testing::TempDir() + "marovel-bad.town";
+    std::ofstream(bad) << "exit = 0,1\ngrid\n+++\nN?N\n";
+    const std::pair<std::string, std::string> refused[] = {
+        {bad, bad + ":4:2:"},
+        {"/no/such.town", "/no/such.town"},
+        {testing::TempDir(), testing::TempDir()},
+    };
+    for (const auto& [file, named] : refused) {
+        const Parsed r = parse({"--town", file.c_str()});
+        EXPECT_EQ(r.status, 2) << file;
+        EXPECT_FALSE(r.options.town);
+        EXPECT_TRUE(r.err.starts_with("marovel: --town: " + named)) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    // The program itself, before it looks for a display.
+    const CommandResult program =
+        run_command("env -u DISPLAY '" MAROVEL_PROGRAM "' --town '" + bad + "'");
+    EXPECT_EQ(program.status, 2);
+    EXPECT_TRUE(program.err.starts_with("marovel: --town: " + bad + ":4:2:")) << program.err;
+}
+
 TEST(PictureFoldersTest, DataThenEnvironmentThenWorkingFolderThenBesideTheProgramThenInstalled) {
     EXPECT_EQ(picture_folders("/lesson", "/env", "/opt/marovel/bin", "/usr/share/marovel"),
               (std::vector<std::string>{"/lesson", "/env", "data", "/opt/marovel/bin/data",

@@ -175,7 +175,8 @@ TEST(MenuTest, TheMenusShowTheirTextsAndKeysAndDeliverTheirIdentifiers) {
     // after the tab, and no shortcut of Qt's own (keys act on release, through
     // the window).
     EXPECT_EQ(items.toStdString(),
-              "\n&File/Info..\tEnter/1\n&File/Save picture..\tP/2\n&File/Record video\tV/3"
+              "\n&File/Open town..\tO/4\n&File/Info..\tEnter/1\n&File/Save picture..\tP/2"
+              "\n&File/Record video\tV/3"
               "\n&File/Quit\tQ/10\n&Simulation/Start\tSpace/20\n&Simulation/Stop\tSpace/21"
               "\n&Simulation/Step\tS/23\n&Simulation/Reset\tR/22\n&Rate/Slow\tDown/41"
               "\n&Rate/Fast\tUp/42\nS&cenario/Next\tRight/30\nS&cenario/Previous\tLeft/31"

@@ -13,13 +13,17 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "render/bmp.h"
 #include "render/offscreen.h"
+#include "render/town_map.h"
+#include "sim/town_text.h"
 
 // Allocations through the C++ heap while the flag is raised; the memory itself
 // comes from the operator new this one hides, so every delete still matches it.
@@ -165,7 +169,8 @@ TEST_F(Scene, TheMapFillsTheViewUprightAndEachOccupiedCellShowsOneFrameOverItsOw
                                              {{LAYOUT_ROAD_X, 16}, 0},  {{LAYOUT_ROAD_ANY, 100}, 0},
                                              {{LAYOUT_BLOCKED, 101}, 0}};
     int frameAt[GRID_H][GRID_W] = {};
-    for (int i = 0; i < 7; ++i) std::tie(cell_at(grid, {2 * i + 1, 4}), frameAt[4][2 * i + 1]) = row4[i];
+    for (int i = 0; i < 7; ++i)
+        std::tie(cell_at(grid, {2 * i + 1, 4}), frameAt[4][2 * i + 1]) = row4[i];
     // Row 10: road traffic k (the headings' bits) shows frame k, so 9 (north and
     // east) the sheet's columns 180..199.
     for (int k = 1; k <= 15; ++k) {
@@ -261,7 +266,7 @@ TEST_F(Scene, LayersStackWithPureRedSeeThroughAndABadPictureLeavesOutOnlyItsLaye
     cell_at(grid, {3, 3}) = {LAYOUT_HOUSE, 2};
     cell_at(grid, {20, 15}) = {LAYOUT_ROAD_ANY, DIR_X_INC};  // under the storm's red middle
     cell_at(grid, {17, 12}) = {LAYOUT_ROAD_ANY, DIR_Y_INC};  // under its lower-left quadrant
-    storm.storm = {20, 15, 10, 0};                      // red middle: 18.75..21.25 both ways
+    storm.storm = {20, 15, 10, 0};                           // red middle: 18.75..21.25 both ways
     for (const auto& [name, rows] : cases) {
         SCOPED_TRACE(name + " of " + std::to_string(rows) + " rows");
         const fs::path file = name + ".bmp";
@@ -416,6 +421,73 @@ TEST_F(Overlays, TrackZoneAndThreatenedHousesAreDrawnWhereTheModelHasThem) {
     EXPECT_GT(count(yellow, {8 * 30, 8 * 22, 8 * 30 + 7, 8 * 22 + 7}), 12) << "the flagged house";
     EXPECT_EQ(count(yellow, {8 * 30, 8 * 20, 8 * 30 + 7, 8 * 20 + 7}), 0) << "the other";
     EXPECT_EQ(at(30.5, 22.5), map_colour(30, 22)) << "an outline only";
+}
+
+// A town of the catalogue, read as the programs read it.
+Town catalogue_town(const std::string& name) {
+    std::ifstream in(std::string(MAROVEL_SOURCE_DIR) + "/tests/sim/towns/" + name);
+    std::stringstream text;
+    text << in.rdbuf();
+    Town town;
+    TownTextError error;
+    EXPECT_TRUE(parse_town(text.str(), town, error))
+        << name << ":" << error.line << ": " << error.message;
+    return town;
+}
+
+Rgb rgb_of(TownColour c) {
+    return {c.r, c.g, c.b};
+}
+
+// Any town but the built-in one has its map drawn from its cells: with the
+// camera fitted to it, each cell in its own colour where the town has it, the
+// grey around, and the car tints placed by the town's size.
+TEST_F(Overlays, AnotherTownsMapShowsItsExitsWaterHousesAndDoorsInTheirCellsAndItsCarsTinted) {
+    // +++~+++   row 1: the exit at (0, 1), water at x = 3
+    // NNN~NNN   row 0: houses with their doors above them
+    notices.clear();
+    const Town river = catalogue_town("river_no_bridge.town");
+    ASSERT_EQ(std::pair(river.width, river.height), std::pair(7, 2));
+    load_town_map(river, setup);
+    camera = fitted_camera(river.width, river.height, static_cast<float>(W) / H);
+    EXPECT_EQ(camera.cameraDistance, 10.5f) << "seven cells across fill the 4:3 view";
+    sim->grid = blank_grid(river.width, river.height);
+    draw_with(SceneOverlays{});
+    EXPECT_EQ(at(0.5, 1.5), rgb_of(TOWN_EXIT)) << "the exit";
+    EXPECT_EQ(at(6.5, 1.5), rgb_of(TOWN_ROAD)) << "the far end of the road is no exit";
+    EXPECT_EQ(at(3.5, 1.5), rgb_of(TOWN_WATER));
+    EXPECT_EQ(at(3.5, 0.5), rgb_of(TOWN_WATER));
+    for (const double x : {1.5, 5.5}) {
+        EXPECT_EQ(at(x, 0.3), rgb_of(TOWN_HOUSE)) << x;
+        EXPECT_EQ(at(x, 0.92), rgb_of(TOWN_DOOR)) << "the door faces the road above: " << x;
+    }
+    EXPECT_EQ(at(2.01, 0.3), rgb_of(TOWN_LAND)) << "neighbouring houses apart";
+    // Seven cells fill the 320 pixels across; the two rows lie in the middle.
+    const double perCell = W / 7.0;
+    EXPECT_EQ(drawn_box(), (Box{0, static_cast<int>(std::ceil(H / 2.0 - perCell - 0.5)), W - 1,
+                                static_cast<int>(std::ceil(H / 2.0 + perCell - 0.5)) - 1}));
+
+    // A town twice the built-in one's width: a car at (70, 20) is tinted there.
+    const Town wide = generate_repeated_town(2, 1, 1);
+    load_town_map(wide, setup);
+    camera = fitted_camera(wide.width, wide.height, static_cast<float>(W) / H);
+    sim->grid = blank_grid(wide.width, wide.height);
+    park(70, 20, VS_GAVE_UP);
+    draw_with(SceneOverlays{});
+    const Rgb under = at(70.5, 20.5);
+    draw_with(SceneOverlays{.carStates = true});
+    EXPECT_TRUE(near(at(70.5, 20.5), tinted(under, CAR_STATE_COLOURS[VS_GAVE_UP])));
+
+    // The built-in town gets its painted map back.
+    load_town_map(builtin_town(), setup);
+    camera = fitted_camera(GRID_W, GRID_H, static_cast<float>(W) / H);
+    EXPECT_EQ(std::tuple(camera.cameraPanX, camera.cameraPanY, camera.cameraDistance),
+              std::tuple(20.0f, 15.0f, 60.0f))
+        << "the built-in town's fitted camera is the initial one";
+    sim->grid = grid;
+    draw_with(SceneOverlays{});
+    EXPECT_EQ(at(12.5, 7.5), map_colour(12, 7));
+    EXPECT_TRUE(notices.empty());
 }
 
 }  // namespace

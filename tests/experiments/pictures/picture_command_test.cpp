@@ -3,8 +3,10 @@
 #include <QImage>
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 
 #include "experiments/sim_folder.h"
+#include "render/town_map.h"
 #include "sim/grid.h"
 
 namespace {
@@ -44,6 +46,54 @@ TEST_F(SimFolder, SnapshotAndPlotAreDrawnWithoutADisplay) {
         EXPECT_NE(svg.find(text), std::string::npos) << text;
     EXPECT_EQ(entries(),
               (std::set<fs::path>{dir / "data", dir / "0.png", dir / "c.png", dir / "c.svg"}));
+}
+
+// A town file's snapshot has the town's own cells, drawn from the file with the
+// camera fitted to it: its exit, water, roads and doors where the file has them,
+// each house holding its parked cars. The movie's first frame is that snapshot,
+// and a bad town file is refused with its line and column, nothing written.
+TEST_F(SimFolder, SnapshotsAndMoviesOfATownFileShowItsCells) {
+    const QRgb car = qRgb(15, 250, 60);
+    fs::create_directory(dir / "data");
+    for (const auto& [name, colour] :
+         {std::pair{"map", qRgb(40, 90, 200)}, {"car", car}, {"storm", qRgb(255, 0, 0)}}) {
+        QImage picture(340, 300, QImage::Format_RGB888);
+        picture.fill(colour);
+        ASSERT_TRUE(picture.save(QString::fromStdString(dir / "data" / name) + ".bmp"));
+    }
+    // +++~+++   the exit at (0, 1), water at x = 3
+    // NNN~NNN   houses, their doors above them
+    fs::copy_file(MAROVEL_SOURCE_DIR "/tests/sim/towns/river_no_bridge.town", dir / "river.town");
+    ASSERT_EQ(
+        sim("--town river.town --ticks 30 --snapshot 0:0.png --movie m.png --movie-every 30").err,
+        "");
+    const QImage shot(QString::fromStdString(dir / "0.png"));
+    ASSERT_EQ(shot.size(), QSize(1024, 768));
+    // Seven cells fill the 1024 pixels across, about the middle of the town (3.5, 1).
+    const double perCell = 1024.0 / 7;
+    const auto at = [&](double x, double y) {
+        return shot.pixel(static_cast<int>(512 + (x - 3.5) * perCell),
+                          static_cast<int>(384 - (y - 1) * perCell));
+    };
+    const auto rgb = [](TownColour c) { return qRgb(c.r, c.g, c.b); };
+    EXPECT_EQ(at(0.5, 1.5), rgb(TOWN_EXIT));
+    EXPECT_EQ(at(6.5, 1.5), rgb(TOWN_ROAD));
+    EXPECT_EQ(at(3.5, 1.5), rgb(TOWN_WATER));
+    EXPECT_EQ(at(3.5, 0.5), rgb(TOWN_WATER));
+    for (const double x : {0.5, 2.5, 4.5, 6.5}) EXPECT_EQ(at(x, 0.5), car) << "a house at " << x;
+    EXPECT_EQ(at(3.5, 2.5), qRgb(160, 160, 160)) << "above the town, the grey around it";
+    EXPECT_TRUE(QImage(QString::fromStdString(dir / "m_000001.png")) == shot)
+        << "the movie's first frame is the snapshot of tick 0";
+
+    std::ofstream(dir / "bad.town") << "exit = 0,1\ngrid\n+++\nN?N\n";
+    const auto before = entries();
+    for (const char* pictures : {"--snapshot 0:1.png", "--movie n.png"}) {
+        const CommandResult r = sim(std::string("--town bad.town --ticks 5 ") + pictures);
+        EXPECT_EQ(r.status, 2) << pictures;
+        EXPECT_TRUE(r.err.starts_with("marovel-sim: --town: bad.town:4:2:")) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_EQ(entries(), before) << "nothing written";
 }
 
 // A design's plot names its groups, here values of the first parameter; a
