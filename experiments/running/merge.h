@@ -48,6 +48,9 @@ std::string merge_shards(std::vector<ShardFile>& shards, std::string& merged);
 // or empty.
 std::string check_sweep_rows(const std::map<std::string, std::vector<ShardFile>>& byKind);
 
+// The first comment line that differs between two headers, for a refusal.
+std::string first_difference(const std::string& a, const std::string& b);
+
 // The cars of a run on `town` (null: the built-in town): `carsPerHouse` per
 // house that has no count of its own.
 std::size_t town_cars(const Town* town, double carsPerHouse);
