@@ -197,6 +197,11 @@ bool write_metadata(const RunRecord& record, const std::string& path, std::strin
     for (const auto& [name, value] : record.extra) j[name] = text_of_bytes(value);
     nlohmann::ordered_json outputs = nlohmann::ordered_json::array();
     for (const std::string& file : record.outputs) {
+        // "-" is standard output, written and gone: no file of that name is read.
+        if (file == "-") {
+            outputs.push_back({{"file", "-"}, {"standard_output", true}});
+            continue;
+        }
         std::error_code ec;
         const auto size = std::filesystem::file_size(file, ec);
         outputs.push_back({{"file", text_of_bytes(file)},
