@@ -205,7 +205,14 @@ int snapshot(const std::vector<std::string>& args) {
     SnapshotRenderer renderer;
     if (!renderer.open(SNAPSHOT_W, SNAPSHOT_H, snapshot_picture_folders(), error))
         return fail("--snapshot: " + error);
-    if (!write_snapshots(renderer, scenario, requests, temps, error)) return fail(error);
+    if (!write_snapshots(renderer, scenario, requests, temps, error)) {
+        // Written to the temporary files; the message names the user's.
+        for (std::size_t i = 0; i < temps.size(); ++i)
+            for (std::size_t at = error.find(temps[i]); at != std::string::npos;
+                 at = error.find(temps[i], at + requests[i].file.size()))
+                error.replace(at, temps[i].size(), requests[i].file);
+        return fail(error);
+    }
     std::vector<OutputFile*> all;
     for (auto& f : files) all.push_back(f.get());
     if (!commit_together(all, error)) return fail(error);

@@ -165,6 +165,17 @@ TEST_F(InputFiles, AFailedPictureNamesTheUsersFile) {
     EXPECT_NE(r.err.find("could not write p.png: File too large"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(".part"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir / "p.png"));
+    // A single run's snapshot, drawn by the same program from the town's pictures.
+    fs::copy(MAROVEL_SOURCE_DATA, dir / "data");
+    const CommandResult snapshot =
+        run_command("cd '" + dir.string() +
+                    "' && trap '' XFSZ && ulimit -f 2 && exec env -u DISPLAY '" MAROVEL_SIM
+                    "' --ticks 5 --snapshot 5:shot.png");
+    EXPECT_EQ(snapshot.status, 1) << snapshot.err;
+    EXPECT_NE(snapshot.err.find("could not write the snapshot shot.png"), std::string::npos)
+        << snapshot.err;
+    EXPECT_EQ(snapshot.err.find(".part"), std::string::npos) << snapshot.err;
+    EXPECT_FALSE(fs::exists(dir / "shot.png"));
 }
 
 }  // namespace
