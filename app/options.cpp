@@ -4,12 +4,14 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <ostream>
 
 #include "experiments/planning/parameter_text.h"
 #include "experiments/planning/town_file.h"
+#include "experiments/records/numbers.h"
 #include "sim/scenario.h"
 
 #ifndef MAROVEL_VERSION
@@ -30,6 +32,19 @@ bool error_spread(const std::string& text, double& spread) {
     return true;
 }
 
+// CLI11 reads "010" as eight and "0x10" as sixteen; whole numbers are read as
+// marovel-sim reads them, decimal only (experiments/records/numbers.h).
+CLI::Validator decimal_in(std::int64_t lo, std::int64_t hi) {
+    return CLI::Validator(
+        [lo, hi](std::string& text) {
+            std::int64_t value = 0;
+            std::string why = parse_decimal(text, lo, hi, value);
+            if (why.empty()) text = std::to_string(value);
+            return why;
+        },
+        "INT in [" + std::to_string(lo) + " - " + std::to_string(hi) + "]", "decimal");
+}
+
 }  // namespace
 
 int parse_start_options(int argc, const char* const* argv, StartOptions& options, std::ostream& out,
@@ -41,10 +56,12 @@ int parse_start_options(int argc, const char* const* argv, StartOptions& options
     std::string error;
     std::vector<std::string> assignments;
     std::string parameterFile;
-    auto* seedOpt = cli.add_option("--seed", seed, "Scenario seed (default 1: scenario 0)");
+    auto* seedOpt = cli.add_option("--seed", seed, "Scenario seed (default 1: scenario 0)")
+                        ->transform(decimal_in(INT32_MIN, INT32_MAX));
     auto* stepOpt = cli.add_option("--scenario", steps,
                                    "Scenario K, as K presses of Next from launch (negative K: "
-                                   "Previous), i.e. seed 1 + 1000 K");
+                                   "Previous), i.e. seed 1 + 1000 K")
+                        ->transform(decimal_in(INT64_MIN, INT64_MAX));
     seedOpt->excludes(stepOpt);
     cli.add_option("--error", error,
                    "Households' information error: low, moderate, high or a spread >= 0");
@@ -74,7 +91,7 @@ int parse_start_options(int argc, const char* const* argv, StartOptions& options
         out << e.what() << "\n";
         return 0;
     } catch (const CLI::ParseError& e) {
-        err << "marovel: " << e.what() << "\n";
+        err << "marovel: " << one_line(e.what()) << "\n";
         return 2;
     }
 
@@ -88,8 +105,8 @@ int parse_start_options(int argc, const char* const* argv, StartOptions& options
     if (!error.empty()) {
         double spread = 0.0;
         if (!error_spread(error, spread)) {
-            err << "marovel: --error: \"" << error
-                << "\" is not low, moderate, high or a number >= 0\n";
+            err << "marovel: --error: " << quote_input(error)
+                << " is not low, moderate, high or a number >= 0\n";
             return 2;
         }
         const ParameterInfo* info = find_parameter("error_spread", 12);

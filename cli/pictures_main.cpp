@@ -4,7 +4,9 @@
 //
 //   marovel-pictures plot --title TEXT --errors LEVELS [--png FILE] [--svg FILE] < curves.csv
 //     draws the evacuation curves read from standard input (the column names
-//     line, then the rows of a curves file; comment lines are skipped);
+//     line, then the rows of a curves file; comment lines are skipped); after
+//     a FILE, "--shown-as NAME" names it NAME in messages (marovel-sim gives
+//     the temporary file to write, and the user's name for it);
 //   marovel-pictures snapshot --ticks N --seed S [--startup] [--param NAME=VALUE]...
 //                             [--town FILE] TICK:FILE.png...
 //     builds the scenario (on the town in FILE, else the built-in one) and
@@ -17,6 +19,7 @@
 // Messages go to standard error as marovel-sim's own; exit 0, 1 when a picture
 // could not be made, 2 for bad input (nothing written).
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,10 +43,20 @@
 namespace {
 
 // Writes `bytes` over the file `path` (made by the caller) and hands them to
-// the disk; false with the path and the system's reason.
-bool write_whole(const std::string& path, const std::string& bytes, std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    bool ok = fd >= 0;
+// the disk; false with the system's reason, naming the file as `shown` (the
+// user's name for it, when `path` is its temporary file).
+bool write_whole(const std::string& path, const std::string& shown, const std::string& bytes,
+                 std::string& error) {
+    // Not waiting for a reader, should the file be a FIFO; and only a regular file.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st = {};
+    bool ok = fd >= 0 && ::fstat(fd, &st) == 0;
+    if (ok && !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        error = "could not write " + file_name_text(shown) + ": not a regular file";
+        return false;
+    }
+    ok = ok && ::ftruncate(fd, 0) == 0;
     const char* data = bytes.data();
     std::size_t left = bytes.size();
     while (ok && left > 0) {
@@ -60,7 +73,7 @@ bool write_whole(const std::string& path, const std::string& bytes, std::string&
     if (ok && ::fsync(fd) != 0) ok = false;
     const int why = errno;
     if (fd >= 0) ::close(fd);
-    if (!ok) error = "could not write " + path + ": " + std::strerror(why);
+    if (!ok) error = "could not write " + file_name_text(shown) + ": " + std::strerror(why);
     return ok;
 }
 
@@ -69,22 +82,32 @@ bool write_whole(const std::string& path, const std::string& bytes, std::string&
 int plot(const std::vector<std::string>& args) {
     std::string title, errors;
     std::vector<PlotTarget> targets;
+    std::vector<std::string> shown;  // how messages name each target
     for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
         if (args[i] == "--title")
             title = args[i + 1];
         else if (args[i] == "--errors")
             errors = args[i + 1];
-        else if (args[i] == "--png")
-            targets.push_back({args[i + 1], PlotFormat::Png});
-        else if (args[i] == "--svg")
-            targets.push_back({args[i + 1], PlotFormat::Svg});
+        else if (args[i] == "--png" || args[i] == "--svg") {
+            targets.push_back(
+                {args[i + 1], args[i] == "--png" ? PlotFormat::Png : PlotFormat::Svg});
+            shown.push_back(args[i + 1]);
+        } else if (args[i] == "--shown-as" && !targets.empty())
+            shown.back() = args[i + 1];
         else
             return refuse("plot: unknown option " + args[i]);
     }
     std::vector<float> levels;
     if (const std::string why = parse_error_levels(errors, levels); !why.empty())
         return refuse("plot: --errors: " + why);
-    const std::string text{std::istreambuf_iterator<char>(std::cin), {}};
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        struct stat st = {};
+        if (::stat(targets[i].file.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            return refuse("plot: " + file_name_text(shown[i]) + ": not a regular file");
+    }
+    std::string text, error;
+    if (!read_sweep_stream(::dup(STDIN_FILENO), "standard input", text, error))
+        return refuse("plot: " + error);
     SweepFileText file;
     if (!split_sweep_file(text, file)) return refuse("plot: no curve columns on standard input");
 
@@ -128,10 +151,9 @@ int plot(const std::vector<std::string>& args) {
     // failure; the caller then replaces none of its outputs.
     std::vector<std::string> pictures(targets.size());
     for (std::size_t i = 0; i < targets.size(); ++i) targets[i].bytes = &pictures[i];
-    std::string error;
     if (!write_plots(summary, title, targets, error)) return fail(error);
     for (std::size_t i = 0; i < targets.size(); ++i)
-        if (!write_whole(targets[i].file, pictures[i], error))
+        if (!write_whole(targets[i].file, shown[i], pictures[i], error))
             return fail(error + "; no output was replaced");
     return 0;
 }
@@ -190,7 +212,14 @@ int snapshot(const std::vector<std::string>& args) {
     SnapshotRenderer renderer;
     if (!renderer.open(SNAPSHOT_W, SNAPSHOT_H, snapshot_picture_folders(), error))
         return fail("--snapshot: " + error);
-    if (!write_snapshots(renderer, scenario, requests, temps, error, town)) return fail(error);
+    if (!write_snapshots(renderer, scenario, requests, temps, error, town)) {
+        // Written to the temporary files; the message names the user's.
+        for (std::size_t i = 0; i < temps.size(); ++i)
+            for (std::size_t at = error.find(temps[i]); at != std::string::npos;
+                 at = error.find(temps[i], at + requests[i].file.size()))
+                error.replace(at, temps[i].size(), requests[i].file);
+        return fail(error);
+    }
     std::vector<OutputFile*> all;
     for (auto& f : files) all.push_back(f.get());
     if (!commit_together(all, error)) return fail(error);

@@ -3,6 +3,7 @@
 // library's (experiments/running/sweep_job.h).
 #include "cli/sweep_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -24,12 +25,14 @@
 #endif
 
 int refuse(const std::string& message) {
-    std::fprintf(stderr, "marovel-sim: %s (see --help)\n", message.c_str());
+    // One line, whatever the message holds (a library's message may echo an
+    // argument with a newline, a NUL or any byte in it).
+    std::fprintf(stderr, "marovel-sim: %s (see --help)\n", one_line(message).c_str());
     return 2;
 }
 
 int fail(const std::string& message) {
-    std::fprintf(stderr, "marovel-sim: %s\n", message.c_str());
+    std::fprintf(stderr, "marovel-sim: %s\n", one_line(message).c_str());
     return 1;
 }
 
@@ -137,9 +140,20 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     }
     Design design;
     if (designed) {
-        if (std::string why = make_design(c.design, plan.parameters, MAX_DESIGN_POINTS, design);
+        // As many points as the memory allows under these replicates, so that
+        // a design too large is refused before it is built.
+        const std::size_t samples = c.plots.empty() ? 0 : sample_ticks(plan).size();
+        const std::size_t fit = design_points_within(MAX_DESIGN_BYTES, scenarios.size(), samples);
+        if (std::string why =
+                make_design(c.design, plan.parameters, std::min(MAX_DESIGN_POINTS, fit), design);
             !why.empty())
-            return refuse(why);
+            return refuse(fit < MAX_DESIGN_POINTS && why.find(" points") != std::string::npos
+                              ? why + ": at most " + std::to_string(fit) + " points x " +
+                                    std::to_string(scenarios.size()) + " replicates" +
+                                    (samples > 0 ? " with the plot's samples" : "") + " fit in " +
+                                    std::to_string(static_cast<long long>(MAX_DESIGN_BYTES) >> 20) +
+                                    " MiB"
+                              : why);
         if (!design.scenarios.empty() && (listed || c.app->count("--replicates") > 0))
             return refuse(
                 "--design: the file names each point's scenario; give no "

@@ -44,8 +44,12 @@ struct SweepCommand {
 
 constexpr long long MAX_TICKS = 16777216;       // the clock counts ticks exactly up to 2^24
 constexpr std::size_t MAX_SCENARIOS = 1000000;  // per sweep; refuses a mistyped range
-constexpr std::size_t MAX_DESIGN_POINTS = 10000000;
-constexpr double MAX_DESIGN_BYTES = 4.0 * (1 << 30);  // what a design may hold in memory
+// A design's size: the points it may have, and what its sweep may hold in
+// memory (design_memory). A sweep of MAX_DESIGN_POINTS points, one replicate
+// each, fits in MAX_DESIGN_BYTES; with more replicates or a plot's samples,
+// fewer points do, and a design is refused as too large before it is built.
+constexpr std::size_t MAX_DESIGN_POINTS = 4000000;
+constexpr double MAX_DESIGN_BYTES = 4.0 * (1 << 30);
 
 // Adds the "sweep" subcommand to `app`, with its options unless `withOptions` is
 // false (for a command line that does not name it: they are most of the work

@@ -131,6 +131,9 @@ int draw_plot(const std::string& title, const std::string& errors, std::string_v
     for (std::size_t i = 0; i < files.size() && i < names.size(); ++i) {
         args.push_back(plot_format_flag(names[i]));
         args.push_back(files[i]);
+        // The program writes the temporary file; its messages name the user's.
+        args.push_back("--shown-as");
+        args.push_back(names[i]);
     }
     return run_picture_program(args, curves, error);
 }

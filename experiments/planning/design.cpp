@@ -14,10 +14,7 @@ namespace design_text {
 
 // Built by appending: GCC 12 warns falsely (-Wrestrict) about "literal" + string.
 std::string quoted(std::string_view s) {
-    std::string q(1, '"');
-    q.append(s);
-    q += '"';
-    return q;
+    return quote_input(s);
 }
 
 // A value of the parameter as the user typed it, checked against its range and kind.
@@ -343,6 +340,12 @@ double design_memory(std::size_t points, std::size_t runs, std::size_t sampleCou
                           static_cast<double>(sampleCount) * sizeof(VehicleTally);
     const double perPoint = sizeof(ModelParameters) + 2 * sizeof(double) * 8 + 64;
     return static_cast<double>(runs) * perRun + static_cast<double>(points) * perPoint;
+}
+
+std::size_t design_points_within(double maxBytes, std::size_t replicates, std::size_t sampleCount) {
+    const double perPoint = design_memory(1, std::max<std::size_t>(replicates, 1), sampleCount);
+    const double points = std::floor(maxBytes / perPoint);
+    return points >= 1e18 ? std::size_t(1e18) : static_cast<std::size_t>(points);
 }
 
 std::string design_header_line(const Design& design, std::size_t replicates) {

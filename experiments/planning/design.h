@@ -109,10 +109,17 @@ std::string sample_design(const SampleOption& sample, const std::vector<VaryOpti
 // column; '#' lines and blank lines are skipped. Every refusal names the file,
 // line and column ("d.csv:4:3: ..."): a missing, extra, empty or non-numeric
 // cell, a duplicated column or point, an unknown parameter, a value outside its
-// range. `text` is the file's content, `name` how messages call it.
+// range, a line longer than MAX_DESIGN_LINE_BYTES. `text` is the file's
+// content, `name` how messages call it. read_design_file reads only a regular
+// file, of at most design_file_bytes(maxPoints).
 std::string parse_design_csv(std::string_view text, const std::string& name, std::size_t maxPoints,
                              Design& design);
 std::string read_design_file(const std::string& path, std::size_t maxPoints, Design& design);
+constexpr std::size_t MAX_DESIGN_LINE_BYTES = 4096;
+// The longest design file of `maxPoints` points that is read: a point's line
+// needs at most 32 bytes for each of its cells, and the header and comments
+// at most 1 MiB.
+std::size_t design_file_bytes(std::size_t maxPoints);
 
 // The design as a file that parse_design_csv reads back to the same values:
 // a comment line with the description, then point, the parameters' names (and
@@ -166,6 +173,11 @@ std::string make_design(const DesignRequest& request, const ModelParameters& bas
 // list, each run's figures for the table, the points' records and sums, and
 // with `sampleCount` > 0 every run's curve samples for the plot's bands.
 double design_memory(std::size_t points, std::size_t runs, std::size_t sampleCount);
+
+// The most points whose sweep under `replicates` replicates (with `sampleCount`
+// curve samples a run) holds at most `maxBytes` by design_memory: the limit to
+// build a design to, so that one too large is refused before it is built.
+std::size_t design_points_within(double maxBytes, std::size_t replicates, std::size_t sampleCount);
 
 // "# design: <description>; P points x R replicates" and a newline, for file headers.
 std::string design_header_line(const Design& design, std::size_t replicates);

@@ -1,8 +1,7 @@
 // Design files: reading a design from CSV and writing one back.
+#include <algorithm>
 #include <charconv>
-#include <fstream>
 #include <limits>
-#include <sstream>
 
 #include "experiments/planning/design.h"
 #include "experiments/planning/design_text.h"
@@ -23,7 +22,7 @@ bool parse_whole(std::string_view s, std::int64_t& value) {
 }
 
 std::string at(const std::string& name, std::size_t line, std::size_t column) {
-    return name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": ";
+    return file_name_text(name) + ":" + std::to_string(line) + ":" + std::to_string(column) + ": ";
 }
 
 }  // namespace
@@ -42,9 +41,13 @@ std::string parse_design_csv(std::string_view text, const std::string& name, std
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string_view::npos) end = text.size();
-        const std::string_view line = trim(text.substr(start, end - start));
+        const std::size_t length = end - start;
+        const std::string_view line = trim(text.substr(start, length));
         start = end + 1;
         ++lineNumber;
+        if (length > MAX_DESIGN_LINE_BYTES)
+            return at(name, lineNumber, 1) + "line longer than " +
+                   std::to_string(MAX_DESIGN_LINE_BYTES) + " bytes";
         if (line.empty() || line.front() == '#') continue;
         const std::vector<std::string_view> cells = split_cells(line);
 
@@ -128,13 +131,16 @@ std::string parse_design_csv(std::string_view text, const std::string& name, std
     return {};
 }
 
+std::size_t design_file_bytes(std::size_t maxPoints) {
+    const std::size_t line = 32 * (PARAMETER_COUNT + 2);  // point, scenario, parameters
+    return (std::size_t(1) << 20) + std::min(maxPoints, std::size_t(1) << 32) * line;
+}
+
 std::string read_design_file(const std::string& path, std::size_t maxPoints, Design& design) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return path + ": cannot be read";
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) return path + ": cannot be read";
-    return parse_design_csv(text.str(), path, maxPoints, design);
+    std::string text;
+    if (std::string why = read_regular_file(path, design_file_bytes(maxPoints), text); !why.empty())
+        return why;
+    return parse_design_csv(text, path, maxPoints, design);
 }
 
 std::string design_csv(const Design& design) {

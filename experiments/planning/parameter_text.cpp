@@ -1,11 +1,15 @@
 #include "experiments/planning/parameter_text.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -18,12 +22,8 @@ namespace {
 
 const ModelParameters DEFAULTS{};
 
-// Built by appending: GCC 12 warns falsely (-Wrestrict) about "literal" + string.
 std::string quoted(std::string_view s) {
-    std::string q(1, '"');
-    q.append(s);
-    q += '"';
-    return q;
+    return quote_input(s);
 }
 
 std::string csv_field(std::string_view s) {
@@ -41,6 +41,88 @@ std::string range_text(const ParameterInfo& info) {
 }
 
 }  // namespace
+
+std::string quote_input(std::string_view text, std::size_t limit) {
+    static constexpr char HEX[] = "0123456789abcdef";
+    std::string q(1, '"');  // appended: GCC 12 warns falsely (-Wrestrict) about "literal" + string
+    for (std::size_t i = 0; i < text.size() && i < limit; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            q += '\\';
+            q += static_cast<char>(c);
+        } else if (c == '\n') {
+            q += "\\n";
+        } else if (c == '\t') {
+            q += "\\t";
+        } else if (c == '\r') {
+            q += "\\r";
+        } else if (c < 0x20 || c >= 0x7f) {
+            q += "\\x";
+            q += HEX[c >> 4];
+            q += HEX[c & 15];
+        } else {
+            q += static_cast<char>(c);
+        }
+    }
+    if (text.size() > limit) q += "...";
+    q += '"';
+    return q;
+}
+
+std::string one_line(std::string_view message, std::size_t limit) {
+    std::string line;
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        const auto c = static_cast<unsigned char>(message[i]);
+        if (c == '"' || c == '\\' || (c >= 0x20 && c < 0x7f))
+            line += static_cast<char>(c);
+        else {  // the escape as quote_input writes it, without its quotes
+            const std::string q = quote_input(message.substr(i, 1));
+            line.append(q, 1, q.size() - 2);
+        }
+        if (line.size() >= limit && i + 1 < message.size()) {
+            line += "...";
+            break;
+        }
+    }
+    return line;
+}
+
+std::string file_name_text(std::string_view path) {
+    constexpr std::size_t LIMIT = 200;
+    bool plain = !path.empty() && path.size() <= LIMIT;
+    for (const char c : path) plain = plain && c >= 0x20 && c < 0x7f && c != '"' && c != '\\';
+    return plain ? std::string(path) : quote_input(path, LIMIT);
+}
+
+std::string read_regular_file(const std::string& path, std::size_t maxBytes, std::string& text) {
+    text.clear();
+    const std::string name = file_name_text(path);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return name + ": " + std::strerror(errno);
+    struct stat st = {};
+    std::string why;
+    if (::fstat(fd, &st) != 0)
+        why = name + ": " + std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        why = name + ": not a regular file";
+    else if (static_cast<std::uint64_t>(st.st_size) > maxBytes)
+        why = name + ": longer than " + std::to_string(maxBytes) + " bytes";
+    // Read until the end, but never past the limit: the file may grow while it is read.
+    char buffer[1 << 16];
+    while (why.empty()) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) why = name + ": " + std::strerror(errno);
+        if (n <= 0) break;
+        if (text.size() + static_cast<std::size_t>(n) > maxBytes)
+            why = name + ": longer than " + std::to_string(maxBytes) + " bytes";
+        else
+            text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (!why.empty()) text.clear();
+    return why;
+}
 
 bool parse_decimal(std::string_view text, double& value) {
     text = trim(text);
@@ -103,21 +185,27 @@ std::string apply_assignment(ModelParameters& p, std::string_view assignment) {
 }
 
 std::string apply_parameter_file(ModelParameters& p, const std::string& path) {
-    std::ifstream in(path);
-    if (!in) return path + ": " + std::strerror(errno);
+    std::string whole;
+    if (std::string why = read_regular_file(path, MAX_PARAMETER_FILE_BYTES, whole); !why.empty())
+        return why;
     ModelParameters updated = p;
-    std::string line;
+    std::string_view rest = whole;
     int number = 0;
-    while (std::getline(in, line)) {
+    while (!rest.empty()) {
+        const std::size_t nl = rest.find('\n');
+        std::string_view text = rest.substr(0, nl);
+        rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
         ++number;
-        std::string_view text = line;
+        const std::string where = file_name_text(path) + ":" + std::to_string(number) + ": ";
+        if (text.size() > MAX_PARAMETER_LINE_BYTES)
+            return where + "longer than " + std::to_string(MAX_PARAMETER_LINE_BYTES) + " bytes";
+        if (text.find('\0') != std::string_view::npos) return where + "holds a NUL byte";
         if (const std::size_t hash = text.find('#'); hash != std::string_view::npos)
             text = text.substr(0, hash);
         if (trim(text).empty()) continue;
         if (const std::string why = apply_assignment(updated, text); !why.empty())
-            return path + ":" + std::to_string(number) + ": " + why;
+            return where + why;
     }
-    if (in.bad()) return path + ": could not be read";
     p = updated;
     return {};
 }

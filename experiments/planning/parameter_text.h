@@ -4,11 +4,40 @@
 // reads the one table in sim/parameters.h.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "sim/parameters.h"
+
+// Text the user gave, as a message shows it: between double quotes, each
+// control character, quote, backslash and byte outside printable ASCII
+// written as \n, \t, \", \\ or \xHH, and cut after `limit` bytes of the text
+// with "..." after them. Every refusal that echoes input shows it this way, so
+// that a message stays one short line whatever it was given.
+std::string quote_input(std::string_view text, std::size_t limit = 80);
+
+// A whole message made safe to print as one line: control characters and bytes
+// outside printable ASCII escaped as quote_input does (quotes and backslashes
+// left as they are), and cut after `limit` bytes with "...". For messages
+// whose parts were not all quoted (a library's, naming what it was given).
+std::string one_line(std::string_view message, std::size_t limit = 1000);
+
+// A file's name in a message: as it is when it is short and printable (so that
+// "f.csv:3:2: ..." reads as usual), else as quote_input shows it.
+std::string file_name_text(std::string_view path);
+
+// Reads the file at `path` whole into `text`, if it is a regular file of at
+// most `maxBytes` bytes. Anything else is refused without waiting for it (a
+// FIFO, a device such as /dev/zero, a folder): the file is opened without
+// blocking and looked at before anything is read. Returns the refusal, naming
+// the file, or empty text.
+std::string read_regular_file(const std::string& path, std::size_t maxBytes, std::string& text);
+
+// The longest parameter file, and line of one, that is read.
+constexpr std::size_t MAX_PARAMETER_FILE_BYTES = std::size_t(1) << 20;
+constexpr std::size_t MAX_PARAMETER_LINE_BYTES = 4096;
 
 // A decimal number: optional sign, digits, point, exponent, or "inf". No hex,
 // no octal, no digit separators. False for anything else.

@@ -16,10 +16,7 @@ std::string_view trim_spaces(std::string_view s) {
 
 // Built by appending: GCC 12 warns falsely (-Wrestrict) about "literal" + string.
 std::string quoted(std::string_view s) {
-    std::string q(1, '"');
-    q.append(s);
-    q += '"';
-    return q;
+    return quote_input(s);
 }
 
 }  // namespace

@@ -207,6 +207,11 @@ void write_metadata(const RunRecord& record, OutputFile& metadata) {
     for (const auto& [name, value] : record.extra) j[name] = text_of_bytes(value);
     nlohmann::ordered_json outputs = nlohmann::ordered_json::array();
     for (OutputFile* file : record.outputs) {
+        // Standard output is written and gone: no file of that name is read.
+        if (file->is_standard_output()) {
+            outputs.push_back({{"file", "-"}, {"standard_output", true}});
+            continue;
+        }
         file->flush();
         std::error_code ec;
         const auto size = std::filesystem::file_size(file->temp_path(), ec);

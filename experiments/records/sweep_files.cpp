@@ -1,5 +1,8 @@
 #include "experiments/records/sweep_files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cerrno>
@@ -183,20 +186,63 @@ bool parse_curve_sample(std::string_view columns, std::string_view line, long lo
 }
 
 bool read_whole_file(const std::string& path, std::string& text, std::string& error) {
-    // gzread reads plain files as they are, and compressed ones (".gz") unpacked;
-    // a compressed file cut short gives what could be unpacked.
     text.clear();
-    gzFile in = gzopen(path.c_str(), "rb");
+    const std::string name = file_name_text(path);
+    // Opened without waiting (a FIFO without a writer would block the open for
+    // ever), and read only when it is a regular file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = name + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = name + ": not a regular file";
+        ::close(fd);
+        return false;
+    }
+    return read_sweep_stream(fd, name, text, error);
+}
+
+bool read_sweep_stream(int fd, const std::string& name, std::string& text, std::string& error) {
+    text.clear();
+    // gzread reads plain files as they are, and compressed ones (".gz") unpacked;
+    // a compressed file cut short gives what could be unpacked. What is unpacked
+    // is bounded too, as a small compressed file can unpack to any length.
+    gzFile in = gzdopen(fd, "rb");
     if (in == nullptr) {
-        error = path + ": " + std::strerror(errno);
+        ::close(fd);
+        error = name + ": " + std::strerror(errno);
         return false;
     }
     char buffer[1 << 16];
+    std::size_t lineStart = 0;
+    error.clear();
     for (;;) {
         const int n = gzread(in, buffer, sizeof buffer);
         if (n <= 0) break;
+        if (text.size() + static_cast<std::size_t>(n) > MAX_SWEEP_FILE_BYTES) {
+            error = name + ": longer than " + std::to_string(MAX_SWEEP_FILE_BYTES) + " bytes";
+            break;
+        }
         text.append(buffer, static_cast<std::size_t>(n));
+        bool longLine = false;
+        for (std::size_t nl = text.find('\n', text.size() - static_cast<std::size_t>(n));
+             nl != std::string::npos; nl = text.find('\n', nl + 1)) {
+            longLine = longLine || nl - lineStart > MAX_SWEEP_LINE_BYTES;
+            lineStart = nl + 1;
+        }
+        longLine = longLine || text.size() - lineStart > MAX_SWEEP_LINE_BYTES;
+        if (longLine) {
+            error =
+                name + ": a line longer than " + std::to_string(MAX_SWEEP_LINE_BYTES) + " bytes";
+            break;
+        }
     }
     gzclose(in);
+    if (!error.empty()) {
+        text.clear();
+        return false;
+    }
     return true;
 }

@@ -78,5 +78,17 @@ void for_each_line(std::string_view rows, F f) {
     }
 }
 
-// Reads a whole file; false with the reason in `error`.
+// The longest sweep file, and line of one, that is read: a row is a few
+// hundred bytes, the header's command line at most what the system passes to
+// a program (2 MiB), and a file at most what a sweep may hold in memory.
+constexpr std::size_t MAX_SWEEP_LINE_BYTES = std::size_t(4) << 20;
+constexpr std::size_t MAX_SWEEP_FILE_BYTES = std::size_t(4) << 30;
+
+// Reads a whole regular file (gzip-compressed or not), of at most
+// MAX_SWEEP_FILE_BYTES with no line longer than MAX_SWEEP_LINE_BYTES; false
+// with the reason, naming the file, in `error`. A FIFO, a device or a folder
+// is refused without waiting for it.
 bool read_whole_file(const std::string& path, std::string& text, std::string& error);
+// The same from an open descriptor (standard input), which it closes; `name`
+// is how messages call it.
+bool read_sweep_stream(int fd, const std::string& name, std::string& text, std::string& error);

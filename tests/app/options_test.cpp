@@ -3,6 +3,7 @@
 #include "app/options.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -80,6 +81,8 @@ TEST(StartOptionsTest, HelpAndVersionEndAtOnceAndBadInputIsRefusedInOneLine) {
         {{"--set", "fuel_min=500"}, "fuel"},
         {{"--params", "/no/such/file"}, "/no/such/file"},
         {{"--frobnicate"}, "frobnicate"},
+        {{"--frob\nnicate"}, "frob\\nnicate"},
+        {{"--set", "a\nb\xff=1"}, "\"a\\nb\\xff\""},
     };
     for (const auto& [args, named] : refused) {
         const Parsed p = parse(args);
@@ -120,6 +123,50 @@ TEST(StartOptionsTest, ATownFileIsReadAtStartAndABadOneIsRefusedNamingWhere) {
         run_command("env -u DISPLAY '" MAROVEL_PROGRAM "' --town '" + bad + "'");
     EXPECT_EQ(program.status, 2);
     EXPECT_TRUE(program.err.starts_with("marovel: --town: " + bad + ":4:2:")) << program.err;
+}
+
+// Whole numbers are decimal, as marovel-sim reads them: the same texts are
+// accepted and refused by both, and "010" is ten in both.
+TEST(StartOptionsTest, WholeNumbersAreReadAsMarovelSimReadsThem) {
+    const std::tuple<const char*, const char*, std::int32_t> accepted[] = {
+        {"--seed", "010", 10},        {"--seed", "+7", 7},     {"--seed", "-2147483648", INT32_MIN},
+        {"--scenario", "010", 10001}, {"--scenario", "-0", 1},
+    };
+    for (const auto& [option, text, seed] : accepted) {
+        const Parsed p = parse({option, text});
+        EXPECT_EQ(p.status, -1) << option << " " << text << ": " << p.err;
+        EXPECT_EQ(p.options.seed, seed) << option << " " << text;
+        const CommandResult sim =
+            run_command("'" MAROVEL_SIM "' --ticks 1 " + std::string(option) + " '" + text + "'");
+        EXPECT_EQ(sim.status, 0) << option << " " << text << ": " << sim.err;
+    }
+    for (const char* option : {"--seed", "--scenario"})
+        for (const char* text : {"0x10", "0b11", "1_0", "1e1", "2.5", "12abc", " 5", "2147483648",
+                                 "99999999999999999999", ""}) {
+            if (std::string_view(option) == "--scenario" && std::string_view(text) == "2147483648")
+                continue;  // a scenario, not a seed: 2^31 presses are allowed
+            const Parsed p = parse({option, text});
+            EXPECT_EQ(p.status, 2) << option << " '" << text << "'";
+            EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << p.err;
+            const CommandResult sim = run_command("'" MAROVEL_SIM "' --ticks 1 " +
+                                                  std::string(option) + " '" + text + "'");
+            EXPECT_EQ(sim.status, 2) << "marovel-sim " << option << " '" << text << "'";
+        }
+}
+
+// --params reads only a regular file: a FIFO without a writer is refused at
+// once (it would wait for ever), and so is a device that never ends.
+TEST(StartOptionsTest, ParameterFilesThatAreNotRegularFilesAreRefusedWithoutWaiting) {
+    const std::string fifo = testing::TempDir() + "marovel-start-fifo";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& file : {fifo, std::string("/dev/zero"), testing::TempDir()}) {
+        const Parsed p = parse({"--params", file.c_str()});
+        EXPECT_EQ(p.status, 2) << file;
+        EXPECT_NE(p.err.find("not a regular file"), std::string::npos) << p.err;
+        EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << p.err;
+    }
+    std::remove(fifo.c_str());
 }
 
 TEST(PictureFoldersTest, DataThenEnvironmentThenWorkingFolderThenBesideTheProgramThenInstalled) {

@@ -622,4 +622,20 @@ TEST_F(SimFolder, MergeRefusesRowsThatAreNotTheSweepsRuns) {
     EXPECT_EQ(read_file(dir / "r.csv"), text_of(lines));
 }
 
+// "-" as an output is standard output: the record says so, and does not hash
+// (or size) a file that happens to be called "-" in the working folder.
+TEST_F(SimFolder, MetadataRecordsStandardOutputWithoutReadingAFileNamedDash) {
+    std::ofstream(dir / "-") << "a file that is no output of the sweep\n";
+    const CommandResult r = sim(SWEEP + " --summary - --curves c.csv --metadata m.json");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto j = nlohmann::json::parse(read_file(dir / "m.json"));
+    ASSERT_EQ(j["outputs"].size(), 2u);
+    const auto& dash = j["outputs"][0]["file"] == "-" ? j["outputs"][0] : j["outputs"][1];
+    EXPECT_EQ(dash["file"], "-");
+    EXPECT_EQ(dash.value("standard_output", false), true) << dash.dump();
+    EXPECT_FALSE(dash.contains("sha256")) << dash.dump();
+    EXPECT_FALSE(dash.contains("bytes")) << dash.dump();
+    EXPECT_EQ(read_file(dir / "-"), "a file that is no output of the sweep\n");
+}
+
 }  // namespace
