@@ -89,6 +89,11 @@ long long whole_number(py::handle value, const char* what, long long lo, long lo
     return number.cast<long long>();
 }
 
+bool signal_arrived() {
+    py::gil_scoped_acquire locked;
+    return PyErr_CheckSignals() != 0;
+}
+
 }  // namespace marovel_python
 
 PYBIND11_MODULE(_marovel, m) {
