@@ -23,8 +23,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -36,46 +36,12 @@
 #include "experiments/pictures/snapshot.h"
 #include "experiments/planning/parameter_text.h"
 #include "experiments/planning/town_file.h"
+#include "experiments/records/numbers.h"
 #include "experiments/records/output_file.h"
 #include "experiments/records/summary.h"
 #include "experiments/records/sweep_files.h"
 
 namespace {
-
-// Writes `bytes` over the file `path` (made by the caller) and hands them to
-// the disk; false with the system's reason, naming the file as `shown` (the
-// user's name for it, when `path` is its temporary file).
-bool write_whole(const std::string& path, const std::string& shown, const std::string& bytes,
-                 std::string& error) {
-    // Not waiting for a reader, should the file be a FIFO; and only a regular file.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat st = {};
-    bool ok = fd >= 0 && ::fstat(fd, &st) == 0;
-    if (ok && !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        error = "could not write " + file_name_text(shown) + ": not a regular file";
-        return false;
-    }
-    ok = ok && ::ftruncate(fd, 0) == 0;
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (ok && left > 0) {
-        const ssize_t n = ::write(fd, data, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            ok = false;
-            break;
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    if (ok && ::fsync(fd) != 0) ok = false;
-    const int why = errno;
-    if (fd >= 0) ::close(fd);
-    if (!ok) error = "could not write " + file_name_text(shown) + ": " + std::strerror(why);
-    return ok;
-}
 
 // The curves of every run, grouped by run as the rows come, into a summary
 // that keeps them for the plot.
@@ -152,9 +118,26 @@ int plot(const std::vector<std::string>& args) {
     std::vector<std::string> pictures(targets.size());
     for (std::size_t i = 0; i < targets.size(); ++i) targets[i].bytes = &pictures[i];
     if (!write_plots(summary, title, targets, error)) return fail(error);
-    for (std::size_t i = 0; i < targets.size(); ++i)
-        if (!write_whole(targets[i].file, shown[i], pictures[i], error))
-            return fail(error + "; no output was replaced");
+    // Replaced together, as marovel-sim replaces its outputs (marovel-sim names its
+    // own temporary files here, which are plain files); a refusal names the
+    // user's file, not the temporary one.
+    const auto named = [&](std::string e) {
+        for (std::size_t i = 0; i < targets.size(); ++i)
+            for (std::size_t at = e.find(targets[i].file); at != std::string::npos;
+                 at = e.find(targets[i].file, at + shown[i].size()))
+                e.replace(at, targets[i].file.size(), shown[i]);
+        return e;
+    };
+    remove_partial_files_on_signal();
+    std::vector<std::unique_ptr<OutputFile>> files;
+    std::vector<OutputFile*> all;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        files.push_back(std::make_unique<OutputFile>());
+        if (!files.back()->create(targets[i].file, error)) return refuse("plot: " + named(error));
+        files.back()->write(pictures[i]);
+        all.push_back(files.back().get());
+    }
+    if (!commit_together(all, error)) return fail(named(error) + "; no output was replaced");
     return 0;
 }
 
@@ -168,13 +151,20 @@ int snapshot(const std::vector<std::string>& args) {
         if (args[i] == "--startup") {
             scenario.startup = true;
         } else if (args[i] == "--seed" && hasValue) {
-            scenario.seed = static_cast<std::int32_t>(std::stol(args[++i]));
+            std::int64_t seed = 0;
+            if (const std::string why = parse_decimal(args[++i], INT32_MIN, INT32_MAX, seed);
+                !why.empty())
+                return refuse("--seed: " + why);
+            scenario.seed = static_cast<std::int32_t>(seed);
         } else if (args[i] == "--ticks" && hasValue) {
-            ticks = std::stoll(args[++i]);
+            std::int64_t value = 0;
+            if (const std::string why = parse_decimal(args[++i], 1, MAX_TICKS, value); !why.empty())
+                return refuse("--ticks: " + why);
+            ticks = value;
         } else if (args[i] == "--param" && hasValue) {
             if (const std::string why = apply_assignment(scenario.parameters, args[++i]);
                 !why.empty())
-                return refuse(why);
+                return refuse("--param: " + why);
         } else if (args[i] == "--town" && hasValue) {
             std::string why;
             town = load_town(args[++i], why);
@@ -189,6 +179,8 @@ int snapshot(const std::vector<std::string>& args) {
             texts.push_back(args[i]);
         }
     }
+    if (const ParameterCheck c = check_parameters(scenario.parameters); !c.ok())
+        return refuse(c.text);
     std::vector<SnapshotRequest> requests;
     std::vector<std::string> names;
     for (const std::string& text : texts) {

@@ -54,6 +54,16 @@ pybind11::array read_only_view(pybind11::handle owner, const pybind11::dtype& ty
 const pybind11::dtype& cell_type();
 
 void bind_town(pybind11::module_& m);
+
+// Long work runs without the interpreter lock and asks, this often and between
+// a sweep's runs, whether Ctrl-C (or another signal with a Python handler) came.
+constexpr long long TICKS_BETWEEN_SIGNAL_CHECKS = 2048;
+
+// Called without the interpreter lock: takes it and runs the signal handlers.
+// True when one raised (KeyboardInterrupt for Ctrl-C): the exception is then
+// set, for `throw pybind11::error_already_set()` once the lock is held again.
+bool signal_arrived();
+
 void bind_simulation(pybind11::module_& m);
 void bind_sweep(pybind11::module_& m);
 

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 
 #include "experiments/planning/parameter_text.h"
 #include "python/bindings.h"
@@ -66,8 +67,12 @@ void apply_parameters(ModelParameters& p, py::handle files, const py::dict& para
 
 py::dict parameters_dict(const ModelParameters& p) {
     py::dict d;
-    for (std::size_t i = 0; i < PARAMETER_COUNT; ++i)
-        d[PARAMETER_TABLE[i].name] = p.*PARAMETER_TABLE[i].field;
+    // As the files write them: a single-precision value as its float's shortest
+    // decimal, which reads back to the same stored value.
+    for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
+        const ParameterInfo& info = PARAMETER_TABLE[i];
+        d[info.name] = std::strtod(format_parameter(info, p.*info.field).c_str(), nullptr);
+    }
     return d;
 }
 
@@ -82,6 +87,11 @@ long long whole_number(py::handle value, const char* what, long long lo, long lo
                               py::str(static_cast<const py::handle&>(number)).cast<std::string>() +
                               " is outside " + std::to_string(lo) + ".." + std::to_string(hi));
     return number.cast<long long>();
+}
+
+bool signal_arrived() {
+    py::gil_scoped_acquire locked;
+    return PyErr_CheckSignals() != 0;
 }
 
 }  // namespace marovel_python

@@ -3,6 +3,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <memory>
@@ -219,10 +220,19 @@ void bind_simulation(py::module_& m) {
             [](PySimulation& s, py::handle n) {
                 const long long count = whole_number(n, "n", 0, INT64_MAX);
                 Exclusive only(s);
-                py::gil_scoped_release unlocked;
-                Simulation& sim = *s.sim;
-                for (long long i = 0; i < count; ++i) sim_tick(sim);
-                s.tick += count;
+                bool stopped = false;
+                {
+                    py::gil_scoped_release unlocked;
+                    Simulation& sim = *s.sim;
+                    for (long long done = 0; done < count && !stopped;) {
+                        const long long part = std::min(count - done, TICKS_BETWEEN_SIGNAL_CHECKS);
+                        for (long long i = 0; i < part; ++i) sim_tick(sim);
+                        done += part;
+                        s.tick += part;
+                        stopped = done < count && signal_arrived();
+                    }
+                }
+                if (stopped) throw py::error_already_set();
             },
             py::arg("n") = 1, "Runs n ticks (default 1), without holding the interpreter lock")
         .def(
@@ -253,12 +263,18 @@ void bind_simulation(py::module_& m) {
             [](PySimulation& s, py::handle maxTicks) {
                 const long long limit = whole_number(maxTicks, "max_ticks", 0, INT64_MAX);
                 Exclusive only(s);
-                py::gil_scoped_release unlocked;
-                Simulation& sim = *s.sim;
-                long long run = 0;
-                for (; run < limit && !is_settled(sim); ++run) sim_tick(sim);
-                s.tick += run;
-                return is_settled(sim);
+                bool stopped = false;
+                {
+                    py::gil_scoped_release unlocked;
+                    Simulation& sim = *s.sim;
+                    for (long long run = 0; run < limit && !is_settled(sim) && !stopped; ++run) {
+                        sim_tick(sim);
+                        ++s.tick;
+                        stopped = (run + 1) % TICKS_BETWEEN_SIGNAL_CHECKS == 0 && signal_arrived();
+                    }
+                }
+                if (stopped) throw py::error_already_set();
+                return is_settled(*s.sim);
             },
             py::arg("max_ticks") = 16777216,
             "Steps until the town has settled (as marovel-sim --until-settled: no car waits at "

@@ -1,13 +1,19 @@
 // marovel._sweep_rows: a sweep run by experiments/running/sweep.h on all cores, with
 // the interpreter lock released, returning the rows of the command line's
 // curve and summary files.
+#include <omp.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
+#include <map>
+#include <memory>
 
+#include "cli/sweep_command.h"  // the command line's limits, which these sweeps share
 #include "experiments/planning/design.h"
+#include "experiments/planning/sensitivity.h"
 #include "experiments/running/shards.h"
 #include "experiments/running/sweep.h"
 #include "python/bindings.h"
@@ -17,10 +23,6 @@ namespace py = pybind11;
 namespace marovel_python {
 
 namespace {
-
-constexpr long long MAX_TICKS = 16777216;       // the clock counts ticks exactly up to 2^24
-constexpr std::size_t MAX_SCENARIOS = 1000000;  // per sweep, as on the command line
-constexpr std::size_t MAX_DESIGN_POINTS = 1000000;
 
 // The strings of one str or of a list of them.
 std::vector<std::string> strings(py::handle values) {
@@ -81,8 +83,24 @@ std::vector<std::int64_t> int_list(py::handle values, const char* what, std::int
         return out;
     }
     if (PyIndex_Check(values.ptr())) return {whole_number(values, what, lo, hi)};
-    for (py::handle v : py::iter(values)) out.push_back(whole_number(v, what, lo, hi));
+    for (py::handle v : py::iter(values)) {
+        if (out.size() == MAX_SCENARIOS)
+            throw py::value_error(std::string(what) + ": more than " +
+                                  std::to_string(MAX_SCENARIOS) + " values");
+        out.push_back(whole_number(v, what, lo, hi));
+    }
     if (out.empty()) throw py::value_error(std::string(what) + ": empty list");
+    return out;
+}
+
+// A list of scenarios or seeds in which each comes once: a scenario run twice
+// would also count twice in every statistic.
+std::vector<std::int64_t> once_each(py::handle values, const char* what, std::int64_t lo,
+                                    std::int64_t hi) {
+    std::vector<std::int64_t> out = int_list(values, what, lo, hi);
+    if (const std::optional<std::int64_t> twice = first_repeated(out))
+        throw py::value_error(std::string(what) + ": " + std::to_string(*twice) +
+                              " comes twice; each scenario runs once");
     return out;
 }
 
@@ -122,6 +140,79 @@ ShardRange shard_of(py::handle shard, std::size_t runs) {
     return shard_range(runs, index, count);
 }
 
+// Thrown out of a run whose sweep was stopped.
+struct Stopped {};
+
+// Asks between runs and every TICKS_BETWEEN_SIGNAL_CHECKS ticks of a run whether
+// the sweep must stop: on the calling thread (the team's first), which runs
+// Python's signal handlers; on the others, which see the stop it sets.
+class StopCheck final : public RunListener {
+  public:
+    StopCheck(std::atomic<bool>& stop, bool& interrupted)
+        : stop_(stop), interrupted_(interrupted), asks_(omp_get_thread_num() == 0) {}
+    void observe(const Simulation&, long long tick) override {
+        if (tick % TICKS_BETWEEN_SIGNAL_CHECKS == 0 && tick > 0) check();
+    }
+    void check() {
+        if (asks_ && !stop_.load(std::memory_order_relaxed) && signal_arrived()) {
+            interrupted_ = true;
+            stop_.store(true, std::memory_order_relaxed);
+        }
+        if (stop_.load(std::memory_order_relaxed)) throw Stopped{};
+    }
+
+  private:
+    std::atomic<bool>& stop_;
+    bool& interrupted_;  // written by the calling thread only
+    bool asks_;
+};
+
+// Runs the plan as run_sweep does, with the same runs, rows and order as
+// marovel-sim's files, appending each run's rows in run order; stops every
+// thread soon after a signal handler raised. False then, the exception set.
+bool run_stoppable_sweep(const SweepPlan& plan, int threads, std::string& curves,
+                         std::string& summary) {
+    const std::vector<long long> ticks = sample_ticks(plan);
+    const auto runCount = static_cast<long long>(plan.runs.size());
+    std::map<std::size_t, FinishedRun> waiting;  // finished ahead of their turn
+    std::size_t nextToDeliver = 0;
+    std::atomic<bool> stop{false};
+    bool interrupted = false;
+
+    const int teamSize = threads > 0 ? threads : omp_get_max_threads();
+#pragma omp parallel num_threads(teamSize)
+    {
+        auto sim = std::make_unique<Simulation>();
+        StopCheck check(stop, interrupted);
+#pragma omp for schedule(dynamic, 1)
+        for (long long i = 0; i < runCount; ++i) {
+            const auto index = static_cast<std::size_t>(i);
+            const SweepRun& run = plan.runs[index];
+            FinishedRun done;
+            done.index = index;
+            try {
+                check.check();
+                done.result = simulate_run(*sim, run, plan, ticks, &check);
+            } catch (const Stopped&) {
+                continue;
+            }
+            append_curve_rows(done.curveRows, plan, run, ticks, done.result.samples);
+            append_summary_row(done.summaryRow, plan, run, done.result.figures);
+#pragma omp critical(marovel_python_deliver)
+            {
+                waiting.emplace(index, std::move(done));
+                for (auto it = waiting.begin(); it != waiting.end() && it->first == nextToDeliver;
+                     it = waiting.erase(it)) {
+                    curves += it->second.curveRows;
+                    summary += it->second.summaryRow;
+                    ++nextToDeliver;
+                }
+            }
+        }
+    }
+    return !interrupted;
+}
+
 py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors, py::handle ticks,
                       py::handle every, bool startup, py::handle threads, py::handle shard,
                       py::handle params, const py::dict& parameters, const py::dict& designOptions,
@@ -152,10 +243,10 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
             whole_number(designOptions["replicates"], "replicates", 1, MAX_SCENARIOS);
         for (long long k = 0; k < r; ++k) list.push_back({seed_of_step(k), k});
     } else if (!scenarios.is_none()) {
-        for (std::int64_t k : int_list(scenarios, "scenarios", lo, hi))
+        for (std::int64_t k : once_each(scenarios, "scenarios", lo, hi))
             list.push_back({seed_of_step(k), k});
     } else if (!seeds.is_none()) {
-        for (std::int64_t s : int_list(seeds, "seeds", lo, hi)) {
+        for (std::int64_t s : once_each(seeds, "seeds", lo, hi)) {
             const auto seed = static_cast<std::int32_t>(s);
             list.push_back({seed, step_of_seed(seed)});
         }
@@ -173,6 +264,14 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
             "design: the table names each point's scenario; give no replicates, scenarios or "
             "seeds");
 
+    if (designed) {
+        // The command line's limit on what a design's sweep holds; Python draws no plot.
+        std::string why =
+            check_design_sweep(design, list.size(), 0, MAX_DESIGN_BYTES, false, false);
+        if (const std::size_t plot = why.find(", or no --plot"); plot != std::string::npos)
+            why.erase(plot);
+        if (!why.empty()) throw py::value_error(why);
+    }
     const std::vector<SweepRun> all = designed
                                           ? design_runs(design, list)
                                           : interleave_runs(list, error_levels(errors, parameters));
@@ -184,13 +283,12 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
 
     std::string curves = curve_columns(plan);
     std::string summary = summary_columns(plan);
+    bool finished = false;
     {
         py::gil_scoped_release unlocked;
-        run_sweep(plan, threadCount, [&](FinishedRun& run) {
-            curves += run.curveRows;
-            summary += run.summaryRow;
-        });
+        finished = run_stoppable_sweep(plan, threadCount, curves, summary);
     }
+    if (!finished) throw py::error_already_set();
     return py::make_tuple(py::str(curves), py::str(summary));
 }
 

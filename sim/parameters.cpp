@@ -114,9 +114,28 @@ ParameterCheck check_order(const ModelParameters& p, double M::*lo, double M::*h
 
 }  // namespace
 
+bool single_precision(const ParameterInfo& info) {
+    // The decision model's values and the storm's single numbers are floats in the
+    // model; the draws' bounds (noise, storm sizes and speeds) and the counts are not.
+    for (double M::*field :
+         {&M::errorSpread, &M::interceptParam, &M::feedbackParam, &M::travelParam, &M::arrivalParam,
+          &M::arrivalLead, &M::arrivalUnthreatened, &M::tripEffort, &M::congestionRate,
+          &M::travelWeight, &M::parkedSpeed, &M::lookAhead})
+        if (info.field == field) return true;
+    return false;
+}
+
 ParameterCheck check_parameter(const ParameterInfo& info, double value) {
     const bool outside = std::isnan(value) || value < info.min || value > info.max;
     const bool broken = info.kind == ParameterKind::Integer && value != std::trunc(value);
+    // Feedback enters as 1 / (1 - b) in single precision: a value below 1 that rounds
+    // to the float 1 divides by zero as surely as 1 itself.
+    if (!outside && info.field == &M::feedbackParam && static_cast<float>(value) >= 1.0f)
+        return say(
+            "feedback = %.17g makes the model undefined: the coefficients divide by 1 - "
+            "feedback%s; allowed 0 <= feedback <= %.9g",
+            value, value < 1.0 ? ", and the model's single precision rounds it to 1" : "",
+            static_cast<double>(std::nextafter(1.0f, 0.0f)));
     if (!outside && !broken) return {};
     // The bounds are formatted only for the message: every run checks every parameter.
     char lo[32], hi[32];
@@ -135,21 +154,23 @@ double stored_value(const ParameterInfo& info, double value) {
     // the model will use, so that 0.001 and the low level are one value. From
     // the high level up (infinity included) the signal counts for nothing, and
     // larger values would overflow the drawn errors: they are the high level.
-    if (info.field == &M::errorSpread) {
-        if (value >= static_cast<double>(ERROR_HIGH)) return ERROR_HIGH;
-        return static_cast<double>(static_cast<float>(value));
-    }
-    return value;
+    if (info.field == &M::errorSpread && value >= static_cast<double>(ERROR_HIGH))
+        return ERROR_HIGH;
+    // A value is stored as the model uses it, so that values the model cannot tell
+    // apart are one value: a float of the model as that float (its default when it
+    // is the default's float), and a zero, a negative zero or a number too small
+    // for a float as zero.
+    if (static_cast<float>(value) == 0.0f) return 0.0;
+    if (!single_precision(info)) return value;
+    static const ModelParameters defaults{};
+    const float model = static_cast<float>(value);
+    if (model == static_cast<float>(defaults.*info.field)) return defaults.*info.field;
+    return static_cast<double>(model);
 }
 
 ParameterCheck check_parameters(const ModelParameters& p) {
     for (const ParameterInfo& info : PARAMETER_TABLE)
         if (ParameterCheck c = check_parameter(info, p.*info.field); !c.ok()) return c;
-    if (p.feedbackParam >= 1.0)
-        return say(
-            "feedback = %.17g makes the model undefined: the coefficients divide by 1 - "
-            "feedback; allowed 0 <= feedback < 1",
-            p.feedbackParam);
     for (const auto& [lo, hi] :
          {std::pair{&M::patienceMin, &M::patienceMax}, std::pair{&M::fuelMin, &M::fuelMax},
           std::pair{&M::stormSizeMin, &M::stormSizeMax},

@@ -105,9 +105,14 @@ struct ParameterCheck {
 ParameterCheck check_parameters(const ModelParameters& p);
 ParameterCheck check_parameter(const ParameterInfo& info, double value);
 
-// The stored form of a value the user gave: an error spread is rounded to the
-// float the model uses, and from 1e30 up (infinity included) it is the high level.
+// The stored form of a value the user gave, the value the model uses: a
+// single-precision value is rounded to its float (to the default itself when
+// that is the default's float), any zero or a number too small for a float is
+// 0, and from 1e30 up (infinity included) an error spread is the high level.
 double stored_value(const ParameterInfo& info, double value);
+
+// True when the model uses the parameter as a float.
+bool single_precision(const ParameterInfo& info);
 
 // True when every parameter has its default value (compared bit for bit).
 bool is_default(const ModelParameters& p, const ParameterInfo& info);

@@ -252,10 +252,9 @@ std::string format_value(double value) {
 
 std::string format_parameter(const ParameterInfo& info, double value) {
     if (const char* name = choice_name(info, value)) return name;
-    // The error spread is stored as the float the model uses: it reads best as that float
-    // (and reads back, through stored_value, to the same value).
-    if (info.field != &ModelParameters::errorSpread || std::isinf(value) ||
-        value == std::trunc(value))
+    // A single-precision value is stored as the float the model uses: it reads best as
+    // that float (and reads back, through stored_value, to the same value).
+    if (!single_precision(info) || std::isinf(value) || value == std::trunc(value))
         return format_value(value);
     char buffer[64];
     const auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value));

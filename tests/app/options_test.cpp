@@ -193,6 +193,20 @@ TEST(ProgramStartTest, WithoutADisplayItSaysSoInOneLineAndEndsWithOne) {
         EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
+    // A display, but a Qt platform that gives the window nothing to draw on.
+    if (run_command("command -v Xvfb").status == 0) {
+        for (const char* platform : {"offscreen", "minimal"}) {
+            const CommandResult r = run_command(
+                std::string("XDG_RUNTIME_DIR=$(mktemp -d) timeout 60 '" MAROVEL_VIRTUAL_DISPLAY
+                            "' env QT_QPA_PLATFORM=") +
+                platform + " '" MAROVEL_PROGRAM "'");
+            EXPECT_EQ(r.status, 1) << platform << ": " << r.err;
+            EXPECT_NE(r.err.find(std::string("cannot draw the town on the \"") + platform),
+                      std::string::npos)
+                << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        }
+    }
     const CommandResult bad = run_command("env -u DISPLAY '" MAROVEL_PROGRAM "' --error sometimes");
     EXPECT_EQ(bad.status, 2) << "bad input is named before the display is looked for";
     EXPECT_EQ(run_command("'" MAROVEL_PROGRAM "' --version").out, "marovel 1.0.0\n");

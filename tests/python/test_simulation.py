@@ -1,6 +1,7 @@
 """One simulation from Python against marovel-sim: fingerprints, views, arguments."""
 
 import gc
+import math
 import threading
 
 import numpy as np
@@ -205,6 +206,7 @@ BAD_ARGUMENTS = [
     (dict(patience_min=400), ValueError, "patience_min = 400 exceeds patience_max = 360"),
     (dict(route_guide=2), ValueError, "route_guide = 2 is outside its range 0..1"),
     (dict(cars_per_house=101), ValueError, "cars_per_house = 101 is outside its range 1..100"),
+    (dict(feedback=0.99999999), ValueError, "single precision rounds it to 1"),
     (dict(feedback=True), TypeError, "feedback = True is not a number"),
     (dict(feedback=float("nan")), ValueError, 'feedback = "nan" is not a decimal number'),
     (dict(error="middling"), ValueError, 'error: "middling" is not an error level'),
@@ -224,6 +226,7 @@ def test_bad_arguments_raise_with_clear_messages(kwargs, kind, message):
 
 
 @pytest.mark.parametrize("option,text", [("--set", "feedback=1.5"), ("--set", "no_such=1"),
+                                         ("--set", "feedback=0.99999999"),
                                          ("--set", "fuel_min=lots"),
                                          ("--set", "patience_min=400"), ("--error", "middling"),
                                          ("--error", "-3")])
@@ -236,6 +239,17 @@ def test_parameter_refusals_match_the_command_line(option, text):
     expected = sim_refusal(option, text)
     # The command line names its option where Python names the argument.
     assert expected.endswith(str(caught.value).removeprefix("error: "))
+
+
+def test_values_the_model_cannot_tell_apart_are_one_value():
+    zero = marovel.Simulation(departure_noise=0, congestion_rate=0).parameters
+    for noise, rate in [(-0.0, 5e-324), ("-0", "1e-50"), (0.0, -0.0)]:
+        same = marovel.Simulation(departure_noise=noise, congestion_rate=rate).parameters
+        assert same == zero
+        assert math.copysign(1, same["departure_noise"]) == 1
+    # A value with the default's float is the default; another reads as its float.
+    assert marovel.Simulation(feedback=0.49000000001).parameters == marovel.default_parameters()
+    assert marovel.Simulation(feedback=0.6000000001).parameters["feedback"] == 0.6
 
 
 @pytest.mark.parametrize("n,kind", [(-1, ValueError), (2.0, TypeError), ("3", TypeError)])

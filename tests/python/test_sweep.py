@@ -1,5 +1,9 @@
 """Sweeps from Python against marovel-sim sweep's files, and a sweep split over Dask."""
 
+import os
+import signal
+import subprocess
+import sys
 import threading
 import time
 
@@ -107,6 +111,8 @@ BAD_DESIGNS = [
     (dict(design=pd.DataFrame({"feedback": [0.2], "seed": [3]}), replicates=2),
      "names each point's scenario"),
     (dict(seeds=1, sample_seed=3), "sample_seed: only with a design"),
+    (dict(vary="feedback=0.1..0.9", sample="lhs:1000000", replicates=100),
+     "the design's 1000000 points x 100 replicates would hold about"),
 ]
 
 
@@ -163,6 +169,9 @@ BAD_SWEEPS = [
     (dict(seeds="1", scenarios="2"), ValueError, "seeds and scenarios both given"),
     (dict(scenarios="5..1"), ValueError, "scenarios: "),
     (dict(seeds=[]), ValueError, "seeds: empty list"),
+    (dict(scenarios=range(5_000_000)), ValueError, "scenarios: more than 1000000 values"),
+    (dict(scenarios=[0, 0]), ValueError, "scenarios: 0 comes twice; each scenario runs once"),
+    (dict(seeds="7,3,7"), ValueError, "seeds: 7 comes twice; each scenario runs once"),
     (dict(seeds=[2**31]), ValueError, "seeds = 2147483648 is outside"),
     (dict(seeds=1, errors="low,low"), ValueError, 'error level "low" given twice'),
     (dict(seeds=1, errors=["low", 0.001]), ValueError, "given twice"),
@@ -186,7 +195,8 @@ def test_bad_sweep_arguments_raise_with_clear_messages(kwargs, kind, message):
 
 
 @pytest.mark.parametrize("option,text", [("--scenarios", "5..1"), ("--errors", "low,low"),
-                                         ("--shard", "3/2")])
+                                         ("--shard", "3/2"), ("--scenarios", "0,0"),
+                                         ("--scenarios", "0..4999999")])
 def test_sweep_refusals_match_the_command_line(option, text):
     name = option.removeprefix("--")
     scenarios = {} if name == "scenarios" else {"scenarios": "1"}
@@ -195,3 +205,51 @@ def test_sweep_refusals_match_the_command_line(option, text):
     words = [w for k, v in scenarios.items() for w in (f"--{k}", v)]
     expected = sim_refusal("sweep", *words, option, text)
     assert str(caught.value).replace(f"{name}: ", f"{option}: ", 1) == expected
+
+
+def test_a_large_design_is_refused_as_the_command_line_refuses_it():
+    with pytest.raises(ValueError) as caught:
+        marovel.sweep(vary="feedback=0.1..0.9", sample="lhs:1000000", replicates=100)
+    expected = sim_refusal("sweep", "--vary", "feedback=0.1..0.9", "--sample", "lhs:1000000",
+                           "--replicates", 100, "--summary", "s.csv")
+    assert expected.startswith(str(caught.value))
+
+
+INTERRUPTED_WORK = {
+    "sweep": "marovel.sweep_rows(scenarios='0..999', errors='moderate', ticks=1000000, "
+             "threads=2)",
+    "step": "sim.step(10**10)",
+}
+
+
+@pytest.mark.parametrize("work", INTERRUPTED_WORK)
+def test_ctrl_c_stops_long_work_with_keyboard_interrupt(work):
+    # Ctrl-C is SIGINT to the interpreter's process. The work is hours long; the child
+    # says when it has begun, and after the interrupt that the simulation still answers.
+    script = f"""
+import sys, marovel
+sim = marovel.Simulation(seed=3, patience_min=1000000, patience_max=1000000)
+print("begun", flush=True)
+try:
+    {INTERRUPTED_WORK[work]}
+except KeyboardInterrupt:
+    sim.step(1)
+    print("stopped at tick", sim.tick, flush=True)
+    raise
+"""
+    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline() == "begun\n"
+        time.sleep(1.0)
+        os.kill(child.pid, signal.SIGINT)
+        sent = time.monotonic()
+        out, err = child.communicate(timeout=20)
+        waited = time.monotonic() - sent
+    finally:
+        child.kill()
+        child.wait()
+    assert "KeyboardInterrupt" in err, err
+    assert child.returncode != 0
+    assert out.startswith("stopped at tick"), out
+    assert waited < 10, f"stopped {waited:.1f} s after Ctrl-C"

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -109,6 +110,60 @@ TEST(Parameters, RefusalsNameTheParameterTheValueAndWhatIsAllowed) {
     EXPECT_EQ(stored_value(info("error_spread"), INFINITY), ERROR_HIGH);
     EXPECT_EQ(stored_value(info("error_spread"), 0.001), static_cast<double>(ERROR_LOW));
     EXPECT_EQ(stored_value(info("patience_min"), 250.0), 250.0);
+}
+
+// A value is checked and stored as the model uses it: a feedback that is below 1
+// as a double but 1 as the model's float is refused, values the model cannot tell
+// apart are stored as one value, and the stored value runs exactly as the given one.
+TEST(Parameters, ValuesAreCheckedAndStoredAsTheModelUsesThem) {
+    const double nearlyOne = 0.99999999;
+    EXPECT_NE(std::string(check_parameter(info("feedback"), nearlyOne).text)
+                  .find("feedback = 0.99999998999999995 makes the model undefined"),
+              std::string::npos)
+        << check_parameter(info("feedback"), nearlyOne).text;
+    ModelParameters raw;
+    raw.feedbackParam = nearlyOne;
+    EXPECT_FALSE(check_parameters(raw).ok());
+    const double largest = static_cast<double>(std::nextafter(1.0f, 0.0f));
+    EXPECT_TRUE(check_parameter(info("feedback"), largest).ok())
+        << check_parameter(info("feedback"), largest).text;
+
+    const auto bits = [](double v) {
+        std::uint64_t b;
+        std::memcpy(&b, &v, sizeof b);
+        return b;
+    };
+    const ModelParameters defaults;
+    for (std::size_t k = 0; k < PARAMETER_COUNT; ++k) {
+        const ParameterInfo& i = PARAMETER_TABLE[k];
+        // Zeros of either sign, and a number too small for a float, are one zero.
+        if (i.min <= 0.0) {
+            EXPECT_EQ(bits(stored_value(i, -0.0)), 0u) << i.name;
+            if (i.kind == ParameterKind::Real) {
+                EXPECT_EQ(bits(stored_value(i, 5e-324)), 0u) << i.name;
+                EXPECT_EQ(bits(stored_value(i, 1e-50)), 0u) << i.name;
+            }
+        }
+        // A default given again, or a value with the default's float, is the default.
+        const double d = defaults.*i.field;
+        EXPECT_EQ(bits(stored_value(i, d)), bits(d)) << i.name;
+        if (single_precision(i)) {
+            EXPECT_EQ(bits(stored_value(i, d * (1.0 + 1e-12))), bits(d)) << i.name;
+        }
+        if (i.kind != ParameterKind::Real) continue;
+        // A value that is no float runs as it is stored.
+        ModelParameters given;
+        given.errorSpread = ERROR_MODERATE;
+        const double v = moved(i, d) * (1.0 + 1e-9);
+        given.*i.field = v;
+        ModelParameters stored = given;
+        stored.*i.field = stored_value(i, v);
+        const double expected =
+            single_precision(i) ? static_cast<double>(static_cast<float>(v)) : v;
+        EXPECT_EQ(stored.*i.field, expected) << i.name;
+        if (i.field == &ModelParameters::errorSpread) continue;  // a moved spread is a level
+        EXPECT_EQ(prints_of(stored), prints_of(given)) << i.name << " = " << v;
+    }
 }
 
 // A parameter takes effect at the next rebuild: ticks read the record the

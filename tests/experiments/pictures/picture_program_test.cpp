@@ -3,6 +3,8 @@
 // code makes in the calling process.
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "experiments/pictures/plot.h"
 #include "experiments/pictures/snapshot.h"
 #include "experiments/records/summary.h"
@@ -78,6 +80,59 @@ TEST_F(PictureFolder, PicturesAreThoseDrawnInProcess) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(read_file(dir / "a.png"), read_file(dir / "here0.png"));
     EXPECT_EQ(read_file(dir / "b.png"), read_file(dir / "here150.png"));
+}
+
+// The picture program run by hand, as a user who finds it in libexec may: its
+// options are checked as marovel-sim checks them, with marovel-sim's messages,
+// and nothing is written; its plot replaces files as marovel-sim's outputs do.
+TEST_F(PictureFolder, ThePictureProgramRunByHandChecksAsMarovelSimDoes) {
+    const auto pictures = [&](const std::string& args) {
+        return run_command("cd '" + dir.string() + "' && exec timeout 20 env -u DISPLAY '" +
+                           MAROVEL_PICTURES "' " + args);
+    };
+    struct Case {
+        const char* args;     // of marovel-pictures snapshot
+        const char* simArgs;  // marovel-sim's same request
+    };
+    const Case cases[] = {
+        {"--ticks 99999999999999 --seed 1 10:a.png", "--ticks 99999999999999"},
+        {"--ticks 20 --seed abc 10:a.png", "--seed abc"},
+        {"--ticks 20 --seed 1x 10:a.png", "--seed 1x"},
+        {"--ticks 20 --seed 99999999999 10:a.png", "--seed 99999999999"},
+        {"--ticks 20 --seed 1 --param feedback=1 10:a.png", "--set feedback=1"},
+        {"--ticks 20 --seed 1 --param feedback=0.99999999 10:a.png", "--set feedback=0.99999999"},
+        {"--ticks 20 --seed 1 --param cars_per_house=100 10:a.png", "--set cars_per_house=100"},
+    };
+    for (const Case& c : cases) {
+        const CommandResult got = pictures(std::string("snapshot ") + c.args);
+        EXPECT_EQ(got.status, 2) << c.args << ": " << got.err;
+        EXPECT_EQ(std::count(got.err.begin(), got.err.end(), '\n'), 1) << got.err;
+        const CommandResult expected = sim(c.simArgs);
+        ASSERT_EQ(expected.status, 2) << c.simArgs;
+        // The same words; marovel-sim names --set where the picture program names --param.
+        std::string same = expected.err;
+        if (const std::size_t set = same.find("--set: "); set != std::string::npos)
+            same.replace(set, 7, "--param: ");
+        EXPECT_EQ(got.err, same) << c.args;
+        EXPECT_EQ(entries(), std::set<fs::path>{dir / "data"}) << c.args;
+    }
+
+    // A plot goes through a symbolic link no more than marovel-sim's outputs do,
+    // and makes a file that was not there.
+    ASSERT_EQ(sim("sweep --scenarios 0..1 --ticks 40 --curves c.csv").status, 0);
+    std::ofstream(dir / "target.txt") << "kept";
+    fs::create_symlink("target.txt", dir / "link.png");
+    const std::string plot = "plot --title T --errors low,moderate,high ";
+    const CommandResult linked = pictures(plot + "--png link.png < c.csv");
+    EXPECT_EQ(linked.status, 2) << linked.err;
+    EXPECT_NE(linked.err.find("link.png: it is a symbolic link"), std::string::npos) << linked.err;
+    EXPECT_EQ(read_file(dir / "target.txt"), "kept");
+    EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
+    const CommandResult made = pictures(plot + "--png new.png --svg new.svg < c.csv");
+    EXPECT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(read_file(dir / "new.png").substr(1, 3), "PNG");
+    EXPECT_NE(read_file(dir / "new.svg").find("<svg"), std::string::npos);
+    EXPECT_EQ(entries().size(), 6u);  // data, c.csv, target.txt, link.png, new.png, new.svg
 }
 
 }  // namespace

@@ -131,10 +131,12 @@ TEST(Design, FactorialAndSampledDesignsCoverTheirParameters) {
     ASSERT_EQ(factorial_design({a, b}, 100, d), "");
     ASSERT_EQ(d.point_count(), 12u);
     // Point 4 is the second value of the first parameter with the first of the second.
-    EXPECT_EQ(std::pair(d.value(0, 0), d.value(0, 1)), std::pair(0.002, 30.0));
-    EXPECT_EQ(std::pair(d.value(1, 0), d.value(1, 1)), std::pair(0.002, 50.0));
+    // The rate is the model's float (and 0.005, its default's float, the default).
+    const double low = static_cast<double>(0.002f);
+    EXPECT_EQ(std::pair(d.value(0, 0), d.value(0, 1)), std::pair(low, 30.0));
+    EXPECT_EQ(std::pair(d.value(1, 0), d.value(1, 1)), std::pair(low, 50.0));
     EXPECT_EQ(std::pair(d.value(4, 0), d.value(4, 1)), std::pair(0.005, 30.0));
-    EXPECT_EQ(d.value(11, 0), 0.01);
+    EXPECT_EQ(d.value(11, 0), static_cast<double>(0.01f));
     std::set<std::pair<double, double>> combos;
     for (std::size_t p = 0; p < 12; ++p) combos.insert({d.value(p, 0), d.value(p, 1)});
     EXPECT_EQ(combos.size(), 12u);
@@ -206,7 +208,7 @@ TEST(Design, DesignFilesRoundTripAndBadCellsNameTheirPlace) {
                                "d.csv", 100, d),
               "");
     ASSERT_EQ(d.point_count(), 2u);
-    EXPECT_EQ(d.value(1, 1), 0.001);
+    EXPECT_EQ(d.value(1, 1), static_cast<double>(0.001f));  // the model's float
     EXPECT_EQ(d.scenarios[1].seed, -7);
     Design again;
     ASSERT_EQ(parse_design_csv(design_csv(d), "again", 100, again), "");
