@@ -24,16 +24,19 @@ double peak_rss_bytes() {
     return kb * 1024.0;
 }
 
-// One whole run of `ticks` ticks per iteration, moderate error, seed 1.
+// One whole run of `ticks` ticks per iteration, moderate error, seed 1, under
+// the straight rule or (a fourth argument of 1) the road guide.
 void BM_RepeatedTown(benchmark::State& state) {
     const int cols = static_cast<int>(state.range(0));
     const int rows = static_cast<int>(state.range(1));
     const int ticks = static_cast<int>(state.range(2));
+    ModelParameters parameters = error_level(ERROR_MODERATE);
+    if (state.range(3) != 0) parameters.routeGuide = ROUTE_GUIDE_ROAD;
     const auto town = std::make_shared<const Town>(generate_repeated_town(cols, rows, cols));
     auto sim = std::make_unique<Simulation>();
     double active = 0.0, seconds = 0.0;
     for (auto _ : state) {
-        build_scenario(*sim, {1, error_level(ERROR_MODERATE), false}, town);
+        build_scenario(*sim, {1, parameters, false}, town);
         const auto start = std::chrono::steady_clock::now();
         for (int t = 0; t < ticks; ++t) {
             const VehicleTally& k = current_tally(sim->vehicles);
@@ -55,11 +58,22 @@ void BM_RepeatedTown(benchmark::State& state) {
     state.counters["ns/active-car-tick"] = seconds * 1e9 / (active > 0 ? active : 1);
     state.counters["peak_MB"] = rss / 1e6;
     state.counters["budget_MB"] = (150.0 * cars + 8.0 * cells + 30e6) / 1e6;
+    state.counters["home_fields"] = static_cast<double>(sim->vehicles.home.fieldsBuilt);
+    state.counters["home_straight"] = static_cast<double>(sim->vehicles.home.straightFallbacks);
 }
 
-BENCHMARK(BM_RepeatedTown)->Args({1, 1, 3000})->Args({5, 2, 3000})->Args({10, 10, 3000})
-    ->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_RepeatedTown)
+    ->Args({1, 1, 3000, 0})
+    ->Args({5, 2, 3000, 0})
+    ->Args({10, 10, 3000, 0})
+    ->Args({10, 10, 3000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 // The largest: 1280 x 960 cells, 737,280 cars; run last so that its peak is its own.
-BENCHMARK(BM_RepeatedTown)->Args({32, 32, 3000})->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_RepeatedTown)
+    ->Args({32, 32, 3000, 0})
+    ->Args({32, 32, 3000, 1})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
 
 }  // namespace

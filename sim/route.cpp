@@ -63,6 +63,21 @@ struct ExitSteps {
     }
 };
 
+struct HomeSteps {
+    HomeFieldView field;
+    CellPos home;
+    bool is_target(const RoadGrid&, CellPos c) const { return c == home; }
+    double distance(CellPos c) const {
+        const std::uint32_t lx = static_cast<std::uint32_t>(c.x - field.x0);
+        const std::uint32_t ly = static_cast<std::uint32_t>(c.y - field.y0);
+        if (lx >= static_cast<std::uint32_t>(field.w) || ly >= static_cast<std::uint32_t>(field.h))
+            return static_cast<double>(NO_ROAD_HOME_COST);
+        const std::uint16_t s = field.steps[ly * static_cast<std::uint32_t>(field.w) + lx];
+        return s != HOME_NO_ROAD ? static_cast<double>(s) + 1.0
+                                 : static_cast<double>(NO_ROAD_HOME_COST);
+    }
+};
+
 // The rules common to all four moves, for a car that is not on its target
 // (and, for the moves other than its door, not at home). The moves differ in
 // their step (sx, sy) and bit. `here` is the car's own cell; only the
@@ -156,7 +171,8 @@ void choose_and_move_towards(RoadGrid& grid, Vehicle& v, const Target& target) {
     static constexpr int STEP_Y[4] = {-1, 0, 0, 1};
     v.heading = MOVE_ORDER[m];
     v.pos = {v.pos.x + STEP_X[m], v.pos.y + STEP_Y[m]};
-    GridCell* const there = here + (STEP_X[m] + static_cast<std::ptrdiff_t>(STEP_Y[m]) * grid.width);
+    GridCell* const there =
+        here + (STEP_X[m] + static_cast<std::ptrdiff_t>(STEP_Y[m]) * grid.width);
 
     // The cell left is updated before the cell entered.
     if (atHome)
@@ -208,4 +224,9 @@ void choose_and_move_to_exits(RoadGrid& grid, Vehicle& v) {
 void choose_and_move_by_steps(RoadGrid& grid, Vehicle& v, const std::int32_t* steps) {
     if (is_exit(grid, v.pos)) return;
     choose_and_move_towards(grid, v, ExitSteps{steps, grid.width});
+}
+
+void choose_and_move_home_by_steps(RoadGrid& grid, Vehicle& v, const HomeFieldView& field) {
+    if (v.pos == v.home) return;
+    choose_and_move_towards(grid, v, HomeSteps{field, v.home});
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sim/grid.h"
+#include "sim/home_route.h"
 #include "sim/vehicles.h"
 
 // A move that cannot be made. Every real price is far below it.
@@ -19,6 +20,11 @@ constexpr float BACKTRACK_PENALTY = 2.5e24f;
 // than any real number of steps (at most 2^24 in the largest town), so a car
 // enters such a cell only when nothing else is open.
 constexpr float UNREACHABLE_COST = 1e12f;
+
+// The price, on the way home by the road guide, of a cell from which no road
+// leads to the door: dearer than turning back, so a car that gives up where
+// its road home lies behind it turns round, and cheaper than no move at all.
+constexpr float NO_ROAD_HOME_COST = 5e24f;
 
 // Prices of the moves to (x, y-1), (x-1, y), (x+1, y), (x, y+1) towards target
 // under the straight rule: the straight-line distance from the entered cell to
@@ -44,3 +50,8 @@ void choose_and_move_to_exits(RoadGrid& grid, Vehicle& v);
 // along lanes to the nearest exit (steps: one per cell of the grid, -1 where no
 // exit can be reached, as Town::exit_steps gives them).
 void choose_and_move_by_steps(RoadGrid& grid, Vehicle& v, const std::int32_t* steps);
+
+// The road guide home: the price of a cell is one more than its number of
+// steps along lanes to the car's door, as the house's field gives them
+// (NO_ROAD_HOME_COST where the field knows no road).
+void choose_and_move_home_by_steps(RoadGrid& grid, Vehicle& v, const HomeFieldView& field);

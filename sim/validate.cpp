@@ -21,8 +21,8 @@ ValidationResult fail(const char* rule, int x, int y, int got, int want) {
 ValidationResult validate_kept_state(const Simulation& sim) {
     const VehicleTable& table = sim.vehicles;
     const int slots = static_cast<int>(table.underWay.words.size() * 64);
-    if (table.waiting.words.size() != table.underWay.words.size() ||
-        slots < table.vehicleCount || static_cast<int>(table.vehicles.size()) < table.vehicleCount)
+    if (table.waiting.words.size() != table.underWay.words.size() || slots < table.vehicleCount ||
+        static_cast<int>(table.vehicles.size()) < table.vehicleCount)
         return fail("table sizes", table.vehicleCount, 0, slots,
                     static_cast<int>(table.vehicles.size()));
     static const Vehicle unused{};
@@ -44,6 +44,42 @@ ValidationResult validate_kept_state(const Simulation& sim) {
                                   kept.enRoute,      kept.towed,     kept.outOfGas};
     for (int k = 0; k < 6; ++k)
         if (held[k] != counted[k]) return fail("kept tally", k, 0, held[k], counted[k]);
+    const HomeFields& home = table.home;
+    if (home.active) {
+        // Every car that holds a field has given up and is on its way, and holds
+        // its own house's; each house's count of holders is a recount of them;
+        // every slot is either free or serves the house that names it.
+        thread_local std::vector<std::int32_t> holders;
+        holders.assign(home.holders.size(), 0);
+        for (int i = 0; i < table.vehicleCount; ++i) {
+            const std::int32_t s = home.carSlot[static_cast<std::size_t>(i)];
+            if (s < 0) continue;
+            const Vehicle& v = table.vehicles[static_cast<std::size_t>(i)];
+            const std::int32_t house = house_of_car(home, i);
+            if (v.state != VS_GAVE_UP || v.pos == v.home)
+                return fail("home field held by a car not driving home", v.pos.x, v.pos.y, s, -1);
+            if (home.houseSlot[static_cast<std::size_t>(house)] != s ||
+                home.fields[static_cast<std::size_t>(s)].house != house)
+                return fail("home field of another house", v.pos.x, v.pos.y, s,
+                            home.houseSlot[static_cast<std::size_t>(house)]);
+            ++holders[static_cast<std::size_t>(house)];
+        }
+        for (std::size_t h = 0; h < holders.size(); ++h) {
+            if (home.holders[h] != holders[h])
+                return fail("kept home field holders", static_cast<int>(h), 0, home.holders[h],
+                            holders[h]);
+            const std::int32_t s = home.houseSlot[h];
+            if ((s >= 0) != (holders[h] > 0))
+                return fail("home field without holders", static_cast<int>(h), 0, s, holders[h]);
+        }
+        std::size_t freeSlots = 0, used = 0;
+        for (const HomeFieldSize& size : home.sizes)
+            freeSlots += static_cast<std::size_t>(size.freeCount);
+        for (const HomeFieldSlot& slot : home.fields) used += slot.house >= 0 ? 1 : 0;
+        if (freeSlots + used != home.fields.size())
+            return fail("home field slots", static_cast<int>(freeSlots), static_cast<int>(used),
+                        static_cast<int>(home.fields.size()), 0);
+    }
     if (static_cast<int>(sim.storm.threatFlags.size()) < table.vehicleCount)
         return fail("threat flags", 0, 0, static_cast<int>(sim.storm.threatFlags.size()),
                     table.vehicleCount);
@@ -98,13 +134,15 @@ ValidationResult validate_simulation(const Simulation& sim) {
         for (std::int32_t x = 0; x < grid.width; ++x) {
             const std::size_t k = static_cast<std::size_t>(cell_index(grid, {x, y}));
             const GridCell& c = grid.cells[k];
-            if (c.layout != town.layout[k]) return fail("layout changed", x, y, c.layout, town.layout[k]);
+            if (c.layout != town.layout[k])
+                return fail("layout changed", x, y, c.layout, town.layout[k]);
             if (c.layout == LAYOUT_HOUSE) {
                 if (c.traffic != parked[k]) return fail("house count", x, y, c.traffic, parked[k]);
             } else if (is_exit(grid, {x, y})) {
                 // Arrivals share the exit's lanes, and one car leaving clears its
                 // lane for all: the exit may hold fewer bits than its cars, never more.
-                if ((c.traffic & ~lanes[k]) != 0) return fail("exit lanes", x, y, c.traffic, lanes[k]);
+                if ((c.traffic & ~lanes[k]) != 0)
+                    return fail("exit lanes", x, y, c.traffic, lanes[k]);
             } else if (c.traffic != lanes[k]) {
                 return fail("lanes", x, y, c.traffic, lanes[k]);
             }

@@ -81,6 +81,8 @@ bool populate_town(const Town& town, RoadGrid& grid, VehicleTable& table, Random
             }
         }
     }
+    prepare_home_fields(table.home, town, perHouse, table.vehicleCount,
+                        p.routeGuide == ROUTE_GUIDE_ROAD && fits);
     index_vehicles(table);
     return fits;
 }
@@ -90,10 +92,23 @@ bool populate_town(RoadGrid& grid, VehicleTable& table, RandomState& rng,
     return populate_town(builtin_town(), grid, table, rng, p);
 }
 
+namespace {
+
+// A car that gave up, on its way home: by its house's field under the road
+// guide (`home` not null), else by the straight rule.
+void drive_home(RoadGrid& grid, Vehicle& v, HomeFields* home, std::int32_t index) {
+    HomeFieldView field;
+    if (home != nullptr && home_field_for(*home, grid, v, index, field) != nullptr)
+        choose_and_move_home_by_steps(grid, v, field);
+    else
+        choose_and_move(grid, v, v.home);
+}
+
 // One tick of one car. Patience is spent before fuel and the target is chosen
 // after both, so a car whose patience ends on the step that would have reached
 // the exit turns for home instead, and running dry wins over giving up.
-void step_vehicle(RoadGrid& grid, Vehicle& v, std::int32_t towFuelLimit) {
+inline void step_car(RoadGrid& grid, Vehicle& v, std::int32_t towFuelLimit, HomeFields* home,
+                     std::int32_t index) {
     if (!is_under_way(v)) return;
 
     --v.patience;
@@ -112,13 +127,19 @@ void step_vehicle(RoadGrid& grid, Vehicle& v, std::int32_t towFuelLimit) {
         return;
     }
     if (v.state != VS_EVACUATING)
-        choose_and_move(grid, v, v.home);
+        drive_home(grid, v, home, index);
     else if (grid.exitSteps != nullptr)
         choose_and_move_by_steps(grid, v, grid.exitSteps);
     else if (grid.singleExit)
         choose_and_move(grid, v, grid.firstExit);
     else
         choose_and_move_to_exits(grid, v);
+}
+
+}  // namespace
+
+void step_vehicle(RoadGrid& grid, Vehicle& v, std::int32_t towFuelLimit) {
+    step_car(grid, v, towFuelLimit, nullptr, 0);
 }
 
 namespace {
@@ -166,12 +187,16 @@ void set_bit(VehicleSet& set, int index, bool on) {
 }  // namespace
 
 void step_all_vehicles(RoadGrid& grid, VehicleTable& table) {
+    HomeFields* const home = table.home.active ? &table.home : nullptr;
     for_each_member(table.underWay, [&](int i) {
         Vehicle& v = table.vehicles[i];
         const int before = tally_slot(v);
-        step_vehicle(grid, v, table.towFuelLimit);
+        step_car(grid, v, table.towFuelLimit, home, i);
         const int after = tally_slot(v);
         if (after == before) return;  // still under way, as most cars are
+        // A car driving home by a field counts en route until it is home or
+        // stranded: the field is given back on that change.
+        if (home != nullptr) release_home_field(*home, i);
         --tally_count(table.tally, before);
         if (after >= 0) ++tally_count(table.tally, after);
         if (!is_under_way(v)) set_bit(table.underWay, i, false);
@@ -188,6 +213,7 @@ VehicleTally tally_vehicles(const VehicleTable& table) {
 }
 
 void index_vehicles(VehicleTable& table) {
+    clear_home_fields(table.home);
     const std::size_t words = (static_cast<std::size_t>(table.vehicleCount) + 63) / 64;
     table.underWay.words.assign(words, 0);
     table.waiting.words.assign(words, 0);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sim/grid.h"
+#include "sim/home_route.h"
 #include "sim/parameters.h"
 #include "sim/random.h"
 #include "sim/town.h"
@@ -29,8 +30,8 @@ struct Vehicle {
     std::uint8_t prevHeading;  // heading before the last move
     std::int32_t patience;     // ticks of driving before it gives up, 240..360 at first
     std::int32_t fuel;         // ticks of driving left, 200..400 at first; negative when stranded
-    std::uint8_t door;         // the move from its house onto its door; DIR_Y_DEC in the built-in town
-    std::uint8_t onExit;       // 1 while it stands on an exit cell (kept by every move)
+    std::uint8_t door;    // the move from its house onto its door; DIR_Y_DEC in the built-in town
+    std::uint8_t onExit;  // 1 while it stands on an exit cell (kept by every move)
 };
 
 // The counts of the Info box, in its order.
@@ -62,6 +63,9 @@ struct VehicleTable {
     // Straight-line distance from each car's house to the nearest exit, in
     // double: the fixed part of its household's trip effort.
     std::vector<double> exitDistance;
+    // Under the road guide, the fields by which cars that gave up drive home;
+    // inactive (and empty) under the straight rule.
+    HomeFields home;
 };
 
 // Rebuilds the grid from the town (its size, layout and exits) and parks new
@@ -84,7 +88,9 @@ std::int64_t town_car_count(const Town& town, const ModelParameters& p);
 void build_grid(const Town& town, RoadGrid& grid);
 
 // Steps every car under way once, in table order, each seeing the moves of
-// those before it, and keeps the sets and the tally up to date.
+// those before it, and keeps the sets and the tally up to date. Under the road
+// guide a car that gave up drives home by its house's field (step_vehicle,
+// which knows no table, drives every car home by the straight rule).
 void step_all_vehicles(RoadGrid& grid, VehicleTable& table);
 void step_vehicle(RoadGrid& grid, Vehicle& v, std::int32_t towFuelLimit = TOW_FUEL_LIMIT);
 

@@ -1,6 +1,8 @@
 // The catalogue of small towns in tests/sim/towns, each run for what it must show.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 
 #include "sim/validate.h"
@@ -34,6 +36,73 @@ TEST(TownCatalogue, ALoopBelowTheExitTrapsTheStraightRuleAndTheRoadGuideGetsEver
     EXPECT_GE(current_tally(straight->vehicles).enRoute, 4);  // still circling
 }
 
+// True when a car on `from` can drive to `to` along lanes, honouring their directions.
+bool road_leads(const Town& town, CellPos from, CellPos to) {
+    std::vector<bool> seen(town.layout.size(), false);
+    std::vector<CellPos> queue = {from};
+    seen[static_cast<std::size_t>(from.y * town.width + from.x)] = true;
+    for (std::size_t head = 0; head < queue.size(); ++head) {
+        const CellPos p = queue[head];
+        if (p == to) return true;
+        for (std::uint8_t bit : MOVE_ORDER) {
+            const CellPos s = move_step(bit);
+            const CellPos q = {p.x + s.x, p.y + s.y};
+            if (!town.contains(q) || !is_road(town.layout_at(q)) || (town.layout_at(q) & bit) == 0)
+                continue;
+            const std::size_t j = static_cast<std::size_t>(q.y * town.width + q.x);
+            if (seen[j]) continue;
+            seen[j] = true;
+            queue.push_back(q);
+        }
+    }
+    return false;
+}
+
+TEST(TownCatalogue,
+     ACarThatGivesUpOnALoopBelowItsHouseCirclesItUnderTheStraightRuleAndDrivesHomeByRoad) {
+    const auto town = catalogue_town("loop_below_home");
+    ASSERT_TRUE(town);
+    EXPECT_TRUE(validate_town(*town).empty());
+    const CellPos house = {4, 4};
+    for (double guide : {ROUTE_GUIDE_STRAIGHT, ROUTE_GUIDE_ROAD}) {
+        // Out of the door and down into the loop, where patience ends.
+        ModelParameters p = everyone_leaves(guide);
+        p.carsPerHouse = 1;
+        p.patienceMin = p.patienceMax = 5;
+        p.fuelMin = p.fuelMax = 5000;  // nobody is towed
+        auto sim = town_run(town, p);
+        ASSERT_EQ(sim->vehicles.vehicleCount, 1);
+        start_evacuating(sim->vehicles, 0);
+        const Vehicle& car = sim->vehicles.vehicles[0];
+        int homeAt = 0;
+        bool gaveUpOnTheLoop = false, cameAlongTheTop = false;
+        for (int t = 1; t <= 400 && homeAt == 0; ++t) {
+            const CellPos was = car.pos;
+            const bool wasEvacuating = car.state == VS_EVACUATING;
+            sim_tick(*sim);
+            const ValidationResult r = validate_simulation(*sim);
+            ASSERT_TRUE(r.ok) << "tick " << t << ": " << r.message;
+            if (wasEvacuating && car.state == VS_GAVE_UP)
+                gaveUpOnTheLoop = was.y >= 1 && was.y <= 3 && was.x >= 3 && was.x <= 5;
+            if (car.state == VS_GAVE_UP && car.pos.y == 4 && car.pos.x < 3) cameAlongTheTop = true;
+            if (car.state == VS_GAVE_UP && car.pos == house) homeAt = t;
+        }
+        EXPECT_TRUE(gaveUpOnTheLoop) << guide;
+        EXPECT_EQ(car.fuel >= 0, true) << guide;
+        if (guide == ROUTE_GUIDE_STRAIGHT) {
+            EXPECT_EQ(homeAt, 0) << "the straight rule circles the loop";
+            EXPECT_TRUE(car.pos.y >= 1 && car.pos.y <= 3 && car.pos.x >= 3 && car.pos.x <= 5)
+                << car.pos.x << ", " << car.pos.y;
+        } else {
+            EXPECT_TRUE(homeAt > 0 && homeAt < 40) << homeAt;
+            EXPECT_TRUE(cameAlongTheTop);
+            EXPECT_EQ(sim->vehicles.home.straightFallbacks, 0);
+            EXPECT_GE(sim->vehicles.home.fieldsBuilt, 1);
+            EXPECT_EQ(sim->vehicles.home.houseSlot[0], -1) << "the field went back to the pool";
+        }
+    }
+}
+
 TEST(TownCatalogue, ARiverWithoutABridgeIsReportedHouseByHouseAndItsFarSideNeverArrives) {
     const auto town = catalogue_town("river_no_bridge");
     ASSERT_TRUE(town);
@@ -41,7 +110,8 @@ TEST(TownCatalogue, ARiverWithoutABridgeIsReportedHouseByHouseAndItsFarSideNever
     std::vector<std::pair<int, int>> houses, roads;
     for (const TownProblem& p : ps) {
         ASSERT_EQ(p.level, TownProblem::Level::Warning) << p.message;
-        (p.message.find("house") != std::string::npos ? houses : roads).push_back({p.cell.x, p.cell.y});
+        (p.message.find("house") != std::string::npos ? houses : roads)
+            .push_back({p.cell.x, p.cell.y});
     }
     EXPECT_EQ(houses, (std::vector<std::pair<int, int>>{{4, 0}, {5, 0}, {6, 0}}));
     EXPECT_EQ(roads, (std::vector<std::pair<int, int>>{{4, 1}, {5, 1}, {6, 1}}));
@@ -70,8 +140,8 @@ TEST(TownCatalogue, OneWayRoadsAreOnlyEverDrivenTheWayTheirArrowsPoint) {
                 const Vehicle& v = sim->vehicles.vehicles[static_cast<std::size_t>(i)];
                 if (v.pos == v.home) continue;
                 const std::uint8_t layout = town->layout_at(v.pos);
-                ASSERT_NE(layout & v.heading, 0) << "car " << i << " against the lane at ("
-                                                 << v.pos.x << ", " << v.pos.y << ")";
+                ASSERT_NE(layout & v.heading, 0)
+                    << "car " << i << " against the lane at (" << v.pos.x << ", " << v.pos.y << ")";
                 if ((layout & LAYOUT_ONE_WAY) != 0) ASSERT_EQ(layout & DIR_ALL, v.heading);
                 if (v.home.y == 1 && v.pos == (CellPos{4, 2})) lowerCarWentRight = true;
             }
@@ -124,7 +194,9 @@ TEST(TownCatalogue, CarsLeaveOntoTheirOwnDoorAndComeHomeThroughIt) {
         std::vector<CellPos> before(static_cast<std::size_t>(n));
         std::vector<int> outs(static_cast<std::size_t>(n), 0), ins(static_cast<std::size_t>(n), 0);
         for (int t = 0; t < 80; ++t) {
-            for (int i = 0; i < n; ++i) before[static_cast<std::size_t>(i)] = sim->vehicles.vehicles[static_cast<std::size_t>(i)].pos;
+            for (int i = 0; i < n; ++i)
+                before[static_cast<std::size_t>(i)] =
+                    sim->vehicles.vehicles[static_cast<std::size_t>(i)].pos;
             sim_tick(*sim);
             for (int i = 0; i < n; ++i) {
                 const Vehicle& v = sim->vehicles.vehicles[static_cast<std::size_t>(i)];
@@ -143,7 +215,8 @@ TEST(TownCatalogue, CarsLeaveOntoTheirOwnDoorAndComeHomeThroughIt) {
             }
         }
         int home = 0;
-        for (int i = 0; i < n; ++i) home += outs[static_cast<std::size_t>(i)] > 0 && ins[static_cast<std::size_t>(i)] > 0;
+        for (int i = 0; i < n; ++i)
+            home += outs[static_cast<std::size_t>(i)] > 0 && ins[static_cast<std::size_t>(i)] > 0;
         EXPECT_EQ(home, n) << "every car went out and came back by its door, guide " << guide;
     }
 }
@@ -172,16 +245,18 @@ Town random_town(std::mt19937& rng) {
         t.width = side(rng);
         t.height = side(rng);
         t.layout.assign(static_cast<std::size_t>(t.width * t.height), LAYOUT_BLOCKED);
-        const std::uint8_t roads[] = {LAYOUT_ROAD_ANY, LAYOUT_ROAD_ANY, LAYOUT_ROAD_ANY,
-                                      LAYOUT_ROAD_X,   LAYOUT_ROAD_Y,   LAYOUT_ONE_WAY_Y_DEC,
-                                      LAYOUT_ONE_WAY_X_DEC, LAYOUT_ONE_WAY_Y_INC,
-                                      LAYOUT_ONE_WAY_X_INC};
+        const std::uint8_t roads[] = {
+            LAYOUT_ROAD_ANY,      LAYOUT_ROAD_ANY,      LAYOUT_ROAD_ANY,
+            LAYOUT_ROAD_X,        LAYOUT_ROAD_Y,        LAYOUT_ONE_WAY_Y_DEC,
+            LAYOUT_ONE_WAY_X_DEC, LAYOUT_ONE_WAY_Y_INC, LAYOUT_ONE_WAY_X_INC};
         std::uniform_int_distribution<int> pick(0, 8), coin(0, 3);
         for (std::int32_t y = 0; y < t.height; ++y)
             for (std::int32_t x = 0; x < t.width; ++x) {
                 std::uint8_t& c = t.layout[static_cast<std::size_t>(y * t.width + x)];
-                if ((y % 2 == 0 || x % 3 == 0) && coin(rng) != 0) c = roads[pick(rng)];
-                else if (coin(rng) == 0) c = LAYOUT_WATER;
+                if ((y % 2 == 0 || x % 3 == 0) && coin(rng) != 0)
+                    c = roads[pick(rng)];
+                else if (coin(rng) == 0)
+                    c = LAYOUT_WATER;
             }
         std::vector<std::uint8_t> doors(t.layout.size(), 0);
         for (std::int32_t y = 0; y < t.height; ++y)
@@ -198,7 +273,8 @@ Town random_town(std::mt19937& rng) {
                     }
                 }
             }
-        list_houses(t, [&](CellPos p) { return doors[static_cast<std::size_t>(p.y * t.width + p.x)]; });
+        list_houses(
+            t, [&](CellPos p) { return doors[static_cast<std::size_t>(p.y * t.width + p.x)]; });
         std::vector<CellPos> roadCells;
         for (std::int32_t y = 0; y < t.height; ++y)
             for (std::int32_t x = 0; x < t.width; ++x)
@@ -236,6 +312,84 @@ TEST(TownProperty, OnRandomTownsTheStateStaysWholeAndEveryCarEndsAtAnExitOrAtHom
         EXPECT_EQ(current_tally(sim->vehicles).enRoute + current_tally(sim->vehicles).outOfGas, 0)
             << "town " << k;
     }
+}
+
+TEST(TownProperty, UnderTheRoadGuideACarThatGivesUpWhereARoadLeadsHomeDrivesHome) {
+    // Random towns (some of whose houses reach no exit, some of whose roads
+    // lead nowhere), and the built-in town repeated with two exits, where every
+    // house reaches one. One car at a time, alone on the roads, so that no
+    // queue can lock it in: it gives up somewhere on its way out, and wherever
+    // a road leads from there to its door, it drives home.
+    std::mt19937 rng(20240917);
+    int drivers = 0, trappedByStraight = 0;
+    for (int k = 0; k < 41; ++k) {
+        const Town base = k < 40 ? random_town(rng) : generate_repeated_town(2, 2, 2);
+        const std::size_t every = k < 40 ? 1 : 37;
+        for (std::size_t h = 0; h < base.houses.size(); h += every) {
+            Town alone = base;
+            for (House& other : alone.houses) other.cars = 0;
+            alone.houses[h].cars = 1;
+            const auto town = std::make_shared<const Town>(std::move(alone));
+            const CellPos door = door_cell(town->houses[h]);
+            for (double guide : {ROUTE_GUIDE_ROAD, ROUTE_GUIDE_STRAIGHT}) {
+                ModelParameters p = everyone_leaves(guide);
+                p.patienceMin = 2;
+                p.patienceMax = 60;
+                p.fuelMin = p.fuelMax = 5000;  // it never runs dry and is never towed
+                auto sim = town_run(town, p, 3 + k * 1000 + static_cast<int>(h));
+                ASSERT_EQ(sim->vehicles.vehicleCount, 1);
+                start_evacuating(sim->vehicles, 0);
+                const Vehicle& v = sim->vehicles.vehicles[0];
+                int roadHome = -1;
+                for (int t = 0; t < 800 && !(v.state == VS_GAVE_UP && v.pos == v.home); ++t) {
+                    const CellPos was = v.pos;
+                    const bool evacuating = v.state == VS_EVACUATING;
+                    sim_tick(*sim);
+                    if (evacuating && v.state == VS_GAVE_UP)
+                        roadHome = was == v.home || road_leads(*town, was, door);
+                }
+                if (roadHome != 1) continue;
+                const bool home = v.pos == v.home;
+                if (guide == ROUTE_GUIDE_ROAD) {
+                    ++drivers;
+                    EXPECT_TRUE(home) << "town " << k << " house " << h << ": the car is at ("
+                                      << v.pos.x << ", " << v.pos.y << ")";
+                    EXPECT_EQ(sim->vehicles.home.straightFallbacks, 0);
+                } else if (!home) {
+                    ++trappedByStraight;
+                }
+            }
+        }
+    }
+    EXPECT_GT(drivers, 300);
+    // The towns are hard enough that the straight rule leaves some cars out.
+    EXPECT_GT(trappedByStraight, 0);
+}
+
+TEST(TownProperty, UnderTheRoadGuideTheKeptTallyAndTheFieldsHoldersEqualARecountEveryTick) {
+    // Many cars give up at once in a town of four copies of the built-in one.
+    const auto town = std::make_shared<const Town>(generate_repeated_town(2, 2, 2));
+    ModelParameters p = everyone_leaves(ROUTE_GUIDE_ROAD);
+    p.patienceMin = 5;
+    p.patienceMax = 80;
+    auto sim = town_run(town, p);
+    int mostHeld = 0;
+    for (int t = 1; t <= 600; ++t) {
+        sim_tick(*sim);
+        const ValidationResult r =
+            validate_simulation(*sim);  // the holders' recount among its rules
+        ASSERT_TRUE(r.ok) << "tick " << t << ": " << r.message;
+        const VehicleTally kept = current_tally(sim->vehicles);
+        const VehicleTally counted = tally_vehicles(sim->vehicles);
+        ASSERT_EQ(std::memcmp(&kept, &counted, sizeof kept), 0) << "tick " << t;
+        int held = 0;
+        for (std::int32_t s : sim->vehicles.home.houseSlot) held += s >= 0;
+        mostHeld = std::max(mostHeld, held);
+    }
+    EXPECT_GT(current_tally(sim->vehicles).gaveUp, 100);
+    EXPECT_GT(mostHeld, 20);
+    // So many give up at once that the pool runs out: the fallback is exercised too.
+    EXPECT_GT(sim->vehicles.home.straightFallbacks, 0);
 }
 
 }  // namespace
