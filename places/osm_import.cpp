@@ -434,6 +434,8 @@ bool import_town(const OsmMap& map, const ImportOptions& o, Town& town, ImportRe
                 r.roadsByClass[*highway] += 1;
             else if (missing)
                 ++roadsNoNodes;
+            else if (way.nodes.size() < 2)
+                r.droppedByReason["roads of a single node"] += 1;
             else
                 r.droppedByReason["roads outside the area"] += 1;
             continue;
