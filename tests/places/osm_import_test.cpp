@@ -117,6 +117,8 @@ TEST(ImportTown, StreetsJoinOneWayHoldsHousesFaceTheirStreet) {
     // A diagonal from the street to the one-way street's end.
     m.way({m.node(205, 105), m.node(105, 205)}, {{"highway", "unclassified"}});
     m.way({m.node(50, 50), m.node(50, 60)}, {{"highway", "footway"}});
+    // A car park's lane joined to nothing: it reaches no exit and is dropped.
+    m.way({m.node(205, 255), m.node(255, 255)}, {{"highway", "service"}});
     // Houses: north of the two-way street, south of it, and one too far from any road.
     m.building(125, 125, 12);
     m.building(255, 85, 12, "apartments");
@@ -162,6 +164,8 @@ TEST(ImportTown, StreetsJoinOneWayHoldsHousesFaceTheirStreet) {
     EXPECT_EQ(r.droppedByReason["buildings with no road within 50 m"], 1u);
     EXPECT_EQ(r.droppedByReason["highway=footway (not a drivable class)"], 1u);
     EXPECT_EQ(r.roadsByClass["residential"], 2u);
+    EXPECT_EQ(r.droppedByReason["road cells that reach no exit"], 6u);
+    EXPECT_FALSE(is_road(at(t, {22, 25})));
 }
 
 // What is refused: no road in the area, an area too large at the cell (with
