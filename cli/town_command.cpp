@@ -1,7 +1,10 @@
 #include "cli/town_command.h"
 
 #include <charconv>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "cli/decimal_option.h"
@@ -10,6 +13,7 @@
 #include "experiments/planning/town_file.h"
 #include "experiments/records/output_file.h"
 #include "experiments/running/merge.h"
+#include "places/osm_import.h"
 #include "sim/parameters.h"
 #include "sim/town_text.h"
 
@@ -84,13 +88,97 @@ int write_output(const std::string& option, const std::string& path, const std::
     return 0;
 }
 
+// "A,B,..." as finite numbers; false unless exactly `n` of them.
+bool parse_numbers(const std::string& text, std::size_t n, std::vector<double>& out) {
+    out.clear();
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        char* end = nullptr;
+        const double v = std::strtod(item.c_str(), &end);
+        if (item.empty() || end != item.c_str() + item.size() || !std::isfinite(v)) return false;
+        out.push_back(v);
+        at = comma + 1;
+    }
+    return out.size() == n;
+}
+
+// The file's name without its folder and its .osm, .osm.bz2, .osm.gz or .osm.pbf.
+std::string place_name(const std::string& path) {
+    std::string base = path.substr(path.find_last_of('/') + 1);
+    const std::size_t osm = base.find(".osm");
+    return osm == std::string::npos || osm == 0 ? base : base.substr(0, osm);
+}
+
+int import_place(const TownCommand& c) {
+    ImportOptions o;
+    o.cellM = c.cellM;
+    o.maxDoorDistanceM = c.maxDoorM;
+    std::vector<double> v;
+    if (!c.bbox.empty()) {
+        if (!parse_numbers(c.bbox, 4, v))
+            return refuse("--bbox: \"" + c.bbox + "\" is not MINLON,MINLAT,MAXLON,MAXLAT");
+        o.hasBbox = true;
+        o.bbox = {v[0], v[1], v[2], v[3]};
+    }
+    if (c.exitMode != "auto") return refuse("--exits: only auto; name exits with --exit LAT,LON");
+    for (const std::string& e : c.exitAt) {
+        if (!parse_numbers(e, 2, v) || std::abs(v[0]) > 90.0 || std::abs(v[1]) > 180.0)
+            return refuse("--exit: \"" + e + "\" is not LAT,LON");
+        o.exitsAt.push_back({v[0], v[1]});
+    }
+    if (c.houses == "buildings")
+        o.houses = HouseSource::Buildings;
+    else if (c.houses == "along-streets")
+        o.houses = HouseSource::AlongStreets;
+    else if (c.houses == "both")
+        o.houses = HouseSource::Both;
+    else
+        return refuse("--houses: \"" + c.houses + "\" is not buildings, along-streets or both");
+    if (!c.roadClasses.empty()) {
+        o.roadClasses.clear();
+        std::size_t at = 0;
+        while (at <= c.roadClasses.size()) {
+            const std::size_t comma = std::min(c.roadClasses.find(',', at), c.roadClasses.size());
+            const std::string item = c.roadClasses.substr(at, comma - at);
+            if (item.empty())
+                return refuse("--road-classes: an empty class in \"" + c.roadClasses + "\"");
+            o.roadClasses.push_back(item);
+            at = comma + 1;
+        }
+    }
+    o.name = c.name.empty() ? place_name(c.file) : c.name;
+
+    const auto started = std::chrono::steady_clock::now();
+    OsmMap map;
+    std::string error;
+    if (!read_osm_file(c.file, map, error)) return refuse(error);
+    Town town;
+    ImportReport report;
+    if (!import_town(map, o, town, report, error, ModelParameters{}.carsPerHouse))
+        return refuse(c.file + ": " + error);
+    const std::string text =
+        import_header(place_name(c.file) + " (" + c.file.substr(c.file.find_last_of('/') + 1) + ")",
+                      report, o.cellM) +
+        format_town(town);
+    if (const int status = write_output("--out", c.output, text); status != 0) return status;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::fprintf(stderr, "%s: %s", c.file.c_str(), format_import_report(report).c_str());
+    std::fprintf(stderr, "%s: wrote %s in %.2f s (map data © OpenStreetMap contributors)\n",
+                 c.file.c_str(), c.output.c_str(), seconds);
+    return 0;
+}
+
 }  // namespace
 
 void add_town_command(CLI::App& app, TownCommand& c, bool withOptions) {
     c.app = app.add_subcommand(
         "town",
-        "Towns of your own: check a town file, print one, draw it, or generate a larger town "
-        "from the built-in one. Run on one with --town FILE (single runs and sweeps).");
+        "Towns of your own: check a town file, print one, draw it, generate a larger town "
+        "from the built-in one, or import one from OpenStreetMap. Run on one with --town FILE "
+        "(single runs and sweeps).");
     if (!withOptions) return;
     c.app->require_subcommand(1);
     c.check = c.app->add_subcommand(
@@ -116,17 +204,46 @@ void add_town_command(CLI::App& app, TownCommand& c, bool withOptions) {
     c.generate->add_option("--exits", c.exits, "Exits along the top edge (default one per column)")
         ->transform(decimal_in(1, TOWN_MAX_SIDE));
     c.generate->add_option("--out", c.output, "The town file to write")->required();
+    c.import = c.app->add_subcommand(
+        "import",
+        "Makes a town from an OpenStreetMap file (.osm, .osm.bz2, .osm.gz, .osm.pbf): drivable "
+        "roads as lanes (one-way streets one way), homes beside the street they face, exits where "
+        "roads leave the area. Prints what it made and dropped on the standard error");
+    c.import->add_option("FILE", c.file, "The OpenStreetMap file")->required();
+    c.import->add_option("--out", c.output, "The town file to write")->required();
+    c.import->add_option("--cell", c.cellM, "Metres along a cell's side (default 10)")
+        ->check(CLI::Range(1.0, 1000.0));
+    c.import->add_option("--bbox", c.bbox,
+                         "MINLON,MINLAT,MAXLON,MAXLAT (default: the file's bounds, or its data's "
+                         "extent)");
+    c.import->add_option("--exits", c.exitMode,
+                         "auto (default): an exit wherever a drivable road leaves the area");
+    c.import->add_option("--exit", c.exitAt,
+                         "LAT,LON: an exit on the road cell nearest; repeatable, replaces auto");
+    c.import->add_option("--houses", c.houses,
+                         "buildings (default; along-streets with a warning when none is a home), "
+                         "along-streets, or both");
+    c.import->add_option("--road-classes", c.roadClasses,
+                         "highway values drawn, comma-separated (default motorway down to "
+                         "residential, unclassified, living_street, service)");
+    c.import
+        ->add_option("--max-door-distance", c.maxDoorM,
+                     "Metres from a building to its door's road at most (default 50)")
+        ->check(CLI::Range(1.0, 1000.0));
+    c.import->add_option("--name", c.name, "The town's name (default: the file's)");
     c.app->footer(
         "The format is described in docs/town-format.md. Examples:\n"
         "  marovel-sim town show builtin > my.town\n"
         "  marovel-sim town check my.town\n"
         "  marovel-sim town generate --repeat 5x2 --exits 3 --out city.town\n"
         "  marovel-sim town picture city.town city.png\n"
+        "  marovel-sim town import west-oakland.osm.bz2 --out oakland.town\n"
         "  marovel-sim sweep --town city.town --scenarios 0..9 --summary s.csv");
 }
 
 int run_town_command(const TownCommand& c, int argc, char** argv) {
     if (c.check->parsed()) return check_town(c.file);
+    if (c.import->parsed()) return import_place(c);
     if (c.show->parsed() || c.picture->parsed()) {
         Town town;
         std::string error;
