@@ -56,7 +56,7 @@ run_tests() {
         build/sanitize/cli/marovel-sim
 
     if [[ -f tests/fuzz/run-fuzz.sh ]]; then
-        say "Fuzzing the picture reader"
+        say "Fuzzing the picture and town readers"
         cmake --preset fuzz >/dev/null
         cmake --build --preset fuzz
         tests/fuzz/run-fuzz.sh 60
