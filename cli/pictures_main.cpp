@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -45,10 +46,47 @@ namespace {
 
 // The curves of every run, grouped by run as the rows come, into a summary
 // that keeps them for the plot.
+// Writes `bytes` over the existing file `path` (a temporary file marovel-sim
+// made, named `shown` to the user) and hands them to the disk: in place, so
+// that a marovel-sim stopped meanwhile, which removes its temporary files,
+// leaves none behind. Never a symbolic link, a FIFO or anything but a regular
+// file. False with the system's reason.
+bool write_in_place(const std::string& path, const std::string& shown, const std::string& bytes,
+                    std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st = {};
+    bool ok = fd >= 0 && ::fstat(fd, &st) == 0;
+    if (ok && !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        error = "could not write " + file_name_text(shown) + ": not a regular file";
+        return false;
+    }
+    ok = ok && ::ftruncate(fd, 0) == 0;
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (ok && left > 0) {
+        const ssize_t n = ::write(fd, data, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            ok = false;
+            break;
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (ok && ::fsync(fd) != 0) ok = false;
+    const int why = errno;
+    if (fd >= 0) ::close(fd);
+    if (!ok) error = "could not write " + file_name_text(shown) + ": " + std::strerror(why);
+    return ok;
+}
+
 int plot(const std::vector<std::string>& args) {
     std::string title, errors;
     std::vector<PlotTarget> targets;
     std::vector<std::string> shown;  // how messages name each target
+    bool handedOver = false;         // by marovel-sim, with its temporary files as the targets
     for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
         if (args[i] == "--title")
             title = args[i + 1];
@@ -58,9 +96,10 @@ int plot(const std::vector<std::string>& args) {
             targets.push_back(
                 {args[i + 1], args[i] == "--png" ? PlotFormat::Png : PlotFormat::Svg});
             shown.push_back(args[i + 1]);
-        } else if (args[i] == "--shown-as" && !targets.empty())
+        } else if (args[i] == "--shown-as" && !targets.empty()) {
             shown.back() = args[i + 1];
-        else
+            handedOver = true;
+        } else
             return refuse("plot: unknown option " + args[i]);
     }
     std::vector<float> levels;
@@ -107,20 +146,30 @@ int plot(const std::vector<std::string>& args) {
         runs.back().ticks.push_back(tick);
     });
     if (bad) return refuse("plot: a curve row could not be read");
+    if (runs.empty()) return refuse("plot: no curve rows on standard input");
     const std::vector<long long> ticks = runs.empty() ? std::vector<long long>{} : runs[0].ticks;
     SweepSummary summary(levels, ticks, true);
     for (const Run& r : runs) {
         if (r.ticks != ticks) return refuse("plot: the runs are not sampled at the same ticks");
         summary.add(r.run, r.result);
     }
+    if (summary.runs() == 0 || summary.sample_ticks().empty())
+        return refuse("plot: no curve rows of the levels in --errors on standard input");
     // Drawn into memory, then written with the system's reason for any
     // failure; the caller then replaces none of its outputs.
     std::vector<std::string> pictures(targets.size());
     for (std::size_t i = 0; i < targets.size(); ++i) targets[i].bytes = &pictures[i];
     if (!write_plots(summary, title, targets, error)) return fail(error);
-    // Replaced together, as marovel-sim replaces its outputs (marovel-sim names its
-    // own temporary files here, which are plain files); a refusal names the
-    // user's file, not the temporary one.
+    // For marovel-sim (which names its own temporary files, and the user's names
+    // for them with --shown-as): written into those files in place.
+    if (handedOver) {
+        for (std::size_t i = 0; i < targets.size(); ++i)
+            if (!write_in_place(targets[i].file, shown[i], pictures[i], error))
+                return fail(error + "; no output was replaced");
+        return 0;
+    }
+    // Run by hand: replaced together, as marovel-sim replaces its outputs; a
+    // refusal names the user's file.
     const auto named = [&](std::string e) {
         for (std::size_t i = 0; i < targets.size(); ++i)
             for (std::size_t at = e.find(targets[i].file); at != std::string::npos;

@@ -1,5 +1,7 @@
-// Generated command lines against the real marovel-sim: valid commands with
-// tokens inserted, replaced and mangled from a pool of hostile values. Every
+// Generated command lines against the real marovel-sim (its sweeps, merges,
+// towns) and the picture program run by hand: valid commands with tokens
+// inserted, replaced and mangled from a pool of hostile values, and the files
+// they read (parameters, designs, towns, shards, curves) mangled too. Every
 // one must end in status 0 (it ran) or 2 (refused with one line on standard
 // error, nothing on standard output, no file made or changed); never a crash,
 // a hang or a failure while running. A fixed number of cases from a fixed
@@ -40,7 +42,89 @@ const std::vector<std::vector<std::string>> BASES = {
     {"sweep", "--seeds", "2", "--ticks", "2", "--shard", "3/3", "--curves", "-"},
     {"params"},
     {"params", "--csv"},
+    // The files below inputs/ are mangled afresh for every case (mangle_inputs).
+    {"--params", "inputs/p.txt", "--ticks", "3"},
+    {"sweep", "--design", "inputs/d.csv", "--ticks", "3", "--summary", "-"},
+    {"--town", "inputs/t.town", "--ticks", "5"},
+    {"town", "show", "inputs/t.town"},
+    {"sweep", "--town", "inputs/t.town", "--seeds", "1", "--ticks", "4", "--summary", "s.csv"},
+    {"merge", "s1.csv", "s2.csv", "--summary", "m.csv"},
+    {"merge", "c1.csv", "c2.csv", "s1.csv", "s2.csv", "--curves", "mc.csv", "--plot", "m.svg"},
+    {"merge", "inputs/s1.csv", "s2.csv", "--summary", "-"},
+#if MAROVEL_WITH_PICTURES
+    // "@pictures": the picture program, run as a user who found it would.
+    {"@pictures", "snapshot", "--ticks", "5", "--seed", "3", "5:pic.png"},
+    {"@pictures", "snapshot", "--ticks", "4", "--town", "inputs/t.town", "0:pic.png"},
+    {"@pictures", "plot", "--title", "t", "--errors", "low", "--png", "pp.png", "<",
+     "inputs/curves.csv"},
+#endif
 };
+
+// The files the generated commands read, each valid as it is; every case gets
+// them mangled anew (or as they are, one time in four).
+struct InputFile {
+    const char* name;
+    std::string text;
+};
+std::vector<InputFile> valid_inputs(const fs::path& dir) {
+    auto read = [](const fs::path& p) {
+        return std::string{
+            std::istreambuf_iterator<char>(std::ifstream(p, std::ios::binary).rdbuf()), {}};
+    };
+    return {{"p.txt", "# a parameter file\nerror_spread = 360\ntow_wait = 30\n"},
+            {"d.csv", "point,patience_min,fuel_min\n0,200,250\n1,300,350\n"},
+            {"t.town", read(dir / "data" / "towns" / "builtin.town")},
+            {"s1.csv", read(dir / "s1.csv")},
+            {"curves.csv", read(dir / "c1.csv")}};
+}
+
+// Byte flips, random bytes, a cut, a line doubled or dropped, a very long line.
+std::string mangled(std::string text, std::mt19937_64& rng) {
+    auto below = [&](std::size_t n) {
+        return n == 0 ? 0 : std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
+    };
+    if (below(4) == 0) return text;
+    for (std::size_t edits = 1 + below(3); edits > 0; --edits) {
+        const std::size_t at = below(text.size() + 1);
+        switch (below(6)) {
+            case 0:
+                if (at < text.size()) text[at] = static_cast<char>(below(256));
+                break;
+            case 1:
+                for (std::size_t n = 1 + below(8); n > 0; --n)
+                    text.insert(text.begin() + static_cast<std::ptrdiff_t>(at),
+                                static_cast<char>(below(256)));
+                break;
+            case 2:
+                text.resize(at);
+                break;
+            case 3: {
+                const std::size_t from = text.rfind('\n', at == 0 ? 0 : at - 1);
+                const std::size_t start = from == std::string::npos ? 0 : from + 1;
+                const std::size_t end = text.find('\n', start);
+                const std::string line =
+                    text.substr(start, end == std::string::npos ? end : end + 1 - start);
+                if (below(2) == 0)
+                    text.insert(start, line);
+                else
+                    text.erase(start, line.size());
+                break;
+            }
+            case 4:
+                text.insert(at, std::string(100000 + below(1000), "x,1.~+|"[below(7)]));
+                break;
+            default:
+                text.insert(at, "\n");
+        }
+    }
+    return text;
+}
+
+void mangle_inputs(const fs::path& dir, const std::vector<InputFile>& inputs,
+                   std::mt19937_64& rng) {
+    for (const InputFile& f : inputs)
+        std::ofstream(dir / "inputs" / f.name, std::ios::binary) << mangled(f.text, rng);
+}
 
 // Hostile values by what an option takes; any option may also get any value.
 using Pool = std::vector<std::string>;
@@ -195,13 +279,15 @@ Generated generate(std::mt19937_64& rng) {
 }
 
 // Every file in the folder with its bytes, to see that a refusal changed
-// nothing. The pictures in data/, which no generated name reaches, are left out.
+// nothing. The pictures in data/, which no generated name reaches, and the
+// mangled inputs/, which are remade for every case, are left out.
 std::map<std::string, std::string> snapshot_of(const fs::path& dir) {
     std::map<std::string, std::string> files;
     for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator();
          ++it) {
         const fs::directory_entry& e = *it;
-        if (e.path().filename() == "data") it.disable_recursion_pending();
+        if (e.path().filename() == "data" || e.path().filename() == "inputs")
+            it.disable_recursion_pending();
         std::string content = e.is_symlink() ? "link" : e.is_regular_file() ? "" : "other";
         if (e.is_regular_file() && !e.is_symlink())
             content = {std::istreambuf_iterator<char>(std::ifstream(e.path()).rdbuf()), {}};
@@ -215,7 +301,8 @@ void restore(const fs::path& dir, const std::map<std::string, std::string>& befo
     std::vector<fs::path> made;
     for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator();
          ++it) {
-        if (it->path().filename() == "data") it.disable_recursion_pending();
+        if (it->path().filename() == "data" || it->path().filename() == "inputs")
+            it.disable_recursion_pending();
         if (!before.contains(it->path().lexically_relative(dir))) made.push_back(it->path());
     }
     for (const fs::path& p : made) fs::remove_all(p);
@@ -234,6 +321,11 @@ std::vector<Generated> every_value_once() {
         {{"sweep", "--seeds", "1", "--ticks", "3", "--summary"}, &PATHS},
         {{"--ticks", "5", "--snapshot"}, &SNAPSHOTS},
         {{"--ticks", "5", "--set"}, &SETTINGS},
+#if MAROVEL_WITH_PICTURES
+        {{"@pictures", "plot", "--title", "t", "--png", "pp.png", "<", "inputs/curves.csv",
+          "--errors"},
+         &LEVELS},
+#endif
     };
     std::vector<Generated> cases;
     for (const auto& [words, pool] : uses)
@@ -264,6 +356,18 @@ TEST(ArgumentFuzz, EveryCommandLineRunsOrIsRefusedCleanly) {
     std::ofstream(dir / "params.txt") << "# a parameter file\nerror_spread = 360\n";
     fs::create_symlink("target.csv", dir / "link.csv");
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    // Two shards of a sweep, for the merges; then the inputs to mangle.
+    for (const char* shard : {"1", "2"})
+        ASSERT_EQ(
+            run_command("cd '" + dir.string() +
+                        "' && '" MAROVEL_SIM "' sweep --seeds 1,2 --ticks 12 --every 5 --shard " +
+                        std::string(shard) + "/2 --curves c" + shard + ".csv --summary s" + shard +
+                        ".csv")
+                .status,
+            0);
+    fs::create_directory(dir / "inputs");
+    const std::vector<InputFile> inputs = valid_inputs(dir);
+    std::mt19937_64 files(rng());
     const auto before = snapshot_of(dir);
 
     std::map<int, int> statuses;
@@ -274,9 +378,29 @@ TEST(ArgumentFuzz, EveryCommandLineRunsOrIsRefusedCleanly) {
                                 ? systematic[static_cast<std::size_t>(i)]
                                 : generate(rng);
         if (std::getenv("MAROVEL_FUZZ_SHOW") != nullptr) std::printf("%d:%s\n", i, g.line.c_str());
-        const CommandResult r = run_command(
-            "cd '" + dir.string() + "' && exec timeout 60 env -u DISPLAY '" MAROVEL_SIM "'" +
-            g.line + " </dev/null");
+        // The systematic cases read the inputs as they are; the generated ones mangled.
+        if (i < static_cast<int>(systematic.size()))
+            for (const InputFile& f : inputs)
+                std::ofstream(dir / "inputs" / f.name, std::ios::binary) << f.text;
+        else
+            mangle_inputs(dir, inputs, files);
+        // The picture program when the command starts with "@pictures"; "<
+        // inputs/curves.csv" gives standard input that file.
+        std::string program = "'" MAROVEL_SIM "'", line, input = "/dev/null";
+        for (std::size_t w = 0; w < g.words.size(); ++w) {
+            if (w == 0 && g.words[w] == "@pictures") {
+                program = "'" MAROVEL_PICTURES "'";
+            } else if (g.words[w] == "<" && w + 1 < g.words.size() &&
+                       g.words[w + 1] == "inputs/curves.csv") {
+                input = shell_quote(g.words[++w]);
+            } else {
+                line += ' ';
+                line += shell_quote(g.words[w]);
+            }
+        }
+        const CommandResult r =
+            run_command("cd '" + dir.string() + "' && exec timeout 60 env -u DISPLAY " + program +
+                        line + " <" + input);
         ++statuses[r.status];
         ASSERT_TRUE(r.status == 0 || r.status == 2)
             << "case " << i << ": status " << r.status << " for" << g.line << "\n"

@@ -101,7 +101,7 @@ TEST_F(PictureFolder, ThePictureProgramRunByHandChecksAsMarovelSimDoes) {
         {"--ticks 20 --seed 99999999999 10:a.png", "--seed 99999999999"},
         {"--ticks 20 --seed 1 --param feedback=1 10:a.png", "--set feedback=1"},
         {"--ticks 20 --seed 1 --param feedback=0.99999999 10:a.png", "--set feedback=0.99999999"},
-        {"--ticks 20 --seed 1 --param cars_per_house=100 10:a.png", "--set cars_per_house=100"},
+        {"--ticks 20 --seed 1 --param cars_per_house=101 10:a.png", "--set cars_per_house=101"},
     };
     for (const Case& c : cases) {
         const CommandResult got = pictures(std::string("snapshot ") + c.args);
