@@ -72,7 +72,7 @@ std::string number(std::optional<double> v, bool isTime) {
 }
 
 std::string clock_time(std::optional<double> ticks, double minutesPerTick) {
-    if (!ticks) return "-";
+    if (!ticks) return "never";
     const long long minutes = std::llround(*ticks * minutesPerTick);
     char text[64];
     std::snprintf(text, sizeof text, "%lld:%02lld", minutes / 60, minutes % 60);
