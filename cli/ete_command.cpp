@@ -141,7 +141,7 @@ int run_ete_command(const EteCommand& c, int argc, char** argv) {
         "Evacuation time estimate: " + where + ", " + std::to_string(c.replicates) + " replicate" +
         (c.replicates == 1 ? "" : "s") + " (scenarios 0.." + std::to_string(c.replicates - 1) +
         "), error " + error_spread_text(parameters.errorSpread) + ", " + std::to_string(c.ticks) +
-        " ticks";
+        (c.ticks == 1 ? " tick" : " ticks");
     if (!c.csv.empty()) csv.write(ete_csv(rows));
 #if MAROVEL_WITH_PICTURES
     if (!c.plot.empty()) {

@@ -25,20 +25,20 @@ double nice_step(double span, int want) {
 
 bool draw_ete_plot(const EteBand& band, const std::string& title,
                    std::optional<double> minutesPerTick, std::string& png, std::string& error) {
-    if (band.mean.empty()) {
-        error = "no run has a leaving car to plot";
-        return false;
-    }
     plot_drawing::OffscreenApplication application;
     // Drawn up to a little past the last change of the mean or the band, so
     // that a town emptied early is not a thin line at the left.
+    // With no car leaving in any run, the axes alone, saying so.
+    const std::size_t ticks = band.mean.size();
     std::size_t lastChange = 1;
     for (std::size_t t = 1; t < band.mean.size(); ++t)
         if (band.mean[t] != band.mean[t - 1] || band.low[t] != band.low[t - 1] ||
             band.high[t] != band.high[t - 1])
             lastChange = t;
-    const double lastTick = static_cast<double>(
-        std::min(band.mean.size() - 1, std::max<std::size_t>(10, lastChange + lastChange / 10)));
+    const double lastTick =
+        ticks == 0 ? 10.0
+                   : static_cast<double>(std::min(
+                         ticks - 1, std::max<std::size_t>(10, lastChange + lastChange / 10)));
     const double scale = minutesPerTick ? *minutesPerTick / 60.0 : 1.0;  // ticks to the axis' unit
     const double xMax = std::max(lastTick * scale, 1e-9);
     const QRectF area(LEFT, TOP, W - LEFT - RIGHT, H - TOP - BOTTOM);
@@ -52,7 +52,8 @@ bool draw_ete_plot(const EteBand& band, const std::string& title,
         p.setFont(font);
         // Grid and axes.
         p.setPen(QPen(QColor(225, 225, 225), 1));
-        const double step = nice_step(xMax, 10);
+        const double step =
+            std::max(nice_step(xMax, 10), minutesPerTick ? 0.0 : 1.0);  // whole ticks
         for (double x = 0; x <= xMax + 1e-9; x += step) {
             const double px = area.left() + x / xMax * area.width();
             p.drawLine(QPointF(px, area.top()), QPointF(px, area.bottom()));
@@ -82,7 +83,8 @@ bool draw_ete_plot(const EteBand& band, const std::string& title,
         p.restore();
         // The band, then the mean over it.
         QPolygonF shape;
-        const auto shown = static_cast<std::size_t>(lastTick) + 1;
+        const std::size_t shown = std::min(ticks, static_cast<std::size_t>(lastTick) + 1);
+        if (shown == 0) p.drawText(area, Qt::AlignCenter, "no car left home in any run");
         for (std::size_t t = 0; t < shown; ++t) shape << at(static_cast<double>(t), band.high[t]);
         for (std::size_t t = shown; t-- > 0;) shape << at(static_cast<double>(t), band.low[t]);
         p.setPen(Qt::NoPen);
