@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/decimal_option.h"
+#include "cli/ete_command.h"
 #include "cli/merge_command.h"
 #include "cli/parameter_options.h"
 #include "cli/runner.h"
@@ -107,6 +108,8 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
     add_town_command(app, town, named("town"));
     MergeCommand merge;
     add_merge_command(app, merge, named("merge"));
+    EteCommand ete;
+    add_ete_command(app, ete, named("ete"));
     bool paramsCsv = false, paramsMarkdown = false;
     CLI::App* params = app.add_subcommand(
         "params", "Prints the model's parameters: name, default, unit, range and meaning.");
@@ -124,6 +127,7 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
         "  marovel-sim --scenario 3 --ticks 400 --snapshot 0:start.png --snapshot 400:end.png\n"
         "  marovel-sim --town riverside.town --error moderate --every 250\n"
         "For many scenarios at once see: marovel-sim sweep --help\n"
+        "An evacuation time estimate: marovel-sim ete --help\n"
         "Towns of your own: marovel-sim town --help\n"
         "The model's parameters: marovel-sim params");
 
@@ -149,16 +153,18 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
         return 1;
     }
 
-    if (sweep.app->parsed() || merge.app->parsed() || town.app->parsed()) {
+    if (sweep.app->parsed() || merge.app->parsed() || town.app->parsed() || ete.app->parsed()) {
         // The single run's options would be silently ignored by a sweep.
         const std::string name = sweep.app->parsed()   ? "sweep"
                                  : merge.app->parsed() ? "merge"
+                                 : ete.app->parsed()   ? "ete"
                                                        : "town";
         for (const CLI::Option* o : app.get_options())
             if (o->count() > 0 && o->get_name() != "--help")
                 return refuse(o->get_name() + " is an option of single runs; put " + name +
                               " options after \"" + name + "\"");
         if (town.app->parsed()) return run_town_command(town, argc, argv);
+        if (ete.app->parsed()) return run_ete_command(ete, argc, argv);
         return sweep.app->parsed() ? run_sweep_command(sweep, argc, argv)
                                    : run_merge_command(merge, argc, argv);
     }

@@ -1,0 +1,127 @@
+#include "experiments/pictures/ete_plot.h"
+
+#include <QPainterPath>
+#include <QPolygonF>
+#include <algorithm>
+#include <cmath>
+
+#include "experiments/pictures/plot_drawing.h"
+
+namespace {
+
+constexpr int W = 1200, H = 760;
+constexpr int LEFT = 90, RIGHT = 40, TOP = 70, BOTTOM = 80;
+
+// A round step for about `want` divisions of `span`: 1, 2 or 5 times a power of ten.
+double nice_step(double span, int want) {
+    const double raw = span / want;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0})
+        if (m * power >= raw) return m * power;
+    return 10.0 * power;
+}
+
+}  // namespace
+
+bool draw_ete_plot(const EteBand& band, const std::string& title,
+                   std::optional<double> minutesPerTick, std::string& png, std::string& error) {
+    plot_drawing::OffscreenApplication application;
+    // Drawn up to a little past the last change of the mean or the band, so
+    // that a town emptied early is not a thin line at the left.
+    // With no car leaving in any run, the axes alone, saying so.
+    const std::size_t ticks = band.mean.size();
+    std::size_t lastChange = 1;
+    for (std::size_t t = 1; t < band.mean.size(); ++t)
+        if (band.mean[t] != band.mean[t - 1] || band.low[t] != band.low[t - 1] ||
+            band.high[t] != band.high[t - 1])
+            lastChange = t;
+    const double lastTick =
+        ticks == 0 ? 10.0
+                   : static_cast<double>(std::min(
+                         ticks - 1, std::max<std::size_t>(10, lastChange + lastChange / 10)));
+    const double scale = minutesPerTick ? *minutesPerTick / 60.0 : 1.0;  // ticks to the axis' unit
+    const double xMax = std::max(lastTick * scale, 1e-9);
+    const QRectF area(LEFT, TOP, W - LEFT - RIGHT, H - TOP - BOTTOM);
+    const auto at = [&](double tick, double share) {
+        return QPointF(area.left() + tick * scale / xMax * area.width(),
+                       area.bottom() - share * area.height());
+    };
+    const auto paint = [&](QPainter& p) {
+        QFont font = p.font();
+        font.setPixelSize(16);
+        p.setFont(font);
+        // Grid and axes.
+        p.setPen(QPen(QColor(225, 225, 225), 1));
+        const double step =
+            std::max(nice_step(xMax, 10), minutesPerTick ? 0.0 : 1.0);  // whole ticks
+        for (double x = 0; x <= xMax + 1e-9; x += step) {
+            const double px = area.left() + x / xMax * area.width();
+            p.drawLine(QPointF(px, area.top()), QPointF(px, area.bottom()));
+        }
+        for (int y = 0; y <= 100; y += 10) {
+            const double py = area.bottom() - y / 100.0 * area.height();
+            p.drawLine(QPointF(area.left(), py), QPointF(area.right(), py));
+        }
+        p.setPen(QPen(Qt::black, 1));
+        p.drawRect(area);
+        for (double x = 0; x <= xMax + 1e-9; x += step) {
+            const double px = area.left() + x / xMax * area.width();
+            p.drawText(QRectF(px - 50, area.bottom() + 6, 100, 22), Qt::AlignHCenter,
+                       QString::number(x, 'g', 6));
+        }
+        for (int y = 0; y <= 100; y += 20) {
+            const double py = area.bottom() - y / 100.0 * area.height();
+            p.drawText(QRectF(area.left() - 70, py - 11, 62, 22), Qt::AlignRight | Qt::AlignVCenter,
+                       QString::number(y) + " %");
+        }
+        p.drawText(QRectF(area.left(), H - 40, area.width(), 24), Qt::AlignHCenter,
+                   minutesPerTick ? "hours" : "ticks");
+        p.save();
+        p.translate(22, area.center().y());
+        p.rotate(-90);
+        p.drawText(QRectF(-200, -12, 400, 24), Qt::AlignHCenter, "leaving cars at an exit");
+        p.restore();
+        // The band, then the mean over it.
+        QPolygonF shape;
+        const std::size_t shown = std::min(ticks, static_cast<std::size_t>(lastTick) + 1);
+        if (shown == 0) p.drawText(area, Qt::AlignCenter, "no car left home in any run");
+        for (std::size_t t = 0; t < shown; ++t) shape << at(static_cast<double>(t), band.high[t]);
+        for (std::size_t t = shown; t-- > 0;) shape << at(static_cast<double>(t), band.low[t]);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(70, 130, 200, 80));
+        p.drawPolygon(shape);
+        QPolygonF mean;
+        for (std::size_t t = 0; t < shown; ++t) mean << at(static_cast<double>(t), band.mean[t]);
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(20, 60, 140), 2.5));
+        p.drawPolyline(mean);
+        // The shares the estimate reports.
+        for (int share : ETE_SHARES) {
+            p.setPen(QPen(QColor(190, 40, 40), 1.2, Qt::DashLine));
+            const QPointF a = at(0, share / 100.0), b = at(lastTick, share / 100.0);
+            p.drawLine(a, b);
+            p.drawText(QRectF(b.x() - 80, b.y() + 2, 76, 20), Qt::AlignRight,
+                       QString::number(share) + " %");
+        }
+        // Title and legend.
+        p.setPen(Qt::black);
+        QFont bold = font;
+        bold.setPixelSize(17);
+        bold.setBold(true);
+        p.setFont(bold);
+        p.drawText(QRectF(40, 6, W - 80, TOP - 10), Qt::AlignCenter | Qt::TextWordWrap,
+                   QString::fromStdString(title));
+        p.setFont(font);
+        const QPointF legend(area.left() + area.width() * 0.55, area.bottom() - 70);
+        p.fillRect(QRectF(legend.x(), legend.y(), 28, 14), QColor(70, 130, 200, 80));
+        p.drawText(QPointF(legend.x() + 36, legend.y() + 13),
+                   "middle 95 % of " + QString::number(band.runs) + " runs");
+        p.setPen(QPen(QColor(20, 60, 140), 2.5));
+        p.drawLine(QPointF(legend.x(), legend.y() + 37), QPointF(legend.x() + 28, legend.y() + 37));
+        p.setPen(Qt::black);
+        p.drawText(QPointF(legend.x() + 36, legend.y() + 43), "mean");
+    };
+    const std::vector<PlotTarget> targets = {{"the arrivals plot", PlotFormat::Png, &png}};
+    return plot_drawing::render_to_targets(QSize(W, H), title, "cumulative arrivals", paint,
+                                           targets, error);
+}
