@@ -330,6 +330,9 @@ TEST_F(ExtrasTest, OverlaysAreOffAtFirstAndEachChoiceIsKeptForTheNextLaunch) {
                     next.overlays.carStates && next.panelShown);
     }
     destroy_window(next.mainWindow);
+    // The window goes on the next turn of the loop, and its panel still reads
+    // `next` then: that turn comes before `next` itself goes.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QSettings().clear();
 }
 

@@ -46,10 +46,11 @@ title_when 'Time=([5-9]|[1-9][0-9]+)\.0$' > /dev/null
 xdotool key space
 sleep 0.3
 echo "run=$(xdotool getwindowname "$wid")"
-# File is the bar's first title; its fourth item is Quit.
+# File is the bar's first title; its fifth item is Quit (after Open town, Info, Save
+# picture and Record video).
 xdotool mousemove --window "$wid" 15 10 click 1
 sleep 0.5
-xdotool key --delay 100 Down Down Down Down
+xdotool key --delay 100 Down Down Down Down Down
 start=$(date +%s%N)
 xdotool key Return
 wait $pid
