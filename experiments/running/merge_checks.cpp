@@ -96,7 +96,10 @@ std::string check_sweep_rows(const std::map<std::string, std::vector<ShardFile>>
 
     std::vector<std::string> keys;  // every run's key, as the first kind gives them
     std::string keysFrom;
-    for (const auto& [kind, shards] : byKind) {
+    for (const auto& byKindEntry : byKind) {
+        // Named, not bound: the row checks below capture them.
+        const std::string& kind = byKindEntry.first;
+        const std::vector<ShardFile>& shards = byKindEntry.second;
         const std::string_view columns = shards.front().file.columns;
         // The run's key: seed, step, error, or a design's point, replicate,
         // seed, step, error and varied values.
