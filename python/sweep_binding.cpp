@@ -140,10 +140,7 @@ ShardRange shard_of(py::handle shard, std::size_t runs) {
     return shard_range(runs, index, count);
 }
 
-// Thrown out of a run whose sweep was stopped.
-struct Stopped {};
-
-// Asks between runs and every TICKS_BETWEEN_SIGNAL_CHECKS ticks of a run whether
+// Asks as a run starts and every TICKS_BETWEEN_SIGNAL_CHECKS ticks of it whether
 // the sweep must stop: on the calling thread (the team's first), which runs
 // Python's signal handlers; on the others, which see the stop it sets.
 class StopCheck final : public RunListener {
@@ -151,14 +148,14 @@ class StopCheck final : public RunListener {
     StopCheck(std::atomic<bool>& stop, bool& interrupted)
         : stop_(stop), interrupted_(interrupted), asks_(omp_get_thread_num() == 0) {}
     void observe(const Simulation&, long long tick) override {
-        if (tick % TICKS_BETWEEN_SIGNAL_CHECKS == 0 && tick > 0) check();
+        if (tick % TICKS_BETWEEN_SIGNAL_CHECKS == 0) check();
     }
     void check() {
         if (asks_ && !stop_.load(std::memory_order_relaxed) && signal_arrived()) {
             interrupted_ = true;
             stop_.store(true, std::memory_order_relaxed);
         }
-        if (stop_.load(std::memory_order_relaxed)) throw Stopped{};
+        if (stop_.load(std::memory_order_relaxed)) throw SweepStopped{};
     }
 
   private:
@@ -167,49 +164,19 @@ class StopCheck final : public RunListener {
     bool asks_;
 };
 
-// Runs the plan as run_sweep does, with the same runs, rows and order as
-// marovel-sim's files, appending each run's rows in run order; stops every
-// thread soon after a signal handler raised. False then, the exception set.
+// Runs the plan on all cores, appending each run's rows in run order; stops
+// every thread soon after a signal handler raised. False then, the exception set.
 bool run_stoppable_sweep(const SweepPlan& plan, int threads, std::string& curves,
                          std::string& summary) {
-    const std::vector<long long> ticks = sample_ticks(plan);
-    const auto runCount = static_cast<long long>(plan.runs.size());
-    std::map<std::size_t, FinishedRun> waiting;  // finished ahead of their turn
-    std::size_t nextToDeliver = 0;
     std::atomic<bool> stop{false};
     bool interrupted = false;
-
-    const int teamSize = threads > 0 ? threads : omp_get_max_threads();
-#pragma omp parallel num_threads(teamSize)
-    {
-        auto sim = std::make_unique<Simulation>();
-        StopCheck check(stop, interrupted);
-#pragma omp for schedule(dynamic, 1)
-        for (long long i = 0; i < runCount; ++i) {
-            const auto index = static_cast<std::size_t>(i);
-            const SweepRun& run = plan.runs[index];
-            FinishedRun done;
-            done.index = index;
-            try {
-                check.check();
-                done.result = simulate_run(*sim, run, plan, ticks, &check);
-            } catch (const Stopped&) {
-                continue;
-            }
-            append_curve_rows(done.curveRows, plan, run, ticks, done.result.samples);
-            append_summary_row(done.summaryRow, plan, run, done.result.figures);
-#pragma omp critical(marovel_python_deliver)
-            {
-                waiting.emplace(index, std::move(done));
-                for (auto it = waiting.begin(); it != waiting.end() && it->first == nextToDeliver;
-                     it = waiting.erase(it)) {
-                    curves += it->second.curveRows;
-                    summary += it->second.summaryRow;
-                    ++nextToDeliver;
-                }
-            }
-        }
-    }
+    run_sweep(
+        plan, threads,
+        [&](FinishedRun& run) {
+            curves += run.curveRows;
+            summary += run.summaryRow;
+        },
+        [&] { return std::make_unique<StopCheck>(stop, interrupted); });
     return !interrupted;
 }
 

@@ -45,7 +45,26 @@ RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& pl
     return result;
 }
 
-void run_sweep(const SweepPlan& plan, int threads, const DeliverFn& deliver) {
+namespace {
+
+// Two listeners of one run, in turn.
+class BothListeners final : public RunListener {
+  public:
+    BothListeners(RunListener& first, RunListener& second) : first_(first), second_(second) {}
+    void observe(const Simulation& sim, long long tick) override {
+        first_.observe(sim, tick);
+        second_.observe(sim, tick);
+    }
+
+  private:
+    RunListener& first_;
+    RunListener& second_;
+};
+
+}  // namespace
+
+void run_sweep(const SweepPlan& plan, int threads, const DeliverFn& deliver,
+               const ThreadListenerFn& listenerOfThread) {
     const std::vector<long long> ticks = sample_ticks(plan);
     const auto runCount = static_cast<long long>(plan.runs.size());
     std::map<std::size_t, FinishedRun> waiting;  // finished ahead of their turn
@@ -56,6 +75,7 @@ void run_sweep(const SweepPlan& plan, int threads, const DeliverFn& deliver) {
     {
         // One simulation per thread, reused from run to run (each run rebuilds it).
         auto sim = std::make_unique<Simulation>();
+        const std::unique_ptr<RunListener> own = listenerOfThread ? listenerOfThread() : nullptr;
         // Dynamic, one run at a time: runs are then taken in order, and finish
         // close to it.
 #pragma omp for schedule(dynamic, 1)
@@ -64,13 +84,22 @@ void run_sweep(const SweepPlan& plan, int threads, const DeliverFn& deliver) {
             const SweepRun& run = plan.runs[index];
             FinishedRun done;
             done.index = index;
-            if (plan.householdColumns.empty()) {
-                done.result = simulate_run(*sim, run, plan, ticks);
-            } else {
-                HouseholdRecorder recorder;
-                done.result = simulate_run(*sim, run, plan, ticks, &recorder);
-                recorder.append_rows(done.householdRows, plan_run_key(plan, run),
-                                     plan.householdColumns);
+            try {
+                if (plan.householdColumns.empty()) {
+                    done.result = simulate_run(*sim, run, plan, ticks, own.get());
+                } else {
+                    HouseholdRecorder recorder;
+                    if (own) {
+                        BothListeners both(recorder, *own);
+                        done.result = simulate_run(*sim, run, plan, ticks, &both);
+                    } else {
+                        done.result = simulate_run(*sim, run, plan, ticks, &recorder);
+                    }
+                    recorder.append_rows(done.householdRows, plan_run_key(plan, run),
+                                         plan.householdColumns);
+                }
+            } catch (const SweepStopped&) {
+                continue;  // no exception leaves the loop's iteration
             }
             append_curve_rows(done.curveRows, plan, run, ticks, done.result.samples);
             append_summary_row(done.summaryRow, plan, run, done.result.figures);

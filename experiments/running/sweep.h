@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,5 +34,13 @@ struct FinishedRun {
 // run, strictly in run order and never on two threads at once; it may keep
 // what it is handed. Runs finish roughly in order, so only about one run per
 // thread waits for its turn at any time.
+//
+// `listenerOfThread`, if given, makes each thread's own listener (on that
+// thread), which reads every run the thread simulates. It stops the sweep by
+// throwing SweepStopped: that run and every run after it are dropped
+// undelivered, and run_sweep returns once every thread has seen it.
 using DeliverFn = std::function<void(FinishedRun&)>;
-void run_sweep(const SweepPlan& plan, int threads, const DeliverFn& deliver);
+struct SweepStopped {};
+using ThreadListenerFn = std::function<std::unique_ptr<RunListener>()>;
+void run_sweep(const SweepPlan& plan, int threads, const DeliverFn& deliver,
+               const ThreadListenerFn& listenerOfThread = {});
