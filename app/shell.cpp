@@ -30,10 +30,7 @@ void start_app(App& app, const PictureSetup& pictures) {
     init_storm(pictures);
     reset_storm(sim.storm, sim.rng, sim.scenarioSeed, sim.parameters, sim.town->width,
                 sim.town->height);
-    if (sim.parameters.routeGuide == ROUTE_GUIDE_ROAD)
-        sim.grid.exitSteps = sim.town->exit_steps().data();
-    size_threat_flags(sim.storm, sim.vehicles.vehicleCount);
-    reset_decisions(sim.decisions, sim.vehicles, sim.parameters);
+    finish_build(sim);
     create_menus(app);
 }
 

@@ -12,7 +12,8 @@ inline float travel_term(const DecisionModel& m, double d, float onRoadCount, fl
 }
 
 // Towns of up to this many cars jump to each of a tick's draws through the
-// fixed tables; larger ones chain the draws one by one, which gives the same states.
+// fixed tables from the tick's first state; larger ones do the same block by
+// block, each block's first state jumped to, which gives the same states.
 constexpr int JUMP_CARS = RANDOM_JUMPS / 3;
 static_assert(JUMP_CARS <= RANDOM_EVEN_JUMPS, "a tick's draws can be jumped to");
 
@@ -29,25 +30,6 @@ std::uint32_t state_after_any(std::uint32_t state, std::int64_t draws) {
     return state;
 }
 
-// What draw_values gives, for any count: the draws chained from `first` (the
-// state of the first draw), `stride` steps apart.
-void draw_values_chained(float* out, int count, std::uint32_t first, int stride, double lo,
-                         double width) {
-    std::uint32_t mul = 1, add = 0;
-    for (int k = 0; k < stride; ++k) {
-        add = RANDOM_MUL * add + RANDOM_ADD;
-        mul = RANDOM_MUL * mul;
-    }
-    std::uint32_t state = first;
-    for (int k = 0; k < count; ++k) {
-        const int v = random_value(state);
-        const int wraps = (v > 10000) + (v > 20001) + (v > 30002);
-        const float f = static_cast<float>(v - 10001 * wraps) / 10000.0f;
-        out[k] = static_cast<float>(lo + width * static_cast<double>(f));
-        state = mul * state + add;
-    }
-}
-
 // lo + width * f for `count` draws, the k-th of them made from the state
 // mul[k] * start + add[k]: exactly what uniform_random(lo, lo + width) gives for
 // that draw, rounded to a float. Each draw stands on its own, so the loop runs
@@ -60,6 +42,18 @@ __attribute__((target_clones("avx2", "default"))) void draw_values(
         const int wraps = (v > 10000) + (v > 20001) + (v > 30002);
         const float f = static_cast<float>(v - 10001 * wraps) / 10000.0f;
         out[k] = static_cast<float>(lo + width * static_cast<double>(f));
+    }
+}
+
+// What draw_values gives for any count: the draws in blocks of the tables'
+// length, each block starting from the state jumped to (`stride` steps a draw).
+void draw_values_blocked(float* out, int count, std::uint32_t start,
+                         const std::uint32_t* mul, const std::uint32_t* add, int tableLength,
+                         int stride, double lo, double width) {
+    for (int first = 0; first < count; first += tableLength) {
+        const int m = count - first < tableLength ? count - first : tableLength;
+        draw_values(out + first, m, state_after_any(start, std::int64_t{stride} * first), mul, add,
+                    lo, width);
     }
 }
 
@@ -285,9 +279,10 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
         draw_values(h.departureNoise, n, state_after(start, n + 1), RANDOM_EVEN_JUMP.mul,
                     RANDOM_EVEN_JUMP.add, -m.departureNoise, m.departureNoise - -m.departureNoise);
     } else {
-        draw_values_chained(h.signalError, n, state_after_any(start, 1), 1, -spread,
-                            spread - -spread);
-        draw_values_chained(h.departureNoise, n, state_after_any(start, n + 1LL), 2,
+        draw_values_blocked(h.signalError, n, start, RANDOM_JUMP.mul, RANDOM_JUMP.add,
+                            RANDOM_JUMPS, 1, -spread, spread - -spread);
+        draw_values_blocked(h.departureNoise, n, state_after_any(start, n + 1LL),
+                            RANDOM_EVEN_JUMP.mul, RANDOM_EVEN_JUMP.add, RANDOM_EVEN_JUMPS, 2,
                             -m.departureNoise, m.departureNoise - -m.departureNoise);
     }
     rng.state = state_after_any(start, 3LL * n);

@@ -4,18 +4,14 @@
 
 #include "sim/validate.h"
 
-namespace {
-
-// The parts of a build that follow the cars: the road guide's steps, one
-// threat flag per car, the decision table.
 void finish_build(Simulation& sim) {
     if (sim.parameters.routeGuide == ROUTE_GUIDE_ROAD)
         sim.grid.exitSteps = sim.town->exit_steps().data();
+    else if (!sim.grid.singleExit)
+        sim.grid.exitSquares = sim.town->exit_squares().data();
     size_threat_flags(sim.storm, sim.vehicles.vehicleCount);
     reset_decisions(sim.decisions, sim.vehicles, sim.parameters);
 }
-
-}  // namespace
 
 void init_app(Simulation& sim) {
     const Town& town = *sim.town;

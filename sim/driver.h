@@ -39,6 +39,12 @@ struct Simulation {
 // This town therefore differs from the one Reset builds with the same seed.
 void init_app(Simulation& sim);
 
+// The parts of a build that follow the cars (both sequences above end with
+// it): the grid reads the town's kept route tables (steps along lanes under
+// the road guide, straight-line distances to the nearest of several exits
+// otherwise), the storm one threat flag per car, and the decision table.
+void finish_build(Simulation& sim);
+
 // Rebuilds the current scenario: the storm is seeded and drawn first, then the
 // cars, then the decision model. Same seed and error level, same run.
 void reset_scenario(Simulation& sim);

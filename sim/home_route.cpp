@@ -62,7 +62,9 @@ std::int32_t take_slot(HomeFields& home, const RoadGrid& grid, std::int32_t hous
                        CellPos cell, std::int32_t from) {
     const std::int32_t dx = cell.x > door.x ? cell.x - door.x : door.x - cell.x;
     const std::int32_t dy = cell.y > door.y ? cell.y - door.y : door.y - cell.y;
-    const std::int32_t reach = 2 * std::max(dx, dy) + 8;  // room round the car for a detour
+    // Room beyond the car for a detour: half its distance again, at least 8 cells.
+    const std::int32_t d = std::max(dx, dy);
+    const std::int32_t reach = d + std::max(8, d / 2);
     for (std::size_t k = static_cast<std::size_t>(from); k < home.sizes.size(); ++k) {
         HomeFieldSize& size = home.sizes[k];
         const bool whole = size.w == grid.width && size.h == grid.height;
@@ -98,6 +100,7 @@ void prepare_home_fields(HomeFields& home, const Town& town, std::int32_t carsPe
     home.active = active;
     home.fieldsBuilt = 0;
     home.straightFallbacks = 0;
+    home.straightTicks = 0;
     if (!active) return;
     const std::size_t houses = town.houses.size();
     home.firstCar.resize(houses + 1);
@@ -170,16 +173,18 @@ std::int32_t house_of_car(const HomeFields& home, std::int32_t index) {
 const std::uint16_t* home_field_for(HomeFields& home, const RoadGrid& grid, const Vehicle& v,
                                     std::int32_t index, HomeFieldView& view) {
     std::int32_t& held = home.carSlot[static_cast<std::size_t>(index)];
-    if (held == HOME_STRAIGHT) return nullptr;
     const CellPos step = move_step(v.door);
     const CellPos door = {v.home.x + step.x, v.home.y + step.y};
     if (held < 0) {
+        // A car on the straight rule asks again every tick, and takes the
+        // road guide back as soon as a window is free.
         const std::int32_t house = house_of_car(home, index);
         std::int32_t slot = home.houseSlot[static_cast<std::size_t>(house)];
         if (slot < 0) slot = take_slot(home, grid, house, door, v.pos, 0);
         if (slot < 0) {
+            if (held != HOME_STRAIGHT) ++home.straightFallbacks;
             held = HOME_STRAIGHT;
-            ++home.straightFallbacks;
+            ++home.straightTicks;
             return nullptr;
         }
         held = slot;
@@ -205,6 +210,7 @@ const std::uint16_t* home_field_for(HomeFields& home, const RoadGrid& grid, cons
                 }
             }
             home.holders[static_cast<std::size_t>(house)] = 0;
+            ++home.straightTicks;
             return nullptr;
         }
         for (std::int32_t i = first; i < last; ++i) {

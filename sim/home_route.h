@@ -9,7 +9,8 @@
 // covers the whole town. The windows come from a pool sized when the scenario
 // is built: a few sizes (32 cells across, doubling up to the town's side), each
 // with a fixed number of windows out of a fixed budget of bytes. A car that
-// finds no window free drives home by the straight rule instead, and is counted.
+// finds no window free drives home by the straight rule instead, and is
+// counted; it asks again every tick and drives by a field once one is free.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +24,7 @@ struct Vehicle;
 // A cell of a window from which the door cannot be reached inside the window.
 constexpr std::uint16_t HOME_NO_ROAD = 0xFFFF;
 // The pool's bytes: this many per car, and at least HOME_FIELD_MIN_BYTES.
-constexpr std::int64_t HOME_FIELD_BYTES_PER_CAR = 32;
+constexpr std::int64_t HOME_FIELD_BYTES_PER_CAR = 64;
 constexpr std::int64_t HOME_FIELD_MIN_BYTES = std::int64_t{2} << 20;
 // The smallest window's side; each larger size doubles it.
 constexpr std::int32_t HOME_FIELD_FIRST_SIDE = 32;
@@ -62,13 +63,15 @@ struct HomeFields {
     std::vector<std::int32_t> houseSlot;  // per house: the slot of its field, -1 for none
     std::vector<std::int32_t> holders;    // per house: its cars that drive by that field
     std::vector<std::int32_t> carSlot;    // per car: the slot it drives by; -1 none; HOME_STRAIGHT
-    // Kept counts: fields searched (growths included), and cars that found no
-    // window free and drove home by the straight rule.
+    // Kept counts: fields searched (growths included), cars that found no
+    // window free and drove home by the straight rule for a while, and the
+    // ticks they drove so.
     std::int64_t fieldsBuilt = 0;
     std::int64_t straightFallbacks = 0;
+    std::int64_t straightTicks = 0;
 };
 
-// A car that found no window: it drives home by the straight rule until it is home.
+// A car that found no window: it drives home by the straight rule until one is free.
 constexpr std::int32_t HOME_STRAIGHT = -2;
 
 // Sizes the pool for the town and its `cars` cars (carsPerHouse in a house

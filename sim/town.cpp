@@ -46,7 +46,78 @@ std::vector<std::int32_t> steps_to_exits(const Town& town) {
     return steps;
 }
 
+// The exact squared distance to the nearest exit of every cell, in two
+// separable passes: down each column the distance in rows to the column's
+// nearest exit, then along each row the lower envelope of the parabolas
+// (x - i)^2 + g(i)^2, whose crossings are found in integers (floor division),
+// so the minimum is exact.
+std::vector<std::uint32_t> squares_to_exits(const Town& town) {
+    const std::int64_t w = town.width, h = town.height;
+    // Farther than any cell: a column without an exit.
+    const std::int64_t far = w + h + 1;
+    std::vector<std::int64_t> g(static_cast<std::size_t>(w * h), far);
+    for (CellPos e : town.exits)
+        if (town.contains(e)) g[static_cast<std::size_t>(e.y * w + e.x)] = 0;
+    for (std::int64_t x = 0; x < w; ++x) {
+        for (std::int64_t y = 1; y < h; ++y) {
+            std::int64_t& here = g[static_cast<std::size_t>(y * w + x)];
+            const std::int64_t below = g[static_cast<std::size_t>((y - 1) * w + x)];
+            if (below + 1 < here) here = below + 1;
+        }
+        for (std::int64_t y = h - 2; y >= 0; --y) {
+            std::int64_t& here = g[static_cast<std::size_t>(y * w + x)];
+            const std::int64_t above = g[static_cast<std::size_t>((y + 1) * w + x)];
+            if (above + 1 < here) here = above + 1;
+        }
+    }
+    std::vector<std::uint32_t> out(static_cast<std::size_t>(w * h));
+    std::vector<std::int64_t> s(static_cast<std::size_t>(w)), t(static_cast<std::size_t>(w));
+    const auto floor_div = [](std::int64_t a, std::int64_t b) {  // b > 0
+        return a >= 0 ? a / b : -((-a + b - 1) / b);
+    };
+    for (std::int64_t y = 0; y < h; ++y) {
+        const std::int64_t* row = &g[static_cast<std::size_t>(y * w)];
+        const auto f = [&](std::int64_t x, std::int64_t i) {
+            return (x - i) * (x - i) + row[i] * row[i];
+        };
+        // The first x at which parabola u is no dearer than parabola i (i < u).
+        const auto sep = [&](std::int64_t i, std::int64_t u) {
+            return floor_div(u * u - i * i + row[u] * row[u] - row[i] * row[i], 2 * (u - i));
+        };
+        std::int64_t q = 0;
+        s[0] = 0;
+        t[0] = 0;
+        for (std::int64_t u = 1; u < w; ++u) {
+            while (q >= 0 && f(t[static_cast<std::size_t>(q)], s[static_cast<std::size_t>(q)]) >
+                                 f(t[static_cast<std::size_t>(q)], u))
+                --q;
+            if (q < 0) {
+                q = 0;
+                s[0] = u;
+            } else {
+                const std::int64_t wx = 1 + sep(s[static_cast<std::size_t>(q)], u);
+                if (wx < w) {
+                    ++q;
+                    s[static_cast<std::size_t>(q)] = u;
+                    t[static_cast<std::size_t>(q)] = wx;
+                }
+            }
+        }
+        for (std::int64_t x = w - 1; x >= 0; --x) {
+            out[static_cast<std::size_t>(y * w + x)] =
+                static_cast<std::uint32_t>(f(x, s[static_cast<std::size_t>(q)]));
+            if (x == t[static_cast<std::size_t>(q)]) --q;
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+const std::vector<std::uint32_t>& Town::exit_squares() const {
+    std::call_once(cache_->squaresOnce, [this] { cache_->squares = squares_to_exits(*this); });
+    return cache_->squares;
+}
 
 const std::vector<std::int32_t>& Town::exit_steps() const {
     std::call_once(cache_->once, [this] { cache_->steps = steps_to_exits(*this); });

@@ -49,6 +49,11 @@ struct Town {
     // cell). One breadth-first search over the reversed lanes from all exits at
     // once, made on first use and kept for the town's life: 4 bytes a cell.
     const std::vector<std::int32_t>& exit_steps() const;
+    // The squared straight-line distance, in cells, from every cell to the
+    // nearest exit (an exact integer: what the straight rule takes the root
+    // of). One pass down the columns and one along the rows, made on first
+    // use and kept for the town's life: 4 bytes a cell.
+    const std::vector<std::uint32_t>& exit_squares() const;
 
     Town() = default;
     Town(Town&&) = default;
@@ -66,6 +71,8 @@ struct Town {
     struct StepsCache {
         std::once_flag once;
         std::vector<std::int32_t> steps;
+        std::once_flag squaresOnce;
+        std::vector<std::uint32_t> squares;
     };
     std::unique_ptr<StepsCache> cache_ = std::make_unique<StepsCache>();
 };

@@ -232,6 +232,9 @@ TEST(DecisionModel, AgreesBitForBitWithTheStepsDoneOneByOne) {
                                                   p.carsPerHouse = 5;
                                                   p.departureNoise = 400;
                                               })},
+        // More cars than one block of jumps: the draws come in blocks.
+        {"twenty cars a house", with(ERROR_MODERATE,
+                                     [](ModelParameters& p) { p.carsPerHouse = 20; })},
         {"fast storm, short tow", with(ERROR_MODERATE,
                                        [](ModelParameters& p) {
                                            p.stormSpeedMin = 0.01;

@@ -135,4 +135,32 @@ TEST(Driver, RebuildingAUsedObjectGivesTheRunOfANewOne) {
     }
 }
 
+TEST(Driver, SeveralExitsPriceByTheTownsKeptDistancesAsByMeasuringEveryExit) {
+    // A town of 3 x 2 copies with 5 exits along the top: the grid reads the
+    // town's table; a second simulation measures every exit on every price.
+    const auto town = std::make_shared<const Town>(generate_repeated_town(3, 2, 5));
+    const ScenarioSetup setup{2001, error_level(ERROR_MODERATE), false};
+    auto kept = new_simulation();
+    build_scenario(*kept, setup, town);
+    ASSERT_NE(kept->grid.exitSquares, nullptr);
+    auto measured = new_simulation();
+    build_scenario(*measured, setup, town);
+    measured->grid.exitSquares = nullptr;
+    long long evacuated = 0;
+    for (int tick = 1; tick <= 1500; ++tick) {
+        sim_tick(*kept);
+        sim_tick(*measured);
+        ASSERT_EQ(print(*kept, tick), print(*measured, tick)) << tick;
+        evacuated = current_tally(kept->vehicles).evacuated;
+    }
+    EXPECT_GT(evacuated, 100);
+    // The road guide and a single exit keep their own prices.
+    ModelParameters road = error_level(ERROR_MODERATE);
+    road.routeGuide = ROUTE_GUIDE_ROAD;
+    build_scenario(*kept, {2001, road, false}, town);
+    EXPECT_EQ(kept->grid.exitSquares, nullptr);
+    build_scenario(*kept, setup, shared_builtin_town());
+    EXPECT_EQ(kept->grid.exitSquares, nullptr);
+}
+
 }  // namespace

@@ -122,7 +122,9 @@ TEST(TownCatalogue, ARiverWithoutABridgeIsReportedHouseByHouseAndItsFarSideNever
             const Vehicle& v = sim->vehicles.vehicles[static_cast<std::size_t>(i)];
             const bool farSide = v.home.x > 3;
             EXPECT_EQ(v.state == VS_EVACUATING && v.onExit, !farSide) << i << " guide " << guide;
-            if (farSide) EXPECT_EQ(v.pos, v.home) << i;  // given up or towed home
+            if (farSide) {
+                EXPECT_EQ(v.pos, v.home) << i;  // given up or towed home
+            }
         }
     }
 }
@@ -142,7 +144,9 @@ TEST(TownCatalogue, OneWayRoadsAreOnlyEverDrivenTheWayTheirArrowsPoint) {
                 const std::uint8_t layout = town->layout_at(v.pos);
                 ASSERT_NE(layout & v.heading, 0)
                     << "car " << i << " against the lane at (" << v.pos.x << ", " << v.pos.y << ")";
-                if ((layout & LAYOUT_ONE_WAY) != 0) ASSERT_EQ(layout & DIR_ALL, v.heading);
+                if ((layout & LAYOUT_ONE_WAY) != 0) {
+                    ASSERT_EQ(layout & DIR_ALL, v.heading);
+                }
                 if (v.home.y == 1 && v.pos == (CellPos{4, 2})) lowerCarWentRight = true;
             }
         }
@@ -171,8 +175,9 @@ TEST(TownCatalogue, WithTwoExitsEveryCarSetsOffTowardsTheNearerOne) {
         for (int i = 0; i < n; ++i) {
             const Vehicle& v = sim->vehicles.vehicles[static_cast<std::size_t>(i)];
             ASSERT_TRUE(v.state == VS_EVACUATING && v.onExit) << i;
-            if (v.home.x != 0 && v.home.x != 8)  // the end houses' doors are the exits
+            if (v.home.x != 0 && v.home.x != 8) {  // the end houses' doors are the exits
                 EXPECT_EQ(firstTurn[static_cast<std::size_t>(i)], v.home.x < 4 ? -1 : 1) << i;
+            }
             // A queue can box a car in and turn it round (the backtrack rule),
             // so a few may end at the farther exit.
             (v.pos.x == 0 ? left : right) += 1;
@@ -306,8 +311,9 @@ TEST(TownProperty, OnRandomTownsTheStateStaysWholeAndEveryCarEndsAtAnExitOrAtHom
             const Vehicle& v = sim->vehicles.vehicles[static_cast<std::size_t>(i)];
             const bool evacuated = v.state == VS_EVACUATING && v.onExit;
             EXPECT_TRUE(evacuated || v.pos == v.home) << "town " << k << " car " << i;
-            if (cannotLeave[static_cast<std::size_t>(v.home.y * town->width + v.home.x)])
+            if (cannotLeave[static_cast<std::size_t>(v.home.y * town->width + v.home.x)]) {
                 EXPECT_FALSE(evacuated) << "town " << k << " car " << i;
+            }
         }
         EXPECT_EQ(current_tally(sim->vehicles).enRoute + current_tally(sim->vehicles).outOfGas, 0)
             << "town " << k;

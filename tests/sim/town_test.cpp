@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include "sim/town_text.h"
 #include "support/towns.h"
@@ -78,6 +79,35 @@ TEST(Town, StepsAlongLanesHonourEveryDirectionAndUnreachableCellsAreMarked) {
     EXPECT_EQ(at({5, 0}), -1);  // its only way on is a y move into an x-only cell
     EXPECT_EQ(at({0, 0}), -1);  // a house is no road
     EXPECT_EQ(&t.exit_steps(), &steps);  // made once
+}
+
+TEST(Town, SquaredDistancesToTheNearestExitAreExactInTownsOfAnyShape) {
+    // Against every exit measured one by one: thin, square and lopsided
+    // towns, exits in corners, on edges, clustered and alone.
+    std::mt19937 gen(7);
+    for (int round = 0; round < 60; ++round) {
+        Town t;
+        t.width = 1 + static_cast<std::int32_t>(gen() % (round < 20 ? 5 : 70));
+        t.height = 1 + static_cast<std::int32_t>(gen() % (round % 3 == 0 ? 3 : 60));
+        t.layout.assign(static_cast<std::size_t>(t.width) * static_cast<std::size_t>(t.height),
+                        LAYOUT_ROAD_ANY);
+        const int n = 1 + static_cast<int>(gen() % 9);
+        for (int k = 0; k < n; ++k)
+            t.exits.push_back({static_cast<std::int32_t>(gen() % static_cast<unsigned>(t.width)),
+                               static_cast<std::int32_t>(gen() % static_cast<unsigned>(t.height))});
+        const std::vector<std::uint32_t>& squares = t.exit_squares();
+        ASSERT_EQ(squares.size(), t.layout.size());
+        for (std::int32_t y = 0; y < t.height; ++y)
+            for (std::int32_t x = 0; x < t.width; ++x) {
+                std::int64_t best = INT64_MAX;
+                for (CellPos e : t.exits)
+                    best = std::min<std::int64_t>(
+                        best, std::int64_t{e.x - x} * (e.x - x) + std::int64_t{e.y - y} * (e.y - y));
+                ASSERT_EQ(squares[static_cast<std::size_t>(y * t.width + x)], best)
+                    << t.width << "x" << t.height << " at (" << x << ", " << y << ")";
+            }
+        EXPECT_EQ(&t.exit_squares(), &squares);  // made once
+    }
 }
 
 TEST(Town, ARepeatedTownIsTheBuiltInPatternWithItsSeamsJoinedAndExitsAlongTheTop) {

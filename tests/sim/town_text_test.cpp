@@ -29,8 +29,9 @@ TEST(TownText, ARunOnTheParsedBuiltInTownIsTheDefaultRunBitForBit) {
         for (int t = 1; t <= 2000; ++t) {
             sim_tick(*standard);
             sim_tick(*onParsed);
-            if (t % 250 == 0)
+            if (t % 250 == 0) {
                 ASSERT_STREQ(fingerprint_line(*standard, t).text, fingerprint_line(*onParsed, t).text);
+            }
         }
     }
 }
