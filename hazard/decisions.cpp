@@ -30,33 +30,6 @@ std::uint32_t state_after_any(std::uint32_t state, std::int64_t draws) {
     return state;
 }
 
-// lo + width * f for `count` draws, the k-th of them made from the state
-// mul[k] * start + add[k]: exactly what uniform_random(lo, lo + width) gives for
-// that draw, rounded to a float. Each draw stands on its own, so the loop runs
-// four at a time; (v mod 10001) is taken by comparisons, v being below 32768.
-__attribute__((target_clones("avx2", "default"))) void draw_values(
-    float* __restrict out, int count, std::uint32_t start, const std::uint32_t* __restrict mul,
-    const std::uint32_t* __restrict add, double lo, double width) {
-    for (int k = 0; k < count; ++k) {
-        const int v = random_value(mul[k] * start + add[k]);
-        const int wraps = (v > 10000) + (v > 20001) + (v > 30002);
-        const float f = static_cast<float>(v - 10001 * wraps) / 10000.0f;
-        out[k] = static_cast<float>(lo + width * static_cast<double>(f));
-    }
-}
-
-// What draw_values gives for any count: the draws in blocks of the tables'
-// length, each block starting from the state jumped to (`stride` steps a draw).
-void draw_values_blocked(float* out, int count, std::uint32_t start,
-                         const std::uint32_t* mul, const std::uint32_t* add, int tableLength,
-                         int stride, double lo, double width) {
-    for (int first = 0; first < count; first += tableLength) {
-        const int m = count - first < tableLength ? count - first : tableLength;
-        draw_values(out + first, m, state_after_any(start, std::int64_t{stride} * first), mul, add,
-                    lo, width);
-    }
-}
-
 inline bool same_bits(float a, float b) {
     std::uint32_t x, y;
     std::memcpy(&x, &a, sizeof x);
@@ -139,29 +112,74 @@ __attribute__((target_clones("avx2", "default"))) void fill_error_variances(
     ahead.next = 0;
 }
 
-// The signal of every car from last tick's terms and coefficients and this
-// tick's error: one formula per car, run in SIMD lanes.
-__attribute__((target_clones("avx2", "default"))) void compute_signals(DecisionTable& h, int n,
-                                                                       float I, float J, float H) {
-    const float* __restrict travel = h.travelTerm;
-    const float* __restrict arrival = h.arrivalEstimate;
-    const float* __restrict error = h.signalError;
-    float* __restrict base = h.signalBase;
-    float* __restrict signal = h.signal;
-    for (int i = 0; i < n; ++i) {
-        base[i] = (I * travel[i] + J) + H * arrival[i];
-        signal[i] = base[i] + error[i];
+// A draw's value: lo + width * f, exactly what uniform_random(lo, lo + width)
+// gives for the draw made from `state`, rounded to a float; (v mod 10001) is
+// taken by comparisons, v being below 32768.
+inline float value_of_draw(std::uint32_t state, double lo, double width) {
+    const int v = random_value(state);
+    const int wraps = (v > 10000) + (v > 20001) + (v > 30002);
+    const float f = static_cast<float>(v - 10001 * wraps) / 10000.0f;
+    return static_cast<float>(lo + width * static_cast<double>(f));
+}
+
+// The errors of `count` cars from `from` on, car k's error drawn from the state
+// mul[k] * start + add[k], and with them each car's signal from last tick's
+// terms and coefficients: one pass, each car on its own, so the loop runs in
+// SIMD lanes.
+__attribute__((target_clones("avx2", "default"))) void signals_block(
+    DecisionTable& h, int from, int count, std::uint32_t start, const std::uint32_t* __restrict mul,
+    const std::uint32_t* __restrict add, double lo, double width, float I, float J, float H) {
+    const float* __restrict travel = h.travelTerm + from;
+    const float* __restrict arrival = h.arrivalEstimate + from;
+    float* __restrict error = h.signalError + from;
+    float* __restrict base = h.signalBase + from;
+    float* __restrict signal = h.signal + from;
+    for (int k = 0; k < count; ++k) {
+        const float e = value_of_draw(mul[k] * start + add[k], lo, width);
+        const float b = (I * travel[k] + J) + H * arrival[k];
+        error[k] = e;
+        base[k] = b;
+        signal[k] = b + e;
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void compute_departure_times(DecisionTable& h,
-                                                                               int n, float E,
-                                                                               float F, float G) {
-    const float* __restrict travel = h.travelTerm;
-    const float* __restrict signal = h.signal;
-    const float* __restrict noise = h.departureNoise;
-    float* __restrict departure = h.departureTime;
-    for (int i = 0; i < n; ++i) departure[i] = ((F * travel[i] + G) + E * signal[i]) + noise[i];
+// The departure noise of `count` cars from `from` on, drawn the same way, and
+// with it each car's departure time from this tick's coefficients.
+__attribute__((target_clones("avx2", "default"))) void departures_block(
+    DecisionTable& h, int from, int count, std::uint32_t start, const std::uint32_t* __restrict mul,
+    const std::uint32_t* __restrict add, double lo, double width, float E, float F, float G) {
+    const float* __restrict travel = h.travelTerm + from;
+    const float* __restrict signal = h.signal + from;
+    float* __restrict noise = h.departureNoise + from;
+    float* __restrict departure = h.departureTime + from;
+    for (int k = 0; k < count; ++k) {
+        const float d = value_of_draw(mul[k] * start + add[k], lo, width);
+        noise[k] = d;
+        departure[k] = ((F * travel[k] + G) + E * signal[k]) + d;
+    }
+}
+
+// Every car's signal: the errors jumped to through the fixed tables, block by
+// block of the tables' length, each block's first state jumped to from the
+// tick's first state. Draw k + 1 after `start` is car k's error.
+void compute_signals(DecisionTable& h, int n, std::uint32_t start, double spread, float I,
+                     float J, float H) {
+    for (int first = 0; first < n; first += RANDOM_JUMPS) {
+        const int m = n - first < RANDOM_JUMPS ? n - first : RANDOM_JUMPS;
+        signals_block(h, first, m, state_after_any(start, first), RANDOM_JUMP.mul,
+                      RANDOM_JUMP.add, -spread, spread - -spread, I, J, H);
+    }
+}
+
+// Every car's departure time: car k's noise is draw 2k after `noiseStart`.
+void compute_departure_times(DecisionTable& h, int n, std::uint32_t noiseStart, double noiseSpan,
+                             float E, float F, float G) {
+    for (int first = 0; first < n; first += RANDOM_EVEN_JUMPS) {
+        const int m = n - first < RANDOM_EVEN_JUMPS ? n - first : RANDOM_EVEN_JUMPS;
+        departures_block(h, first, m, state_after_any(noiseStart, 2 * std::int64_t{first}),
+                         RANDOM_EVEN_JUMP.mul, RANDOM_EVEN_JUMP.add, -noiseSpan,
+                         noiseSpan - -noiseSpan, E, F, G);
+    }
 }
 
 }  // namespace
@@ -272,19 +290,6 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
 
     // Draws n + 2i + 1 (the noise of car i) and n + 2i + 2 (unused) follow the n errors.
     const std::uint32_t start = rng.state;
-    const double spread = static_cast<double>(errorSpread);
-    if (n <= JUMP_CARS) {
-        draw_values(h.signalError, n, start, RANDOM_JUMP.mul, RANDOM_JUMP.add, -spread,
-                    spread - -spread);
-        draw_values(h.departureNoise, n, state_after(start, n + 1), RANDOM_EVEN_JUMP.mul,
-                    RANDOM_EVEN_JUMP.add, -m.departureNoise, m.departureNoise - -m.departureNoise);
-    } else {
-        draw_values_blocked(h.signalError, n, start, RANDOM_JUMP.mul, RANDOM_JUMP.add,
-                            RANDOM_JUMPS, 1, -spread, spread - -spread);
-        draw_values_blocked(h.departureNoise, n, state_after_any(start, n + 1LL),
-                            RANDOM_EVEN_JUMP.mul, RANDOM_EVEN_JUMP.add, RANDOM_EVEN_JUMPS, 2,
-                            -m.departureNoise, m.departureNoise - -m.departureNoise);
-    }
     rng.state = state_after_any(start, 3LL * n);
 
     ErrorVariancesAhead& ahead = m.errorsAhead;
@@ -293,7 +298,8 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
         fill_error_variances(ahead, n, start, errorSpread);
     const float ve = ahead.variances[ahead.next++];
 
-    compute_signals(h, n, m.signalTravelCoef, m.signalIntercept, m.signalArrivalCoef);
+    compute_signals(h, n, start, static_cast<double>(errorSpread), m.signalTravelCoef,
+                    m.signalIntercept, m.signalArrivalCoef);
 
     // New arrival estimates and travel terms of the waiting households.
     const float threatened = now + m.arrivalLead;
@@ -317,8 +323,8 @@ void update_decisions(DecisionModel& m, VehicleTable& table, const StormState& s
     update_coefficients(m, ve, m.arrivalVariance);
 
     // Departure times; a waiting household whose time has passed leaves.
-    compute_departure_times(h, n, m.departureSignalCoef, m.departureTravelCoef,
-                            m.departureIntercept);
+    compute_departure_times(h, n, state_after_any(start, n + 1LL), m.departureNoise,
+                            m.departureSignalCoef, m.departureTravelCoef, m.departureIntercept);
     for_each_member(table.waiting, [&](int i) {
         if (h.departureTime[i] < now) start_evacuating(table, i);
     });
