@@ -60,6 +60,7 @@ void BM_RepeatedTown(benchmark::State& state) {
     state.counters["budget_MB"] = (150.0 * cars + 8.0 * cells + 30e6) / 1e6;
     state.counters["home_fields"] = static_cast<double>(sim->vehicles.home.fieldsBuilt);
     state.counters["home_straight"] = static_cast<double>(sim->vehicles.home.straightFallbacks);
+    state.counters["home_straight_ticks"] = static_cast<double>(sim->vehicles.home.straightTicks);
 }
 
 BENCHMARK(BM_RepeatedTown)

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "sim/validate.h"
 #include "support/towns.h"
@@ -380,8 +381,20 @@ TEST(TownProperty, UnderTheRoadGuideTheKeptTallyAndTheFieldsHoldersEqualARecount
     p.patienceMax = 80;
     auto sim = town_run(town, p);
     int mostHeld = 0;
+    // Cars that drove by the straight rule for want of a window, and those of
+    // them that later drove by a field.
+    std::vector<char> wentStraight(static_cast<std::size_t>(sim->vehicles.vehicleCount), 0);
+    int backOnAField = 0;
     for (int t = 1; t <= 600; ++t) {
         sim_tick(*sim);
+        for (std::size_t i = 0; i < wentStraight.size(); ++i) {
+            const std::int32_t slot = sim->vehicles.home.carSlot[i];
+            if (slot == HOME_STRAIGHT) wentStraight[i] = 1;
+            if (slot >= 0 && wentStraight[i] == 1) {
+                wentStraight[i] = 2;
+                ++backOnAField;
+            }
+        }
         const ValidationResult r =
             validate_simulation(*sim);  // the holders' recount among its rules
         ASSERT_TRUE(r.ok) << "tick " << t << ": " << r.message;
@@ -396,6 +409,9 @@ TEST(TownProperty, UnderTheRoadGuideTheKeptTallyAndTheFieldsHoldersEqualARecount
     EXPECT_GT(mostHeld, 20);
     // So many give up at once that the pool runs out: the fallback is exercised too.
     EXPECT_GT(sim->vehicles.home.straightFallbacks, 0);
+    EXPECT_GT(sim->vehicles.home.straightTicks, sim->vehicles.home.straightFallbacks);
+    // A car without a window asks again and takes one once it is free.
+    EXPECT_GT(backOnAField, 0);
 }
 
 }  // namespace
