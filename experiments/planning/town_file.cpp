@@ -61,9 +61,9 @@ bool read_town_file(const std::string& path, Town& town, std::string& error, boo
     TownTextError where;
     if (!parse_town(text, town, where)) {
         error = path;
-        if (where.line > 0) error += ":" + std::to_string(where.line);
-        if (where.column > 0) error += ":" + std::to_string(where.column);
-        error += ": " + where.message;
+        if (where.line > 0) error.append(":").append(std::to_string(where.line));
+        if (where.column > 0) error.append(":").append(std::to_string(where.column));
+        error.append(": ").append(where.message);
         return false;
     }
     if (parsedOnly) return true;

@@ -92,7 +92,9 @@ TEST(CellChain, DiagonalsAreStaircasesOfSideNeighbours) {
                   static_cast<std::size_t>(std::abs(b.x - a.x) + std::abs(b.y - a.y) + 1));
         const double len = std::hypot(b.x - a.x, b.y - a.y);
         for (std::size_t i = 0; i < c.size(); ++i) {
-            if (i > 0) EXPECT_EQ(std::abs(c[i].x - c[i - 1].x) + std::abs(c[i].y - c[i - 1].y), 1);
+            if (i > 0) {
+                EXPECT_EQ(std::abs(c[i].x - c[i - 1].x) + std::abs(c[i].y - c[i - 1].y), 1);
+            }
             if (len > 0) {
                 const double off =
                     std::abs((b.x - a.x) * (c[i].y - a.y) - (b.y - a.y) * (c[i].x - a.x)) / len;
@@ -147,8 +149,9 @@ TEST(ImportTown, StreetsJoinOneWayHoldsHousesFaceTheirStreet) {
     // One way: along row 20 from x = 29 to x = 11 every move west is allowed, none east.
     for (std::int32_t x = 11; x < 29; ++x) {
         EXPECT_TRUE(may_enter(t, {x + 1, 20}, {x, 20})) << x;
-        if (at(t, {x + 1, 20}) != LAYOUT_ROAD_ANY)
+        if (at(t, {x + 1, 20}) != LAYOUT_ROAD_ANY) {
             EXPECT_FALSE(may_enter(t, {x, 20}, {x + 1, 20})) << x;
+        }
     }
     EXPECT_GT(r.oneWayCells, 10u);
 
@@ -275,9 +278,10 @@ TEST(ImportRealPlaces, StreetsHousesOneWaysAndExitsAsOnTheMap) {
                                    static_cast<std::int32_t>(p.second)};
                 ++nodesChecked;
                 EXPECT_TRUE(is_road(t.layout_at(c))) << "way " << w.id << " node " << n;
-                if (is_road(t.layout_at(c)))
+                if (is_road(t.layout_at(c))) {
                     EXPECT_GE(steps[static_cast<std::size_t>(c.y) * t.width + c.x], 0)
                         << "way " << w.id;
+                }
                 cells.push_back(c);
             }
             const auto ow = w.tags.find("oneway");
@@ -291,7 +295,9 @@ TEST(ImportRealPlaces, StreetsHousesOneWaysAndExitsAsOnTheMap) {
                     EXPECT_TRUE(may_enter(t, chain[k - 1], chain[k])) << "way " << w.id;
                     backwardBlocked = backwardBlocked || !may_enter(t, chain[k], chain[k - 1]);
                 }
-                if (chain.size() > 3) EXPECT_TRUE(backwardBlocked) << "one-way way " << w.id;
+                if (chain.size() > 3) {
+                    EXPECT_TRUE(backwardBlocked) << "one-way way " << w.id;
+                }
                 ++oneWays;
             }
         }
@@ -363,8 +369,10 @@ TEST(ImportRealPlaces, StreetsHousesOneWaysAndExitsAsOnTheMap) {
             }
         }
         // The village's streets end at its bounds; Oakland's main streets cross them.
-        if (std::string(file) == "west-oakland.osm.bz2") EXPECT_GE(crossings, 4u);
-        if (std::string(file) == "west-oakland.osm.bz2") EXPECT_GT(oneWays, 3u);
+        if (std::string(file) == "west-oakland.osm.bz2") {
+            EXPECT_GE(crossings, 4u);
+            EXPECT_GT(oneWays, 3u);
+        }
     }
 }
 

@@ -29,14 +29,19 @@ TEST(Sweep, RowsAreTheHeadlessRunnersTallyAndTheSummaryAgreesWithThem) {
             const std::string names =
                 std::to_string(seed) + "," + step + "," + error_level_name(level) + ",";
             const SweepRun run = {{seed, step_of_seed(seed)}, level};
-            SweepPlan plan{{}, 2000, 1,  level == ERROR_MODERATE,
-                           {}, {},   {}, {}};  // every tick sampled
+            SweepPlan plan;
+            plan.ticks = 2000;
+            plan.every = 1;  // every tick sampled
+            plan.startup = level == ERROR_MODERATE;
             const RunResult r = simulate_run(*sim, run, plan, sample_ticks(plan));
             std::string rows, expected;
             append_curve_rows(rows, run, sample_ticks(plan), r.samples);
             std::stringstream headless;  // every tick, as CSV
-            run_headless({{seed, error_level(level), plan.startup}, 2000, {}, 1, TallyFormat::Csv},
-                         headless);
+            RunOptions everyTick;
+            everyTick.scenario = {seed, error_level(level), plan.startup};
+            everyTick.every = 1;
+            everyTick.format = TallyFormat::Csv;
+            run_headless(everyTick, headless);
             // The runner's rows less its column line ("tick,...") and last column (the total).
             // Its last line: what the run showed, from settling to the households that never left.
             std::string shown;
