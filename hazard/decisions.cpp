@@ -11,11 +11,12 @@ inline float travel_term(const DecisionModel& m, double d, float onRoadCount, fl
                               ((d + m.tripEffort) + onRoadCount * simTime * m.congestionRate));
 }
 
-// Towns of up to this many cars jump to each of a tick's draws through the
-// fixed tables from the tick's first state; larger ones do the same block by
-// block, each block's first state jumped to, which gives the same states.
+// Towns of up to this many cars keep a tick's errors in lanes while their
+// variance is worked out ahead (fill_error_variances); larger ones draw them
+// twice. Every town's draws are jumped to through the fixed tables, block by
+// block of the tables' length.
 constexpr int JUMP_CARS = RANDOM_JUMPS / 3;
-static_assert(JUMP_CARS <= RANDOM_EVEN_JUMPS, "a tick's draws can be jumped to");
+static_assert(JUMP_CARS <= RANDOM_JUMPS, "a tick's errors can be jumped to");
 
 // The state `draws` draws after `state`, for any number of draws: the affine
 // step raised to that power by squaring.

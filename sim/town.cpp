@@ -1,5 +1,6 @@
 #include "sim/town.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 
@@ -50,63 +51,61 @@ std::vector<std::int32_t> steps_to_exits(const Town& town) {
 // separable passes: down each column the distance in rows to the column's
 // nearest exit, then along each row the lower envelope of the parabolas
 // (x - i)^2 + g(i)^2, whose crossings are found in integers (floor division),
-// so the minimum is exact.
+// so the minimum is exact. The column distances are kept in the result and
+// each row's copied out before the row is overwritten: 4 bytes a cell in all.
 std::vector<std::uint32_t> squares_to_exits(const Town& town) {
     const std::int64_t w = town.width, h = town.height;
     // Farther than any cell: a column without an exit.
-    const std::int64_t far = w + h + 1;
-    std::vector<std::int64_t> g(static_cast<std::size_t>(w * h), far);
+    const std::uint32_t far = static_cast<std::uint32_t>(w + h + 1);
+    std::vector<std::uint32_t> out(static_cast<std::size_t>(w * h), far);
+    const auto at = [&](std::int64_t x, std::int64_t y) -> std::uint32_t& {
+        return out[static_cast<std::size_t>(y * w + x)];
+    };
     for (CellPos e : town.exits)
-        if (town.contains(e)) g[static_cast<std::size_t>(e.y * w + e.x)] = 0;
+        if (town.contains(e)) at(e.x, e.y) = 0;
     for (std::int64_t x = 0; x < w; ++x) {
-        for (std::int64_t y = 1; y < h; ++y) {
-            std::int64_t& here = g[static_cast<std::size_t>(y * w + x)];
-            const std::int64_t below = g[static_cast<std::size_t>((y - 1) * w + x)];
-            if (below + 1 < here) here = below + 1;
-        }
-        for (std::int64_t y = h - 2; y >= 0; --y) {
-            std::int64_t& here = g[static_cast<std::size_t>(y * w + x)];
-            const std::int64_t above = g[static_cast<std::size_t>((y + 1) * w + x)];
-            if (above + 1 < here) here = above + 1;
-        }
+        for (std::int64_t y = 1; y < h; ++y) at(x, y) = std::min(at(x, y), at(x, y - 1) + 1);
+        for (std::int64_t y = h - 2; y >= 0; --y) at(x, y) = std::min(at(x, y), at(x, y + 1) + 1);
     }
-    std::vector<std::uint32_t> out(static_cast<std::size_t>(w * h));
+    std::vector<std::int64_t> row(static_cast<std::size_t>(w));
     std::vector<std::int64_t> s(static_cast<std::size_t>(w)), t(static_cast<std::size_t>(w));
     const auto floor_div = [](std::int64_t a, std::int64_t b) {  // b > 0
         return a >= 0 ? a / b : -((-a + b - 1) / b);
     };
+    const auto g = [&](std::int64_t i) { return row[static_cast<std::size_t>(i)]; };
+    const auto f = [&](std::int64_t x, std::int64_t i) { return (x - i) * (x - i) + g(i) * g(i); };
+    // The first x at which parabola u is no dearer than parabola i (i < u).
+    const auto sep = [&](std::int64_t i, std::int64_t u) {
+        return floor_div(u * u - i * i + g(u) * g(u) - g(i) * g(i), 2 * (u - i));
+    };
     for (std::int64_t y = 0; y < h; ++y) {
-        const std::int64_t* row = &g[static_cast<std::size_t>(y * w)];
-        const auto f = [&](std::int64_t x, std::int64_t i) {
-            return (x - i) * (x - i) + row[i] * row[i];
-        };
-        // The first x at which parabola u is no dearer than parabola i (i < u).
-        const auto sep = [&](std::int64_t i, std::int64_t u) {
-            return floor_div(u * u - i * i + row[u] * row[u] - row[i] * row[i], 2 * (u - i));
-        };
-        std::int64_t q = 0;
+        for (std::int64_t x = 0; x < w; ++x) row[static_cast<std::size_t>(x)] = at(x, y);
+        std::size_t q = 0;  // the envelope's last parabola; s: their columns, t: where each starts
         s[0] = 0;
         t[0] = 0;
         for (std::int64_t u = 1; u < w; ++u) {
-            while (q >= 0 && f(t[static_cast<std::size_t>(q)], s[static_cast<std::size_t>(q)]) >
-                                 f(t[static_cast<std::size_t>(q)], u))
+            bool emptied = false;
+            while (f(t[q], s[q]) > f(t[q], u)) {
+                if (q == 0) {
+                    emptied = true;
+                    break;
+                }
                 --q;
-            if (q < 0) {
-                q = 0;
+            }
+            if (emptied) {
                 s[0] = u;
             } else {
-                const std::int64_t wx = 1 + sep(s[static_cast<std::size_t>(q)], u);
+                const std::int64_t wx = 1 + sep(s[q], u);
                 if (wx < w) {
                     ++q;
-                    s[static_cast<std::size_t>(q)] = u;
-                    t[static_cast<std::size_t>(q)] = wx;
+                    s[q] = u;
+                    t[q] = wx;
                 }
             }
         }
         for (std::int64_t x = w - 1; x >= 0; --x) {
-            out[static_cast<std::size_t>(y * w + x)] =
-                static_cast<std::uint32_t>(f(x, s[static_cast<std::size_t>(q)]));
-            if (x == t[static_cast<std::size_t>(q)]) --q;
+            at(x, y) = static_cast<std::uint32_t>(f(x, s[q]));
+            if (x == t[q] && q > 0) --q;
         }
     }
     return out;
