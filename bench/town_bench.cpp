@@ -58,9 +58,8 @@ void BM_RepeatedTown(benchmark::State& state) {
     state.counters["ns/active-car-tick"] = seconds * 1e9 / (active > 0 ? active : 1);
     state.counters["peak_MB"] = rss / 1e6;
     state.counters["budget_MB"] = (150.0 * cars + 8.0 * cells + 30e6) / 1e6;
-    state.counters["home_fields"] = static_cast<double>(sim->vehicles.home.fieldsBuilt);
-    state.counters["home_straight"] = static_cast<double>(sim->vehicles.home.straightFallbacks);
-    state.counters["home_straight_ticks"] = static_cast<double>(sim->vehicles.home.straightTicks);
+    state.counters["home_searches"] = static_cast<double>(sim->vehicles.home.searches);
+    state.counters["home_no_road"] = static_cast<double>(sim->vehicles.home.noRoad);
 }
 
 BENCHMARK(BM_RepeatedTown)

@@ -1,16 +1,15 @@
 // The road guide's trip home. A car that gives up under `road` prices its
 // moves by the steps along lanes, honouring their directions, from each cell
-// to its own door: a field per house, made by a breadth-first search over the
-// reversed lanes from the door when the first of its cars gives up, shared by
-// every car of the house that is driving home, and given back when the last of
-// them is home (or stranded). A field covers a square window round the door,
-// just large enough for the car that asked for it, and grows to the next size
-// when a car of the house stands where its window knows no road home, until it
-// covers the whole town. The windows come from a pool sized when the scenario
-// is built: a few sizes (32 cells across, doubling up to the town's side), each
-// with a fixed number of windows out of a fixed budget of bytes. A car that
-// finds no window free drives home by the straight rule instead, and is
-// counted; it asks again every tick and drives by a field once one is free.
+// to its own door. When it starts for home it searches, breadth first over the
+// reversed lanes from the door and over the whole town, until its own cell and
+// every cell one step farther from home than it are reached. It keeps a route
+// of the next HOME_ROUTE_STEPS cells towards the door, each with what its four
+// moves lead to: one step nearer home, as near, one step farther, or more than
+// one step farther (or to no road home at all). Every car has room for its
+// route from the start, so a town of any size needs no pool and nobody waits
+// for one. A car that leaves its route (a lane it would take is held, say),
+// or reaches the end of it, searches again from where it stands. A car from
+// whose cell no road leads home knows so for good: lanes do not change.
 #pragma once
 
 #include <cstdint>
@@ -21,74 +20,53 @@
 struct Town;
 struct Vehicle;
 
-// A cell of a window from which the door cannot be reached inside the window.
+// The cells a route holds before the car searches again.
+constexpr std::int32_t HOME_ROUTE_STEPS = 24;
+// Steps no search counts to: a cell that deep is treated as having no road home.
 constexpr std::uint16_t HOME_NO_ROAD = 0xFFFF;
-// The pool's bytes: this many per car, and at least HOME_FIELD_MIN_BYTES.
-constexpr std::int64_t HOME_FIELD_BYTES_PER_CAR = 64;
-constexpr std::int64_t HOME_FIELD_MIN_BYTES = std::int64_t{2} << 20;
-// The smallest window's side; each larger size doubles it.
-constexpr std::int32_t HOME_FIELD_FIRST_SIDE = 32;
 
-// What a car prices its moves by: steps + 1 from a cell of the window to the
-// house (HOME_NO_ROAD where the window knows no road), row-major from (x0, y0).
-struct HomeFieldView {
-    const std::uint16_t* steps;
-    std::int32_t x0, y0, w, h;
+// What a move leads to, two bits per move in move order: one step nearer the
+// door, as near, one farther, or more than one farther or no road home.
+enum HomeMove : std::uint8_t { HOME_NEARER = 0, HOME_LEVEL = 1, HOME_FARTHER = 2, HOME_FAR = 3 };
+
+enum HomeRouteState : std::uint8_t { HOME_ROUTE_NONE = 0, HOME_ROUTE_KNOWN = 1, HOME_ROUTE_NO_ROAD = 2 };
+
+struct HomeRoute {
+    CellPos at = {};           // the cell of the route's current step
+    std::uint16_t steps = 0;   // steps along lanes from `at` to the door
+    std::uint8_t next = 0;     // the current step in `moves`
+    std::uint8_t count = 0;    // steps held
+    std::uint8_t state = HOME_ROUTE_NONE;
+    std::uint8_t moves[HOME_ROUTE_STEPS] = {};  // per step: its four moves, 2 bits each
+    // Per step: the move expected of the car, by its place in the move order, 2 bits each.
+    std::uint8_t taken[HOME_ROUTE_STEPS / 4] = {};
 };
 
-struct HomeFieldSlot {
-    std::int32_t x0 = 0, y0 = 0, w = 0, h = 0;  // the window it holds now
-    std::int32_t house = -1;                    // the house it serves; -1 when free
-    std::int32_t size = 0;                      // its size class
-    std::size_t offset = 0;                     // its first cell in the arena
+struct HomeRoutes {
+    bool active = false;               // the road guide: cars that give up drive home by routes
+    std::vector<HomeRoute> routes;     // one per car
+    std::vector<std::uint16_t> steps;  // the search's steps, one per cell; HOME_NO_ROAD between searches
+    std::vector<std::uint32_t> queue;  // the search's two buckets and the cells it touched, a cell each
+    // Kept counts: searches made, and those that found no road home.
+    std::int64_t searches = 0;
+    std::int64_t noRoad = 0;
 };
 
-struct HomeFieldSize {
-    std::int32_t side = 0;       // the window's side before it is clipped to the town
-    std::int32_t w = 0, h = 0;   // its width and height in this town
-    std::int32_t first = 0;      // its first slot
-    std::int32_t count = 0;      // its slots
-    std::int32_t freeCount = 0;  // free slots: freeList[first .. first + freeCount)
-};
+// Sizes the routes and the search for the town and its `cars` cars when
+// `active`, every car holding no route; allocates only when the town's size or
+// car count differs from the last build.
+void prepare_home_routes(HomeRoutes& home, const Town& town, std::int32_t cars, bool active);
+// Every car holding no route (after callers edit cars).
+void clear_home_routes(HomeRoutes& home);
 
-struct HomeFields {
-    bool active = false;  // the road guide: cars that give up drive home by these fields
-    std::vector<std::uint16_t> arena;    // every slot's cells
-    std::vector<HomeFieldSlot> fields;   // the slots, size by size
-    std::vector<HomeFieldSize> sizes;    // smallest first; the last covers the whole town
-    std::vector<std::int32_t> freeList;  // free slot numbers, a stack per size
-    std::vector<std::uint32_t>
-        queue;  // the search's queue: one entry per cell of the largest window
-    std::vector<std::int32_t> firstCar;   // per house, and one past the last: its cars' first entry
-    std::vector<std::int32_t> houseSlot;  // per house: the slot of its field, -1 for none
-    std::vector<std::int32_t> holders;    // per house: its cars that drive by that field
-    std::vector<std::int32_t> carSlot;    // per car: the slot it drives by; -1 none; HOME_STRAIGHT
-    // Kept counts: fields searched (growths included), cars that found no
-    // window free and drove home by the straight rule for a while, and the
-    // ticks they drove so.
-    std::int64_t fieldsBuilt = 0;
-    std::int64_t straightFallbacks = 0;
-    std::int64_t straightTicks = 0;
-};
+// The route car `index` (which has given up and is not home) prices its moves
+// by, searched when it has none, has left it or has come to its end.
+const HomeRoute& home_route_for(HomeRoutes& home, const RoadGrid& grid, const Vehicle& v,
+                                std::int32_t index);
+// Car `index` no longer drives home (it is home, or stranded).
+void release_home_route(HomeRoutes& home, std::int32_t index);
 
-// A car that found no window: it drives home by the straight rule until one is free.
-constexpr std::int32_t HOME_STRAIGHT = -2;
-
-// Sizes the pool for the town and its `cars` cars (carsPerHouse in a house
-// without a count of its own, in the houses' order) when `active`, and frees every field; allocates
-// only when the town's size or car count differs from the last build.
-void prepare_home_fields(HomeFields& home, const Town& town, std::int32_t carsPerHouse,
-                         std::int32_t cars, bool active);
-// Every field given back, every car holding none (after callers edit cars).
-void clear_home_fields(HomeFields& home);
-
-// The field car `index` (which has given up and is not home) drives by,
-// searched or grown first when needed; null when it drives by the straight rule.
-const std::uint16_t* home_field_for(HomeFields& home, const RoadGrid& grid, const Vehicle& v,
-                                    std::int32_t index, HomeFieldView& view);
-// Car `index` no longer drives home (it is home, or stranded): its house's field
-// goes back to the pool when it was the last car holding it.
-void release_home_field(HomeFields& home, std::int32_t index);
-
-// The house of car `index`.
-std::int32_t house_of_car(const HomeFields& home, std::int32_t index);
+// The steps home from the cell a move of the route's current step leads to
+// (`bit` one of the four moves), or -1 where it leads more than one step
+// farther than the route's cell or to no road home.
+std::int32_t home_route_steps(const HomeRoute& route, std::uint8_t bit);

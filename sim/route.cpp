@@ -68,17 +68,17 @@ struct ExitSteps {
 };
 
 struct HomeSteps {
-    HomeFieldView field;
+    const HomeRoute* route;
     CellPos home;
     bool is_target(const RoadGrid&, CellPos c) const { return c == home; }
     double distance(CellPos c) const {
-        const std::uint32_t lx = static_cast<std::uint32_t>(c.x - field.x0);
-        const std::uint32_t ly = static_cast<std::uint32_t>(c.y - field.y0);
-        if (lx >= static_cast<std::uint32_t>(field.w) || ly >= static_cast<std::uint32_t>(field.h))
-            return static_cast<double>(NO_ROAD_HOME_COST);
-        const std::uint16_t s = field.steps[ly * static_cast<std::uint32_t>(field.w) + lx];
-        return s != HOME_NO_ROAD ? static_cast<double>(s) + 1.0
-                                 : static_cast<double>(NO_ROAD_HOME_COST);
+        const CellPos at = route->at;
+        const std::uint8_t bit = c.y < at.y   ? DIR_Y_DEC
+                                 : c.x < at.x ? DIR_X_DEC
+                                 : c.x > at.x ? DIR_X_INC
+                                              : DIR_Y_INC;
+        const std::int32_t s = home_route_steps(*route, bit);
+        return s >= 0 ? static_cast<double>(s) + 1.0 : static_cast<double>(NO_ROAD_HOME_COST);
     }
 };
 
@@ -230,7 +230,7 @@ void choose_and_move_by_steps(RoadGrid& grid, Vehicle& v, const std::int32_t* st
     choose_and_move_towards(grid, v, ExitSteps{steps, grid.width});
 }
 
-void choose_and_move_home_by_steps(RoadGrid& grid, Vehicle& v, const HomeFieldView& field) {
+void choose_and_move_home_by_route(RoadGrid& grid, Vehicle& v, const HomeRoute& route) {
     if (v.pos == v.home) return;
-    choose_and_move_towards(grid, v, HomeSteps{field, v.home});
+    choose_and_move_towards(grid, v, HomeSteps{&route, v.home});
 }

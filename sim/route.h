@@ -52,6 +52,7 @@ void choose_and_move_to_exits(RoadGrid& grid, Vehicle& v);
 void choose_and_move_by_steps(RoadGrid& grid, Vehicle& v, const std::int32_t* steps);
 
 // The road guide home: the price of a cell is one more than its number of
-// steps along lanes to the car's door, as the house's field gives them
-// (NO_ROAD_HOME_COST where the field knows no road).
-void choose_and_move_home_by_steps(RoadGrid& grid, Vehicle& v, const HomeFieldView& field);
+// steps along lanes to the car's door, as the car's route gives them for the
+// cell it stands on (NO_ROAD_HOME_COST where a move leads more than one step
+// farther from home, or to no road home). `route` is the car's, at its cell.
+void choose_and_move_home_by_route(RoadGrid& grid, Vehicle& v, const HomeRoute& route);

@@ -44,41 +44,22 @@ ValidationResult validate_kept_state(const Simulation& sim) {
                                   kept.enRoute,      kept.towed,     kept.outOfGas};
     for (int k = 0; k < 6; ++k)
         if (held[k] != counted[k]) return fail("kept tally", k, 0, held[k], counted[k]);
-    const HomeFields& home = table.home;
+    const HomeRoutes& home = table.home;
     if (home.active) {
-        // Every car that holds a field has given up and is on its way, and holds
-        // its own house's; each house's count of holders is a recount of them;
-        // every slot is either free or serves the house that names it.
-        thread_local std::vector<std::int32_t> holders;
-        holders.assign(home.holders.size(), 0);
+        // Every car that holds a route has given up and is on its way; the
+        // route starts where the car stands or one move behind it, and holds
+        // the step it is on unless the car is at its door.
         for (int i = 0; i < table.vehicleCount; ++i) {
-            const std::int32_t s = home.carSlot[static_cast<std::size_t>(i)];
-            if (s < 0) continue;
+            const HomeRoute& r = home.routes[static_cast<std::size_t>(i)];
+            if (r.state == HOME_ROUTE_NONE) continue;
             const Vehicle& v = table.vehicles[static_cast<std::size_t>(i)];
-            const std::int32_t house = house_of_car(home, i);
             if (v.state != VS_GAVE_UP || v.pos == v.home)
-                return fail("home field held by a car not driving home", v.pos.x, v.pos.y, s, -1);
-            if (home.houseSlot[static_cast<std::size_t>(house)] != s ||
-                home.fields[static_cast<std::size_t>(s)].house != house)
-                return fail("home field of another house", v.pos.x, v.pos.y, s,
-                            home.houseSlot[static_cast<std::size_t>(house)]);
-            ++holders[static_cast<std::size_t>(house)];
+                return fail("home route held by a car not driving home", v.pos.x, v.pos.y, i, -1);
+            const std::int32_t apart = std::abs(r.at.x - v.pos.x) + std::abs(r.at.y - v.pos.y);
+            if (apart > 1) return fail("home route away from its car", v.pos.x, v.pos.y, r.at.x, r.at.y);
+            if (r.state == HOME_ROUTE_KNOWN && r.steps > 0 && r.next >= r.count)
+                return fail("home route past its steps", v.pos.x, v.pos.y, r.next, r.count);
         }
-        for (std::size_t h = 0; h < holders.size(); ++h) {
-            if (home.holders[h] != holders[h])
-                return fail("kept home field holders", static_cast<int>(h), 0, home.holders[h],
-                            holders[h]);
-            const std::int32_t s = home.houseSlot[h];
-            if ((s >= 0) != (holders[h] > 0))
-                return fail("home field without holders", static_cast<int>(h), 0, s, holders[h]);
-        }
-        std::size_t freeSlots = 0, used = 0;
-        for (const HomeFieldSize& size : home.sizes)
-            freeSlots += static_cast<std::size_t>(size.freeCount);
-        for (const HomeFieldSlot& slot : home.fields) used += slot.house >= 0 ? 1 : 0;
-        if (freeSlots + used != home.fields.size())
-            return fail("home field slots", static_cast<int>(freeSlots), static_cast<int>(used),
-                        static_cast<int>(home.fields.size()), 0);
     }
     if (static_cast<int>(sim.storm.threatFlags.size()) < table.vehicleCount)
         return fail("threat flags", 0, 0, static_cast<int>(sim.storm.threatFlags.size()),

@@ -82,7 +82,7 @@ bool populate_town(const Town& town, RoadGrid& grid, VehicleTable& table, Random
             }
         }
     }
-    prepare_home_fields(table.home, town, perHouse, table.vehicleCount,
+    prepare_home_routes(table.home, town, table.vehicleCount,
                         p.routeGuide == ROUTE_GUIDE_ROAD && fits);
     index_vehicles(table);
     return fits;
@@ -95,12 +95,11 @@ bool populate_town(RoadGrid& grid, VehicleTable& table, RandomState& rng,
 
 namespace {
 
-// A car that gave up, on its way home: by its house's field under the road
-// guide (`home` not null), else by the straight rule.
-void drive_home(RoadGrid& grid, Vehicle& v, HomeFields* home, std::int32_t index) {
-    HomeFieldView field;
-    if (home != nullptr && home_field_for(*home, grid, v, index, field) != nullptr)
-        choose_and_move_home_by_steps(grid, v, field);
+// A car that gave up, on its way home: by its route under the road guide
+// (`home` not null), else by the straight rule.
+void drive_home(RoadGrid& grid, Vehicle& v, HomeRoutes* home, std::int32_t index) {
+    if (home != nullptr)
+        choose_and_move_home_by_route(grid, v, home_route_for(*home, grid, v, index));
     else
         choose_and_move(grid, v, v.home);
 }
@@ -108,7 +107,7 @@ void drive_home(RoadGrid& grid, Vehicle& v, HomeFields* home, std::int32_t index
 // One tick of one car. Patience is spent before fuel and the target is chosen
 // after both, so a car whose patience ends on the step that would have reached
 // the exit turns for home instead, and running dry wins over giving up.
-inline void step_car(RoadGrid& grid, Vehicle& v, std::int32_t towFuelLimit, HomeFields* home,
+inline void step_car(RoadGrid& grid, Vehicle& v, std::int32_t towFuelLimit, HomeRoutes* home,
                      std::int32_t index) {
     if (!is_under_way(v)) return;
 
@@ -188,16 +187,16 @@ void set_bit(VehicleSet& set, int index, bool on) {
 }  // namespace
 
 void step_all_vehicles(RoadGrid& grid, VehicleTable& table) {
-    HomeFields* const home = table.home.active ? &table.home : nullptr;
+    HomeRoutes* const home = table.home.active ? &table.home : nullptr;
     for_each_member(table.underWay, [&](int i) {
         Vehicle& v = table.vehicles[i];
         const int before = tally_slot(v);
         step_car(grid, v, table.towFuelLimit, home, i);
         const int after = tally_slot(v);
         if (after == before) return;  // still under way, as most cars are
-        // A car driving home by a field counts en route until it is home or
-        // stranded: the field is given back on that change.
-        if (home != nullptr) release_home_field(*home, i);
+        // A car driving home by a route counts en route until it is home or
+        // stranded: the route is dropped on that change.
+        if (home != nullptr) release_home_route(*home, i);
         --tally_count(table.tally, before);
         if (after >= 0) ++tally_count(table.tally, after);
         if (!is_under_way(v)) set_bit(table.underWay, i, false);
@@ -214,7 +213,7 @@ VehicleTally tally_vehicles(const VehicleTable& table) {
 }
 
 void index_vehicles(VehicleTable& table) {
-    clear_home_fields(table.home);
+    clear_home_routes(table.home);
     const std::size_t words = (static_cast<std::size_t>(table.vehicleCount) + 63) / 64;
     table.underWay.words.assign(words, 0);
     table.waiting.words.assign(words, 0);

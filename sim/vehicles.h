@@ -63,9 +63,9 @@ struct VehicleTable {
     // Straight-line distance from each car's house to the nearest exit, in
     // double: the fixed part of its household's trip effort.
     std::vector<double> exitDistance;
-    // Under the road guide, the fields by which cars that gave up drive home;
+    // Under the road guide, the routes by which cars that gave up drive home;
     // inactive (and empty) under the straight rule.
-    HomeFields home;
+    HomeRoutes home;
 };
 
 // Rebuilds the grid from the town (its size, layout and exits) and parks new

@@ -37,26 +37,32 @@ TEST(TownCatalogue, ALoopBelowTheExitTrapsTheStraightRuleAndTheRoadGuideGetsEver
     EXPECT_GE(current_tally(straight->vehicles).enRoute, 4);  // still circling
 }
 
-// True when a car on `from` can drive to `to` along lanes, honouring their directions.
-bool road_leads(const Town& town, CellPos from, CellPos to) {
-    std::vector<bool> seen(town.layout.size(), false);
+// The fewest moves along lanes, honouring their directions, that take a car
+// on `from` to `to`; -1 when none do.
+int road_steps(const Town& town, CellPos from, CellPos to) {
+    std::vector<int> steps(town.layout.size(), -1);
     std::vector<CellPos> queue = {from};
-    seen[static_cast<std::size_t>(from.y * town.width + from.x)] = true;
+    steps[static_cast<std::size_t>(from.y * town.width + from.x)] = 0;
     for (std::size_t head = 0; head < queue.size(); ++head) {
         const CellPos p = queue[head];
-        if (p == to) return true;
+        const int here = steps[static_cast<std::size_t>(p.y * town.width + p.x)];
+        if (p == to) return here;
         for (std::uint8_t bit : MOVE_ORDER) {
             const CellPos s = move_step(bit);
             const CellPos q = {p.x + s.x, p.y + s.y};
             if (!town.contains(q) || !is_road(town.layout_at(q)) || (town.layout_at(q) & bit) == 0)
                 continue;
             const std::size_t j = static_cast<std::size_t>(q.y * town.width + q.x);
-            if (seen[j]) continue;
-            seen[j] = true;
+            if (steps[j] >= 0) continue;
+            steps[j] = here + 1;
             queue.push_back(q);
         }
     }
-    return false;
+    return -1;
+}
+
+bool road_leads(const Town& town, CellPos from, CellPos to) {
+    return road_steps(town, from, to) >= 0;
 }
 
 TEST(TownCatalogue,
@@ -97,9 +103,9 @@ TEST(TownCatalogue,
         } else {
             EXPECT_TRUE(homeAt > 0 && homeAt < 40) << homeAt;
             EXPECT_TRUE(cameAlongTheTop);
-            EXPECT_EQ(sim->vehicles.home.straightFallbacks, 0);
-            EXPECT_GE(sim->vehicles.home.fieldsBuilt, 1);
-            EXPECT_EQ(sim->vehicles.home.houseSlot[0], -1) << "the field went back to the pool";
+            EXPECT_GE(sim->vehicles.home.searches, 1);
+            EXPECT_EQ(sim->vehicles.home.routes[0].state, HOME_ROUTE_NONE)
+                << "the car at home holds no route";
         }
     }
 }
@@ -361,7 +367,6 @@ TEST(TownProperty, UnderTheRoadGuideACarThatGivesUpWhereARoadLeadsHomeDrivesHome
                     ++drivers;
                     EXPECT_TRUE(home) << "town " << k << " house " << h << ": the car is at ("
                                       << v.pos.x << ", " << v.pos.y << ")";
-                    EXPECT_EQ(sim->vehicles.home.straightFallbacks, 0);
                 } else if (!home) {
                     ++trappedByStraight;
                 }
@@ -373,45 +378,81 @@ TEST(TownProperty, UnderTheRoadGuideACarThatGivesUpWhereARoadLeadsHomeDrivesHome
     EXPECT_GT(trappedByStraight, 0);
 }
 
-TEST(TownProperty, UnderTheRoadGuideTheKeptTallyAndTheFieldsHoldersEqualARecountEveryTick) {
+// Checks every route held in `sim` against searches from the cells
+// themselves: the route's steps are its cell's, and each move it allows is
+// priced by the steps of the cell it enters when that is at most one step
+// farther, and as no road otherwise. Returns the moves checked.
+int check_routes(const Simulation& sim, const Town& town, int tick) {
+    int checked = 0;
+    for (int i = 0; i < sim.vehicles.vehicleCount; ++i) {
+        const HomeRoute& route = sim.vehicles.home.routes[static_cast<std::size_t>(i)];
+        if (route.state != HOME_ROUTE_KNOWN || route.next >= route.count) continue;
+        const Vehicle& v = sim.vehicles.vehicles[static_cast<std::size_t>(i)];
+        const CellPos door = {v.home.x + move_step(v.door).x, v.home.y + move_step(v.door).y};
+        const int here = road_steps(town, route.at, door);
+        EXPECT_EQ(static_cast<int>(route.steps), here) << "car " << i << " tick " << tick;
+        for (std::uint8_t bit : MOVE_ORDER) {
+            const CellPos s = move_step(bit);
+            const CellPos q = {route.at.x + s.x, route.at.y + s.y};
+            if (!town.contains(q) || !is_road(town.layout_at(q)) || (town.layout_at(q) & bit) == 0)
+                continue;
+            const int there = road_steps(town, q, door);
+            const int want = there >= 0 && there - here <= 1 ? there : -1;
+            EXPECT_EQ(home_route_steps(route, bit), want)
+                << "car " << i << " tick " << tick << " at (" << route.at.x << ", "
+                << route.at.y << ") move " << int(bit);
+            ++checked;
+        }
+    }
+    return checked;
+}
+
+TEST(TownProperty, UnderTheRoadGuideCarsDrivingHomeAtOnceKeepTheTallyAndPriceByTheRoadsSteps) {
     // Many cars give up at once in a town of four copies of the built-in one.
     const auto town = std::make_shared<const Town>(generate_repeated_town(2, 2, 2));
     ModelParameters p = everyone_leaves(ROUTE_GUIDE_ROAD);
     p.patienceMin = 5;
     p.patienceMax = 80;
     auto sim = town_run(town, p);
-    int mostHeld = 0;
-    // Cars that drove by the straight rule for want of a window, and those of
-    // them that later drove by a field.
-    std::vector<char> wentStraight(static_cast<std::size_t>(sim->vehicles.vehicleCount), 0);
-    int backOnAField = 0;
+    int mostDriving = 0, checked = 0;
     for (int t = 1; t <= 600; ++t) {
         sim_tick(*sim);
-        for (std::size_t i = 0; i < wentStraight.size(); ++i) {
-            const std::int32_t slot = sim->vehicles.home.carSlot[i];
-            if (slot == HOME_STRAIGHT) wentStraight[i] = 1;
-            if (slot >= 0 && wentStraight[i] == 1) {
-                wentStraight[i] = 2;
-                ++backOnAField;
-            }
-        }
-        const ValidationResult r =
-            validate_simulation(*sim);  // the holders' recount among its rules
+        const ValidationResult r = validate_simulation(*sim);  // the routes' rules among them
         ASSERT_TRUE(r.ok) << "tick " << t << ": " << r.message;
         const VehicleTally kept = current_tally(sim->vehicles);
         const VehicleTally counted = tally_vehicles(sim->vehicles);
         ASSERT_EQ(std::memcmp(&kept, &counted, sizeof kept), 0) << "tick " << t;
-        int held = 0;
-        for (std::int32_t s : sim->vehicles.home.houseSlot) held += s >= 0;
-        mostHeld = std::max(mostHeld, held);
+        int driving = 0;
+        for (const HomeRoute& route : sim->vehicles.home.routes)
+            driving += route.state != HOME_ROUTE_NONE;
+        mostDriving = std::max(mostDriving, driving);
+        if (t % 25 == 0) checked += check_routes(*sim, *town, t);
+        ASSERT_FALSE(HasFailure());
     }
     EXPECT_GT(current_tally(sim->vehicles).gaveUp, 100);
-    EXPECT_GT(mostHeld, 20);
-    // So many give up at once that the pool runs out: the fallback is exercised too.
-    EXPECT_GT(sim->vehicles.home.straightFallbacks, 0);
-    EXPECT_GT(sim->vehicles.home.straightTicks, sim->vehicles.home.straightFallbacks);
-    // A car without a window asks again and takes one once it is free.
-    EXPECT_GT(backOnAField, 0);
+    EXPECT_GT(mostDriving, 50);
+    EXPECT_GT(checked, 200);
+    EXPECT_EQ(sim->vehicles.home.noRoad, 0) << "every road of this town leads to every door";
+
+    // Random towns, with one-way lanes and roads that lead nowhere, every tick.
+    std::mt19937 rng(20261208);
+    checked = 0;
+    std::int64_t noRoad = 0;
+    for (int k = 0; k < 30; ++k) {
+        const auto small = std::make_shared<const Town>(random_town(rng));
+        ModelParameters q = everyone_leaves(ROUTE_GUIDE_ROAD);
+        q.patienceMin = 2;
+        q.patienceMax = 40;
+        auto run = town_run(small, q, 11 + k);
+        for (int t = 1; t <= 200; ++t) {
+            sim_tick(*run);
+            checked += check_routes(*run, *small, t);
+            ASSERT_FALSE(HasFailure()) << "town " << k;
+        }
+        noRoad += run->vehicles.home.noRoad;
+    }
+    EXPECT_GT(checked, 2000);
+    EXPECT_GT(noRoad, 0) << "some cars gave up where no road leads home";
 }
 
 }  // namespace
