@@ -42,12 +42,11 @@ struct CellTarget {
 
 struct NearestExit {
     const std::vector<CellPos>* exits;
-    const std::uint32_t* squares;  // per cell, when the grid has them
+    const double* distances;  // per cell, when the grid has them
     std::int32_t width;
     bool is_target(const RoadGrid& g, CellPos c) const { return is_exit(g, c); }
     double distance(CellPos c) const {
-        if (squares != nullptr)
-            return root_of(squares[static_cast<std::size_t>(c.y * width + c.x)]);
+        if (distances != nullptr) return distances[static_cast<std::size_t>(c.y * width + c.x)];
         std::int64_t best = squared(c, (*exits)[0]);
         for (std::size_t k = 1; k < exits->size(); ++k) {
             const std::int64_t n = squared(c, (*exits)[k]);
@@ -222,7 +221,7 @@ void choose_and_move(RoadGrid& grid, Vehicle& v, CellPos target) {
 
 void choose_and_move_to_exits(RoadGrid& grid, Vehicle& v) {
     if (is_exit(grid, v.pos)) return;
-    choose_and_move_towards(grid, v, NearestExit{&grid.exits, grid.exitSquares, grid.width});
+    choose_and_move_towards(grid, v, NearestExit{&grid.exits, grid.exitDistances, grid.width});
 }
 
 void choose_and_move_by_steps(RoadGrid& grid, Vehicle& v, const std::int32_t* steps) {

@@ -37,7 +37,7 @@ void build_grid(const Town& town, RoadGrid& grid) {
     grid.singleExit = town.exits.size() <= 1;
     grid.exits = town.exits;
     grid.exitSteps = nullptr;
-    grid.exitSquares = nullptr;
+    grid.exitDistances = nullptr;
     grid.exitBits.assign(grid.singleExit ? 0 : (town.layout.size() + 63) / 64, 0);
     if (!grid.singleExit)
         for (CellPos e : town.exits) {
