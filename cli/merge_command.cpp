@@ -31,13 +31,18 @@ void add_merge_command(CLI::App& app, MergeCommand& c, bool withOptions) {
     merge->add_option("--plot", c.plots, "Draw the whole sweep's curves into this .png or .svg");
     merge->add_option("--sensitivity", c.sensitivity,
                       "Write a Saltelli or Morris design's sensitivity indices (CSV) here");
+    merge->add_option("--table", c.table, "Write the whole sweep's table (CSV) here");
+    merge->add_option("--paired", c.paired,
+                      "Write the whole sweep's paired differences against its first level (CSV) "
+                      "here");
     merge->add_option("--metadata", c.metadata,
                       "Write provenance and the SHA-256 of every output as JSON");
     merge->footer(
         "Each file's header says what it holds (curves, summary, households) and which\n"
         "shard of which sweep it is; the shards of one kind must be the N shards of one\n"
         "sweep, each once and whole. The merged files are byte for byte those one process\n"
-        "would have written; the table comes from the summaries, the plot from the curves.\n"
+        "would have written; the table and the paired differences come from the summaries\n"
+        "(--table and --paired need them), the plot from the curves.\n"
         "Example:\n"
         "  marovel-sim merge part-*.csv --curves curves.csv --summary summary.csv");
 }
@@ -75,8 +80,12 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
             return refuse("--plot: no evacuation curves files given to draw");
         names.push_back(p);
     }
-    for (const std::string* p : {&c.sensitivity, &c.metadata})
+    for (const std::string* p : {&c.sensitivity, &c.metadata, &c.table, &c.paired})
         if (!p->empty()) names.push_back(*p);
+    if (merged.count("run summary") == 0)
+        for (const auto& [option, path] : {std::pair{"--table", &c.table}, {"--paired", &c.paired}})
+            if (!path->empty())
+                return refuse(std::string(option) + ": no run summary files given to make it from");
     if (const std::string twice = find_repeated_output(names, c.inputs); !twice.empty())
         return refuse("output file " + twice);
 
@@ -128,31 +137,20 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
 #endif
     DesignResults results;
     std::optional<SweepSummary>& table = results.table;
-    if (design && merged.count("run summary") > 0) {
+    if (merged.count("run summary") > 0) {
+        const bool plotted = design && !c.plots.empty();
         const DesignFiles files{&summaryFile.comments, summaryFile.columns, summaryFile.rows,
-                                c.plots.empty() ? std::string_view() : curvesFile.columns,
-                                c.plots.empty() ? std::string_view() : curvesFile.rows};
-        if (const std::string why = design_results(files, MAX_TABLE_GROUPS, results); !why.empty())
+                                plotted ? curvesFile.columns : std::string_view(),
+                                plotted ? curvesFile.rows : std::string_view()};
+        if (const std::string why = summary_results(files, MAX_TABLE_GROUPS, 0, results);
+            !why.empty())
             return refuse("merge: " + why);
         if (!results.noIndices.empty())
             std::fprintf(stderr, "marovel-sim: merge: no sensitivity indices: %s\n",
                          results.noIndices.c_str());
-    } else if (merged.count("run summary") > 0) {
-        table.emplace(levels, std::vector<long long>{}, false);
-        bool bad = false;
-        for_each_line(summaryFile.rows, [&](std::string_view line) {
-            SweepRun run;
-            RunResult result;
-            const std::optional<float> level = row_error_spread(line);
-            if (!level || !parse_summary_figures(summaryFile.columns, line, result.figures)) {
-                bad = true;
-                return;
-            }
-            run.errorSpread = *level;
-            table->add(run, result);
-        });
-        if (bad) return refuse("merge: a summary row could not be read");
     }
+    const std::vector<PairedDifference> paired =
+        table ? table->paired_differences() : std::vector<PairedDifference>{};
     if (!c.sensitivity.empty() && !results.sampled) {
         if (!results.noIndices.empty()) return refuse("--sensitivity: " + results.noIndices);
         return refuse(
@@ -170,6 +168,30 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
         outputs.push_back(std::make_unique<TextOutput>());
         if (!outputs.back()->create(*path, error)) return refuse("merge: " + error);
         outputs.back()->write(merged[kind]);
+    }
+    // The table's files as the sweep in one process writes them: the
+    // summary's header lines, naming what the file holds, then a line on how
+    // it was made and the rows.
+    const auto header_of = [&](const std::string& what) {
+        std::string text;
+        for (const std::string& line : summaryFile.comments) {
+            const std::string kind = "run summary";
+            text += line.ends_with(kind) && text.empty()
+                        ? line.substr(0, line.size() - kind.size()) + what + '\n'
+                        : line + '\n';
+        }
+        return text;
+    };
+    for (const auto& [option, path] : {std::pair{"--table", &c.table}, {"--paired", &c.paired}}) {
+        if (path->empty()) continue;
+        const bool estimates = path == &c.table;
+        outputs.push_back(std::make_unique<TextOutput>());
+        if (!outputs.back()->create(*path, error)) return refuse(option + (": " + error));
+        outputs.back()->write(estimates
+                                  ? header_of("sweep table") + "# " + table->estimator_note() +
+                                        "\n" + table->table_csv()
+                                  : header_of("paired differences") + "# " + table->paired_note() +
+                                        "\n" + table->paired_csv(paired));
     }
     // The indices' file as the sweep in one process writes it: the summary's
     // header lines down to the design's, then the estimators and the indices.
@@ -239,6 +261,7 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
     if (table) {
         std::cout << heading << '\n';
         table->write_table(std::cout);
+        table->write_paired_table(std::cout, paired);
     }
     if (!results.analysis.empty()) {
         std::cout << "\nSensitivity (" << estimator_note(*results.sampled) << ")\n";

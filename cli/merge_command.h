@@ -15,6 +15,8 @@ struct MergeCommand {
     std::vector<std::string> plots;
     std::string sensitivity;
     std::string metadata;
+    std::string table;   // the printed table's estimates (CSV)
+    std::string paired;  // its paired differences (CSV)
 };
 
 // Adds the "merge" subcommand to `app`, with its options unless `withOptions` is false.

@@ -175,8 +175,8 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     // Output files: each a different file, each one writable (its temporary
     // file made now). "-" is standard output; the table then goes to standard error.
     std::vector<std::string> names;
-    for (const std::string* p :
-         {&c.curves, &c.summary, &c.designOut, &c.sensitivity, &c.households, &c.metadata})
+    for (const std::string* p : {&c.curves, &c.summary, &c.designOut, &c.sensitivity, &c.households,
+                                 &c.metadata, &c.table, &c.paired})
         if (!p->empty()) names.push_back(*p);
     for (const std::string& p : c.plots) {
         if (plot_format_flag(p).empty())
@@ -209,8 +209,9 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     job.design = designed ? &design : nullptr;
     job.shardIndex = shardIndex;
     job.shardCount = shardCount;
-    job.outputs = {c.curves,   c.summary, c.households,       c.designOut, c.sensitivity,
-                   c.metadata, c.plots,   c.sensitivityPlots, c.noHeader,  c.resume};
+    job.outputs = {c.curves,      c.summary,  c.households, c.designOut,
+                   c.sensitivity, c.metadata, c.plots,      c.sensitivityPlots,
+                   c.noHeader,    c.resume,   c.table,      c.paired};
     job.threads = c.threads;
     job.command = recorded_command(argc, argv);
     job.parameters = parameters;

@@ -40,6 +40,8 @@ struct SweepCommand {
     std::string designOut;
     std::string sensitivity;
     std::vector<std::string> sensitivityPlots;
+    std::string table;   // the table's estimates (CSV)
+    std::string paired;  // its paired differences (CSV)
 };
 
 constexpr long long MAX_TICKS = 16777216;       // the clock counts ticks exactly up to 2^24
@@ -64,7 +66,8 @@ int run_sweep_command(const SweepCommand& command, int argc, char** argv);
 // The command line as the files' header records it: the program's name
 // without its folder, and without the options that only say where the output
 // goes or how it is computed (--curves, --summary, --plot, --shard, --threads,
-// --no-header, --households, --columns, --metadata, --resume), so that the shards of a sweep and
+// --no-header, --households, --columns, --metadata, --resume, --table, --paired), so that the
+// shards of a sweep and
 // the whole sweep carry the same header. Words with characters the shell treats specially are
 // quoted.
 std::string recorded_command(int argc, char** argv);

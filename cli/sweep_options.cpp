@@ -11,8 +11,10 @@ namespace {
 // The options whose value says where output goes or how the work is split,
 // not what is computed; left out of the recorded command.
 const std::set<std::string> NEUTRAL_WITH_VALUE = {
-    "--curves",      "--summary",          "--plot",       "--shard",   "--threads", "--design-out",
-    "--sensitivity", "--sensitivity-plot", "--households", "--columns", "--metadata"};
+    "--curves",     "--summary",    "--plot",        "--shard",
+    "--threads",    "--design-out", "--sensitivity", "--sensitivity-plot",
+    "--households", "--columns",    "--metadata",    "--table",
+    "--paired"};
 const std::set<std::string> NEUTRAL_FLAGS = {"--no-header", "--resume"};
 
 std::string shell_word(const std::string& word) {
@@ -89,10 +91,18 @@ void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
                       "Draw the evacuation curves into this .png or .svg file (repeatable)");
     sweep->add_option("--households", c.households,
                       "Write one row per run and car (CSV; gzip when the name ends in .gz)");
-    sweep->add_option("--columns", c.columns,
-                      "Columns of --households after seed,step,error (default all: car,household,"
-                      "home_x,home_y,decision_tick,first_threat_tick,outcome,arrival_tick,"
-                      "trip_time)");
+    sweep->add_option(
+        "--columns", c.columns,
+        "Columns of --households after seed,step,error,spread (default all: car,household,"
+        "home_x,home_y,decision_tick,first_threat_tick,outcome,arrival_tick,"
+        "trip_time)");
+    sweep->add_option("--table", c.table,
+                      "Write the printed table (CSV): per level and figure its estimates with "
+                      "95 % intervals, the runs that reached it and those censored");
+    sweep->add_option("--paired", c.paired,
+                      "Write the paired differences against the first level (CSV): per level "
+                      "and figure, the mean difference on the same scenarios with its bootstrap "
+                      "interval and the pairs");
     sweep->add_option("--metadata", c.metadata,
                       "Write where the results came from as JSON: build, start time, host, "
                       "command, parameters and the SHA-256 of every output");
@@ -138,18 +148,26 @@ void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
         "part of the sweep covers the levels evenly. The files are the same byte for byte\n"
         "whatever the number of threads. Each file is written under a temporary name and\n"
         "renamed when complete.\n"
-        "Curves: seed,step,error,tick and the six counts at every sampled tick.\n"
-        "Summary: seed,step,error, the six counts after the last tick, the first ticks with\n"
+        "Curves: seed,step,error,spread,tick and the six counts at every sampled tick; error\n"
+        "is the level's name (low, moderate, high, else the number), spread its number.\n"
+        "Summary: seed,step,error,spread, the six counts after the last tick, the first ticks "
+        "with\n"
         "50 % and 90 % of the cars evacuated (empty when never), the most cars en route and\n"
         "the first tick with that many. step is K for a seed 1 + 1000 K, empty otherwise.\n"
-        "Table: per error level and figure, the runs that have the figure, the mean, the sample\n"
-        "standard deviation (n - 1) and the 10th and 90th percentiles, by linear interpolation\n"
-        "between closest ranks: h = (n - 1) p, x[floor h] + (h - floor h) (x[floor h + 1] - "
-        "x[floor h]).\n"
+        "Table: per error level and figure, its estimate with a 95 % interval, the runs that\n"
+        "reached it and those censored (ended without it). Counts: the mean (Student). Ticks\n"
+        "some runs never reach (tick_50, tick_90, settled_tick), the run censored at its last\n"
+        "tick: the Kaplan-Meier median (Brookmeyer-Crowley) and the restricted mean to the\n"
+        "last tick. last_arrival_tick and trip times: the mean of the runs that have them.\n"
+        "Paired differences, printed after it when two or more levels (or a design's points\n"
+        "or values) ran on the same scenarios: per level and figure, each run less the first\n"
+        "level's run of its scenario, over the pairs where both have the figure; the mean\n"
+        "with its 95 % percentile bootstrap interval (2000 resamples, seed 25).\n"
         "Designs: every point runs under every replicate scenario, point by point;\n"
         "replicate r of any point runs the r-th scenario of the list, so adding points or\n"
         "replicates leaves the earlier runs' rows as they were. Rows then start with\n"
-        "point,replicate,seed,step,error and the value of every varied parameter. The table\n"
+        "point,replicate,seed,step,error,spread and the value of every varied parameter. The "
+        "table\n"
         "is per point up to 12 points, else per value (or interval) of the first varied\n"
         "parameter. Sampled values of whole-number parameters are rounded.\n"
         "Sensitivity: each point's figure is the mean over its replicates. Saltelli designs:\n"

@@ -14,6 +14,7 @@
 #include "cli/sweep_command.h"  // the command line's limits, which these sweeps share
 #include "experiments/planning/design.h"
 #include "experiments/planning/sensitivity.h"
+#include "experiments/running/merge.h"
 #include "experiments/running/shards.h"
 #include "experiments/running/sweep.h"
 #include "python/bindings.h"
@@ -259,9 +260,32 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
     return py::make_tuple(py::str(curves), py::str(summary));
 }
 
+// The paired differences of a sweep's summary rows (CSV text with the column
+// names), as marovel-sim sweep --paired writes them (its rows, without the
+// header). A shard of a design, which lacks some of its points, has none.
+py::str paired_rows(const std::string& summary) {
+    SweepFileText file;
+    if (!split_sweep_file(summary, file)) throw py::value_error("summary: no column names");
+    DesignResults results;
+    std::string csv, why;
+    {
+        py::gil_scoped_release unlocked;
+        const DesignFiles files{nullptr, file.columns, file.rows, {}, {}};
+        why = summary_results(files, MAX_TABLE_GROUPS, 0, results);
+        if (why.empty()) csv = results.table->paired_csv(results.table->paired_differences());
+    }
+    if (!why.empty() && file.columns.starts_with("point,"))
+        return py::str(SweepSummary("group", {}, {}, false).paired_csv({}));
+    if (!why.empty()) throw py::value_error("summary: " + why);
+    return py::str(csv);
+}
+
 }  // namespace
 
 void bind_sweep(py::module_& m) {
+    m.def("_paired_rows", &paired_rows, py::arg("summary"),
+          "The paired differences against the first level (CSV text with the column names) of "
+          "a sweep's summary rows, as marovel-sim sweep --paired writes them");
     m.def("_sweep_rows", &sweep_rows, py::arg("seeds"), py::arg("scenarios"), py::arg("errors"),
           py::arg("ticks"), py::arg("every"), py::arg("startup"), py::arg("threads"),
           py::arg("shard"), py::arg("params"), py::arg("parameters"),

@@ -19,6 +19,8 @@
 #include <memory>
 
 #include "experiments/pictures/plot_drawing.h"
+#include "experiments/planning/parameter_text.h"
+#include "experiments/records/rows.h"
 
 using namespace plot_drawing;
 
@@ -29,19 +31,40 @@ constexpr int PANEL_H = 560;
 constexpr int PANELS = 3;
 constexpr int BAND_ALPHA = 56;  // of 255: bands stay readable where they overlap
 
-// One colour per error level, the same in every panel and every sweep.
-QColor level_colour(float errorSpread) {
-    if (errorSpread == ERROR_LOW) return QColor(0x1f, 0x77, 0xb4);       // blue
-    if (errorSpread == ERROR_MODERATE) return QColor(0xff, 0x7f, 0x0e);  // orange
-    return QColor(0xd6, 0x27, 0x28);                                     // red
-}
-
 // Named groups (a design's points or values): a palette of twelve colours
 // that stay apart from one another, the error levels' three first.
+constexpr QRgb PALETTE[] = {0x1f77b4, 0xff7f0e, 0xd62728, 0x2ca02c, 0x9467bd, 0x8c564b,
+                            0xe377c2, 0x7f7f7f, 0xbcbd22, 0x17becf, 0x393b79, 0xad494a};
+constexpr std::size_t PALETTE_SIZE = sizeof PALETTE / sizeof PALETTE[0];
 QColor group_colour(std::size_t group) {
-    static const QRgb palette[] = {0x1f77b4, 0xff7f0e, 0xd62728, 0x2ca02c, 0x9467bd, 0x8c564b,
-                                   0xe377c2, 0x7f7f7f, 0xbcbd22, 0x17becf, 0x393b79, 0xad494a};
-    return QColor(palette[group % (sizeof palette / sizeof palette[0])]);
+    return QColor(PALETTE[group % PALETTE_SIZE]);
+}
+
+// The error levels' colours: low, moderate and high their own (blue, orange,
+// red) in every sweep; every other spread the palette's next colours, in the
+// levels' order, so that no two levels share one up to the palette's size.
+std::vector<std::size_t> level_colours(const std::vector<float>& levels) {
+    std::vector<std::size_t> colours;
+    std::size_t next = 3;
+    for (float spread : levels) {
+        if (spread == ERROR_LOW)
+            colours.push_back(0);
+        else if (spread == ERROR_MODERATE)
+            colours.push_back(1);
+        else if (spread == ERROR_HIGH)
+            colours.push_back(2);
+        else
+            colours.push_back(next++);
+    }
+    return colours;
+}
+
+// A level by its spread: "spread 180", or "spread 360 (moderate)".
+QString level_label(float spread) {
+    const QString number = QString::fromStdString(spread_text(spread));
+    const std::string name = error_spread_text(spread);
+    if (name == spread_text(spread)) return QString("spread %1").arg(number);
+    return QString("spread %1 (%2)").arg(number, QString::fromStdString(name));
 }
 
 struct Panel {
@@ -79,7 +102,7 @@ QChart* make_chart(const SweepSummary& summary, const Panel& panel) {
     chart->setTitle(summary.levels().empty()
                         ? QString("%1 by %2 (mean, 10-90 % band)")
                               .arg(panel.title, QString::fromStdString(summary.group_title()))
-                        : QString("%1 (mean, 10-90 % band)").arg(panel.title));
+                        : QString("%1 by error spread (mean, 10-90 % band)").arg(panel.title));
     chart->setAnimationOptions(QChart::NoAnimation);
     // Many groups' names fit only in a column beside the plot.
     chart->legend()->setAlignment(summary.groups().size() > 4 ? Qt::AlignRight : Qt::AlignBottom);
@@ -97,11 +120,13 @@ QChart* make_chart(const SweepSummary& summary, const Panel& panel) {
 
     double top = 1.0;
     const bool byLevel = !summary.levels().empty();
+    const std::vector<std::size_t> levelColours = level_colours(summary.levels());
     for (std::size_t level = 0; level < summary.groups().size(); ++level) {
         const SweepSummary::Band band = summary.curve_band(level, panel.quantity);
         if (band.mean.empty()) continue;  // a group without runs (a shard's)
         for (double v : band.p90) top = std::max(top, v);
-        const QColor colour = byLevel ? level_colour(summary.levels()[level]) : group_colour(level);
+        const std::size_t colourIndex = byLevel ? levelColours[level] : level;
+        const QColor colour = group_colour(colourIndex);
 
         QLineSeries* upper = line_of(ticks, band.p90);
         QLineSeries* lower = line_of(ticks, band.p10);
@@ -118,10 +143,12 @@ QChart* make_chart(const SweepSummary& summary, const Panel& panel) {
         for (QLegendMarker* marker : chart->legend()->markers(area)) marker->setVisible(false);
 
         QLineSeries* mean = line_of(ticks, band.mean);
-        mean->setName(byLevel ? QString("%1 error").arg(error_level_name(summary.levels()[level]))
+        mean->setName(byLevel ? level_label(summary.levels()[level])
                               : legend_label(summary, level));
         QPen pen(colour);
         pen.setWidthF(2.0);
+        // Past the palette, the colours come again, dashed.
+        if (byLevel && colourIndex >= PALETTE_SIZE) pen.setStyle(Qt::DashLine);
         mean->setPen(pen);
         chart->addSeries(mean);
         mean->attachAxis(axisX);

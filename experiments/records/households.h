@@ -16,7 +16,7 @@ enum class CarOutcome { NeverLeft, Evacuated, GaveUp, EnRoute, Towed, OutOfGas }
 const char* outcome_name(CarOutcome outcome);  // never_left, evacuated, gave_up, ...
 CarOutcome outcome_of(const Vehicle& v);
 
-// The columns a households file can have after the run's seed,step,error,
+// The columns a households file can have after the run's seed,step,error,spread,
 // which every row starts with.
 enum class HouseholdColumn {
     Car,        // the car's index in the town's table
@@ -34,7 +34,7 @@ const std::vector<HouseholdColumn>& all_household_columns();
 
 // Parses "car,outcome,..." (names as in the file, each once). Error text or empty.
 std::string parse_household_columns(std::string_view text, std::vector<HouseholdColumn>& columns);
-// The column names line: the run's key columns (key_columns: "seed,step,error,"
+// The column names line: the run's key columns (key_columns: "seed,step,error,spread,"
 // or a design's) and the chosen columns, with its newline.
 std::string household_column_line(const std::string& keyColumns,
                                   const std::vector<HouseholdColumn>& columns);

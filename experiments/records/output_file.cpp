@@ -335,9 +335,11 @@ std::string find_repeated_output(const std::vector<std::string>& paths,
 }
 
 bool flush_standard_output(std::string& error) {
+    // A write that already failed (output longer than the buffer) left its reason.
+    int why = !std::cout || std::ferror(stdout) != 0 ? errno : 0;
     errno = 0;
     std::cout.flush();
-    int why = errno;
+    if (why == 0) why = errno;
     if (std::fflush(stdout) != 0 && why == 0) why = errno;
     if (std::cout && std::ferror(stdout) == 0) return true;
     error = "could not write standard output";

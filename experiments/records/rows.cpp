@@ -1,6 +1,7 @@
 #include "experiments/records/rows.h"
 
 #include <charconv>
+#include <cmath>
 
 #include "experiments/planning/parameter_text.h"
 
@@ -25,16 +26,22 @@ void append_step(std::string& out, const SweepScenario& s) {
     if (s.step) append_count(out, *s.step);
 }
 
+void append_spread(std::string& out, double spread) {
+    out += error_spread_text(spread);
+    out += ',';
+    out += spread_text(spread);
+    out += ',';
+}
+
 void append_run_key(std::string& out, const SweepRun& run) {
     append_count(out, run.scenario.seed);
     out += ',';
     append_step(out, run.scenario);
     out += ',';
-    out += error_spread_text(run.errorSpread);
-    out += ',';
+    append_spread(out, run.errorSpread);
 }
 
-// A design run's key: point,replicate,seed,step,error, then the varied values.
+// A design run's key: point,replicate,seed,step,error,spread, then the varied values.
 void append_design_key(std::string& out, const SweepPlan& plan, const SweepRun& run) {
     const ModelParameters& p = plan.points[run.point];
     append_count(out, run.point);
@@ -45,8 +52,7 @@ void append_design_key(std::string& out, const SweepPlan& plan, const SweepRun& 
     out += ',';
     append_step(out, run.scenario);
     out += ',';
-    out += error_spread_text(p.errorSpread);
-    out += ',';
+    append_spread(out, p.errorSpread);
     for (const ParameterInfo* info : plan.varied) {
         out += format_value(p.*info->field);
         out += ',';
@@ -61,7 +67,7 @@ void append_plan_key(std::string& out, const SweepPlan& plan, const SweepRun& ru
 }
 
 std::string design_columns(const SweepPlan& plan) {
-    std::string columns = "point,replicate,seed,step,error,";
+    std::string columns = "point,replicate,seed,step,error,spread,";
     for (const ParameterInfo* info : plan.varied) {
         columns += info->name;
         columns += ',';
@@ -114,6 +120,15 @@ void append_summary_after_key(std::string& out, const RunFigures& f) {
 
 }  // namespace
 
+std::string spread_text(double spread) {
+    if (std::isinf(spread)) return spread > 0 ? "inf" : "-inf";
+    char buffer[32];
+    const auto [ptr, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(spread));
+    (void)ec;
+    return std::string(buffer, ptr);
+}
+
 void append_curve_rows(std::string& out, const SweepRun& run, const std::vector<long long>& ticks,
                        const std::vector<VehicleTally>& samples) {
     std::string key;
@@ -147,7 +162,7 @@ std::string plan_run_key(const SweepPlan& plan, const SweepRun& run) {
 }
 
 std::string key_columns(const SweepPlan& plan) {
-    return plan.points.empty() ? std::string("seed,step,error,") : design_columns(plan);
+    return plan.points.empty() ? std::string("seed,step,error,spread,") : design_columns(plan);
 }
 
 std::string curve_columns(const SweepPlan& plan) {

@@ -69,6 +69,30 @@ const char* figure_label(Figure f) {
     return "";
 }
 
+const char* figure_column(Figure f) {
+    static const char* const columns[FIGURE_COUNT] = {
+        "not_evacuated", "evacuated",         "gave_up",   "en_route",     "towed",
+        "out_of_gas",    "tick_50",           "tick_90",   "max_en_route", "max_en_route_tick",
+        "settled_tick",  "last_arrival_tick", "trip_mean", "trip_p90",     "households_never_left"};
+    const auto i = static_cast<int>(f);
+    return i >= 0 && i < FIGURE_COUNT ? columns[i] : "";
+}
+
+FigureKind figure_kind(Figure f) {
+    switch (f) {
+        case Figure::TickHalf:
+        case Figure::TickMost:
+        case Figure::SettledTick:
+            return FigureKind::Time;
+        case Figure::LastArrivalTick:
+        case Figure::TripMean:
+        case Figure::TripP90:
+            return FigureKind::Conditional;
+        default:
+            return FigureKind::Count;
+    }
+}
+
 bool figure_value(const RunFigures& run, Figure f, double& value) {
     switch (f) {
         case Figure::NotEvacuated:
@@ -129,6 +153,7 @@ SweepSummary::SweepSummary(std::vector<float> levels, std::vector<long long> sam
       ticks_(std::move(sampleTicks)),
       keepCurves_(keepCurves),
       figures_(levels_.size()),
+      pairKeys_(levels_.size()),
       samples_(levels_.size()) {
     for (float level : levels_) groups_.push_back(error_spread_text(level));
 }
@@ -140,17 +165,20 @@ SweepSummary::SweepSummary(std::string title, std::vector<std::string> groups,
       ticks_(std::move(sampleTicks)),
       keepCurves_(keepCurves),
       figures_(groups_.size()),
+      pairKeys_(groups_.size()),
       samples_(groups_.size()) {}
 
 void SweepSummary::add(const SweepRun& run, const RunResult& result) {
     const auto it = std::find(levels_.begin(), levels_.end(), run.errorSpread);
     if (it == levels_.end()) return;
-    add_to(static_cast<std::size_t>(it - levels_.begin()), result);
+    add_to(static_cast<std::size_t>(it - levels_.begin()), result,
+           std::to_string(run.scenario.seed));
 }
 
-void SweepSummary::add_to(std::size_t group, const RunResult& result) {
+void SweepSummary::add_to(std::size_t group, const RunResult& result, std::string pairKey) {
     if (group >= figures_.size()) return;
     figures_[group].push_back(result.figures);
+    pairKeys_[group].push_back(std::move(pairKey));
     if (keepCurves_) samples_[group].push_back(result.samples);
     ++runCount_;
 }
@@ -183,30 +211,4 @@ SweepSummary::Band SweepSummary::curve_band(std::size_t level, Quantity q) const
         band.p90.push_back(spread.p90);
     }
     return band;
-}
-
-void SweepSummary::write_table(std::ostream& out) const {
-    // The first column's width: its title's and every group's name's, within bounds.
-    int width = std::max(9, static_cast<int>(title_.size()));
-    for (const std::string& g : groups_) width = std::max(width, static_cast<int>(g.size()));
-    width = std::min(width, 60);
-    char line[256];
-    std::snprintf(line, sizeof line, "%-*s %-22s %5s %9s %9s %9s %9s\n", width, title_.c_str(),
-                  "figure", "runs", "mean", "sd", "p10", "p90");
-    out << line;
-    for (std::size_t level = 0; level < groups_.size(); ++level) {
-        for (int i = 0; i < FIGURE_COUNT; ++i) {
-            const auto f = static_cast<Figure>(i);
-            const Spread s = figure_spread(level, f);
-            const char* name = i == 0 ? groups_[level].c_str() : "";
-            if (s.count == 0) {
-                std::snprintf(line, sizeof line, "%-*s %-22s %5zu %9s %9s %9s %9s\n", width, name,
-                              figure_label(f), s.count, "-", "-", "-", "-");
-            } else {
-                std::snprintf(line, sizeof line, "%-*s %-22s %5zu %9.1f %9.1f %9.1f %9.1f\n", width,
-                              name, figure_label(f), s.count, s.mean, s.sd, s.p10, s.p90);
-            }
-            out << line;
-        }
-    }
 }

@@ -155,9 +155,11 @@ std::string merge_shards(std::vector<ShardFile>& shards, std::string& merged) {
 std::string design_results(const DesignFiles& files, std::size_t maxGroups,
                            DesignResults& results) {
     const std::string_view columns = files.summaryColumns;
-    // The varied parameters: the columns between "error" and the figures.
+    // The varied parameters: the columns between "error" (and the spread
+    // beside it) and the figures.
     Design design;
-    const int first = column_index(columns, "error") + 1;
+    int first = column_index(columns, "error") + 1;
+    if (first > 0 && field_at(columns, first) == "spread") ++first;
     const int end = column_index(columns, "not_evacuated");
     if (column_index(columns, "point") != 0 || first <= 0 || end < first)
         return "not a design's summary (no point, error or not_evacuated column)";
@@ -247,7 +249,16 @@ std::string design_results(const DesignFiles& files, std::size_t maxGroups,
 
     const PointGroups groups = group_points(design, maxGroups);
     results.table.emplace(groups.title, groups.names, ticks, curves);
-    for (const Run& r : runs) results.table->add_to(groups.groupOfPoint[r.point], r.result);
+    const std::vector<std::string> pairing = design_pairing(design, groups);
+    for (const Run& r : runs) {
+        const std::string_view seedText = field_at(r.key, 2);
+        std::int64_t seed = 0;
+        const bool read =
+            std::from_chars(seedText.data(), seedText.data() + seedText.size(), seed).ec ==
+            std::errc();
+        results.table->add_to(groups.groupOfPoint[r.point], r.result,
+                              read ? design_pair_key(pairing, r.point, seed) : std::string());
+    }
 
     if (files.comments == nullptr) return {};
     Design sampled;
@@ -266,5 +277,55 @@ std::string design_results(const DesignFiles& files, std::size_t maxGroups,
     }
     results.analysis = report.analyse();
     results.sampled = std::move(sampled);
+    return {};
+}
+
+long long sweep_ticks(const std::vector<std::string>& comments) {
+    for (const std::string& line : comments) {
+        std::size_t runs = 0;
+        long long ticks = 0;
+        if (line.starts_with(SWEEP_PREFIX) &&
+            std::sscanf(line.c_str(), "# sweep: %zu runs of %lld ticks", &runs, &ticks) == 2)
+            return ticks;
+    }
+    return 0;
+}
+
+std::string summary_results(const DesignFiles& files, std::size_t maxGroups, long long ticks,
+                            DesignResults& results) {
+    results = {};
+    if (files.comments != nullptr)
+        if (const long long t = sweep_ticks(*files.comments); t > 0) ticks = t;
+    if (files.summaryColumns.starts_with("point,")) {
+        if (std::string why = design_results(files, maxGroups, results); !why.empty()) return why;
+        results.table->set_horizon(ticks);
+        return {};
+    }
+    // The levels in the order the runs come (the sweep's own order: each
+    // scenario under every level).
+    std::vector<float> levels;
+    for_each_line(files.summaryRows, [&](std::string_view line) {
+        const std::optional<float> level = row_error_spread(line);
+        if (level && std::find(levels.begin(), levels.end(), *level) == levels.end())
+            levels.push_back(*level);
+    });
+    results.table.emplace(levels, std::vector<long long>{}, false);
+    results.table->set_horizon(ticks);
+    bool bad = false;
+    for_each_line(files.summaryRows, [&](std::string_view line) {
+        SweepRun run;
+        RunResult result;
+        const std::optional<float> level = row_error_spread(line);
+        const std::string_view seed = field_at(line, 0);
+        if (bad || !level || !parse_summary_figures(files.summaryColumns, line, result.figures) ||
+            std::from_chars(seed.data(), seed.data() + seed.size(), run.scenario.seed).ec !=
+                std::errc()) {
+            bad = true;
+            return;
+        }
+        run.errorSpread = *level;
+        results.table->add(run, result);
+    });
+    if (bad) return "a summary row could not be read";
     return {};
 }

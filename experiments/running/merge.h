@@ -75,3 +75,15 @@ struct DesignResults {
 };
 // Error text or empty.
 std::string design_results(const DesignFiles& files, std::size_t maxGroups, DesignResults& results);
+
+// The table of any sweep's runs from its summary rows: a design's as
+// design_results makes it; a plain sweep's by error level, the levels in the
+// order the rows first give them, each run paired with the other levels' runs
+// of its seed. Its horizon (where runs that never reach a time are censored)
+// is the ticks of the comments' "# sweep:" line, else `ticks` (0: unknown).
+// Error text or empty.
+std::string summary_results(const DesignFiles& files, std::size_t maxGroups, long long ticks,
+                            DesignResults& results);
+
+// The ticks of every run, from the "# sweep: R runs of T ticks" line; 0 without one.
+long long sweep_ticks(const std::vector<std::string>& comments);

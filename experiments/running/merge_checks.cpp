@@ -102,10 +102,11 @@ std::string check_sweep_rows(const std::map<std::string, std::vector<ShardFile>>
         const std::vector<ShardFile>& shards = byKindEntry.second;
         const std::string_view columns = shards.front().file.columns;
         // The run's key: seed, step, error, or a design's point, replicate,
-        // seed, step, error and varied values.
+        // seed, step, error, spread and varied values.
         const int errorAt = column_index(columns, "error");
         if (errorAt < 0) return shards.front().path + ": no error column";
         int keyFields = errorAt + 1;
+        if (design && field_at(columns, keyFields) == "spread") ++keyFields;
         int carsAt = -1;
         while (design) {
             const std::string_view name = field_at(columns, keyFields);

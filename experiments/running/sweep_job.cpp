@@ -62,6 +62,7 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
     const std::size_t shardRuns = plan.runs.size();
     const bool tableToStderr = o.curves == "-" || o.summary == "-" || o.households == "-" ||
                                o.designOut == "-" || o.sensitivity == "-" || o.metadata == "-" ||
+                               o.table == "-" || o.paired == "-" ||
                                std::find(o.plots.begin(), o.plots.end(), "-") != o.plots.end() ||
                                std::find(o.sensitivityPlots.begin(), o.sensitivityPlots.end(),
                                          "-") != o.sensitivityPlots.end();
@@ -73,7 +74,10 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
     TextOutput households;
     OutputFile designOut;
     OutputFile indices;
-    std::vector<OutputFile*> outputs = {&designOut, &indices};  // and the texts, at the end
+    OutputFile tableOut;
+    OutputFile pairedOut;
+    // and the texts, at the end
+    std::vector<OutputFile*> outputs = {&designOut, &indices, &tableOut, &pairedOut};
     std::string error;
     // A resumed sweep reads the partial files an earlier attempt left, so
     // they are kept until its outputs are in place.
@@ -85,6 +89,10 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
         return JobStatus{2, "--design-out: " + error};
     if (!o.sensitivity.empty() && !indices.create(o.sensitivity, error))
         return JobStatus{2, "--sensitivity: " + error};
+    if (!o.table.empty() && !tableOut.create(o.table, error))
+        return JobStatus{2, "--table: " + error};
+    if (!o.paired.empty() && !pairedOut.create(o.paired, error))
+        return JobStatus{2, "--paired: " + error};
     std::vector<std::unique_ptr<OutputFile>> plots;
     std::vector<std::string> plotTemps;
     for (const std::string& p : o.plots) {
@@ -139,6 +147,17 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
     SweepSummary table =
         designed ? SweepSummary(groups.title, groups.names, sample_ticks(plan), keepCurves)
                  : SweepSummary(levels, sample_ticks(plan), keepCurves);
+    table.set_horizon(plan.ticks);
+    // A design's runs pair across its groups on their scenario (summary.h).
+    const std::vector<std::string> pairing =
+        designed ? design_pairing(design, groups) : std::vector<std::string>{};
+    const auto add_run = [&](const SweepRun& r, const RunResult& result) {
+        if (designed)
+            table.add_to(groups.groupOfPoint[r.point], result,
+                         design_pair_key(pairing, r.point, r.scenario.seed));
+        else
+            table.add(r, result);
+    };
     std::optional<SensitivityReport> report;
     if (designed && can_analyse(design)) report.emplace(design);
 
@@ -243,10 +262,7 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
         if (!read) return JobStatus{2, "--resume: a row the earlier run left could not be read"};
         for (std::size_t i = 0; i < kept; ++i) {
             const SweepRun& r = plan.runs[i];
-            if (designed)
-                table.add_to(groups.groupOfPoint[r.point], results[i]);
-            else
-                table.add(r, results[i]);
+            add_run(r, results[i]);
             if (report) report->add(r, results[i].figures);
         }
         plan.runs.erase(plan.runs.begin(), plan.runs.begin() + static_cast<std::ptrdiff_t>(kept));
@@ -263,10 +279,7 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
             for (TextOutput* f : {&curves, &summary, &households}) f->flush();
             if (keepCurves) plotInput += run.curveRows;
             const SweepRun& r = plan.runs[run.index];
-            if (designed)
-                table.add_to(groups.groupOfPoint[r.point], run.result);
-            else
-                table.add(r, run.result);
+            add_run(r, run.result);
             if (report) report->add(r, run.result.figures);
             progress.update(++done);
         });
@@ -276,6 +289,11 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
     if (designed) designOut.write(design_csv(design));
     indices.write(header_lines("sensitivity indices", command, parameters) + designLine + "# " +
                   estimator_note(design) + "\n" + sensitivity_csv(design, analysis));
+    const std::vector<PairedDifference> paired = table.paired_differences();
+    tableOut.write(header_lines("sweep table", command, parameters) + sweepLines + "# " +
+                   table.estimator_note() + "\n" + table.table_csv());
+    pairedOut.write(header_lines("paired differences", command, parameters) + sweepLines + "# " +
+                    table.paired_note() + "\n" + table.paired_csv(paired));
 
     char title[256];
     if (designed)
@@ -324,8 +342,8 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
             record.extra.emplace_back("town", plan.town->name);
             record.extra.emplace_back("town_sha256", sha256_of_text(format_town(*plan.town)));
         }
-        for (OutputFile* file :
-             {curves.file(), summary.file(), households.file(), &designOut, &indices})
+        for (OutputFile* file : {curves.file(), summary.file(), households.file(), &designOut,
+                                 &indices, &tableOut, &pairedOut})
             if (file != nullptr && !file->path().empty()) record.outputs.push_back(file);
         for (auto& p : plots) record.outputs.push_back(p.get());
         for (auto& p : bars) record.outputs.push_back(p.get());
@@ -338,6 +356,7 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
     std::ostream& out = tableToStderr ? std::cerr : std::cout;
     out << title << '\n';
     table.write_table(out);
+    table.write_paired_table(out, paired);
     if (!analysis.empty()) {
         out << "\nSensitivity (" << estimator_note(design) << ")\n";
         write_sensitivity_table(out, design, analysis);

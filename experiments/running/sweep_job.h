@@ -26,6 +26,8 @@ struct SweepOutputs {
     std::vector<std::string> sensitivityPlots;
     bool noHeader = false;  // rows only: no comment lines, no column names
     bool resume = false;    // keep the complete runs an earlier attempt left
+    std::string table;      // the printed table's estimates (CSV)
+    std::string paired;     // its paired differences (CSV)
 };
 
 struct SweepJob {

@@ -18,13 +18,22 @@ import io
 from collections import namedtuple
 
 from ._marovel import (Simulation, Tally, Town, TownProblem, default_parameters,
-                       parameter_table_csv, _sweep_rows)
+                       parameter_table_csv, _paired_rows, _sweep_rows)
 
 __all__ = ["Simulation", "Tally", "Town", "TownProblem", "SweepResult", "sweep", "sweep_rows",
            "parameter_table", "default_parameters"]
 
-SweepResult = namedtuple("SweepResult", ["curves", "summary"])
-SweepResult.__doc__ = "A sweep's evacuation curves (long form) and one summary row per run"
+class SweepResult(namedtuple("SweepResult", ["curves", "summary"])):
+    """A sweep's evacuation curves (long form) and one summary row per run.
+
+    .paired: the paired differences against the first error level (or a design's
+    first point or value), as marovel-sim sweep --paired writes them: per level
+    and figure, the runs matched on the same scenario, the pairs where both runs
+    have the figure, the mean difference (this level less the first) and its
+    95 % percentile bootstrap interval. No rows for a single level.
+    """
+
+    paired = None
 
 
 def _character_codes(cells):
@@ -91,8 +100,10 @@ def _frames(curves_text, summary_text):
     """DataFrames from the rows, read as pandas reads marovel-sim's files."""
     import pandas
 
-    return SweepResult(pandas.read_csv(io.StringIO(curves_text)),
-                       pandas.read_csv(io.StringIO(summary_text)))
+    result = SweepResult(pandas.read_csv(io.StringIO(curves_text)),
+                         pandas.read_csv(io.StringIO(summary_text)))
+    result.paired = pandas.read_csv(io.StringIO(_paired_rows(summary_text)))
+    return result
 
 
 def _design_options(vary, design, sample, sample_seed, replicates):
@@ -145,8 +156,9 @@ def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10, startup
     Its rows start with point, replicate, and carry the varied values.
 
     Returns SweepResult(curves, summary), DataFrames equal to reading the
-    command line's files with pandas.read_csv(path, comment="#"). The
-    interpreter lock is released while the runs go.
+    command line's files with pandas.read_csv(path, comment="#"), and its
+    .paired DataFrame, the --paired file's. The interpreter lock is released
+    while the runs go.
     """
     return _frames(*sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard,
                                params, vary, design, sample, sample_seed, replicates, town,

@@ -101,7 +101,7 @@ TEST_F(SimFolder, SweepsRecordTheirParametersAndWhatTheRunsShowed) {
                             "tow_wait = 30\n(# [^\n]*\n)*seed,step,error,[^\n]*,settled_tick,last_arrival_tick,"
                             "trip_mean,trip_p90,households_never_left\n1,0,100,[^\n]*\n2,,100,")))
         << summary;
-    EXPECT_NE(r.out.find("households never left"), std::string::npos);
+    EXPECT_NE(r.out.find("households_never_left"), std::string::npos);
     // The single run under the same values settles where the sweep says it did.
     const CommandResult one = sim("--seed 2 --error 100 --set tow_wait=30 --ticks 700 --csv");
     const std::string shown = one.out.substr(one.out.rfind("\n# ") + 3);

@@ -132,12 +132,39 @@ def test_shards_joined_are_the_whole_sweep_on_any_number_of_threads():
         pd.testing.assert_frame_equal(joined, getattr(whole, name), check_dtype=False)
 
 
+def test_paired_differences_are_the_command_lines_and_the_pairs_of_the_summary(tmp_path):
+    if not sim_supports("--paired"):
+        pytest.skip("this marovel-sim has no --paired")
+    run_sim("sweep", "--scenarios", "0..11", "--errors", "360,180", "--ticks", 900, "--every",
+            900, "--paired", "p.csv", cwd=tmp_path)
+    result = marovel.sweep(scenarios="0..11", errors=[360, 180], ticks=900, every=900)
+    pd.testing.assert_frame_equal(result.paired, pd.read_csv(tmp_path / "p.csv", comment="#"))
+    # Every row carries its spread as a number beside the level's name.
+    assert list(result.summary["spread"].unique()) == [360, 180]
+    assert list(result.summary["error"].unique()) == ["moderate", "180"]
+    # tick_50 at 180 less at 360, worked out again over the scenarios where both reached it.
+    ticks = result.summary.pivot(index="seed", columns="spread", values="tick_50")
+    both = ticks.dropna()
+    row = result.paired.set_index("figure").loc["tick_50"]
+    assert (str(row.error), row.spread, row.reference, row.reference_spread) == (
+        "180", 180, "moderate", 360)
+    assert row.matched == 12
+    assert row.pairs == len(both)
+    assert row.only_reference == ticks[360].notna().sum() - len(both)
+    assert row.only_this == ticks[180].notna().sum() - len(both)
+    assert row.difference == pytest.approx((both[180] - both[360]).mean(), rel=1e-12)
+    assert row.low <= row.difference <= row.high
+    # One level: nothing to pair.
+    assert len(marovel.sweep(scenarios="0..1", errors="low", ticks=50).paired) == 0
+
+
 def test_a_run_of_the_sweep_is_the_single_runs_tally():
     result = marovel.sweep(seeds=42, errors=["moderate"], ticks=90, every=45)
     sim = marovel.Simulation(seed=42, error="moderate")
     for row in result.curves.itertuples():
         sim.step(row.tick - sim.tick)
-        assert tuple(row)[5:] == tuple(sim.tally())
+        assert tuple(row)[6:] == tuple(sim.tally())  # after index, seed, step, error, spread, tick
+        assert row.error == "moderate" and row.spread == 360
 
 
 def test_sweep_lets_other_threads_run_python_meanwhile():

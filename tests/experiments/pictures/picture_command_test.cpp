@@ -41,8 +41,8 @@ TEST_F(SimFolder, SnapshotAndPlotAreDrawnWithoutADisplay) {
     ASSERT_EQ(sim("sweep --seeds 5 --errors low,high --ticks 9 --plot c.png --plot c.svg").err, "");
     EXPECT_FALSE(QImage(QString::fromStdString(dir / "c.png")).isNull());
     const std::string svg = read_file(dir / "c.svg");
-    for (const char* text : {"<svg", "Evacuated", "En route", "Not evacuated", "low error",
-                             "high error", "2 runs of 9 ticks", "</svg>"})
+    for (const char* text : {"<svg", "Evacuated", "En route", "Not evacuated", "spread 0.001 (low)",
+                             "spread 1e+30 (high)", "2 runs of 9 ticks", "</svg>"})
         EXPECT_NE(svg.find(text), std::string::npos) << text;
     EXPECT_EQ(entries(),
               (std::set<fs::path>{dir / "data", dir / "0.png", dir / "c.png", dir / "c.svg"}));
@@ -96,6 +96,43 @@ TEST_F(SimFolder, SnapshotsAndMoviesOfATownFileShowItsCells) {
     EXPECT_EQ(entries(), before) << "nothing written";
 }
 
+// Error levels given as spreads are labelled by their spread and drawn each in
+// a colour of its own (the palette's after low's, moderate's and high's), not
+// all three as "custom error" in high's red; the named levels keep theirs.
+TEST_F(SimFolder, SpreadLevelsAreLabelledByValueInColoursOfTheirOwn) {
+    const auto pixels = [](const QImage& image, QRgb colour) {
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) n += image.pixel(x, y) == colour;
+        return n;
+    };
+    const QRgb blue = qRgb(0x1f, 0x77, 0xb4), orange = qRgb(0xff, 0x7f, 0x0e),
+               red = qRgb(0xd6, 0x27, 0x28), green = qRgb(0x2c, 0xa0, 0x2c),
+               purple = qRgb(0x94, 0x67, 0xbd), brown = qRgb(0x8c, 0x56, 0x4b);
+    const CommandResult r =
+        sim("sweep --scenarios 0..2 --errors 90,180,720 --ticks 300 --plot three.png --plot "
+            "three.svg");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string svg = read_file(dir / "three.svg");
+    for (const char* label : {">spread 90<", ">spread 180<", ">spread 720<"}) {
+        std::size_t shown = 0;
+        for (std::size_t at = svg.find(label); at != std::string::npos;
+             at = svg.find(label, at + 1))
+            ++shown;
+        EXPECT_EQ(shown, 3u) << label;  // once in each panel's legend
+    }
+    EXPECT_EQ(svg.find("custom"), std::string::npos);
+    const QImage three(QString::fromStdString(dir / "three.png"));
+    for (QRgb colour : {green, purple, brown}) EXPECT_GT(pixels(three, colour), 50) << colour;
+    for (QRgb colour : {blue, orange, red}) EXPECT_EQ(pixels(three, colour), 0) << colour;
+
+    ASSERT_EQ(
+        sim("sweep --scenarios 0..2 --errors high,90,low --ticks 300 --plot mixed.png").status, 0);
+    const QImage mixed(QString::fromStdString(dir / "mixed.png"));
+    for (QRgb colour : {red, green, blue}) EXPECT_GT(pixels(mixed, colour), 50) << colour;
+    for (QRgb colour : {orange, purple}) EXPECT_EQ(pixels(mixed, colour), 0) << colour;
+}
+
 // A design's plot names its groups, here values of the first parameter; a
 // sensitivity run draws a panel per figure with bars of both orders' colours
 // (the curves' first two) and names every parameter.
@@ -133,7 +170,7 @@ TEST_F(SimFolder, DesignPlotNamesEveryGroupInFull) {
     int groups = 0;
     for (std::string line; std::getline(table, line);) {
         if (!line.starts_with("departure_noise ") ||
-            line.find("not evacuated") == std::string::npos)
+            line.find("not_evacuated") == std::string::npos)
             continue;
         const std::string range = line.substr(16, line.find(' ', 16) - 16);  // "21.27..25.97"
         std::size_t shown = 0;

@@ -61,14 +61,15 @@ TEST_F(SimFolder, DesignRowsJoinTheDesignOnPoint) {
     EXPECT_TRUE(std::regex_search(
         summary, std::regex("\n# design: factorial of tow_wait\\(2\\) x congestion_rate\\(3\\); 6 "
                             "points x 2 replicates\n(# [^\n]*\n)*point,replicate,seed,step,error,"
-                            "tow_wait,congestion_rate,not_evacuated,")))
+                            "spread,tow_wait,congestion_rate,not_evacuated,")))
         << summary;
     std::set<std::pair<std::string, std::string>> runs;
     for (const std::string& file : {summary, read_file(dir / "c.csv")}) {
         for (const std::string& row : data_rows(file)) {
             const std::vector<std::string> c = split(row);
-            ASSERT_GT(c.size(), 7u);
-            EXPECT_EQ(c[5] + "," + c[6], design.at(c[0])) << row;
+            ASSERT_GT(c.size(), 8u);
+            EXPECT_EQ(c[5], c[4] == "low" ? "0.001" : c[4]) << row;  // the spread as a number
+            EXPECT_EQ(c[6] + "," + c[7], design.at(c[0])) << row;
             EXPECT_EQ(c[2], c[1] == "0" ? "1" : "1001") << row;
             EXPECT_EQ(c[3], c[1]) << row;
             runs.insert({c[0], c[1]});
@@ -78,8 +79,14 @@ TEST_F(SimFolder, DesignRowsJoinTheDesignOnPoint) {
     EXPECT_EQ(runs.size(), 12u);
     EXPECT_EQ(data_rows(read_file(dir / "c.csv")).size(), 12u * 7);  // ticks 0, 50, ..., 300
     EXPECT_TRUE(std::regex_search(r.out, std::regex("12 runs of 300 ticks, 6 points x 2")));
-    EXPECT_TRUE(
-        std::regex_search(r.out, std::regex("\npoint 5 \\(90, 0.009\\) +not evacuated +2 ")));
+    EXPECT_TRUE(std::regex_search(
+        r.out, std::regex("\npoint 5 \\(90, 0.009\\) +not_evacuated +mean +[0-9.]+ [^\n]* 2 +0\n")))
+        << r.out;
+    // The points ran on the same two scenarios: each is paired with point 0.
+    EXPECT_TRUE(std::regex_search(
+        r.out, std::regex("\nPaired differences against point 0 \\(30, 0.003\\)[^]*\npoint 5 "
+                          "\\(90, 0.009\\) +not_evacuated +2 +0/0 ")))
+        << r.out;
 }
 
 // More replicates, more points at the end of a design file and more Saltelli

@@ -332,17 +332,18 @@ TEST(Design, ARunOfADesignIsThePlainRunOfItsPoint) {
         std::string expected;
         append_summary_row(expected, plain,
                            simulate_run(*sim, plain, alone, sample_ticks(alone)).figures);
-        // point,replicate, then the plain key and counts with the two values before the counts.
+        // point,replicate, then the plain key (seed,step,error,spread) and counts with the
+        // two values before the counts.
         const std::string values =
             format_value(d.value(run.point, 0)) + "," + format_value(d.value(run.point, 1)) + ",";
-        const std::size_t keyEnd =
-            expected.find(',', expected.find(',', expected.find(',') + 1) + 1);
-        expected.insert(keyEnd + 1, values);
+        std::size_t keyEnd = 0;
+        for (int field = 0; field < 4; ++field) keyEnd = expected.find(',', keyEnd) + 1;
+        expected.insert(keyEnd, values);
         EXPECT_EQ(rows[i],
                   std::to_string(run.point) + "," + std::to_string(run.replicate) + "," + expected);
     }
-    EXPECT_EQ(summary_columns(plan).substr(0, 63),
-              "point,replicate,seed,step,error,congestion_rate,error_spread,no");
+    EXPECT_EQ(summary_columns(plan).substr(0, 70),
+              "point,replicate,seed,step,error,spread,congestion_rate,error_spread,no");
 }
 
 }  // namespace

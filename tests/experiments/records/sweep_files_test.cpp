@@ -104,7 +104,7 @@ TEST_F(SimFolder, SweepNumbersAreDecimal) {
     ASSERT_EQ(sim("sweep --seeds 010 --ticks 010 --every 03 --threads 02 --curves zero.csv").status,
               0);
     const std::string ten = read_file(dir / "ten.csv");
-    EXPECT_NE(ten.find("\n10,,low,10,"), std::string::npos);  // ten ticks: a row at tick 10
+    EXPECT_NE(ten.find("\n10,,low,0.001,10,"), std::string::npos);  // ten ticks: a row at tick 10
     EXPECT_EQ(without_command_line(read_file(dir / "zero.csv")), without_command_line(ten));
     for (const std::string option : {"--ticks", "--every", "--threads"})
         for (const char* value : {"0x10", "0b1010", "1_0", "1e1", "+-3", "0o7", "10.", "٣"}) {

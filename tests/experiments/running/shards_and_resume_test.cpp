@@ -20,8 +20,9 @@ std::string unzipped(const fs::path& file) {
 // files and the table of the same sweep in one process, byte for byte
 // (households compressed too), with the plot drawn from all runs.
 TEST_F(SimFolder, MergedShardsAreTheWholeSweep) {
-    const CommandResult one = sim(SWEEP + FILES + " --plot p.svg");
+    const CommandResult one = sim(SWEEP + FILES + " --plot p.svg --table t.csv --paired d.csv");
     ASSERT_EQ(one.status, 0) << one.err;
+    ASSERT_NE(one.out.find("\nPaired differences against high (1e+30)"), std::string::npos);
     for (int i = 1; i <= 4; ++i) {
         const std::string n = std::to_string(i);
         ASSERT_EQ(sim(SWEEP + " --shard " + n + "/4 --threads 1 --curves c" + n +
@@ -34,15 +35,17 @@ TEST_F(SimFolder, MergedShardsAreTheWholeSweep) {
     const CommandResult merged =
         sim("merge h3.csv.gz s2.csv c4.csv c1.csv s4.csv h1.csv.gz s1.csv c3.csv c2.csv "
             "h4.csv.gz s3.csv h2.csv.gz --curves mc.csv --summary ms.csv "
-            "--households mh.csv.gz --plot mp.svg");
+            "--households mh.csv.gz --plot mp.svg --table mt.csv --paired md.csv");
     ASSERT_EQ(merged.status, 0) << merged.err;
     EXPECT_EQ(merged.out, one.out);
     for (const auto& [a, b] : {std::pair{"c.csv", "mc.csv"},
                                {"s.csv", "ms.csv"},
                                {"h.csv.gz", "mh.csv.gz"},
-                               {"p.svg", "mp.svg"}})
+                               {"p.svg", "mp.svg"},
+                               {"t.csv", "mt.csv"},
+                               {"d.csv", "md.csv"}})
         EXPECT_EQ(read_file(dir / a), read_file(dir / b)) << b;
-    EXPECT_NE(unzipped(dir / "mh.csv.gz").find("\n4001,4,low,719,"), std::string::npos);
+    EXPECT_NE(unzipped(dir / "mh.csv.gz").find("\n4001,4,low,0.001,719,"), std::string::npos);
 }
 
 // A design's shards merge the same way: its table grouped by point, its plot
@@ -54,7 +57,7 @@ TEST_F(SimFolder, MergedDesignShardsAreTheWholeDesign) {
         "--replicates 3 --ticks 400 --set fuel_min=150";
     const CommandResult one = sim(design +
                                   " --curves c.csv --summary s.csv --households h.csv "
-                                  "--sensitivity i.csv --plot p.svg");
+                                  "--sensitivity i.csv --plot p.svg --table t.csv --paired d.csv");
     ASSERT_EQ(one.status, 0) << one.err;
     ASSERT_NE(one.out.find("\nSensitivity (Morris"), std::string::npos);
     for (int i = 1; i <= 3; ++i) {
@@ -66,14 +69,17 @@ TEST_F(SimFolder, MergedDesignShardsAreTheWholeDesign) {
     }
     const CommandResult merged =
         sim("merge s3.csv c1.csv h2.csv s1.csv c3.csv h1.csv s2.csv c2.csv h3.csv --curves "
-            "mc.csv --summary ms.csv --households mh.csv --sensitivity mi.csv --plot mp.svg");
+            "mc.csv --summary ms.csv --households mh.csv --sensitivity mi.csv --plot mp.svg "
+            "--table mt.csv --paired md.csv");
     ASSERT_EQ(merged.status, 0) << merged.err;
     EXPECT_EQ(merged.out, one.out);
     for (const auto& [a, b] : {std::pair{"c.csv", "mc.csv"},
                                {"s.csv", "ms.csv"},
                                {"h.csv", "mh.csv"},
                                {"i.csv", "mi.csv"},
-                               {"p.svg", "mp.svg"}})
+                               {"p.svg", "mp.svg"},
+                               {"t.csv", "mt.csv"},
+                               {"d.csv", "md.csv"}})
         EXPECT_EQ(read_file(dir / a), read_file(dir / b)) << b;
 
     // Rows whose points are not the design the header names; indices asked of
@@ -90,7 +96,8 @@ TEST_F(SimFolder, MergedDesignShardsAreTheWholeDesign) {
              {"o1.csv o2.csv o3.csv", "not those of the design their header names"},
              {"s1.csv o2.csv s3.csv", "o2.csv: not the same sweep"},
              {"plain.csv --sensitivity x.csv", "needs the run summary files of a design"},
-             {"c1.csv c2.csv c3.csv --plot x.svg", "give its summary files too"}}) {
+             {"c1.csv c2.csv c3.csv --plot x.svg", "give its summary files too"},
+             {"c1.csv c2.csv c3.csv --paired x.csv", "--paired: no run summary files"}}) {
         const CommandResult r = sim("merge " + args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
@@ -280,8 +287,9 @@ TEST_F(SimFolder, ResumedDesignGivesTheUninterruptedFiles) {
     for (std::string line; std::getline(rows, line);) {
         if (line.starts_with("#")) continue;
         if (line.starts_with("point,")) {
-            EXPECT_TRUE(line.starts_with(
-                "point,replicate,seed,step,error,cars_per_house,patience_min,car,household,"))
+            EXPECT_TRUE(
+                line.starts_with("point,replicate,seed,step,error,spread,cars_per_house,patience_"
+                                 "min,car,household,"))
                 << line;
             continue;
         }
@@ -289,7 +297,7 @@ TEST_F(SimFolder, ResumedDesignGivesTheUninterruptedFiles) {
         std::istringstream cells(line);
         for (std::string cell; std::getline(cells, cell, ',');) f.push_back(cell);
         auto& [perHouse, count] = carsOfRun[f[0] + "," + f[1]];
-        perHouse = std::stoi(f[5]);
+        perHouse = std::stoi(f[6]);
         ++count;
     }
     EXPECT_EQ(carsOfRun.size(), 120u);
@@ -314,23 +322,23 @@ TEST_F(SimFolder, HouseholdRowsAgreeWithTheSummary) {
         if (line.starts_with("#")) continue;
         if (line.starts_with("seed,")) {
             EXPECT_EQ(line,
-                      "seed,step,error,car,household,home_x,home_y,decision_tick,"
+                      "seed,step,error,spread,car,household,home_x,home_y,decision_tick,"
                       "first_threat_tick,outcome,arrival_tick,trip_time");
             continue;
         }
         std::vector<std::string> f;
         std::istringstream cells(line + ",");
         for (std::string cell; std::getline(cells, cell, ',');) f.push_back(cell);
-        ASSERT_EQ(f.size(), 12u) << line;
+        ASSERT_EQ(f.size(), 13u) << line;
         ++cars;
-        outcomes[f[0] + "," + f[1] + "," + f[2]][f[9]]++;
-        households.insert(f[4] + " " + f[5] + " " + f[6]);
-        const bool left = !f[7].empty(), arrived = !f[10].empty();
-        EXPECT_EQ(left, f[9] != "never_left") << line;
-        EXPECT_EQ(arrived, f[9] == "evacuated" || f[9] == "gave_up" || f[9] == "towed") << line;
+        outcomes[f[0] + "," + f[1] + "," + f[2]][f[10]]++;
+        households.insert(f[5] + " " + f[6] + " " + f[7]);
+        const bool left = !f[8].empty(), arrived = !f[11].empty();
+        EXPECT_EQ(left, f[10] != "never_left") << line;
+        EXPECT_EQ(arrived, f[10] == "evacuated" || f[10] == "gave_up" || f[10] == "towed") << line;
         if (arrived) {
-            EXPECT_LE(std::stol(f[7]), std::stol(f[10])) << line;
-            EXPECT_EQ(std::stol(f[11]), std::stol(f[10]) - std::stol(f[7])) << line;
+            EXPECT_LE(std::stol(f[8]), std::stol(f[11])) << line;
+            EXPECT_EQ(std::stol(f[12]), std::stol(f[11]) - std::stol(f[8])) << line;
         }
     }
     EXPECT_EQ(cars, 10u * 720);
@@ -346,8 +354,8 @@ TEST_F(SimFolder, HouseholdRowsAgreeWithTheSummary) {
         const auto count = [&](const char* o) { return n.count(o) ? n.at(o) : 0; };
         EXPECT_EQ((std::vector<int>{count("never_left"), count("evacuated"), count("gave_up"),
                                     count("en_route"), count("towed"), count("out_of_gas")}),
-                  (std::vector<int>{std::stoi(f[3]), std::stoi(f[4]), std::stoi(f[5]),
-                                    std::stoi(f[6]), std::stoi(f[7]), std::stoi(f[8])}))
+                  (std::vector<int>{std::stoi(f[4]), std::stoi(f[5]), std::stoi(f[6]),
+                                    std::stoi(f[7]), std::stoi(f[8]), std::stoi(f[9])}))
             << line;
         ++runs;
     }
@@ -355,7 +363,8 @@ TEST_F(SimFolder, HouseholdRowsAgreeWithTheSummary) {
 
     ASSERT_EQ(sim(SWEEP + " --households h.csv.gz --columns outcome,car").status, 0);
     const std::string picked = unzipped(dir / "h.csv.gz");
-    EXPECT_NE(picked.find("\nseed,step,error,outcome,car\n1,0,high,"), std::string::npos);
+    EXPECT_NE(picked.find("\nseed,step,error,spread,outcome,car\n1,0,high,1e+30,"),
+              std::string::npos);
     for (const std::string bad :
          {"--columns car,colour", "--columns car,car", "--columns car --households ''"}) {
         const CommandResult r = sim(SWEEP + " --households x.csv " + bad);

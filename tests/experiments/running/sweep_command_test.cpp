@@ -1,7 +1,10 @@
 // marovel-sim sweep as a user runs it: files that do not depend on the number
 // of threads or machines, refusals before anything is written, and no half
 // file after an interruption.
+#include <cstdio>
+#include <map>
 #include <regex>
+#include <sstream>
 
 #include "experiments/sim_folder.h"
 
@@ -46,19 +49,122 @@ TEST_F(SimFolder, ThreadsAndShardsWriteTheSameFiles) {
         "\n# parameters: intercept=3.5 feedback=0.49 .* look_ahead=1 route_guide=straight\nseed,step,error,";
     EXPECT_TRUE(std::regex_search(
         curves, std::regex("^# Marovel " MAROVEL_VERSION " evacuation curves" + command +
-                           "tick,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas\n")));
+                           "spread,tick,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas\n"
+                           "1,0,low,0.001,0,")));
     EXPECT_EQ(std::count(curves.begin(), curves.end(), '\n'), 6 + 21 * 46);
     EXPECT_TRUE(std::regex_search(
         summary,
-        std::regex("^# Marovel " MAROVEL_VERSION " run summary" + command +
-                   "not_evacuated,.*\n1,0,low,.*\n1,0,high,.*\n1,0,moderate,.*\n1001,1,low,")));
-    // A title, the column names and fifteen figures per level on standard output; a
-    // progress bar on standard error only when it is a terminal (script(1) gives
-    // it one).
-    EXPECT_EQ(std::count(one.out.begin(), one.out.end(), '\n'), 2 + 3 * 15);
+        std::regex(
+            "^# Marovel " MAROVEL_VERSION " run summary" + command +
+            "spread,not_evacuated,.*\n1,0,low,0.001,.*\n1,0,high,1e\\+30,.*\n1,0,moderate,360,"
+            ".*\n1001,1,low,0.001,")));
+    // On standard output a title, the column names and eighteen rows per level
+    // (fifteen figures, the three times some runs never reach twice: a median
+    // and a restricted mean), then the paired differences of moderate and high
+    // against low (fifteen figures each); a progress bar on standard error only
+    // when it is a terminal (script(1) gives it one).
+    const auto times = [&](const std::string& text) {
+        std::size_t n = 0;
+        for (std::size_t at = one.out.find(text); at != std::string::npos;
+             at = one.out.find(text, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(times(" tick_50 "), 3u * 2 + 2) << one.out;
+    EXPECT_EQ(times(" households_never_left "), 3u + 2) << one.out;
+    EXPECT_EQ(times("\nPaired differences against low (0.001): "), 1u) << one.out;
     EXPECT_EQ(one.err, "");
     const auto t = run_command("script -qc '" MAROVEL_SIM " sweep --seeds 1 --ticks 9' /dev/null");
     EXPECT_TRUE(std::regex_search(t.out, std::regex("3/3 runs.*runs/s.*left"))) << t.out;
+}
+
+// A CSV file's rows after its header, each as its column names' fields.
+std::vector<std::map<std::string, std::string>> csv_rows(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> names;
+    std::vector<std::map<std::string, std::string>> rows;
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("#")) continue;
+        std::vector<std::string> fields;
+        std::istringstream cells(line + ",");
+        for (std::string cell; std::getline(cells, cell, ',');) fields.push_back(cell);
+        if (names.empty()) {
+            names = fields;
+            continue;
+        }
+        std::map<std::string, std::string>& row = rows.emplace_back();
+        for (std::size_t i = 0; i < names.size() && i < fields.size(); ++i)
+            row[names[i]] = fields[i];
+    }
+    return rows;
+}
+
+// "How much sooner is half the town out at spread 180 than at 360, and how
+// sure are we?" One command answers it: every row carries its spread as a
+// number beside the level's name; the table gives per level the runs that
+// reached each time and those censored; the paired differences (printed and
+// in --paired) are those worked out here from the summary's rows, over the
+// scenarios where both levels reached the figure.
+TEST_F(SimFolder, TheResearchersQuestionIsAnsweredByOneCommand) {
+    const CommandResult r =
+        sim("sweep --scenarios 0..11 --errors 360,180 --ticks 900 --every 900 --summary s.csv "
+            "--curves c.csv --table t.csv --paired p.csv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const auto& row : csv_rows(read_file(dir / "c.csv")))
+        EXPECT_EQ(row.at("spread"), row.at("error") == "moderate" ? "360" : row.at("error"));
+    std::map<std::string, std::map<std::string, std::string>> tick;  // spread -> seed -> tick_50
+    for (const auto& row : csv_rows(read_file(dir / "s.csv"))) {
+        EXPECT_EQ(row.at("error"), row.at("spread") == "360" ? "moderate" : "180");
+        tick[row.at("spread")][row.at("seed")] = row.at("tick_50");
+    }
+    ASSERT_EQ(tick["360"].size(), 12u);
+    std::map<std::string, std::size_t> reached;
+    std::size_t pairs = 0, onlyModerate = 0, onlyThis = 0;
+    double sum = 0.0;
+    for (const auto& [seed, at360] : tick["360"]) {
+        const std::string& at180 = tick["180"].at(seed);
+        reached["360"] += !at360.empty();
+        reached["180"] += !at180.empty();
+        onlyModerate += !at360.empty() && at180.empty();
+        onlyThis += at360.empty() && !at180.empty();
+        if (at360.empty() || at180.empty()) continue;
+        ++pairs;
+        sum += std::stod(at180) - std::stod(at360);
+    }
+    ASSERT_GT(pairs, 1u);
+    for (const auto& row : csv_rows(read_file(dir / "t.csv")))
+        if (row.at("figure") == "tick_50") {
+            EXPECT_EQ(row.at("reached"), std::to_string(reached[row.at("spread")]))
+                << row.at("spread");
+            EXPECT_EQ(row.at("censored"), std::to_string(12 - reached[row.at("spread")]));
+        }
+    bool seen = false;
+    for (const auto& row : csv_rows(read_file(dir / "p.csv"))) {
+        if (row.at("figure") != "tick_50") continue;
+        seen = true;
+        EXPECT_EQ(row.at("spread"), "180");
+        EXPECT_EQ(row.at("reference_spread"), "360");
+        EXPECT_EQ(row.at("matched"), "12");
+        EXPECT_EQ(row.at("pairs"), std::to_string(pairs));
+        EXPECT_EQ(row.at("only_reference"), std::to_string(onlyModerate));
+        EXPECT_EQ(row.at("only_this"), std::to_string(onlyThis));
+        const double mean = sum / static_cast<double>(pairs);
+        EXPECT_NEAR(std::stod(row.at("difference")), mean, 1e-9);
+        EXPECT_LE(std::stod(row.at("low")), mean);
+        EXPECT_GE(std::stod(row.at("high")), mean);
+        // The printed table says the same.
+        char shown[64];
+        std::snprintf(shown, sizeof shown, " %.1f  %.1f .. %.1f\n", mean, std::stod(row.at("low")),
+                      std::stod(row.at("high")));
+        EXPECT_TRUE(std::regex_search(
+            r.out, std::regex("\nPaired differences against moderate \\(360\\)[^]*\n180 "
+                              "+not_evacuated [^]*\n +tick_50 +" +
+                              std::to_string(pairs) + " +" + std::to_string(onlyModerate) + "/" +
+                              std::to_string(onlyThis) + " +[^\n]*")))
+            << r.out;
+        EXPECT_NE(r.out.find(shown), std::string::npos) << shown << r.out;
+    }
+    EXPECT_TRUE(seen);
 }
 
 // Bad input is refused with one line naming what is wrong (the bracketed part)

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "cli/runner.h"
+#include "experiments/records/rows.h"
 #include "experiments/records/summary.h"
 
 namespace {
@@ -26,8 +27,8 @@ TEST(Sweep, RowsAreTheHeadlessRunnersTallyAndTheSummaryAgreesWithThem) {
     for (const auto& [seed, step] :
          {std::pair{-999, "-1"}, {1, "0"}, {1001, "1"}, {2001, "2"}, {3001, "3"}, {77, ""}}) {
         for (float level : {ERROR_LOW, ERROR_MODERATE, ERROR_HIGH}) {
-            const std::string names =
-                std::to_string(seed) + "," + step + "," + error_level_name(level) + ",";
+            const std::string names = std::to_string(seed) + "," + step + "," +
+                                      error_level_name(level) + "," + spread_text(level) + ",";
             const SweepRun run = {{seed, step_of_seed(seed)}, level};
             SweepPlan plan;
             plan.ticks = 2000;
@@ -85,30 +86,37 @@ TEST(Sweep, RowsAreTheHeadlessRunnersTallyAndTheSummaryAgreesWithThem) {
     EXPECT_TRUE(reachedMost > 0 && reachedMost < 18) << reachedMost;
 }
 
-// The table across runs: each level apart, a threshold never reached left out
-// (dashes, not zeros), the sample standard deviation (n - 1) and percentiles
-// by linear interpolation between closest ranks (the common default, Hyndman
-// and Fan's definition 7): h = (n - 1) p, then x[floor h] + (h - floor h)
-// (x[floor h + 1] - x[floor h]). The plot's bands likewise, tick by tick.
+// The table across runs: each level apart, a threshold never reached counted
+// as censored (not left out of a mean over the others), the mean of a count
+// with Student's interval. The plot's bands: the mean and the 10th and 90th
+// percentiles by linear interpolation between closest ranks (Hyndman and
+// Fan's definition 7), tick by tick.
 TEST(Sweep, SummaryTableAndBandsKeepLevelsApart) {
     SweepSummary summary({ERROR_HIGH, ERROR_LOW}, {0, 10}, true);
+    summary.set_horizon(1000);
     // Five runs, low and high in turn, with 100, 200, ..., 500 cars evacuated at
     // tick 10 (the last); only the last one reached 50 %, at tick 400.
     for (int i = 1; i <= 5; ++i) {
         const VehicleTally last = {720 - 100 * i, 100 * i, 0, 0, 0, 0};
         const auto half = i == 5 ? std::optional<long long>(400) : std::nullopt;
-        summary.add({{1, 0}, i % 2 ? ERROR_LOW : ERROR_HIGH},
+        summary.add({{i, 0}, i % 2 ? ERROR_LOW : ERROR_HIGH},
                     {{last, half, {}, 0, 0, {}}, {{720, 0, 0, 0, 0, 0}, last}});
     }
     std::ostringstream table;
     summary.write_table(table);
     const std::string text = std::regex_replace(table.str(), std::regex(" +"), " ");
-    // High: 200 and 400, sd sqrt(20000); low: 100, 300 and 500, p10 at h = 0.2.
+    // High: 200 and 400, mean 300, t(0.975, 1) sqrt(20000 / 2) = 1270.6;
+    // low: 100, 300 and 500, t(0.975, 2) sqrt(40000 / 3) = 496.8. Low's tick of
+    // 50 %: one run of three reached it at 400; the Kaplan-Meier curve falls
+    // to 2/3 there and never to 0.5: no median; the area is 400 + 2/3 * 600.
     EXPECT_TRUE(std::regex_search(
-        text, std::regex("\nhigh [\\s\\S]*\n evacuated 2 300.0 141.4 220.0 380.0\n[\\s\\S]*"
-                         "\nlow [\\s\\S]*\n evacuated 3 300.0 200.0 140.0 460.0\n[\\s\\S]*"
-                         "\n tick of 50% evacuated 1 400.0 0.0 400.0 400.0\n"
-                         " tick of 90% evacuated 0 - - - -\n")))
+        text,
+        std::regex(
+            "\nhigh \\(1e\\+30\\) [\\s\\S]*\n evacuated mean 300.0 -970.6 .. 1570.6 2 0\n"
+            "[\\s\\S]*\nlow \\(0.001\\) [\\s\\S]*\n evacuated mean 300.0 -196.8 .. 796.8 3 0\n"
+            "[\\s\\S]*\n tick_50 KM median never - 1 2\n"
+            " tick_50 restricted mean to 1000 800.0 [^\n]* 1 2\n"
+            " tick_90 KM median never - 0 3\n")))
         << text;
     using Q = SweepSummary::Quantity;
     EXPECT_EQ(summary.curve_band(1, Q::Evacuated).p10, (std::vector<double>{0, 140}));
