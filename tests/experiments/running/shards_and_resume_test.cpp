@@ -434,7 +434,7 @@ TEST_F(SimFolder, AMetadataFileThatCannotBeWrittenReplacesNothing) {
     std::ofstream(dir / "p.svg") << "old plot\n";
     const std::set<fs::path> before = entries();
     for (const std::string target : {"/nonexistent/m.json", "folder", "fifo", "link.json"}) {
-        for (const std::string command :
+        for (const std::string& command :
              {"sweep" + shards + " --curves c6.csv --plot p.svg",
               std::string("merge c1.csv c2.csv s1.csv s2.csv --curves c6.csv --plot p.svg")}) {
             const CommandResult r = sim(command + " --metadata " + target);
