@@ -13,7 +13,7 @@
 #include "experiments/records/text_output.h"
 #include "experiments/running/merge.h"
 #if MAROVEL_WITH_PICTURES
-#include "experiments/pictures/plot.h"
+#include "experiments/pictures/design_pictures.h"
 #endif
 
 void add_merge_command(CLI::App& app, MergeCommand& c, bool withOptions) {
@@ -31,6 +31,9 @@ void add_merge_command(CLI::App& app, MergeCommand& c, bool withOptions) {
     merge->add_option("--plot", c.plots, "Draw the whole sweep's curves into this .png or .svg");
     merge->add_option("--sensitivity", c.sensitivity,
                       "Write a Saltelli or Morris design's sensitivity indices (CSV) here");
+    merge->add_option("--sensitivity-figures", c.sensitivityFigures,
+                      "The figures of the summary the indices are computed for, e.g. tick_90 "
+                      "(default tick_50,settled_tick,evacuated_share,gave_up,towed)");
     merge->add_option("--metadata", c.metadata,
                       "Write provenance and the SHA-256 of every output as JSON");
     merge->footer(
@@ -129,9 +132,13 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
     DesignResults results;
     std::optional<SweepSummary>& table = results.table;
     if (design && merged.count("run summary") > 0) {
-        const DesignFiles files{&summaryFile.comments, summaryFile.columns, summaryFile.rows,
-                                c.plots.empty() ? std::string_view() : curvesFile.columns,
-                                c.plots.empty() ? std::string_view() : curvesFile.rows};
+        DesignFiles files{&summaryFile.comments, summaryFile.columns, summaryFile.rows,
+                          c.plots.empty() ? std::string_view() : curvesFile.columns,
+                          c.plots.empty() ? std::string_view() : curvesFile.rows};
+        if (c.app->count("--sensitivity-figures") > 0)
+            if (const std::string why = parse_output_figures(c.sensitivityFigures, files.figures);
+                !why.empty())
+                return refuse("--sensitivity-figures: " + why);
         if (const std::string why = design_results(files, MAX_TABLE_GROUPS, results); !why.empty())
             return refuse("merge: " + why);
         if (!results.noIndices.empty())
@@ -153,7 +160,7 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
         });
         if (bad) return refuse("merge: a summary row could not be read");
     }
-    if (!c.sensitivity.empty() && !results.sampled) {
+    if ((!c.sensitivity.empty() || c.app->count("--sensitivity-figures") > 0) && !results.sampled) {
         if (!results.noIndices.empty()) return refuse("--sensitivity: " + results.noIndices);
         return refuse(
             "--sensitivity: needs the run summary files of a design from --sample "
@@ -205,7 +212,7 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
         std::vector<PlotTarget> targets;
         for (std::size_t i = 0; i < plots.size(); ++i)
             targets.push_back({plots[i]->path(), *plot_format_of(c.plots[i]), &pictures[i]});
-        if (!write_plots(*table, heading, targets, error)) return fail("--plot: " + error);
+        if (!write_design_plots(*table, heading, targets, error)) return fail("--plot: " + error);
         for (std::size_t i = 0; i < plots.size(); ++i) plots[i]->write(pictures[i]);
     }
 #endif

@@ -14,6 +14,7 @@ struct MergeCommand {
     std::string households;
     std::vector<std::string> plots;
     std::string sensitivity;
+    std::string sensitivityFigures;  // empty: the default five
     std::string metadata;
 };
 

@@ -40,6 +40,7 @@ struct SweepCommand {
     std::string designOut;
     std::string sensitivity;
     std::vector<std::string> sensitivityPlots;
+    std::string sensitivityFigures;  // the figures of the indices; empty: the default five
 };
 
 constexpr long long MAX_TICKS = 16777216;       // the clock counts ticks exactly up to 2^24

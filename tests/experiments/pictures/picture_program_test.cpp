@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "experiments/pictures/design_pictures.h"
 #include "experiments/pictures/plot.h"
 #include "experiments/pictures/snapshot.h"
 #include "experiments/records/summary.h"
@@ -31,6 +32,25 @@ TEST(LightRunner, LoadsNoQtXOrGl) {
          {"libQt", "libX11", "libxcb", "libGL", "libEGL", "libOpenGL", "libgbm", "libdbus",
           "libfontconfig", "libfreetype", "libicu", "libpng"})
         EXPECT_EQ(ldd.out.find(library), std::string::npos) << library << "\n" << ldd.out;
+}
+
+// A design's groups each have a mark of their own, a colour and a marker
+// shape, for 60 groups; neighbouring groups differ in both, and groups that
+// share a colour differ in shape.
+TEST(DesignMarks, SixtyGroupsHaveSixtyMarks) {
+    std::set<std::pair<QRgb, int>> seen;
+    for (std::size_t g = 0; g < GROUP_MARK_COLOURS * GROUP_MARK_SHAPES; ++g) {
+        const GroupMark m = group_mark(g);
+        EXPECT_TRUE(seen.insert({m.colour.rgb(), m.shape}).second) << "group " << g;
+        if (g > 0) {
+            const GroupMark before = group_mark(g - 1);
+            EXPECT_NE(m.colour, before.colour) << g;
+            EXPECT_NE(m.shape, before.shape) << g;
+        }
+    }
+    std::set<QRgb> colours;
+    for (const auto& [colour, shape] : seen) colours.insert(colour);
+    EXPECT_EQ(colours.size(), GROUP_MARK_COLOURS);
 }
 
 class PictureFolder : public SimFolder {
