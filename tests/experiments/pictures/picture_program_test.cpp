@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "experiments/pictures/design_pictures.h"
+#include "experiments/pictures/install_folders.h"
 #include "experiments/pictures/plot.h"
 #include "experiments/pictures/snapshot.h"
 #include "experiments/records/summary.h"
@@ -51,6 +52,30 @@ TEST(DesignMarks, SixtyGroupsHaveSixtyMarks) {
     std::set<QRgb> colours;
     for (const auto& [colour, shape] : seen) colours.insert(colour);
     EXPECT_EQ(colours.size(), GROUP_MARK_COLOURS);
+}
+
+// The install's prefix from the running program's folder, whichever of the
+// install's folders it lies in; the pictures and the picture program under it.
+TEST(InstallFolders, FoundUnderThePrefixTheProgramLiesIn) {
+    EXPECT_EQ(install_prefix_of("/home/a/opt/bin"), "/home/a/opt");
+    EXPECT_EQ(install_prefix_of("/home/a/opt/libexec/marovel"), "/home/a/opt");
+    EXPECT_EQ(install_prefix_of("/home/a/opt/bin/"), "/home/a/opt");
+    EXPECT_EQ(install_prefix_of("/work/build/release/cli"), "") << "a build tree";
+    EXPECT_EQ(install_prefix_of("/opt/marovel"), "");
+    EXPECT_EQ(install_prefix_of(""), "");
+    EXPECT_EQ(picture_folders("", "/env", "/p/libexec/marovel", "/usr/local/share/marovel"),
+              (std::vector<std::string>{"/env", "data", "/p/libexec/marovel/data",
+                                        "/p/share/marovel", "/usr/local/share/marovel"}));
+    EXPECT_EQ(
+        picture_program_folders("/p/bin", "/usr/local/libexec/marovel"),
+        (std::vector<std::string>{"/p/bin", "/p/libexec/marovel", "/usr/local/libexec/marovel"}));
+    EXPECT_EQ(picture_program_folders("/usr/local/bin", "/usr/local/libexec/marovel"),
+              (std::vector<std::string>{"/usr/local/bin", "/usr/local/libexec/marovel"}));
+    // marovel-sim's snapshots look where the window looks, $MAROVEL_DATA first.
+    setenv("MAROVEL_DATA", "/lesson/pictures", 1);
+    EXPECT_EQ(snapshot_picture_folders(), running_picture_folders());
+    EXPECT_EQ(snapshot_picture_folders().front(), "/lesson/pictures");
+    unsetenv("MAROVEL_DATA");
 }
 
 class PictureFolder : public SimFolder {
