@@ -1,7 +1,5 @@
 #include "experiments/pictures/design_pictures.h"
 
-#include <QGraphicsScene>
-#include <QGraphicsSimpleTextItem>
 #include <QtCharts/QAreaSeries>
 #include <QtCharts/QChart>
 #include <QtCharts/QLegend>
@@ -32,16 +30,6 @@ constexpr Panel PANELS[] = {
     {SweepSummary::Quantity::EnRoute, "En route"},
     {SweepSummary::Quantity::NotEvacuated, "Not evacuated"},
 };
-
-// A group's name for the legend, without the grouping parameter's name that
-// the panel's title already gives ("35" for "departure_noise=35").
-QString legend_label(const SweepSummary& table, std::size_t group) {
-    const QString name = QString::fromStdString(table.groups()[group]);
-    const QString title = QString::fromStdString(table.group_title());
-    if (name.startsWith(title + "=") || name.startsWith(title + " "))
-        return name.mid(title.size() + 1);
-    return name;
-}
 
 QList<QPointF> points_of(const std::vector<long long>& ticks, const std::vector<double>& values) {
     QList<QPointF> points;
@@ -174,26 +162,9 @@ bool write_design_plots(const SweepSummary& table, const std::string& title,
     }
     OffscreenApplication application;
     constexpr int panels = static_cast<int>(sizeof PANELS / sizeof PANELS[0]);
-    const QSize size(PANEL_W * panels, HEADER_H + PANEL_H);
-    QGraphicsScene scene(QRectF(QPointF(0, 0), QSizeF(size)));
-    scene.setBackgroundBrush(Qt::white);
-    auto* heading = scene.addSimpleText(QString::fromStdString(title));
-    QFont font = heading->font();
-    font.setPointSize(13);
-    heading->setFont(font);
-    heading->setPos((size.width() - heading->boundingRect().width()) / 2.0,
-                    (HEADER_H - heading->boundingRect().height()) / 2.0);
-    for (int i = 0; i < panels; ++i) {
-        QChart* chart = make_chart(table, PANELS[i]);
-        scene.addItem(chart);  // the scene owns it from here
-        chart->setGeometry(QRectF(i * PANEL_W, HEADER_H, PANEL_W, PANEL_H));
-    }
-    return render_to_targets(
-        size, title, "A design's evacuation curves drawn by marovel-sim",
-        [&](QPainter& painter) {
-            scene.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)), scene.sceneRect());
-        },
-        targets, error);
+    return render_chart_panels(
+        title, "A design's evacuation curves drawn by marovel-sim", panels, QSize(PANEL_W, PANEL_H),
+        [&](int i) { return make_chart(table, PANELS[i]); }, targets, error);
 }
 
 bool DrawnDesignPictures::draw_design_plots(const SweepSummary& table, const std::string& title,
