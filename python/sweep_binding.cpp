@@ -186,27 +186,19 @@ bool run_stoppable_sweep(const SweepPlan& plan, int threads, std::string& curves
     return !interrupted;
 }
 
-// The households columns: True for all of them, or "car,outcome,..." as --columns takes them.
-std::vector<HouseholdColumn> household_columns_of(py::handle households) {
-    if (py::isinstance<py::bool_>(households)) return all_household_columns();
+// Names chosen by a Python argument: True for `all`, else a str "a,b" or a
+// list of names, parsed by `parse` as the command line parses them; a
+// refusal raises ValueError naming `what`.
+template <typename T>
+std::vector<T> names_of(py::handle names, const char* what, const std::vector<T>& all,
+                        std::string (*parse)(std::string_view, std::vector<T>&)) {
+    if (py::isinstance<py::bool_>(names)) return all;
     std::string text;
-    for (const std::string& name : strings(households)) text += (text.empty() ? "" : ",") + name;
-    std::vector<HouseholdColumn> columns;
-    if (const std::string why = parse_household_columns(text, columns); !why.empty())
-        throw py::value_error("households: " + why);
-    return columns;
-}
-
-// The figures of the indices: True for the default ones, or "tick_90,..." (or a
-// list of names) as --sensitivity-figures takes them.
-std::vector<OutputFigure> sensitivity_figures_of(py::handle sensitivity) {
-    if (py::isinstance<py::bool_>(sensitivity)) return default_output_figures();
-    std::string text;
-    for (const std::string& name : strings(sensitivity)) text += (text.empty() ? "" : ",") + name;
-    std::vector<OutputFigure> figures;
-    if (const std::string why = parse_output_figures(text, figures); !why.empty())
-        throw py::value_error("sensitivity: " + why);
-    return figures;
+    for (const std::string& name : strings(names)) text += (text.empty() ? "" : ",") + name;
+    std::vector<T> chosen;
+    if (const std::string why = parse(text, chosen); !why.empty())
+        throw py::value_error(std::string(what) + ": " + why);
+    return chosen;
 }
 
 py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors, py::handle ticks,
@@ -270,8 +262,12 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
     if (indices && !designed)
         throw py::value_error("sensitivity: only with a design (vary, design, sample)");
     const std::vector<OutputFigure> figures =
-        indices ? sensitivity_figures_of(sensitivity) : std::vector<OutputFigure>{};
-    if (perCar) plan.householdColumns = household_columns_of(households);
+        indices
+            ? names_of(sensitivity, "sensitivity", default_output_figures(), parse_output_figures)
+            : std::vector<OutputFigure>{};
+    if (perCar)
+        plan.householdColumns =
+            names_of(households, "households", all_household_columns(), parse_household_columns);
     if (designed) {
         // The command line's limit on what a design's sweep holds; Python draws no plot.
         long long shards = 1;
