@@ -133,29 +133,6 @@ int parse_start_options(int argc, const char* const* argv, StartOptions& options
     return -1;
 }
 
-std::vector<std::string> picture_folders(const std::string& dataFolder, const char* environment,
-                                         const std::string& executableFolder,
-                                         const std::string& installedFolder) {
-    std::vector<std::string> all = {dataFolder, environment != nullptr ? environment : "", "data"};
-    if (!executableFolder.empty()) {
-        const std::filesystem::path exe(executableFolder);
-        all.push_back((exe / "data").string());
-        all.push_back((exe.parent_path() / "share" / "marovel").string());
-    }
-    all.push_back(installedFolder);
-    std::vector<std::string> folders;
-    for (const std::string& f : all)
-        if (!f.empty() && std::find(folders.begin(), folders.end(), f) == folders.end())
-            folders.push_back(f);
-    return folders;
-}
-
-std::string executable_folder() {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : exe.parent_path().string();
-}
-
 // Qt ends the process when its X11 platform finds no display; the same
 // connection is tried first, so that the user is told in one line instead.
 std::string display_problem() {

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// The folders the pictures are looked for in: picture_folders and
+// executable_folder, shared with marovel-sim's snapshots and movies.
+#include "experiments/pictures/install_folders.h"
 #include "sim/parameters.h"
 #include "sim/town.h"
 
@@ -23,18 +26,6 @@ struct StartOptions {
 // naming what is wrong was written to `err`.
 int parse_start_options(int argc, const char* const* argv, StartOptions& options, std::ostream& out,
                         std::ostream& err);
-
-// The folders the pictures are looked for in, in order: --data, then
-// $MAROVEL_DATA, then "data" below the working folder, then "data" beside the
-// executable (a build tree) and "../share/marovel" from it (an install moved
-// elsewhere), then the folder the program was installed with. Empty entries
-// are left out, and each folder comes once.
-std::vector<std::string> picture_folders(const std::string& dataFolder, const char* environment,
-                                         const std::string& executableFolder,
-                                         const std::string& installedFolder);
-
-// The folder of the running executable, or empty text.
-std::string executable_folder();
 
 // Why the window cannot be opened ("no display: DISPLAY is not set"), or
 // empty text when a display answers (or a platform other than X11 was chosen).

@@ -13,7 +13,7 @@
 #include "experiments/records/text_output.h"
 #include "experiments/running/merge.h"
 #if MAROVEL_WITH_PICTURES
-#include "experiments/pictures/plot.h"
+#include "experiments/pictures/design_pictures.h"
 #endif
 
 void add_merge_command(CLI::App& app, MergeCommand& c, bool withOptions) {
@@ -35,6 +35,9 @@ void add_merge_command(CLI::App& app, MergeCommand& c, bool withOptions) {
     merge->add_option("--paired", c.paired,
                       "Write the whole sweep's paired differences against its first level (CSV) "
                       "here");
+    merge->add_option("--sensitivity-figures", c.sensitivityFigures,
+                      "The figures of the summary the indices are computed for, e.g. tick_90 "
+                      "(default tick_50,settled_tick,evacuated_share,gave_up,towed)");
     merge->add_option("--metadata", c.metadata,
                       "Write provenance and the SHA-256 of every output as JSON");
     merge->footer(
@@ -139,9 +142,13 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
     std::optional<SweepSummary>& table = results.table;
     if (merged.count("run summary") > 0) {
         const bool plotted = design && !c.plots.empty();
-        const DesignFiles files{&summaryFile.comments, summaryFile.columns, summaryFile.rows,
-                                plotted ? curvesFile.columns : std::string_view(),
-                                plotted ? curvesFile.rows : std::string_view()};
+        DesignFiles files{&summaryFile.comments, summaryFile.columns, summaryFile.rows,
+                          plotted ? curvesFile.columns : std::string_view(),
+                          plotted ? curvesFile.rows : std::string_view()};
+        if (c.app->count("--sensitivity-figures") > 0)
+            if (const std::string why = parse_output_figures(c.sensitivityFigures, files.figures);
+                !why.empty())
+                return refuse("--sensitivity-figures: " + why);
         if (const std::string why = summary_results(files, MAX_TABLE_GROUPS, 0, results);
             !why.empty())
             return refuse("merge: " + why);
@@ -151,7 +158,7 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
     }
     const std::vector<PairedDifference> paired =
         table ? table->paired_differences() : std::vector<PairedDifference>{};
-    if (!c.sensitivity.empty() && !results.sampled) {
+    if ((!c.sensitivity.empty() || c.app->count("--sensitivity-figures") > 0) && !results.sampled) {
         if (!results.noIndices.empty()) return refuse("--sensitivity: " + results.noIndices);
         return refuse(
             "--sensitivity: needs the run summary files of a design from --sample "
@@ -227,7 +234,7 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
         std::vector<PlotTarget> targets;
         for (std::size_t i = 0; i < plots.size(); ++i)
             targets.push_back({plots[i]->path(), *plot_format_of(c.plots[i]), &pictures[i]});
-        if (!write_plots(*table, heading, targets, error)) return fail("--plot: " + error);
+        if (!write_design_plots(*table, heading, targets, error)) return fail("--plot: " + error);
         for (std::size_t i = 0; i < plots.size(); ++i) plots[i]->write(pictures[i]);
     }
 #endif

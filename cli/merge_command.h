@@ -14,6 +14,7 @@ struct MergeCommand {
     std::string households;
     std::vector<std::string> plots;
     std::string sensitivity;
+    std::string sensitivityFigures;  // empty: the default five
     std::string metadata;
     std::string table;   // the printed table's estimates (CSV)
     std::string paired;  // its paired differences (CSV)

@@ -77,8 +77,8 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         return refuse("sweep: say which scenarios to run with --seeds or --scenarios");
     }
     if (!designed)
-        for (const char* option :
-             {"--design-out", "--sensitivity", "--sensitivity-plot", "--sample-seed"})
+        for (const char* option : {"--design-out", "--sensitivity", "--sensitivity-plot",
+                                   "--sensitivity-figures", "--sample-seed"})
             if (c.app->count(option) > 0)
                 return refuse(std::string(option) +
                               ": only with a design (--vary, --design, --sample)");
@@ -158,13 +158,18 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
             return refuse(
                 "--design: the file names each point's scenario; give no "
                 "--replicates, --scenarios or --seeds");
-        const bool indices = !c.sensitivity.empty() || !c.sensitivityPlots.empty();
+        const bool indices = !c.sensitivity.empty() || !c.sensitivityPlots.empty() ||
+                             c.app->count("--sensitivity-figures") > 0;
         if (std::string why = check_design_sweep(design, scenarios.size(),
                                                  c.plots.empty() ? 0 : sample_ticks(plan).size(),
                                                  MAX_DESIGN_BYTES, indices, shardCount > 1);
             !why.empty())
             return refuse(why);
     }
+    if (c.app->count("--sensitivity-figures") > 0)
+        if (const std::string why = parse_output_figures(c.sensitivityFigures, job.figures);
+            !why.empty())
+            return refuse("--sensitivity-figures: " + why);
     const std::vector<SweepRun> all =
         designed ? design_runs(design, scenarios) : interleave_runs(scenarios, levels);
     const ShardRange shard = shard_range(all.size(), shardIndex, shardCount);

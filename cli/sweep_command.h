@@ -42,6 +42,7 @@ struct SweepCommand {
     std::vector<std::string> sensitivityPlots;
     std::string table;   // the table's estimates (CSV)
     std::string paired;  // its paired differences (CSV)
+    std::string sensitivityFigures;  // the figures of the indices; empty: the default five
 };
 
 constexpr long long MAX_TICKS = 16777216;       // the clock counts ticks exactly up to 2^24

@@ -11,10 +11,11 @@ namespace {
 // The options whose value says where output goes or how the work is split,
 // not what is computed; left out of the recorded command.
 const std::set<std::string> NEUTRAL_WITH_VALUE = {
-    "--curves",     "--summary",    "--plot",        "--shard",
-    "--threads",    "--design-out", "--sensitivity", "--sensitivity-plot",
-    "--households", "--columns",    "--metadata",    "--table",
-    "--paired"};
+    "--curves",      "--summary",          "--plot",
+    "--shard",       "--threads",          "--design-out",
+    "--sensitivity", "--sensitivity-plot", "--sensitivity-figures",
+    "--households",  "--columns",          "--metadata",
+    "--table",       "--paired"};
 const std::set<std::string> NEUTRAL_FLAGS = {"--no-header", "--resume"};
 
 std::string shell_word(const std::string& word) {
@@ -143,6 +144,10 @@ void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
                       "With saltelli or morris: write the sensitivity indices (CSV) here");
     sweep->add_option("--sensitivity-plot", c.sensitivityPlots,
                       "Draw the sensitivity indices as bars into this .png or .svg file");
+    sweep->add_option("--sensitivity-figures", c.sensitivityFigures,
+                      "The figures of the summary the indices are computed for, e.g. tick_90 or "
+                      "tick_50,tick_90,trip_mean (default tick_50,settled_tick,evacuated_share,"
+                      "gave_up,towed)");
     sweep->footer(
         "Runs are ordered scenario by scenario, each under every error level in turn, so any\n"
         "part of the sweep covers the levels evenly. The files are the same byte for byte\n"
@@ -174,7 +179,10 @@ void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
         "first-order indices by the Saltelli 2010 estimator, total-order by Jansen's, with\n"
         "95 % bootstrap percentile intervals (1000 resamples of the base points, fixed seed).\n"
         "Morris designs: mu, mu* (mean absolute elementary effect, per whole range) with its\n"
-        "bootstrap interval, and sigma.\n"
+        "bootstrap interval, and sigma. A figure whose indices the design is too small to\n"
+        "resolve (an interval half-width, or a Sobol index's distance outside [0, 1], above\n"
+        "0.1, or above a tenth of the largest mu*) gets a note saying how many base points\n"
+        "or trajectories would: errors shrink as 1/sqrt(N).\n"
         "Examples:\n"
         "  marovel-sim sweep --scenarios 0..99 --curves curves.csv --summary summary.csv "
         "--plot curves.png\n"

@@ -98,6 +98,8 @@ bool signal_arrived() {
 
 PYBIND11_MODULE(_marovel, m) {
     m.doc() = "Marovel's storm-evacuation simulation (see the marovel package)";
+    // The build's version, as marovel-sim --version and the files' headers give it.
+    m.attr("__version__") = MAROVEL_VERSION;
     m.def(
         "parameter_table_csv", [] { return parameter_table_csv(); },
         "The model's parameters as CSV: name,default,unit,min,max,kind,meaning");

@@ -1,6 +1,6 @@
 // marovel._sweep_rows: a sweep run by experiments/running/sweep.h on all cores, with
 // the interpreter lock released, returning the rows of the command line's
-// curve and summary files.
+// curve, summary and households files and a design's sensitivity indices.
 #include <omp.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -10,11 +10,13 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "cli/sweep_command.h"  // the command line's limits, which these sweeps share
 #include "experiments/planning/design.h"
 #include "experiments/planning/sensitivity.h"
 #include "experiments/running/merge.h"
+#include "experiments/records/households.h"
 #include "experiments/running/shards.h"
 #include "experiments/running/sweep.h"
 #include "python/bindings.h"
@@ -127,7 +129,7 @@ std::vector<float> error_levels(py::handle errors, const py::dict& parameters) {
     return levels;
 }
 
-ShardRange shard_of(py::handle shard, std::size_t runs) {
+ShardRange shard_of(py::handle shard, std::size_t runs, long long* shards = nullptr) {
     long long index = 1, count = 1;
     if (py::isinstance<py::str>(shard)) {
         const std::string why = parse_shard(shard.cast<std::string>(), index, count);
@@ -138,6 +140,7 @@ ShardRange shard_of(py::handle shard, std::size_t runs) {
         count = whole_number(pair[1], "shard count", 1, std::numeric_limits<long long>::max());
         index = whole_number(pair[0], "shard index", 1, count);
     }
+    if (shards != nullptr) *shards = count;
     return shard_range(runs, index, count);
 }
 
@@ -165,10 +168,11 @@ class StopCheck final : public RunListener {
     bool asks_;
 };
 
-// Runs the plan on all cores, appending each run's rows in run order; stops
-// every thread soon after a signal handler raised. False then, the exception set.
+// Runs the plan on all cores, appending each run's rows in run order and
+// adding its figures to `report`, if any; stops every thread soon after a
+// signal handler raised. False then, the exception set.
 bool run_stoppable_sweep(const SweepPlan& plan, int threads, std::string& curves,
-                         std::string& summary) {
+                         std::string& summary, std::string& households, SensitivityReport* report) {
     std::atomic<bool> stop{false};
     bool interrupted = false;
     run_sweep(
@@ -176,15 +180,33 @@ bool run_stoppable_sweep(const SweepPlan& plan, int threads, std::string& curves
         [&](FinishedRun& run) {
             curves += run.curveRows;
             summary += run.summaryRow;
+            households += run.householdRows;
+            if (report) report->add(plan.runs[run.index], run.result.figures);
         },
         [&] { return std::make_unique<StopCheck>(stop, interrupted); });
     return !interrupted;
 }
 
+// Names chosen by a Python argument: True for `all`, else a str "a,b" or a
+// list of names, parsed by `parse` as the command line parses them; a
+// refusal raises ValueError naming `what`.
+template <typename T>
+std::vector<T> names_of(py::handle names, const char* what, const std::vector<T>& all,
+                        std::string (*parse)(std::string_view, std::vector<T>&)) {
+    if (py::isinstance<py::bool_>(names)) return all;
+    std::string text;
+    for (const std::string& name : strings(names)) text += (text.empty() ? "" : ",") + name;
+    std::vector<T> chosen;
+    if (const std::string why = parse(text, chosen); !why.empty())
+        throw py::value_error(std::string(what) + ": " + why);
+    return chosen;
+}
+
 py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors, py::handle ticks,
                       py::handle every, bool startup, py::handle threads, py::handle shard,
                       py::handle params, const py::dict& parameters, const py::dict& designOptions,
-                      bool runThem, py::handle town) {
+                      bool runThem, py::handle town, py::handle households,
+                      py::handle sensitivity) {
     SweepPlan plan;
     if (!town.is_none()) plan.town = town_of(town, "town");
     plan.ticks = whole_number(ticks, "ticks", 1, MAX_TICKS);
@@ -232,10 +254,29 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
             "design: the table names each point's scenario; give no replicates, scenarios or "
             "seeds");
 
+    // None and False ask for nothing.
+    const auto asked = [](py::handle h) {
+        return !h.is_none() && !(py::isinstance<py::bool_>(h) && !h.cast<bool>());
+    };
+    const bool indices = asked(sensitivity);
+    const bool perCar = asked(households);
+    if (indices && !designed)
+        throw py::value_error("sensitivity: only with a design (vary, design, sample)");
+    const std::vector<OutputFigure> figures =
+        indices
+            ? names_of(sensitivity, "sensitivity", default_output_figures(), parse_output_figures)
+            : std::vector<OutputFigure>{};
+    if (perCar)
+        plan.householdColumns =
+            names_of(households, "households", all_household_columns(), parse_household_columns);
     if (designed) {
         // The command line's limit on what a design's sweep holds; Python draws no plot.
+        long long shards = 1;
+        shard_of(shard, 1, &shards);
         std::string why =
-            check_design_sweep(design, list.size(), 0, MAX_DESIGN_BYTES, false, false);
+            check_design_sweep(design, list.size(), 0, MAX_DESIGN_BYTES, indices, shards > 1);
+        // "--sensitivity: ..." as "sensitivity: ..."
+        if (why.rfind("--", 0) == 0) why.erase(0, 2);
         if (const std::size_t plot = why.find(", or no --plot"); plot != std::string::npos)
             why.erase(plot);
         if (!why.empty()) throw py::value_error(why);
@@ -251,13 +292,30 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
 
     std::string curves = curve_columns(plan);
     std::string summary = summary_columns(plan);
+    std::string householdRows = household_column_line(key_columns(plan), plan.householdColumns);
+    std::optional<SensitivityReport> report;
+    if (indices) report.emplace(design, figures);
     bool finished = false;
     {
         py::gil_scoped_release unlocked;
-        finished = run_stoppable_sweep(plan, threadCount, curves, summary);
+        finished = run_stoppable_sweep(plan, threadCount, curves, summary, householdRows,
+                                       report ? &*report : nullptr);
     }
     if (!finished) throw py::error_already_set();
-    return py::make_tuple(py::str(curves), py::str(summary));
+    // The indices as the command line's file has them, its comment lines apart:
+    // the estimators, and each figure's note on the design's size.
+    py::object indexTable = py::none();
+    if (report) {
+        const std::vector<SensitivityReport::Row> rows = report->analyse();
+        py::dict notes;
+        for (const SensitivityReport::Row& row : rows)
+            if (!row.note.empty()) notes[output_figure_name(row.figure)] = row.note;
+        indexTable = py::make_tuple(py::str(sensitivity_csv(design, rows)),
+                                    py::str(estimator_note(design)), notes);
+    }
+    return py::make_tuple(py::str(curves), py::str(summary),
+                          perCar ? py::object(py::str(householdRows)) : py::object(py::none()),
+                          indexTable);
 }
 
 // The paired differences of a sweep's summary rows (CSV text with the column
@@ -290,9 +348,13 @@ void bind_sweep(py::module_& m) {
           py::arg("ticks"), py::arg("every"), py::arg("startup"), py::arg("threads"),
           py::arg("shard"), py::arg("params"), py::arg("parameters"),
           py::arg("design") = py::dict(), py::arg("run") = true, py::arg("town") = py::none(),
-          "The curve and summary rows (CSV text with the column names) of a sweep; with "
+          py::arg("households") = py::none(), py::arg("sensitivity") = py::none(),
+          "The curve, summary and households rows (CSV text with the column names) of a "
+          "sweep, and a design's sensitivity indices (CSV text, the estimators, the notes "
+          "by figure): (curves, summary, households or None, indices or None); with "
           "run=False, only checks the arguments and returns the number of runs; town: a "
-          "marovel.Town, a town file's path or None for the built-in town");
+          "marovel.Town, a town file's path or None for the built-in town; households: "
+          "None, True or the columns; sensitivity: None, True or the figures");
 }
 
 }  // namespace marovel_python

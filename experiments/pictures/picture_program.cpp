@@ -9,26 +9,18 @@
 #include <cstring>
 #include <filesystem>
 
+#include "experiments/pictures/install_folders.h"
 #include "experiments/planning/parameter_text.h"
-
-#ifndef MAROVEL_LIBEXEC_DIR
-#define MAROVEL_LIBEXEC_DIR "/usr/local/libexec/marovel"
-#endif
 
 extern char** environ;
 
 std::string picture_program_path(std::string& searched) {
     namespace fs = std::filesystem;
-    std::vector<fs::path> folders;
-    std::error_code ec;
-    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) folders.push_back(self.parent_path());
-    folders.emplace_back(MAROVEL_LIBEXEC_DIR);
     searched.clear();
-    for (const fs::path& folder : folders) {
-        const fs::path candidate = folder / PICTURE_PROGRAM;
+    for (const std::string& folder : running_picture_program_folders()) {
+        const fs::path candidate = fs::path(folder) / PICTURE_PROGRAM;
         if (access(candidate.c_str(), X_OK) == 0) return candidate.string();
-        searched += (searched.empty() ? "" : ", ") + folder.string();
+        searched += (searched.empty() ? "" : ", ") + folder;
     }
     return {};
 }

@@ -1,7 +1,9 @@
 // Pictures are drawn by a program of their own, marovel-pictures, so that
 // marovel-sim needs neither Qt nor a GL library for runs, sweeps and files. It
-// is looked for beside the running executable, then in the folder it is
-// installed to, and started only when a picture is asked for.
+// is looked for beside the running executable, then in the install's
+// libexec/marovel folder under the prefix the running executable lies in,
+// then in the folder it was configured to install to (install_folders.h), and
+// started only when a picture is asked for.
 #pragma once
 
 #include <string>

@@ -77,16 +77,6 @@ constexpr Panel PANEL_LIST[PANELS] = {
     {SweepSummary::Quantity::NotEvacuated, "Not evacuated"},
 };
 
-// A group's name for the legend, without the grouping parameter's name that
-// the panel's title already gives ("35" for "departure_noise=35").
-QString legend_label(const SweepSummary& summary, std::size_t group) {
-    const QString name = QString::fromStdString(summary.groups()[group]);
-    const QString title = QString::fromStdString(summary.group_title());
-    if (name.startsWith(title + "=") || name.startsWith(title + " "))
-        return name.mid(title.size() + 1);
-    return name;
-}
-
 QLineSeries* line_of(const std::vector<long long>& ticks, const std::vector<double>& values) {
     auto* series = new QLineSeries;
     QList<QPointF> points;
@@ -237,6 +227,39 @@ bool render_to_targets(QSize size, const std::string& title, const char* descrip
     return true;
 }
 
+bool render_chart_panels(const std::string& title, const char* description, int panels, QSize panel,
+                         const std::function<QChart*(int)>& chart,
+                         const std::vector<PlotTarget>& targets, std::string& error) {
+    const QSize size(panel.width() * panels, HEADER_H + panel.height());
+    QGraphicsScene scene(QRectF(QPointF(0, 0), QSizeF(size)));
+    scene.setBackgroundBrush(Qt::white);
+    auto* heading = scene.addSimpleText(QString::fromStdString(title));
+    QFont font = heading->font();
+    font.setPointSize(13);
+    heading->setFont(font);
+    heading->setPos((size.width() - heading->boundingRect().width()) / 2.0,
+                    (HEADER_H - heading->boundingRect().height()) / 2.0);
+    for (int i = 0; i < panels; ++i) {
+        QChart* c = chart(i);
+        scene.addItem(c);  // the scene owns it from here
+        c->setGeometry(QRectF(i * panel.width(), HEADER_H, panel.width(), panel.height()));
+    }
+    return render_to_targets(
+        size, title, description,
+        [&](QPainter& painter) {
+            scene.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)), scene.sceneRect());
+        },
+        targets, error);
+}
+
+QString legend_label(const SweepSummary& summary, std::size_t group) {
+    const QString name = QString::fromStdString(summary.groups()[group]);
+    const QString title = QString::fromStdString(summary.group_title());
+    if (name.startsWith(title + "=") || name.startsWith(title + " "))
+        return name.mid(title.size() + 1);
+    return name;
+}
+
 }  // namespace plot_drawing
 
 std::optional<PlotFormat> plot_format_of(const std::string& path) {
@@ -256,26 +279,7 @@ bool write_plots(const SweepSummary& summary, const std::string& title,
         return false;
     }
     OffscreenApplication application;
-
-    const QSize size(PANEL_W * PANELS, HEADER_H + PANEL_H);
-    QGraphicsScene scene(QRectF(QPointF(0, 0), QSizeF(size)));
-    scene.setBackgroundBrush(Qt::white);
-    auto* heading = scene.addSimpleText(QString::fromStdString(title));
-    QFont font = heading->font();
-    font.setPointSize(13);
-    heading->setFont(font);
-    heading->setPos((size.width() - heading->boundingRect().width()) / 2.0,
-                    (HEADER_H - heading->boundingRect().height()) / 2.0);
-    for (int i = 0; i < PANELS; ++i) {
-        QChart* chart = make_chart(summary, PANEL_LIST[i]);
-        scene.addItem(chart);  // the scene owns it from here
-        chart->setGeometry(QRectF(i * PANEL_W, HEADER_H, PANEL_W, PANEL_H));
-    }
-
-    return render_to_targets(
-        size, title, "Evacuation curves drawn by marovel-sim",
-        [&](QPainter& painter) {
-            scene.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)), scene.sceneRect());
-        },
-        targets, error);
+    return render_chart_panels(
+        title, "Evacuation curves drawn by marovel-sim", PANELS, QSize(PANEL_W, PANEL_H),
+        [&](int i) { return make_chart(summary, PANEL_LIST[i]); }, targets, error);
 }

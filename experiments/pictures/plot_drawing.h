@@ -12,6 +12,7 @@
 #include "experiments/pictures/plot.h"
 
 class QApplication;
+class QChart;
 
 namespace plot_drawing {
 
@@ -33,5 +34,15 @@ struct OffscreenApplication {
 bool render_to_targets(QSize size, const std::string& title, const char* description,
                        const std::function<void(QPainter&)>& paint,
                        const std::vector<PlotTarget>& targets, std::string& error);
+
+// `panels` charts of `panel` pixels side by side under the title strip, the
+// i-th made by `chart(i)`, into every target.
+bool render_chart_panels(const std::string& title, const char* description, int panels, QSize panel,
+                         const std::function<QChart*(int)>& chart,
+                         const std::vector<PlotTarget>& targets, std::string& error);
+
+// A group's name for the legend, without the grouping parameter's name that
+// the panel's title already gives ("35" for "departure_noise=35").
+QString legend_label(const SweepSummary& summary, std::size_t group);
 
 }  // namespace plot_drawing

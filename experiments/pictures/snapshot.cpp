@@ -7,11 +7,8 @@
 #include <memory>
 #include <numeric>
 
+#include "experiments/pictures/install_folders.h"
 #include "render/scene.h"
-
-#ifndef MAROVEL_DATA_DIR
-#define MAROVEL_DATA_DIR "/usr/local/share/marovel"
-#endif
 
 namespace {
 
@@ -57,7 +54,7 @@ std::string parse_snapshot(std::string_view text, long long maxTick, SnapshotReq
 }
 
 std::vector<std::string> snapshot_picture_folders() {
-    return {LOCAL_PICTURE_FOLDER, MAROVEL_DATA_DIR};
+    return running_picture_folders();
 }
 
 SnapshotRenderer::~SnapshotRenderer() {

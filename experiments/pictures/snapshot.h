@@ -22,8 +22,10 @@ struct SnapshotRequest {
 // Parses "TICK:FILE.png" (the file name must end in .png). Error text or empty.
 std::string parse_snapshot(std::string_view text, long long maxTick, SnapshotRequest& request);
 
-// The folders the pictures are looked for in, as the window program does: the
-// "data" folder below the working directory, then the installed one.
+// The folders the pictures are looked for in, as the window program looks
+// for them (running_picture_folders in install_folders.h): $MAROVEL_DATA, the
+// "data" folder below the working directory, beside the program, under the
+// install's prefix, then the installed one.
 std::vector<std::string> snapshot_picture_folders();
 
 // An offscreen context with the window's drawing state, projection and

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ostream>
 #include <random>
+#include <string_view>
 
 #include "experiments/planning/parameter_text.h"
 #include "experiments/records/summary.h"
@@ -161,48 +162,99 @@ MorrisEffects morris_effects(const Design& design, const std::vector<double>& y,
     return out;
 }
 
+namespace {
+
+// The figures by name: the summary's figure columns in their order, the
+// evacuated share after the six counts.
+struct FigureEntry {
+    const char* name;
+    std::optional<Figure> summary;  // none: evacuated_share
+};
+constexpr std::size_t FIGURE_ENTRIES = 16;
+const FigureEntry FIGURE_TABLE[FIGURE_ENTRIES] = {
+    {"not_evacuated", Figure::NotEvacuated},
+    {"evacuated", Figure::Evacuated},
+    {"gave_up", Figure::GaveUp},
+    {"en_route", Figure::EnRoute},
+    {"towed", Figure::Towed},
+    {"out_of_gas", Figure::OutOfGas},
+    {"evacuated_share", std::nullopt},
+    {"tick_50", Figure::TickHalf},
+    {"tick_90", Figure::TickMost},
+    {"max_en_route", Figure::MaxEnRoute},
+    {"max_en_route_tick", Figure::MaxEnRouteTick},
+    {"settled_tick", Figure::SettledTick},
+    {"last_arrival_tick", Figure::LastArrivalTick},
+    {"trip_mean", Figure::TripMean},
+    {"trip_p90", Figure::TripP90},
+    {"households_never_left", Figure::NeverLeft},
+};
+
+std::optional<OutputFigure> figure_named(std::string_view name) {
+    for (std::size_t i = 0; i < FIGURE_ENTRIES; ++i)
+        if (name == FIGURE_TABLE[i].name) return OutputFigure{static_cast<std::uint8_t>(i)};
+    return std::nullopt;
+}
+
+}  // namespace
+
 const char* output_figure_name(OutputFigure f) {
-    switch (f) {
-        case OutputFigure::TickHalf:
-            return "tick_50";
-        case OutputFigure::Settled:
-            return "settled_tick";
-        case OutputFigure::EvacuatedShare:
-            return "evacuated_share";
-        case OutputFigure::GaveUp:
-            return "gave_up";
-        case OutputFigure::Towed:
-            return "towed";
+    return f.index < FIGURE_ENTRIES ? FIGURE_TABLE[f.index].name : "";
+}
+
+std::string output_figure_names() {
+    std::string names;
+    for (const FigureEntry& e : FIGURE_TABLE) {
+        if (!names.empty()) names += ", ";
+        names += e.name;
     }
-    return "";
+    return names;
+}
+
+const std::vector<OutputFigure>& default_output_figures() {
+    static const std::vector<OutputFigure> figures = [] {
+        std::vector<OutputFigure> f;
+        for (const char* name : {"tick_50", "settled_tick", "evacuated_share", "gave_up", "towed"})
+            f.push_back(*figure_named(name));
+        return f;
+    }();
+    return figures;
+}
+
+std::string parse_output_figures(std::string_view text, std::vector<OutputFigure>& figures) {
+    figures.clear();
+    if (text.empty()) return "no figure given (one or more of " + output_figure_names() + ")";
+    for (;;) {
+        const std::size_t comma = text.find(',');
+        const std::string_view name = text.substr(0, comma);
+        const std::optional<OutputFigure> f = figure_named(name);
+        // Appended: GCC 12 warns falsely about "literal" + string.
+        std::string quoted(1, '"');
+        quoted.append(name).append(1, '"');
+        if (!f)
+            return (name.empty() ? std::string("an empty figure name")
+                                 : quoted.append(" is not a figure of the summary"))
+                .append(" (figures: ")
+                .append(output_figure_names())
+                .append(")");
+        for (OutputFigure g : figures)
+            if (g.index == f->index) return quoted.append(" comes twice");
+        figures.push_back(*f);
+        if (comma == std::string_view::npos) return {};
+        text.remove_prefix(comma + 1);
+    }
 }
 
 bool output_figure_value(const RunFigures& run, OutputFigure f, double& value) {
+    if (f.index >= FIGURE_ENTRIES) return false;
+    if (const std::optional<Figure> summary = FIGURE_TABLE[f.index].summary)
+        return figure_value(run, *summary, value);
     const VehicleTally& t = run.final;
-    switch (f) {
-        case OutputFigure::TickHalf:
-            if (!run.tickHalf) return false;
-            value = static_cast<double>(*run.tickHalf);
-            return true;
-        case OutputFigure::Settled:
-            if (!run.observed.settledTick) return false;
-            value = static_cast<double>(*run.observed.settledTick);
-            return true;
-        case OutputFigure::EvacuatedShare: {
-            const double cars =
-                double(t.notEvacuated) + t.evacuated + t.gaveUp + t.enRoute + t.towed + t.outOfGas;
-            if (!(cars > 0)) return false;
-            value = t.evacuated / cars;
-            return true;
-        }
-        case OutputFigure::GaveUp:
-            value = t.gaveUp;
-            return true;
-        case OutputFigure::Towed:
-            value = t.towed;
-            return true;
-    }
-    return false;
+    const double cars =
+        double(t.notEvacuated) + t.evacuated + t.gaveUp + t.enRoute + t.towed + t.outOfGas;
+    if (!(cars > 0)) return false;
+    value = t.evacuated / cars;
+    return true;
 }
 
 bool can_analyse(const Design& design) {
@@ -210,19 +262,20 @@ bool can_analyse(const Design& design) {
                              design.sample->method == SampleMethod::Morris);
 }
 
-SensitivityReport::SensitivityReport(const Design& design)
+SensitivityReport::SensitivityReport(const Design& design, std::vector<OutputFigure> figures)
     : design_(design),
-      sums_(design.point_count() * OUTPUT_FIGURE_COUNT, 0.0),
-      counts_(design.point_count() * OUTPUT_FIGURE_COUNT, 0),
+      figures_(std::move(figures)),
+      sums_(design.point_count() * figures_.size(), 0.0),
+      counts_(design.point_count() * figures_.size(), 0),
       runs_(design.point_count(), 0) {}
 
 void SensitivityReport::add(const SweepRun& run, const RunFigures& figures) {
     if (run.point >= runs_.size()) return;
     ++runs_[run.point];
-    for (int f = 0; f < OUTPUT_FIGURE_COUNT; ++f) {
+    for (std::size_t f = 0; f < figures_.size(); ++f) {
         double v = 0.0;
-        if (!output_figure_value(figures, static_cast<OutputFigure>(f), v)) continue;
-        const std::size_t i = run.point * OUTPUT_FIGURE_COUNT + static_cast<std::size_t>(f);
+        if (!output_figure_value(figures, figures_[f], v)) continue;
+        const std::size_t i = run.point * figures_.size() + f;
         sums_[i] += v;
         ++counts_[i];
     }
@@ -231,13 +284,13 @@ void SensitivityReport::add(const SweepRun& run, const RunFigures& figures) {
 std::vector<SensitivityReport::Row> SensitivityReport::analyse() const {
     std::vector<Row> rows;
     const std::size_t points = runs_.size();
-    for (int f = 0; f < OUTPUT_FIGURE_COUNT; ++f) {
+    for (std::size_t f = 0; f < figures_.size(); ++f) {
         Row row;
-        row.figure = static_cast<OutputFigure>(f);
+        row.figure = figures_[f];
         std::vector<double> y(points);
         std::size_t lacking = 0;
         for (std::size_t p = 0; p < points; ++p) {
-            const std::size_t i = p * OUTPUT_FIGURE_COUNT + static_cast<std::size_t>(f);
+            const std::size_t i = p * figures_.size() + f;
             if (runs_[p] == 0 || counts_[i] != runs_[p])
                 ++lacking;
             else
@@ -250,9 +303,83 @@ std::vector<SensitivityReport::Row> SensitivityReport::analyse() const {
             row.sobol = sobol_indices(y, design_.parameters.size());
         else if (design_.sample && design_.sample->method == SampleMethod::Morris)
             row.morris = morris_effects(design_, y);
+        row.note = size_note(design_, check_design_size(design_, row));
         rows.push_back(std::move(row));
     }
     return rows;
+}
+
+DesignSizeCheck check_design_size(const Design& design, const SensitivityReport::Row& row) {
+    DesignSizeCheck c;
+    c.size = design.sample ? design.sample->size : 0;
+    c.neededSize = c.size;
+    const auto half = [](const IndexEstimate& e) { return (e.high - e.low) / 2.0; };
+    if (row.sobol) {
+        c.resolution = INDEX_RESOLUTION;
+        const auto look = [&](const IndexEstimate& e, const char* order, std::size_t i) {
+            // How far the estimate lies outside [0, 1]: an error it must have.
+            const double outside = e.value > 1.0 ? e.value - 1.0 : e.value < 0.0 ? -e.value : 0.0;
+            c.largestError = std::max({c.largestError, half(e), outside});
+            // Above 1 is said always; below 0 only beyond the interval, since an
+            // index of 0 is estimated as often a little below it as above.
+            if (e.value > 1.0 || e.high < 0.0) {
+                char text[160];
+                std::snprintf(text, sizeof text, "%s %s %.3f [%.3f, %.3f]",
+                              design.parameters[i]->name, order, e.value, e.low, e.high);
+                c.outOfRange.emplace_back(text);
+            }
+        };
+        for (std::size_t i = 0; i < row.sobol->first.size(); ++i) {
+            look(row.sobol->first[i], "first order", i);
+            look(row.sobol->total[i], "total order", i);
+        }
+    } else if (row.morris) {
+        double largest = 0.0;
+        for (const IndexEstimate& m : row.morris->muStar) {
+            largest = std::max(largest, m.value);
+            c.largestError = std::max(c.largestError, half(m));
+        }
+        c.resolution = INDEX_RESOLUTION * largest;
+    }
+    if (c.resolution > 0.0 && c.largestError > c.resolution && c.size > 0) {
+        const double ratio = c.largestError / c.resolution;
+        c.neededSize =
+            static_cast<std::size_t>(std::ceil(static_cast<double>(c.size) * ratio * ratio));
+        c.neededSize = std::max(c.neededSize, c.size + 1);
+    }
+    return c;
+}
+
+std::string size_note(const Design& design, const DesignSizeCheck& c) {
+    if (!c.too_small() && c.outOfRange.empty()) return {};
+    const bool morris = design.sample && design.sample->method == SampleMethod::Morris;
+    std::string out;
+    for (const std::string& s : c.outOfRange) out += (out.empty() ? "" : ", ") + s;
+    if (!out.empty())
+        out += c.outOfRange.size() == 1 ? " lies outside [0, 1]" : " lie outside [0, 1]";
+    char text[400];
+    if (!c.too_small()) {
+        // Outside by no more than the resolution: an error the design allows.
+        std::snprintf(text, sizeof text,
+                      ", within the design's resolution (+-%.3g): true indices lie in [0, 1]",
+                      c.resolution);
+        return out + text;
+    }
+    const char* unit = morris ? "trajectories" : "base points";
+    const double factor =
+        static_cast<double>(c.neededSize) / static_cast<double>(std::max<std::size_t>(c.size, 1));
+    // The sample that asks for it, as --sample takes it.
+    std::string sample =
+        std::string(morris ? "morris:" : "saltelli:") + std::to_string(c.neededSize);
+    if (morris && design.sample->levels != SampleOption{}.levels)
+        sample.append(1, ':').append(std::to_string(design.sample->levels));
+    if (!out.empty()) out += "; ";
+    std::snprintf(text, sizeof text,
+                  "the design is too small for these indices: errors up to %.3g, more than the "
+                  "resolution %.3g; they shrink as 1/sqrt(N), so about %.3g times the %zu %s "
+                  "(%s) would bring them to %.3g",
+                  c.largestError, c.resolution, factor, c.size, unit, sample.c_str(), c.resolution);
+    return out + text;
 }
 
 std::string estimator_note(const Design& design) {
@@ -279,6 +406,11 @@ std::string sensitivity_csv(const Design& design, const std::vector<SensitivityR
     std::string out = morris ? "figure,parameter,mu,mu_star,mu_star_low,mu_star_high,sigma\n"
                              : "figure,parameter,first,first_low,first_high,total,total_low,"
                                "total_high\n";
+    std::string notes;
+    for (const SensitivityReport::Row& row : rows)
+        if (!row.note.empty())
+            notes += std::string("# ") + output_figure_name(row.figure) + ": " + row.note + "\n";
+    out.insert(0, notes);
     for (const SensitivityReport::Row& row : rows) {
         for (std::size_t i = 0; i < design.parameters.size(); ++i) {
             out += output_figure_name(row.figure);
@@ -341,6 +473,7 @@ void write_sensitivity_table(std::ostream& out, const Design& design,
             }
             out << line;
         }
+        if (!row.note.empty()) out << std::string(17, ' ') << "note: " << row.note << '\n';
     }
 }
 

@@ -269,7 +269,7 @@ std::string design_results(const DesignFiles& files, std::size_t maxGroups,
     if (!can_analyse(sampled)) return {};
     if (sampled.parameters != design.parameters || sampled.values != design.values)
         return "the rows' points are not those of the design their header names";
-    SensitivityReport report(sampled);
+    SensitivityReport report(sampled, files.figures);
     for (const Run& r : runs) {
         SweepRun run;
         run.point = static_cast<std::uint32_t>(r.point);

@@ -66,6 +66,8 @@ struct DesignFiles {
     const std::vector<std::string>* comments = nullptr;  // the summary's header lines
     std::string_view summaryColumns, summaryRows;
     std::string_view curveColumns, curveRows;  // empty: no curves
+    // The figures of the indices.
+    std::vector<OutputFigure> figures = default_output_figures();
 };
 struct DesignResults {
     std::optional<SweepSummary> table;

@@ -159,7 +159,7 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
             table.add(r, result);
     };
     std::optional<SensitivityReport> report;
-    if (designed && can_analyse(design)) report.emplace(design);
+    if (designed && can_analyse(design)) report.emplace(design, job.figures);
 
     // Resuming: the runs complete in every output are kept, the rest run again.
     std::vector<std::string> leftovers;

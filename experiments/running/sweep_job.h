@@ -43,6 +43,7 @@ struct SweepJob {
     int threads = 0;             // 0: all cores
     std::string command;         // the command line as the headers record it
     ModelParameters parameters;  // as given, before any design point
+    std::vector<OutputFigure> figures = default_output_figures();  // of a design's indices
 };
 
 // The most groups of a design's points in the table and the plot.

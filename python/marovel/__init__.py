@@ -6,18 +6,25 @@
     sim.cars["pos"]      # a live, read-only NumPy view of the cars
 
     curves, summary = marovel.sweep(scenarios="0..99", ticks=2000)
+    result = marovel.sweep(scenarios="0..9", households=True)
+    result.households    # one row per run and car, as --households writes them
+    result = marovel.sweep(vary=["fuel_min=100..300", "tow_wait=30..90"],
+                           sample="saltelli:64", sensitivity=["tick_50", "tick_90"])
+    result.sensitivity   # the indices, as --sensitivity writes them
 
     town = marovel.Town.load("city.town")   # or Town.builtin(), Town.from_arrays(...)
     sim = marovel.Simulation(town=town)
 
 Runs are the same bit for bit as marovel-sim's; sweeps return the numbers of
-marovel-sim sweep's --curves and --summary files as pandas DataFrames.
+marovel-sim sweep's --curves, --summary, --households and --sensitivity files
+as pandas DataFrames. marovel.__version__ is the build's, as marovel-sim
+--version gives it.
 """
 
 import io
 from collections import namedtuple
 
-from ._marovel import (Simulation, Tally, Town, TownProblem, default_parameters,
+from ._marovel import (Simulation, Tally, Town, TownProblem, __version__, default_parameters,
                        parameter_table_csv, _paired_rows, _sweep_rows)
 
 __all__ = ["Simulation", "Tally", "Town", "TownProblem", "SweepResult", "sweep", "sweep_rows",
@@ -31,9 +38,15 @@ class SweepResult(namedtuple("SweepResult", ["curves", "summary"])):
     and figure, the runs matched on the same scenario, the pairs where both runs
     have the figure, the mean difference (this level less the first) and its
     95 % percentile bootstrap interval. No rows for a single level.
+    households: one row per run and car (when asked for), else None.
+    sensitivity: a Saltelli or Morris design's indices (when asked for), else
+    None; its attrs["estimators"] names the estimators and intervals, and
+    attrs["notes"] holds, by figure, what the design is too small for.
     """
 
     paired = None
+    households = None
+    sensitivity = None
 
 
 def _character_codes(cells):
@@ -96,13 +109,19 @@ def parameter_table():
     return pandas.read_csv(io.StringIO(parameter_table_csv()))
 
 
-def _frames(curves_text, summary_text):
+def _frames(curves_text, summary_text, households_text=None, indices=None):
     """DataFrames from the rows, read as pandas reads marovel-sim's files."""
     import pandas
 
     result = SweepResult(pandas.read_csv(io.StringIO(curves_text)),
                          pandas.read_csv(io.StringIO(summary_text)))
     result.paired = pandas.read_csv(io.StringIO(_paired_rows(summary_text)))
+    if households_text is not None:
+        result.households = pandas.read_csv(io.StringIO(households_text))
+    if indices is not None:
+        text, estimators, notes = indices
+        result.sensitivity = pandas.read_csv(io.StringIO(text), comment="#")
+        result.sensitivity.attrs.update(estimators=estimators, notes=dict(notes))
     return result
 
 
@@ -129,12 +148,13 @@ def sweep_rows(seeds=None, scenarios=None, errors=None, ticks=2000, every=10, st
     """
     return _sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard, params,
                        parameters, _design_options(vary, design, sample, sample_seed, replicates),
-                       town=town)
+                       town=town)[:2]
 
 
 def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10, startup=False,
           threads=0, shard=None, params=None, vary=None, design=None, sample=None,
-          sample_seed=None, replicates=None, town=None, **parameters):
+          sample_seed=None, replicates=None, town=None, households=None, sensitivity=None,
+          **parameters):
     """Runs many scenarios under several error levels on all cores, as marovel-sim sweep.
 
     seeds or scenarios: "1..50,70", an int, or an iterable of ints (scenario K is
@@ -155,11 +175,18 @@ def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10, startup
     parameter, optionally a seed or scenario column) or a design file's path.
     Its rows start with point, replicate, and carry the varied values.
 
+    households=True (or the columns, "car,outcome,..." or a list, as --columns
+    takes them) also returns one row per run and car in result.households.
+    sensitivity=True (or the figures of the summary, "tick_90,trip_mean" or a
+    list, as --sensitivity-figures takes them) also returns a Saltelli or Morris
+    design's indices in result.sensitivity; they need the whole design, no shard.
+
     Returns SweepResult(curves, summary), DataFrames equal to reading the
-    command line's files with pandas.read_csv(path, comment="#"), and its
-    .paired DataFrame, the --paired file's. The interpreter lock is released
-    while the runs go.
+    command line's files with pandas.read_csv(path, comment="#"), and so are
+    its households and sensitivity; its .paired DataFrame is the --paired
+    file's. The interpreter lock is released while the runs go.
     """
-    return _frames(*sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard,
-                               params, vary, design, sample, sample_seed, replicates, town,
-                               **parameters))
+    return _frames(*_sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard,
+                                params, parameters,
+                                _design_options(vary, design, sample, sample_seed, replicates),
+                                town=town, households=households, sensitivity=sensitivity))

@@ -282,3 +282,83 @@ except KeyboardInterrupt:
     assert child.returncode != 0
     assert out.startswith("stopped at tick"), out
     assert waited < 10, f"stopped {waited:.1f} s after Ctrl-C"
+
+
+def test_version_is_the_command_lines():
+    assert marovel.__version__ == run_sim("--version").split()[-1]
+    assert marovel.__version__[0].isdigit()
+
+
+# Per-car rows: (marovel.sweep arguments, marovel-sim sweep arguments)
+HOUSEHOLDS = [
+    (dict(scenarios="0..1", errors="low,high", ticks=150, every=50, households=True),
+     ["--scenarios", "0..1", "--errors", "low,high", "--ticks", 150, "--every", 50]),
+    (dict(vary="cars_per_house=1,2", replicates=2, ticks=100, every=50,
+          households=["car", "outcome", "decision_tick"]),
+     ["--vary", "cars_per_house=1,2", "--replicates", 2, "--ticks", 100, "--every", 50,
+      "--columns", "car,outcome,decision_tick"]),
+]
+
+
+@pytest.mark.parametrize("kwargs,args", HOUSEHOLDS)
+def test_households_equal_the_command_line_file(tmp_path, kwargs, args):
+    run_sim("sweep", *args, "--households", "h.csv", "--summary", "s.csv", cwd=tmp_path)
+    result = marovel.sweep(**kwargs)
+    households = pd.read_csv(tmp_path / "h.csv", comment="#")
+    pd.testing.assert_frame_equal(result.households, households)
+    pd.testing.assert_frame_equal(result.summary, pd.read_csv(tmp_path / "s.csv", comment="#"))
+    # A row per car of every run: as many as each run's six counts add up to.
+    assert len(households) == result.summary[list(marovel.Tally._fields)].to_numpy().sum()
+    curves, summary = result  # still the pair it always was
+    assert marovel.sweep(scenarios=0, ticks=10, every=10).households is None
+
+
+def _comment_notes(path, figures):
+    """The notes of the command line's indices file, "# figure: note" lines: {figure: note}."""
+    notes = {}
+    for line in open(path):
+        figure, _, note = line[2:].rstrip("\n").partition(": ")
+        if line.startswith("# ") and figure in figures:
+            notes[figure] = note
+    return notes
+
+
+# Indices: (marovel.sweep arguments, marovel-sim sweep arguments)
+INDICES = [
+    (dict(vary=["fuel_min=100..300", "patience_min=100..300"], sample="saltelli:4",
+          ticks=1500, every=500, error_spread=360, sensitivity=["tick_90", "trip_mean", "towed"]),
+     ["--vary", "fuel_min=100..300", "--vary", "patience_min=100..300", "--sample",
+      "saltelli:4", "--ticks", 1500, "--every", 500, "--set", "error_spread=360",
+      "--sensitivity-figures", "tick_90,trip_mean,towed"]),
+    (dict(vary=["cars_per_house=1..4", "tow_wait=20..90"], sample="morris:3", replicates=2,
+          ticks=400, every=200, sensitivity=True),
+     ["--vary", "cars_per_house=1..4", "--vary", "tow_wait=20..90", "--sample", "morris:3",
+      "--replicates", 2, "--ticks", 400, "--every", 200]),
+]
+
+
+@pytest.mark.parametrize("kwargs,args", INDICES)
+def test_sensitivity_equals_the_command_line_file(tmp_path, kwargs, args):
+    out = run_sim("sweep", *args, "--sensitivity", "i.csv", cwd=tmp_path)
+    result = marovel.sweep(**kwargs)
+    indices = pd.read_csv(tmp_path / "i.csv", comment="#")
+    pd.testing.assert_frame_equal(result.sensitivity, indices)
+    assert len(indices) > 0 and indices.notna().any(axis=None)
+    notes = _comment_notes(tmp_path / "i.csv", set(indices["figure"]))
+    assert result.sensitivity.attrs["notes"] == notes
+    assert result.sensitivity.attrs["notes"], "designs this small are too small for their indices"
+    assert f"Sensitivity ({result.sensitivity.attrs['estimators']})" in out
+
+
+def test_sensitivity_is_refused_as_the_command_line_refuses_it():
+    design = dict(vary=["fuel_min=100..300", "tow_wait=20..90"], ticks=10, every=10)
+    with pytest.raises(ValueError, match="not a figure of the summary .*tick_90"):
+        marovel.sweep(sample="saltelli:2", sensitivity="tick_99", **design)
+    with pytest.raises(ValueError, match="not one shard"):
+        marovel.sweep(sample="saltelli:2", sensitivity=True, shard="1/2", **design)
+    with pytest.raises(ValueError, match="needs a design from --sample saltelli"):
+        marovel.sweep(sample="lhs:3", sensitivity=True, **design)
+    with pytest.raises(ValueError, match="only with a design"):
+        marovel.sweep(scenarios=0, ticks=10, sensitivity=True)
+    with pytest.raises(ValueError, match="households: "):
+        marovel.sweep(scenarios=0, ticks=10, households="car,colour")

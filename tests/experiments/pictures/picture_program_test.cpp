@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "experiments/pictures/design_pictures.h"
+#include "experiments/pictures/install_folders.h"
 #include "experiments/pictures/plot.h"
 #include "experiments/pictures/snapshot.h"
 #include "experiments/records/summary.h"
@@ -31,6 +33,49 @@ TEST(LightRunner, LoadsNoQtXOrGl) {
          {"libQt", "libX11", "libxcb", "libGL", "libEGL", "libOpenGL", "libgbm", "libdbus",
           "libfontconfig", "libfreetype", "libicu", "libpng"})
         EXPECT_EQ(ldd.out.find(library), std::string::npos) << library << "\n" << ldd.out;
+}
+
+// A design's groups each have a mark of their own, a colour and a marker
+// shape, for 60 groups; neighbouring groups differ in both, and groups that
+// share a colour differ in shape.
+TEST(DesignMarks, SixtyGroupsHaveSixtyMarks) {
+    std::set<std::pair<QRgb, int>> seen;
+    for (std::size_t g = 0; g < GROUP_MARK_COLOURS * GROUP_MARK_SHAPES; ++g) {
+        const GroupMark m = group_mark(g);
+        EXPECT_TRUE(seen.insert({m.colour.rgb(), m.shape}).second) << "group " << g;
+        if (g > 0) {
+            const GroupMark before = group_mark(g - 1);
+            EXPECT_NE(m.colour, before.colour) << g;
+            EXPECT_NE(m.shape, before.shape) << g;
+        }
+    }
+    std::set<QRgb> colours;
+    for (const auto& [colour, shape] : seen) colours.insert(colour);
+    EXPECT_EQ(colours.size(), GROUP_MARK_COLOURS);
+}
+
+// The install's prefix from the running program's folder, whichever of the
+// install's folders it lies in; the pictures and the picture program under it.
+TEST(InstallFolders, FoundUnderThePrefixTheProgramLiesIn) {
+    EXPECT_EQ(install_prefix_of("/home/a/opt/bin"), "/home/a/opt");
+    EXPECT_EQ(install_prefix_of("/home/a/opt/libexec/marovel"), "/home/a/opt");
+    EXPECT_EQ(install_prefix_of("/home/a/opt/bin/"), "/home/a/opt");
+    EXPECT_EQ(install_prefix_of("/work/build/release/cli"), "") << "a build tree";
+    EXPECT_EQ(install_prefix_of("/opt/marovel"), "");
+    EXPECT_EQ(install_prefix_of(""), "");
+    EXPECT_EQ(picture_folders("", "/env", "/p/libexec/marovel", "/usr/local/share/marovel"),
+              (std::vector<std::string>{"/env", "data", "/p/libexec/marovel/data",
+                                        "/p/share/marovel", "/usr/local/share/marovel"}));
+    EXPECT_EQ(
+        picture_program_folders("/p/bin", "/usr/local/libexec/marovel"),
+        (std::vector<std::string>{"/p/bin", "/p/libexec/marovel", "/usr/local/libexec/marovel"}));
+    EXPECT_EQ(picture_program_folders("/usr/local/bin", "/usr/local/libexec/marovel"),
+              (std::vector<std::string>{"/usr/local/bin", "/usr/local/libexec/marovel"}));
+    // marovel-sim's snapshots look where the window looks, $MAROVEL_DATA first.
+    setenv("MAROVEL_DATA", "/lesson/pictures", 1);
+    EXPECT_EQ(snapshot_picture_folders(), running_picture_folders());
+    EXPECT_EQ(snapshot_picture_folders().front(), "/lesson/pictures");
+    unsetenv("MAROVEL_DATA");
 }
 
 class PictureFolder : public SimFolder {

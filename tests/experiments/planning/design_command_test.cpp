@@ -165,6 +165,62 @@ TEST_F(SimFolder, DesignFilesAreTheSameOnAnyThreadsAndShards) {
     EXPECT_EQ(data_rows(morris).size(), 5u * 2);
 }
 
+// --sensitivity-figures: the indices of any figures of the summary, in the
+// order given, in the file and the table; a small design's indices carry a
+// note, in both, saying how many base points would resolve them; a name that
+// is no figure is refused naming the figures.
+TEST_F(SimFolder, SensitivityOfChosenFiguresWithANoteOnTheDesignsSize) {
+    const std::string cmd =
+        "sweep --vary fuel_min=100..300 --vary patience_min=100..300 --sample saltelli:4 "
+        "--ticks 1500 --every 500 --set error_spread=360";
+    const CommandResult r =
+        sim(cmd + " --sensitivity-figures tick_90,trip_mean,towed --sensitivity i.csv");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string indices = read_file(dir / "i.csv");
+    const std::vector<std::string> rows = data_rows(indices);
+    ASSERT_EQ(rows.size(), 3u * 2) << indices;
+    // No run has 90 % of its cars out by tick 1500: no indices, and no note.
+    EXPECT_EQ(rows[0], "tick_90,fuel_min,,,,,,");
+    EXPECT_TRUE(rows[2].starts_with("trip_mean,fuel_min,") && !rows[2].ends_with(",,,,,,"))
+        << rows[2];
+    EXPECT_TRUE(rows[5].starts_with("towed,patience_min,")) << rows[5];
+    // Four base points resolve no index to 0.1.
+    EXPECT_NE(indices.find("\n# trip_mean: "), std::string::npos) << indices;
+    EXPECT_EQ(indices.find("\n# tick_90: "), std::string::npos) << indices;
+    EXPECT_NE(indices.find("the design is too small for these indices"), std::string::npos);
+    EXPECT_NE(indices.find("the 4 base points (saltelli:"), std::string::npos);
+    const std::string table = r.out.substr(r.out.find("\nSensitivity ("));
+    EXPECT_NE(table.find("\ntick_90          no indices: 16 of 16 points"), std::string::npos)
+        << table;
+    EXPECT_NE(table.find("\ntrip_mean "), std::string::npos) << table;
+    EXPECT_EQ(table.find("\ntick_50 "), std::string::npos) << table;
+    EXPECT_NE(table.find("note: "), std::string::npos) << table;
+
+    for (const std::string& bad : {std::string("tick_99"), std::string("tick_90,tick_90")}) {
+        const CommandResult b = sim(cmd + " --sensitivity-figures " + bad + " --sensitivity x.csv");
+        EXPECT_EQ(b.status, 2) << bad;
+        EXPECT_EQ(std::count(b.err.begin(), b.err.end(), '\n'), 1) << b.err;
+        EXPECT_TRUE(b.err.starts_with("marovel-sim: --sensitivity-figures: ")) << b.err;
+        EXPECT_FALSE(fs::exists(dir / "x.csv"));
+    }
+    const CommandResult b = sim(cmd + " --sensitivity-figures tick_99");
+    EXPECT_NE(b.err.find("\"tick_99\" is not a figure of the summary (figures: not_evacuated, "),
+              std::string::npos)
+        << b.err;
+    EXPECT_NE(b.err.find("tick_90"), std::string::npos) << b.err;
+    // The merged shards give the same indices.
+    for (int i = 1; i <= 2; ++i)
+        ASSERT_EQ(sim(cmd + " --shard " + std::to_string(i) + "/2 --summary s" + std::to_string(i) +
+                      ".csv")
+                      .status,
+                  0);
+    const CommandResult m =
+        sim("merge s1.csv s2.csv --sensitivity-figures tick_90,trip_mean,towed --sensitivity "
+            "m.csv");
+    ASSERT_EQ(m.status, 0) << m.err;
+    EXPECT_EQ(data_rows(read_file(dir / "m.csv")), rows);
+}
+
 // Bad designs: status 2, one line naming what is wrong, no file made and an
 // earlier file of an output's name left as it was.
 TEST_F(SimFolder, BadDesignsAreRefusedWithOneLineAndNothingWritten) {
