@@ -91,8 +91,9 @@ void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
                       "Write one row per run and car (CSV; gzip when the name ends in .gz)");
     sweep->add_option("--columns", c.columns,
                       "Columns of --households after seed,step,error (default all: car,household,"
-                      "home_x,home_y,decision_tick,first_threat_tick,outcome,arrival_tick,"
-                      "trip_time)");
+                      "home_x,home_y,home_lat,home_lon,decision_tick,first_threat_tick,outcome,"
+                      "arrival_tick,trip_time; home_lat and home_lon only on a town with an "
+                      "origin)");
     sweep->add_option("--metadata", c.metadata,
                       "Write where the results came from as JSON: build, start time, host, "
                       "command, parameters and the SHA-256 of every output");
