@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/town.h"
@@ -47,6 +48,10 @@ struct OsmMap {
 // in `error` for anything that is not a whole, valid OSM file (truncated,
 // not OSM, entity declarations, a node off the earth). Only regular files.
 bool read_osm_file(const std::string& path, OsmMap& map, std::string& error);
+// The same from bytes in memory: `format` "osm" (XML), "pbf", "osm.bz2", ...;
+// `error` is then what is wrong, without a file's name.
+bool read_osm_bytes(std::string_view bytes, const std::string& format, OsmMap& map,
+                    std::string& error);
 
 // ---- What to make of it ----------------------------------------------------
 
