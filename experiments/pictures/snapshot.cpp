@@ -7,6 +7,7 @@
 #include <memory>
 #include <numeric>
 
+#include "experiments/pictures/attribution.h"
 #include "render/scene.h"
 
 #ifndef MAROVEL_DATA_DIR
@@ -129,6 +130,7 @@ bool SnapshotRenderer::write_png(const Simulation& sim, const std::string& file,
             dst[x * 3 + 2] = src[x * 4 + 2];
         }
     }
+    stamp_attribution(image, *sim.town);
     if (!image.save(QString::fromStdString(file), "PNG")) {
         error = "could not write the snapshot " + file;
         return false;
