@@ -15,23 +15,12 @@
 #include <memory>
 #include <string>
 
+#include "bench/peak_memory.h"
 #include "experiments/running/ete.h"
 #include "places/osm_import.h"
 #include "sim/town_text.h"
 
 namespace {
-
-// Peak resident set of the process so far, bytes (Linux: VmHWM).
-double peak_rss_bytes() {
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    if (f == nullptr) return 0.0;
-    char line[256];
-    double kb = 0.0;
-    while (std::fgets(line, sizeof line, f) != nullptr)
-        if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::atof(line + 6);
-    std::fclose(f);
-    return kb * 1024.0;
-}
 
 constexpr double LAT0 = 48.0, LON0 = 11.0;  // the synthetic town's south-west corner
 constexpr double SIDE_M = 3200.0;           // 3.2 km a side: 10.24 km²

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "experiments/sim_folder.h"
+#include "support/earth.h"
 
 namespace {
 
@@ -119,14 +120,6 @@ std::vector<std::vector<std::string>> csv_rows(const std::string& text) {
         rows.push_back(std::move(row));
     }
     return rows;
-}
-
-double metres_between(double lat1, double lon1, double lat2, double lon2) {
-    const double d = 3.14159265358979323846 / 180.0;
-    const double a = std::pow(std::sin((lat2 - lat1) * d / 2), 2) +
-                     std::cos(lat1 * d) * std::cos(lat2 * d) *
-                         std::pow(std::sin((lon2 - lon1) * d / 2), 2);
-    return 2 * 6371008.8 * std::asin(std::sqrt(a));
 }
 
 // An imported town's households rows say where each home lies: as far on the

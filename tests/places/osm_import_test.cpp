@@ -8,6 +8,7 @@
 #include <queue>
 
 #include "sim/town_text.h"
+#include "support/earth.h"
 
 namespace {
 
@@ -376,16 +377,6 @@ TEST(ImportRealPlaces, StreetsHousesOneWaysAndExitsAsOnTheMap) {
             EXPECT_GT(oneWays, 3u);
         }
     }
-}
-
-// The great-circle distance in metres between two points (haversine), which
-// knows nothing of the grid's projection.
-double metres_between(double lat1, double lon1, double lat2, double lon2) {
-    const double d = 3.14159265358979323846 / 180.0;
-    const double a = std::pow(std::sin((lat2 - lat1) * d / 2), 2) +
-                     std::cos(lat1 * d) * std::cos(lat2 * d) *
-                         std::pow(std::sin((lon2 - lon1) * d / 2), 2);
-    return 2 * 6371008.8 * std::asin(std::sqrt(a));
 }
 
 // The town knows where it lies, through its file too: every street node
