@@ -8,21 +8,10 @@
 #include <cstring>
 #include <memory>
 
+#include "bench/peak_memory.h"
 #include "sim/scenario.h"
 
 namespace {
-
-// Peak resident set of the process so far, bytes (Linux: VmHWM).
-double peak_rss_bytes() {
-    std::FILE* f = std::fopen("/proc/self/status", "r");
-    if (f == nullptr) return 0.0;
-    char line[256];
-    double kb = 0.0;
-    while (std::fgets(line, sizeof line, f) != nullptr)
-        if (std::strncmp(line, "VmHWM:", 6) == 0) kb = std::atof(line + 6);
-    std::fclose(f);
-    return kb * 1024.0;
-}
 
 // One whole run of `ticks` ticks per iteration, moderate error, seed 1, under
 // the straight rule or (a fourth argument of 1) the road guide.

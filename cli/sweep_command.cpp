@@ -130,11 +130,16 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
     plan.startup = c.startup;
     plan.parameters = parameters;
     if (!c.households.empty()) {
-        plan.householdColumns = all_household_columns();
+        const bool placed = plan.town && plan.town->origin;
+        plan.householdColumns = all_household_columns(placed);
         if (c.app->count("--columns") > 0)
             if (const std::string why = parse_household_columns(c.columns, plan.householdColumns);
                 !why.empty())
                 return refuse("--columns: " + why);
+        for (HouseholdColumn column : plan.householdColumns)
+            if (needs_origin(column) && !placed)
+                return refuse("--columns: home_lat and home_lon need a town with an origin "
+                              "(an imported one)");
     } else if (c.app->count("--columns") > 0) {
         return refuse("--columns: chooses the columns of --households, which is not given");
     }

@@ -92,11 +92,11 @@ void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
                       "Draw the evacuation curves into this .png or .svg file (repeatable)");
     sweep->add_option("--households", c.households,
                       "Write one row per run and car (CSV; gzip when the name ends in .gz)");
-    sweep->add_option(
-        "--columns", c.columns,
-        "Columns of --households after seed,step,error,spread (default all: car,household,"
-        "home_x,home_y,decision_tick,first_threat_tick,outcome,arrival_tick,"
-        "trip_time)");
+    sweep->add_option("--columns", c.columns,
+                      "Columns of --households after seed,step,error,spread (default all: car,"
+                      "household,home_x,home_y,home_lat,home_lon,decision_tick,first_threat_tick,"
+                      "outcome,arrival_tick,trip_time; home_lat and home_lon only on a town with "
+                      "an origin)");
     sweep->add_option("--table", c.table,
                       "Write the printed table (CSV): per level and figure its estimates with "
                       "95 % intervals, the runs that reached it and those censored");

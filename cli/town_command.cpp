@@ -46,13 +46,19 @@ std::size_t road_cells(const Town& town) {
 void print_facts(const std::string& file, const Town& town) {
     std::printf(
         "%s: %s, %d x %d cells of %g m, %zu houses, %lld cars (%g per house unless "
-        "the file says), %zu exit%s, %zu road cells\n",
+        "the file says), %zu exit%s, %zu road cells, %.4g km²\n",
         file.c_str(), town.name.empty() ? "unnamed" : town.name.c_str(),
         static_cast<int>(town.width), static_cast<int>(town.height), town.cellSizeM,
         town.houses.size(),
         static_cast<long long>(town_cars(&town, ModelParameters{}.carsPerHouse)),
         ModelParameters{}.carsPerHouse, town.exits.size(), town.exits.size() == 1 ? "" : "s",
-        road_cells(town));
+        road_cells(town), town_area_km2(town));
+    double north = 0, east = 0;
+    if (town_lat_lon(town, town.width, town.height, north, east))
+        std::printf("%s: from %.7f,%.7f to %.7f,%.7f (lat,lon of the south-west and north-east "
+                    "corners)%s%s\n",
+                    file.c_str(), town.origin->lat, town.origin->lon, north, east,
+                    town.source.empty() ? "" : "; ", town.source.c_str());
 }
 
 int check_town(const std::string& file) {
@@ -159,8 +165,7 @@ int import_place(const TownCommand& c) {
     if (!import_town(map, o, town, report, error, ModelParameters{}.carsPerHouse))
         return refuse(c.file + ": " + error);
     const std::string text =
-        import_header(place_name(c.file) + " (" + c.file.substr(c.file.find_last_of('/') + 1) + ")",
-                      report, o.cellM) +
+        import_header(place_name(c.file) + " (" + c.file.substr(c.file.find_last_of('/') + 1) + ")") +
         format_town(town);
     if (const int status = write_output("--out", c.output, text); status != 0) return status;
     const double seconds =

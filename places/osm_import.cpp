@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr double EARTH_RADIUS_M = 6371008.8;  // mean radius
 constexpr double PI = 3.14159265358979323846;
 constexpr double FLOOR_M2_PER_CAR = 100.0;  // apartments: one car a 100 m² of floor
 constexpr double DEFAULT_LEVELS = 3.0;      // apartments without building:levels
@@ -624,6 +623,8 @@ bool import_town(const OsmMap& map, const ImportOptions& o, Town& town, ImportRe
     }
 
     t.name = o.name;
+    t.source = OSM_ATTRIBUTION;
+    t.origin = TownOrigin{area.minLat, area.minLon, centreLat};
     for (std::uint8_t v : t.layout) {
         r.roadCells += is_road(v) ? 1 : 0;
         r.oneWayCells += is_road(v) && (v & LAYOUT_ONE_WAY) ? 1 : 0;
@@ -672,13 +673,11 @@ std::string format_import_report(const ImportReport& r) {
     return s;
 }
 
-std::string import_header(const std::string& source, const ImportReport& r, double cellM) {
+std::string import_header(const std::string& source) {
     return "# Imported from " + source +
            " by marovel-sim town import.\n"
            "# Map data (c) OpenStreetMap contributors, available under the Open Database License "
            "(ODbL 1.0).\n"
-           "# Cell (0, 0) is the south-west corner at " +
-           fixed(r.area.minLat, 7) + "," + fixed(r.area.minLon, 7) + " (lat,lon); cells of " +
-           fixed(cellM, 2) + " m, equirectangular about latitude " +
-           fixed((r.area.minLat + r.area.maxLat) / 2.0, 7) + ".\n";
+           "# origin is the south-west corner of cell (0, 0), latitude,longitude; the grid is "
+           "equirectangular,\n# true to scale along standard_parallel.\n";
 }

@@ -5,17 +5,16 @@
 // roads onto cells, placing houses by the street they face, exits where roads
 // leave the area, and the report. Tests feed an OsmMap directly.
 //
-// Projection: equirectangular about the area's centre latitude. A point's
-// metres east and north of the area's south-west corner are
-//   x = R * (lon - minLon) * cos(centreLat),  y = R * (lat - minLat),  R = 6371008.8 m,
-// and cell (i, j) holds the points with i * cell <= x < (i + 1) * cell, and
-// likewise for j and y (row 0 at the south). Across a few kilometres its
-// distortion is below that of a 10 m cell.
+// Projection: the town's origin (sim/town.h) at the area's south-west corner,
+// true to scale along the area's centre latitude, row 0 at the south. Across a
+// few kilometres its distortion is below that of a 10 m cell. The town keeps
+// its origin, so every cell maps back to a latitude and longitude.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/town.h"
@@ -49,6 +48,10 @@ struct OsmMap {
 // in `error` for anything that is not a whole, valid OSM file (truncated,
 // not OSM, entity declarations, a node off the earth). Only regular files.
 bool read_osm_file(const std::string& path, OsmMap& map, std::string& error);
+// The same from bytes in memory: `format` "osm" (XML), "pbf", "osm.bz2", ...;
+// `error` is then what is wrong, without a file's name.
+bool read_osm_bytes(std::string_view bytes, const std::string& format, OsmMap& map,
+                    std::string& error);
 
 // ---- What to make of it ----------------------------------------------------
 
@@ -92,8 +95,11 @@ bool import_town(const OsmMap& map, const ImportOptions& options, Town& town, Im
 std::string format_import_report(const ImportReport& report);
 
 // The comment lines (ASCII, as a town file is) the importer writes at the top of a town file: the
-// source, its attribution and the projection's origin.
-std::string import_header(const std::string& source, const ImportReport& report, double cellM);
+// file it came from, its attribution and what the origin keys mean.
+std::string import_header(const std::string& source);
+
+// An imported town's source: its map's attribution and licence.
+constexpr const char* OSM_ATTRIBUTION = "map data (c) OpenStreetMap contributors, ODbL 1.0";
 
 // ---- The drawing, pure and small -------------------------------------------
 

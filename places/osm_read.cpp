@@ -33,21 +33,10 @@ struct Collector : osmium::handler::Handler {
     void relation(const osmium::Relation&) { ++map->relations; }
 };
 
-}  // namespace
-
-bool read_osm_file(const std::string& path, OsmMap& map, std::string& error) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        error = path + ": cannot be read";
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        error = path + ": not a regular file";
-        return false;
-    }
+// Reads `file` into `map`; false with what is wrong (without the file's name) in `error`.
+bool read_osm(const osmium::io::File& file, OsmMap& map, std::string& error) {
     map = OsmMap{};
     try {
-        osmium::io::File file{path};
         osmium::io::Reader reader{file, osmium::osm_entity_bits::nwr};
         const osmium::io::Header header = reader.header();
         const osmium::Box box = header.box();
@@ -61,12 +50,34 @@ bool read_osm_file(const std::string& path, OsmMap& map, std::string& error) {
         osmium::apply(reader, collector);
         reader.close();
         if (!collector.problem.empty()) {
-            error = path + ": " + collector.problem;
+            error = collector.problem;
             return false;
         }
     } catch (const std::exception& e) {
-        error = path + ": not a whole OpenStreetMap file (" + e.what() + ")";
+        error = std::string("not a whole OpenStreetMap file (") + e.what() + ")";
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool read_osm_file(const std::string& path, OsmMap& map, std::string& error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        error = path + ": cannot be read";
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = path + ": not a regular file";
+        return false;
+    }
+    if (read_osm(osmium::io::File{path}, map, error)) return true;
+    error = path + ": " + error;
+    return false;
+}
+
+bool read_osm_bytes(std::string_view bytes, const std::string& format, OsmMap& map,
+                    std::string& error) {
+    return read_osm(osmium::io::File{bytes.data(), bytes.size(), format}, map, error);
 }

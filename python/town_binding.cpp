@@ -216,6 +216,26 @@ void bind_town(py::module_& m) {
             "cell_size_m", [](const PyTown& t) { return t.town->cellSizeM; },
             "Metres along a cell's side")
         .def_property_readonly(
+            "origin",
+            [](const PyTown& t) -> py::object {
+                if (!t.town->origin) return py::none();
+                return py::make_tuple(t.town->origin->lat, t.town->origin->lon);
+            },
+            "(lat, lon) of cell (0, 0)'s south-west corner, or None for a town not from a map")
+        .def(
+            "lat_lon",
+            [](const PyTown& t, double x, double y) -> py::object {
+                double lat = 0, lon = 0;
+                if (!town_lat_lon(*t.town, x, y, lat, lon)) return py::none();
+                return py::make_tuple(lat, lon);
+            },
+            py::arg("x"), py::arg("y"),
+            "(lat, lon) of the point x cells east and y cells north of the origin (a cell's "
+            "centre: x + 0.5, y + 0.5); None without an origin")
+        .def_property_readonly(
+            "source", [](const PyTown& t) { return t.town->source; },
+            "Where its map came from and its licence; '' if none")
+        .def_property_readonly(
             "layout",
             [](py::object self) {
                 const Town& t = town_in(self);

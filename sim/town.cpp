@@ -137,7 +137,11 @@ const std::vector<std::int32_t>& Town::exit_steps() const {
 bool same_town(const Town& a, const Town& b) {
     if (a.name != b.name || a.cellSizeM != b.cellSizeM || a.width != b.width ||
         a.height != b.height || a.layout != b.layout || a.houses.size() != b.houses.size() ||
-        a.exits.size() != b.exits.size())
+        a.exits.size() != b.exits.size() || a.source != b.source ||
+        a.origin.has_value() != b.origin.has_value())
+        return false;
+    if (a.origin && (a.origin->lat != b.origin->lat || a.origin->lon != b.origin->lon ||
+                     a.origin->standardParallel != b.origin->standardParallel))
         return false;
     for (std::size_t i = 0; i < a.houses.size(); ++i)
         if (!(a.houses[i].pos == b.houses[i].pos) || a.houses[i].door != b.houses[i].door ||
@@ -146,6 +150,21 @@ bool same_town(const Town& a, const Town& b) {
     for (std::size_t i = 0; i < a.exits.size(); ++i)
         if (!(a.exits[i] == b.exits[i])) return false;
     return true;
+}
+
+bool town_lat_lon(const Town& town, double x, double y, double& lat, double& lon) {
+    if (!town.origin) return false;
+    constexpr double DEGREE = 3.14159265358979323846 / 180.0;
+    const double mPerDegree = EARTH_RADIUS_M * DEGREE;
+    lat = town.origin->lat + y * town.cellSizeM / mPerDegree;
+    lon = town.origin->lon +
+          x * town.cellSizeM / (mPerDegree * std::cos(town.origin->standardParallel * DEGREE));
+    return true;
+}
+
+double town_area_km2(const Town& town) {
+    return static_cast<double>(town.width) * town.cellSizeM * static_cast<double>(town.height) *
+           town.cellSizeM / 1e6;
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,19 @@ constexpr std::int32_t TOWN_MAX_SIDE = 4096;  // cells along either side; 16.7 m
 // Metres along the side of one cell: a house plot and its share of road. The
 // model itself counts in cells; this only says what a cell stands for.
 constexpr double DEFAULT_CELL_SIZE_M = 10.0;
+constexpr double EARTH_RADIUS_M = 6371008.8;  // the mean radius: what a degree of latitude spans
+
+// Where a town lies on the earth, for a town made from a map. The grid is an
+// equirectangular projection: a point's metres east and north of the south-west
+// corner of cell (0, 0) are
+//   x = R * (lon - lon0) * cos(standardParallel),  y = R * (lat - lat0)
+// (angles in radians, R = EARTH_RADIUS_M), and cell (i, j) holds the points with
+// i * cell <= x < (i + 1) * cell, and likewise for j and y.
+struct TownOrigin {
+    double lat = 0.0;               // degrees north of the south-west corner of cell (0, 0)
+    double lon = 0.0;               // degrees east of that corner
+    double standardParallel = 0.0;  // degrees: the latitude where a degree east is true to scale
+};
 
 struct House {
     CellPos pos;           // the house cell
@@ -37,6 +51,8 @@ struct Town {
     std::vector<std::uint8_t> layout;         // row-major, element y * width + x
     std::vector<House> houses;                // in row-major order (y, then x): the cars' order
     std::vector<CellPos> exits;               // road cells; at least one
+    std::optional<TownOrigin> origin;         // where it lies on the earth; none for a made-up town
+    std::string source;                       // where its map came from and its licence; optional
 
     std::uint8_t layout_at(CellPos p) const {
         return layout[static_cast<std::size_t>(p.y) * static_cast<std::size_t>(width) +
@@ -64,7 +80,8 @@ struct Town {
     // A copy starts without the cached steps: it may be edited before use.
     Town(const Town& o)
         : name(o.name), cellSizeM(o.cellSizeM), width(o.width), height(o.height),
-          layout(o.layout), houses(o.houses), exits(o.exits) {}
+          layout(o.layout), houses(o.houses), exits(o.exits), origin(o.origin),
+          source(o.source) {}
     Town& operator=(const Town& o) {
         if (this != &o) *this = Town(o);
         return *this;
@@ -82,8 +99,16 @@ struct Town {
     std::unique_ptr<StepsCache> cache_ = std::make_unique<StepsCache>();
 };
 
-// True when both towns hold the same cells, doors, car counts, exits, name and cell size.
+// True when both towns hold the same cells, doors, car counts, exits, name, cell size, origin
+// and source.
 bool same_town(const Town& a, const Town& b);
+
+// The latitude and longitude (degrees) of the point `x` cells east and `y`
+// cells north of the south-west corner of cell (0, 0) (a cell's centre is
+// x + 0.5, y + 0.5); false for a town without an origin.
+bool town_lat_lon(const Town& town, double x, double y, double& lat, double& lon);
+// The area the grid covers, in square kilometres.
+double town_area_km2(const Town& town);
 
 // Fills `houses` from the layout, each with the door given by `doorOf` (a
 // function of the house cell returning a move bit), in row-major order.

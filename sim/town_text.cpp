@@ -1,8 +1,10 @@
 #include "sim/town_text.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -35,6 +37,22 @@ bool parse_ints(std::string_view s, std::int64_t* out, int count) {
     }
     return s.empty();
 }
+
+// A decimal number filling the whole text.
+bool parse_number(std::string_view s, double& v) {
+    s = trim(s);
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    return r.ec == std::errc() && r.ptr == s.data() + s.size() && std::isfinite(v);
+}
+
+// The shortest text that reads back as the same double.
+std::string shortest(double v) {
+    char number[64];
+    const auto written = std::to_chars(number, number + sizeof number, v);
+    return std::string(number, written.ptr);
+}
+
+constexpr double MAX_ORIGIN_LAT = 85.0;  // degrees: beyond, a degree east shrinks too fast to map
 
 struct Placed {
     CellPos cell;
@@ -76,6 +94,8 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
     int gridLine = 0;  // the line of the top row
     std::vector<std::string_view> rows;
     bool ended = false;  // a blank line after the rows: only blank lines may follow
+    int parallelLine = 0;
+    std::optional<double> parallel;
     while (at < text.size()) {
         const std::size_t end = text.find('\n', at);
         std::string_view raw = text.substr(at, end == std::string_view::npos ? text.size() - at : end - at);
@@ -135,6 +155,25 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
             if (r.ec != std::errc() || r.ptr != value.data() + value.size() || !(v > 0.0) || v > 1e6)
                 return fail(error, line, valueColumn, "cell_size_m must be a number above 0, at most 1e6");
             t.cellSizeM = v;
+        } else if (key == "origin") {
+            const std::size_t comma = value.find(',');
+            double lat = 0, lon = 0;
+            if (comma == std::string_view::npos || !parse_number(value.substr(0, comma), lat) ||
+                !parse_number(value.substr(comma + 1), lon) || std::abs(lat) > MAX_ORIGIN_LAT ||
+                std::abs(lon) > 180.0)
+                return fail(error, line, valueColumn,
+                            "origin must be LAT,LON: degrees, latitude within 85, longitude "
+                            "within 180");
+            t.origin = TownOrigin{lat, lon, 0.0};
+        } else if (key == "standard_parallel") {
+            double lat = 0;
+            if (!parse_number(value, lat) || std::abs(lat) > MAX_ORIGIN_LAT)
+                return fail(error, line, valueColumn,
+                            "standard_parallel must be a latitude within 85 degrees");
+            parallel = lat;
+            parallelLine = line;
+        } else if (key == "source") {
+            t.source = std::string(value);
         } else if (key == "exit") {
             std::int64_t xy[2];
             if (!parse_ints(value, xy, 2))
@@ -154,11 +193,20 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
         }
     }
     if (!inGrid) return fail(error, line, 0, "no `grid` line");
+    if (parallel && !t.origin)
+        return fail(error, parallelLine, 1, "standard_parallel without an origin");
+
     if (rows.empty()) return fail(error, gridLine, 0, "the grid has no rows");
     if (rows.front().empty()) return fail(error, gridLine, 1, "the grid's rows are empty");
 
     t.width = static_cast<std::int32_t>(rows.front().size());
     t.height = static_cast<std::int32_t>(rows.size());
+    if (t.origin) {
+        // Without its own, the projection is true to scale across the town's middle.
+        double middleLat = 0, lon = 0;
+        town_lat_lon(t, 0.0, t.height / 2.0, middleLat, lon);
+        t.origin->standardParallel = parallel ? *parallel : middleLat;
+    }
     t.layout.resize(static_cast<std::size_t>(t.width) * static_cast<std::size_t>(t.height));
     std::vector<std::uint8_t> doors(t.layout.size(), 0);
     for (std::int32_t r = 0; r < t.height; ++r) {
@@ -226,10 +274,12 @@ char town_cell_char(const Town& town, CellPos p) {
 std::string format_town(const Town& town) {
     std::string out;
     if (!town.name.empty()) out += "name = " + town.name + "\n";
-    // The shortest text that reads back as the same double.
-    char number[64];
-    const auto written = std::to_chars(number, number + sizeof number, town.cellSizeM);
-    out += "cell_size_m = " + std::string(number, written.ptr) + "\n";
+    if (!town.source.empty()) out += "source = " + town.source + "\n";
+    out += "cell_size_m = " + shortest(town.cellSizeM) + "\n";
+    if (town.origin) {
+        out += "origin = " + shortest(town.origin->lat) + "," + shortest(town.origin->lon) + "\n";
+        out += "standard_parallel = " + shortest(town.origin->standardParallel) + "\n";
+    }
     for (CellPos e : town.exits)
         out += "exit = " + std::to_string(e.x) + "," + std::to_string(e.y) + "\n";
     std::vector<char> doorChar(town.layout.size(), 0);

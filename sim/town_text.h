@@ -3,7 +3,11 @@
 //
 //   # a comment (a line starting with #)
 //   name = Riverside            optional
+//   source = OpenStreetMap ...  optional: where the map came from, its licence
 //   cell_size_m = 10            metres per cell side (default 10)
+//   origin = 37.80,-122.30      optional: lat,lon of cell (0, 0)'s south-west corner
+//   standard_parallel = 37.81   optional, with origin: the latitude true to scale
+//                               (default: the grid's middle row)
 //   exit = 20,29                an exit cell, x from the left, y from the bottom; repeatable
 //   cars = 3,1,4                house (3, 1) gets 4 cars instead of cars_per_house; repeatable
 //   grid

@@ -56,10 +56,10 @@ run_tests() {
         build/sanitize/cli/marovel-sim
 
     if [[ -f tests/fuzz/run-fuzz.sh ]]; then
-        say "Fuzzing the picture and town readers"
+        say "Fuzzing the picture and town readers and the OpenStreetMap importer"
         cmake --preset fuzz >/dev/null
         cmake --build --preset fuzz
-        tests/fuzz/run-fuzz.sh 60
+        tests/fuzz/run-fuzz.sh 40
     fi
     say "All tests passed"
 }

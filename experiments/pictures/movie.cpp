@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "experiments/pictures/attribution.h"
+#include "experiments/pictures/plot_drawing.h"
 #include "experiments/pictures/snapshot.h"
 #include "experiments/records/output_file.h"
 #include "render/scene.h"
@@ -255,13 +257,18 @@ bool write_movie(const ScenarioSetup& scenario, const MovieRun& run,
     else
         build_scenario(*sim, scenario);
     if (!renderer.use_town(sim->town, error)) return false;
+    std::unique_ptr<plot_drawing::OffscreenApplication> fonts;  // for the credit on every frame
+    if (!town_attribution(*sim->town).empty())
+        fonts = std::make_unique<plot_drawing::OffscreenApplication>();
     // The camera fitted to the town, as the snapshots; the built-in town's is the window's first.
     const Camera camera = fitted_camera(sim->town->width, sim->town->height,
                                         static_cast<float>(SNAPSHOT_W) / SNAPSHOT_H);
     for (long long tick = 0;; ++tick) {
         if (tick % run.every == 0) {
             draw_scene(*sim, camera);
-            if (!writer.add_frame(read_frame(SNAPSHOT_W, SNAPSHOT_H), error)) return false;
+            QImage frame = read_frame(SNAPSHOT_W, SNAPSHOT_H);
+            stamp_attribution(frame, *sim->town);
+            if (!writer.add_frame(frame, error)) return false;
         }
         if (tick >= run.ticks) break;
         sim_tick(*sim);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <numeric>
 
+#include "experiments/pictures/attribution.h"
 #include "experiments/pictures/install_folders.h"
 #include "render/scene.h"
 
@@ -126,6 +127,7 @@ bool SnapshotRenderer::write_png(const Simulation& sim, const std::string& file,
             dst[x * 3 + 2] = src[x * 4 + 2];
         }
     }
+    stamp_attribution(image, *sim.town);
     if (!image.save(QString::fromStdString(file), "PNG")) {
         error = "could not write the snapshot " + file;
         return false;

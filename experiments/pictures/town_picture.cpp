@@ -5,6 +5,7 @@
 #include <QImage>
 #include <algorithm>
 
+#include "experiments/pictures/attribution.h"
 #include "render/town_map.h"
 
 namespace {
@@ -71,6 +72,7 @@ bool draw_town_picture(const Town& town, std::string& png, std::string& error) {
     }
     for (CellPos e : town.exits)
         if (town.contains(e)) fill(e.x, e.y, 0, 0, k, k, EXIT);
+    stamp_attribution(image, town);
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     if (!image.save(&buffer, "PNG")) {

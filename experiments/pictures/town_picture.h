@@ -1,5 +1,6 @@
 // A town drawn from above as a PNG: land, water, roads (one-way ones darker),
-// houses with their doors marked, exits in red; a few pixels a cell.
+// houses with their doors marked, exits in red; a few pixels a cell; the map's
+// credit in a corner when the town came from OpenStreetMap.
 #pragma once
 
 #include <string>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <map>
 #include <utility>
 
@@ -15,6 +16,8 @@ constexpr std::pair<HouseholdColumn, const char*> COLUMN_NAMES[] = {
     {HouseholdColumn::Household, "household"},
     {HouseholdColumn::HomeX, "home_x"},
     {HouseholdColumn::HomeY, "home_y"},
+    {HouseholdColumn::HomeLat, "home_lat"},
+    {HouseholdColumn::HomeLon, "home_lon"},
     {HouseholdColumn::DecisionTick, "decision_tick"},
     {HouseholdColumn::FirstThreatTick, "first_threat_tick"},
     {HouseholdColumn::Outcome, "outcome"},
@@ -31,6 +34,13 @@ void append_number(std::string& out, long long value) {
 
 void append_optional(std::string& out, const std::optional<long long>& value) {
     if (value) append_number(out, *value);
+}
+
+// Seven decimals: a centimetre on the ground, finer than any cell.
+void append_degrees(std::string& out, double degrees) {
+    char buffer[32];
+    const int n = std::snprintf(buffer, sizeof buffer, "%.7f", degrees);
+    out.append(buffer, static_cast<std::size_t>(n));
 }
 
 bool has_arrived(CarOutcome o) {
@@ -63,7 +73,7 @@ CarOutcome outcome_of(const Vehicle& v) {
         case VS_WAITING:
             return CarOutcome::NeverLeft;
         case VS_EVACUATING:
-            return v.pos == ExitCell ? CarOutcome::Evacuated : CarOutcome::EnRoute;
+            return v.onExit != 0 ? CarOutcome::Evacuated : CarOutcome::EnRoute;
         case VS_GAVE_UP:
             return v.pos == v.home ? CarOutcome::GaveUp : CarOutcome::EnRoute;
         default:
@@ -71,13 +81,15 @@ CarOutcome outcome_of(const Vehicle& v) {
     }
 }
 
-const std::vector<HouseholdColumn>& all_household_columns() {
-    static const std::vector<HouseholdColumn> all = [] {
-        std::vector<HouseholdColumn> columns;
-        for (const auto& [column, name] : COLUMN_NAMES) columns.push_back(column);
-        return columns;
-    }();
-    return all;
+bool needs_origin(HouseholdColumn column) {
+    return column == HouseholdColumn::HomeLat || column == HouseholdColumn::HomeLon;
+}
+
+std::vector<HouseholdColumn> all_household_columns(bool placed) {
+    std::vector<HouseholdColumn> columns;
+    for (const auto& [column, name] : COLUMN_NAMES)
+        if (placed || !needs_origin(column)) columns.push_back(column);
+    return columns;
 }
 
 std::string parse_household_columns(std::string_view text, std::vector<HouseholdColumn>& columns) {
@@ -122,6 +134,7 @@ void HouseholdRecorder::observe(const Simulation& sim, long long tick) {
                 houses.emplace(std::pair{home.y, home.x}, static_cast<std::int32_t>(houses.size()));
             cars_[i].household = it->second;
             cars_[i].home = home;
+            town_lat_lon(*sim.town, home.x + 0.5, home.y + 0.5, cars_[i].lat, cars_[i].lon);
         }
     }
     for (std::size_t i = 0; i < cars_.size(); ++i) {
@@ -154,6 +167,12 @@ void HouseholdRecorder::append_rows(std::string& out, std::string_view key,
                     break;
                 case HouseholdColumn::HomeY:
                     append_number(out, car.home.y);
+                    break;
+                case HouseholdColumn::HomeLat:
+                    append_degrees(out, car.lat);
+                    break;
+                case HouseholdColumn::HomeLon:
+                    append_degrees(out, car.lon);
                     break;
                 case HouseholdColumn::DecisionTick:
                     append_optional(out, car.decision);

@@ -23,6 +23,8 @@ enum class HouseholdColumn {
     Household,  // its household: houses numbered in the order the table meets them
     HomeX,      // its home cell
     HomeY,
+    HomeLat,          // its home cell's centre in degrees: only on a town with an origin
+    HomeLon,
     DecisionTick,     // the tick after which the household had decided to leave; empty if never
     FirstThreatTick,  // the first tick its house lay in the storm's threat zone; empty if never
     Outcome,          // never_left, evacuated, gave_up, en_route, towed, out_of_gas
@@ -30,7 +32,10 @@ enum class HouseholdColumn {
                       // giving up or being towed; empty otherwise
     TripTime,         // arrival tick - decision tick; empty without an arrival
 };
-const std::vector<HouseholdColumn>& all_household_columns();
+// Every column, in the file's order; on a town without an origin (`placed`
+// false), all but home_lat and home_lon.
+std::vector<HouseholdColumn> all_household_columns(bool placed);
+bool needs_origin(HouseholdColumn column);  // home_lat and home_lon
 
 // Parses "car,outcome,..." (names as in the file, each once). Error text or empty.
 std::string parse_household_columns(std::string_view text, std::vector<HouseholdColumn>& columns);
@@ -52,6 +57,7 @@ class HouseholdRecorder : public RunListener {
     struct Car {
         std::int32_t household = 0;
         CellPos home = {};
+        double lat = 0.0, lon = 0.0;  // the home cell's centre, when the town has an origin
         CarOutcome outcome = CarOutcome::NeverLeft;
         std::optional<long long> decision, threat, arrival;
     };

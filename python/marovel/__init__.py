@@ -15,6 +15,9 @@
     town = marovel.Town.load("city.town")   # or Town.builtin(), Town.from_arrays(...)
     sim = marovel.Simulation(town=town)
 
+    town, report = marovel.Town.import_osm("west-oakland.osm.bz2")
+    estimate = marovel.ete(town, replicates=50, route_guide="road")
+
 Runs are the same bit for bit as marovel-sim's; sweeps return the numbers of
 marovel-sim sweep's --curves, --summary, --households and --sensitivity files
 as pandas DataFrames. marovel.__version__ is the build's, as marovel-sim
@@ -25,10 +28,11 @@ import io
 from collections import namedtuple
 
 from ._marovel import (Simulation, Tally, Town, TownProblem, __version__, default_parameters,
-                       parameter_table_csv, _paired_rows, _sweep_rows)
+                       parameter_table_csv, _paired_rows, _sweep_rows, _ete_rows)
+from ._marovel import _import_osm as _import_osm_native
 
 __all__ = ["Simulation", "Tally", "Town", "TownProblem", "SweepResult", "sweep", "sweep_rows",
-           "parameter_table", "default_parameters"]
+           "parameter_table", "default_parameters", "ete"]
 
 class SweepResult(namedtuple("SweepResult", ["curves", "summary"])):
     """A sweep's evacuation curves (long form) and one summary row per run.
@@ -100,6 +104,52 @@ def _cells(self):
 
 
 Town.cells = _cells
+
+
+def _town_import_osm(path, cell=10, bbox=None, exits=(), houses="buildings", road_classes=None,
+                max_door_distance=50, name=None):
+    """A town from an OpenStreetMap file (.osm, .osm.bz2, .osm.gz, .osm.pbf), as
+    marovel-sim town import makes it: returns (town, report).
+
+    cell: metres along a cell's side. bbox: (minlon, minlat, maxlon, maxlat);
+    None for the file's bounds, or its data's extent. exits: (lat, lon) pairs,
+    each an exit on the nearest road cell; empty for an exit wherever a drivable
+    road leaves the area. houses: "buildings", "along-streets" or "both".
+    road_classes: the highway values drawn (a list); None for the default.
+    max_door_distance: metres from a building to its door's road at most.
+    name: the town's name; None for the file's.
+
+    The report is a dict of what was read, made and dropped (roads_by_class,
+    dropped by reason, houses, cars, exits, warnings, ...) with "text", the
+    summary town import prints. A bad file raises ValueError with the command
+    line's one line.
+    """
+    return _import_osm_native(path, float(cell), None if bbox is None else list(bbox),
+                              [tuple(e) for e in exits], houses,
+                              None if road_classes is None else list(road_classes),
+                              float(max_door_distance), name)
+
+
+Town.import_osm = staticmethod(_town_import_osm)
+
+
+def ete(town=None, replicates=50, ticks=2000, threads=0, params=None, error=None, **parameters):
+    """An evacuation time estimate, as marovel-sim ete: a DataFrame equal to its --csv.
+
+    town: a Town or a town file's path; None for the built-in town. replicates:
+    scenarios 0..N-1. ticks per run. threads: 0 for all cores. params: a
+    parameter file or a list of them; error: a level name or a spread;
+    parameters: model parameters by name (route_guide="road", ...).
+
+    One row per figure (tick_50, tick_90, tick_100, households_left, on_road)
+    and estimator (km_median, restricted_mean, mean): value, low, high (the 95 %
+    interval; NaN where the data cannot give it), reached and censored runs.
+    The interpreter lock is released while the runs go.
+    """
+    import pandas
+
+    return pandas.read_csv(io.StringIO(_ete_rows(town, replicates, ticks, threads, params,
+                                                 parameters, error)))
 
 
 def parameter_table():

@@ -193,6 +193,34 @@ TEST_F(SimFolder, TownPictureDrawsEveryCellWithItsExitsInRed) {
     EXPECT_EQ(notPng.status, 2);
     EXPECT_FALSE(fs::exists(dir / "town.jpg"));
 }
+
+// A town from OpenStreetMap carries the map's credit in its picture's
+// bottom-right corner, and nowhere else: the same town without its source
+// line draws the same picture but for that corner.
+TEST_F(SimFolder, TownPictureOfAnImportedTownCreditsTheMap) {
+    ASSERT_EQ(sim("town import '" MAROVEL_SOURCE_DIR "/tests/data/osm/west-oakland.osm.bz2' "
+                  "--out osm.town")
+                  .status,
+              0);
+    std::ofstream(dir / "plain.town") << without_lines(read_file(dir / "osm.town"), "source =");
+    ASSERT_EQ(sim("town picture osm.town osm.png").status, 0);
+    ASSERT_EQ(sim("town picture plain.town plain.png").status, 0);
+    const QImage credited(QString::fromStdString((dir / "osm.png").string()));
+    const QImage plain(QString::fromStdString((dir / "plain.png").string()));
+    ASSERT_EQ(credited.size(), plain.size());
+    int changed = 0, outside = 0, white = 0;
+    for (int y = 0; y < plain.height(); ++y)
+        for (int x = 0; x < plain.width(); ++x) {
+            if (credited.pixel(x, y) == plain.pixel(x, y)) continue;
+            ++changed;
+            // The corner: the width of a line of small text, the height of one.
+            if (x < plain.width() - 260 || y < plain.height() - 30) ++outside;
+            if (qGray(credited.pixel(x, y)) > 230) ++white;
+        }
+    EXPECT_GT(changed, 1000);
+    EXPECT_EQ(outside, 0);
+    EXPECT_GT(white, 100) << "white letters";
+}
 #endif
 
 }  // namespace

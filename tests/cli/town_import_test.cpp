@@ -1,11 +1,14 @@
 // marovel-sim town import, as a user runs it on real extracts and on bad files.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
 
 #include "experiments/sim_folder.h"
+#include "support/earth.h"
 
 namespace {
 
@@ -101,6 +104,88 @@ TEST_F(SimFolder, BadMapsAreRefusedInOneLineAndNothingIsWritten) {
                   "--out t.town")
                   .status,
               0);
+}
+
+// The rows of a CSV file after its comment lines, split at commas.
+std::vector<std::vector<std::string>> csv_rows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        std::vector<std::string> row;
+        std::size_t at = 0;
+        for (std::size_t comma; (comma = line.find(',', at)) != std::string::npos; at = comma + 1)
+            row.push_back(line.substr(at, comma - at));
+        row.push_back(line.substr(at));
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+// An imported town's households rows say where each home lies: as far on the
+// earth from the town's origin as its cell's centre is on the grid. Their
+// outcomes add up to the summary's tally. On a made-up town the rows keep their
+// columns, and asking for a home's latitude is refused.
+TEST_F(SimFolder, HouseholdsOfAnImportedTownSayWhereEachHomeLies) {
+    ASSERT_EQ(sim("town import '" + OSM + "west-oakland.osm.bz2' --out place.town").status, 0);
+    const std::string town = read_file(dir / "place.town");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(town, m, std::regex(R"(\norigin = ([-0-9.]+),([-0-9.]+)\n)")));
+    const double lat0 = std::stod(m[1]), lon0 = std::stod(m[2]);
+    const CommandResult check = sim("town check place.town");
+    EXPECT_NE(check.out.find(" km²\n"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("OpenStreetMap contributors"), std::string::npos) << check.out;
+    // 40 x 30 cells of 10 m.
+    EXPECT_NE(sim("town check '" MAROVEL_SOURCE_DIR "/data/towns/builtin.town'").out.find(
+                  ", 0.12 km²\n"),
+              std::string::npos);
+
+    const CommandResult sweep = sim(
+        "sweep --town place.town --set route_guide=road --scenarios 1..2 --errors moderate,high "
+        "--ticks 30 --households h.csv --summary s.csv");
+    ASSERT_EQ(sweep.status, 0) << sweep.err;
+    const auto rows = csv_rows(read_file(dir / "h.csv"));
+    ASSERT_GT(rows.size(), 1u);
+    const std::vector<std::string> header = rows[0];
+    const auto col = [&](const char* name) {
+        return static_cast<std::size_t>(std::find(header.begin(), header.end(), name) -
+                                        header.begin());
+    };
+    ASSERT_LT(col("home_lon"), header.size());
+    std::map<std::string, std::map<std::string, int>> outcomes;  // run key -> outcome -> cars
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        const auto& r = rows[i];
+        ASSERT_EQ(r.size(), header.size());
+        const double east = (std::stoi(r[col("home_x")]) + 0.5) * 10.0;
+        const double north = (std::stoi(r[col("home_y")]) + 0.5) * 10.0;
+        EXPECT_NEAR(metres_between(lat0, lon0, std::stod(r[col("home_lat")]),
+                                   std::stod(r[col("home_lon")])),
+                    std::hypot(east, north), 0.05)
+            << "row " << i;
+        outcomes[r[0] + "," + r[2]][r[col("outcome")]] += 1;
+    }
+    const auto summary = csv_rows(read_file(dir / "s.csv"));
+    ASSERT_EQ(summary.size(), 5u);
+    int moved = 0;
+    for (std::size_t i = 1; i < summary.size(); ++i) {
+        const auto& tally = outcomes[summary[i][0] + "," + summary[i][2]];
+        for (std::size_t k = 3; k <= 8; ++k) {
+            // The summary's first count is the households' never_left.
+            const auto it = tally.find(k == 3 ? "never_left" : summary[0][k]);
+            EXPECT_EQ(it == tally.end() ? 0 : it->second, std::stoi(summary[i][k]))
+                << summary[0][k] << " in run " << i;
+        }
+        moved += std::stoi(summary[i][4]);
+    }
+    EXPECT_GT(moved, 0) << "no car reached an exit in 30 ticks";
+
+    ASSERT_EQ(sim("sweep --scenarios 1 --ticks 5 --households b.csv").status, 0);
+    EXPECT_EQ(csv_rows(read_file(dir / "b.csv"))[0].size(), 12u)
+        << "seed,step,error and the nine columns of a town without an origin";
+    const CommandResult refused =
+        sim("sweep --scenarios 1 --ticks 5 --households c.csv --columns car,home_lat");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("need a town with an origin"), std::string::npos) << refused.err;
 }
 
 }  // namespace

@@ -7,6 +7,9 @@
 #include <cmath>
 #include <queue>
 
+#include "sim/town_text.h"
+#include "support/earth.h"
+
 namespace {
 
 const std::string OSM = MAROVEL_SOURCE_DIR "/tests/data/osm/";
@@ -373,6 +376,48 @@ TEST(ImportRealPlaces, StreetsHousesOneWaysAndExitsAsOnTheMap) {
             EXPECT_GE(crossings, 4u);
             EXPECT_GT(oneWays, 3u);
         }
+    }
+}
+
+// The town knows where it lies, through its file too: every street node
+// inside lies within half a cell's diagonal of the centre of the cell drawn
+// for it, and the grid's sides are as long on the earth as its cells say.
+TEST(ImportRealPlaces, EveryCellMapsBackToWhereItLiesOnTheEarth) {
+    for (const char* file : {"west-oakland.osm.bz2", "small-german-village.osm"}) {
+        SCOPED_TRACE(file);
+        Extract x(file);
+        ASSERT_TRUE(x.error.empty()) << x.error;
+        Town t;
+        TownTextError e;
+        ASSERT_TRUE(parse_town(format_town(x.town), t, e)) << e.message;
+        EXPECT_TRUE(same_town(t, x.town));
+        ASSERT_TRUE(t.origin.has_value());
+        EXPECT_NE(t.source.find("OpenStreetMap contributors"), std::string::npos);
+        std::size_t checked = 0;
+        for (const OsmWay& w : x.map.ways) {
+            if (!w.tags.count("highway")) continue;
+            for (std::int64_t n : w.nodes) {
+                if (!x.map.nodes.count(n) || !x.inside(x.cells(n))) continue;
+                const Point p = x.cells(n);
+                const CellPos c = {static_cast<std::int32_t>(p.first),
+                                   static_cast<std::int32_t>(p.second)};
+                if (!is_road(t.layout_at(c))) continue;
+                double lat = 0, lon = 0;
+                ASSERT_TRUE(town_lat_lon(t, c.x + 0.5, c.y + 0.5, lat, lon));
+                const OsmNode& node = x.map.nodes.at(n);
+                EXPECT_LE(metres_between(lat, lon, node.lat, node.lon), 10.0 * std::sqrt(0.5) + 0.01)
+                    << "node " << n << " in cell " << c.x << "," << c.y;
+                ++checked;
+            }
+        }
+        EXPECT_GT(checked, 20u);
+        double swLat, swLon, seLat, seLon, nwLat, nwLon;
+        town_lat_lon(t, 0, 0, swLat, swLon);
+        town_lat_lon(t, t.width, 0, seLat, seLon);
+        town_lat_lon(t, 0, t.height, nwLat, nwLon);
+        EXPECT_NEAR(metres_between(swLat, swLon, seLat, seLon), t.width * 10.0, t.width * 0.01);
+        EXPECT_NEAR(metres_between(swLat, swLon, nwLat, nwLon), t.height * 10.0, t.height * 0.01);
+        EXPECT_NEAR(town_area_km2(t), t.width * t.height * 1e-4, 1e-12);
     }
 }
 

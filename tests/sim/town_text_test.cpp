@@ -41,6 +41,9 @@ TEST(TownText, EveryCellKindDoorCountAndKeyReadsBackAsWritten) {
         "# every kind of cell\n"
         "name = sampler\n"
         "cell_size_m = 12.5\n"
+        "source = survey of 1931, public domain\n"
+        "origin = -33.9249, 18.4241\n"
+        "standard_parallel = -33.92\n"
         "exit = 0,2\n"
         "exit = 5,0\n"
         "cars = 1,1,3\n"
@@ -53,6 +56,10 @@ TEST(TownText, EveryCellKindDoorCountAndKeyReadsBackAsWritten) {
     ASSERT_TRUE(parse_town(text, t, e)) << e.line << ":" << e.column << " " << e.message;
     EXPECT_EQ(t.name, "sampler");
     EXPECT_EQ(t.cellSizeM, 12.5);
+    EXPECT_EQ(t.source, "survey of 1931, public domain");
+    ASSERT_TRUE(t.origin.has_value());
+    EXPECT_TRUE(t.origin->lat == -33.9249 && t.origin->lon == 18.4241 &&
+                t.origin->standardParallel == -33.92);
     EXPECT_TRUE(t.width == 7 && t.height == 3);
     EXPECT_EQ(t.layout_at({2, 0}), LAYOUT_BLOCKED);
     EXPECT_EQ(t.layout_at({0, 0}), LAYOUT_WATER);
@@ -108,6 +115,10 @@ TEST(TownText, EachFaultIsRefusedWithItsLineAndColumn) {
         {"exit = 0,0\ncell_size_m = -1\ngrid\nN\n+\n"s, 2, 15, "cell_size_m must be"},
         {"exit = 0,0\nthe town\n"s, 2, 1, "expected `key = value`"},
         {"exit = 0,0\n"s, 1, 0, "no `grid` line"},
+        {"exit = 0,0\norigin = 86,10\ngrid\nN\n+\n"s, 2, 10, "origin must be LAT,LON"},
+        {"exit = 0,0\norigin = 40\ngrid\nN\n+\n"s, 2, 10, "origin must be LAT,LON"},
+        {"exit = 0,0\norigin = 40,nan\ngrid\nN\n+\n"s, 2, 10, "origin must be LAT,LON"},
+        {"exit = 0,0\nstandard_parallel = 40\ngrid\nN\n+\n"s, 2, 1, "without an origin"},
         {"exit = 0,0\ngrid\n+N\n\n+N\n"s, 5, 1, "after the blank line"},
     };
     for (const Refusal& c : cases) {
