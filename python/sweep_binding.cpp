@@ -266,9 +266,14 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
         indices
             ? names_of(sensitivity, "sensitivity", default_output_figures(), parse_output_figures)
             : std::vector<OutputFigure>{};
-    if (perCar)
-        plan.householdColumns =
-            names_of(households, "households", all_household_columns(), parse_household_columns);
+    if (perCar) {
+        const bool placed = plan.town && plan.town->origin;
+        plan.householdColumns = names_of(households, "households", all_household_columns(placed),
+                                         parse_household_columns);
+        for (HouseholdColumn column : plan.householdColumns)
+            if (needs_origin(column) && !placed)
+                throw py::value_error("households: home_lat and home_lon need a town with an origin");
+    }
     if (designed) {
         // The command line's limit on what a design's sweep holds; Python draws no plot.
         long long shards = 1;
