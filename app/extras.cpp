@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/car_viewer.h"
+#include "app/help.h"
 #include "app/panel.h"
 #include "experiments/pictures/movie.h"
 #include "experiments/planning/parameter_text.h"
@@ -273,6 +274,12 @@ bool WindowExtras::command(App& app, unsigned commandId) {
             if (!open_town_file(name, error)) report(error);
             return true;
         }
+        case CMD_HELP_GUIDE:
+            message_box(HELP_GUIDE_TEXT, "Marovel guide");
+            return true;
+        case CMD_HELP_WHY:
+            message_box(HELP_WHY_TEXT, "Why do so many leave at once?");
+            return true;
         case CMD_ERROR_CUSTOM: {
             bool ok = false;
             const QString text = QInputDialog::getText(

@@ -4,6 +4,8 @@
 #include <QChartView>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QSaveFile>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -415,12 +417,38 @@ SidePanel::SidePanel(App& app, QWidget* parent)
         tr("Put every value back to the model's default (Apply and reset to use them)"));
     auto* revert = new QPushButton(tr("Running"));
     revert->setToolTip(tr("Put every value back to the running scenario's"));
+    auto* save = new QPushButton(tr("Save.."));
+    save->setToolTip(tr("Write the values above to a parameter file (marovel --params FILE reads it)"));
+    auto* load = new QPushButton(tr("Load.."));
+    load->setToolTip(tr("Read the values from a parameter file (Apply and reset to use them)"));
     buttons->addWidget(p.apply);
     buttons->addWidget(defaults);
     buttons->addWidget(revert);
+    buttons->addWidget(save);
+    buttons->addWidget(load);
+    for (QPushButton* b : {p.apply, defaults, revert, save, load}) {
+        b->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+        b->setStyleSheet(QStringLiteral("padding: 3px 6px"));
+    }
     parameterColumn->addLayout(buttons);
     column->addWidget(parameters, 3);
-    for (QPushButton* b : {p.apply, defaults, revert}) b->setFocusPolicy(Qt::NoFocus);
+    for (QPushButton* b : {p.apply, defaults, revert, save, load}) b->setFocusPolicy(Qt::NoFocus);
+    connect(save, &QPushButton::clicked, this, [this] {
+        const QString file = QFileDialog::getSaveFileName(
+            this, tr("Save parameters"), QStringLiteral("parameters.txt"),
+            tr("Parameter files (*.txt);;All files (*)"), nullptr, QFileDialog::DontUseNativeDialog);
+        QString error;
+        if (!file.isEmpty() && !save_parameters(file, error))
+            message_box(error.toLocal8Bit().constData(), "Marovel");
+    });
+    connect(load, &QPushButton::clicked, this, [this] {
+        const QString file = QFileDialog::getOpenFileName(
+            this, tr("Load parameters"), QString(), tr("Parameter files (*.txt);;All files (*)"),
+            nullptr, QFileDialog::DontUseNativeDialog);
+        QString error;
+        if (!file.isEmpty() && !load_parameters(file, error))
+            message_box(error.toLocal8Bit().constData(), "Marovel");
+    });
     connect(p.apply, &QPushButton::clicked, this, [this] { apply_and_reset(); });
     connect(defaults, &QPushButton::clicked, this, [this] { edit_defaults(); });
     connect(revert, &QPushButton::clicked, this, [this] {
@@ -633,4 +661,44 @@ QColor SidePanel::monitor_colour(int series) const {
     const QString text = parts_->countNames[series]->text();
     const qsizetype at = text.indexOf(QLatin1String("color:"));
     return at < 0 ? QColor() : QColor(text.mid(at + 6, 7));
+}
+
+// Every parameter, one "name = value" a line with its meaning as a comment, in
+// the text that reads back to the value held (the high error level as inf).
+bool SidePanel::save_parameters(const QString& file, QString& error) const {
+    QString text = QStringLiteral("# Marovel model parameters (marovel --params FILE)\n");
+    for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
+        const ParameterInfo& info = PARAMETER_TABLE[i];
+        const double value = parts_->edited.*info.field;
+        const QString shown = info.field == &ModelParameters::errorSpread &&
+                                      value == static_cast<double>(ERROR_HIGH)
+                                  ? QStringLiteral("inf")
+                                  : QString::fromStdString(format_parameter(info, value));
+        text += QString("%1 = %2  # %3\n")
+                    .arg(QString::fromLatin1(info.name), shown, QString::fromLatin1(info.meaning));
+    }
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Text) || out.write(text.toUtf8()) < 0 ||
+        !out.commit()) {
+        error = tr("could not write %1: %2").arg(file, out.errorString());
+        return false;
+    }
+    return true;
+}
+
+// Read as the command line's --params reads it: over the defaults, all or nothing.
+bool SidePanel::load_parameters(const QString& file, QString& error) {
+    ModelParameters loaded;
+    if (const std::string why = apply_parameter_file(loaded, file.toStdString()); !why.empty()) {
+        error = QString::fromStdString(why);
+        return false;
+    }
+    if (const ParameterCheck check = check_parameters(loaded); !check.ok()) {
+        error = file + ": " + QString::fromLatin1(check.text);
+        return false;
+    }
+    parts_->edited = loaded;
+    parts_->stale = true;
+    refresh();
+    return true;
 }

@@ -51,6 +51,11 @@ class SidePanel : public QWidget, public AppObserver {
     // Whether the editor of the parameter is marked as differing from the running value.
     bool marked(const char* name) const;
     void apply_and_reset();
+    // The values being edited to a parameter file, in the format of the start
+    // option --params, and back from one (over the defaults, as --params
+    // reads it; Apply and reset uses them). False with the reason.
+    bool save_parameters(const QString& file, QString& error) const;
+    bool load_parameters(const QString& file, QString& error);
     void edit_defaults();
 
     // The plot's points for state `series` (0..5 in the Info box's order) and the

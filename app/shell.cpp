@@ -428,6 +428,7 @@ constexpr KeyCommand KEY_COMMANDS[] = {
     {'2', CMD_ERROR_MODERATE},
     {'3', CMD_ERROR_HIGH},
     {'4', CMD_ERROR_CUSTOM},
+    {VK_F1, CMD_HELP_GUIDE},
     {VK_F1 + 1, CMD_PANEL},
     {'T', CMD_SHOW_TRACK},
     {'Z', CMD_SHOW_ZONE},

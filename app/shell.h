@@ -77,6 +77,8 @@ enum CommandId : unsigned {
     CMD_SHOW_ZONE = 62,
     CMD_SHOW_THREATENED = 63,
     CMD_SHOW_CAR_STATES = 64,
+    CMD_HELP_GUIDE = 70,
+    CMD_HELP_WHY = 71,
 };
 
 // The menu bar, left to right and top to bottom: a new popup starts where the
@@ -111,8 +113,10 @@ inline constexpr MenuItem MENU_ITEMS[] = {
     {"&View", "Threat zone\tZ", CMD_SHOW_ZONE},
     {"&View", "Threatened houses\tH", CMD_SHOW_THREATENED},
     {"&View", "Car states\tC", CMD_SHOW_CAR_STATES},
+    {"&Help", "Guide..\tF1", CMD_HELP_GUIDE},
+    {"&Help", "Why do so many leave at once?..", CMD_HELP_WHY},
 };
-constexpr int MENU_POPUPS = 6;
+constexpr int MENU_POPUPS = 7;
 
 struct App;
 

@@ -19,6 +19,7 @@
 #include "app/car_viewer.h"
 #include "app/extras.h"
 #include "app/panel.h"
+#include "experiments/planning/parameter_text.h"
 #include "render/scene.h"
 #include "window_fixture.h"
 
@@ -311,6 +312,43 @@ TEST_F(Legible, ValuesAreShownAsTheModelUsesThem) {
     ASSERT_TRUE(rate.startsWith("1000 ticks/s chosen (every 1 ms); ")) << rate.toStdString();
     const double achieved = rate.section("; ", 1).section(' ', 0, 0).toDouble();
     EXPECT_NEAR(achieved, measured, 0.25 * measured + 2.0) << rate.toStdString();
+}
+
+// The panel's values go to a file that the start option --params reads, and
+// come back from one; a bad file names its line and changes nothing.
+TEST_F(Legible, ThePanelsValuesAreSavedAndLoadedAsAParameterFile) {
+    act("Panel");
+    ASSERT_TRUE(panel().edit("cars_per_house", "1"));
+    ASSERT_TRUE(panel().edit("error_spread", "inf"));
+    ASSERT_TRUE(panel().edit("route_guide", "1"));
+    ASSERT_TRUE(panel().edit("feedback", "0.3"));
+    const ModelParameters edited = panel().edited();
+    ASSERT_EQ(edited.carsPerHouse, 1.0);
+    ASSERT_EQ(edited.errorSpread, static_cast<double>(ERROR_HIGH));
+    QTemporaryDir folder;
+    const QString file = folder.filePath("lesson.txt");
+    QString error;
+    ASSERT_TRUE(panel().save_parameters(file, error)) << error.toStdString();
+    ModelParameters read;  // as marovel --params reads it
+    ASSERT_EQ(apply_parameter_file(read, file.toStdString()), "");
+    for (std::size_t i = 0; i < PARAMETER_COUNT; ++i)
+        EXPECT_EQ(read.*PARAMETER_TABLE[i].field, edited.*PARAMETER_TABLE[i].field)
+            << PARAMETER_TABLE[i].name;
+
+    panel().edit_defaults();
+    ASSERT_TRUE(panel().load_parameters(file, error)) << error.toStdString();
+    for (std::size_t i = 0; i < PARAMETER_COUNT; ++i)
+        EXPECT_EQ(panel().edited().*PARAMETER_TABLE[i].field, edited.*PARAMETER_TABLE[i].field)
+            << PARAMETER_TABLE[i].name;
+    EXPECT_TRUE(panel().marked("cars_per_house")) << "loaded, not yet applied";
+
+    QFile bad(folder.filePath("bad.txt"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("cars_per_house = 3\nfuel_min = lots\n");
+    bad.close();
+    EXPECT_FALSE(panel().load_parameters(bad.fileName(), error));
+    EXPECT_TRUE(error.contains("bad.txt:2:")) << error.toStdString();
+    EXPECT_EQ(panel().edited().carsPerHouse, 1.0) << "nothing of the bad file";
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ if [ -n "${VIRTUAL_WM:-}" ] && command -v "$VIRTUAL_WM" >/dev/null; then
     DISPLAY=":$display" "$VIRTUAL_WM" >"$dir/wm-log" 2>&1 &
     wm=$!
     # Ready once it has said so on the root window.
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         DISPLAY=":$display" xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
             export VIRTUAL_WM_RUNNING=1 && break
         kill -0 "$wm" 2>/dev/null || break
