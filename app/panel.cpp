@@ -417,9 +417,9 @@ SidePanel::SidePanel(App& app, QWidget* parent)
         tr("Put every value back to the model's default (Apply and reset to use them)"));
     auto* revert = new QPushButton(tr("Running"));
     revert->setToolTip(tr("Put every value back to the running scenario's"));
-    auto* save = new QPushButton(tr("Save.."));
+    auto* save = new QPushButton(tr("Save"));
     save->setToolTip(tr("Write the values above to a parameter file (marovel --params FILE reads it)"));
-    auto* load = new QPushButton(tr("Load.."));
+    auto* load = new QPushButton(tr("Load"));
     load->setToolTip(tr("Read the values from a parameter file (Apply and reset to use them)"));
     buttons->addWidget(p.apply);
     buttons->addWidget(defaults);
@@ -428,7 +428,7 @@ SidePanel::SidePanel(App& app, QWidget* parent)
     buttons->addWidget(load);
     for (QPushButton* b : {p.apply, defaults, revert, save, load}) {
         b->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
-        b->setStyleSheet(QStringLiteral("padding: 3px 6px"));
+        b->setStyleSheet(QStringLiteral("padding: 3px 3px"));
     }
     parameterColumn->addLayout(buttons);
     column->addWidget(parameters, 3);

@@ -2,7 +2,8 @@
 // by a window manager: it opens on the screen whole, and with the panel open
 // both the town, whole and scaled, and the panel lie on the screen; the
 // parameter groups can all be seen at once. With MAROVEL_SCREENSHOT set to a
-// file name, the screen is saved there at the end, mid-run with every overlay on.
+// file name, the screen is saved there at the end, mid-run with every overlay on
+// (and the window alone to MAROVEL_WINDOW_SHOT).
 #include <QDockWidget>
 #include <QScreen>
 #include <QToolButton>
@@ -76,7 +77,12 @@ TEST_F(MAROVEL_SCREEN_SUITE, TheWindowAndItsPanelFitTheScreenAndTheTownScales) {
     run_to_tick(*app, 640);
     present_frame(*app);
     QTest::qWait(1500);
-    EXPECT_TRUE(frame->screen()->grabWindow(0).save(QString::fromLocal8Bit(screenshot), "PNG"));
+    const QPixmap whole = frame->screen()->grabWindow(0);
+    EXPECT_TRUE(whole.save(QString::fromLocal8Bit(screenshot), "PNG"));
+    // The window alone, without the window manager's frame.
+    if (const QByteArray alone = qgetenv("MAROVEL_WINDOW_SHOT"); !alone.isEmpty()) {
+        EXPECT_TRUE(whole.copy(frame->geometry()).save(QString::fromLocal8Bit(alone), "PNG"));
+    }
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ if [ -n "${VIRTUAL_WM:-}" ] && command -v "$VIRTUAL_WM" >/dev/null; then
     for _ in $(seq 300); do
         DISPLAY=":$display" xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' &&
             export VIRTUAL_WM_RUNNING=1 && break
-        kill -0 "$wm" 2>/dev/null || break
+        kill -0 "$wm" 2>/dev/null || { cat "$dir/wm-log" >&2; break; }
         sleep 0.05
     done
 fi
