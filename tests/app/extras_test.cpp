@@ -393,17 +393,6 @@ TEST_F(ExtrasTest, TheViewIsSavedAsAPictureAndRecordedFrameByFrameWithItsTickSta
     EXPECT_NE(first.copy(corner), last.copy(corner)) << "the stamps differ with the tick";
 }
 
-// The next top-level widget of type T that shows is handed to `act` (after
-// `delayMs`, so that its own loop runs), however long it takes to open.
-template <typename T>
-void when_shown(std::function<void(T&)> act) {
-    QTimer::singleShot(10, [act] {
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (auto* w = qobject_cast<T*>(top); w != nullptr && w->isVisible()) return act(*w);
-        when_shown<T>(act);
-    });
-}
-
 // File > Open town chooses the file in its dialog; the town the rebuilt
 // scenario runs on is then the one drawn, fitted, counted, titled and inspected.
 // A bad file says where it is at fault in a box and changes nothing.

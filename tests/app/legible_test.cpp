@@ -79,16 +79,6 @@ class Legible : public WindowTest {
     std::unique_ptr<WindowExtras> extras;
 };
 
-// The next visible top-level widget of type T is handed to `act` from its own loop.
-template <typename T>
-void when_shown(std::function<void(T&)> act) {
-    QTimer::singleShot(20, [act] {
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (auto* w = qobject_cast<T*>(top); w != nullptr && w->isVisible()) return act(*w);
-        when_shown<T>(act);
-    });
-}
-
 // Keys act when released. The Enter that closes the Info box, or confirms the
 // custom error level, is pressed in that box and released over the town: the
 // release must not open another Info box. Pressed and released on the town,
