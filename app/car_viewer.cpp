@@ -1,14 +1,29 @@
 #include "app/car_viewer.h"
 
 #include <QHeaderView>
+#include <QIcon>
+#include <QPixmap>
+#include <QScreen>
 #include <QLabel>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/panel.h"
+#include "render/scene.h"
+
 namespace {
 
-const char* const STATE_NAMES[] = {"waiting", "evacuating", "gave up", "out of gas"};
+// A small square of the state's colour, made once per state.
+QIcon state_icon(int slot) {
+    static QIcon icons[TALLY_SLOTS];
+    if (icons[slot].isNull()) {
+        QPixmap square(10, 10);
+        square.fill(state_colour(slot));
+        icons[slot] = QIcon(square);
+    }
+    return icons[slot];
+}
 
 QString cell_text(CellPos c) {
     return QString("(%1, %2)").arg(c.x).arg(c.y);
@@ -26,10 +41,8 @@ QString heading_text(std::uint8_t heading) {
 
 // The state as the tally counts it: a car back home after running dry was towed.
 QString state_text(const Vehicle& v) {
-    if (v.state == VS_OUT_OF_GAS && v.pos == v.home) return QStringLiteral("towed");
-    if (v.state == VS_EVACUATING && v.onExit != 0) return QStringLiteral("evacuated");
-    return v.state <= VS_OUT_OF_GAS ? QString::fromLatin1(STATE_NAMES[v.state])
-                                    : QString::number(v.state);
+    const int slot = tally_slot(v);
+    return slot >= 0 ? QString::fromLatin1(CAR_STATE_NAMES[slot]) : QString::number(v.state);
 }
 
 }  // namespace
@@ -75,7 +88,7 @@ Inspector::Inspector(App& app, QWidget* parent) : QDialog(parent), app_(app) {
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     column->addWidget(table_);
-    resize(760, 200);
+    resize(INSPECTOR_WIDTH, INSPECTOR_HEIGHT);
     app_.observers.push_back(this);
 }
 
@@ -94,8 +107,44 @@ void Inspector::cell_clicked(App& app, CellPos cell) {
                                     .arg(cars_.size()));
     table_->setRowCount(static_cast<int>(cars_.size()));
     fill();
+    if (!isVisible()) place_beside(parentWidget());
     show();
     raise();
+}
+
+// Right of the window where the screen has room, else left of it, else below
+// it; on a screen the window fills, along the screen's bottom edge.
+void Inspector::place_beside(const QWidget* window) {
+    if (window == nullptr) return;
+    const QScreen* screen = window->screen();
+    if (screen == nullptr) return;
+    const QRect free = screen->availableGeometry();
+    const QRect outer = window->frameGeometry();
+    // What the window manager adds round this box, as it adds round the window.
+    const int extraWidth = outer.width() - window->width();
+    const int extraHeight = outer.height() - window->height();
+    const int gap = 4;
+    const int wanted = INSPECTOR_WIDTH + extraWidth;
+    const int rightRoom = free.right() - outer.right() - gap;
+    const int leftRoom = outer.left() - free.left() - gap;
+    const int belowRoom = free.bottom() - outer.bottom() - gap;
+    const int minimumWidth = 420;
+    QPoint at;
+    int width = INSPECTOR_WIDTH, height = INSPECTOR_HEIGHT;
+    if (rightRoom >= minimumWidth + extraWidth || leftRoom >= minimumWidth + extraWidth) {
+        const bool right = rightRoom >= minimumWidth + extraWidth;
+        width = std::min(wanted, right ? rightRoom : leftRoom) - extraWidth;
+        height = std::min(outer.height(), 360) - extraHeight;
+        at = right ? QPoint(outer.right() + 1 + gap, outer.top())
+                   : QPoint(outer.left() - gap - width - extraWidth, outer.top());
+    } else if (belowRoom >= 160 + extraHeight) {
+        height = std::min(INSPECTOR_HEIGHT + extraHeight, belowRoom) - extraHeight;
+        at = QPoint(outer.left(), outer.bottom() + 1 + gap);
+    } else {
+        at = QPoint(free.left(), free.bottom() - INSPECTOR_HEIGHT - extraHeight);
+    }
+    resize(width, height);
+    move(at);
 }
 
 void Inspector::presented(App&) {
@@ -117,6 +166,13 @@ void Inspector::fill() {
             }
             if (item->text() != texts[static_cast<std::size_t>(c)])
                 item->setText(texts[static_cast<std::size_t>(c)]);
+            // The state in its colour, as the overlay and the panel show it.
+            if (c == 1) {
+                const int slot = tally_slot(app_.sim.vehicles.vehicles[cars_[row]]);
+                const QBrush brush = slot >= 0 ? QBrush(state_colour(slot)) : QBrush();
+                if (item->foreground() != brush) item->setForeground(brush);
+                item->setIcon(slot >= 0 ? state_icon(slot) : QIcon());
+            }
         }
     }
 }

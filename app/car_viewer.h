@@ -12,11 +12,16 @@
 class QLabel;
 class QTableWidget;
 
-// The columns, left to right.
-inline constexpr const char* INSPECTOR_COLUMNS[] = {"car",       "state",   "home",    "at",
-                                                    "patience",  "fuel",    "heading", "signal",
-                                                    "departure", "arrival", "threat"};
+// The columns, left to right, each with its unit: patience and fuel are ticks
+// of driving left, departure and arrival are ticks of the clock.
+inline constexpr const char* INSPECTOR_COLUMNS[] = {
+    "car",      "state",           "home (x, y)",    "at (x, y)",     "patience (ticks)",
+    "fuel (ticks)", "heading",     "signal (tick)",  "departure (tick)", "arrival (tick)",
+    "threatened"};
 constexpr int INSPECTOR_COLUMN_COUNT = 11;
+
+constexpr int INSPECTOR_WIDTH = 760;  // pixels: the eleven columns of two cars' rows
+constexpr int INSPECTOR_HEIGHT = 200;
 
 // The cars a click on `cell` chooses, by index in the vehicle table.
 std::vector<int> cars_at_cell(const Simulation& sim, CellPos cell);
@@ -39,6 +44,8 @@ class Inspector : public QDialog, public AppObserver {
 
   private:
     void fill();
+    // Beside the window, not over it, where the screen has room.
+    void place_beside(const QWidget* window);
     App& app_;
     CellPos cell_{};
     std::vector<int> cars_;

@@ -12,9 +12,16 @@
 #include <QOpenGLWidget>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "app/car_viewer.h"
+#include "app/help.h"
 #include "app/panel.h"
 #include "experiments/pictures/movie.h"
 #include "experiments/planning/parameter_text.h"
@@ -38,16 +45,68 @@ QMainWindow* main_frame(const App& app) {
     return qobject_cast<QMainWindow*>(frame_widget(app.mainWindow));
 }
 
-// A small key of the car colours over the view's bottom-left corner.
-QString legend_html() {
-    QString html = QStringLiteral("<b>Cars</b>");
-    for (int i = 0; i < 4; ++i) {
-        const QColor c = QColor::fromRgbF(CAR_STATE_COLOURS[i][0], CAR_STATE_COLOURS[i][1],
-                                          CAR_STATE_COLOURS[i][2]);
-        html += QString("<br><span style='color:%1'>&#9632;</span> %2")
-                    .arg(c.name(), QString::fromLatin1(CAR_STATE_NAMES[i]));
+QString swatch(const QColor& c, const QString& text) {
+    return QString("<br><span style='color:%1'>&#9632;</span> %2").arg(c.name(), text);
+}
+
+QColor rgb_colour(const float (&c)[3]) {
+    return QColor::fromRgbF(c[0], c[1], c[2]);
+}
+
+// The key of every mark the chosen overlays draw: the six car states in the
+// colours of the tally, then the lines, each in its own colour.
+QString legend_html(const SceneOverlays& o) {
+    QString html;
+    if (o.carStates) {
+        html += QStringLiteral("<b>Cars (the tally's six states)</b>");
+        for (int i = 0; i < TALLY_SLOTS; ++i)
+            html += swatch(state_colour(i), QString::fromLatin1(CAR_STATE_NAMES[i]));
     }
+    const bool lines = o.stormTrack || o.threatZone || o.threatenedHouses;
+    if (lines) html += QStringLiteral("%1<b>Storm</b>").arg(html.isEmpty() ? "" : "<br>");
+    const auto line = [&html](const float (&c)[3], const char* glyph, const char* text) {
+        html += QString("<br><span style='color:%1'>%2</span> %3")
+                    .arg(rgb_colour(c).name(), QString::fromUtf8(glyph), QString::fromLatin1(text));
+    };
+    if (o.stormTrack) line(TRACK_COLOUR, "&#9473;&#9632;", TRACK_MARK_TEXT);
+    if (o.threatZone) line(ZONE_COLOUR, "&#9711;", ZONE_MARK_TEXT);
+    if (o.threatenedHouses) line(THREATENED_COLOUR, "&#9633;", THREATENED_MARK_TEXT);
     return html;
+}
+
+// The map points whose marks the legend must not hide: the storm's mark
+// (where it is, or at the track's start while it waits), the track and the
+// zone's centre, each weighed by how much it matters.
+struct Mark {
+    double x, y;
+    double radius;  // map units around (x, y) that the mark covers
+    int weight;
+};
+std::vector<Mark> marks_to_keep_clear(const Simulation& sim, const SceneOverlays& o) {
+    std::vector<Mark> marks;
+    const StormState& storm = sim.storm;
+    if (o.stormTrack) {
+        const bool onTrack = storm.stormPhase > 0.0f;
+        const StormPoint& here = onTrack ? storm.storm : storm.stormTrack[0];
+        marks.push_back({here.x, here.y, 0.6, 100});
+        for (int i = 0; i <= TRACK_SEGMENTS; i += 4) {
+            const StormPoint p =
+                eval_track(storm.stormTrack, static_cast<float>(i) / TRACK_SEGMENTS);
+            marks.push_back({p.x, p.y, 0.0, 1});
+        }
+    }
+    if (o.threatZone) {
+        const StormPoint zone =
+            eval_track(storm.stormTrack, storm.stormPhase + storm.lookAheadOffset);
+        marks.push_back({zone.x, zone.y, 0.0, 50});
+    }
+    if (o.threatenedHouses)
+        for (int i = 0; i < sim.vehicles.vehicleCount; ++i)
+            if (sim.storm.threatFlags[i] != 0) {
+                const CellPos h = sim.vehicles.vehicles[i].home;
+                marks.push_back({h.x + 0.5, h.y + 0.5, 0.4, 2});
+            }
+    return marks;
 }
 
 }  // namespace
@@ -66,11 +125,13 @@ WindowExtras::WindowExtras(App& app) : app_(app), recording_(std::make_unique<Re
 
     inspector_ = new Inspector(app, frame);
 
+    // Dark, so that the white track's key shows as clearly as the colours.
     legend_ = new QLabel(client_widget(app.mainWindow));
-    legend_->setText(legend_html());
     legend_->setStyleSheet(
-        QStringLiteral("background: rgba(255,255,255,210); border: 1px solid #888; padding: 4px;"));
-    legend_->adjustSize();
+        QStringLiteral("background: rgba(20,20,20,215); color: white; border: 1px solid #888; "
+                       "padding: 4px;"));
+    legend_->setWordWrap(true);
+    legend_->setAttribute(Qt::WA_TransparentForMouseEvents);  // clicks go to the town below
     legend_->hide();
 
     const QSettings settings;
@@ -81,29 +142,80 @@ WindowExtras::WindowExtras(App& app) : app_(app), recording_(std::make_unique<Re
     saved_ = app.overlays;
     savedPanel_ = settings.value(SETTING_PANEL, false).toBool();
     app.observers.push_back(this);
+    fit_screen();
     show_panel(settings.value(SETTING_PANEL, false).toBool());
     present_frame(app);
+    // Once the window manager has framed the window, its size is known whole.
+    QTimer::singleShot(FRAME_SETTLE_MS, this, [this] { fit_screen(); });
 }
 
 WindowExtras::~WindowExtras() {
     std::erase(app_.observers, static_cast<AppObserver*>(this));
 }
 
-// The town's view keeps its size: the window grows by the panel's width and
-// shrinks by it again.
+namespace {
+
+// The room a window's own area may take on its screen: the screen's free area
+// less what the window manager adds around the window (nothing is known of
+// that before it first shows the window: a title bar of 32 pixels is assumed).
+QRect room_for(const QWidget* frame) {
+    const QScreen* screen = frame->screen() != nullptr ? frame->screen()
+                                                       : QGuiApplication::primaryScreen();
+    if (screen == nullptr) return QRect(0, 0, 1 << 15, 1 << 15);
+    const QRect free = screen->availableGeometry();
+    const QRect outer = frame->frameGeometry(), inner = frame->geometry();
+    QMargins frameMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                          outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    if (outer == inner && frame->isVisible()) frameMargins = QMargins(0, 32, 0, 0);
+    return free - frameMargins;
+}
+
+// Moves and shrinks the window so that it lies on its screen whole.
+void keep_on_screen(QWidget* frame) {
+    const QRect room = room_for(frame);
+    const QSize size = frame->size().boundedTo(room.size());
+    if (size != frame->size()) frame->resize(size);
+    QRect placed = frame->geometry();
+    if (placed.right() > room.right()) placed.moveRight(room.right());
+    if (placed.bottom() > room.bottom()) placed.moveBottom(room.bottom());
+    if (placed.left() < room.left()) placed.moveLeft(room.left());
+    if (placed.top() < room.top()) placed.moveTop(room.top());
+    if (placed.topLeft() != frame->geometry().topLeft()) frame->move(placed.topLeft());
+}
+
+}  // namespace
+
+// The town's view keeps its size where the screen has room: the window grows
+// by the panel's width and shrinks by it again. Where it has not, the window
+// grows only to the screen's edge and the town's view gives up the rest (the
+// town is scaled to the narrower view), so the panel is always on the screen.
 void WindowExtras::show_panel(bool shown) {
     QMainWindow* frame = main_frame(app_);
     app_.panelShown = shown;
     if (frame == nullptr || dock_->isVisible() == shown) return;
     QWidget* view = client_widget(app_.mainWindow);
     const int viewWidth = view->width();
+    const int roomWidth = room_for(frame).width();
+    const int widthBefore = frame->width();
     dock_->setVisible(shown);
     if (shown) panel_->refresh();
-    const int guess = shown ? dock_->sizeHint().width() : -dock_->width();
-    frame->resize(frame->width() + guess, frame->height());
+    int width = shown ? widthBefore + dock_->sizeHint().width() : widthBefore - dock_->width();
+    if (!shown && widthBefore == widthWithPanel_) width = widthWithoutPanel_;
+    frame->resize(std::min(width, roomWidth), frame->height());
     frame->layout()->activate();
-    if (view->width() != viewWidth)  // the separator between the two, whatever the style makes it
-        frame->resize(frame->width() + viewWidth - view->width(), frame->height());
+    // The separator between the two, whatever the style makes it.
+    if (view->width() != viewWidth && frame->width() < roomWidth)
+        frame->resize(std::min(frame->width() + viewWidth - view->width(), roomWidth),
+                      frame->height());
+    keep_on_screen(frame);
+    if (shown) {
+        widthWithoutPanel_ = widthBefore;
+        widthWithPanel_ = frame->width();
+    }
+}
+
+void WindowExtras::fit_screen() {
+    if (QMainWindow* frame = main_frame(app_)) keep_on_screen(frame);
 }
 
 bool WindowExtras::command(App& app, unsigned commandId) {
@@ -162,6 +274,12 @@ bool WindowExtras::command(App& app, unsigned commandId) {
             if (!open_town_file(name, error)) report(error);
             return true;
         }
+        case CMD_HELP_GUIDE:
+            message_box(HELP_GUIDE_TEXT, "Marovel guide");
+            return true;
+        case CMD_HELP_WHY:
+            message_box(HELP_WHY_TEXT, "Why do so many leave at once?");
+            return true;
         case CMD_ERROR_CUSTOM: {
             bool ok = false;
             const QString text = QInputDialog::getText(
@@ -203,11 +321,71 @@ bool WindowExtras::set_custom_error(const QString& text) {
     return true;
 }
 
-void WindowExtras::presented(App& app) {
-    legend_->setVisible(app.overlays.carStates && app.mainWindow != nullptr);
-    if (legend_->isVisible())
-        legend_->move(8, legend_->parentWidget()->height() - legend_->height() - 8);
+void WindowExtras::presented(App&) {
+    place_legend();
     save_view_settings();
+}
+
+// The legend goes to the corner of the view where it hides the least of the
+// storm's marks: bottom left first, then bottom right, top left, top right.
+void WindowExtras::place_legend() {
+    const SceneOverlays& o = app_.overlays;
+    const bool shown = o.any() && app_.mainWindow != nullptr;
+    if (!shown) {
+        legend_->hide();
+        return;
+    }
+    const QString html = legend_html(o);
+    const int width = std::min(330, std::max(160, legend_->parentWidget()->width() / 3));
+    if (legend_->text() != html || legend_->width() != width) {
+        legend_->setText(html);
+        legend_->setFixedWidth(width);
+        legend_->adjustSize();
+        legendImage_ = QImage();
+    }
+    const QWidget* view = legend_->parentWidget();
+    const int margin = 8;
+    const QPoint corners[] = {
+        {margin, view->height() - legend_->height() - margin},
+        {view->width() - legend_->width() - margin, view->height() - legend_->height() - margin},
+        {margin, margin},
+        {view->width() - legend_->width() - margin, margin},
+    };
+    const std::vector<Mark> marks = marks_to_keep_clear(app_.sim, o);
+    const double ratio = view->devicePixelRatioF();
+    QPoint best = corners[0];
+    int leastHidden = -1;
+    for (const QPoint& corner : corners) {
+        const QRectF area = QRectF(corner, legend_->size()).adjusted(-4, -4, 4, 4);
+        int hidden = 0;
+        for (const Mark& m : marks) {
+            double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
+            const int w = app_.clientWidth, h = app_.clientHeight;
+            if (pixel_of_point(app_.camera, w, h, m.x - m.radius, m.y + m.radius, x0, y0) &&
+                pixel_of_point(app_.camera, w, h, m.x + m.radius, m.y - m.radius, x1, y1) &&
+                area.intersects(QRectF(QPointF(x0, y0) / ratio, QPointF(x1, y1) / ratio)
+                                    .adjusted(-1, -1, 1, 1)))
+                hidden += m.weight;
+        }
+        if (leastHidden < 0 || hidden < leastHidden) {
+            leastHidden = hidden;
+            best = corner;
+        }
+    }
+    legend_->move(best);
+    legend_->show();
+    if (legendImage_.isNull()) legendImage_ = legend_->grab().toImage();
+}
+
+// The legend as the screen shows it over the view, for pictures and videos
+// of the view (it is a widget of its own, not part of the drawn frame).
+void WindowExtras::paint_legend(QImage& image) const {
+    if (!legend_->isVisible() || legendImage_.isNull()) return;
+    const double ratio = legend_->devicePixelRatioF();
+    QPainter painter(&image);
+    painter.drawImage(QRectF(legend_->x() * ratio, legend_->y() * ratio,
+                             legend_->width() * ratio, legend_->height() * ratio),
+                      legendImage_);
 }
 
 // Written only when a choice changed, not with every frame.
@@ -244,7 +422,8 @@ bool WindowExtras::save_picture(const QString& file, QString& error) {
         error = tr("there is no view to save");
         return false;
     }
-    const QImage image = view->grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+    QImage image = view->grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+    paint_legend(image);
     if (!image.save(file, "PNG")) {
         error = tr("could not write %1").arg(file);
         return false;
@@ -300,6 +479,7 @@ void WindowExtras::frame_drawn(App& app) {
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glReadPixels(0, 0, viewport[2], viewport[3], GL_RGBA, GL_UNSIGNED_BYTE, frame.bits());
     frame = frame.mirrored(false, true).convertToFormat(QImage::Format_RGB888);
+    paint_legend(frame);
     stamp_frame(frame, static_cast<long long>(tick), tally_vehicles(app.sim.vehicles));
     std::string why;
     if (!r.writer.add_frame(frame, why)) {

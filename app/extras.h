@@ -5,6 +5,7 @@
 // organisation and name). Plain Qt widgets around the one App record.
 #pragma once
 
+#include <QImage>
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -26,6 +27,10 @@ inline constexpr const char* SETTING_CAR_STATES = "view/carStates";
 inline constexpr const char* SETTING_RECORD_EVERY = "record/every";
 inline constexpr const char* SETTING_RECORD_FOLDER = "record/folder";
 inline constexpr const char* SETTING_TOWN_FOLDER = "town/folder";
+
+// How long after start-up the window is fitted to its screen once more, when
+// the window manager has put its frame round it.
+constexpr int FRAME_SETTLE_MS = 300;
 
 class WindowExtras : public QObject, public AppObserver {
   public:
@@ -64,6 +69,9 @@ class WindowExtras : public QObject, public AppObserver {
     QString last_error() const { return lastError_; }
 
   private:
+    void place_legend();
+    void fit_screen();
+    void paint_legend(QImage& image) const;
     void save_view_settings();
     void report(const QString& what);
     App& app_;
@@ -71,9 +79,12 @@ class WindowExtras : public QObject, public AppObserver {
     QDockWidget* dock_ = nullptr;
     Inspector* inspector_ = nullptr;
     QLabel* legend_ = nullptr;
+    QImage legendImage_;  // the legend as last drawn, for pictures and videos
     QString lastError_;
     SceneOverlays saved_;  // the View choices as last written to the settings
     bool savedPanel_ = false;
+    int widthWithoutPanel_ = 0;  // the window's width before the panel last opened
+    int widthWithPanel_ = 0;     // and with it, as it was made then
     struct Recording;
     std::unique_ptr<Recording> recording_;
 };

@@ -4,6 +4,8 @@
 #include <QChartView>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QSaveFile>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -15,25 +17,31 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
+#include <QToolButton>
+#include <deque>
 #include <QVBoxLayout>
 #include <QValueAxis>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "experiments/planning/parameter_text.h"
+#include "render/scene.h"
 #include "sim/scenario.h"
 
 namespace {
 
 constexpr int PANEL_WIDTH = 380;      // pixels; the window grows by this much when it opens
 constexpr int PLOT_REFRESH_MS = 200;  // the plot is redrawn at most this often
+constexpr qint64 RATE_WINDOW_MS = 1000;  // the achieved rate counts the ticks of this long
 constexpr int SERIES = 7;             // the six counts and their total
 const char* const SERIES_NAMES[SERIES] = {"not evacuated", "evacuated",  "gave up", "en route",
                                           "towed",         "out of gas", "total"};
-const QColor SERIES_COLOURS[SERIES] = {
-    QColor(50, 110, 255), QColor(20, 170, 50),  QColor(255, 150, 0), QColor(0, 180, 200),
-    QColor(120, 80, 40),  QColor(230, 20, 150), QColor(90, 90, 90)};
+// The six counts in the colours of their car states, the total in grey.
+QColor series_colour(int series) {
+    return series < TALLY_SLOTS ? state_colour(series) : QColor(90, 90, 90);
+}
 
 std::int32_t count_of(const VehicleTally& t, int series) {
     const std::int32_t counts[SERIES] = {t.notEvacuated, t.evacuated, t.gaveUp,      t.enRoute,
@@ -60,9 +68,7 @@ class ParameterBox : public QDoubleSpinBox {
                                                           : 0.1);
         setSuffix(info.unit[0] != '\0' ? QStringLiteral(" ") + info.unit : QString());
     }
-    QString textFromValue(double value) const override {
-        return QString::fromStdString(format_parameter(info_, value));
-    }
+    QString textFromValue(double value) const override { return shown_value(info_, value); }
     double valueFromText(const QString& text) const override {
         double v = 0.0;
         parse_decimal(strip(text).toStdString(), v);
@@ -75,14 +81,64 @@ class ParameterBox : public QDoubleSpinBox {
     }
 
   private:
+    // The unit and a level's name ("inf (high)") are not part of the number.
     QString strip(QString text) const {
         if (!suffix().isEmpty() && text.endsWith(suffix())) text.chop(suffix().size());
+        text = text.trimmed();
+        if (text.endsWith(QLatin1Char(')')) && text.contains(QLatin1Char('(')))
+            text.truncate(text.lastIndexOf(QLatin1Char('(')));
         return text.trimmed();
     }
     const ParameterInfo& info_;
 };
 
+// The groups of the parameter table, in its order: each starts at its first
+// parameter; the route guide belongs with the cars.
+struct ParameterGroup {
+    const char* title;
+    const char* first;
+};
+constexpr ParameterGroup PARAMETER_GROUPS[] = {
+    {"Households' information", "error_spread"},
+    {"Households' decisions", "intercept"},
+    {"Cars", "patience_min"},
+    {"Storm", "storm_size_min"},
+};
+constexpr int GROUP_COUNT = 4;
+
+int group_of(std::size_t index) {
+    if (std::strcmp(PARAMETER_TABLE[index].name, "route_guide") == 0) return 2;
+    int group = 0;
+    for (std::size_t i = 0; i <= index; ++i)
+        for (int g = 0; g < GROUP_COUNT; ++g)
+            if (std::strcmp(PARAMETER_TABLE[i].name, PARAMETER_GROUPS[g].first) == 0) group = g;
+    return group;
+}
+
 }  // namespace
+
+QColor state_colour(int slot) {
+    const float(&c)[3] = CAR_STATE_COLOURS[slot];
+    return QColor::fromRgbF(c[0], c[1], c[2]);
+}
+
+QString shown_value(const ParameterInfo& info, double value) {
+    if (info.field != &ModelParameters::errorSpread)
+        return QString::fromStdString(format_parameter(info, value));
+    const bool high = value == static_cast<double>(ERROR_HIGH);
+    const QString number =
+        high ? QStringLiteral("inf") : QString::fromStdString(format_parameter(info, value));
+    const QString level = QString::fromLatin1(error_level_name(value));
+    return level == QLatin1String("custom") ? number : number + " (" + level + ")";
+}
+
+QString error_level_text(double spread) {
+    const QString level = QString::fromLatin1(error_level_name(spread));
+    const ParameterInfo& info = *find_parameter("error_spread", 12);
+    if (spread == static_cast<double>(ERROR_HIGH))
+        return level + QStringLiteral(": inf (held as 1e30: the signal counts for nothing)");
+    return level + ": " + QString::fromStdString(format_parameter(info, spread));
+}
 
 std::int32_t period_of_position(int position) {
     const double rate = std::pow(1000.0, static_cast<double>(position) / SPEED_STEPS);
@@ -97,6 +153,7 @@ int position_of_period(std::int32_t periodMs) {
 
 struct SidePanel::Parts {
     // Monitors.
+    QLabel* countNames[7] = {};
     QLabel* countValues[7] = {};
     QLabel* run = nullptr;
     QLabel* rate = nullptr;
@@ -125,6 +182,8 @@ struct SidePanel::Parts {
     ModelParameters running;
     std::vector<ParameterBox*> boxes;
     std::vector<QLabel*> marks;
+    std::vector<QLabel*> meanings;
+    QToolButton* groupHeaders[GROUP_COUNT] = {};
     QPushButton* apply = nullptr;
     bool filling = false;  // the boxes are being set from the record, not by the user
     // What the slower-changing monitors and controls show, so that a tick
@@ -132,6 +191,10 @@ struct SidePanel::Parts {
     bool stale = true;
     std::int32_t shownPeriod = 0;
     bool shownRunning = false;
+    // The times of the ticks of the last second, for the achieved rate.
+    QElapsedTimer clock;
+    std::deque<qint64> tickTimes;
+    qint64 runningSince = 0;  // ms on `clock` when the clock last started or changed rate
 };
 
 SidePanel::SidePanel(App& app, QWidget* parent)
@@ -139,10 +202,14 @@ SidePanel::SidePanel(App& app, QWidget* parent)
     Parts& p = *parts_;
     setFixedWidth(PANEL_WIDTH);
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(6, 6, 6, 6);
+    // Tight margins: the panel fits beside the town on a 720-pixel-high screen.
+    column->setContentsMargins(6, 4, 6, 4);
+    column->setSpacing(3);
 
     auto* monitors = new QGroupBox(tr("Monitors"));
     auto* grid = new QFormLayout(monitors);
+    grid->setContentsMargins(6, 2, 6, 2);
+    grid->setVerticalSpacing(1);
     auto monitorLabel = [&](const char* name) {
         auto* label = new QLabel;
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -157,7 +224,8 @@ SidePanel::SidePanel(App& app, QWidget* parent)
     countGrid->setVerticalSpacing(0);
     for (int i = 0; i < SERIES; ++i) {
         auto* name = new QLabel(QString("<span style='color:%1'>&#9632;</span> %2")
-                                    .arg(SERIES_COLOURS[i].name(), tr(SERIES_NAMES[i])));
+                                    .arg(series_colour(i).name(), tr(SERIES_NAMES[i])));
+        p.countNames[i] = name;
         p.countValues[i] = new QLabel;
         p.countValues[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         p.countValues[i]->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000")));
@@ -189,19 +257,21 @@ SidePanel::SidePanel(App& app, QWidget* parent)
     for (int i = 0; i < SERIES; ++i) {
         p.series[i] = new QLineSeries;
         p.series[i]->setName(tr(SERIES_NAMES[i]));
-        p.series[i]->setColor(SERIES_COLOURS[i]);
+        p.series[i]->setColor(series_colour(i));
         p.chart->addSeries(p.series[i]);
         p.series[i]->attachAxis(p.xAxis);
         p.series[i]->attachAxis(yAxis);
     }
     auto* chartView = new QChartView(p.chart);
     chartView->setRenderHint(QPainter::Antialiasing, false);
-    chartView->setMinimumHeight(260);
-    column->addWidget(chartView, 1);
+    chartView->setMinimumHeight(100);
+    column->addWidget(chartView, 2);
     p.plotTimer.setInterval(PLOT_REFRESH_MS);
+    p.clock.start();
     connect(&p.plotTimer, &QTimer::timeout, this, [this] {
         Parts& q = *parts_;
         if (!isVisible()) return;
+        if (is_running(app_)) q.rate->setText(rate_text());
         if (q.replot) {
             for (int i = 0; i < SERIES; ++i) q.series[i]->replace(q.points[i]);
             q.replot = false;
@@ -221,6 +291,8 @@ SidePanel::SidePanel(App& app, QWidget* parent)
 
     auto* controls = new QGroupBox(tr("Run"));
     auto* rows = new QGridLayout(controls);
+    rows->setContentsMargins(6, 2, 6, 2);
+    rows->setVerticalSpacing(2);
     p.startStop = new QPushButton;
     p.step = new QPushButton(tr("Step (S)"));
     p.step->setToolTip(tr("One tick, then stop"));
@@ -260,13 +332,49 @@ SidePanel::SidePanel(App& app, QWidget* parent)
 
     auto* parameters = new QGroupBox(tr("Model parameters (used from the next Apply and reset)"));
     auto* parameterColumn = new QVBoxLayout(parameters);
+    parameterColumn->setContentsMargins(4, 4, 4, 4);
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* form = new QWidget;
-    auto* formGrid = new QGridLayout(form);
-    formGrid->setContentsMargins(2, 2, 2, 2);
+    auto* groupColumn = new QVBoxLayout(form);
+    groupColumn->setContentsMargins(2, 2, 2, 2);
+    groupColumn->setSpacing(2);
+    // Each group is a header that folds its rows away; only the households'
+    // information is open at first.
+    QGridLayout* groupGrids[GROUP_COUNT] = {};
+    for (int g = 0; g < GROUP_COUNT; ++g) {
+        auto* header = new QToolButton;
+        header->setText(tr(PARAMETER_GROUPS[g].title));
+        header->setCheckable(true);
+        header->setChecked(g == 0);
+        header->setArrowType(g == 0 ? Qt::DownArrow : Qt::RightArrow);
+        header->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        header->setAutoRaise(true);
+        header->setFocusPolicy(Qt::NoFocus);
+        header->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        QFont bold = header->font();
+        bold.setBold(true);
+        header->setFont(bold);
+        auto* body = new QWidget;
+        body->setVisible(g == 0);
+        groupGrids[g] = new QGridLayout(body);
+        groupGrids[g]->setContentsMargins(8, 0, 2, 4);
+        groupGrids[g]->setVerticalSpacing(1);
+        groupGrids[g]->setColumnStretch(0, 1);
+        connect(header, &QToolButton::toggled, this, [header, body](bool open) {
+            header->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+            body->setVisible(open);
+        });
+        groupColumn->addWidget(header);
+        groupColumn->addWidget(body);
+        p.groupHeaders[g] = header;
+    }
+    groupColumn->addStretch(1);
     for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
         const ParameterInfo& info = PARAMETER_TABLE[i];
+        QGridLayout* formGrid = groupGrids[group_of(i)];
+        const int row = formGrid->rowCount();
         auto* name = new QLabel(QString::fromLatin1(info.name));
         const QString help = QString::fromLatin1(info.meaning) + "\n" +
                              tr("range %1 to %2 %3")
@@ -276,14 +384,22 @@ SidePanel::SidePanel(App& app, QWidget* parent)
         name->setToolTip(help);
         auto* box = new ParameterBox(info);
         box->setToolTip(help);
+        box->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("0.001 (moderate)")) +
+                             40);
         auto* mark = new QLabel;
         mark->setFixedWidth(14);
         mark->setStyleSheet(QStringLiteral("color: #d06000"));
-        formGrid->addWidget(name, static_cast<int>(i), 0);
-        formGrid->addWidget(box, static_cast<int>(i), 1);
-        formGrid->addWidget(mark, static_cast<int>(i), 2);
+        // The meaning in plain words under the row, in the table's own text.
+        auto* meaning = new QLabel(QString::fromLatin1(info.meaning));
+        meaning->setWordWrap(true);
+        meaning->setStyleSheet(QStringLiteral("color: #555; font-size: small"));
+        formGrid->addWidget(name, row, 0);
+        formGrid->addWidget(box, row, 1);
+        formGrid->addWidget(mark, row, 2);
+        formGrid->addWidget(meaning, row + 1, 0, 1, 3);
         p.boxes.push_back(box);
         p.marks.push_back(mark);
+        p.meanings.push_back(meaning);
         connect(box, &QDoubleSpinBox::valueChanged, this, [this, i](double value) {
             if (parts_->filling) return;
             parts_->edited.*PARAMETER_TABLE[i].field = value;
@@ -301,12 +417,38 @@ SidePanel::SidePanel(App& app, QWidget* parent)
         tr("Put every value back to the model's default (Apply and reset to use them)"));
     auto* revert = new QPushButton(tr("Running"));
     revert->setToolTip(tr("Put every value back to the running scenario's"));
+    auto* save = new QPushButton(tr("Save"));
+    save->setToolTip(tr("Write the values above to a parameter file (marovel --params FILE reads it)"));
+    auto* load = new QPushButton(tr("Load"));
+    load->setToolTip(tr("Read the values from a parameter file (Apply and reset to use them)"));
     buttons->addWidget(p.apply);
     buttons->addWidget(defaults);
     buttons->addWidget(revert);
+    buttons->addWidget(save);
+    buttons->addWidget(load);
+    for (QPushButton* b : {p.apply, defaults, revert, save, load}) {
+        b->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+        b->setStyleSheet(QStringLiteral("padding: 3px 3px"));
+    }
     parameterColumn->addLayout(buttons);
-    column->addWidget(parameters, 1);
-    for (QPushButton* b : {p.apply, defaults, revert}) b->setFocusPolicy(Qt::NoFocus);
+    column->addWidget(parameters, 3);
+    for (QPushButton* b : {p.apply, defaults, revert, save, load}) b->setFocusPolicy(Qt::NoFocus);
+    connect(save, &QPushButton::clicked, this, [this] {
+        const QString file = QFileDialog::getSaveFileName(
+            this, tr("Save parameters"), QStringLiteral("parameters.txt"),
+            tr("Parameter files (*.txt);;All files (*)"), nullptr, QFileDialog::DontUseNativeDialog);
+        QString error;
+        if (!file.isEmpty() && !save_parameters(file, error))
+            message_box(error.toLocal8Bit().constData(), "Marovel");
+    });
+    connect(load, &QPushButton::clicked, this, [this] {
+        const QString file = QFileDialog::getOpenFileName(
+            this, tr("Load parameters"), QString(), tr("Parameter files (*.txt);;All files (*)"),
+            nullptr, QFileDialog::DontUseNativeDialog);
+        QString error;
+        if (!file.isEmpty() && !load_parameters(file, error))
+            message_box(error.toLocal8Bit().constData(), "Marovel");
+    });
     connect(p.apply, &QPushButton::clicked, this, [this] { apply_and_reset(); });
     connect(defaults, &QPushButton::clicked, this, [this] { edit_defaults(); });
     connect(revert, &QPushButton::clicked, this, [this] {
@@ -330,6 +472,27 @@ void SidePanel::ticked(App& app) {
     const VehicleTally t = tally_vehicles(app.sim.vehicles);
     const double tick = app.sim.storm.simTime;
     for (int i = 0; i < SERIES; ++i) p.points[i].append(QPointF(tick, count_of(t, i)));
+    const qint64 now = p.clock.elapsed();
+    p.tickTimes.push_back(now);
+    while (!p.tickTimes.empty() && p.tickTimes.front() <= now - RATE_WINDOW_MS)
+        p.tickTimes.pop_front();
+}
+
+// The chosen rate, and while the clock runs the rate the ticks came at over
+// the last second (a busy machine or a large town can be slower than asked).
+QString SidePanel::rate_text() const {
+    const Parts& p = *parts_;
+    const std::int32_t period = std::abs(app_.tickInterval);
+    QString text = tr("%1 ticks/s chosen (every %2 ms)").arg(1000.0 / period, 0, 'g', 4).arg(period);
+    if (!is_running(app_)) return text + tr("; stopped");
+    const qint64 now = p.clock.elapsed();
+    const qint64 since = std::max(p.runningSince, now - RATE_WINDOW_MS);
+    const auto ticks = std::count_if(p.tickTimes.begin(), p.tickTimes.end(),
+                                     [since](qint64 t) { return t > since; });
+    if (now - since < 250) return text + tr("; achieved: measuring");
+    return text + tr("; %1 achieved").arg(1000.0 * static_cast<double>(ticks) /
+                                              static_cast<double>(now - since),
+                                          0, 'f', 1);
 }
 
 // A rebuild starts the plot again at the new town's tick 0. Values the user
@@ -369,35 +532,36 @@ void SidePanel::refresh() {
     // The rest changes only with a command, a rebuild or an edit.
     const std::int32_t period = std::abs(app_.tickInterval);
     if (!p.stale && period == p.shownPeriod && running == p.shownRunning) return;
+    if (period != p.shownPeriod || running != p.shownRunning) p.runningSince = p.clock.elapsed();
     p.stale = false;
     p.shownPeriod = period;
     p.shownRunning = running;
-    const QString rate =
-        QString("%1 ticks/s (every %2 ms)").arg(1000.0 / period, 0, 'g', 3).arg(period);
-    p.rate->setText(rate);
-    const double spread = sim.parameters.errorSpread;
-    p.error->setText(QString("%1 (%2)").arg(error_level_name(spread)).arg(spread, 0, 'g', 6));
+    p.rate->setText(rate_text());
+    p.error->setText(error_level_text(sim.parameters.errorSpread));
     p.scenario->setText(
         QString("%1 (seed %2)").arg(scenario_number(sim.scenarioSeed)).arg(sim.scenarioSeed));
     QString changed;
-    for (const auto& [name, value] : changed_parameters(sim.parameters))
-        changed += (changed.isEmpty() ? "" : ", ") + QString::fromStdString(name + "=" + value);
+    for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
+        const ParameterInfo& info = PARAMETER_TABLE[i];
+        if (is_default(sim.parameters, info)) continue;
+        changed += (changed.isEmpty() ? "" : ", ") + QString::fromLatin1(info.name) + "=" +
+                   shown_value(info, sim.parameters.*info.field);
+    }
     p.changed->setText(changed.isEmpty() ? tr("none: every parameter at its default") : changed);
 
     p.filling = true;
     p.startStop->setText(running ? tr("Stop (Space)") : tr("Start (Space)"));
     p.speed->setValue(position_of_period(period));
-    p.speedText->setText(QString("%1/s").arg(1000.0 / period, 0, 'g', 3));
+    p.speedText->setText(QString("%1/s").arg(1000.0 / period, 0, 'g', 4));
     for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
         const auto field = PARAMETER_TABLE[i].field;
         if (!same_bits(p.boxes[i]->value(), p.edited.*field)) p.boxes[i]->setValue(p.edited.*field);
         const bool differs = !same_bits(p.edited.*field, sim.parameters.*field);
         if (differs == p.marks[i]->text().isEmpty())
             p.marks[i]->setText(differs ? QStringLiteral("\u25cf") : QString());
-        p.marks[i]->setToolTip(differs ? tr("running: %1")
-                                             .arg(QString::fromStdString(format_parameter(
-                                                 PARAMETER_TABLE[i], sim.parameters.*field)))
-                                       : QString());
+        p.marks[i]->setToolTip(
+            differs ? tr("running: %1").arg(shown_value(PARAMETER_TABLE[i], sim.parameters.*field))
+                    : QString());
     }
     p.filling = false;
     const ParameterCheck check = check_parameters(p.edited);
@@ -481,4 +645,60 @@ QPushButton* SidePanel::run_to_button() const {
 }
 QPushButton* SidePanel::apply_button() const {
     return parts_->apply;
+}
+QToolButton* SidePanel::group_header(int group) const {
+    return group >= 0 && group < GROUP_COUNT ? parts_->groupHeaders[group] : nullptr;
+}
+QLabel* SidePanel::meaning_label(const char* name) const {
+    const ParameterInfo* info = find_parameter(name, std::strlen(name));
+    return info != nullptr ? parts_->meanings[static_cast<std::size_t>(info - PARAMETER_TABLE)]
+                           : nullptr;
+}
+QColor SidePanel::plotted_colour(int series) const {
+    return parts_->series[series]->color();
+}
+QColor SidePanel::monitor_colour(int series) const {
+    const QString text = parts_->countNames[series]->text();
+    const qsizetype at = text.indexOf(QLatin1String("color:"));
+    return at < 0 ? QColor() : QColor(text.mid(at + 6, 7));
+}
+
+// Every parameter, one "name = value" a line with its meaning as a comment, in
+// the text that reads back to the value held (the high error level as inf).
+bool SidePanel::save_parameters(const QString& file, QString& error) const {
+    QString text = QStringLiteral("# Marovel model parameters (marovel --params FILE)\n");
+    for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
+        const ParameterInfo& info = PARAMETER_TABLE[i];
+        const double value = parts_->edited.*info.field;
+        const QString shown = info.field == &ModelParameters::errorSpread &&
+                                      value == static_cast<double>(ERROR_HIGH)
+                                  ? QStringLiteral("inf")
+                                  : QString::fromStdString(format_parameter(info, value));
+        text += QString("%1 = %2  # %3\n")
+                    .arg(QString::fromLatin1(info.name), shown, QString::fromLatin1(info.meaning));
+    }
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Text) || out.write(text.toUtf8()) < 0 ||
+        !out.commit()) {
+        error = tr("could not write %1: %2").arg(file, out.errorString());
+        return false;
+    }
+    return true;
+}
+
+// Read as the command line's --params reads it: over the defaults, all or nothing.
+bool SidePanel::load_parameters(const QString& file, QString& error) {
+    ModelParameters loaded;
+    if (const std::string why = apply_parameter_file(loaded, file.toStdString()); !why.empty()) {
+        error = QString::fromStdString(why);
+        return false;
+    }
+    if (const ParameterCheck check = check_parameters(loaded); !check.ok()) {
+        error = file + ": " + QString::fromLatin1(check.text);
+        return false;
+    }
+    parts_->edited = loaded;
+    parts_->stale = true;
+    refresh();
+    return true;
 }

@@ -5,12 +5,14 @@
 // beyond the values the user is editing.
 #pragma once
 
+#include <QColor>
 #include <QWidget>
 #include <memory>
 
 #include "app/shell.h"
 
 class QLabel;
+class QToolButton;
 class QPushButton;
 class QSlider;
 class QSpinBox;
@@ -20,6 +22,16 @@ class QSpinBox;
 constexpr int SPEED_STEPS = 300;
 std::int32_t period_of_position(int position);  // ms, RATE_SLOWEST_MS..RATE_FASTEST_MS
 int position_of_period(std::int32_t periodMs);
+
+// The colour of car state `slot` (tally_slot's index), as every part of the window shows it.
+QColor state_colour(int slot);
+
+// A parameter's value as the window shows it: the value the model uses, in the
+// shortest text that reads back to it, the error spread with its level named
+// ("0.001 (low)", "360 (moderate)", "inf (high)").
+QString shown_value(const ParameterInfo& info, double value);
+// The error level for the monitors: "low: 0.001", "moderate: 360", "high: inf (...)".
+QString error_level_text(double spread);
 
 class SidePanel : public QWidget, public AppObserver {
   public:
@@ -39,6 +51,11 @@ class SidePanel : public QWidget, public AppObserver {
     // Whether the editor of the parameter is marked as differing from the running value.
     bool marked(const char* name) const;
     void apply_and_reset();
+    // The values being edited to a parameter file, in the format of the start
+    // option --params, and back from one (over the defaults, as --params
+    // reads it; Apply and reset uses them). False with the reason.
+    bool save_parameters(const QString& file, QString& error) const;
+    bool load_parameters(const QString& file, QString& error);
     void edit_defaults();
 
     // The plot's points for state `series` (0..5 in the Info box's order) and the
@@ -47,6 +64,9 @@ class SidePanel : public QWidget, public AppObserver {
     // How many of those points the plot on the screen shows; it catches up a
     // few times a second.
     qsizetype drawn_points() const;
+    // The colour series `series` is drawn in, and the one its monitor's mark shows.
+    QColor plotted_colour(int series) const;
+    QColor monitor_colour(int series) const;
     // What a monitor shows: "counts", "run", "rate", "error", "scenario", "changed".
     QString monitor(const char* which) const;
 
@@ -57,12 +77,16 @@ class SidePanel : public QWidget, public AppObserver {
     QSpinBox* run_to_box() const;
     QPushButton* run_to_button() const;
     QPushButton* apply_button() const;
+    // The headers that fold the parameter groups, and the meaning shown under a parameter.
+    QToolButton* group_header(int group) const;
+    QLabel* meaning_label(const char* name) const;
 
     void ticked(App&) override;
     void rebuilt(App&) override;
     void presented(App&) override;
 
   private:
+    QString rate_text() const;
     struct Parts;
     App& app_;
     std::unique_ptr<Parts> parts_;

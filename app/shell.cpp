@@ -143,6 +143,11 @@ void on_paint(App& app) {
     present_frame(app);
 }
 
+double view_half_height(int width, int height) {
+    if (width <= 0 || height <= 0) return 1.0;
+    return std::max(1.0, static_cast<double>(INITIAL_ASPECT) * height / width);
+}
+
 // The viewport covers the whole client area and the frustum keeps the client's
 // aspect, so a map cell stays square whatever the window's shape. A client
 // height of 0 (a minimised window) keeps the projection it had.
@@ -153,8 +158,10 @@ void on_size(App& app, LParam size) {
     if (app.clientHeight == 0) return;
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    const float aspect = static_cast<float>(app.clientWidth) / static_cast<float>(app.clientHeight);
-    glFrustum(-aspect, aspect, -1.0, 1.0, FRUSTUM_NEAR, FRUSTUM_FAR);
+    const double half = view_half_height(app.clientWidth, app.clientHeight);
+    const double aspect =
+        static_cast<double>(app.clientWidth) / static_cast<double>(app.clientHeight);
+    glFrustum(-aspect * half, aspect * half, -half, half, FRUSTUM_NEAR, FRUSTUM_FAR);
 }
 
 // Only timer 1 drives the clock.
@@ -227,17 +234,32 @@ void on_left_click(App& app, LParam position) {
     tell(app, [&](AppObserver& o) { o.cell_clicked(app, cell); });
 }
 
-// The inverse of the view: the frustum's half-height at the near plane is 1, so
-// at the camera's distance d a pixel row spans d / 4 map units per half the
-// client's height, and columns the same (the cells are square).
+// The inverse of the view: the frustum's half-height at the near plane is h
+// (view_half_height), so at the camera's distance d a pixel row spans d h / 4
+// map units per half the client's height, and columns the same (the cells are square).
+namespace {
+double units_per_pixel(const Camera& camera, int width, int height) {
+    return camera.cameraDistance / FRUSTUM_NEAR * view_half_height(width, height) / (height / 2.0);
+}
+}  // namespace
+
 bool cell_under_pixel(const Camera& camera, int width, int height, int px, int py, CellPos& cell,
                       int townWidth, int townHeight) {
     if (width <= 0 || height <= 0) return false;
-    const double unitsPerPixel = camera.cameraDistance / FRUSTUM_NEAR / (height / 2.0);
+    const double unitsPerPixel = units_per_pixel(camera, width, height);
     const double x = camera.cameraPanX + (px + 0.5 - width / 2.0) * unitsPerPixel;
     const double y = camera.cameraPanY - (py + 0.5 - height / 2.0) * unitsPerPixel;
     if (!(x >= 0.0 && x < townWidth && y >= 0.0 && y < townHeight)) return false;
     cell = {static_cast<std::int32_t>(std::floor(x)), static_cast<std::int32_t>(std::floor(y))};
+    return true;
+}
+
+bool pixel_of_point(const Camera& camera, int width, int height, double x, double y, double& px,
+                    double& py) {
+    if (width <= 0 || height <= 0 || !std::isfinite(x) || !std::isfinite(y)) return false;
+    const double unitsPerPixel = units_per_pixel(camera, width, height);
+    px = (x - camera.cameraPanX) / unitsPerPixel + width / 2.0;
+    py = height / 2.0 - (y - camera.cameraPanY) / unitsPerPixel;
     return true;
 }
 
@@ -406,6 +428,7 @@ constexpr KeyCommand KEY_COMMANDS[] = {
     {'2', CMD_ERROR_MODERATE},
     {'3', CMD_ERROR_HIGH},
     {'4', CMD_ERROR_CUSTOM},
+    {VK_F1, CMD_HELP_GUIDE},
     {VK_F1 + 1, CMD_PANEL},
     {'T', CMD_SHOW_TRACK},
     {'Z', CMD_SHOW_ZONE},

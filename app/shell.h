@@ -77,6 +77,8 @@ enum CommandId : unsigned {
     CMD_SHOW_ZONE = 62,
     CMD_SHOW_THREATENED = 63,
     CMD_SHOW_CAR_STATES = 64,
+    CMD_HELP_GUIDE = 70,
+    CMD_HELP_WHY = 71,
 };
 
 // The menu bar, left to right and top to bottom: a new popup starts where the
@@ -111,8 +113,10 @@ inline constexpr MenuItem MENU_ITEMS[] = {
     {"&View", "Threat zone\tZ", CMD_SHOW_ZONE},
     {"&View", "Threatened houses\tH", CMD_SHOW_THREATENED},
     {"&View", "Car states\tC", CMD_SHOW_CAR_STATES},
+    {"&Help", "Guide..\tF1", CMD_HELP_GUIDE},
+    {"&Help", "Why do so many leave at once?..", CMD_HELP_WHY},
 };
-constexpr int MENU_POPUPS = 6;
+constexpr int MENU_POPUPS = 7;
 
 struct App;
 
@@ -203,11 +207,21 @@ void create_menus(App& app);
 void on_command(App& app, WParam command);
 void on_key_up(App& app, WParam virtualKey);
 
+// The frustum's half-height at the near plane for a client of width x height
+// pixels: 1 while the client is at least as wide as the initial view's aspect,
+// more for a narrower one, so that the initial view's width still fits and a
+// narrow window scales the town instead of cropping it.
+double view_half_height(int width, int height);
+
 // The cell under a client pixel in the view of `camera`, for a client area of
 // width x height pixels (rows counted from the top): false off the town.
 // The town is townWidth x townHeight cells.
 bool cell_under_pixel(const Camera& camera, int width, int height, int px, int py, CellPos& cell,
                       int townWidth = GRID_W, int townHeight = GRID_H);
+// The other way: the client pixel (rows from the top, fractional) where the
+// map point (x, y) lies; false for a client of no size or a point at no place.
+bool pixel_of_point(const Camera& camera, int width, int height, double x, double y, double& px,
+                    double& py);
 
 // The commands beside the clock: one tick; ticks up to `tick` (at most
 // RUN_TO_MAX_TICK) without a frame between them; a rebuild under other

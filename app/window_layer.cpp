@@ -15,6 +15,7 @@
 #include <QSurfaceFormat>
 #include <QTimer>
 #include <map>
+#include <set>
 #include <utility>
 
 namespace {
@@ -139,8 +140,14 @@ class ClientView : public QOpenGLWidget {
     // time, shows that release to have been half of an auto-repeat that the
     // display did not mark as one: it is dropped. A later press (the two may
     // arrive together when the program was busy) lets the release act first.
+    //
+    // Every press the view receives is noted: a release acts only for a key
+    // whose press came here too. The Enter that closes a message box or
+    // confirms a dialog is pressed there and released here, and must not
+    // open the Info box again.
     void keyPressEvent(QKeyEvent* event) override {
         event->accept();
+        pressed_.insert(event->key());
         if (!releaseTimer_.isActive() || event->key() != pendingKey_) return;
         if (event->timestamp() - pendingTime_ <= AUTO_REPEAT_GAP_MS)
             releaseTimer_.stop();
@@ -160,11 +167,19 @@ class ClientView : public QOpenGLWidget {
         const int key = event->key();
         if (key == Qt::Key_Alt || key == Qt::Key_F10 || (event->modifiers() & Qt::AltModifier))
             return;
+        if (pressed_.erase(key) == 0) return;  // pressed elsewhere: not this window's key
         if (releaseTimer_.isActive()) deliver_release();  // another key's, first
         pendingKey_ = key;
         pendingModifiers_ = event->modifiers();
         pendingTime_ = event->timestamp();
         releaseTimer_.start();
+    }
+
+    // A key held while the keys go elsewhere is released there: its press no
+    // longer counts here.
+    void focusOutEvent(QFocusEvent* event) override {
+        pressed_.clear();
+        QOpenGLWidget::focusOutEvent(event);
     }
 
     void mousePressEvent(QMouseEvent* event) override {
@@ -207,6 +222,7 @@ class ClientView : public QOpenGLWidget {
     int pendingKey_ = 0;
     quint64 pendingTime_ = 0;  // ms, the display's clock
     Qt::KeyboardModifiers pendingModifiers_;
+    std::set<int> pressed_;  // keys pressed on the view and not yet released
 };
 
 struct MainFrame : QMainWindow {

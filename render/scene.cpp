@@ -433,8 +433,8 @@ void draw_threatened(const Simulation& sim) {
     }
 }
 
-// Per cell the latest state of the cars standing on it (VehicleState + 1; 0
-// for none), then one tinted square per occupied cell.
+// Per cell the state of highest rank among the cars standing on it (rank + 1;
+// 0 for none), then one tinted square per occupied cell in that state's colour.
 void draw_car_states(const Simulation& sim) {
     // Kept between frames: it grows only when a larger town is shown.
     static std::vector<std::uint8_t> shown;
@@ -445,18 +445,21 @@ void draw_car_states(const Simulation& sim) {
     std::fill_n(shown.begin(), cells, std::uint8_t{0});
     for (int i = 0; i < sim.vehicles.vehicleCount; ++i) {
         const Vehicle& v = sim.vehicles.vehicles[i];
-        if (v.pos.x < 0 || v.pos.x >= w || v.pos.y < 0 || v.pos.y >= h || v.state > VS_OUT_OF_GAS)
-            continue;
+        const int slot = tally_slot(v);
+        if (v.pos.x < 0 || v.pos.x >= w || v.pos.y < 0 || v.pos.y >= h || slot < 0) continue;
         std::uint8_t& s = shown[static_cast<std::size_t>(v.pos.y) * w + v.pos.x];
-        if (v.state + 1 > s) s = static_cast<std::uint8_t>(v.state + 1);
+        const int rank = CAR_STATE_RANK[slot] + 1;
+        if (rank > s) s = static_cast<std::uint8_t>(rank);
     }
+    int slotOfRank[TALLY_SLOTS] = {};
+    for (int slot = 0; slot < TALLY_SLOTS; ++slot) slotOfRank[CAR_STATE_RANK[slot]] = slot;
     glEnable(GL_BLEND);
     glBegin(GL_QUADS);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const std::uint8_t s = shown[static_cast<std::size_t>(y) * w + x];
             if (s == 0) continue;
-            colour(CAR_STATE_COLOURS[s - 1], OVERLAY_TINT_ALPHA);
+            colour(CAR_STATE_COLOURS[slotOfRank[s - 1]], OVERLAY_TINT_ALPHA);
             const float fx = static_cast<float>(x), fy = static_cast<float>(y);
             glVertex2f(fx, fy);
             glVertex2f(fx + 1.0f, fy);

@@ -121,22 +121,37 @@ struct SceneOverlays {
     bool any() const { return stormTrack || threatZone || threatenedHouses || carStates; }
 };
 
-// The tints of the car states, indexed by VehicleState (waiting, evacuating,
-// gave up, out of gas), R G B in 0..1, laid over the cell with OVERLAY_TINT_ALPHA.
-// A cell holding cars of several states shows the latest state in that order,
-// so that the rare troubles are never hidden under the common ones.
-inline constexpr float CAR_STATE_COLOURS[4][3] = {
-    {0.20f, 0.45f, 1.00f},  // waiting: blue
-    {0.10f, 0.85f, 0.20f},  // evacuating: green
-    {1.00f, 0.60f, 0.00f},  // gave up: orange
-    {0.95f, 0.05f, 0.60f},  // out of gas: magenta
+// The colours of the six car states, indexed by the tally's slot (tally_slot:
+// not evacuated, evacuated, gave up, en route, towed, out of gas), R G B in
+// 0..1. The same colour stands for the same state everywhere: the overlay's
+// tints (laid over the cell with OVERLAY_TINT_ALPHA), its legend, the panel's
+// counts and plot, the inspector and the recorded videos' stamp. None is the
+// white, red or yellow of the lines drawn over them.
+inline constexpr float CAR_STATE_COLOURS[TALLY_SLOTS][3] = {
+    {0.20f, 0.43f, 1.00f},  // not evacuated: blue
+    {0.08f, 0.67f, 0.20f},  // evacuated: green
+    {1.00f, 0.59f, 0.00f},  // gave up: orange
+    {0.00f, 0.80f, 0.85f},  // en route: cyan
+    {0.55f, 0.24f, 0.80f},  // towed: violet
+    {0.90f, 0.08f, 0.59f},  // out of gas: magenta
 };
-inline constexpr const char* CAR_STATE_NAMES[4] = {"waiting", "evacuating", "gave up",
-                                                   "out of gas"};
+inline constexpr const char* CAR_STATE_NAMES[TALLY_SLOTS] = {
+    "not evacuated", "evacuated", "gave up", "en route", "towed", "out of gas"};
+// A cell holding cars of several states shows the one of highest rank, so
+// that the rare troubles are never hidden under the common ones: waiting, then
+// evacuated, en route, gave up, towed and out of gas above all.
+inline constexpr int CAR_STATE_RANK[TALLY_SLOTS] = {0, 1, 3, 2, 4, 5};
 constexpr float OVERLAY_TINT_ALPHA = 0.6f;
 inline constexpr float TRACK_COLOUR[3] = {1.0f, 1.0f, 1.0f};       // the track and the storm's mark
 inline constexpr float ZONE_COLOUR[3] = {1.0f, 0.0f, 0.0f};        // the zone's circle
 inline constexpr float THREATENED_COLOUR[3] = {1.0f, 1.0f, 0.0f};  // the threatened houses' outline
+// What each line overlay's marks mean, as the window's legend names them.
+inline constexpr const char* TRACK_MARK_TEXT =
+    "storm's track (white line); the storm's place on it (white square), an outline at the "
+    "start while the storm waits off the map";
+inline constexpr const char* ZONE_MARK_TEXT =
+    "threat zone (red circle): waiting households inside it are threatened";
+inline constexpr const char* THREATENED_MARK_TEXT = "threatened house (yellow outline)";
 constexpr int TRACK_SEGMENTS = 64;  // straight pieces of the drawn track and circle
 
 // The chosen overlays over a frame that draw_scene has just drawn, on the

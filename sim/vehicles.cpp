@@ -142,10 +142,6 @@ void step_vehicle(RoadGrid& grid, Vehicle& v, std::int32_t towFuelLimit) {
     step_car(grid, v, towFuelLimit, nullptr, 0);
 }
 
-namespace {
-
-// Where tally_vehicles counts a car: the index of its count in the Info box's
-// order, or -1 for an unknown state, counted nowhere.
 int tally_slot(const Vehicle& v) {
     switch (v.state) {
         case VS_WAITING:
@@ -160,6 +156,8 @@ int tally_slot(const Vehicle& v) {
             return -1;
     }
 }
+
+namespace {
 
 std::int32_t& tally_count(VehicleTally& t, int slot) {
     switch (slot) {

@@ -108,6 +108,11 @@ inline bool is_under_way(const Vehicle& v) {
     }
 }
 
+// Where the tally counts a car: the index of its count in VehicleTally's order
+// (0 not evacuated .. 5 out of gas), or -1 for an unknown state, counted nowhere.
+constexpr int TALLY_SLOTS = 6;
+int tally_slot(const Vehicle& v);
+
 // The Info box's counts by looking at every car; and the kept copy, which costs nothing.
 VehicleTally tally_vehicles(const VehicleTable& table);
 inline const VehicleTally& current_tally(const VehicleTable& table) {

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QProcess>
+#include <QStringList>
 #include <QStandardPaths>
 #include <cstdio>
 #include <vector>
@@ -206,26 +207,38 @@ std::string MovieWriter::target() const {
     return state_->pngs ? numbered_png(state_->file, 1) : state_->file;
 }
 
+// Each count follows a square of its car state's colour, the overlay's own.
 void stamp_frame(QImage& frame, long long tick, const VehicleTally& t) {
-    const QString text = QString(
-                             "Tick %1   waiting %2  evacuated %3  gave up %4  en route %5  "
-                             "towed %6  out of gas %7")
-                             .arg(tick)
-                             .arg(t.notEvacuated)
-                             .arg(t.evacuated)
-                             .arg(t.gaveUp)
-                             .arg(t.enRoute)
-                             .arg(t.towed)
-                             .arg(t.outOfGas);
+    const std::int32_t counts[TALLY_SLOTS] = {t.notEvacuated, t.evacuated, t.gaveUp,
+                                              t.enRoute,      t.towed,     t.outOfGas};
     QPainter painter(&frame);
     QFont font(QStringLiteral("DejaVu Sans Mono"));
     font.setPixelSize(13);
     painter.setFont(font);
-    const QRect box = painter.fontMetrics().boundingRect(text).adjusted(-6, -4, 6, 4);
-    const QRect placed = box.translated(8 - box.left(), 8 - box.top());
-    painter.fillRect(placed, QColor(0, 0, 0, 170));
+    const QFontMetrics metrics = painter.fontMetrics();
+    const QString head = QString("Tick %1 ").arg(tick);
+    QStringList parts;
+    for (int i = 0; i < TALLY_SLOTS; ++i)
+        parts << QString("  %1 %2").arg(QString::fromLatin1(CAR_STATE_NAMES[i])).arg(counts[i]);
+    const int square = metrics.ascent() - 2;
+    int width = metrics.horizontalAdvance(head);
+    for (const QString& part : parts) width += square + metrics.horizontalAdvance(part) + 4;
+    const QRect box(8, 8, width + 12, metrics.height() + 8);
+    painter.fillRect(box, QColor(0, 0, 0, 170));
     painter.setPen(Qt::white);
-    painter.drawText(placed, Qt::AlignCenter, text);
+    int x = box.left() + 6;
+    const int baseline = box.top() + 4 + metrics.ascent();
+    painter.drawText(x, baseline, head);
+    x += metrics.horizontalAdvance(head);
+    for (int i = 0; i < TALLY_SLOTS; ++i) {
+        const float(&c)[3] = CAR_STATE_COLOURS[i];
+        x += 4;
+        painter.fillRect(QRect(x, baseline - square, square, square),
+                         QColor::fromRgbF(c[0], c[1], c[2]));
+        x += square;
+        painter.drawText(x, baseline, parts[i]);
+        x += metrics.horizontalAdvance(parts[i]);
+    }
 }
 
 namespace {

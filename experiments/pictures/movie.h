@@ -55,7 +55,8 @@ class MovieWriter {
 };
 
 // Writes the tick and the six counts in the frame's top-left corner, white on
-// a dark box, as the window's recordings show them.
+// a dark box, each count after a square of its car state's colour (the
+// window's overlay colours), as the window's recordings show them.
 void stamp_frame(QImage& frame, long long tick, const VehicleTally& tally);
 
 // The headless movie: the scenario drawn offscreen with the window's initial

@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QTimer>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -139,3 +140,14 @@ class WindowTest : public testing::Test {
     std::unique_ptr<App> app = std::make_unique<App>();
     QPoint cursor;
 };
+
+// The next top-level widget of type T that shows is handed to `act` from its
+// own loop, however long it takes to open.
+template <typename T>
+void when_shown(std::function<void(T&)> act) {
+    QTimer::singleShot(10, [act] {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* w = qobject_cast<T*>(top); w != nullptr && w->isVisible()) return act(*w);
+        when_shown<T>(act);
+    });
+}

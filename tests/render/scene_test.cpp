@@ -17,6 +17,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <set>
 #include <tuple>
 #include <vector>
 
@@ -325,8 +326,9 @@ class Overlays : public Scene {
         draw_overlays(*sim, o);
         read_offscreen_pixels(context, frame);
     }
-    // A car of the given state standing on a cell.
-    void park(int x, int y, VehicleState state) {
+    // A car of the given state standing on a cell: its home, or (away) a cell
+    // of another home, marked as an exit when it stands on one.
+    Vehicle& park(int x, int y, VehicleState state, bool away = false, bool onExit = false) {
         const std::size_t count = static_cast<std::size_t>(++sim->vehicles.vehicleCount);
         if (sim->vehicles.vehicles.size() < count) sim->vehicles.vehicles.resize(count);
         size_threat_flags(sim->storm, sim->vehicles.vehicleCount);
@@ -334,6 +336,9 @@ class Overlays : public Scene {
         v = {};
         v.state = state;
         v.home = v.pos = {x, y};
+        if (away) v.home = {x + 1, y + 1};
+        v.onExit = onExit ? 1 : 0;
+        return v;
     }
     // `colour` laid over `under` with the tint's alpha, as the blending does it.
     static Rgb tinted(Rgb under, const float (&colour)[3]) {
@@ -362,9 +367,24 @@ class Overlays : public Scene {
     std::unique_ptr<Simulation> sim = std::make_unique<Simulation>();
 };
 
+// The tints follow the Info box's six counts: a car is tinted in the colour
+// of the count it is in, each count has a colour of its own, and none is the
+// colour of a line overlay.
 TEST_F(Overlays, AllOffLeaveTheScenesFrameAsItWasAndEachCarStateHasItsTint) {
-    for (int s = 0; s < 4; ++s) park(4 + 2 * s, 6, static_cast<VehicleState>(s));
-    park(20, 10, VS_WAITING), park(20, 10, VS_OUT_OF_GAS), park(20, 10, VS_EVACUATING);
+    // The six counts as the Info box defines them, each on a cell of its own.
+    const struct {
+        VehicleState state;
+        bool away, onExit;
+        const char* count;
+    } cars[] = {
+        {VS_WAITING, false, false, "not evacuated"}, {VS_EVACUATING, true, true, "evacuated"},
+        {VS_GAVE_UP, false, false, "gave up"},       {VS_EVACUATING, true, false, "en route"},
+        {VS_OUT_OF_GAS, false, false, "towed"},      {VS_OUT_OF_GAS, true, false, "out of gas"},
+    };
+    for (int i = 0; i < 6; ++i) park(4 + 2 * i, 6, cars[i].state, cars[i].away, cars[i].onExit);
+    // Several states on one cell: the rarer trouble shows.
+    park(20, 10, VS_WAITING), park(20, 10, VS_OUT_OF_GAS, true), park(20, 10, VS_EVACUATING, true);
+    park(24, 10, VS_WAITING), park(24, 10, VS_GAVE_UP), park(24, 10, VS_EVACUATING);
     sim->storm.threatFlags[0] = 1;
     sim->storm.stormTrack[0] = sim->storm.stormTrack[1] = sim->storm.stormTrack[2] = {10, 10, 6, 0};
     draw_scene(*sim, camera);
@@ -374,12 +394,18 @@ TEST_F(Overlays, AllOffLeaveTheScenesFrameAsItWasAndEachCarStateHasItsTint) {
     EXPECT_TRUE(frame == scene) << "every overlay off: the scene's frame, pixel for pixel";
 
     draw_with(SceneOverlays{.carStates = true});
-    for (int s = 0; s < 4; ++s)
+    std::set<Rgb> colours{rgb(TRACK_COLOUR), rgb(ZONE_COLOUR), rgb(THREATENED_COLOUR)};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_STREQ(CAR_STATE_NAMES[i], cars[i].count) << "the tally's order";
         EXPECT_TRUE(
-            near(at(4.5 + 2 * s, 6.5), tinted(map_colour(4 + 2 * s, 6), CAR_STATE_COLOURS[s])))
-            << CAR_STATE_NAMES[s];
-    EXPECT_TRUE(near(at(20.5, 10.5), tinted(map_colour(20, 10), CAR_STATE_COLOURS[VS_OUT_OF_GAS])))
-        << "a cell of several states shows the latest";
+            near(at(4.5 + 2 * i, 6.5), tinted(map_colour(4 + 2 * i, 6), CAR_STATE_COLOURS[i])))
+            << cars[i].count;
+        EXPECT_TRUE(colours.insert(rgb(CAR_STATE_COLOURS[i])).second) << cars[i].count;
+    }
+    EXPECT_TRUE(near(at(20.5, 10.5), tinted(map_colour(20, 10), CAR_STATE_COLOURS[5])))
+        << "out of gas over en route and not evacuated";
+    EXPECT_TRUE(near(at(24.5, 10.5), tinted(map_colour(24, 10), CAR_STATE_COLOURS[2])))
+        << "gave up over en route and not evacuated";
     EXPECT_EQ(at(5.5, 6.5), map_colour(5, 6)) << "a cell without cars keeps its colour";
     GLint blend = 1, texture = 1;
     glGetIntegerv(GL_BLEND, &blend);

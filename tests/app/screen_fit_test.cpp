@@ -1,0 +1,88 @@
+// The window on a small screen (MAROVEL_SCREEN, 1280x720 or 1366x768) framed
+// by a window manager: it opens on the screen whole, and with the panel open
+// both the town, whole and scaled, and the panel lie on the screen; the
+// parameter groups can all be seen at once. With MAROVEL_SCREENSHOT set to a
+// file name, the screen is saved there at the end, mid-run with every overlay on
+// (and the window alone to MAROVEL_WINDOW_SHOT).
+#include <QDockWidget>
+#include <QScreen>
+#include <QToolButton>
+
+#include "app/extras.h"
+#include "app/panel.h"
+#include "window_fixture.h"
+
+namespace {
+
+// The suite's name (Screen1280x720, Screen1366x768) tells the two builds apart.
+class MAROVEL_SCREEN_SUITE : public WindowTest {
+  protected:
+    void SetUp() override {
+        if (qgetenv("VIRTUAL_WM_RUNNING") != "1")
+            GTEST_SKIP() << "no window manager (openbox) framed the virtual screen";
+        WindowTest::SetUp();
+        QSettings().clear();
+        extras = std::make_unique<WindowExtras>(*app);
+    }
+    void TearDown() override {
+        if (extras == nullptr) return;
+        WindowTest::TearDown();
+        extras.reset();
+    }
+    std::unique_ptr<WindowExtras> extras;
+};
+
+TEST_F(MAROVEL_SCREEN_SUITE, TheWindowAndItsPanelFitTheScreenAndTheTownScales) {
+    QWidget* frame = frame_widget(window());
+    const QRect screen = frame->screen()->geometry();
+    ASSERT_EQ(QString("%1x%2").arg(screen.width()).arg(screen.height()), MAROVEL_SCREEN);
+    // Framed by the window manager, then fitted.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame->frameGeometry() != frame->geometry(); }));
+    QTest::qWait(FRAME_SETTLE_MS + 200);
+    EXPECT_TRUE(screen.contains(frame->frameGeometry()))
+        << "at start-up, frame " << frame->frameGeometry().width() << "x"
+        << frame->frameGeometry().height();
+
+    act("key F2");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return extras->dock()->isVisible(); }));
+    QTest::qWait(300);  // the window manager's answer to the new size
+    EXPECT_TRUE(screen.contains(frame->frameGeometry()))
+        << "with the panel, frame at " << frame->frameGeometry().x() << " "
+        << frame->frameGeometry().width() << "x" << frame->frameGeometry().height();
+    const QRect dock(extras->dock()->mapToGlobal(QPoint(0, 0)), extras->dock()->size());
+    EXPECT_TRUE(screen.contains(dock)) << "the panel on the screen";
+    EXPECT_GE(view()->width(), 800) << "the town keeps most of the window";
+    // The whole town in the view, its cells square.
+    for (const auto& [x, y] : {std::pair(0.0, 0.0), std::pair(40.0, 30.0)}) {
+        double px = 0.0, py = 0.0;
+        ASSERT_TRUE(pixel_of_point(app->camera, app->clientWidth, app->clientHeight, x, y, px, py));
+        EXPECT_GE(px, -0.5);
+        EXPECT_LE(px, app->clientWidth + 0.5);
+        EXPECT_GE(py, -0.5);
+        EXPECT_LE(py, app->clientHeight + 0.5);
+    }
+    // Every parameter group's header can be seen without scrolling.
+    SidePanel& panel = *extras->panel();
+    for (int g = 0; g < 4; ++g) {
+        const QToolButton* header = panel.group_header(g);
+        EXPECT_EQ(header->visibleRegion().boundingRect().size(), header->size())
+            << header->text().toStdString();
+    }
+
+    const QByteArray screenshot = qgetenv("MAROVEL_SCREENSHOT");
+    if (screenshot.isEmpty()) return;
+    act("Moderate error (360)");
+    for (const char* overlay : {"Storm track", "Threat zone", "Threatened houses", "Car states"})
+        act(overlay);
+    run_to_tick(*app, 640);
+    present_frame(*app);
+    QTest::qWait(1500);
+    const QPixmap whole = frame->screen()->grabWindow(0);
+    EXPECT_TRUE(whole.save(QString::fromLocal8Bit(screenshot), "PNG"));
+    // The window alone, without the window manager's frame.
+    if (const QByteArray alone = qgetenv("MAROVEL_WINDOW_SHOT"); !alone.isEmpty()) {
+        EXPECT_TRUE(whole.copy(frame->geometry()).save(QString::fromLocal8Bit(alone), "PNG"));
+    }
+}
+
+}  // namespace
