@@ -62,15 +62,9 @@ QChart* make_chart(const SweepSummary& table, const Panel& panel) {
     chart->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
 
     const std::vector<long long>& ticks = table.sample_ticks();
-    auto* axisX = new QValueAxis;
-    axisX->setTitleText("tick");
-    axisX->setLabelFormat("%d");
-    axisX->setRange(0.0, static_cast<double>(ticks.back()));
-    auto* axisY = new QValueAxis;
-    axisY->setTitleText("cars");
-    axisY->setLabelFormat("%d");
-    chart->addAxis(axisX, Qt::AlignBottom);
-    chart->addAxis(axisY, Qt::AlignLeft);
+    const plot_drawing::CurveAxes axes = plot_drawing::add_curve_axes(*chart, ticks.back());
+    QValueAxis* const axisX = axes.ticks;
+    QValueAxis* const axisY = axes.cars;
     const auto attach = [&](QAbstractSeries* series, bool inLegend) {
         chart->addSeries(series);
         series->attachAxis(axisX);

@@ -98,15 +98,9 @@ QChart* make_chart(const SweepSummary& summary, const Panel& panel) {
     chart->legend()->setAlignment(summary.groups().size() > 4 ? Qt::AlignRight : Qt::AlignBottom);
 
     const std::vector<long long>& ticks = summary.sample_ticks();
-    auto* axisX = new QValueAxis;
-    axisX->setTitleText("tick");
-    axisX->setLabelFormat("%d");
-    axisX->setRange(0.0, static_cast<double>(ticks.back()));
-    auto* axisY = new QValueAxis;
-    axisY->setTitleText("cars");
-    axisY->setLabelFormat("%d");
-    chart->addAxis(axisX, Qt::AlignBottom);
-    chart->addAxis(axisY, Qt::AlignLeft);
+    const plot_drawing::CurveAxes axes = plot_drawing::add_curve_axes(*chart, ticks.back());
+    QValueAxis* const axisX = axes.ticks;
+    QValueAxis* const axisY = axes.cars;
 
     double top = 1.0;
     const bool byLevel = !summary.levels().empty();
@@ -160,6 +154,19 @@ void forward_qt_message(QtMsgType type, const QMessageLogContext& context, const
 }  // namespace
 
 namespace plot_drawing {
+
+CurveAxes add_curve_axes(QChart& chart, long long lastTick) {
+    auto* ticks = new QValueAxis;
+    ticks->setTitleText("tick");
+    ticks->setLabelFormat("%d");
+    ticks->setRange(0.0, static_cast<double>(lastTick));
+    auto* cars = new QValueAxis;
+    cars->setTitleText("cars");
+    cars->setLabelFormat("%d");
+    chart.addAxis(ticks, Qt::AlignBottom);
+    chart.addAxis(cars, Qt::AlignLeft);
+    return {ticks, cars};
+}
 
 OffscreenApplication::OffscreenApplication() {
     if (QCoreApplication::instance() == nullptr) {

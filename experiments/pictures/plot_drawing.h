@@ -13,10 +13,19 @@
 
 class QApplication;
 class QChart;
+class QValueAxis;
 
 namespace plot_drawing {
 
 constexpr int HEADER_H = 44;  // the title strip above the panels
+
+// The axes of a curve panel, added to `chart`: ticks from 0 to `lastTick`
+// along the bottom, cars up the left (its range set once the curves are known).
+struct CurveAxes {
+    QValueAxis* ticks;
+    QValueAxis* cars;
+};
+CurveAxes add_curve_axes(QChart& chart, long long lastTick);
 
 // Qt's widgets need an application object; the plot never shows a window, so
 // it always uses the offscreen platform and needs no display.

@@ -169,19 +169,20 @@ TEST_F(SimFolder, HouseholdsOfAnImportedTownSayWhereEachHomeLies) {
     int moved = 0;
     for (std::size_t i = 1; i < summary.size(); ++i) {
         const auto& tally = outcomes[summary[i][0] + "," + summary[i][2]];
-        for (std::size_t k = 3; k <= 8; ++k) {
-            // The summary's first count is the households' never_left.
-            const auto it = tally.find(k == 3 ? "never_left" : summary[0][k]);
+        // The six counts follow seed, step, error and spread; the first is
+        // the households' never_left.
+        for (std::size_t k = 4; k <= 9; ++k) {
+            const auto it = tally.find(k == 4 ? "never_left" : summary[0][k]);
             EXPECT_EQ(it == tally.end() ? 0 : it->second, std::stoi(summary[i][k]))
                 << summary[0][k] << " in run " << i;
         }
-        moved += std::stoi(summary[i][4]);
+        moved += std::stoi(summary[i][5]);
     }
     EXPECT_GT(moved, 0) << "no car reached an exit in 30 ticks";
 
     ASSERT_EQ(sim("sweep --scenarios 1 --ticks 5 --households b.csv").status, 0);
-    EXPECT_EQ(csv_rows(read_file(dir / "b.csv"))[0].size(), 12u)
-        << "seed,step,error and the nine columns of a town without an origin";
+    EXPECT_EQ(csv_rows(read_file(dir / "b.csv"))[0].size(), 13u)
+        << "seed,step,error,spread and the nine columns of a town without an origin";
     const CommandResult refused =
         sim("sweep --scenarios 1 --ticks 5 --households c.csv --columns car,home_lat");
     EXPECT_EQ(refused.status, 2);
