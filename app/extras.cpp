@@ -23,6 +23,7 @@
 #include "app/car_viewer.h"
 #include "app/help.h"
 #include "app/panel.h"
+#include "experiments/pictures/attribution.h"
 #include "experiments/pictures/movie.h"
 #include "experiments/planning/parameter_text.h"
 #include "experiments/planning/town_file.h"
@@ -133,6 +134,11 @@ WindowExtras::WindowExtras(App& app) : app_(app), recording_(std::make_unique<Re
     legend_->setWordWrap(true);
     legend_->setAttribute(Qt::WA_TransparentForMouseEvents);  // clicks go to the town below
     legend_->hide();
+    credit_ = new QLabel(client_widget(app.mainWindow));
+    credit_->setStyleSheet(
+        QStringLiteral("background: rgba(20,20,20,215); color: white; padding: 1px 4px;"));
+    credit_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    credit_->hide();
 
     const QSettings settings;
     app.overlays.stormTrack = settings.value(SETTING_TRACK, false).toBool();
@@ -323,7 +329,30 @@ bool WindowExtras::set_custom_error(const QString& text) {
 
 void WindowExtras::presented(App&) {
     place_legend();
+    place_credit();
     save_view_settings();
+}
+
+// The map's credit in the view's bottom-right corner, or in the bottom-left
+// one while the legend stands in the bottom right.
+void WindowExtras::place_credit() {
+    const std::string text = app_.sim.town ? town_attribution(*app_.sim.town) : std::string();
+    if (text.empty()) {
+        credit_->hide();
+        return;
+    }
+    const QString label = QString::fromStdString(text);
+    if (credit_->text() != label) {
+        credit_->setText(label);
+        credit_->adjustSize();
+    }
+    const QWidget* view = credit_->parentWidget();
+    const int margin = 4;
+    QPoint at(view->width() - credit_->width() - margin, view->height() - credit_->height() - margin);
+    if (legend_->isVisible() && legend_->geometry().intersects(QRect(at, credit_->size())))
+        at.setX(margin);
+    credit_->move(at);
+    credit_->show();
 }
 
 // The legend goes to the corner of the view where it hides the least of the
@@ -424,6 +453,7 @@ bool WindowExtras::save_picture(const QString& file, QString& error) {
     }
     QImage image = view->grabFramebuffer().convertToFormat(QImage::Format_RGB888);
     paint_legend(image);
+    if (app_.sim.town) stamp_attribution(image, *app_.sim.town);
     if (!image.save(file, "PNG")) {
         error = tr("could not write %1").arg(file);
         return false;
@@ -480,6 +510,7 @@ void WindowExtras::frame_drawn(App& app) {
     glReadPixels(0, 0, viewport[2], viewport[3], GL_RGBA, GL_UNSIGNED_BYTE, frame.bits());
     frame = frame.mirrored(false, true).convertToFormat(QImage::Format_RGB888);
     paint_legend(frame);
+    if (app.sim.town) stamp_attribution(frame, *app.sim.town);
     stamp_frame(frame, static_cast<long long>(tick), tally_vehicles(app.sim.vehicles));
     std::string why;
     if (!r.writer.add_frame(frame, why)) {

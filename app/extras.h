@@ -66,10 +66,13 @@ class WindowExtras : public QObject, public AppObserver {
     QDockWidget* dock() const { return dock_; }
     Inspector* inspector() const { return inspector_; }
     QLabel* legend() const { return legend_; }
+    // The map's credit over the town view, shown while the town needs one.
+    QLabel* credit() const { return credit_; }
     QString last_error() const { return lastError_; }
 
   private:
     void place_legend();
+    void place_credit();
     void fit_screen();
     void paint_legend(QImage& image) const;
     void save_view_settings();
@@ -79,6 +82,7 @@ class WindowExtras : public QObject, public AppObserver {
     QDockWidget* dock_ = nullptr;
     Inspector* inspector_ = nullptr;
     QLabel* legend_ = nullptr;
+    QLabel* credit_ = nullptr;
     QImage legendImage_;  // the legend as last drawn, for pictures and videos
     QString lastError_;
     SceneOverlays saved_;  // the View choices as last written to the settings

@@ -396,6 +396,50 @@ TEST_F(ExtrasTest, TheViewIsSavedAsAPictureAndRecordedFrameByFrameWithItsTickSta
 // File > Open town chooses the file in its dialog; the town the rebuilt
 // scenario runs on is then the one drawn, fitted, counted, titled and inspected.
 // A bad file says where it is at fault in a box and changes nothing.
+// A town drawn from OpenStreetMap shows the map's credit over the view and on
+// saved pictures; the same town without its source shows
+// none, and its picture differs only where the credit stood.
+TEST_F(ExtrasTest, ATownFromOpenStreetMapCreditsTheMapOnTheScreenAndInPictures) {
+    QTemporaryDir folder;
+    const std::string cells = "name = street\nexit = 0,1\nexit = 24,1\ngrid\n"
+                              "+++++++++++++++++++++++++\nNNNNNNNNNNNN.NNNNNNNNNNNN\n";
+    const auto write = [&](const char* name, const std::string& text) {
+        const QString path = folder.filePath(name);
+        std::FILE* f = std::fopen(path.toLocal8Bit().constData(), "w");
+        std::fputs(text.c_str(), f);
+        std::fclose(f);
+        return path;
+    };
+    const QString mapped =
+        write("mapped.town", "source = map data (c) OpenStreetMap contributors, ODbL 1.0\n" + cells);
+    const QString plain = write("plain.town", cells);
+    QString error;
+    const auto shown = [&](const QString& town, const char* picture) {
+        EXPECT_TRUE(extras->open_town_file(town, error)) << error.toStdString();
+        present_frame(*app);
+        EXPECT_TRUE(extras->save_picture(folder.filePath(picture), error)) << error.toStdString();
+        return QImage(folder.filePath(picture));
+    };
+    const QImage withCredit = shown(mapped, "mapped.png");
+    QLabel* credit = extras->credit();
+    ASSERT_TRUE(credit->isVisible());
+    EXPECT_NE(credit->text().indexOf("OpenStreetMap contributors"), -1)
+        << credit->text().toStdString();
+    EXPECT_TRUE(QRect(QPoint(0, 0), view()->size()).contains(credit->geometry()));
+    const QImage without = shown(plain, "plain.png");
+    EXPECT_FALSE(credit->isVisible());
+    ASSERT_EQ(withCredit.size(), without.size());
+    int changed = 0;
+    for (int y = 0; y < without.height(); ++y)
+        for (int x = 0; x < without.width(); ++x)
+            if (withCredit.pixel(x, y) != without.pixel(x, y)) {
+                ++changed;
+                ASSERT_GT(x, without.width() / 2) << "at (" << x << ", " << y << ")";
+                ASSERT_GT(y, without.height() * 3 / 4) << "at (" << x << ", " << y << ")";
+            }
+    EXPECT_GT(changed, 50) << "the saved picture carries the credit";
+}
+
 TEST_F(ExtrasTest, OpenTownLoadsTheChosenTownAndABadFileShowsWhereAndKeepsTheTown) {
     const auto open_in_dialog = [this](const QString& file) {
         when_shown<QFileDialog>([file](QFileDialog& dialog) {
