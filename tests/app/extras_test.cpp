@@ -27,23 +27,14 @@
 #include "sim/scenario.h"
 #include "sim/town_text.h"
 #include "support/command.h"
-#include "window_fixture.h"
+#include "extras_fixture.h"
 
 namespace {
 
 // The program as main() starts it, its View choices taken from settings that
 // each test begins empty (or as the test left them before).
-class ExtrasTest : public WindowTest {
+class ExtrasTest : public ExtrasWindowTest {
   protected:
-    void SetUp() override {
-        WindowTest::SetUp();
-        QSettings().clear();
-        extras = std::make_unique<WindowExtras>(*app);
-    }
-    void TearDown() override {
-        WindowTest::TearDown();
-        extras.reset();
-    }
 
     SidePanel& panel() const { return *extras->panel(); }
     void tick(int n = 1) {
@@ -60,8 +51,6 @@ class ExtrasTest : public WindowTest {
         return QPoint(static_cast<int>(view()->width() / 2.0 + (c.x + 0.5 - 20.0) * perCell),
                       static_cast<int>(view()->height() / 2.0 - (c.y + 0.5 - 15.0) * perCell));
     }
-
-    std::unique_ptr<WindowExtras> extras;
 };
 
 // The same scenario run by the driver alone: start-up town, `ticks` ticks.

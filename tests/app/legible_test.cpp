@@ -21,23 +21,14 @@
 #include "app/panel.h"
 #include "experiments/planning/parameter_text.h"
 #include "render/scene.h"
-#include "window_fixture.h"
+#include "extras_fixture.h"
 
 namespace {
 
 constexpr QRgb CLEAR = qRgb(160, 160, 160);  // the grey around the map
 
-class Legible : public WindowTest {
+class Legible : public ExtrasWindowTest {
   protected:
-    void SetUp() override {
-        WindowTest::SetUp();
-        QSettings().clear();
-        extras = std::make_unique<WindowExtras>(*app);
-    }
-    void TearDown() override {
-        WindowTest::TearDown();
-        extras.reset();
-    }
     void tick(int n) {
         for (int i = 0; i < n; ++i) send_message(window(), WM_TIMER, TIMER_ID, 0);
     }
@@ -75,8 +66,6 @@ class Legible : public WindowTest {
         QTest::qWait(200);
         return boxes;
     }
-    SidePanel& panel() const { return *extras->panel(); }
-    std::unique_ptr<WindowExtras> extras;
 };
 
 // Keys act when released. The Enter that closes the Info box, or confirms the
