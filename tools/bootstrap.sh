@@ -40,6 +40,9 @@ run_program() {
 }
 
 run_tests() {
+    # Tests run side by side, one per core; those that share a display or a
+    # cluster take turns by their resource locks.
+    export CTEST_PARALLEL_LEVEL=$jobs
     say "Release build and tests"
     cmake --workflow --preset release
 
