@@ -31,12 +31,9 @@
 
 namespace {
 
-// The program as main() starts it, its View choices taken from settings that
-// each test begins empty (or as the test left them before).
+// The extras' window with the ways these tests tick, click and find a cell.
 class ExtrasTest : public ExtrasWindowTest {
   protected:
-
-    SidePanel& panel() const { return *extras->panel(); }
     void tick(int n = 1) {
         for (int i = 0; i < n; ++i) send_message(window(), WM_TIMER, TIMER_ID, 0);
     }
