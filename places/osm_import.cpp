@@ -50,6 +50,21 @@ int one_way_sense(const std::map<std::string, std::string>& tags, const std::str
     return 0;
 }
 
+// The drawing class of a highway=* value.
+std::uint8_t road_class(const std::string& highway) {
+    static const std::map<std::string, std::uint8_t> classes = {
+        {"motorway", ROAD_CLASS_MOTORWAY},       {"motorway_link", ROAD_CLASS_MOTORWAY},
+        {"trunk", ROAD_CLASS_MOTORWAY},          {"trunk_link", ROAD_CLASS_MOTORWAY},
+        {"primary", ROAD_CLASS_PRIMARY},         {"primary_link", ROAD_CLASS_PRIMARY},
+        {"secondary", ROAD_CLASS_SECONDARY},     {"secondary_link", ROAD_CLASS_SECONDARY},
+        {"tertiary", ROAD_CLASS_TERTIARY},       {"tertiary_link", ROAD_CLASS_TERTIARY},
+        {"residential", ROAD_CLASS_MINOR},       {"unclassified", ROAD_CLASS_MINOR},
+        {"living_street", ROAD_CLASS_MINOR},     {"road", ROAD_CLASS_MINOR},
+        {"service", ROAD_CLASS_SERVICE}};
+    const auto it = classes.find(highway);
+    return it == classes.end() ? ROAD_CLASS_OTHER : it->second;
+}
+
 std::uint8_t move_between(CellPos from, CellPos to) {
     if (to.x == from.x + 1) return DIR_X_INC;
     if (to.x == from.x - 1) return DIR_X_DEC;
@@ -385,6 +400,8 @@ bool import_town(const OsmMap& map, const ImportOptions& o, Town& town, ImportRe
     }
 
     LaneCanvas canvas(w, h);
+    // Each road cell's class: the highest of the roads drawn on it.
+    std::vector<std::uint8_t> classOf(t.layout.size(), ROAD_CLASS_NONE);
     std::vector<EdgeCrossing> crossings;
     for (const OsmWay& way : map.ways) {
         const std::string* highway = tag(way.tags, "highway");
@@ -402,6 +419,7 @@ bool import_town(const OsmMap& map, const ImportOptions& o, Town& town, ImportRe
             std::vector<std::vector<Point>> parts = runs(way, missing);
             std::size_t drawn = 0;
             const int sense = one_way_sense(way.tags, *highway);
+            const std::uint8_t cls = road_class(*highway);
             for (std::vector<Point>& pts : parts) {
                 if (pts.size() < 2) continue;
                 if (sense < 0) std::reverse(pts.begin(), pts.end());
@@ -423,6 +441,10 @@ bool import_town(const OsmMap& map, const ImportOptions& o, Town& town, ImportRe
                         canvas.two_way(chain);
                     else
                         canvas.one_way(chain);
+                    for (CellPos c : chain) {
+                        std::uint8_t& held = classOf[idx(c)];
+                        if (held == ROAD_CLASS_NONE || cls < held) held = cls;
+                    }
                     ++drawn;
                 }
                 for (const EdgeCrossing& e : leaves)
@@ -622,6 +644,9 @@ bool import_town(const OsmMap& map, const ImportOptions& o, Town& town, ImportRe
         return false;
     }
 
+    t.roadClass.assign(t.layout.size(), ROAD_CLASS_NONE);
+    for (std::size_t i = 0; i < t.layout.size(); ++i)
+        if (is_road(t.layout[i])) t.roadClass[i] = classOf[i];
     t.name = o.name;
     t.source = OSM_ATTRIBUTION;
     t.origin = TownOrigin{area.minLat, area.minLon, centreLat};

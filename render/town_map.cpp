@@ -9,6 +9,27 @@ TownColour town_cell_colour(std::uint8_t layout) {
     return (layout & LAYOUT_ONE_WAY) != 0 ? TOWN_ONE_WAY : TOWN_ROAD;
 }
 
+const char* town_road_class_label(std::uint8_t roadClass) {
+    static const char* const labels[ROAD_CLASS_COUNT] = {
+        "road",     "motorway, trunk", "primary", "secondary", "tertiary",
+        "street",   "service road",    "track, path, other"};
+    return roadClass < ROAD_CLASS_COUNT ? labels[roadClass] : "road";
+}
+
+namespace {
+
+TownColour darker(TownColour c, int percent) {
+    return {static_cast<std::uint8_t>(c.r * percent / 100),
+            static_cast<std::uint8_t>(c.g * percent / 100),
+            static_cast<std::uint8_t>(c.b * percent / 100)};
+}
+
+}  // namespace
+
+TownColour town_one_way_mark(std::uint8_t roadClass) {
+    return darker(TOWN_ROAD_CLASS[roadClass < ROAD_CLASS_COUNT ? roadClass : 0], 55);
+}
+
 bool draw_town_map(const Town& town, int cellPixels, int width, int height, Image& image) {
     const int k = cellPixels;
     if (k < 1 || width < town.width * k || height < town.height * k) return false;
@@ -26,9 +47,38 @@ bool draw_town_map(const Town& town, int cellPixels, int width, int height, Imag
         pixels[3 * i] = TOWN_LAND.r, pixels[3 * i + 1] = TOWN_LAND.g,
                    pixels[3 * i + 2] = TOWN_LAND.b;
     }
+    const bool classed = town.roadClass.size() == town.layout.size();
+    const auto road_at = [&](std::int32_t x, std::int32_t y) {
+        return town.contains({x, y}) && is_road(town.layout_at({x, y}));
+    };
     for (std::int32_t y = 0; y < town.height; ++y)
         for (std::int32_t x = 0; x < town.width; ++x) {
             const std::uint8_t v = town.layout_at({x, y});
+            if (classed && is_road(v)) {
+                // As on a map: the class's colour, edged darker where the road
+                // meets land, a one-way lane with a dark line along its middle.
+                const std::uint8_t c = town.roadClass[static_cast<std::size_t>(y) * town.width + x];
+                const TownColour colour = TOWN_ROAD_CLASS[c < ROAD_CLASS_COUNT ? c : 0];
+                fill(x, y, 0, 0, k, k, colour);
+                if (k >= 6) {
+                    const TownColour edge = darker(colour, 70);
+                    if (!road_at(x - 1, y)) fill(x, y, 0, 0, 1, k, edge);
+                    if (!road_at(x + 1, y)) fill(x, y, k - 1, 0, 1, k, edge);
+                    if (!road_at(x, y - 1)) fill(x, y, 0, 0, k, 1, edge);
+                    if (!road_at(x, y + 1)) fill(x, y, 0, k - 1, k, 1, edge);
+                }
+                if ((v & LAYOUT_ONE_WAY) != 0) {
+                    const TownColour mark = town_one_way_mark(c);
+                    const int m = std::max(1, k / 4);
+                    if (k < 4)
+                        fill(x, y, 0, 0, k, k, mark);
+                    else if ((v & (DIR_X_INC | DIR_X_DEC)) != 0)
+                        fill(x, y, 0, (k - m) / 2, k, m, mark);
+                    else
+                        fill(x, y, (k - m) / 2, 0, m, k, mark);
+                }
+                continue;
+            }
             fill(x, y, 0, 0, k, k, town_cell_colour(v));
             if (v == LAYOUT_HOUSE && k >= 6) {
                 fill(x, y, 0, 0, 1, k, TOWN_LAND);

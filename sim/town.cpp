@@ -137,7 +137,7 @@ const std::vector<std::int32_t>& Town::exit_steps() const {
 bool same_town(const Town& a, const Town& b) {
     if (a.name != b.name || a.cellSizeM != b.cellSizeM || a.width != b.width ||
         a.height != b.height || a.layout != b.layout || a.houses.size() != b.houses.size() ||
-        a.exits.size() != b.exits.size() || a.source != b.source ||
+        a.exits.size() != b.exits.size() || a.source != b.source || a.roadClass != b.roadClass ||
         a.origin.has_value() != b.origin.has_value())
         return false;
     if (a.origin && (a.origin->lat != b.origin->lat || a.origin->lon != b.origin->lon ||
@@ -215,6 +215,24 @@ std::vector<TownProblem> validate_town(const Town& town) {
         static_cast<std::size_t>(town.width) * static_cast<std::size_t>(town.height)) {
         out.push_back({L::Error, none, "the layout does not hold width x height cells"});
         return out;
+    }
+    // Road classes, when the town has them: one a cell, known, and only on roads.
+    if (!town.roadClass.empty() && town.roadClass.size() != town.layout.size()) {
+        out.push_back({L::Error, none, "the road classes do not hold width x height cells"});
+        return out;
+    }
+    for (std::size_t i = 0; i < town.roadClass.size(); ++i) {
+        const std::uint8_t c = town.roadClass[i];
+        if (c == ROAD_CLASS_NONE) continue;
+        const CellPos p = {static_cast<std::int32_t>(i % static_cast<std::size_t>(town.width)),
+                           static_cast<std::int32_t>(i / static_cast<std::size_t>(town.width))};
+        if (c >= ROAD_CLASS_COUNT || !is_road(town.layout[i])) {
+            out.push_back({L::Error, p,
+                           at(c >= ROAD_CLASS_COUNT ? "unknown road class"
+                                                    : "road class on a cell that is no road",
+                              p)});
+            break;
+        }
     }
     if (!(town.cellSizeM > 0.0) || town.cellSizeM > 1e6)
         out.push_back({L::Error, none, "the cell size must be above 0 and at most 1e6 metres"});

@@ -43,6 +43,18 @@ inline CellPos door_cell(const House& h) {
     return {h.pos.x + s.x, h.pos.y + s.y};
 }
 
+// What kind of road a cell carries, for pictures only: the model never reads it.
+// Smaller is the higher class; where two roads meet on a cell the higher one is kept.
+constexpr std::uint8_t ROAD_CLASS_NONE = 0;       // not a road, or a road of no known class
+constexpr std::uint8_t ROAD_CLASS_MOTORWAY = 1;   // motorway and trunk, with their links
+constexpr std::uint8_t ROAD_CLASS_PRIMARY = 2;    // with its links
+constexpr std::uint8_t ROAD_CLASS_SECONDARY = 3;  // with its links
+constexpr std::uint8_t ROAD_CLASS_TERTIARY = 4;   // with its links
+constexpr std::uint8_t ROAD_CLASS_MINOR = 5;      // residential, unclassified, living_street, road
+constexpr std::uint8_t ROAD_CLASS_SERVICE = 6;    // car parks, yards, alleys
+constexpr std::uint8_t ROAD_CLASS_OTHER = 7;      // any other class asked for: track, path, ...
+constexpr std::uint8_t ROAD_CLASS_COUNT = 8;
+
 struct Town {
     std::string name;                         // optional
     double cellSizeM = DEFAULT_CELL_SIZE_M;   // metres per cell side
@@ -53,6 +65,8 @@ struct Town {
     std::vector<CellPos> exits;               // road cells; at least one
     std::optional<TownOrigin> origin;         // where it lies on the earth; none for a made-up town
     std::string source;                       // where its map came from and its licence; optional
+    // ROAD_CLASS_* of each cell, row-major like `layout`, or empty: drawing only.
+    std::vector<std::uint8_t> roadClass;
 
     std::uint8_t layout_at(CellPos p) const {
         return layout[static_cast<std::size_t>(p.y) * static_cast<std::size_t>(width) +
@@ -81,7 +95,7 @@ struct Town {
     Town(const Town& o)
         : name(o.name), cellSizeM(o.cellSizeM), width(o.width), height(o.height),
           layout(o.layout), houses(o.houses), exits(o.exits), origin(o.origin),
-          source(o.source) {}
+          source(o.source), roadClass(o.roadClass) {}
     Town& operator=(const Town& o) {
         if (this != &o) *this = Town(o);
         return *this;
@@ -99,8 +113,8 @@ struct Town {
     std::unique_ptr<StepsCache> cache_ = std::make_unique<StepsCache>();
 };
 
-// True when both towns hold the same cells, doors, car counts, exits, name, cell size, origin
-// and source.
+// True when both towns hold the same cells, doors, car counts, exits, name, cell size, origin,
+// source and road classes.
 bool same_town(const Town& a, const Town& b);
 
 // The latitude and longitude (degrees) of the point `x` cells east and `y`

@@ -81,6 +81,26 @@ bool town_char_cell(char c, std::uint8_t& layout, std::uint8_t& door) {
     }
 }
 
+namespace {
+
+// The road classes' characters, in ROAD_CLASS_* order.
+constexpr char ROAD_CLASS_CHARS[ROAD_CLASS_COUNT + 1] = ".MPSTRAX";
+
+}  // namespace
+
+char town_road_class_char(std::uint8_t roadClass) {
+    return roadClass < ROAD_CLASS_COUNT ? ROAD_CLASS_CHARS[roadClass] : '?';
+}
+
+bool town_char_road_class(char c, std::uint8_t& roadClass) {
+    for (std::uint8_t k = 0; k < ROAD_CLASS_COUNT; ++k)
+        if (ROAD_CLASS_CHARS[k] == c) {
+            roadClass = k;
+            return true;
+        }
+    return false;
+}
+
 bool parse_town(std::string_view text, Town& town, TownTextError& error) {
     if (text.size() > TOWN_TEXT_MAX_BYTES)
         return fail(error, 0, 0, "the text is larger than the largest town's (" +
@@ -93,7 +113,10 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
     bool inGrid = false;
     int gridLine = 0;  // the line of the top row
     std::vector<std::string_view> rows;
-    bool ended = false;  // a blank line after the rows: only blank lines may follow
+    bool ended = false;  // a blank line after the rows: only blank lines or the roads may follow
+    bool inRoads = false, roadsEnded = false;
+    int roadsLine = 0;  // the `roads` line
+    std::vector<std::string_view> roadRows;
     int parallelLine = 0;
     std::optional<double> parallel;
     while (at < text.size()) {
@@ -108,7 +131,44 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
                 return fail(error, line, static_cast<int>(k) + 1,
                             "binary or non-ASCII byte: a town is plain text");
         }
+        if (inRoads) {
+            if (raw.empty()) {
+                roadsEnded = true;
+                continue;
+            }
+            if (roadsEnded)
+                return fail(error, line, 1, "a row after the blank line that ended the roads");
+            if (roadRows.size() >= rows.size())
+                return fail(error, line, 1,
+                            "more road rows than the grid's " + std::to_string(rows.size()));
+            if (raw.size() != rows.front().size())
+                return fail(error, line,
+                            static_cast<int>(std::min(raw.size(), rows.front().size())) + 1,
+                            "road row of " + std::to_string(raw.size()) +
+                                " cells; the grid's rows have " +
+                                std::to_string(rows.front().size()));
+            const std::string_view gridRow = rows[roadRows.size()];
+            for (std::size_t k = 0; k < raw.size(); ++k) {
+                std::uint8_t cls = 0;
+                if (!town_char_road_class(raw[k], cls))
+                    return fail(error, line, static_cast<int>(k) + 1,
+                                std::string("unknown road class '") + raw[k] + "'");
+                std::uint8_t layout, door;
+                town_char_cell(gridRow[k], layout, door);
+                if (cls != ROAD_CLASS_NONE && !is_road(layout))
+                    return fail(error, line, static_cast<int>(k) + 1,
+                                std::string("road class '") + raw[k] + "' on a cell that is no road ('" +
+                                    gridRow[k] + "' in the grid)");
+            }
+            roadRows.push_back(raw);
+            continue;
+        }
         if (inGrid) {
+            if (trim(raw) == "roads" && !rows.empty()) {
+                inRoads = true;
+                roadsLine = line;
+                continue;
+            }
             if (raw.empty()) {
                 ended = true;
                 continue;
@@ -199,6 +259,11 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
     if (rows.empty()) return fail(error, gridLine, 0, "the grid has no rows");
     if (rows.front().empty()) return fail(error, gridLine, 1, "the grid's rows are empty");
 
+    if (inRoads && roadRows.size() != rows.size())
+        return fail(error, roadsLine, 0,
+                    "the roads have " + std::to_string(roadRows.size()) + " rows; the grid has " +
+                        std::to_string(rows.size()));
+
     t.width = static_cast<std::int32_t>(rows.front().size());
     t.height = static_cast<std::int32_t>(rows.size());
     if (t.origin) {
@@ -217,6 +282,16 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
             town_char_cell(rows[static_cast<std::size_t>(r)][static_cast<std::size_t>(x)],
                            t.layout[i], doors[i]);
         }
+    }
+    if (inRoads) {
+        t.roadClass.resize(t.layout.size());
+        for (std::int32_t r = 0; r < t.height; ++r)
+            for (std::int32_t x = 0; x < t.width; ++x)
+                town_char_road_class(
+                    roadRows[static_cast<std::size_t>(r)][static_cast<std::size_t>(x)],
+                    t.roadClass[static_cast<std::size_t>(t.height - 1 - r) *
+                                    static_cast<std::size_t>(t.width) +
+                                static_cast<std::size_t>(x)]);
     }
     list_houses(t, [&](CellPos p) {
         return doors[static_cast<std::size_t>(p.y) * static_cast<std::size_t>(t.width) +
@@ -299,6 +374,15 @@ std::string format_town(const Town& town) {
                                   static_cast<std::size_t>(x);
             out += doorChar[i] != 0 ? doorChar[i] : town_cell_char(town, {x, y});
         }
+        out += '\n';
+    }
+    if (town.roadClass.empty()) return out;
+    out += "roads\n";
+    for (std::int32_t y = town.height - 1; y >= 0; --y) {
+        for (std::int32_t x = 0; x < town.width; ++x)
+            out += town_road_class_char(
+                town.roadClass[static_cast<std::size_t>(y) * static_cast<std::size_t>(town.width) +
+                               static_cast<std::size_t>(x)]);
         out += '\n';
     }
     return out;

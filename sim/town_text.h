@@ -12,11 +12,16 @@
 //   cars = 3,1,4                house (3, 1) gets 4 cars instead of cars_per_house; repeatable
 //   grid
 //   ..................+==+..   one line per row, the top row (y = height - 1) first
+//   roads                       optional, after the grid: each road cell's class
+//   ..................RRPR..   one line per row as the grid's, '.' for none
 //
 // Cells: '.' blocked land, '~' water, '|' road entered by y moves, '-' road
 // entered by x moves, '+' road entered from any side; '^' 'v' '>' '<' one-way
 // roads entered only by a move up (y+1), down (y-1), right (x+1) or left (x-1);
 // houses 'S' 'N' 'E' 'W' by the side of their door (S: the cell below).
+// Road classes (drawing only): '.' none, 'M' motorway or trunk, 'P' primary,
+// 'S' secondary, 'T' tertiary, 'R' residential and other minor streets,
+// 'A' service (access) roads, 'X' any other class; only on road cells.
 #pragma once
 
 #include <cstddef>
@@ -25,10 +30,10 @@
 
 #include "sim/town.h"
 
-// The most text parse_town reads: a 4096 x 4096 grid with its line ends, and
-// 1 MiB of keys and comments.
+// The most text parse_town reads: a 4096 x 4096 grid and its road classes with
+// their line ends, and 1 MiB of keys and comments.
 constexpr std::size_t TOWN_TEXT_MAX_BYTES =
-    static_cast<std::size_t>(TOWN_MAX_SIDE) * (TOWN_MAX_SIDE + 2) + (1u << 20);
+    2 * static_cast<std::size_t>(TOWN_MAX_SIDE) * (TOWN_MAX_SIDE + 2) + (1u << 20);
 
 struct TownTextError {
     int line = 0;    // 1-based; 0 for the text as a whole
@@ -39,7 +44,8 @@ struct TownTextError {
 // Parses a town. On failure returns false and says where the first fault lies:
 // binary or oversized text, a malformed or unknown key, no grid, rows of
 // unequal length, an unknown cell character, a town too large, no exit, no
-// house, an exit or a car count off a house, a door that is not a road.
+// house, an exit or a car count off a house, a door that is not a road, road
+// classes of another size than the grid's, unknown or off the roads.
 bool parse_town(std::string_view text, Town& town, TownTextError& error);
 
 // The town as text that parse_town reads back to the same town.
@@ -48,3 +54,6 @@ std::string format_town(const Town& town);
 // One cell's character, and the layout and door of a character (false for an unknown one).
 char town_cell_char(const Town& town, CellPos p);
 bool town_char_cell(char c, std::uint8_t& layout, std::uint8_t& door);
+// A road class's character ('?' for an unknown one), and the class of a character.
+char town_road_class_char(std::uint8_t roadClass);
+bool town_char_road_class(char c, std::uint8_t& roadClass);

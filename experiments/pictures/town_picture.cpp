@@ -2,10 +2,15 @@
 
 #include <QBuffer>
 #include <QColor>
+#include <QFont>
+#include <QFontMetrics>
 #include <QImage>
+#include <QPainter>
 #include <algorithm>
+#include <cstring>
 
 #include "experiments/pictures/attribution.h"
+#include "experiments/pictures/plot_drawing.h"
 #include "render/town_map.h"
 
 namespace {
@@ -13,16 +18,80 @@ namespace {
 QColor qt(TownColour c) {
     return QColor(c.r, c.g, c.b);
 }
-const QColor LAND = qt(TOWN_LAND);
-const QColor WATER = qt(TOWN_WATER);
-const QColor ROAD = qt(TOWN_ROAD);
-const QColor ONE_WAY = qt(TOWN_ONE_WAY);
-const QColor HOUSE = qt(TOWN_HOUSE);
-const QColor DOOR = qt(TOWN_DOOR);
-const QColor EXIT = qt(TOWN_EXIT);
 
-bool one_way(std::uint8_t layout) {
-    return (layout & LAYOUT_ONE_WAY) != 0;
+// A key to a town drawn with road classes, in the top-left corner: the classes
+// its roads have, a one-way lane, homes, water when it has any, and exits.
+// Left out of a picture too small to hold it.
+void stamp_road_legend(QImage& image, const Town& town) {
+    if (town.roadClass.size() != town.layout.size()) return;
+    std::size_t count[ROAD_CLASS_COUNT] = {};
+    bool oneWay = false, water = false;
+    for (std::size_t i = 0; i < town.layout.size(); ++i) {
+        if (is_road(town.layout[i]) && town.roadClass[i] < ROAD_CLASS_COUNT)
+            ++count[town.roadClass[i]];
+        oneWay = oneWay || (is_road(town.layout[i]) && (town.layout[i] & LAYOUT_ONE_WAY) != 0);
+        water = water || town.layout[i] == LAYOUT_WATER;
+    }
+    struct Entry {
+        TownColour fill, mark;
+        bool marked;
+        const char* words;
+    };
+    std::vector<Entry> entries;
+    for (std::uint8_t c = 1; c < ROAD_CLASS_COUNT; ++c)
+        if (count[c] > 0) entries.push_back({TOWN_ROAD_CLASS[c], {}, false, town_road_class_label(c)});
+    if (count[ROAD_CLASS_NONE] > 0)
+        entries.push_back({TOWN_ROAD_CLASS[ROAD_CLASS_NONE], {}, false, "other road"});
+    if (oneWay)
+        entries.push_back({TOWN_ROAD_CLASS[ROAD_CLASS_MINOR], town_one_way_mark(ROAD_CLASS_MINOR),
+                           true, "one-way lane"});
+    entries.push_back({TOWN_HOUSE, TOWN_DOOR, true, "home, its door side dark"});
+    if (water) entries.push_back({TOWN_WATER, {}, false, "water"});
+    entries.push_back({TOWN_EXIT, {}, false, "exit"});
+
+    const plot_drawing::OffscreenApplication fonts;  // text needs an application; none is shown
+    QPainter painter(&image);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(12);
+    painter.setFont(font);
+    const QFontMetrics metrics = painter.fontMetrics();
+    const int line = metrics.height() + 4, swatch = 14, pad = 6;
+    int widest = 0;
+    for (const Entry& e : entries)
+        widest = std::max(widest, metrics.horizontalAdvance(QString::fromUtf8(e.words)));
+    QRect box(4, 4, pad + swatch + pad + widest + pad,
+              pad + line * static_cast<int>(entries.size()) + pad - 4);
+    if (box.right() + 4 >= image.width() || box.bottom() + 4 >= image.height() / 2) return;
+    // The corner where it hides the fewest pixels that are not land, the
+    // bottom right being the credit's.
+    const QRgb land = qt(TOWN_LAND).rgb();
+    const auto hidden = [&](const QRect& r) {
+        int n = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x) n += image.pixel(x, y) != land;
+        return n;
+    };
+    int fewest = hidden(box);
+    for (const QPoint at : {QPoint(image.width() - 4 - box.width(), 4),
+                            QPoint(4, image.height() - 4 - box.height())}) {
+        const QRect there(at, box.size());
+        if (const int n = hidden(there); n < fewest) fewest = n, box = there;
+    }
+    painter.fillRect(box, QColor(255, 255, 255, 215));
+    painter.setPen(QColor(90, 90, 90));
+    painter.drawRect(box.adjusted(0, 0, -1, -1));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        const int top = box.top() + pad + line * static_cast<int>(i);
+        const QRect s(box.left() + pad, top + (line - 4 - swatch) / 2, swatch, swatch);
+        painter.fillRect(s, qt(e.fill));
+        if (e.marked) painter.fillRect(s.left(), s.top() + swatch * 3 / 8, swatch, swatch / 4, qt(e.mark));
+        painter.setPen(QColor(110, 110, 110));
+        painter.drawRect(s.adjusted(0, 0, -1, -1));
+        painter.setPen(QColor(30, 30, 30));
+        painter.drawText(QRect(s.right() + pad + 1, top, widest + pad, line - 4),
+                         Qt::AlignLeft | Qt::AlignVCenter, QString::fromUtf8(e.words));
+    }
 }
 
 }  // namespace
@@ -34,44 +103,20 @@ int town_picture_cell_pixels(const Town& town) {
 
 bool draw_town_picture(const Town& town, std::string& png, std::string& error) {
     const int k = town_picture_cell_pixels(town);
-    QImage image(town.width * k, town.height * k, QImage::Format_RGB32);
-    if (image.isNull()) {
+    const int width = town.width * k, height = town.height * k;
+    QImage image(width, height, QImage::Format_RGB888);
+    Image map;
+    if (image.isNull() || !draw_town_map(town, k, width, height, map)) {
         error = "the picture of a town this large does not fit in memory";
         return false;
     }
-    auto fill = [&](int x, int y, int x0, int y0, int w, int h, const QColor& c) {
-        // Cell (x, y) in model coordinates; the top row first on screen.
-        const int left = x * k + x0;
-        const int top = (town.height - 1 - y) * k + y0;
-        for (int py = top; py < top + h; ++py)
-            for (int px = left; px < left + w; ++px) image.setPixelColor(px, py, c);
-    };
-    for (std::int32_t y = 0; y < town.height; ++y)
-        for (std::int32_t x = 0; x < town.width; ++x) {
-            const std::uint8_t v = town.layout_at({x, y});
-            const QColor c = v == LAYOUT_HOUSE     ? HOUSE
-                             : v == LAYOUT_WATER   ? WATER
-                             : v == LAYOUT_BLOCKED ? LAND
-                             : one_way(v)          ? ONE_WAY
-                                                   : ROAD;
-            fill(x, y, 0, 0, k, k, c);
-            // Neighbouring houses apart: a line of land between them.
-            if (v == LAYOUT_HOUSE && k >= 6) {
-                fill(x, y, 0, 0, 1, k, LAND);
-                fill(x, y, k - 1, 0, 1, k, LAND);
-            }
-        }
-    // The door: a stripe along the side of the house that faces it.
-    const int t = std::max(1, k / 4);
-    for (const House& h : town.houses) {
-        if (k < 3) break;
-        if (h.door == DIR_Y_DEC) fill(h.pos.x, h.pos.y, 0, k - t, k, t, DOOR);
-        if (h.door == DIR_Y_INC) fill(h.pos.x, h.pos.y, 0, 0, k, t, DOOR);
-        if (h.door == DIR_X_DEC) fill(h.pos.x, h.pos.y, 0, 0, t, k, DOOR);
-        if (h.door == DIR_X_INC) fill(h.pos.x, h.pos.y, k - t, 0, t, k, DOOR);
-    }
-    for (CellPos e : town.exits)
-        if (town.contains(e)) fill(e.x, e.y, 0, 0, k, k, EXIT);
+    // The map's rows start at the bottom; the picture's at the top.
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image.scanLine(height - 1 - y),
+                    map.pixels.get() + static_cast<std::size_t>(y) * width * 3,
+                    static_cast<std::size_t>(width) * 3);
+    free_image(map);
+    stamp_road_legend(image, town);
     stamp_attribution(image, town);
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);

@@ -174,6 +174,67 @@ TEST(ImportTown, StreetsJoinOneWayHoldsHousesFaceTheirStreet) {
     EXPECT_FALSE(is_road(at(t, {22, 25})));
 }
 
+// Each road cell carries the class of its road, the higher one where roads
+// cross whichever was drawn first; every other cell none. The classes are for
+// drawing only: the report counts ways by their highway values as before.
+TEST(ImportTown, RoadCellsTakeTheHighestClassOfTheRoadsOnThem) {
+    MapMaker m;
+    m.bounds(300, 200);
+    m.way({m.node(-10, 105), m.node(310, 105)}, {{"highway", "primary"}});        // row 10
+    m.way({m.node(105, -10), m.node(105, 210)}, {{"highway", "residential"}});    // column 10
+    m.way({m.node(-10, 55), m.node(310, 55)}, {{"highway", "residential"}});      // row 5
+    m.way({m.node(205, -10), m.node(205, 210)}, {{"highway", "secondary_link"}}); // column 20
+    m.way({m.node(105, 155), m.node(205, 155)}, {{"highway", "service"}});        // row 15
+    m.way({m.node(205, 185), m.node(295, 185)}, {{"highway", "track"}});          // row 18
+    m.way({m.node(285, -10), m.node(285, 210)}, {{"highway", "trunk"}});          // column 28
+    m.way({m.node(55, 125), m.node(55, 195)}, {{"highway", "tertiary"}});         // column 5
+    m.way({m.node(5, 195), m.node(105, 195)}, {{"highway", "living_street"}});    // row 19
+    m.way({m.node(235, 135), m.node(265, 135)}, {{"highway", "service"}});  // joins nothing
+    m.building(150, 125, 10);
+    ImportOptions o;
+    o.roadClasses.push_back("track");
+    Town t;
+    ImportReport r;
+    std::string error;
+    ASSERT_TRUE(import_town(m.map, o, t, r, error)) << error;
+    ASSERT_TRUE(t.width == 30 && t.height == 20);
+    ASSERT_EQ(t.roadClass.size(), t.layout.size());
+    const auto cls = [&](std::int32_t x, std::int32_t y) {
+        return t.roadClass[static_cast<std::size_t>(y) * t.width + x];
+    };
+    EXPECT_EQ(cls(10, 10), ROAD_CLASS_PRIMARY) << "the primary over the residential drawn after";
+    EXPECT_EQ(cls(20, 5), ROAD_CLASS_SECONDARY) << "the secondary over the residential before";
+    EXPECT_EQ(cls(20, 10), ROAD_CLASS_PRIMARY);
+    EXPECT_EQ(cls(28, 10), ROAD_CLASS_MOTORWAY) << "a trunk is drawn as a motorway";
+    EXPECT_EQ(cls(28, 18), ROAD_CLASS_MOTORWAY);
+    EXPECT_EQ(cls(10, 5), ROAD_CLASS_MINOR);
+    EXPECT_EQ(cls(15, 10), ROAD_CLASS_PRIMARY);
+    EXPECT_EQ(cls(10, 17), ROAD_CLASS_MINOR);
+    EXPECT_EQ(cls(15, 15), ROAD_CLASS_SERVICE);
+    EXPECT_EQ(cls(10, 15), ROAD_CLASS_MINOR) << "a street over the service road";
+    EXPECT_EQ(cls(20, 15), ROAD_CLASS_SECONDARY);
+    EXPECT_EQ(cls(24, 18), ROAD_CLASS_OTHER) << "a class asked for beyond the usual";
+    EXPECT_EQ(cls(5, 15), ROAD_CLASS_TERTIARY);
+    EXPECT_EQ(cls(5, 19), ROAD_CLASS_TERTIARY);
+    EXPECT_EQ(cls(2, 19), ROAD_CLASS_MINOR);
+    std::size_t classed = 0;
+    for (std::size_t i = 0; i < t.layout.size(); ++i) {
+        EXPECT_EQ(t.roadClass[i] != ROAD_CLASS_NONE, is_road(t.layout[i])) << i;
+        classed += t.roadClass[i] != ROAD_CLASS_NONE;
+    }
+    EXPECT_EQ(classed, r.roadCells);
+    EXPECT_EQ(r.droppedByReason["road cells that reach no exit"], 4u);
+    ASSERT_EQ(t.houses.size(), 1u);
+    EXPECT_EQ(r.roadsByClass, (std::map<std::string, std::size_t>{{"living_street", 1},
+                                                                   {"primary", 1},
+                                                                   {"residential", 2},
+                                                                   {"secondary_link", 1},
+                                                                   {"service", 2},
+                                                                   {"tertiary", 1},
+                                                                   {"track", 1},
+                                                                   {"trunk", 1}}));
+}
+
 // What is refused: no road in the area, an area too large at the cell (with
 // the cell that fits, which does), no road leaving, no home by a road.
 TEST(ImportTown, RefusesWhatMakesNoTownAndSaysWhichCellFits) {

@@ -91,6 +91,52 @@ TEST(TownText, EveryCellKindDoorCountAndKeyReadsBackAsWritten) {
     EXPECT_TRUE(same_town(t, fromCrlf));
 }
 
+// The road classes: the top row first like the grid's, each class's letter,
+// kept exactly through a copy, the formatter and the reader; a town differing
+// in one class is another town, and a class off the roads is an error.
+TEST(TownText, RoadClassesReadBackAsWrittenAndOnlyOnRoads) {
+    const std::string text =
+        "cell_size_m = 10\n"
+        "exit = 0,2\n"
+        "grid\n"
+        "+++++++++\n"
+        "+N+~++<+.\n"
+        "^++|-++++\n"
+        "roads\n"
+        "MPSTRAX..\n"
+        "M.P.RR.S.\n"
+        "..A.RRRRR\n";
+    Town t;
+    TownTextError e;
+    ASSERT_TRUE(parse_town(text, t, e)) << e.line << ":" << e.column << " " << e.message;
+    ASSERT_EQ(t.roadClass.size(), t.layout.size());
+    const auto cls = [&](std::int32_t x, std::int32_t y) {
+        return t.roadClass[static_cast<std::size_t>(y) * t.width + x];
+    };
+    const std::uint8_t top[] = {ROAD_CLASS_MOTORWAY, ROAD_CLASS_PRIMARY, ROAD_CLASS_SECONDARY,
+                                ROAD_CLASS_TERTIARY, ROAD_CLASS_MINOR,   ROAD_CLASS_SERVICE,
+                                ROAD_CLASS_OTHER,    ROAD_CLASS_NONE,    ROAD_CLASS_NONE};
+    for (std::int32_t x = 0; x < 9; ++x) EXPECT_EQ(cls(x, 2), top[x]) << x;
+    EXPECT_EQ(cls(0, 0), ROAD_CLASS_NONE);
+    EXPECT_EQ(cls(2, 0), ROAD_CLASS_SERVICE) << "the last line is row 0";
+    EXPECT_EQ(cls(7, 1), ROAD_CLASS_SECONDARY);
+    EXPECT_EQ(format_town(t), text) << "the formatter writes what it reads";
+    const Town copy = t;
+    EXPECT_TRUE(same_town(copy, t));
+    Town back;
+    ASSERT_TRUE(parse_town(format_town(copy), back, e)) << e.message;
+    EXPECT_EQ(back.roadClass, t.roadClass);
+
+    Town other = t;
+    other.roadClass[static_cast<std::size_t>(2) * t.width + 1] = ROAD_CLASS_SECONDARY;
+    EXPECT_FALSE(same_town(other, t));
+    EXPECT_FALSE(has_errors(validate_town(other)));
+    other.roadClass[static_cast<std::size_t>(1) * t.width + 1] = ROAD_CLASS_MINOR;  // the house
+    EXPECT_TRUE(has_errors(validate_town(other)));
+    other.roadClass.pop_back();
+    EXPECT_TRUE(has_errors(validate_town(other)));
+}
+
 using namespace std::string_literals;
 
 struct Refusal {
@@ -120,6 +166,12 @@ TEST(TownText, EachFaultIsRefusedWithItsLineAndColumn) {
         {"exit = 0,0\norigin = 40,nan\ngrid\nN\n+\n"s, 2, 10, "origin must be LAT,LON"},
         {"exit = 0,0\nstandard_parallel = 40\ngrid\nN\n+\n"s, 2, 1, "without an origin"},
         {"exit = 0,0\ngrid\n+N\n\n+N\n"s, 5, 1, "after the blank line"},
+        {"exit = 0,0\ngrid\nN+\n++\nroads\n.R\nR\n"s, 7, 2, "road row of 1 cells; the grid's rows have 2"},
+        {"exit = 0,0\ngrid\nN+\n++\nroads\n.R\nRq\n"s, 7, 2, "unknown road class 'q'"},
+        {"exit = 0,0\ngrid\nN+\n++\nroads\nRR\nRR\n"s, 6, 1, "road class 'R' on a cell that is no road ('N' in the grid)"},
+        {"exit = 0,0\ngrid\nN+\n++\n\nroads\n.R\n"s, 6, 0, "the roads have 1 rows; the grid has 2"},
+        {"exit = 0,0\ngrid\nN+\n++\nroads\n.R\nRR\nRR\n"s, 8, 1, "more road rows than the grid's 2"},
+        {"exit = 0,0\ngrid\nN+\n++\nroads\n.R\n\nRR\n"s, 8, 1, "after the blank line that ended the roads"},
     };
     for (const Refusal& c : cases) {
         const std::string& text = c.text;
