@@ -243,4 +243,35 @@ TEST(Roads, ContraflowOnTheInboundLaneClearsTheTownSoonerAndTurnsTheCarsOnIt) {
     EXPECT_EQ(sim->vehicles.vehicles[index].onExit, 1);
 }
 
+// A plan that cannot run on its town is refused in one line saying why.
+TEST(Roads, APlanOffTheRoadsOrOutsideTheTownIsRefusedSayingWhy) {
+    const Town& town = builtin_town();
+    struct Case {
+        RoadOperation op;
+        const char* says;
+    };
+    const Case cases[] = {
+        {operation(RoadAction::Close, {40, 3}, {40, 3}, 5), "close: (40, 3) lies outside the town (40 x 30 cells)"},
+        {operation(RoadAction::Reopen, {0, 0}, {3, -1}, 5), "reopen: (3, -1) lies outside"},
+        {operation(RoadAction::Close, {1, 1}, {1, 1}, 5), "close: (1, 1) is not a road cell"},
+        {operation(RoadAction::Close, {1, 8}, {5, 9}, 5), "close: (1, 8):(5, 9) holds no road cell"},
+        {operation(RoadAction::Contraflow, {0, 14}, {39, 14}, 5), "lies across the town's centre"},
+    };
+    for (const Case& c : cases) {
+        RoadPlan plan;
+        plan.operations = {operation(RoadAction::Close, {0, 0}, {0, 0}, 1), c.op};
+        EXPECT_NE(check_road_plan(town, plan).find(c.says), std::string::npos)
+            << check_road_plan(town, plan);
+        plan.operations = {operation(RoadAction::Close, {0, 0}, {0, 0}, 1)};
+        EXPECT_EQ(check_road_plan(town, plan), "");
+    }
+    RoadPlan plan;
+    plan.exitCapacity = -1;
+    EXPECT_NE(check_road_plan(town, plan).find("at least 1 car a tick"), std::string::npos);
+    // Along the centre row, but with its direction given: it runs.
+    plan = {};
+    plan.operations = {operation(RoadAction::Contraflow, {0, 14}, {39, 14}, 5, DIR_X_INC)};
+    EXPECT_EQ(check_road_plan(town, plan), "");
+}
+
 }  // namespace
