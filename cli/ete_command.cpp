@@ -44,6 +44,7 @@ void add_ete_command(CLI::App& app, EteCommand& c, bool withOptions) {
                      "Replicate scenarios 0..N-1, as a sweep's --scenarios 0..N-1 (default 50)")
         ->transform(decimal_in(1, static_cast<std::int64_t>(MAX_SCENARIOS)));
     add_parameter_options(*c.app, c.parameters, true);
+    add_road_options(*c.app, c.roads);
     c.app->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
         ->transform(decimal_in(1, MAX_TICKS));
     c.app->add_option("--minutes-per-tick", c.minutesPerTick,
@@ -100,6 +101,10 @@ int run_ete_command(const EteCommand& c, int argc, char** argv) {
         plan.town = load_town(c.town, why);
         if (!plan.town) return refuse("--town: " + why);
     }
+    if (const std::string why =
+            apply_road_options(*c.app, c.roads, plan.town ? *plan.town : builtin_town(), plan.roads);
+        !why.empty())
+        return refuse(why);
 #if !MAROVEL_WITH_PICTURES
     // The plot is drawn by the picture program's own build of this command.
     if (!c.plot.empty()) {

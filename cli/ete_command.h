@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/parameter_options.h"
+#include "cli/road_options.h"
 
 struct EteCommand {
     CLI::App* app = nullptr;
@@ -16,6 +17,7 @@ struct EteCommand {
     std::string plot;
     int threads = 0;
     ParameterOptions parameters;  // --set, --params, --error
+    RoadOptions roads;            // --exit-capacity, --close, --reopen, --contraflow
 };
 
 // Adds the "ete" subcommand, with its options unless `withOptions` is false.

@@ -36,10 +36,12 @@
 #include "experiments/pictures/plot.h"
 #include "experiments/pictures/snapshot.h"
 #include "experiments/planning/parameter_text.h"
+#include "experiments/planning/road_text.h"
 #include "experiments/planning/town_file.h"
 #include "experiments/records/numbers.h"
 #include "experiments/records/output_file.h"
 #include "experiments/records/summary.h"
+#include "sim/town_text.h"
 #include "experiments/records/sweep_files.h"
 
 namespace {
@@ -218,6 +220,21 @@ int snapshot(const std::vector<std::string>& args) {
             std::string why;
             town = load_town(args[++i], why);
             if (!town) return refuse("--town: " + why);
+        } else if (args[i] == "--exit-capacity" && hasValue) {
+            std::int64_t cap = 0;
+            if (const std::string why = parse_decimal(args[++i], 1, MAX_EXIT_CAPACITY, cap);
+                !why.empty())
+                return refuse("--exit-capacity: " + why);
+            scenario.roads.exitCapacity = static_cast<std::int32_t>(cap);
+        } else if ((args[i] == "--close" || args[i] == "--reopen" || args[i] == "--contraflow") &&
+                   hasValue) {
+            const RoadAction action = args[i] == "--close"    ? RoadAction::Close
+                                      : args[i] == "--reopen" ? RoadAction::Reopen
+                                                              : RoadAction::Contraflow;
+            RoadOperation op;
+            if (const std::string why = parse_road_operation(action, args[++i], op); !why.empty())
+                return refuse(args[i - 1] + ": " + why);
+            scenario.roads.operations.push_back(op);
         } else if (args[i] == "--") {
             texts.insert(texts.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                          args.end());
@@ -230,6 +247,9 @@ int snapshot(const std::vector<std::string>& args) {
     }
     if (const ParameterCheck c = check_parameters(scenario.parameters); !c.ok())
         return refuse(c.text);
+    if (const std::string why = check_road_plan(town ? *town : builtin_town(), scenario.roads);
+        !why.empty())
+        return refuse(why);
     std::vector<SnapshotRequest> requests;
     std::vector<std::string> names;
     for (const std::string& text : texts) {

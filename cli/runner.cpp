@@ -7,6 +7,7 @@
 #include <string>
 
 #include "experiments/planning/parameter_text.h"
+#include "experiments/planning/road_text.h"
 #include "experiments/records/observations.h"
 #include "experiments/records/provenance.h"
 #include "sim/fingerprint.h"
@@ -88,6 +89,8 @@ void run_headless(const RunOptions& options, std::ostream& out) {
     build_scenario(*sim, options.scenario, options.town ? options.town : shared_builtin_town());
     if (options.town) out << town_line(*options.town);
     out << changed_parameter_lines(options.scenario.parameters);
+    if (!is_empty(options.scenario.roads))
+        out << "# roads: " << road_plan_words(options.scenario.roads) << '\n';
 
     if (options.fingerprint) {
         out << fingerprint_line(*sim, 0).text << '\n';

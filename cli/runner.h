@@ -26,8 +26,8 @@ struct RunOptions {
 std::vector<long long> report_ticks(const RunOptions& options);
 
 // Runs the scenario and writes its report: comment lines naming the town
-// (when it is not the built-in one) and the parameters that differ from their
-// defaults, then the fingerprints or the tally rows;
+// (when it is not the built-in one), the parameters that differ from their
+// defaults and the road plan when there is one, then the fingerprints or the tally rows;
 // after the rows (not after fingerprints) what the run showed: when it
 // settled, the last arrival, the trip times and the households that never
 // left (as comment lines in CSV).

@@ -12,6 +12,7 @@
 #include "cli/ete_command.h"
 #include "cli/merge_command.h"
 #include "cli/parameter_options.h"
+#include "cli/road_options.h"
 #include "cli/runner.h"
 #include "cli/sweep_command.h"
 #include "cli/town_command.h"
@@ -59,6 +60,8 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
                  "Build the town the window shows at launch instead of the one Reset builds");
     ParameterOptions parameters;
     add_parameter_options(app, parameters, true);
+    RoadOptions roads;
+    add_road_options(app, roads);
     std::string townFile;
     app.add_option("--town", townFile,
                    "Run on the town in FILE (see marovel-sim town --help) instead of the built-in "
@@ -126,6 +129,8 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
         "  marovel-sim --seed 42 --ticks 500 --fingerprint > run.txt\n"
         "  marovel-sim --scenario 3 --ticks 400 --snapshot 0:start.png --snapshot 400:end.png\n"
         "  marovel-sim --town riverside.town --error moderate --every 250\n"
+        "  marovel-sim --set route_guide=road --exit-capacity 1 --close 18,27:18,28@300 "
+        "--contraflow 21,27:21,28@300:up\n"
         "For many scenarios at once see: marovel-sim sweep --help\n"
         "An evacuation time estimate: marovel-sim ete --help\n"
         "Towns of your own: marovel-sim town --help\n"
@@ -186,6 +191,10 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
         options.town = load_town(townFile, why);
         if (!options.town) return refuse("--town: " + why);
     }
+    if (const std::string why = apply_road_options(
+            app, roads, options.town ? *options.town : builtin_town(), options.scenario.roads);
+        !why.empty())
+        return refuse(why);
 #if MAROVEL_WITH_PICTURES
     MovieRun movie{movieFile, options.ticks, movieEvery};
     if (!movie.file.empty())

@@ -125,6 +125,10 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         plan.town = load_town(c.town, why);
         if (!plan.town) return refuse("--town: " + why);
     }
+    if (const std::string why =
+            apply_road_options(*c.app, c.roads, plan.town ? *plan.town : builtin_town(), plan.roads);
+        !why.empty())
+        return refuse(why);
     plan.ticks = c.ticks;
     plan.every = c.every;
     plan.startup = c.startup;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/parameter_options.h"
+#include "cli/road_options.h"
 #include "experiments/planning/design.h"
 #include "experiments/running/sweep_job.h"
 #include "sim/scenario.h"
@@ -33,6 +34,7 @@ struct SweepCommand {
     bool resume =
         false;  // keep the complete runs of an interrupted sweep (experiments/running/resume.h)
     ParameterOptions parameters;  // --set and --params
+    RoadOptions roads;            // --exit-capacity, --close, --reopen, --contraflow
     std::string town;             // a town file; empty for the built-in town
     // Designs: the points to run, each under the replicate list.
     DesignRequest design;

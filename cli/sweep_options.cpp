@@ -77,6 +77,7 @@ void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
                       "high or spreads >= 0 (default low,moderate,high; or the error_spread "
                       "that --set or --params gave)");
     add_parameter_options(*sweep, c.parameters, false);
+    add_road_options(*sweep, c.roads);
     sweep->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
         ->transform(decimal_in(1, MAX_TICKS));
     sweep

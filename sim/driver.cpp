@@ -11,6 +11,7 @@ void finish_build(Simulation& sim) {
         sim.grid.exitDistances = sim.town->exit_distances().data();
     size_threat_flags(sim.storm, sim.vehicles.vehicleCount);
     reset_decisions(sim.decisions, sim.vehicles, sim.parameters);
+    prepare_roads(sim);
 }
 
 void init_app(Simulation& sim) {
@@ -47,6 +48,7 @@ void sim_tick(Simulation& sim) {
     step_all_vehicles(sim.grid, sim.vehicles);
     update_decisions(sim.decisions, sim.vehicles, sim.storm,
                      static_cast<float>(sim.parameters.errorSpread), sim.rng);
+    if (sim.roadState.active) advance_roads(sim);
     MAROVEL_VALIDATE(sim);
 }
 

@@ -11,6 +11,7 @@
 #include "sim/grid.h"
 #include "sim/parameters.h"
 #include "sim/random.h"
+#include "sim/roads.h"
 #include "sim/town.h"
 #include "sim/vehicles.h"
 
@@ -30,6 +31,10 @@ struct Simulation {
     // survive resets and scenario steps; every rebuild builds the town under
     // them, and ticks read them. Change them only right before a rebuild.
     ModelParameters parameters;
+    // The road plan (exit capacities, closures, contraflow) and what the run
+    // keeps of it; set like the parameters, right before a rebuild. Empty by default.
+    RoadPlan roads;
+    RoadState roadState;
 };
 
 // The start-up sequence: the cars draw their patience and fuel from the
@@ -42,7 +47,8 @@ void init_app(Simulation& sim);
 // The parts of a build that follow the cars (both sequences above end with
 // it): the grid reads the town's kept route tables (steps along lanes under
 // the road guide, straight-line distances to the nearest of several exits
-// otherwise), the storm one threat flag per car, and the decision table.
+// otherwise), the storm one threat flag per car, and the decision table; then
+// the road plan's quotas and its operations of tick 0.
 void finish_build(Simulation& sim);
 
 // Rebuilds the current scenario: the storm is seeded and drawn first, then the
@@ -56,7 +62,8 @@ std::int32_t step_seed(std::int32_t seed, std::int32_t delta);
 void next_scenario(Simulation& sim);
 void previous_scenario(Simulation& sim);
 
-// One tick: the storm and clock, then every car, then the households' decisions.
+// One tick: the storm and clock, then every car, then the households'
+// decisions, then the road plan's operations of the new tick.
 void sim_tick(Simulation& sim);
 
 // The window title: "Marovel 1.0: Scenario=%d Time=%.1f".

@@ -91,17 +91,26 @@ struct GridCell {
     std::uint8_t traffic;  // road: OR of the headings standing here; house: cars parked
 };
 
+// A limit on the cars an exit takes in: at most `capacity` enter it in one
+// tick; the rest wait on the road behind it.
+struct ExitQuota {
+    CellPos cell;            // the exit
+    std::int32_t capacity;   // cars a tick, at least 1
+    std::int32_t taken;      // cars that have entered it this tick
+};
+
 struct RoadGrid {
     std::int32_t width = 0;   // columns, 1..4096
     std::int32_t height = 0;  // rows, 1..4096
     std::vector<GridCell> cells;  // row-major: element y * width + x
     // The exits. Every evacuating car drives to one; cars that arrive share it
-    // without limit. With a single exit, is_exit compares with it; with more,
-    // it reads one bit per cell.
+    // without limit unless a quota says otherwise. With a single exit, is_exit
+    // compares with it; with more, it reads one bit per cell.
     CellPos firstExit = {0, 0};
     bool singleExit = true;
     std::vector<std::uint64_t> exitBits;  // bit (y * width + x) set on every exit; empty for one
     std::vector<CellPos> exits;           // every exit, as the town lists them
+    std::vector<ExitQuota> quotas;        // the exits that take a limited number a tick; usually none
     // Under the road guide, steps along lanes from each cell to the nearest
     // exit (the town's, which the simulation keeps alive); null under the straight rule.
     const std::int32_t* exitSteps = nullptr;
@@ -133,6 +142,18 @@ inline bool is_exit(const RoadGrid& grid, CellPos p) {
     if (grid.singleExit) return p == grid.firstExit;
     const std::size_t i = static_cast<std::size_t>(p.y * grid.width + p.x);
     return (grid.exitBits[i >> 6] >> (i & 63) & 1u) != 0;
+}
+
+// The quota of an exit, or null for an exit (or any cell) without one.
+inline ExitQuota* exit_quota(RoadGrid& grid, CellPos p) {
+    for (ExitQuota& q : grid.quotas)
+        if (q.cell == p) return &q;
+    return nullptr;
+}
+inline bool exit_full(const RoadGrid& grid, CellPos p) {
+    for (const ExitQuota& q : grid.quotas)
+        if (q.cell == p) return q.taken >= q.capacity;
+    return false;
 }
 
 // A grid of that size, every cell blocked and empty, without exits.

@@ -152,7 +152,8 @@ class HomeSearch {
                 const CellPos d = move_step(bit);
                 const CellPos p = {q.x - d.x, q.y - d.y};
                 if (p.x < 0 || p.y < 0 || p.x >= grid_.width || p.y >= grid_.height) continue;
-                if (!is_road(cell_at(grid_, p).layout)) continue;
+                // The car's own cell may have closed under it: it still drives off.
+                if (!is_road(cell_at(grid_, p).layout) && !(p == from_)) continue;
                 const std::size_t j = index_of(grid_, p);
                 if (steps_[j] == HOME_NO_ROAD)
                     touched_[touchedCount_++] = pack(p);

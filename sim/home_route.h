@@ -9,7 +9,8 @@
 // route from the start, so a town of any size needs no pool and nobody waits
 // for one. A car that leaves its route (a lane it would take is held, say),
 // or reaches the end of it, searches again from where it stands. A car from
-// whose cell no road leads home knows so for good: lanes do not change.
+// whose cell no road leads home knows so until the lanes change (a road plan
+// closes or reopens cells, clear_home_routes): then every car searches again.
 #pragma once
 
 #include <cstdint>

@@ -98,7 +98,8 @@ inline float price_entry(const RoadGrid& grid, const Vehicle& v, const Target& t
         // A house target is entered only from its door; an exit by any move
         // its layout allows, however many cars already stand there.
         if (cell.layout == LAYOUT_HOUSE) return bit == reverse_move(v.door) ? 0.0f : NO_WAY_COST;
-        return (cell.layout & bit) != 0 ? 0.0f : NO_WAY_COST;
+        if ((cell.layout & bit) == 0) return NO_WAY_COST;
+        return grid.quotas.empty() || !exit_full(grid, c) ? 0.0f : EXIT_QUEUE_COST;
     }
     if (cell.layout == LAYOUT_HOUSE || (cell.layout & bit) == 0 || (cell.traffic & bit) != 0)
         return NO_WAY_COST;
@@ -164,7 +165,7 @@ void choose_and_move_towards(RoadGrid& grid, Vehicle& v, const Target& target) {
     float best = costs[0];
     for (int i = 1; i < 4; ++i)
         if (costs[i] < best) best = costs[i];
-    if (best == NO_WAY_COST) return;
+    if (best == NO_WAY_COST || best == EXIT_QUEUE_COST) return;
 
     v.prevPos = v.pos;
     v.prevHeading = v.heading;
@@ -188,6 +189,8 @@ void choose_and_move_towards(RoadGrid& grid, Vehicle& v, const Target& target) {
     } else {
         there->traffic |= v.heading;
         v.onExit = is_exit(grid, v.pos) ? 1 : 0;
+        if (v.onExit != 0 && !grid.quotas.empty() && v.state == VS_EVACUATING)
+            if (ExitQuota* q = exit_quota(grid, v.pos)) ++q->taken;
     }
 }
 

@@ -21,6 +21,11 @@ constexpr float BACKTRACK_PENALTY = 2.5e24f;
 // enters such a cell only when nothing else is open.
 constexpr float UNREACHABLE_COST = 1e12f;
 
+// The price of a move into an exit that has taken its quota of cars this
+// tick: below every real price, so the car takes it, and a move at this price
+// is not made: the car stands in its lane, first in the queue for the exit.
+constexpr float EXIT_QUEUE_COST = -1.0f;
+
 // The price, on the way home by the road guide, of a cell from which no road
 // leads to the door: dearer than turning back, so a car that gives up where
 // its road home lies behind it turns round, and cheaper than no move at all.
@@ -39,7 +44,9 @@ float cost_y_inc(const RoadGrid& grid, const Vehicle& v, CellPos target);
 
 // Prices all four moves and makes the cheapest (the earliest in move order on a
 // tie), updating the lanes of the cell left and the cell entered. A car whose
-// every move costs NO_WAY_COST stays where it is.
+// every move costs NO_WAY_COST stays where it is; so does one whose cheapest
+// move is into an exit that has taken its cars for this tick (EXIT_QUEUE_COST).
+// An evacuating car that enters an exit with a quota takes one of its places.
 void choose_and_move(RoadGrid& grid, Vehicle& v, CellPos target);
 
 // The same towards the nearest of several exits (the grid's exit cells): the

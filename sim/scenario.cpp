@@ -9,6 +9,7 @@ std::int32_t seed_of_step(std::int64_t steps) {
 void build_scenario(Simulation& sim, const ScenarioSetup& setup) {
     sim.scenarioSeed = setup.seed;
     sim.parameters = setup.parameters;
+    sim.roads = setup.roads;
     for (std::int32_t& flag : sim.storm.threatFlags) flag = 0;
     if (setup.startup) {
         sim.rng = RandomState{};

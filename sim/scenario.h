@@ -13,6 +13,7 @@ struct ScenarioSetup {
     std::int32_t seed = 1;       // the scenario seed; scenario K of the window is 1 + 1000 K
     ModelParameters parameters;  // checked by check_parameters before a run
     bool startup = false;  // the town the window shows at launch instead of the one Reset builds
+    RoadPlan roads = {};   // exit capacities and road operations; checked by check_road_plan
 };
 
 // The default parameters under another error spread.

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <deque>
 
+#include "sim/exit_steps.h"
+
 namespace {
 
 std::string at(const char* what, CellPos c) {
@@ -14,37 +16,14 @@ std::string at(const char* what, CellPos c) {
     return text;
 }
 
-// Marks every cell from which some exit can be reached along lanes: a search
-// backwards from the exits, entering a cell p from a cell q (q the cell a car
-// at p moves to) when q's layout lets that move in. Steps, or -1.
+// Steps along lanes from every cell to the nearest exit, or -1.
 std::vector<std::int32_t> steps_to_exits(const Town& town) {
-    const std::size_t w = static_cast<std::size_t>(town.width);
-    std::vector<std::int32_t> steps(w * static_cast<std::size_t>(town.height), -1);
+    std::vector<std::int32_t> steps(town.layout.size(), -1);
     std::vector<std::uint32_t> queue;
     queue.reserve(town.exits.size());
-    for (CellPos e : town.exits) {
-        if (!town.contains(e) || !is_road(town.layout_at(e))) continue;
-        const std::size_t i = static_cast<std::size_t>(e.y) * w + static_cast<std::size_t>(e.x);
-        if (steps[i] == 0) continue;
-        steps[i] = 0;
-        queue.push_back(static_cast<std::uint32_t>(i));
-    }
-    for (std::size_t head = 0; head < queue.size(); ++head) {
-        const std::uint32_t i = queue[head];
-        const CellPos q = {static_cast<std::int32_t>(i % w), static_cast<std::int32_t>(i / w)};
-        const std::uint8_t into = town.layout_at(q);
-        for (std::uint8_t bit : MOVE_ORDER) {
-            if ((into & bit) == 0) continue;  // this move may not enter q
-            // The car stood one step back from q along this move.
-            const CellPos s = move_step(bit);
-            const CellPos p = {q.x - s.x, q.y - s.y};
-            if (!town.contains(p) || !is_road(town.layout_at(p))) continue;
-            const std::size_t j = static_cast<std::size_t>(p.y) * w + static_cast<std::size_t>(p.x);
-            if (steps[j] >= 0) continue;
-            steps[j] = steps[i] + 1;
-            queue.push_back(static_cast<std::uint32_t>(j));
-        }
-    }
+    search_exit_steps(
+        town.width, town.height, town.exits, [&](CellPos p) { return town.layout_at(p); },
+        steps.data(), queue);
     return steps;
 }
 
@@ -148,7 +127,8 @@ bool same_town(const Town& a, const Town& b) {
             a.houses[i].cars != b.houses[i].cars)
             return false;
     for (std::size_t i = 0; i < a.exits.size(); ++i)
-        if (!(a.exits[i] == b.exits[i])) return false;
+        if (!(a.exits[i] == b.exits[i]) || exit_capacity(a, i) != exit_capacity(b, i))
+            return false;
     return true;
 }
 
@@ -250,6 +230,10 @@ std::vector<TownProblem> validate_town(const Town& town) {
     if (houseCells != town.houses.size())
         out.push_back({L::Error, none, "the house list does not match the house cells"});
     if (town.exits.empty()) out.push_back({L::Error, none, "the town has no exit"});
+    if (!town.exitCapacities.empty() && town.exitCapacities.size() != town.exits.size())
+        out.push_back({L::Error, none, "the exit capacities do not match the exits"});
+    for (std::int32_t c : town.exitCapacities)
+        if (c < 0) out.push_back({L::Error, none, "an exit capacity is below 0"});
     bool exitsOk = true;
     for (CellPos e : town.exits)
         if (!town.contains(e) || !is_road(town.layout_at(e))) {

@@ -63,6 +63,9 @@ struct Town {
     std::vector<std::uint8_t> layout;         // row-major, element y * width + x
     std::vector<House> houses;                // in row-major order (y, then x): the cars' order
     std::vector<CellPos> exits;               // road cells; at least one
+    // Cars a tick each exit takes in, in the order of `exits`; 0: any number.
+    // Empty when every exit takes any number.
+    std::vector<std::int32_t> exitCapacities;
     std::optional<TownOrigin> origin;         // where it lies on the earth; none for a made-up town
     std::string source;                       // where its map came from and its licence; optional
     // ROAD_CLASS_* of each cell, row-major like `layout`, or empty: drawing only.
@@ -94,8 +97,8 @@ struct Town {
     // A copy starts without the cached steps: it may be edited before use.
     Town(const Town& o)
         : name(o.name), cellSizeM(o.cellSizeM), width(o.width), height(o.height),
-          layout(o.layout), houses(o.houses), exits(o.exits), origin(o.origin),
-          source(o.source), roadClass(o.roadClass) {}
+          layout(o.layout), houses(o.houses), exits(o.exits), exitCapacities(o.exitCapacities),
+          origin(o.origin), source(o.source), roadClass(o.roadClass) {}
     Town& operator=(const Town& o) {
         if (this != &o) *this = Town(o);
         return *this;
@@ -113,8 +116,8 @@ struct Town {
     std::unique_ptr<StepsCache> cache_ = std::make_unique<StepsCache>();
 };
 
-// True when both towns hold the same cells, doors, car counts, exits, name, cell size, origin,
-// source and road classes.
+// True when both towns hold the same cells, doors, car counts, exits and their capacities,
+// name, cell size, origin, source and road classes.
 bool same_town(const Town& a, const Town& b);
 
 // The latitude and longitude (degrees) of the point `x` cells east and `y`
@@ -133,6 +136,11 @@ void list_houses(Town& town, DoorOf doorOf) {
         for (std::int32_t x = 0; x < town.width; ++x)
             if (town.layout_at({x, y}) == LAYOUT_HOUSE)
                 town.houses.push_back({{x, y}, doorOf(CellPos{x, y}), -1});
+}
+
+// The capacity of exit k (0: any number of cars a tick).
+inline std::int32_t exit_capacity(const Town& town, std::size_t k) {
+    return k < town.exitCapacities.size() ? town.exitCapacities[k] : 0;
 }
 
 // The built-in town: the map table's layout, every door the cell below (y-1),

@@ -107,6 +107,7 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
                                      std::to_string(TOWN_TEXT_MAX_BYTES) + " bytes)");
     Town t;
     std::vector<Placed> exits;
+    std::vector<std::int32_t> capacities;  // per exit; 0: any number
     std::vector<std::pair<Placed, std::int64_t>> counts;
     int line = 0;
     std::size_t at = 0;
@@ -235,12 +236,22 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
         } else if (key == "source") {
             t.source = std::string(value);
         } else if (key == "exit") {
-            std::int64_t xy[2];
-            if (!parse_ints(value, xy, 2))
-                return fail(error, line, valueColumn, "exit must be X,Y: two whole numbers");
+            std::int64_t xy[3] = {0, 0, 0};
+            const bool withCapacity = parse_ints(value, xy, 3);
+            if (!withCapacity && !parse_ints(value, xy, 2))
+                return fail(error, line, valueColumn,
+                            "exit must be X,Y or X,Y,CAP: two or three whole numbers");
             exits.push_back({{static_cast<std::int32_t>(xy[0]), static_cast<std::int32_t>(xy[1])}, line});
             if (xy[0] < 0 || xy[1] < 0 || xy[0] >= TOWN_MAX_SIDE || xy[1] >= TOWN_MAX_SIDE)
                 return fail(error, line, valueColumn, "exit outside the town");
+            if (withCapacity && (xy[2] < 1 || xy[2] > MAX_EXIT_CAPACITY)) {
+                std::size_t third = value.rfind(',') + 1;  // the capacity's first character
+                while (third < value.size() && (value[third] == ' ' || value[third] == '\t')) ++third;
+                return fail(error, line, valueColumn + static_cast<int>(third),
+                            "exit capacity must be 1.." + std::to_string(MAX_EXIT_CAPACITY) +
+                                " cars a tick");
+            }
+            capacities.push_back(static_cast<std::int32_t>(xy[2]));
         } else if (key == "cars") {
             std::int64_t v[3];
             if (!parse_ints(value, v, 3) || v[2] < 0 || v[2] > 100)
@@ -307,6 +318,8 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
                             ", column " + std::to_string(e.cell.x + 1) + ")");
         t.exits.push_back(e.cell);
     }
+    for (std::int32_t c : capacities)
+        if (c > 0) t.exitCapacities = capacities;
     for (const auto& [c, n] : counts) {
         if (!t.contains(c.cell) || t.layout_at(c.cell) != LAYOUT_HOUSE)
             return fail(error, c.line, 0, "cars names a cell that is not a house");
@@ -355,8 +368,12 @@ std::string format_town(const Town& town) {
         out += "origin = " + shortest(town.origin->lat) + "," + shortest(town.origin->lon) + "\n";
         out += "standard_parallel = " + shortest(town.origin->standardParallel) + "\n";
     }
-    for (CellPos e : town.exits)
-        out += "exit = " + std::to_string(e.x) + "," + std::to_string(e.y) + "\n";
+    for (std::size_t k = 0; k < town.exits.size(); ++k) {
+        const CellPos e = town.exits[k];
+        out += "exit = " + std::to_string(e.x) + "," + std::to_string(e.y);
+        if (exit_capacity(town, k) > 0) out += "," + std::to_string(exit_capacity(town, k));
+        out += "\n";
+    }
     std::vector<char> doorChar(town.layout.size(), 0);
     for (const House& h : town.houses) {
         const std::size_t i = static_cast<std::size_t>(h.pos.y) * static_cast<std::size_t>(town.width) +

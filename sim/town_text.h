@@ -9,6 +9,7 @@
 //   standard_parallel = 37.81   optional, with origin: the latitude true to scale
 //                               (default: the grid's middle row)
 //   exit = 20,29                an exit cell, x from the left, y from the bottom; repeatable
+//   exit = 20,29,3              an exit that takes at most 3 cars a tick
 //   cars = 3,1,4                house (3, 1) gets 4 cars instead of cars_per_house; repeatable
 //   grid
 //   ..................+==+..   one line per row, the top row (y = height - 1) first
@@ -34,6 +35,9 @@
 // their line ends, and 1 MiB of keys and comments.
 constexpr std::size_t TOWN_TEXT_MAX_BYTES =
     2 * static_cast<std::size_t>(TOWN_MAX_SIDE) * (TOWN_MAX_SIDE + 2) + (1u << 20);
+
+// The most cars a tick an exit's capacity may say: far beyond any road's.
+constexpr std::int64_t MAX_EXIT_CAPACITY = 1000000;
 
 struct TownTextError {
     int line = 0;    // 1-based; 0 for the text as a whole

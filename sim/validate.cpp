@@ -105,6 +105,11 @@ ValidationResult validate_simulation(const Simulation& sim) {
             ++parked[k];
             continue;
         }
+        // A car holds a lane its cell lets in, unless the road plan changed the
+        // cell under it (closed it, or turned it one-way against the car).
+        const std::uint8_t layout = grid.cells[k].layout;
+        if ((layout & v.heading) == 0 && layout == town.layout[k])
+            return fail("car against its lane", v.pos.x, v.pos.y, v.heading, layout);
         unsigned char& lane = lanes[k];
         // Only an exit lets two cars share a lane.
         if ((lane & v.heading) != 0 && !onExit)
@@ -115,8 +120,10 @@ ValidationResult validate_simulation(const Simulation& sim) {
         for (std::int32_t x = 0; x < grid.width; ++x) {
             const std::size_t k = static_cast<std::size_t>(cell_index(grid, {x, y}));
             const GridCell& c = grid.cells[k];
-            if (c.layout != town.layout[k])
-                return fail("layout changed", x, y, c.layout, town.layout[k]);
+            const std::uint8_t planned = sim.roadState.order.empty()
+                                             ? town.layout[k]
+                                             : planned_layout(sim, sim.roadState.applied, {x, y});
+            if (c.layout != planned) return fail("layout changed", x, y, c.layout, planned);
             if (c.layout == LAYOUT_HOUSE) {
                 if (c.traffic != parked[k]) return fail("house count", x, y, c.traffic, parked[k]);
             } else if (is_exit(grid, {x, y})) {
@@ -129,6 +136,10 @@ ValidationResult validate_simulation(const Simulation& sim) {
             }
         }
     }
+    for (const ExitQuota& q : grid.quotas)
+        if (!in_grid(grid, q.cell.x, q.cell.y) || !is_exit(grid, q.cell) || q.capacity < 1 ||
+            q.taken < 0 || q.taken > q.capacity)
+            return fail("exit quota", q.cell.x, q.cell.y, q.taken, q.capacity);
     const VehicleTally t = tally_vehicles(table);
     if (tally_total(t) != table.vehicleCount)
         return fail("tally total", 0, 0, tally_total(t), table.vehicleCount);

@@ -36,6 +36,10 @@ void build_grid(const Town& town, RoadGrid& grid) {
     grid.firstExit = town.exits.empty() ? CellPos{-1, -1} : town.exits[0];
     grid.singleExit = town.exits.size() <= 1;
     grid.exits = town.exits;
+    grid.quotas.clear();
+    for (std::size_t k = 0; k < town.exits.size(); ++k)
+        if (exit_capacity(town, k) > 0)
+            grid.quotas.push_back({town.exits[k], exit_capacity(town, k), 0});
     grid.exitSteps = nullptr;
     grid.exitDistances = nullptr;
     grid.exitBits.assign(grid.singleExit ? 0 : (town.layout.size() + 63) / 64, 0);
@@ -185,6 +189,7 @@ void set_bit(VehicleSet& set, int index, bool on) {
 }  // namespace
 
 void step_all_vehicles(RoadGrid& grid, VehicleTable& table) {
+    for (ExitQuota& q : grid.quotas) q.taken = 0;  // each exit's places are for one tick
     HomeRoutes* const home = table.home.active ? &table.home : nullptr;
     for_each_member(table.underWay, [&](int i) {
         Vehicle& v = table.vehicles[i];

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "experiments/pictures/install_folders.h"
+#include "experiments/planning/road_text.h"
 #include "experiments/planning/parameter_text.h"
 
 extern char** environ;
@@ -103,6 +104,14 @@ std::vector<std::string> scenario_arguments(const ScenarioSetup& scenario) {
         args.emplace_back("--param");
         args.push_back(std::string(info.name) + "=" +
                        format_value(scenario.parameters.*info.field));
+    }
+    if (scenario.roads.exitCapacity > 0) {
+        args.emplace_back("--exit-capacity");
+        args.push_back(std::to_string(scenario.roads.exitCapacity));
+    }
+    for (const RoadOperation& op : scenario.roads.operations) {
+        args.emplace_back(road_option_name(op.action));
+        args.push_back(road_operation_text(op));
     }
     return args;
 }

@@ -40,6 +40,7 @@ struct SweepPlan {
     std::vector<const ParameterInfo*> varied;
     // The town every run is built on; null for the built-in town.
     std::shared_ptr<const Town> town;
+    RoadPlan roads;  // every run's exit capacities and road operations; empty by default
     // Per-car rows (experiments/records/households.h) with these columns; none when empty.
     std::vector<HouseholdColumn> householdColumns;
 };

@@ -45,7 +45,7 @@ TEST(TownText, EveryCellKindDoorCountAndKeyReadsBackAsWritten) {
         "origin = -33.9249, 18.4241\n"
         "standard_parallel = -33.92\n"
         "exit = 0,2\n"
-        "exit = 5,0\n"
+        "exit = 5,0, 3\n"
         "cars = 1,1,3\n"
         "grid\n"
         "+|-^v>+\n"
@@ -78,6 +78,7 @@ TEST(TownText, EveryCellKindDoorCountAndKeyReadsBackAsWritten) {
     EXPECT_EQ(t.houses[3].cars, -1);
     ASSERT_EQ(t.exits.size(), 2u);
     EXPECT_TRUE(t.exits[0] == (CellPos{0, 2}) && t.exits[1] == (CellPos{5, 0}));
+    EXPECT_EQ(t.exitCapacities, (std::vector<std::int32_t>{0, 3}));  // any number, then 3 a tick
     // The one-way y-1 road is no house, though it shares the house's bit.
     EXPECT_TRUE(is_road(LAYOUT_ONE_WAY_Y_DEC) && !is_road(LAYOUT_HOUSE) && !is_road(LAYOUT_WATER));
     Town back;
@@ -156,6 +157,9 @@ TEST(TownText, EachFaultIsRefusedWithItsLineAndColumn) {
         {"exit = 0,0\ngrid\n.N\n+.\n"s, 3, 2, "door of the house at (1, 1) is not a road"},
         {"exit = 0,0\nwidth = 3\ngrid\n+N\n"s, 2, 1, "unknown key `width`"},
         {"exit = 0;0\ngrid\n+N\n"s, 1, 8, "exit must be X,Y"},
+        {"exit = 0,0,0\ngrid\n+N\n"s, 1, 12, "exit capacity must be 1..1000000"},
+        {"exit = 0,0, -2\ngrid\n+N\n"s, 1, 13, "exit capacity must be"},
+        {"exit = 0,0,1,1\ngrid\n+N\n"s, 1, 8, "exit must be X,Y or X,Y,CAP"},
         {"exit = 0,0\ncars = 0,0,5\ngrid\nN\n+\n"s, 2, 0, "not a house"},
         {"exit = 0,0\ncars = 0,1,101\ngrid\nN\n+\n"s, 2, 8, "cars must be X,Y,N"},
         {"exit = 0,0\ncell_size_m = -1\ngrid\nN\n+\n"s, 2, 15, "cell_size_m must be"},

@@ -98,11 +98,30 @@ TEST(Validate, SoundTownsPassAndEachBrokenRuleIsNamed) {
          [](Simulation& s) {
              cell_at(s.grid, first_cell(s, LAYOUT_ROAD_X)).layout = LAYOUT_ROAD_ANY;
          }},
+        {"exit quota", [](Simulation& s) { s.grid.quotas.push_back({ExitCell, 1, 2}); }},
+        // A car in a lane its (unchanged) cell does not let in.
+        {"car against its lane",
+         [](Simulation& s) {
+             place_car(s, 0, VS_EVACUATING, {6, 8}, DIR_X_INC, {5, 8});
+         }},
         {"car off the grid",
          [](Simulation& s) {
              s.vehicles.vehicles[3].pos = {GRID_W, 0};
          }},
     };
+    // Under a road plan the grid must hold the plan's layout, no more, no less.
+    {
+        ScenarioSetup setup{7, error_level(ERROR_HIGH), false};
+        RoadOperation close;
+        close.from = close.to = {6, 8};
+        setup.roads.operations = {close};
+        auto sim = new_simulation();
+        build_scenario(*sim, setup);
+        ASSERT_TRUE(validate_simulation(*sim).ok);
+        EXPECT_EQ(cell_at(sim->grid, {6, 8}).layout, LAYOUT_BLOCKED);
+        cell_at(sim->grid, {6, 8}).layout = LAYOUT_ROAD_Y;  // as the town has it
+        EXPECT_EQ(std::string(validate_simulation(*sim).message).rfind("layout changed", 0), 0u);
+    }
     for (const Case& c : cases) {
         auto sim = reset_town(7, ERROR_HIGH);
         ASSERT_TRUE(validate_simulation(*sim).ok);

@@ -1,0 +1,277 @@
+// Road plans: exit capacities, closures and reopenings, contraflow; each run
+// with the whole state checked after every tick.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "sim/roads.h"
+#include "sim/validate.h"
+#include "support/town.h"
+#include "support/towns.h"
+
+namespace {
+
+std::shared_ptr<const Town> town_of(const std::string& text) {
+    Town t;
+    TownTextError e;
+    if (!parse_town(text, t, e)) {
+        ADD_FAILURE() << e.line << ":" << e.column << " " << e.message;
+        return nullptr;
+    }
+    return std::make_shared<const Town>(std::move(t));
+}
+
+std::unique_ptr<Simulation> planned_run(std::shared_ptr<const Town> town, const ModelParameters& p,
+                                        RoadPlan plan) {
+    auto sim = std::make_unique<Simulation>();
+    ScenarioSetup setup{1, p, false};
+    setup.roads = std::move(plan);
+    build_scenario(*sim, setup, std::move(town));
+    return sim;
+}
+
+// One tick, then the whole state checked.
+::testing::AssertionResult checked_tick(Simulation& sim) {
+    sim_tick(sim);
+    const ValidationResult r = validate_simulation(sim);
+    if (r.ok) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "tick " << sim.storm.simTime << ": " << r.message;
+}
+
+// Evacuating cars next to the exit that a move into it would take in.
+int waiting_at(const Simulation& sim, CellPos exit) {
+    int n = 0;
+    const std::uint8_t into = cell_at(sim.grid, exit).layout;
+    for (int i = 0; i < sim.vehicles.vehicleCount; ++i) {
+        const Vehicle& v = sim.vehicles.vehicles[i];
+        if (v.state != VS_EVACUATING || v.onExit != 0 || v.pos == v.home) continue;
+        for (std::uint8_t bit : MOVE_ORDER) {
+            const CellPos s = move_step(bit);
+            if (v.pos.x + s.x == exit.x && v.pos.y + s.y == exit.y && (into & bit) != 0) ++n;
+        }
+    }
+    return n;
+}
+
+// Per tick from tick 1 on: the cars evacuated in it, and those that stood
+// waiting next to `exit` as it began.
+struct Arrivals {
+    std::vector<int> in, waiting;
+};
+Arrivals arrivals_per_tick(Simulation& sim, CellPos exit, int ticks) {
+    Arrivals out;
+    int before = current_tally(sim.vehicles).evacuated;
+    for (int t = 0; t < ticks; ++t) {
+        out.waiting.push_back(waiting_at(sim, exit));
+        EXPECT_TRUE(checked_tick(sim));
+        const int now = current_tally(sim.vehicles).evacuated;
+        out.in.push_back(now - before);
+        before = now;
+    }
+    return out;
+}
+
+// A street with the exit in its middle, reached from both sides: a burst of
+// departures brings two cars to it in one tick.
+const char* const MIDDLE_EXIT =
+    "exit = 6,1\n"
+    "grid\n"
+    "SSSSSS.SSSSSS\n"
+    "+++++++++++++\n"
+    "NNNNNN.NNNNNN\n";
+
+RoadOperation operation(RoadAction a, CellPos from, CellPos to, std::int64_t tick,
+                        std::uint8_t direction = 0) {
+    RoadOperation op;
+    op.action = a;
+    op.from = from;
+    op.to = to;
+    op.tick = tick;
+    op.direction = direction;
+    return op;
+}
+
+// An exit that takes one car a tick lets exactly one in every tick that starts
+// with a car waiting next to it (and none in any other), under either guide,
+// whether the town or the plan says so, until every car is out; without the
+// limit, the same burst brings in two or more at once.
+TEST(Roads, AnExitOfCapacityOneTakesExactlyOneCarInEveryTickThatACarWaitsAtIt) {
+    const auto town = town_of(MIDDLE_EXIT);
+    ASSERT_TRUE(town);
+    Town limitedTown = *town;
+    limitedTown.exitCapacities = {1};
+    const auto limited = std::make_shared<const Town>(std::move(limitedTown));
+    for (const double guide : {ROUTE_GUIDE_STRAIGHT, ROUTE_GUIDE_ROAD}) {
+        SCOPED_TRACE(guide);
+        ModelParameters p = everyone_leaves(guide);
+        p.carsPerHouse = 4;  // a queue at the exit from the first arrival to the last
+        auto free = planned_run(town, p, {});
+        const Arrivals unlimited = arrivals_per_tick(*free, {6, 1}, 300);
+        EXPECT_GE(*std::max_element(unlimited.in.begin(), unlimited.in.end()), 2)
+            << "the town no longer brings two cars at once: the test shows nothing";
+
+        RoadPlan plan;
+        plan.exitCapacity = 1;
+        for (const bool byTown : {false, true}) {
+            auto sim = byTown ? planned_run(limited, p, {}) : planned_run(town, p, plan);
+            const int cars = sim->vehicles.vehicleCount;
+            const Arrivals a = arrivals_per_tick(*sim, {6, 1}, 300);
+            int queued = 0;
+            for (std::size_t t = 0; t < a.in.size(); ++t) {
+                EXPECT_EQ(a.in[t], a.waiting[t] > 0 ? 1 : 0) << "tick " << t + 1;
+                queued += a.waiting[t] > 1;
+            }
+            EXPECT_GT(queued, cars / 2) << "the exit hardly ever had a queue";
+            EXPECT_EQ(current_tally(sim->vehicles).evacuated, cars);
+        }
+    }
+}
+
+// A closure stops every entry into its cells from its tick on while the cars
+// standing there drive off; its reopening lets cars in again. The road guide
+// takes the cars round by the next bridge meanwhile, and every car is counted
+// throughout.
+TEST(Roads, AClosedStretchTakesNoCarFromItsTickOnAndAReopeningTakesThemAgain) {
+    const CellPos lo = {18, 27}, hi = {18, 28};  // the left bank's road to the exit's bridge
+    const std::int64_t closeTick = 60, reopenTick = 150;
+    RoadPlan plan;
+    plan.operations = {operation(RoadAction::Close, lo, hi, closeTick),
+                       operation(RoadAction::Reopen, lo, hi, reopenTick)};
+    auto sim = planned_run(shared_builtin_town(), everyone_leaves(ROUTE_GUIDE_ROAD), plan);
+    const int cars = sim->vehicles.vehicleCount;
+    const auto inside = [&](CellPos c) {
+        return c.x >= lo.x && c.x <= hi.x && c.y >= lo.y && c.y <= hi.y;
+    };
+    std::vector<CellPos> before(static_cast<std::size_t>(cars));
+    int standingAtClosure = 0, enteredWhileClosed = 0, enteredAfter = 0;
+    for (std::int64_t tick = 1; tick <= 400; ++tick) {
+        for (int i = 0; i < cars; ++i) before[static_cast<std::size_t>(i)] = sim->vehicles.vehicles[i].pos;
+        ASSERT_TRUE(checked_tick(*sim));
+        for (int i = 0; i < cars; ++i) {
+            const CellPos now = sim->vehicles.vehicles[i].pos;
+            const bool entered = inside(now) && !(now == before[static_cast<std::size_t>(i)]);
+            if (tick == closeTick && inside(now)) ++standingAtClosure;
+            if (tick > closeTick && tick <= reopenTick && entered) ++enteredWhileClosed;
+            if (tick > reopenTick && entered) ++enteredAfter;
+        }
+        if (tick == reopenTick) {
+            int stillThere = 0;
+            for (int i = 0; i < cars; ++i) stillThere += inside(sim->vehicles.vehicles[i].pos);
+            EXPECT_EQ(stillThere, 0) << "the cars on the closed cells did not drive off";
+        }
+    }
+    EXPECT_GT(standingAtClosure, 0) << "no car stood on the cells when they closed";
+    EXPECT_EQ(enteredWhileClosed, 0);
+    EXPECT_GT(enteredAfter, 0) << "the reopened cells took no car";
+    // Meanwhile cars of the left bank crossed the river by another bridge and
+    // came to the exit from the right.
+    int roundBy = 0;
+    for (int i = 0; i < cars; ++i) {
+        const Vehicle& v = sim->vehicles.vehicles[i];
+        roundBy += v.onExit != 0 && v.home.x < 19 && v.heading == DIR_X_DEC;
+    }
+    EXPECT_GT(roundBy, 0);
+}
+
+// A town built for contraflow: the one road out is two one-way lanes, the
+// right one inbound, from the middle of a street of houses to the exit at the
+// top. Each half of the street feeds the lane on its side.
+std::string two_lane_town() {
+    std::string text = "exit = 9,12\ngrid\n.........++.........\n";
+    for (int y = 11; y >= 2; --y) text += ".........^v.........\n";
+    text += "++++++++++++++++++++\nNNNNNNNNNNNNNNNNNNNN\n";
+    return text;
+}
+
+int tick_of_share(Simulation& sim, int percent, int ticks) {
+    const int cars = sim.vehicles.vehicleCount;
+    for (int t = 1; t <= ticks; ++t) {
+        EXPECT_TRUE(checked_tick(sim));
+        if (current_tally(sim.vehicles).evacuated * 100 >= cars * percent) return t;
+    }
+    return ticks + 1;
+}
+
+// Reversing the inbound lane doubles the road out, so 90 % of the cars are out
+// sooner; the rectangle's direction, unless given, points away from the town's
+// centre (up here). A car on the inbound lane when it turns is turned with it.
+TEST(Roads, ContraflowOnTheInboundLaneClearsTheTownSoonerAndTurnsTheCarsOnIt) {
+    const auto town = town_of(two_lane_town());
+    ASSERT_TRUE(town);
+    const RoadOperation reverse = operation(RoadAction::Contraflow, {10, 2}, {10, 11}, 0);
+    EXPECT_EQ(road_operation_direction(*town, reverse), DIR_Y_INC);
+    for (const double guide : {ROUTE_GUIDE_STRAIGHT, ROUTE_GUIDE_ROAD}) {
+        SCOPED_TRACE(guide);
+        // All at once, in numbers: the road out is what holds them up.
+        ModelParameters p = everyone_leaves(guide);
+        p.departureNoise = 0.0;
+        p.carsPerHouse = 4;
+        auto plain = planned_run(town, p, {});
+        RoadPlan plan;
+        plan.operations = {reverse};
+        auto reversed = planned_run(town, p, plan);
+        const int without = tick_of_share(*plain, 90, 1000);
+        const int with = tick_of_share(*reversed, 90, 1000);
+        EXPECT_LE(without, 1000);
+        EXPECT_LT(with * 10, without * 7) << with << " against " << without;
+    }
+
+    RoadPlan later;
+    later.operations = {operation(RoadAction::Contraflow, {10, 2}, {10, 11}, 5)};
+    auto sim = planned_run(town, everyone_leaves(), later);
+    // A car driving in on the inbound lane, as if it had come from the top.
+    Vehicle& car = sim->vehicles.vehicles[0];
+    const int index = 0;
+    cell_at(sim->grid, car.home).traffic--;
+    car.state = VS_EVACUATING;
+    car.pos = {10, 10};
+    car.prevPos = {10, 11};
+    car.heading = DIR_Y_DEC;
+    set_traffic(sim->grid, car.pos, car.heading);
+    index_vehicles(sim->grid, sim->vehicles);
+    ASSERT_TRUE(validate_simulation(*sim).ok);
+    for (int t = 1; t <= 5; ++t) ASSERT_TRUE(checked_tick(*sim));
+    const Vehicle& turned = sim->vehicles.vehicles[index];
+    EXPECT_EQ(turned.pos.x, 10);
+    EXPECT_EQ(turned.pos.y, 5) << "it drove down the inbound lane until it turned";
+    EXPECT_EQ(turned.heading, DIR_Y_INC);
+    EXPECT_EQ(traffic_at(*sim, turned.pos) & DIR_Y_DEC, 0);
+    for (int t = 6; t <= 300; ++t) ASSERT_TRUE(checked_tick(*sim));
+    EXPECT_EQ(sim->vehicles.vehicles[index].state, VS_EVACUATING);
+    EXPECT_EQ(sim->vehicles.vehicles[index].onExit, 1);
+}
+
+// A plan that cannot run on its town is refused in one line saying why.
+TEST(Roads, APlanOffTheRoadsOrOutsideTheTownIsRefusedSayingWhy) {
+    const Town& town = builtin_town();
+    struct Case {
+        RoadOperation op;
+        const char* says;
+    };
+    const Case cases[] = {
+        {operation(RoadAction::Close, {40, 3}, {40, 3}, 5), "close: (40, 3) lies outside the town (40 x 30 cells)"},
+        {operation(RoadAction::Reopen, {0, 0}, {3, -1}, 5), "reopen: (3, -1) lies outside"},
+        {operation(RoadAction::Close, {1, 1}, {1, 1}, 5), "close: (1, 1) is not a road cell"},
+        {operation(RoadAction::Close, {1, 8}, {5, 9}, 5), "close: (1, 8):(5, 9) holds no road cell"},
+        {operation(RoadAction::Contraflow, {0, 14}, {39, 14}, 5), "lies across the town's centre"},
+    };
+    for (const Case& c : cases) {
+        RoadPlan plan;
+        plan.operations = {operation(RoadAction::Close, {0, 0}, {0, 0}, 1), c.op};
+        EXPECT_NE(check_road_plan(town, plan).find(c.says), std::string::npos)
+            << check_road_plan(town, plan);
+        plan.operations = {operation(RoadAction::Close, {0, 0}, {0, 0}, 1)};
+        EXPECT_EQ(check_road_plan(town, plan), "");
+    }
+    RoadPlan plan;
+    plan.exitCapacity = -1;
+    EXPECT_NE(check_road_plan(town, plan).find("at least 1 car a tick"), std::string::npos);
+    // Along the centre row, but with its direction given: it runs.
+    plan = {};
+    plan.operations = {operation(RoadAction::Contraflow, {0, 14}, {39, 14}, 5, DIR_X_INC)};
+    EXPECT_EQ(check_road_plan(town, plan), "");
+}
+
+}  // namespace
