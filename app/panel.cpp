@@ -308,7 +308,7 @@ SidePanel::SidePanel(App& app, QWidget* parent)
     }
     pairGrid->setColumnMinimumWidth(3, 10);
     compareColumn->addLayout(pairGrid);
-    grid->addRow(tr("Cars"), p.compareCounts);
+    grid->addRow(p.compareCounts);  // the whole width: the names are not cut
     grid->setRowVisible(p.compareCounts, false);
     p.monitorRows = grid;
     p.countRow = countGrid;
