@@ -218,9 +218,9 @@ struct SidePanel::Parts {
     QGroupBox* parameterBox = nullptr;
     // Compare: the two runs' counts side by side in place of the counts row,
     // the second run's curves, the key to the plot, and which run is edited.
-    QFormLayout* monitorRows = nullptr;
-    QGridLayout* countRow = nullptr;  // the first run's counts alone
-    QWidget* compareCounts = nullptr;
+    QGroupBox* monitors = nullptr;
+    QGroupBox* compareCounts = nullptr;
+    QLabel* compareClock = nullptr;
     QLabel* compareCaption = nullptr;
     QLabel* firstValues[SERIES] = {};
     QLabel* secondValues[SERIES] = {};
@@ -278,11 +278,12 @@ SidePanel::SidePanel(App& app, QWidget* parent)
     }
     countGrid->setColumnMinimumWidth(2, 12);
     grid->addRow(tr("Cars"), countGrid);
-    // While Compare is on: each count of both runs, A's then B's.
-    p.compareCounts = new QWidget;
+    // While Compare is on, in place of the monitors: each count of both runs,
+    // A's then B's, and the clock.
+    p.compareCounts = new QGroupBox(tr("Compare"));
     auto* compareColumn = new QVBoxLayout(p.compareCounts);
-    compareColumn->setContentsMargins(0, 0, 0, 0);
-    compareColumn->setSpacing(0);
+    compareColumn->setContentsMargins(6, 2, 6, 2);
+    compareColumn->setSpacing(1);
     p.compareCaption = new QLabel;
     p.compareCaption->setWordWrap(true);
     compareColumn->addWidget(p.compareCaption);
@@ -308,10 +309,11 @@ SidePanel::SidePanel(App& app, QWidget* parent)
     }
     pairGrid->setColumnMinimumWidth(3, 10);
     compareColumn->addLayout(pairGrid);
-    grid->addRow(p.compareCounts);  // the whole width: the names are not cut
-    grid->setRowVisible(p.compareCounts, false);
-    p.monitorRows = grid;
-    p.countRow = countGrid;
+    p.compareClock = new QLabel;
+    compareColumn->addWidget(p.compareClock);
+    p.compareCounts->hide();
+    column->addWidget(p.compareCounts);
+    p.monitors = monitors;
     p.run = monitorLabel("Clock");
     p.run->setWordWrap(false);
     p.rate = monitorLabel("Rate");
@@ -672,8 +674,8 @@ void SidePanel::compare_toggled(App& app) {
     p.target = 0;
     p.replot = true;
     p.shownPoints = 0;
-    p.monitorRows->setRowVisible(p.compareCounts, on);
-    p.monitorRows->setRowVisible(p.countRow, !on);
+    p.compareCounts->setVisible(on);
+    p.monitors->setVisible(!on);
     p.plotKey->setVisible(on);
     p.compareEdit->setVisible(on);
     p.stale = true;
@@ -704,6 +706,10 @@ void SidePanel::refresh() {
     p.run->setText(QString("%1 at tick %2")
                        .arg(running ? tr("running") : tr("stopped"))
                        .arg(static_cast<double>(sim.storm.simTime), 0, 'f', 0));
+    if (app_.second)
+        p.compareClock->setText(tr("Clock: %1 (both runs); scenario %2")
+                                    .arg(p.run->text())
+                                    .arg(scenario_number(sim.scenarioSeed)));
     // The rest changes only with a command, a rebuild or an edit.
     const std::int32_t period = std::abs(app_.tickInterval);
     if (!p.stale && period == p.shownPeriod && running == p.shownRunning) return;
@@ -840,6 +846,21 @@ QString SidePanel::monitor(const char* which) const {
                     : w == "scenario" ? p.scenario
                                       : p.changed;
     return label->text();
+}
+
+bool SidePanel::monitor_shown(const char* which) const {
+    const Parts& p = *parts_;
+    const std::string w = which;
+    const QWidget* shown = w == "counts"          ? p.countValues[0]
+                           : w == "second counts" ? p.secondValues[0]
+                           : w == "compare"       ? p.compareCaption
+                           : w == "plot key"      ? p.plotKey
+                           : w == "run"           ? p.run
+                           : w == "rate"          ? p.rate
+                           : w == "error"         ? p.error
+                           : w == "scenario"      ? p.scenario
+                                                  : p.changed;
+    return shown->isVisible() && !shown->visibleRegion().isEmpty();
 }
 
 QPushButton* SidePanel::start_stop_button() const {

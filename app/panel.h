@@ -85,6 +85,9 @@ class SidePanel : public QWidget, public AppObserver {
     // "changed"; while Compare is on also "second counts" (as "counts") and
     // "compare" (the two runs' captions) and "plot key".
     QString monitor(const char* which) const;
+    // Whether that monitor can be seen (the panel shown, and its row laid out,
+    // not put away while Compare is on or off).
+    bool monitor_shown(const char* which) const;
 
     // The controls, for the tests that press them as a user does.
     QPushButton* start_stop_button() const;

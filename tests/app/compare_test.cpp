@@ -86,6 +86,10 @@ TEST_F(CompareTest, TwoRunsShareTheClockEachAsTheDriverRunsItAndClosingRestoresT
     EXPECT_EQ(print(*app->second), print(app->sim)) << "the second run starts as a copy";
     EXPECT_EQ(panel().plotted_second(1), panel().plotted(1)) << "and so do its curves";
     EXPECT_TRUE(views_share()) << "beside the panel too";
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return panel().monitor_shown("second counts") && panel().monitor_shown("plot key");
+    }));
+    EXPECT_FALSE(panel().monitor_shown("counts")) << "both runs' counts in its place";
 
     // B at error 90 and A at 360, from the panel; Apply rebuilds both.
     panel().edit_run(1);
@@ -157,6 +161,9 @@ TEST_F(CompareTest, TwoRunsShareTheClockEachAsTheDriverRunsItAndClosingRestoresT
     EXPECT_TRUE(panel().plotted_second(0).isEmpty());
     EXPECT_FALSE(panel().curve(0, true)->isVisible());
     EXPECT_EQ(panel().edited_run(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return panel().monitor_shown("counts"); }))
+        << "the first run's counts back in their row";
+    EXPECT_FALSE(panel().monitor_shown("second counts") || panel().monitor_shown("plot key"));
 }
 
 }  // namespace
