@@ -72,8 +72,8 @@ void CompareViews::compare_toggled(App& app) {
 }
 
 // The window grows by the first view's width (up to the screen's edge) and the
-// two views share what there is; closing gives the width back when the window
-// was not resized since.
+// two views share what there is; closing gives the window the width it had
+// before, with or without the panel's as it opened or closed meanwhile.
 void CompareViews::show_views(bool shown) {
     QMainWindow* frame = main_frame(app_);
     if (frame == nullptr) return;
@@ -98,6 +98,7 @@ void CompareViews::show_views(bool shown) {
     if (dock_->isVisible() == shown) return;
     if (shown) {
         widthBefore_ = frame->width();
+        panelBefore_ = app_.panelShown;
         const int viewWidth = first->width();
         dock_->show();
         frame->resize(std::min(widthBefore_ + viewWidth, room_for(frame).width()),
@@ -105,12 +106,15 @@ void CompareViews::show_views(bool shown) {
         frame->layout()->activate();
         share_width();
         keep_on_screen(frame);
-        widthWith_ = frame->width();
         presented(app_);
     } else {
         dock_->hide();
         for (QLabel* c : captions_) c->hide();
-        if (frame->width() == widthWith_) frame->resize(widthBefore_, frame->height());
+        // The panel opened or closed since takes or gives its own width.
+        int width = widthBefore_;
+        if (panelDock_ != nullptr && app_.panelShown != panelBefore_)
+            width += (app_.panelShown ? 1 : -1) * panelDock_->sizeHint().width();
+        frame->resize(std::min(width, room_for(frame).width()), frame->height());
         keep_on_screen(frame);
     }
 }

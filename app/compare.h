@@ -57,5 +57,5 @@ class CompareViews : public QObject, public AppObserver {
     SecondView* view_ = nullptr;
     QLabel* captions_[2] = {};
     int widthBefore_ = 0;  // the window's width before Compare last opened
-    int widthWith_ = 0;    // and with it, as it was made then
+    bool panelBefore_ = false;  // whether the panel was open then
 };
