@@ -216,7 +216,7 @@ struct SidePanel::Parts {
     QToolButton* groupHeaders[GROUP_COUNT] = {};
     QPushButton* apply = nullptr;
     QGroupBox* parameterBox = nullptr;
-    // Compare: the two runs' counts side by side in place of the counts row,
+    // Compare: the two runs' counts side by side in place of the monitors,
     // the second run's curves, the key to the plot, and which run is edited.
     QGroupBox* monitors = nullptr;
     QGroupBox* compareCounts = nullptr;

@@ -40,18 +40,6 @@ std::string print(const Simulation& sim) {
     return fingerprint_line(sim, 0).text;
 }
 
-QString counts_text(const VehicleTally& t) {
-    return QString("not evacuated %1, evacuated %2, gave up %3, en route %4, towed %5, "
-                   "out of gas %6, total %7")
-        .arg(t.notEvacuated)
-        .arg(t.evacuated)
-        .arg(t.gaveUp)
-        .arg(t.enRoute)
-        .arg(t.towed)
-        .arg(t.outOfGas)
-        .arg(tally_total(t));
-}
-
 TEST_F(CompareTest, TwoRunsShareTheClockEachAsTheDriverRunsItAndClosingRestoresTheSingleView) {
     QWidget* frame = frame_widget(window());
     const QSize frameBefore = frame->size(), viewBefore = view()->size();
