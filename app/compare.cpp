@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMainWindow>
+#include <QMouseEvent>
+#include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
@@ -48,6 +50,28 @@ void SecondView::paintGL() {
     if (!app_.second) return;
     draw_scene(*app_.second, app_.camera);
     draw_overlays(*app_.second, app_.overlays);
+}
+
+// A right-button press or release goes to the first view where the cursor
+// is, in its coordinates: the first view then holds the mouse, so the drag's
+// moves reach it directly and pan or zoom the camera both views show.
+namespace {
+void pass_to_first(const App& app, QMouseEvent* event) {
+    QWidget* first = client_widget(app.mainWindow);
+    if (first == nullptr || event->button() != Qt::RightButton) return;
+    QMouseEvent moved(event->type(), first->mapFromGlobal(event->globalPosition()),
+                      event->globalPosition(), event->button(), event->buttons(),
+                      event->modifiers());
+    QCoreApplication::sendEvent(first, &moved);
+}
+}  // namespace
+
+void SecondView::mousePressEvent(QMouseEvent* event) {
+    pass_to_first(app_, event);
+}
+
+void SecondView::mouseReleaseEvent(QMouseEvent* event) {
+    pass_to_first(app_, event);
 }
 
 CompareViews::CompareViews(App& app, QDockWidget* panelDock) : app_(app), panelDock_(panelDock) {

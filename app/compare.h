@@ -2,12 +2,15 @@
 // beside the first, through the first view's camera and overlays, each view
 // captioned with what tells its run apart. The second view is a plain Qt
 // widget in a dock of the same window, so its drawing context shares the
-// first's pictures; it takes no mouse gestures (drag in the first view: both
-// follow). The panel shows both runs' counts and curves.
+// first's pictures. A right-button drag on it moves the camera of both, as on
+// the first; a left click inspects nothing (the inspector follows the first
+// run). The panel shows both runs' counts and curves.
 #pragma once
 
 #include <QObject>
 #include <QOpenGLWidget>
+
+class QMouseEvent;
 
 #include "app/shell.h"
 
@@ -23,6 +26,8 @@ class SecondView : public QOpenGLWidget {
     void initializeGL() override;
     void resizeGL(int w, int h) override;
     void paintGL() override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
     App& app_;

@@ -79,6 +79,16 @@ TEST_F(CompareTest, TwoRunsShareTheClockEachAsTheDriverRunsItAndClosingRestoresT
     }));
     EXPECT_FALSE(panel().monitor_shown("counts")) << "both runs' counts in its place";
 
+    // A right drag on the second view moves the one camera, as on the first.
+    const QPoint grip(100, 100);
+    QTest::mousePress(compare().view(), Qt::RightButton, {}, grip);
+    EXPECT_TRUE(has_capture(window()));
+    cursor = view()->mapFromGlobal(compare().view()->mapToGlobal(grip));
+    const float panX = app->camera.cameraPanX;
+    EXPECT_FLOAT_EQ(drag(4, 10, 0, &Camera::cameraPanX).back(), panX - 1.0f) << "40 pixels";
+    QTest::mouseRelease(view(), Qt::RightButton, {}, cursor);
+    EXPECT_FALSE(has_capture(window()));
+
     // B at error 90 and A at 360, from the panel; Apply rebuilds both.
     panel().edit_run(1);
     ASSERT_TRUE(panel().edit("error_spread", "90"));
