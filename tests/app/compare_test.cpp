@@ -10,6 +10,7 @@
 #include <QLineSeries>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QToolButton>
 
 #include "app/extras.h"
 #include "app/panel.h"
@@ -136,6 +137,18 @@ TEST_F(CompareTest, TwoRunsShareTheClockEachAsTheDriverRunsItAndClosingRestoresT
         EXPECT_NE(second->pen().style(), Qt::SolidLine);
     }
     EXPECT_TRUE(QTest::qWaitFor([&] { return panel().curve(2, true)->count() == 401; }));
+
+    // B's error buttons: B's spread at once, both runs again from tick 0, A's kept.
+    QToolButton* high = nullptr;
+    for (QToolButton* b : panel().findChildren<QToolButton*>())
+        if (b->text() == "inf") high = b;
+    ASSERT_NE(high, nullptr);
+    QTest::mouseClick(high, Qt::LeftButton);
+    EXPECT_EQ(app->second->parameters.errorSpread, static_cast<double>(ERROR_HIGH));
+    EXPECT_EQ(app->sim.parameters.errorSpread, 360.0);
+    EXPECT_EQ(app->sim.storm.simTime, 0.0f);
+    EXPECT_EQ(app->second->storm.simTime, 0.0f);
+    b.errorSpread = ERROR_HIGH;
 
     // Scenario steps and Reset take both to the same new town; Start runs both.
     act("key Right");
