@@ -34,6 +34,7 @@ QLabel* new_caption(QWidget* view) {
 
 SecondView::SecondView(App& app, QWidget* parent) : QOpenGLWidget(parent), app_(app) {
     setFocusPolicy(Qt::NoFocus);  // the keys stay with the first view
+    setMinimumSize(160, 120);     // a town's view, never squeezed away beside the panel
 }
 
 // A context of its own, sharing the pictures with the first view's: the fixed
