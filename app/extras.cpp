@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/car_viewer.h"
+#include "app/compare.h"
 #include "app/help.h"
 #include "app/panel.h"
 #include "experiments/pictures/attribution.h"
@@ -125,6 +126,7 @@ WindowExtras::WindowExtras(App& app) : app_(app), recording_(std::make_unique<Re
     dock_->hide();
 
     inspector_ = new Inspector(app, frame);
+    compare_ = std::make_unique<CompareViews>(app, dock_);
 
     // Dark, so that the white track's key shows as clearly as the colours.
     legend_ = new QLabel(client_widget(app.mainWindow));
@@ -159,11 +161,7 @@ WindowExtras::~WindowExtras() {
     std::erase(app_.observers, static_cast<AppObserver*>(this));
 }
 
-namespace {
-
-// The room a window's own area may take on its screen: the screen's free area
-// less what the window manager adds around the window (nothing is known of
-// that before it first shows the window: a title bar of 32 pixels is assumed).
+// Nothing is known of the window manager's frame before it first shows the window.
 QRect room_for(const QWidget* frame) {
     const QScreen* screen = frame->screen() != nullptr ? frame->screen()
                                                        : QGuiApplication::primaryScreen();
@@ -176,7 +174,6 @@ QRect room_for(const QWidget* frame) {
     return free - frameMargins;
 }
 
-// Moves and shrinks the window so that it lies on its screen whole.
 void keep_on_screen(QWidget* frame) {
     const QRect room = room_for(frame);
     const QSize size = frame->size().boundedTo(room.size());
@@ -188,8 +185,6 @@ void keep_on_screen(QWidget* frame) {
     if (placed.top() < room.top()) placed.moveTop(room.top());
     if (placed.topLeft() != frame->geometry().topLeft()) frame->move(placed.topLeft());
 }
-
-}  // namespace
 
 // The town's view keeps its size where the screen has room: the window grows
 // by the panel's width and shrinks by it again. Where it has not, the window

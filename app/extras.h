@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QObject>
+#include <QRect>
 #include <QString>
 #include <memory>
 
@@ -31,6 +32,15 @@ inline constexpr const char* SETTING_TOWN_FOLDER = "town/folder";
 // How long after start-up the window is fitted to its screen once more, when
 // the window manager has put its frame round it.
 constexpr int FRAME_SETTLE_MS = 300;
+
+// The room a window's own area may take on its screen: the screen's free area
+// less what the window manager adds around it (a title bar of 32 pixels is
+// assumed until the window manager has framed it).
+QRect room_for(const QWidget* frame);
+// Moves and shrinks the window so that it lies on its screen whole.
+void keep_on_screen(QWidget* frame);
+
+class CompareViews;
 
 class WindowExtras : public QObject, public AppObserver {
   public:
@@ -63,6 +73,7 @@ class WindowExtras : public QObject, public AppObserver {
     bool set_custom_error(const QString& text);
 
     SidePanel* panel() const { return panel_; }
+    CompareViews* compare() const { return compare_.get(); }
     QDockWidget* dock() const { return dock_; }
     Inspector* inspector() const { return inspector_; }
     QLabel* legend() const { return legend_; }
@@ -91,4 +102,5 @@ class WindowExtras : public QObject, public AppObserver {
     int widthWithPanel_ = 0;     // and with it, as it was made then
     struct Recording;
     std::unique_ptr<Recording> recording_;
+    std::unique_ptr<CompareViews> compare_;
 };

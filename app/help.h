@@ -25,7 +25,12 @@ inline constexpr const char* HELP_GUIDE_TEXT =
     "the threat zone; a yellow outline marks a threatened house. The legend names the marks "
     "of the overlays that are on.\n\n"
     "Click a house or a road to inspect its cars; F2 opens the panel with the counts, their "
-    "plot and the model's parameters.";
+    "plot and the model's parameters.\n\n"
+    "View > Compare (F3) runs the same scenario twice side by side on one clock: the left "
+    "view is run A, the right run B. In the panel, Edit A and Edit B choose whose "
+    "parameters you change (B's error buttons set B's error level at once), and Apply and "
+    "reset starts both again; the counts of both runs stand side by side and the plot draws "
+    "B's curves dashed. F3 again closes it.";
 
 inline constexpr const char* HELP_WHY_TEXT =
     "Why do so many leave at once?\n\n"

@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
+#include <QPen>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSlider>
@@ -36,6 +37,7 @@ constexpr int PANEL_WIDTH = 380;      // pixels; the window grows by this much w
 constexpr int PLOT_REFRESH_MS = 200;  // the plot is redrawn at most this often
 constexpr qint64 RATE_WINDOW_MS = 1000;  // the achieved rate counts the ticks of this long
 constexpr int SERIES = 7;             // the six counts and their total
+constexpr const char* PARAMETERS_TITLE = "Model parameters (used from the next Apply and reset)";
 const char* const SERIES_NAMES[SERIES] = {"not evacuated", "evacuated",  "gave up", "en route",
                                           "towed",         "out of gas", "total"};
 // The six counts in the colours of their car states, the total in grey.
@@ -51,6 +53,13 @@ std::int32_t count_of(const VehicleTally& t, int series) {
 
 bool same_bits(double a, double b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// "error 360", "error inf": the spread as the captions name it.
+QString error_caption(double spread) {
+    if (spread == static_cast<double>(ERROR_HIGH)) return QStringLiteral("error inf");
+    const ParameterInfo& info = *find_parameter("error_spread", 12);
+    return "error " + QString::fromStdString(format_parameter(info, spread));
 }
 
 // A spin box that shows and reads numbers as the parameter files do: the
@@ -140,6 +149,21 @@ QString error_level_text(double spread) {
     return level + ": " + QString::fromStdString(format_parameter(info, spread));
 }
 
+QString run_caption(const ModelParameters& run, const ModelParameters& other) {
+    QString text;
+    for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
+        const ParameterInfo& info = PARAMETER_TABLE[i];
+        const double value = run.*info.field;
+        if (info.field == &ModelParameters::errorSpread) {
+            text = error_caption(value) + text;
+            continue;
+        }
+        if (!same_bits(value, other.*info.field))
+            text += ", " + QString::fromLatin1(info.name) + "=" + shown_value(info, value);
+    }
+    return text;
+}
+
 std::int32_t period_of_position(int position) {
     const double rate = std::pow(1000.0, static_cast<double>(position) / SPEED_STEPS);
     const auto period = static_cast<std::int32_t>(std::lround(1000.0 / rate));
@@ -176,15 +200,35 @@ struct SidePanel::Parts {
     QLabel* speedText = nullptr;
     QSpinBox* runTo = nullptr;
     QPushButton* runToGo = nullptr;
-    // Parameters: the edited record, the record the running scenario was built
-    // with, one box and one mark per table entry.
-    ModelParameters edited;
-    ModelParameters running;
+    // Parameters: for each run the edited record and the record its running
+    // scenario was built with; one box and one mark per table entry, showing
+    // the values of run `target` (the second only while Compare is on).
+    struct RunValues {
+        ModelParameters edited;
+        ModelParameters running;
+    };
+    RunValues runs[2];
+    int target = 0;
+    RunValues& editing() { return runs[target]; }
     std::vector<ParameterBox*> boxes;
     std::vector<QLabel*> marks;
     std::vector<QLabel*> meanings;
     QToolButton* groupHeaders[GROUP_COUNT] = {};
     QPushButton* apply = nullptr;
+    QGroupBox* parameterBox = nullptr;
+    // Compare: the two runs' counts side by side in place of the monitors,
+    // the second run's curves, the key to the plot, and which run is edited.
+    QGroupBox* monitors = nullptr;
+    QGroupBox* compareCounts = nullptr;
+    QLabel* compareClock = nullptr;
+    QLabel* compareCaption = nullptr;
+    QLabel* firstValues[SERIES] = {};
+    QLabel* secondValues[SERIES] = {};
+    QLineSeries* secondSeries[SERIES] = {};
+    QList<QPointF> secondPoints[SERIES];
+    QLabel* plotKey = nullptr;
+    QWidget* compareEdit = nullptr;
+    QToolButton* editButtons[2] = {};
     bool filling = false;  // the boxes are being set from the record, not by the user
     // What the slower-changing monitors and controls show, so that a tick
     // redraws only the counts and the clock.
@@ -234,6 +278,42 @@ SidePanel::SidePanel(App& app, QWidget* parent)
     }
     countGrid->setColumnMinimumWidth(2, 12);
     grid->addRow(tr("Cars"), countGrid);
+    // While Compare is on, in place of the monitors: each count of both runs,
+    // A's then B's, and the clock.
+    p.compareCounts = new QGroupBox(tr("Compare"));
+    auto* compareColumn = new QVBoxLayout(p.compareCounts);
+    compareColumn->setContentsMargins(6, 2, 6, 2);
+    compareColumn->setSpacing(1);
+    p.compareCaption = new QLabel;
+    p.compareCaption->setWordWrap(true);
+    compareColumn->addWidget(p.compareCaption);
+    auto* pairGrid = new QGridLayout;
+    pairGrid->setHorizontalSpacing(6);
+    pairGrid->setVerticalSpacing(0);
+    for (int half = 0; half < 2; ++half)
+        for (int run = 0; run < 2; ++run) {
+            auto* head = new QLabel(run == 0 ? QStringLiteral("<b>A</b>") : QStringLiteral("<b>B</b>"));
+            head->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            pairGrid->addWidget(head, 0, 4 * half + 1 + run);
+        }
+    for (int i = 0; i < SERIES; ++i) {
+        auto* name = new QLabel(p.countNames[i]->text());
+        pairGrid->addWidget(name, 1 + i / 2, 4 * (i % 2));
+        QLabel** values[2] = {p.firstValues, p.secondValues};
+        for (int run = 0; run < 2; ++run) {
+            values[run][i] = new QLabel;
+            values[run][i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            values[run][i]->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("000")));
+            pairGrid->addWidget(values[run][i], 1 + i / 2, 4 * (i % 2) + 1 + run);
+        }
+    }
+    pairGrid->setColumnMinimumWidth(3, 10);
+    compareColumn->addLayout(pairGrid);
+    p.compareClock = new QLabel;
+    compareColumn->addWidget(p.compareClock);
+    p.compareCounts->hide();
+    column->addWidget(p.compareCounts);
+    p.monitors = monitors;
     p.run = monitorLabel("Clock");
     p.run->setWordWrap(false);
     p.rate = monitorLabel("Rate");
@@ -262,6 +342,22 @@ SidePanel::SidePanel(App& app, QWidget* parent)
         p.series[i]->attachAxis(p.xAxis);
         p.series[i]->attachAxis(yAxis);
     }
+    // The second run's curves: the same colours, dashed; shown only while Compare is on.
+    for (int i = 0; i < SERIES; ++i) {
+        p.secondSeries[i] = new QLineSeries;
+        p.secondSeries[i]->setName(tr(SERIES_NAMES[i]) + " (B)");
+        QPen pen(series_colour(i), p.series[i]->pen().widthF(), Qt::CustomDashLine);
+        pen.setDashPattern({4, 3});
+        p.secondSeries[i]->setPen(pen);
+        p.secondSeries[i]->setVisible(false);
+        p.chart->addSeries(p.secondSeries[i]);
+        p.secondSeries[i]->attachAxis(p.xAxis);
+        p.secondSeries[i]->attachAxis(yAxis);
+    }
+    p.plotKey = new QLabel;
+    p.plotKey->setWordWrap(true);
+    p.plotKey->hide();
+    column->addWidget(p.plotKey);
     auto* chartView = new QChartView(p.chart);
     chartView->setRenderHint(QPainter::Antialiasing, false);
     chartView->setMinimumHeight(100);
@@ -274,18 +370,21 @@ SidePanel::SidePanel(App& app, QWidget* parent)
         if (is_running(app_)) q.rate->setText(rate_text());
         if (q.replot) {
             for (int i = 0; i < SERIES; ++i) q.series[i]->replace(q.points[i]);
+            for (int i = 0; i < SERIES; ++i) q.secondSeries[i]->replace(q.secondPoints[i]);
             q.replot = false;
         } else if (q.shownPoints < q.points[0].size()) {
             for (int i = 0; i < SERIES; ++i) q.series[i]->append(q.points[i].mid(q.shownPoints));
+            for (int i = 0; i < SERIES; ++i)
+                q.secondSeries[i]->append(q.secondPoints[i].mid(q.shownPoints));
         } else {
             return;
         }
         q.shownPoints = q.points[0].size();
         const double last = q.points[0].isEmpty() ? 0.0 : q.points[0].back().x();
         q.xAxis->setRange(0, std::max(100.0, std::ceil(last / 100.0) * 100.0));
-        q.chart->axes(Qt::Vertical)
-            .front()
-            ->setRange(0, q.points[6].isEmpty() ? 720.0 : q.points[6].back().y());
+        double top = q.points[6].isEmpty() ? 720.0 : q.points[6].back().y();
+        if (!q.secondPoints[6].isEmpty()) top = std::max(top, q.secondPoints[6].back().y());
+        q.chart->axes(Qt::Vertical).front()->setRange(0, top);
     });
     p.plotTimer.start();
 
@@ -330,9 +429,48 @@ SidePanel::SidePanel(App& app, QWidget* parent)
         present_frame(app_);
     });
 
-    auto* parameters = new QGroupBox(tr("Model parameters (used from the next Apply and reset)"));
+    auto* parameters = new QGroupBox(tr(PARAMETERS_TITLE));
+    p.parameterBox = parameters;
     auto* parameterColumn = new QVBoxLayout(parameters);
     parameterColumn->setContentsMargins(4, 4, 4, 4);
+    // While Compare is on: whose values the editors hold, and the second
+    // run's error spread in one click (both runs rebuilt at once).
+    p.compareEdit = new QWidget;
+    auto* editRow = new QHBoxLayout(p.compareEdit);
+    editRow->setContentsMargins(0, 0, 0, 0);
+    editRow->setSpacing(2);
+    for (int run = 0; run < 2; ++run) {
+        auto* b = new QToolButton;
+        b->setText(run == 0 ? tr("Edit A") : tr("Edit B"));
+        b->setCheckable(true);
+        b->setAutoExclusive(true);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setToolTip(run == 0 ? tr("The values below are run A's (the left view)")
+                               : tr("The values below are run B's (the right view)"));
+        connect(b, &QToolButton::clicked, this, [this, run] { edit_run(run); });
+        editRow->addWidget(b);
+        p.editButtons[run] = b;
+    }
+    editRow->addSpacing(8);
+    editRow->addWidget(new QLabel(tr("B's error:")));
+    for (const char* level : {"0.001", "90", "360", "inf"}) {
+        auto* b = new QToolButton;
+        b->setText(QString::fromLatin1(level));
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setToolTip(tr("Run B with error spread %1, then Apply and reset both runs").arg(level));
+        connect(b, &QToolButton::clicked, this, [this, level] {
+            if (!app_.second) return;
+            const ParameterInfo& info = *find_parameter("error_spread", 12);
+            double spread = 0.0;
+            parse_decimal(level, spread);
+            parts_->runs[1].edited.errorSpread = stored_value(info, spread);
+            apply_and_reset();
+        });
+        editRow->addWidget(b);
+    }
+    editRow->addStretch(1);
+    p.compareEdit->hide();
+    parameterColumn->addWidget(p.compareEdit);
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -402,7 +540,7 @@ SidePanel::SidePanel(App& app, QWidget* parent)
         p.meanings.push_back(meaning);
         connect(box, &QDoubleSpinBox::valueChanged, this, [this, i](double value) {
             if (parts_->filling) return;
-            parts_->edited.*PARAMETER_TABLE[i].field = value;
+            parts_->editing().edited.*PARAMETER_TABLE[i].field = value;
             parts_->stale = true;
             refresh();
         });
@@ -452,13 +590,13 @@ SidePanel::SidePanel(App& app, QWidget* parent)
     connect(p.apply, &QPushButton::clicked, this, [this] { apply_and_reset(); });
     connect(defaults, &QPushButton::clicked, this, [this] { edit_defaults(); });
     connect(revert, &QPushButton::clicked, this, [this] {
-        parts_->edited = app_.sim.parameters;
+        parts_->editing().edited = parts_->editing().running;
         parts_->stale = true;
         refresh();
     });
 
-    p.running = app_.sim.parameters;
-    p.edited = p.running;
+    p.runs[0].running = app_.sim.parameters;
+    p.runs[0].edited = p.runs[0].running;
     rebuilt(app_);
     app_.observers.push_back(this);
 }
@@ -472,6 +610,12 @@ void SidePanel::ticked(App& app) {
     const VehicleTally t = tally_vehicles(app.sim.vehicles);
     const double tick = app.sim.storm.simTime;
     for (int i = 0; i < SERIES; ++i) p.points[i].append(QPointF(tick, count_of(t, i)));
+    if (app.second) {
+        const VehicleTally b = tally_vehicles(app.second->vehicles);
+        const double secondTick = app.second->storm.simTime;
+        for (int i = 0; i < SERIES; ++i)
+            p.secondPoints[i].append(QPointF(secondTick, count_of(b, i)));
+    }
     const qint64 now = p.clock.elapsed();
     p.tickTimes.push_back(now);
     while (!p.tickTimes.empty() && p.tickTimes.front() <= now - RATE_WINDOW_MS)
@@ -500,16 +644,42 @@ QString SidePanel::rate_text() const {
 void SidePanel::rebuilt(App& app) {
     Parts& p = *parts_;
     for (auto& points : p.points) points.clear();
+    for (auto& points : p.secondPoints) points.clear();
     p.replot = true;
     p.shownPoints = 0;
     ticked(app);  // the counts of the new town, at its tick
-    for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
-        const auto field = PARAMETER_TABLE[i].field;
-        if (same_bits(p.edited.*field, p.running.*field))
-            p.edited.*field = app.sim.parameters.*field;
+    const Simulation* sims[2] = {&app.sim, app.second.get()};
+    for (int run = 0; run < 2 && sims[run] != nullptr; ++run) {
+        Parts::RunValues& values = p.runs[run];
+        for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
+            const auto field = PARAMETER_TABLE[i].field;
+            if (same_bits(values.edited.*field, values.running.*field))
+                values.edited.*field = sims[run]->parameters.*field;
+        }
+        values.running = sims[run]->parameters;
     }
-    p.running = app.sim.parameters;
     p.stale = true;
+}
+
+// The second run starts as a copy of the first, so its curves so far are the
+// first's; closing Compare goes back to editing the first run's values.
+void SidePanel::compare_toggled(App& app) {
+    Parts& p = *parts_;
+    const bool on = app.second != nullptr;
+    for (int i = 0; i < SERIES; ++i) {
+        p.secondPoints[i] = on ? p.points[i] : QList<QPointF>();
+        p.secondSeries[i]->setVisible(on);
+    }
+    if (on) p.runs[1] = {app.second->parameters, app.second->parameters};
+    p.target = 0;
+    p.replot = true;
+    p.shownPoints = 0;
+    p.compareCounts->setVisible(on);
+    p.monitors->setVisible(!on);
+    p.plotKey->setVisible(on);
+    p.compareEdit->setVisible(on);
+    p.stale = true;
+    if (isVisible()) refresh();
 }
 
 // Hidden, the panel only keeps its points; it catches up when it is shown.
@@ -525,10 +695,21 @@ void SidePanel::refresh() {
     const Simulation& sim = app_.sim;
     const VehicleTally t = tally_vehicles(sim.vehicles);
     for (int i = 0; i < SERIES; ++i) p.countValues[i]->setText(QString::number(count_of(t, i)));
+    if (app_.second) {
+        const VehicleTally b = tally_vehicles(app_.second->vehicles);
+        for (int i = 0; i < SERIES; ++i) {
+            p.firstValues[i]->setText(p.countValues[i]->text());
+            p.secondValues[i]->setText(QString::number(count_of(b, i)));
+        }
+    }
     const bool running = is_running(app_);
     p.run->setText(QString("%1 at tick %2")
                        .arg(running ? tr("running") : tr("stopped"))
                        .arg(static_cast<double>(sim.storm.simTime), 0, 'f', 0));
+    if (app_.second)
+        p.compareClock->setText(tr("Clock: %1 (both runs); scenario %2")
+                                    .arg(p.run->text())
+                                    .arg(scenario_number(sim.scenarioSeed)));
     // The rest changes only with a command, a rebuild or an edit.
     const std::int32_t period = std::abs(app_.tickInterval);
     if (!p.stale && period == p.shownPeriod && running == p.shownRunning) return;
@@ -548,30 +729,56 @@ void SidePanel::refresh() {
                    shown_value(info, sim.parameters.*info.field);
     }
     p.changed->setText(changed.isEmpty() ? tr("none: every parameter at its default") : changed);
+    // The run whose values the editors show.
+    const Simulation& edited = p.target == 1 && app_.second ? *app_.second : sim;
+    if (app_.second) {
+        const QString a = run_caption(sim.parameters, app_.second->parameters);
+        const QString b = run_caption(app_.second->parameters, sim.parameters);
+        p.compareCaption->setText(tr("<b>A</b>: %1 (left) &nbsp; <b>B</b>: %2 (right)").arg(a, b));
+        p.plotKey->setText(tr("Plot: solid lines A: %1; dashed lines B: %2").arg(a, b));
+        p.parameterBox->setTitle(tr("Run %1's parameters (used from the next Apply and reset)")
+                                     .arg(p.target == 0 ? "A" : "B"));
+        p.editButtons[p.target]->setChecked(true);
+    } else {
+        p.parameterBox->setTitle(tr(PARAMETERS_TITLE));
+    }
 
     p.filling = true;
     p.startStop->setText(running ? tr("Stop (Space)") : tr("Start (Space)"));
     p.speed->setValue(position_of_period(period));
     p.speedText->setText(QString("%1/s").arg(1000.0 / period, 0, 'g', 4));
+    const ModelParameters& values = p.editing().edited;
     for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
         const auto field = PARAMETER_TABLE[i].field;
-        if (!same_bits(p.boxes[i]->value(), p.edited.*field)) p.boxes[i]->setValue(p.edited.*field);
-        const bool differs = !same_bits(p.edited.*field, sim.parameters.*field);
+        if (!same_bits(p.boxes[i]->value(), values.*field)) p.boxes[i]->setValue(values.*field);
+        const bool differs = !same_bits(values.*field, edited.parameters.*field);
         if (differs == p.marks[i]->text().isEmpty())
             p.marks[i]->setText(differs ? QStringLiteral("\u25cf") : QString());
-        p.marks[i]->setToolTip(
-            differs ? tr("running: %1").arg(shown_value(PARAMETER_TABLE[i], sim.parameters.*field))
-                    : QString());
+        p.marks[i]->setToolTip(differs ? tr("running: %1")
+                                             .arg(shown_value(PARAMETER_TABLE[i],
+                                                              edited.parameters.*field))
+                                       : QString());
     }
     p.filling = false;
-    const ParameterCheck check = check_parameters(p.edited);
+    ParameterCheck check = check_parameters(p.runs[0].edited);
+    if (check.ok() && app_.second) check = check_parameters(p.runs[1].edited);
     p.apply->setEnabled(check.ok());
     p.apply->setToolTip(check.ok() ? tr("Rebuild the scenario under the values above")
                                    : QString::fromLatin1(check.text));
 }
 
-const ModelParameters& SidePanel::edited() const {
-    return parts_->edited;
+const ModelParameters& SidePanel::edited(int run) const {
+    return parts_->runs[run == 1 ? 1 : 0].edited;
+}
+
+void SidePanel::edit_run(int run) {
+    parts_->target = run == 1 && app_.second ? 1 : 0;
+    parts_->stale = true;
+    refresh();
+}
+
+int SidePanel::edited_run() const {
+    return parts_->target;
 }
 
 bool SidePanel::edit(const char* name, const QString& text) {
@@ -592,19 +799,29 @@ bool SidePanel::marked(const char* name) const {
 }
 
 void SidePanel::apply_and_reset() {
-    if (!check_parameters(parts_->edited).ok()) return;
-    apply_parameters(app_, parts_->edited);
+    const Parts::RunValues* runs = parts_->runs;
+    if (!check_parameters(runs[0].edited).ok()) return;
+    if (app_.second && !check_parameters(runs[1].edited).ok()) return;
+    apply_parameters(app_, runs[0].edited, app_.second ? &runs[1].edited : nullptr);
     present_frame(app_);
 }
 
 void SidePanel::edit_defaults() {
-    parts_->edited = ModelParameters{};
+    parts_->editing().edited = ModelParameters{};
     parts_->stale = true;
     refresh();
 }
 
 QList<QPointF> SidePanel::plotted(int series) const {
     return parts_->points[series];
+}
+
+QList<QPointF> SidePanel::plotted_second(int series) const {
+    return parts_->secondPoints[series];
+}
+
+const QLineSeries* SidePanel::curve(int series, bool second) const {
+    return second ? parts_->secondSeries[series] : parts_->series[series];
 }
 
 qsizetype SidePanel::drawn_points() const {
@@ -614,18 +831,36 @@ qsizetype SidePanel::drawn_points() const {
 QString SidePanel::monitor(const char* which) const {
     const Parts& p = *parts_;
     const std::string w = which;
-    if (w == "counts") {
+    if (w == "counts" || w == "second counts") {
+        QLabel* const* values = w == "counts" ? p.countValues : p.secondValues;
         QString text;
         for (int i = 0; i < SERIES; ++i)
-            text += (i == 0 ? "" : ", ") + tr(SERIES_NAMES[i]) + " " + p.countValues[i]->text();
+            text += (i == 0 ? "" : ", ") + tr(SERIES_NAMES[i]) + " " + values[i]->text();
         return text;
     }
     QLabel* label = w == "run"        ? p.run
+                    : w == "compare"  ? p.compareCaption
+                    : w == "plot key" ? p.plotKey
                     : w == "rate"     ? p.rate
                     : w == "error"    ? p.error
                     : w == "scenario" ? p.scenario
                                       : p.changed;
     return label->text();
+}
+
+bool SidePanel::monitor_shown(const char* which) const {
+    const Parts& p = *parts_;
+    const std::string w = which;
+    const QWidget* shown = w == "counts"          ? p.countValues[0]
+                           : w == "second counts" ? p.secondValues[0]
+                           : w == "compare"       ? p.compareCaption
+                           : w == "plot key"      ? p.plotKey
+                           : w == "run"           ? p.run
+                           : w == "rate"          ? p.rate
+                           : w == "error"         ? p.error
+                           : w == "scenario"      ? p.scenario
+                                                  : p.changed;
+    return shown->isVisible() && !shown->visibleRegion().isEmpty();
 }
 
 QPushButton* SidePanel::start_stop_button() const {
@@ -669,7 +904,7 @@ bool SidePanel::save_parameters(const QString& file, QString& error) const {
     QString text = QStringLiteral("# Marovel model parameters (marovel --params FILE)\n");
     for (std::size_t i = 0; i < PARAMETER_COUNT; ++i) {
         const ParameterInfo& info = PARAMETER_TABLE[i];
-        const double value = parts_->edited.*info.field;
+        const double value = parts_->runs[parts_->target].edited.*info.field;
         const QString shown = info.field == &ModelParameters::errorSpread &&
                                       value == static_cast<double>(ERROR_HIGH)
                                   ? QStringLiteral("inf")
@@ -697,7 +932,7 @@ bool SidePanel::load_parameters(const QString& file, QString& error) {
         error = file + ": " + QString::fromLatin1(check.text);
         return false;
     }
-    parts_->edited = loaded;
+    parts_->editing().edited = loaded;
     parts_->stale = true;
     refresh();
     return true;

@@ -12,6 +12,7 @@
 #include "app/shell.h"
 
 class QLabel;
+class QLineSeries;
 class QToolButton;
 class QPushButton;
 class QSlider;
@@ -32,6 +33,10 @@ QColor state_colour(int slot);
 QString shown_value(const ParameterInfo& info, double value);
 // The error level for the monitors: "low: 0.001", "moderate: 360", "high: inf (...)".
 QString error_level_text(double spread);
+// What tells a run apart from the `other` run it is compared with: its error
+// spread ("error 360", "error inf"), then every other parameter whose value
+// differs from the other's ("error 90, cars_per_house=1").
+QString run_caption(const ModelParameters& run, const ModelParameters& other);
 
 class SidePanel : public QWidget, public AppObserver {
   public:
@@ -42,9 +47,14 @@ class SidePanel : public QWidget, public AppObserver {
     // that it is right when it opens).
     void refresh();
 
-    // The parameters being edited: the running scenario's until the user changes
-    // one; they reach the simulation only through Apply and reset.
-    const ModelParameters& edited() const;
+    // The parameters being edited for the first run (0) or Compare's second
+    // (1): the running scenario's until the user changes one; they reach the
+    // simulation only through Apply and reset, which rebuilds both runs.
+    const ModelParameters& edited(int run = 0) const;
+    // Which run's values the editors show and take: 0, or 1 while Compare is
+    // on (Compare's "Edit A" and "Edit B" buttons).
+    void edit_run(int run);
+    int edited_run() const;
     // Sets the editor of `name` as if the user had typed `text`; false when
     // there is no such parameter or the text is no number.
     bool edit(const char* name, const QString& text);
@@ -59,16 +69,25 @@ class SidePanel : public QWidget, public AppObserver {
     void edit_defaults();
 
     // The plot's points for state `series` (0..5 in the Info box's order) and the
-    // total (6), as (tick, count), since the last rebuild.
+    // total (6), as (tick, count), since the last rebuild; the second run's,
+    // drawn dashed in the same colours, while Compare is on.
     QList<QPointF> plotted(int series) const;
+    QList<QPointF> plotted_second(int series) const;
+    // The curves the chart holds and shows: (series 0..6, second run or not).
+    const QLineSeries* curve(int series, bool second) const;
     // How many of those points the plot on the screen shows; it catches up a
     // few times a second.
     qsizetype drawn_points() const;
     // The colour series `series` is drawn in, and the one its monitor's mark shows.
     QColor plotted_colour(int series) const;
     QColor monitor_colour(int series) const;
-    // What a monitor shows: "counts", "run", "rate", "error", "scenario", "changed".
+    // What a monitor shows: "counts", "run", "rate", "error", "scenario",
+    // "changed"; while Compare is on also "second counts" (as "counts") and
+    // "compare" (the two runs' captions) and "plot key".
     QString monitor(const char* which) const;
+    // Whether that monitor can be seen (the panel shown, and its row laid out,
+    // not put away while Compare is on or off).
+    bool monitor_shown(const char* which) const;
 
     // The controls, for the tests that press them as a user does.
     QPushButton* start_stop_button() const;
@@ -83,6 +102,7 @@ class SidePanel : public QWidget, public AppObserver {
 
     void ticked(App&) override;
     void rebuilt(App&) override;
+    void compare_toggled(App&) override;
     void presented(App&) override;
 
   private:

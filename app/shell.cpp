@@ -90,11 +90,19 @@ void tell(App& app, Fn fn) {
 
 void tick_once(App& app) {
     sim_tick(app.sim);
+    if (app.second) sim_tick(*app.second);
     tell(app, [&app](AppObserver& o) { o.ticked(app); });
 }
 
+// The second run follows the first's town and seed, whatever the rebuild did
+// to them, and is built as Reset builds it.
 void rebuild(App& app, void (*build)(Simulation&)) {
     build(app.sim);
+    if (Simulation* second = app.second.get()) {
+        second->town = app.sim.town;
+        second->scenarioSeed = app.sim.scenarioSeed;
+        reset_scenario(*second);
+    }
     tell(app, [&app](AppObserver& o) { o.rebuilt(app); });
 }
 
@@ -154,13 +162,16 @@ double view_half_height(int width, int height) {
 void on_size(App& app, LParam size) {
     app.clientWidth = signed_low_word(size);
     app.clientHeight = signed_high_word(size);
-    glViewport(0, 0, app.clientWidth, app.clientHeight);
-    if (app.clientHeight == 0) return;
+    set_client_projection(app.clientWidth, app.clientHeight);
+}
+
+void set_client_projection(int width, int height) {
+    glViewport(0, 0, width, height);
+    if (height == 0) return;
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    const double half = view_half_height(app.clientWidth, app.clientHeight);
-    const double aspect =
-        static_cast<double>(app.clientWidth) / static_cast<double>(app.clientHeight);
+    const double half = view_half_height(width, height);
+    const double aspect = static_cast<double>(width) / static_cast<double>(height);
     glFrustum(-aspect * half, aspect * half, -half, half, FRUSTUM_NEAR, FRUSTUM_FAR);
 }
 
@@ -307,6 +318,7 @@ void update_menu_marks(App& app) {
     check_menu_item(m, CMD_SHOW_ZONE, app.overlays.threatZone);
     check_menu_item(m, CMD_SHOW_THREATENED, app.overlays.threatenedHouses);
     check_menu_item(m, CMD_SHOW_CAR_STATES, app.overlays.carStates);
+    check_menu_item(m, CMD_COMPARE, app.second != nullptr);
 }
 
 // Error levels rebuild the current scenario (same seed) under the new level,
@@ -316,9 +328,23 @@ void set_error_level(App& app, double spread) {
     rebuild(app, reset_scenario);
 }
 
-void apply_parameters(App& app, const ModelParameters& parameters) {
+void apply_parameters(App& app, const ModelParameters& parameters,
+                      const ModelParameters* second) {
     app.sim.parameters = parameters;
+    if (second != nullptr && app.second) app.second->parameters = *second;
     rebuild(app, reset_scenario);
+}
+
+void start_compare(App& app) {
+    if (app.second) return;
+    app.second = std::make_unique<Simulation>(app.sim);
+    tell(app, [&app](AppObserver& o) { o.compare_toggled(app); });
+}
+
+void stop_compare(App& app) {
+    if (!app.second) return;
+    app.second.reset();
+    tell(app, [&app](AppObserver& o) { o.compare_toggled(app); });
 }
 
 void step_tick(App& app) {
@@ -430,6 +456,7 @@ constexpr KeyCommand KEY_COMMANDS[] = {
     {'4', CMD_ERROR_CUSTOM},
     {VK_F1, CMD_HELP_GUIDE},
     {VK_F1 + 1, CMD_PANEL},
+    {VK_F1 + 2, CMD_COMPARE},
     {'T', CMD_SHOW_TRACK},
     {'Z', CMD_SHOW_ZONE},
     {'H', CMD_SHOW_THREATENED},

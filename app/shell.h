@@ -54,6 +54,10 @@ CameraRange camera_range(const Town& town);
 constexpr double FRUSTUM_NEAR = 4.0;
 constexpr double FRUSTUM_FAR = 256000.0;
 
+// The current context's viewport and projection for a view of width x height
+// device pixels (see on_size); a height of 0 keeps the projection it had.
+void set_client_projection(int width, int height);
+
 enum CommandId : unsigned {
     CMD_INFO = 1,
     CMD_OPEN_TOWN = 4,
@@ -77,6 +81,7 @@ enum CommandId : unsigned {
     CMD_SHOW_ZONE = 62,
     CMD_SHOW_THREATENED = 63,
     CMD_SHOW_CAR_STATES = 64,
+    CMD_COMPARE = 65,
     CMD_HELP_GUIDE = 70,
     CMD_HELP_WHY = 71,
 };
@@ -113,6 +118,7 @@ inline constexpr MenuItem MENU_ITEMS[] = {
     {"&View", "Threat zone\tZ", CMD_SHOW_ZONE},
     {"&View", "Threatened houses\tH", CMD_SHOW_THREATENED},
     {"&View", "Car states\tC", CMD_SHOW_CAR_STATES},
+    {"&View", "Compare\tF3", CMD_COMPARE},
     {"&Help", "Guide..\tF1", CMD_HELP_GUIDE},
     {"&Help", "Why do so many leave at once?..", CMD_HELP_WHY},
 };
@@ -127,6 +133,7 @@ struct AppObserver {
     virtual ~AppObserver() = default;
     virtual void ticked(App&) {}                 // after every tick of the simulation
     virtual void rebuilt(App&) {}                // after every reset, scenario step or error level
+    virtual void compare_toggled(App&) {}        // after Compare opened or closed its second run
     virtual void presented(App&) {}              // at the end of every handler
     virtual void frame_drawn(App&) {}            // inside the paint, the frame drawn, not yet shown
     virtual void cell_clicked(App&, CellPos) {}  // a left click without a drag on a town cell
@@ -138,6 +145,9 @@ struct AppObserver {
 // Everything the program holds, from start-up to exit.
 struct App {
     Simulation sim;
+    // Compare's second run: the same town and scenario as `sim` under its own
+    // parameters, ticked and rebuilt with it. Null while Compare is off.
+    std::unique_ptr<Simulation> second;
     Camera camera;
     // The run state: |tickInterval| is the timer period in ms, the sign says
     // running (+) or stopped (-). Only ever +-50 or +-333; starts stopped, fast.
@@ -225,11 +235,21 @@ bool pixel_of_point(const Camera& camera, int width, int height, double x, doubl
 
 // The commands beside the clock: one tick; ticks up to `tick` (at most
 // RUN_TO_MAX_TICK) without a frame between them; a rebuild under other
-// parameters (checked by the caller); another error spread, which rebuilds.
+// parameters (checked by the caller), the second run's too when it is given
+// and Compare is on; another error spread, which rebuilds.
 void step_tick(App& app);
 void run_to_tick(App& app, long tick);
-void apply_parameters(App& app, const ModelParameters& parameters);
+void apply_parameters(App& app, const ModelParameters& parameters,
+                      const ModelParameters* second = nullptr);
 void set_error_level(App& app, double spread);
+
+// Compare opens a second run as an exact copy of the first (the same town,
+// scenario, tick and parameters); from then on every tick and every rebuild
+// acts on both, the second always rebuilt on the first's town and seed under
+// its own parameters, so the two stay on the same clock. Closing it leaves the
+// first run as it is. Both tell the observers.
+void start_compare(App& app);
+void stop_compare(App& app);
 
 // The View menu's and the rate's marks from the App, after anything changed them.
 void update_menu_marks(App& app);

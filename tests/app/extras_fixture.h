@@ -9,6 +9,19 @@
 #include "app/panel.h"
 #include "window_fixture.h"
 
+// The tally as the panel's "counts" monitor reads it out.
+inline QString counts_text(const VehicleTally& t) {
+    return QString("not evacuated %1, evacuated %2, gave up %3, en route %4, towed %5, "
+                   "out of gas %6, total %7")
+        .arg(t.notEvacuated)
+        .arg(t.evacuated)
+        .arg(t.gaveUp)
+        .arg(t.enRoute)
+        .arg(t.towed)
+        .arg(t.outOfGas)
+        .arg(tally_total(t));
+}
+
 class ExtrasWindowTest : public WindowTest {
   protected:
     void SetUp() override {

@@ -81,15 +81,7 @@ TEST_F(ExtrasTest, ThePanelOpensBesideTheViewAndFollowsEveryTickOfTheRun) {
     const auto alone = driver_run(150);
     const VehicleTally t = tally_vehicles(alone->vehicles);
     ASSERT_EQ(std::string(fingerprint_line(app->sim, 0).text), fingerprint_line(*alone, 0).text);
-    EXPECT_EQ(panel().monitor("counts"), QString("not evacuated %1, evacuated %2, gave up %3, "
-                                                 "en route %4, towed %5, out of gas %6, total %7")
-                                             .arg(t.notEvacuated)
-                                             .arg(t.evacuated)
-                                             .arg(t.gaveUp)
-                                             .arg(t.enRoute)
-                                             .arg(t.towed)
-                                             .arg(t.outOfGas)
-                                             .arg(tally_total(t)));
+    EXPECT_EQ(panel().monitor("counts"), counts_text(t));
     EXPECT_EQ(panel().monitor("run"), "stopped at tick 150");
     EXPECT_EQ(panel().monitor("scenario"), "0 (seed 1)");
     EXPECT_TRUE(panel().monitor("error").startsWith("low"))

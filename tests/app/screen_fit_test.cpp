@@ -3,11 +3,15 @@
 // both the town, whole and scaled, and the panel lie on the screen; the
 // parameter groups can all be seen at once. With MAROVEL_SCREENSHOT set to a
 // file name, the screen is saved there at the end, mid-run with every overlay on
-// (and the window alone to MAROVEL_WINDOW_SHOT).
+// (and the window alone to MAROVEL_WINDOW_SHOT). With Compare on, the two town
+// views share the room beside the panel, each with the whole town (the screen
+// to MAROVEL_COMPARE_SHOT, mid-run, error 360 against 90).
 #include <QDockWidget>
+#include <QPushButton>
 #include <QScreen>
 #include <QToolButton>
 
+#include "app/compare.h"
 #include "app/extras.h"
 #include "app/panel.h"
 #include "window_fixture.h"
@@ -83,6 +87,55 @@ TEST_F(MAROVEL_SCREEN_SUITE, TheWindowAndItsPanelFitTheScreenAndTheTownScales) {
     if (const QByteArray alone = qgetenv("MAROVEL_WINDOW_SHOT"); !alone.isEmpty()) {
         EXPECT_TRUE(whole.copy(frame->geometry()).save(QString::fromLocal8Bit(alone), "PNG"));
     }
+}
+
+TEST_F(MAROVEL_SCREEN_SUITE, WithCompareBothTownsWholeAndThePanelFitTheScreen) {
+    QWidget* frame = frame_widget(window());
+    const QRect screen = frame->screen()->geometry();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame->frameGeometry() != frame->geometry(); }));
+    QTest::qWait(FRAME_SETTLE_MS + 200);
+    act("key F2");
+    act("key F3");
+    CompareViews& compare = *extras->compare();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return compare.view() && compare.view()->isVisible(); }));
+    QTest::qWait(300);  // the window manager's answer to the new size
+    EXPECT_TRUE(screen.contains(frame->frameGeometry()))
+        << "frame at " << frame->frameGeometry().x() << " " << frame->frameGeometry().width()
+        << "x" << frame->frameGeometry().height();
+    SidePanel& panel = *extras->panel();
+    const QWidget* views[2] = {view(), compare.view()};
+    for (const QWidget* w : {views[0], views[1], static_cast<const QWidget*>(extras->dock())})
+        EXPECT_TRUE(screen.contains(QRect(w->mapToGlobal(QPoint(0, 0)), w->size())))
+            << w->metaObject()->className() << " on the screen";
+    EXPECT_LE(std::abs(views[0]->width() - views[1]->width()), 1);
+    for (const QWidget* w : views) {
+        EXPECT_GE(w->width(), 400) << "room for a class to see the town";
+        // The whole town in each view, its cells square.
+        for (const auto& [x, y] : {std::pair(0.0, 0.0), std::pair(40.0, 30.0)}) {
+            double px = 0.0, py = 0.0;
+            ASSERT_TRUE(pixel_of_point(app->camera, w->width(), w->height(), x, y, px, py));
+            EXPECT_GE(px, -0.5);
+            EXPECT_LE(px, w->width() + 0.5);
+            EXPECT_GE(py, -0.5);
+            EXPECT_LE(py, w->height() + 0.5);
+        }
+    }
+    // Both tallies, the plot's key and Apply can be seen without scrolling.
+    for (const char* name : {"compare", "plot key"}) EXPECT_FALSE(panel.monitor(name).isEmpty());
+    const QWidget* apply = panel.apply_button();
+    EXPECT_EQ(apply->visibleRegion().boundingRect().size(), apply->size());
+
+    const QByteArray screenshot = qgetenv("MAROVEL_COMPARE_SHOT");
+    if (screenshot.isEmpty()) return;
+    ASSERT_TRUE(panel.edit("error_spread", "360"));
+    panel.edit_run(1);
+    ASSERT_TRUE(panel.edit("error_spread", "90"));
+    panel.apply_and_reset();
+    act("Car states");
+    run_to_tick(*app, 1040);
+    present_frame(*app);
+    QTest::qWait(1500);
+    EXPECT_TRUE(frame->screen()->grabWindow(0).save(QString::fromLocal8Bit(screenshot), "PNG"));
 }
 
 }  // namespace

@@ -184,7 +184,7 @@ TEST(MenuTest, TheMenusShowTheirTextsAndKeysAndDeliverTheirIdentifiers) {
               "\n&Miscommunication/Moderate error (360)\t2/52"
               "\n&Miscommunication/High error (inf)\t3/53\n&Miscommunication/Custom..\t4/54"
               "\n&View/Panel\tF2/60\n&View/Storm track\tT/61\n&View/Threat zone\tZ/62"
-              "\n&View/Threatened houses\tH/63\n&View/Car states\tC/64"
+              "\n&View/Threatened houses\tH/63\n&View/Car states\tC/64\n&View/Compare\tF3/65"
               "\n&Help/Guide..\tF1/70\n&Help/Why do so many leave at once?../71");
     destroy_window(app->mainWindow);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
