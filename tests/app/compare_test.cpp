@@ -140,8 +140,8 @@ TEST_F(CompareTest, TwoRunsShareTheClockEachAsTheDriverRunsItAndClosingRestoresT
 
     // B's error buttons: B's spread at once, both runs again from tick 0, A's kept.
     QToolButton* high = nullptr;
-    for (QToolButton* b : panel().findChildren<QToolButton*>())
-        if (b->text() == "inf") high = b;
+    for (QToolButton* button : panel().findChildren<QToolButton*>())
+        if (button->text() == "inf") high = button;
     ASSERT_NE(high, nullptr);
     QTest::mouseClick(high, Qt::LeftButton);
     EXPECT_EQ(app->second->parameters.errorSpread, static_cast<double>(ERROR_HIGH));

@@ -26,6 +26,13 @@ if [ -z "$display" ]; then
     rm -rf "$dir"
     exit 1
 fi
+# The number comes before the server takes clients: a client that came too
+# soon under load was turned away ("could not connect to display"). Ready
+# once a client is served.
+for _ in $(seq 200); do
+    DISPLAY=":$display" xprop -root >/dev/null 2>&1 && break
+    sleep 0.05
+done
 wm=
 if [ -n "${VIRTUAL_WM:-}" ] && command -v "$VIRTUAL_WM" >/dev/null; then
     DISPLAY=":$display" "$VIRTUAL_WM" >"$dir/wm-log" 2>&1 &
