@@ -440,6 +440,30 @@ void WindowExtras::report(const QString& what) {
     message_box(what.toLocal8Bit().constData(), "Marovel");
 }
 
+// With Compare on, the picture holds both towns as on the screen: the first
+// view, a gap in the window's grey, the second, each with its caption.
+QImage WindowExtras::beside_second_view(const QImage& first) const {
+    SecondView& second = *compare_->view();
+    const QImage right = second.grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+    const double ratio = second.devicePixelRatioF();
+    const int gap = qRound(4 * ratio);
+    QImage both(first.width() + gap + right.width(), std::max(first.height(), right.height()),
+                QImage::Format_RGB888);
+    both.fill(QColor(160, 160, 160));
+    QPainter painter(&both);
+    painter.drawImage(0, 0, first);
+    painter.drawImage(first.width() + gap, 0, right);
+    for (int run = 0; run < 2; ++run) {
+        QLabel* caption = compare_->caption(run);
+        if (caption == nullptr || !caption->isVisible()) continue;
+        const int left = run == 0 ? 0 : first.width() + gap;
+        painter.drawImage(QRectF(left + caption->x() * ratio, caption->y() * ratio,
+                                 caption->width() * ratio, caption->height() * ratio),
+                          caption->grab().toImage());
+    }
+    return both;
+}
+
 bool WindowExtras::save_picture(const QString& file, QString& error) {
     auto* view = qobject_cast<QOpenGLWidget*>(client_widget(app_.mainWindow));
     if (view == nullptr) {
@@ -448,6 +472,8 @@ bool WindowExtras::save_picture(const QString& file, QString& error) {
     }
     QImage image = view->grabFramebuffer().convertToFormat(QImage::Format_RGB888);
     paint_legend(image);
+    if (app_.second && compare_->view() != nullptr && compare_->view()->isVisible())
+        image = beside_second_view(image);
     if (app_.sim.town) stamp_attribution(image, *app_.sim.town);
     if (!image.save(file, "PNG")) {
         error = tr("could not write %1").arg(file);

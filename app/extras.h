@@ -86,6 +86,7 @@ class WindowExtras : public QObject, public AppObserver {
     void place_credit();
     void fit_screen();
     void paint_legend(QImage& image) const;
+    QImage beside_second_view(const QImage& first) const;
     void save_view_settings();
     void report(const QString& what);
     App& app_;

@@ -8,8 +8,10 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineSeries>
+#include <QOpenGLWidget>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QToolButton>
 
 #include "app/extras.h"
@@ -112,6 +114,28 @@ TEST_F(CompareTest, TwoRunsShareTheClockEachAsTheDriverRunsItAndClosingRestoresT
     EXPECT_EQ(print(app->sim), print(*driver_run(400, a))) << "A as the driver runs it alone";
     EXPECT_EQ(print(*app->second), print(*driver_run(400, b))) << "B under its own values";
     ASSERT_NE(print(app->sim), print(*app->second)) << "the error spread matters by tick 400";
+
+    // Save picture holds both towns as shown, each with its caption.
+    {
+        QTemporaryDir folder;
+        QString error;
+        ASSERT_TRUE(extras->save_picture(folder.filePath("both.png"), error)) << error.toStdString();
+        const QImage saved(folder.filePath("both.png"));
+        const QImage left = qobject_cast<QOpenGLWidget*>(view())->grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+        const QImage right =
+            compare().view()->grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+        ASSERT_GT(saved.width(), left.width() + right.width()) << "both, apart";
+        const int offset = saved.width() - right.width();
+        for (int y = right.height() / 3; y < right.height(); y += right.height() / 3 - 1)
+            for (int x = 0; x < right.width(); ++x) {
+                ASSERT_EQ(saved.pixel(offset + x, y), right.pixel(x, y)) << x << "," << y;
+                ASSERT_EQ(saved.pixel(x, y), left.pixel(x, y)) << x << "," << y;
+            }
+        const QPoint captionB = compare().caption(1)->geometry().center();
+        EXPECT_NE(saved.pixel(offset + captionB.x(), captionB.y()),
+                  right.pixel(captionB.x(), captionB.y()))
+            << "B's caption drawn over its town";
+    }
     EXPECT_EQ(panel().monitor("counts"), counts_text(tally_vehicles(app->sim.vehicles)));
     EXPECT_EQ(panel().monitor("second counts"),
               counts_text(tally_vehicles(app->second->vehicles)));
