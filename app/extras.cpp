@@ -154,7 +154,18 @@ WindowExtras::WindowExtras(App& app) : app_(app), recording_(std::make_unique<Re
     show_panel(settings.value(SETTING_PANEL, false).toBool());
     present_frame(app);
     // Once the window manager has framed the window, its size is known whole.
-    QTimer::singleShot(FRAME_SETTLE_MS, this, [this] { fit_screen(); });
+    fit_when_framed(10);
+}
+
+// The window manager may frame the window only after the program's first
+// frames (more so on a busy machine): the fit is tried again until it has.
+void WindowExtras::fit_when_framed(int tries) {
+    QTimer::singleShot(FRAME_SETTLE_MS, this, [this, tries] {
+        fit_screen();
+        const QMainWindow* frame = main_frame(app_);
+        if (frame != nullptr && frame->frameGeometry() == frame->geometry() && tries > 1)
+            fit_when_framed(tries - 1);
+    });
 }
 
 WindowExtras::~WindowExtras() {
@@ -183,7 +194,9 @@ void keep_on_screen(QWidget* frame) {
     if (placed.bottom() > room.bottom()) placed.moveBottom(room.bottom());
     if (placed.left() < room.left()) placed.moveLeft(room.left());
     if (placed.top() < room.top()) placed.moveTop(room.top());
-    if (placed.topLeft() != frame->geometry().topLeft()) frame->move(placed.topLeft());
+    // move() places the frame's corner, not the window's.
+    const QPoint frameOffset = frame->geometry().topLeft() - frame->frameGeometry().topLeft();
+    if (placed.topLeft() != frame->geometry().topLeft()) frame->move(placed.topLeft() - frameOffset);
 }
 
 // The town's view keeps its size where the screen has room: the window grows
@@ -360,15 +373,26 @@ void WindowExtras::place_legend() {
         return;
     }
     const QString html = legend_html(o);
-    const int width = std::min(330, std::max(160, legend_->parentWidget()->width() / 3));
-    if (legend_->text() != html || legend_->width() != width) {
-        legend_->setText(html);
-        legend_->setFixedWidth(width);
-        legend_->adjustSize();
-        legendImage_ = QImage();
-    }
     const QWidget* view = legend_->parentWidget();
     const int margin = 8;
+    if (legend_->text() != html) {
+        legend_->setText(html);
+        legendImage_ = QImage();
+    }
+    // A third of the view, or wider where the text would not fit its height
+    // (a narrow view beside a second one, or a short window). The height is
+    // the text's at that width: a wrapped label's own size hint is for
+    // another width, and cut its last lines off.
+    int width = std::min(330, std::max(160, view->width() / 3));
+    const int widest = std::max(width, view->width() - 2 * margin);
+    const QSize fixed = legend_->size();
+    legend_->setMinimumSize(0, 0);  // a label measures only within its own bounds
+    legend_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    while (width < widest && legend_->heightForWidth(width) > view->height() - 2 * margin)
+        width = std::min(widest, width + 20);
+    const QSize size(width, legend_->heightForWidth(width));
+    legend_->setFixedSize(size);
+    if (size != fixed) legendImage_ = QImage();
     const QPoint corners[] = {
         {margin, view->height() - legend_->height() - margin},
         {view->width() - legend_->width() - margin, view->height() - legend_->height() - margin},

@@ -85,6 +85,7 @@ class WindowExtras : public QObject, public AppObserver {
     void place_legend();
     void place_credit();
     void fit_screen();
+    void fit_when_framed(int tries);
     void paint_legend(QImage& image) const;
     QImage beside_second_view(const QImage& first) const;
     void save_view_settings();

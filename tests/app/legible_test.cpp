@@ -233,6 +233,20 @@ TEST_F(Legible, ANarrowWindowScalesTheTownAndTheParametersFoldInGroups) {
     EXPECT_EQ(std::pair(extras->inspector()->cell().x, extras->inspector()->cell().y),
               std::pair(house.x, house.y));
 
+    // Every overlay's key in a short window: the legend widens to keep to the
+    // view, and is tall enough for all of its text.
+    for (const char* overlay : {"Storm track", "Threat zone", "Threatened houses", "Car states"})
+        act(overlay);
+    frame_widget(window())->resize(520, 330);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view()->height() < 330; }));
+    present_frame(*app);
+    const QLabel& legend = *extras->legend();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return legend.isVisible(); }));
+    EXPECT_TRUE(view()->rect().contains(legend.geometry()))
+        << legend.width() << "x" << legend.height() << " in " << view()->height();
+    EXPECT_GE(legend.height(), legend.heightForWidth(legend.width())) << "its last lines cut";
+    EXPECT_GT(legend.width(), 520 / 3) << "wider than a third";
+
     act("Panel");
     const char* titles[] = {"Households' information", "Households' decisions", "Cars", "Storm"};
     for (int g = 0; g < 4; ++g) {

@@ -47,6 +47,14 @@ TEST_F(MAROVEL_SCREEN_SUITE, TheWindowAndItsPanelFitTheScreenAndTheTownScales) {
         << "at start-up, frame " << frame->frameGeometry().width() << "x"
         << frame->frameGeometry().height();
 
+    // Moved half off the screen's foot, the window comes back whole, frame and all.
+    frame->move(frame->frameGeometry().topLeft() + QPoint(0, screen.height() / 2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !screen.contains(frame->frameGeometry()); }));
+    keep_on_screen(frame);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return screen.contains(frame->frameGeometry()); }))
+        << "frame at " << frame->frameGeometry().y() << ", " << frame->frameGeometry().height()
+        << " tall";
+
     act("key F2");
     ASSERT_TRUE(QTest::qWaitFor([&] { return extras->dock()->isVisible(); }));
     QTest::qWait(300);  // the window manager's answer to the new size

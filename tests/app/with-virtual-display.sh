@@ -11,7 +11,7 @@
 # never end up on the same display, nor one remove the other's socket.
 set -u
 dir=$(mktemp -d)
-Xvfb -displayfd 3 -screen 0 "${VIRTUAL_SCREEN:-1280x1024x24}" -nolisten tcp 3>"$dir/display" 2>"$dir/log" &
+Xvfb -displayfd 3 -screen 0 "${VIRTUAL_SCREEN:-1280x1024x24}" -nolisten tcp -noreset 3>"$dir/display" 2>"$dir/log" &
 server=$!
 for _ in $(seq 200); do
     [ -s "$dir/display" ] && break
@@ -28,7 +28,8 @@ if [ -z "$display" ]; then
 fi
 # The number comes before the server takes clients: a client that came too
 # soon under load was turned away ("could not connect to display"). Ready
-# once a client is served.
+# once a client is served. Without -noreset the server would start afresh as
+# that client leaves, and turn the next one away while it does.
 for _ in $(seq 200); do
     DISPLAY=":$display" xprop -root >/dev/null 2>&1 && break
     sleep 0.05
