@@ -8,7 +8,7 @@ void finish_build(Simulation& sim) {
     if (sim.parameters.routeGuide == ROUTE_GUIDE_ROAD)
         sim.grid.exitSteps = sim.town->exit_steps().data();
     else if (!sim.grid.singleExit)
-        sim.grid.exitDistances = sim.town->exit_distances().data();
+        sim.grid.exitSquares = sim.town->exit_squares().data();
     size_threat_flags(sim.storm, sim.vehicles.vehicleCount);
     reset_decisions(sim.decisions, sim.vehicles, sim.parameters);
     prepare_roads(sim);

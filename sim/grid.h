@@ -114,9 +114,9 @@ struct RoadGrid {
     // Under the road guide, steps along lanes from each cell to the nearest
     // exit (the town's, which the simulation keeps alive); null under the straight rule.
     const std::int32_t* exitSteps = nullptr;
-    // With more than one exit, the straight-line distance from each cell to
-    // the nearest (the town's); null with one exit, or when not set.
-    const double* exitDistances = nullptr;
+    // With more than one exit, the square of the straight-line distance from
+    // each cell to the nearest (the town's); null with one exit, or when not set.
+    const std::uint32_t* exitSquares = nullptr;
 };
 
 // The built-in town's one exit.

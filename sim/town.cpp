@@ -98,16 +98,6 @@ const std::vector<std::uint32_t>& Town::exit_squares() const {
     return cache_->squares;
 }
 
-const std::vector<double>& Town::exit_distances() const {
-    std::call_once(cache_->distancesOnce, [this] {
-        const std::vector<std::uint32_t>& squares = exit_squares();
-        cache_->distances.resize(squares.size());
-        for (std::size_t i = 0; i < squares.size(); ++i)
-            cache_->distances[i] = std::sqrt(static_cast<double>(squares[i]));
-    });
-    return cache_->distances;
-}
-
 const std::vector<std::int32_t>& Town::exit_steps() const {
     std::call_once(cache_->once, [this] { cache_->steps = steps_to_exits(*this); });
     return cache_->steps;

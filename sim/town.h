@@ -87,9 +87,6 @@ struct Town {
     // of). One pass down the columns and one along the rows, made on first
     // use and kept for the town's life: 4 bytes a cell.
     const std::vector<std::uint32_t>& exit_squares() const;
-    // Their roots in double, the straight rule's price of each cell: made on
-    // first use and kept, 8 bytes a cell.
-    const std::vector<double>& exit_distances() const;
 
     Town() = default;
     Town(Town&&) = default;
@@ -110,8 +107,6 @@ struct Town {
         std::vector<std::int32_t> steps;
         std::once_flag squaresOnce;
         std::vector<std::uint32_t> squares;
-        std::once_flag distancesOnce;
-        std::vector<double> distances;
     };
     std::unique_ptr<StepsCache> cache_ = std::make_unique<StepsCache>();
 };

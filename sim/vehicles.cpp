@@ -41,7 +41,7 @@ void build_grid(const Town& town, RoadGrid& grid) {
         if (exit_capacity(town, k) > 0)
             grid.quotas.push_back({town.exits[k], exit_capacity(town, k), 0});
     grid.exitSteps = nullptr;
-    grid.exitDistances = nullptr;
+    grid.exitSquares = nullptr;
     grid.exitBits.assign(grid.singleExit ? 0 : (town.layout.size() + 63) / 64, 0);
     if (!grid.singleExit)
         for (CellPos e : town.exits) {

@@ -142,10 +142,10 @@ TEST(Driver, SeveralExitsPriceByTheTownsKeptDistancesAsByMeasuringEveryExit) {
     const ScenarioSetup setup{2001, error_level(ERROR_MODERATE), false};
     auto kept = new_simulation();
     build_scenario(*kept, setup, town);
-    ASSERT_NE(kept->grid.exitDistances, nullptr);
+    ASSERT_NE(kept->grid.exitSquares, nullptr);
     auto measured = new_simulation();
     build_scenario(*measured, setup, town);
-    measured->grid.exitDistances = nullptr;
+    measured->grid.exitSquares = nullptr;
     long long evacuated = 0;
     for (int tick = 1; tick <= 1500; ++tick) {
         sim_tick(*kept);
@@ -158,9 +158,9 @@ TEST(Driver, SeveralExitsPriceByTheTownsKeptDistancesAsByMeasuringEveryExit) {
     ModelParameters road = error_level(ERROR_MODERATE);
     road.routeGuide = ROUTE_GUIDE_ROAD;
     build_scenario(*kept, {2001, road, false}, town);
-    EXPECT_EQ(kept->grid.exitDistances, nullptr);
+    EXPECT_EQ(kept->grid.exitSquares, nullptr);
     build_scenario(*kept, setup, shared_builtin_town());
-    EXPECT_EQ(kept->grid.exitDistances, nullptr);
+    EXPECT_EQ(kept->grid.exitSquares, nullptr);
 }
 
 }  // namespace
