@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <fstream>
 #include <regex>
+#include <set>
 #include <string>
 
 #include "experiments/sim_folder.h"
+#include "render/town_map.h"
 
 namespace {
 
@@ -192,6 +195,76 @@ TEST_F(SimFolder, TownPictureDrawsEveryCellWithItsExitsInRed) {
     const CommandResult notPng = sim("town picture builtin town.jpg");
     EXPECT_EQ(notPng.status, 2);
     EXPECT_FALSE(fs::exists(dir / "town.jpg"));
+}
+
+// A town with road classes is drawn as on a map: each class's roads in the
+// class's own colour, a road of no class grey, one-way lanes marked along
+// their middle, and a key in the empty corner showing every class it has.
+// Without its roads block the same town is drawn as every town was: roads
+// grey, one-way lanes darker, and no key.
+TEST_F(SimFolder, TownPictureDrawsRoadsByClassWithAKey) {
+    // 16 x 16 cells of 32 pixels; the top-left 15 x 8 cells are land, room for the key.
+    const char* rows[16][2] = {
+        {"...............+", "................"}, {"...............|", "................"},
+        {"...............|", "................"}, {"...............|", "................"},
+        {"...............|", "................"}, {"...............|", "................"},
+        {"...............|", "................"}, {"...............|", "................"},
+        {"++++++++++++++++", "MMMMMMMMMMMMMMMM"}, {"N>>>>>>>>>>>>>>+", ".PPPPPPPPPPPPPPP"},
+        {"++++++++++++++++", "SSSSSSSSSSSSSSSS"}, {"................", "................"},
+        {"++++++++++++++++", "TTTTTTTTTTTTTTTT"}, {"++++++++++++++++", "RRRRRRRRRRRRRRRR"},
+        {"++++++++++++++++", "AAAAAAAAAAAAAAAA"}, {"++++++++++++++++", "XXXXXXXXXXXXXXXX"}};
+    std::string grid, roads;
+    for (const auto& row : rows) grid += std::string(row[0]) + "\n", roads += std::string(row[1]) + "\n";
+    std::ofstream(dir / "plain.town") << "exit = 15,0\ngrid\n" << grid;
+    std::ofstream(dir / "classed.town") << "exit = 15,0\ngrid\n" << grid << "roads\n" << roads;
+    for (const char* name : {"plain", "classed"}) {
+        const CommandResult r = sim(std::string("town picture ") + name + ".town " + name + ".png");
+        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+    }
+    const QImage plain(QString::fromStdString((dir / "plain.png").string()));
+    const QImage classed(QString::fromStdString((dir / "classed.png").string()));
+    const int k = 32;
+    ASSERT_EQ(plain.size(), QSize(16 * k, 16 * k));
+    ASSERT_EQ(classed.size(), plain.size());
+    const auto rgb = [](TownColour c) { return qRgb(c.r, c.g, c.b); };
+    // Row `r` of the file (0 the top), column x, `dy` pixels below the cell's top.
+    const auto at = [&](const QImage& image, int x, int r, int dy) {
+        return image.pixel(x * k + k / 2, r * k + dy);
+    };
+
+    // Each class in its colour, all eight apart, on a cell clear of the edges
+    // and of the one-way mark; the one-way lane marked darker along its middle.
+    const std::pair<int, std::uint8_t> classRows[] = {
+        {8, ROAD_CLASS_MOTORWAY}, {9, ROAD_CLASS_PRIMARY}, {10, ROAD_CLASS_SECONDARY},
+        {12, ROAD_CLASS_TERTIARY}, {13, ROAD_CLASS_MINOR}, {14, ROAD_CLASS_SERVICE},
+        {15, ROAD_CLASS_OTHER},    {4, ROAD_CLASS_NONE}};
+    std::set<QRgb> seen;
+    for (const auto& [r, c] : classRows) {
+        const int x = r == 4 ? 15 : 7;
+        EXPECT_EQ(at(classed, x, r, 5), rgb(TOWN_ROAD_CLASS[c])) << "row " << r;
+        seen.insert(at(classed, x, r, 5));
+        EXPECT_EQ(at(plain, x, r, 5), rgb(r == 9 ? TOWN_ONE_WAY : TOWN_ROAD)) << "row " << r;
+    }
+    EXPECT_EQ(seen.size(), 8u) << "every class a colour of its own";
+    EXPECT_LT(qGray(at(classed, 7, 9, k / 2)), qGray(rgb(TOWN_ROAD_CLASS[ROAD_CLASS_PRIMARY])) - 40)
+        << "the one-way mark";
+    EXPECT_EQ(at(classed, 0, 9, k / 2), rgb(TOWN_HOUSE));
+    EXPECT_EQ(at(classed, 15, 15, k / 2), rgb(TOWN_EXIT));
+
+    // The key: in the land at the top left, a swatch (12 x 12 pixels inside
+    // its frame) of each class the town has, of a home and of an exit; the
+    // plain town leaves that land bare.
+    const auto count = [&](const QImage& image, QRgb colour) {
+        int n = 0;
+        for (int y = 0; y < 8 * k; ++y)
+            for (int x = 0; x < 15 * k; ++x) n += image.pixel(x, y) == colour;
+        return n;
+    };
+    for (const auto& [r, c] : classRows)
+        EXPECT_GE(count(classed, rgb(TOWN_ROAD_CLASS[c])), 144) << "the key's swatch of row " << r;
+    EXPECT_GE(count(classed, rgb(TOWN_EXIT)), 144);
+    EXPECT_GE(count(classed, rgb(TOWN_HOUSE)), 100);
+    EXPECT_EQ(count(plain, rgb(TOWN_LAND)), 15 * 8 * k * k) << "no key without classes";
 }
 
 // A town from OpenStreetMap carries the map's credit in its picture's

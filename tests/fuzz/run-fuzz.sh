@@ -38,7 +38,6 @@ for fuzzer in "${fuzzers[@]}"; do
   esac
   work="$(mktemp -d)"
   # -rss_limit_mb: no input may make a reader take more memory than this.
-  UBSAN_OPTIONS="$UBSAN_OPTIONS:suppressions=$here/ubsan-suppressions.txt" \
   "$fuzzer" "$work" "$corpus" "${extra[@]}" \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -print_final_stats=1 || {
     rm -rf "$work"
