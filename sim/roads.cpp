@@ -150,9 +150,9 @@ void follow_the_lanes(Simulation& sim) {
     if (grid.exitSteps != nullptr) {
         search_exit_steps(
             grid.width, grid.height, grid.exits,
-            [&](CellPos p) { return cell_at(grid, p).layout; }, state.exitSteps.data(),
+            [&](CellPos p) { return cell_at(grid, p).layout; }, grid.plannedSteps.data(),
             state.queue);
-        grid.exitSteps = state.exitSteps.data();
+        grid.ownSteps = true;
     }
     clear_home_routes(sim.vehicles.home);
 }
@@ -176,7 +176,7 @@ void prepare_roads(Simulation& sim) {
     state.active = !state.order.empty();
     if (!state.active) return;
     if (grid.exitSteps != nullptr) {
-        state.exitSteps.resize(grid.cells.size());
+        grid.plannedSteps.resize(grid.cells.size());
         state.queue.reserve(grid.cells.size());
     }
     if (apply_due(sim, 0)) follow_the_lanes(sim);

@@ -45,10 +45,7 @@ struct RoadState {
     bool active = false;               // operations remain to be applied
     std::vector<std::uint32_t> order;  // the operations by tick, ties in the order given
     std::size_t applied = 0;           // how many of `order` are in force
-    // Under the road guide once an operation has changed the lanes: steps along
-    // them to the nearest exit, one per cell (the grid then points here).
-    std::vector<std::int32_t> exitSteps;
-    std::vector<std::uint32_t> queue;  // the search's scratch: a cell each
+    std::vector<std::uint32_t> queue;  // the steps search's scratch: a cell each
 };
 
 // The move a contraflow makes its cells one-way for: the given one, or along

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/fingerprint.h"
 #include "sim/roads.h"
 #include "sim/validate.h"
 #include "support/town.h"
@@ -241,6 +242,81 @@ TEST(Roads, ContraflowOnTheInboundLaneClearsTheTownSoonerAndTurnsTheCarsOnIt) {
     for (int t = 6; t <= 300; ++t) ASSERT_TRUE(checked_tick(*sim));
     EXPECT_EQ(sim->vehicles.vehicles[index].state, VS_EVACUATING);
     EXPECT_EQ(sim->vehicles.vehicles[index].onExit, 1);
+}
+
+struct NamedRun {
+    const char* name;
+    Simulation* sim;
+};
+
+// Ticks `want` and every run alongside it (each checked) until one's state
+// leaves `want`'s: then says which, and at what tick; empty when none did.
+std::string first_departure(Simulation& want, const std::vector<NamedRun>& runs, int ticks) {
+    for (int t = 1; t <= ticks; ++t) {
+        sim_tick(want);
+        const auto tick = static_cast<long long>(want.storm.simTime);
+        const std::string line = fingerprint_line(want, tick).text;
+        for (const NamedRun& r : runs) {
+            const ::testing::AssertionResult ok = checked_tick(*r.sim);
+            if (!ok) return std::string(r.name) + ": " + ok.message();
+            if (fingerprint_line(*r.sim, tick).text != line)
+                return std::string(r.name) + ", tick " + std::to_string(tick);
+        }
+    }
+    return {};
+}
+
+// A copy of a run whose plan has changed the lanes drives by its own steps to
+// the exits: tick for tick it stays the run built afresh with the same plan,
+// whatever becomes of the run it was copied from (here driven on past its next
+// operation, which changes the lanes again, and then destroyed), by copy and
+// by assignment. Rebuilt, a copy drives by the town's steps again until its
+// plan changes the lanes.
+TEST(Roads, ACopyOfARunAfterItsLanesChangedDrivesByItsOwnStepsToTheExits) {
+    const auto twoLanes = town_of(two_lane_town());
+    ASSERT_TRUE(twoLanes);
+    struct Case {
+        const char* name;
+        std::shared_ptr<const Town> town;
+        std::vector<RoadOperation> operations;
+        int copyTick;
+    };
+    const Case cases[] = {
+        {"closure",
+         shared_builtin_town(),
+         {operation(RoadAction::Close, {18, 27}, {18, 28}, 60),
+          operation(RoadAction::Reopen, {18, 27}, {18, 28}, 150)},
+         100},
+        {"contraflow",
+         twoLanes,
+         {operation(RoadAction::Contraflow, {10, 2}, {10, 11}, 5),
+          operation(RoadAction::Contraflow, {10, 2}, {10, 11}, 40, DIR_Y_DEC)},
+         20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelParameters p = everyone_leaves(ROUTE_GUIDE_ROAD);
+        p.carsPerHouse = 3;
+        RoadPlan plan;
+        plan.operations = c.operations;
+        auto original = planned_run(c.town, p, plan);
+        auto fresh = planned_run(c.town, p, plan);
+        EXPECT_EQ(first_departure(*fresh, {{"the original", original.get()}}, c.copyTick), "");
+        auto copied = std::make_unique<Simulation>(*original);
+        auto assigned = planned_run(c.town, p, {});
+        *assigned = *original;
+        auto rebuilt = std::make_unique<Simulation>(*original);
+        reset_scenario(*rebuilt);
+        // The original goes on past the operation that changes the lanes back.
+        for (int t = 1; t <= 100; ++t) ASSERT_TRUE(checked_tick(*original));
+        original.reset();
+        const std::vector<NamedRun> copies = {{"the copy", copied.get()},
+                                              {"the assigned run", assigned.get()}};
+        EXPECT_EQ(first_departure(*fresh, copies, 300), "");
+        EXPECT_GT(current_tally(fresh->vehicles).evacuated, 0);
+        auto again = planned_run(c.town, p, plan);
+        EXPECT_EQ(first_departure(*again, {{"the rebuilt copy", rebuilt.get()}}, 300), "");
+    }
 }
 
 // A plan that cannot run on its town is refused in one line saying why.
