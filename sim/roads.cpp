@@ -116,7 +116,8 @@ std::uint8_t planned_layout(const Simulation& sim, std::size_t applied, CellPos 
 
 namespace {
 
-// Brings the operations due by `now` into force; true when any was.
+// Brings the operations due by `now` into force; true when any changed the
+// layout of a cell (a reopening of open cells, say, changes none).
 bool apply_due(Simulation& sim, std::int64_t now) {
     RoadState& state = sim.roadState;
     const Town& town = *sim.town;
@@ -125,12 +126,15 @@ bool apply_due(Simulation& sim, std::int64_t now) {
            sim.roads.operations[state.order[state.applied]].tick <= now) {
         const RoadOperation& op = sim.roads.operations[state.order[state.applied]];
         ++state.applied;
-        changed = true;
         const CellPos lo = low_corner(op), hi = high_corner(op);
         for (std::int32_t y = lo.y; y <= hi.y; ++y)
-            for (std::int32_t x = lo.x; x <= hi.x; ++x)
-                if (is_road(town.layout_at({x, y})))
-                    cell_at(sim.grid, {x, y}).layout = planned_layout(sim, state.applied, {x, y});
+            for (std::int32_t x = lo.x; x <= hi.x; ++x) {
+                if (!is_road(town.layout_at({x, y}))) continue;
+                std::uint8_t& layout = cell_at(sim.grid, {x, y}).layout;
+                const std::uint8_t planned = planned_layout(sim, state.applied, {x, y});
+                changed = changed || layout != planned;
+                layout = planned;
+            }
         if (op.action != RoadAction::Contraflow) continue;
         const std::uint8_t d = road_operation_direction(town, op);
         VehicleTable& table = sim.vehicles;

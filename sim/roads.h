@@ -65,9 +65,9 @@ std::string check_road_plan(const Town& town, const RoadPlan& plan);
 void prepare_roads(Simulation& sim);
 
 // At the end of a tick: brings the operations of the clock's tick into force,
-// then, when the lanes changed, the run's steps to the exits (under the road
-// guide) and every route home are made afresh. Costs a comparison on any
-// other tick.
+// then, when they changed the lanes of a cell, the run's steps to the exits
+// (under the road guide) and every route home are made afresh. Costs a
+// comparison on any other tick.
 void advance_roads(Simulation& sim);
 
 // The layout of a cell once the first `applied` operations of the run's order

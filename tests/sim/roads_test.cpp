@@ -319,6 +319,32 @@ TEST(Roads, ACopyOfARunAfterItsLanesChangedDrivesByItsOwnStepsToTheExits) {
     }
 }
 
+// Operations that change no cell's lanes (reopenings of open cells, a
+// contraflow the way a one-way street already runs) leave a run what it is
+// without them, tick for tick, down to the searches of the cars driving home:
+// nothing is searched again.
+TEST(Roads, OperationsThatChangeNoLaneLeaveTheRunAsItWasWithoutThem) {
+    const auto twoLanes = town_of(two_lane_town());
+    ASSERT_TRUE(twoLanes);
+    ModelParameters p = everyone_leaves(ROUTE_GUIDE_ROAD);
+    p.patienceMin = 5;  // many give up and drive home by routes
+    p.patienceMax = 80;
+    for (const auto& town : {shared_builtin_town(), twoLanes}) {
+        RoadPlan plan;
+        for (int tick = 10; tick <= 200; tick += 10)
+            plan.operations.push_back(operation(RoadAction::Reopen, {0, 0},
+                                                {town->width - 1, town->height - 1}, tick));
+        if (town == twoLanes)
+            plan.operations.push_back(operation(RoadAction::Contraflow, {9, 2}, {9, 11}, 15, DIR_Y_INC));
+        auto without = planned_run(town, p, {});
+        auto with = planned_run(town, p, plan);
+        EXPECT_EQ(first_departure(*without, {{"the run with the plan", with.get()}}, 300), "");
+        EXPECT_EQ(with->roadState.applied, plan.operations.size());
+        EXPECT_GT(without->vehicles.home.searches, 0);
+        EXPECT_EQ(with->vehicles.home.searches, without->vehicles.home.searches);
+    }
+}
+
 // A plan that cannot run on its town is refused in one line saying why.
 TEST(Roads, APlanOffTheRoadsOrOutsideTheTownIsRefusedSayingWhy) {
     const Town& town = builtin_town();
