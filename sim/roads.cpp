@@ -174,8 +174,11 @@ void prepare_roads(Simulation& sim) {
     state.applied = 0;
     state.order.resize(plan.operations.size());
     for (std::size_t k = 0; k < state.order.size(); ++k) state.order[k] = static_cast<std::uint32_t>(k);
-    std::stable_sort(state.order.begin(), state.order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return plan.operations[a].tick < plan.operations[b].tick;
+    // By tick, ties in the order given: std::sort, which unlike a stable sort
+    // takes no buffer from the heap.
+    std::sort(state.order.begin(), state.order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const std::int64_t ta = plan.operations[a].tick, tb = plan.operations[b].tick;
+        return ta < tb || (ta == tb && a < b);
     });
     state.active = !state.order.empty();
     if (!state.active) return;

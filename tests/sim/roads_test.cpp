@@ -345,6 +345,45 @@ TEST(Roads, OperationsThatChangeNoLaneLeaveTheRunAsItWasWithoutThem) {
     }
 }
 
+// Operations come into force at the end of their tick, by tick whatever the
+// order they are given in, and those of one tick in the order given: on a
+// cell that several cover, the last one wins.
+TEST(Roads, OperationsComeIntoForceByTickAndThoseOfOneTickInTheOrderGiven) {
+    const CellPos c = {18, 27};
+    const std::uint8_t open = builtin_town().layout_at(c);
+    ASSERT_TRUE(is_road(open));
+    const RoadOperation close5 = operation(RoadAction::Close, c, c, 5);
+    const RoadOperation reopen5 = operation(RoadAction::Reopen, c, c, 5);
+    const RoadOperation reopen9 = operation(RoadAction::Reopen, c, c, 9);
+    const RoadOperation up5 = operation(RoadAction::Contraflow, c, c, 5, DIR_Y_INC);
+    const RoadOperation down5 = operation(RoadAction::Contraflow, c, c, 5, DIR_Y_DEC);
+    struct Case {
+        std::vector<RoadOperation> operations;
+        std::uint8_t from5, from9;  // the cell's layout after ticks 5..8, and from 9 on
+    };
+    const std::uint8_t up = LAYOUT_ONE_WAY_Y_INC, down = LAYOUT_ONE_WAY_Y_DEC;
+    const Case cases[] = {
+        {{close5, reopen5}, open, open},
+        {{reopen5, close5}, LAYOUT_BLOCKED, LAYOUT_BLOCKED},
+        {{reopen9, close5}, LAYOUT_BLOCKED, open},
+        {{up5, down5}, down, down},
+        {{down5, up5}, up, up},
+        {{reopen9, close5, up5}, LAYOUT_BLOCKED, up},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(&k - cases);
+        RoadPlan plan;
+        plan.operations = k.operations;
+        auto sim = planned_run(shared_builtin_town(), everyone_leaves(ROUTE_GUIDE_ROAD), plan);
+        for (int t = 1; t <= 10; ++t) {
+            ASSERT_TRUE(checked_tick(*sim));
+            const std::uint8_t want = t < 5 ? open : t < 9 ? k.from5 : k.from9;
+            EXPECT_EQ(int{cell_at(sim->grid, c).layout}, int{want})
+                << "tick " << t;
+        }
+    }
+}
+
 // A plan that cannot run on its town is refused in one line saying why.
 TEST(Roads, APlanOffTheRoadsOrOutsideTheTownIsRefusedSayingWhy) {
     const Town& town = builtin_town();
