@@ -20,42 +20,31 @@ namespace {
 
 constexpr int TICKS = 2000;
 
-RoadOperation operation(RoadAction a, CellPos from, CellPos to, std::int64_t tick,
-                        std::uint8_t direction = 0) {
-    RoadOperation op;
-    op.action = a;
-    op.from = from;
-    op.to = to;
-    op.tick = tick;
-    op.direction = direction;
-    return op;
-}
-
 // On the built-in town: lanes and streets on both banks, the exit's two lanes.
 RoadPlan mixed_plan() {
     using A = RoadAction;
     RoadPlan plan;
     plan.operations = {
-        operation(A::Close, {6, 18}, {6, 19}, 100),
-        operation(A::Close, {33, 18}, {33, 19}, 150),
-        operation(A::Contraflow, {21, 27}, {21, 28}, 200, DIR_Y_INC),
-        operation(A::Close, {0, 20}, {5, 20}, 250),
-        operation(A::Reopen, {6, 18}, {6, 19}, 300),
-        operation(A::Close, {12, 8}, {12, 9}, 350),
-        operation(A::Contraflow, {18, 11}, {18, 19}, 400, DIR_Y_INC),
-        operation(A::Reopen, {33, 18}, {33, 19}, 450),
-        operation(A::Close, {27, 7}, {27, 9}, 500),
-        operation(A::Reopen, {0, 20}, {5, 20}, 550),
-        operation(A::Contraflow, {21, 11}, {21, 19}, 600, DIR_Y_INC),
-        operation(A::Reopen, {12, 8}, {12, 9}, 700),
-        operation(A::Close, {18, 27}, {18, 28}, 800),
-        operation(A::Reopen, {27, 7}, {27, 9}, 900),
-        operation(A::Close, {34, 26}, {39, 26}, 1000),
-        operation(A::Reopen, {18, 27}, {18, 28}, 1100),
-        operation(A::Contraflow, {21, 27}, {21, 28}, 1200, DIR_Y_DEC),
-        operation(A::Reopen, {34, 26}, {39, 26}, 1300),
-        operation(A::Close, {12, 18}, {12, 19}, 1500),
-        operation(A::Reopen, {12, 18}, {12, 19}, 1700),
+        {A::Close, {6, 18}, {6, 19}, 100},
+        {A::Close, {33, 18}, {33, 19}, 150},
+        {A::Contraflow, {21, 27}, {21, 28}, 200, DIR_Y_INC},
+        {A::Close, {0, 20}, {5, 20}, 250},
+        {A::Reopen, {6, 18}, {6, 19}, 300},
+        {A::Close, {12, 8}, {12, 9}, 350},
+        {A::Contraflow, {18, 11}, {18, 19}, 400, DIR_Y_INC},
+        {A::Reopen, {33, 18}, {33, 19}, 450},
+        {A::Close, {27, 7}, {27, 9}, 500},
+        {A::Reopen, {0, 20}, {5, 20}, 550},
+        {A::Contraflow, {21, 11}, {21, 19}, 600, DIR_Y_INC},
+        {A::Reopen, {12, 8}, {12, 9}, 700},
+        {A::Close, {18, 27}, {18, 28}, 800},
+        {A::Reopen, {27, 7}, {27, 9}, 900},
+        {A::Close, {34, 26}, {39, 26}, 1000},
+        {A::Reopen, {18, 27}, {18, 28}, 1100},
+        {A::Contraflow, {21, 27}, {21, 28}, 1200, DIR_Y_DEC},
+        {A::Reopen, {34, 26}, {39, 26}, 1300},
+        {A::Close, {12, 18}, {12, 19}, 1500},
+        {A::Reopen, {12, 18}, {12, 19}, 1700},
     };
     return plan;
 }

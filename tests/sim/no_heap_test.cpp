@@ -81,20 +81,12 @@ TEST(NoHeap, ARoadPlansOperationsAllocateNothing) {
     p.patienceMax = 60;
     static ScenarioSetup setup{1, p, false};
     setup.roads.exitCapacity = 1;
-    const auto op = [](RoadAction a, CellPos from, CellPos to, std::int64_t tick, std::uint8_t d) {
-        RoadOperation o;
-        o.action = a;
-        o.from = from;
-        o.to = to;
-        o.tick = tick;
-        o.direction = d;
-        return o;
-    };
-    setup.roads.operations = {op(RoadAction::Close, {18, 27}, {18, 28}, 50, 0),
-                              op(RoadAction::Contraflow, {21, 27}, {21, 28}, 80, DIR_Y_INC),
-                              op(RoadAction::Reopen, {18, 27}, {18, 28}, 120, 0),
-                              op(RoadAction::Close, {0, 20}, {17, 20}, 150, 0),
-                              op(RoadAction::Reopen, {0, 20}, {17, 20}, 300, 0)};
+    using A = RoadAction;
+    setup.roads.operations = {{A::Close, {18, 27}, {18, 28}, 50},
+                              {A::Contraflow, {21, 27}, {21, 28}, 80, DIR_Y_INC},
+                              {A::Reopen, {18, 27}, {18, 28}, 120},
+                              {A::Close, {0, 20}, {17, 20}, 150},
+                              {A::Reopen, {0, 20}, {17, 20}, 300}};
     build_scenario(sim, setup);
     sim_tick(sim);
     const long before = allocations.load();

@@ -332,10 +332,11 @@ TEST(Roads, OperationsThatChangeNoLaneLeaveTheRunAsItWasWithoutThem) {
     for (const auto& town : {shared_builtin_town(), twoLanes}) {
         RoadPlan plan;
         for (int tick = 10; tick <= 200; tick += 10)
-            plan.operations.push_back(operation(RoadAction::Reopen, {0, 0},
-                                                {town->width - 1, town->height - 1}, tick));
+            plan.operations.push_back(
+                operation(RoadAction::Reopen, {0, 0}, {town->width - 1, town->height - 1}, tick));
         if (town == twoLanes)
-            plan.operations.push_back(operation(RoadAction::Contraflow, {9, 2}, {9, 11}, 15, DIR_Y_INC));
+            plan.operations.push_back(
+                operation(RoadAction::Contraflow, {9, 2}, {9, 11}, 15, DIR_Y_INC));
         auto without = planned_run(town, p, {});
         auto with = planned_run(town, p, plan);
         EXPECT_EQ(first_departure(*without, {{"the run with the plan", with.get()}}, 300), "");
