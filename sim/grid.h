@@ -114,10 +114,22 @@ struct RoadGrid {
     // Under the road guide, steps along lanes from each cell to the nearest
     // exit (the town's, which the simulation keeps alive); null under the straight rule.
     const std::int32_t* exitSteps = nullptr;
+    // Under the road guide, once a road plan has changed the lanes (ownSteps):
+    // the run's own steps, one per cell, in place of the town's. Held by value,
+    // so that a copy of the grid drives by its own; sized while a plan is in
+    // force, and kept through rebuilds.
+    bool ownSteps = false;
+    std::vector<std::int32_t> plannedSteps;
     // With more than one exit, the square of the straight-line distance from
     // each cell to the nearest (the town's); null with one exit, or when not set.
     const std::uint32_t* exitSquares = nullptr;
 };
+
+// The steps to the exits cars drive by under the road guide (null under the
+// straight rule): the run's own once its plan changed the lanes, else the town's.
+inline const std::int32_t* exit_steps(const RoadGrid& grid) {
+    return grid.ownSteps ? grid.plannedSteps.data() : grid.exitSteps;
+}
 
 // The built-in town's one exit.
 constexpr CellPos ExitCell = {20, 29};

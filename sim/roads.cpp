@@ -116,7 +116,8 @@ std::uint8_t planned_layout(const Simulation& sim, std::size_t applied, CellPos 
 
 namespace {
 
-// Brings the operations due by `now` into force; true when any was.
+// Brings the operations due by `now` into force; true when any changed the
+// layout of a cell (a reopening of open cells, say, changes none).
 bool apply_due(Simulation& sim, std::int64_t now) {
     RoadState& state = sim.roadState;
     const Town& town = *sim.town;
@@ -125,12 +126,15 @@ bool apply_due(Simulation& sim, std::int64_t now) {
            sim.roads.operations[state.order[state.applied]].tick <= now) {
         const RoadOperation& op = sim.roads.operations[state.order[state.applied]];
         ++state.applied;
-        changed = true;
         const CellPos lo = low_corner(op), hi = high_corner(op);
         for (std::int32_t y = lo.y; y <= hi.y; ++y)
-            for (std::int32_t x = lo.x; x <= hi.x; ++x)
-                if (is_road(town.layout_at({x, y})))
-                    cell_at(sim.grid, {x, y}).layout = planned_layout(sim, state.applied, {x, y});
+            for (std::int32_t x = lo.x; x <= hi.x; ++x) {
+                if (!is_road(town.layout_at({x, y}))) continue;
+                std::uint8_t& layout = cell_at(sim.grid, {x, y}).layout;
+                const std::uint8_t planned = planned_layout(sim, state.applied, {x, y});
+                changed = changed || layout != planned;
+                layout = planned;
+            }
         if (op.action != RoadAction::Contraflow) continue;
         const std::uint8_t d = road_operation_direction(town, op);
         VehicleTable& table = sim.vehicles;
@@ -150,9 +154,9 @@ void follow_the_lanes(Simulation& sim) {
     if (grid.exitSteps != nullptr) {
         search_exit_steps(
             grid.width, grid.height, grid.exits,
-            [&](CellPos p) { return cell_at(grid, p).layout; }, state.exitSteps.data(),
+            [&](CellPos p) { return cell_at(grid, p).layout; }, grid.plannedSteps.data(),
             state.queue);
-        grid.exitSteps = state.exitSteps.data();
+        grid.ownSteps = true;
     }
     clear_home_routes(sim.vehicles.home);
 }
@@ -170,13 +174,16 @@ void prepare_roads(Simulation& sim) {
     state.applied = 0;
     state.order.resize(plan.operations.size());
     for (std::size_t k = 0; k < state.order.size(); ++k) state.order[k] = static_cast<std::uint32_t>(k);
-    std::stable_sort(state.order.begin(), state.order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return plan.operations[a].tick < plan.operations[b].tick;
+    // By tick, ties in the order given: std::sort, which unlike a stable sort
+    // takes no buffer from the heap.
+    std::sort(state.order.begin(), state.order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const std::int64_t ta = plan.operations[a].tick, tb = plan.operations[b].tick;
+        return ta < tb || (ta == tb && a < b);
     });
     state.active = !state.order.empty();
     if (!state.active) return;
     if (grid.exitSteps != nullptr) {
-        state.exitSteps.resize(grid.cells.size());
+        grid.plannedSteps.resize(grid.cells.size());
         state.queue.reserve(grid.cells.size());
     }
     if (apply_due(sim, 0)) follow_the_lanes(sim);

@@ -45,10 +45,7 @@ struct RoadState {
     bool active = false;               // operations remain to be applied
     std::vector<std::uint32_t> order;  // the operations by tick, ties in the order given
     std::size_t applied = 0;           // how many of `order` are in force
-    // Under the road guide once an operation has changed the lanes: steps along
-    // them to the nearest exit, one per cell (the grid then points here).
-    std::vector<std::int32_t> exitSteps;
-    std::vector<std::uint32_t> queue;  // the search's scratch: a cell each
+    std::vector<std::uint32_t> queue;  // the steps search's scratch: a cell each
 };
 
 // The move a contraflow makes its cells one-way for: the given one, or along
@@ -68,9 +65,9 @@ std::string check_road_plan(const Town& town, const RoadPlan& plan);
 void prepare_roads(Simulation& sim);
 
 // At the end of a tick: brings the operations of the clock's tick into force,
-// then, when the lanes changed, the run's steps to the exits (under the road
-// guide) and every route home are made afresh. Costs a comparison on any
-// other tick.
+// then, when they changed the lanes of a cell, the run's steps to the exits
+// (under the road guide) and every route home are made afresh. Costs a
+// comparison on any other tick.
 void advance_roads(Simulation& sim);
 
 // The layout of a cell once the first `applied` operations of the run's order

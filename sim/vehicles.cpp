@@ -41,6 +41,7 @@ void build_grid(const Town& town, RoadGrid& grid) {
         if (exit_capacity(town, k) > 0)
             grid.quotas.push_back({town.exits[k], exit_capacity(town, k), 0});
     grid.exitSteps = nullptr;
+    grid.ownSteps = false;
     grid.exitSquares = nullptr;
     grid.exitBits.assign(grid.singleExit ? 0 : (town.layout.size() + 63) / 64, 0);
     if (!grid.singleExit)
@@ -133,7 +134,7 @@ inline void step_car(RoadGrid& grid, Vehicle& v, std::int32_t towFuelLimit, Home
     if (v.state != VS_EVACUATING)
         drive_home(grid, v, home, index);
     else if (grid.exitSteps != nullptr)
-        choose_and_move_by_steps(grid, v, grid.exitSteps);
+        choose_and_move_by_steps(grid, v, exit_steps(grid));
     else if (grid.singleExit)
         choose_and_move(grid, v, grid.firstExit);
     else

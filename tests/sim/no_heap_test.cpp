@@ -69,4 +69,38 @@ TEST(NoHeap, UnderTheRoadGuideCarsDrivingHomeAllocateNothing) {
     EXPECT_GT(searches, 0);
 }
 
+// A road plan: exit quotas, closures, reopenings and contraflow under the
+// road guide, each changing the lanes and so searching the steps to the exits
+// and the routes home again, inside the ticks.
+TEST(NoHeap, ARoadPlansOperationsAllocateNothing) {
+    static Simulation sim;
+    ModelParameters p;
+    p.errorSpread = ERROR_HIGH;
+    p.routeGuide = ROUTE_GUIDE_ROAD;
+    p.patienceMin = 5;
+    p.patienceMax = 60;
+    static ScenarioSetup setup{1, p, false};
+    setup.roads.exitCapacity = 1;
+    using A = RoadAction;
+    setup.roads.operations = {{A::Close, {18, 27}, {18, 28}, 50},
+                              {A::Contraflow, {21, 27}, {21, 28}, 80, DIR_Y_INC},
+                              {A::Reopen, {18, 27}, {18, 28}, 120},
+                              {A::Close, {0, 20}, {17, 20}, 150},
+                              {A::Reopen, {0, 20}, {17, 20}, 300}};
+    build_scenario(sim, setup);
+    sim_tick(sim);
+    const long before = allocations.load();
+    std::int64_t searches = 0;
+    for (int k = 0; k < 3; ++k) {
+        setup.seed = 1 + k;
+        build_scenario(sim, setup);
+        for (int t = 0; t < 600; ++t) sim_tick(sim);
+        searches += sim.vehicles.home.searches;
+    }
+    EXPECT_EQ(allocations.load() - before, 0);
+    EXPECT_EQ(sim.roadState.applied, setup.roads.operations.size());
+    EXPECT_TRUE(sim.grid.ownSteps);
+    EXPECT_GT(searches, 0);
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/fingerprint.h"
 #include "sim/roads.h"
 #include "sim/validate.h"
 #include "support/town.h"
@@ -241,6 +242,147 @@ TEST(Roads, ContraflowOnTheInboundLaneClearsTheTownSoonerAndTurnsTheCarsOnIt) {
     for (int t = 6; t <= 300; ++t) ASSERT_TRUE(checked_tick(*sim));
     EXPECT_EQ(sim->vehicles.vehicles[index].state, VS_EVACUATING);
     EXPECT_EQ(sim->vehicles.vehicles[index].onExit, 1);
+}
+
+struct NamedRun {
+    const char* name;
+    Simulation* sim;
+};
+
+// Ticks `want` and every run alongside it (each checked) until one's state
+// leaves `want`'s: then says which, and at what tick; empty when none did.
+std::string first_departure(Simulation& want, const std::vector<NamedRun>& runs, int ticks) {
+    for (int t = 1; t <= ticks; ++t) {
+        sim_tick(want);
+        const auto tick = static_cast<long long>(want.storm.simTime);
+        const std::string line = fingerprint_line(want, tick).text;
+        for (const NamedRun& r : runs) {
+            const ::testing::AssertionResult ok = checked_tick(*r.sim);
+            if (!ok) return std::string(r.name) + ": " + ok.message();
+            if (fingerprint_line(*r.sim, tick).text != line)
+                return std::string(r.name) + ", tick " + std::to_string(tick);
+        }
+    }
+    return {};
+}
+
+// A copy of a run whose plan has changed the lanes drives by its own steps to
+// the exits: tick for tick it stays the run built afresh with the same plan,
+// whatever becomes of the run it was copied from (here driven on past its next
+// operation, which changes the lanes again, and then destroyed), by copy and
+// by assignment. Rebuilt, a copy drives by the town's steps again until its
+// plan changes the lanes.
+TEST(Roads, ACopyOfARunAfterItsLanesChangedDrivesByItsOwnStepsToTheExits) {
+    const auto twoLanes = town_of(two_lane_town());
+    ASSERT_TRUE(twoLanes);
+    struct Case {
+        const char* name;
+        std::shared_ptr<const Town> town;
+        std::vector<RoadOperation> operations;
+        int copyTick;
+    };
+    const Case cases[] = {
+        {"closure",
+         shared_builtin_town(),
+         {operation(RoadAction::Close, {18, 27}, {18, 28}, 60),
+          operation(RoadAction::Reopen, {18, 27}, {18, 28}, 150)},
+         100},
+        {"contraflow",
+         twoLanes,
+         {operation(RoadAction::Contraflow, {10, 2}, {10, 11}, 5),
+          operation(RoadAction::Contraflow, {10, 2}, {10, 11}, 40, DIR_Y_DEC)},
+         20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelParameters p = everyone_leaves(ROUTE_GUIDE_ROAD);
+        p.carsPerHouse = 3;
+        RoadPlan plan;
+        plan.operations = c.operations;
+        auto original = planned_run(c.town, p, plan);
+        auto fresh = planned_run(c.town, p, plan);
+        EXPECT_EQ(first_departure(*fresh, {{"the original", original.get()}}, c.copyTick), "");
+        auto copied = std::make_unique<Simulation>(*original);
+        auto assigned = planned_run(c.town, p, {});
+        *assigned = *original;
+        auto rebuilt = std::make_unique<Simulation>(*original);
+        reset_scenario(*rebuilt);
+        // The original goes on past the operation that changes the lanes back.
+        for (int t = 1; t <= 100; ++t) ASSERT_TRUE(checked_tick(*original));
+        original.reset();
+        const std::vector<NamedRun> copies = {{"the copy", copied.get()},
+                                              {"the assigned run", assigned.get()}};
+        EXPECT_EQ(first_departure(*fresh, copies, 300), "");
+        EXPECT_GT(current_tally(fresh->vehicles).evacuated, 0);
+        auto again = planned_run(c.town, p, plan);
+        EXPECT_EQ(first_departure(*again, {{"the rebuilt copy", rebuilt.get()}}, 300), "");
+    }
+}
+
+// Operations that change no cell's lanes (reopenings of open cells, a
+// contraflow the way a one-way street already runs) leave a run what it is
+// without them, tick for tick, down to the searches of the cars driving home:
+// nothing is searched again.
+TEST(Roads, OperationsThatChangeNoLaneLeaveTheRunAsItWasWithoutThem) {
+    const auto twoLanes = town_of(two_lane_town());
+    ASSERT_TRUE(twoLanes);
+    ModelParameters p = everyone_leaves(ROUTE_GUIDE_ROAD);
+    p.patienceMin = 5;  // many give up and drive home by routes
+    p.patienceMax = 80;
+    for (const auto& town : {shared_builtin_town(), twoLanes}) {
+        RoadPlan plan;
+        for (int tick = 10; tick <= 200; tick += 10)
+            plan.operations.push_back(
+                operation(RoadAction::Reopen, {0, 0}, {town->width - 1, town->height - 1}, tick));
+        if (town == twoLanes)
+            plan.operations.push_back(
+                operation(RoadAction::Contraflow, {9, 2}, {9, 11}, 15, DIR_Y_INC));
+        auto without = planned_run(town, p, {});
+        auto with = planned_run(town, p, plan);
+        EXPECT_EQ(first_departure(*without, {{"the run with the plan", with.get()}}, 300), "");
+        EXPECT_EQ(with->roadState.applied, plan.operations.size());
+        EXPECT_GT(without->vehicles.home.searches, 0);
+        EXPECT_EQ(with->vehicles.home.searches, without->vehicles.home.searches);
+    }
+}
+
+// Operations come into force at the end of their tick, by tick whatever the
+// order they are given in, and those of one tick in the order given: on a
+// cell that several cover, the last one wins.
+TEST(Roads, OperationsComeIntoForceByTickAndThoseOfOneTickInTheOrderGiven) {
+    const CellPos c = {18, 27};
+    const std::uint8_t open = builtin_town().layout_at(c);
+    ASSERT_TRUE(is_road(open));
+    const RoadOperation close5 = operation(RoadAction::Close, c, c, 5);
+    const RoadOperation reopen5 = operation(RoadAction::Reopen, c, c, 5);
+    const RoadOperation reopen9 = operation(RoadAction::Reopen, c, c, 9);
+    const RoadOperation up5 = operation(RoadAction::Contraflow, c, c, 5, DIR_Y_INC);
+    const RoadOperation down5 = operation(RoadAction::Contraflow, c, c, 5, DIR_Y_DEC);
+    struct Case {
+        std::vector<RoadOperation> operations;
+        std::uint8_t from5, from9;  // the cell's layout after ticks 5..8, and from 9 on
+    };
+    const std::uint8_t up = LAYOUT_ONE_WAY_Y_INC, down = LAYOUT_ONE_WAY_Y_DEC;
+    const Case cases[] = {
+        {{close5, reopen5}, open, open},
+        {{reopen5, close5}, LAYOUT_BLOCKED, LAYOUT_BLOCKED},
+        {{reopen9, close5}, LAYOUT_BLOCKED, open},
+        {{up5, down5}, down, down},
+        {{down5, up5}, up, up},
+        {{reopen9, close5, up5}, LAYOUT_BLOCKED, up},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(&k - cases);
+        RoadPlan plan;
+        plan.operations = k.operations;
+        auto sim = planned_run(shared_builtin_town(), everyone_leaves(ROUTE_GUIDE_ROAD), plan);
+        for (int t = 1; t <= 10; ++t) {
+            ASSERT_TRUE(checked_tick(*sim));
+            const std::uint8_t want = t < 5 ? open : t < 9 ? k.from5 : k.from9;
+            EXPECT_EQ(int{cell_at(sim->grid, c).layout}, int{want})
+                << "tick " << t;
+        }
+    }
 }
 
 // A plan that cannot run on its town is refused in one line saying why.
