@@ -375,24 +375,23 @@ void WindowExtras::place_legend() {
     const QString html = legend_html(o);
     const QWidget* view = legend_->parentWidget();
     const int margin = 8;
-    if (legend_->text() != html) {
+    // Sized again only when its text or the view changed, not every frame: a
+    // third of the view, or wider where the text would not fit its height (a
+    // narrow view beside a second one, or a short window). The height is the
+    // text's at that width: a wrapped label's own size hint is for another
+    // width, and cut its last lines off.
+    if (legend_->text() != html || legendView_ != view->size()) {
         legend_->setText(html);
+        legendView_ = view->size();
+        int width = std::min(330, std::max(160, view->width() / 3));
+        const int widest = std::max(width, view->width() - 2 * margin);
+        legend_->setMinimumSize(0, 0);  // a label measures only within its own bounds
+        legend_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        while (width < widest && legend_->heightForWidth(width) > view->height() - 2 * margin)
+            width = std::min(widest, width + 20);
+        legend_->setFixedSize(width, legend_->heightForWidth(width));
         legendImage_ = QImage();
     }
-    // A third of the view, or wider where the text would not fit its height
-    // (a narrow view beside a second one, or a short window). The height is
-    // the text's at that width: a wrapped label's own size hint is for
-    // another width, and cut its last lines off.
-    int width = std::min(330, std::max(160, view->width() / 3));
-    const int widest = std::max(width, view->width() - 2 * margin);
-    const QSize fixed = legend_->size();
-    legend_->setMinimumSize(0, 0);  // a label measures only within its own bounds
-    legend_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    while (width < widest && legend_->heightForWidth(width) > view->height() - 2 * margin)
-        width = std::min(widest, width + 20);
-    const QSize size(width, legend_->heightForWidth(width));
-    legend_->setFixedSize(size);
-    if (size != fixed) legendImage_ = QImage();
     const QPoint corners[] = {
         {margin, view->height() - legend_->height() - margin},
         {view->width() - legend_->width() - margin, view->height() - legend_->height() - margin},

@@ -97,6 +97,7 @@ class WindowExtras : public QObject, public AppObserver {
     QLabel* legend_ = nullptr;
     QLabel* credit_ = nullptr;
     QImage legendImage_;  // the legend as last drawn, for pictures and videos
+    QSize legendView_;    // the view's size when the legend was last sized
     QString lastError_;
     SceneOverlays saved_;  // the View choices as last written to the settings
     bool savedPanel_ = false;
