@@ -29,6 +29,7 @@
 #include "experiments/planning/parameter_text.h"
 #include "experiments/planning/town_file.h"
 #include "render/scene.h"
+#include "render/town_map.h"
 #include "sim/scenario.h"
 
 // Only the OpenGL 1.1 interface is used here, so no extension header is wanted.
@@ -55,9 +56,25 @@ QColor rgb_colour(const float (&c)[3]) {
     return QColor::fromRgbF(c[0], c[1], c[2]);
 }
 
+// The key of a town's roads drawn by class: every class its roads have, in
+// the map's colours, the major roads first. Empty for a town without classes.
+QString road_key_html(const Town& town) {
+    bool present[ROAD_CLASS_COUNT] = {};
+    for (const std::uint8_t c : town.roadClass)
+        if (c < ROAD_CLASS_COUNT) present[c] = true;
+    QString html;
+    for (std::uint8_t c = 1; c < ROAD_CLASS_COUNT; ++c)
+        if (present[c]) {
+            const TownColour t = TOWN_ROAD_CLASS[c];
+            html += swatch(QColor(t.r, t.g, t.b), QString::fromLatin1(town_road_class_label(c)));
+        }
+    return html.isEmpty() ? html : QStringLiteral("<b>Roads</b>") + html;
+}
+
 // The key of every mark the chosen overlays draw: the six car states in the
-// colours of the tally, then the lines, each in its own colour.
-QString legend_html(const SceneOverlays& o) {
+// colours of the tally, then the lines, each in its own colour; then the
+// town's road classes, if its roads are drawn by class.
+QString legend_html(const SceneOverlays& o, const QString& roadKey) {
     QString html;
     if (o.carStates) {
         html += QStringLiteral("<b>Cars (the tally's six states)</b>");
@@ -73,6 +90,7 @@ QString legend_html(const SceneOverlays& o) {
     if (o.stormTrack) line(TRACK_COLOUR, "&#9473;&#9632;", TRACK_MARK_TEXT);
     if (o.threatZone) line(ZONE_COLOUR, "&#9711;", ZONE_MARK_TEXT);
     if (o.threatenedHouses) line(THREATENED_COLOUR, "&#9633;", THREATENED_MARK_TEXT);
+    if (!roadKey.isEmpty()) html += (html.isEmpty() ? QString() : QStringLiteral("<br>")) + roadKey;
     return html;
 }
 
@@ -367,12 +385,17 @@ void WindowExtras::place_credit() {
 // storm's marks: bottom left first, then bottom right, top left, top right.
 void WindowExtras::place_legend() {
     const SceneOverlays& o = app_.overlays;
-    const bool shown = o.any() && app_.mainWindow != nullptr;
+    const Town* town = app_.sim.town.get();
+    if (town != roadKeyTown_) {  // the key of a town's roads is read once per town
+        roadKeyTown_ = town;
+        roadKey_ = town ? road_key_html(*town) : QString();
+    }
+    const bool shown = (o.any() || !roadKey_.isEmpty()) && app_.mainWindow != nullptr;
     if (!shown) {
         legend_->hide();
         return;
     }
-    const QString html = legend_html(o);
+    const QString html = legend_html(o, roadKey_);
     const QWidget* view = legend_->parentWidget();
     const int margin = 8;
     // Sized again only when its text or the view changed, not every frame: a

@@ -98,6 +98,8 @@ class WindowExtras : public QObject, public AppObserver {
     QLabel* credit_ = nullptr;
     QImage legendImage_;  // the legend as last drawn, for pictures and videos
     QSize legendView_;    // the view's size when the legend was last sized
+    const Town* roadKeyTown_ = nullptr;  // the town whose roads roadKey_ lists
+    QString roadKey_;                    // the legend's key of that town's road classes
     QString lastError_;
     SceneOverlays saved_;  // the View choices as last written to the settings
     bool savedPanel_ = false;

@@ -19,14 +19,17 @@ void add_road_options(CLI::App& app, RoadOptions& o) {
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     };
     o.closeOption = repeatable("--close", o.closes, "X,Y[:X2,Y2]@TICK",
-                               "From TICK on no car enters the road cells of the cell or "
-                               "rectangle; cars on them drive off (repeatable)");
+                               "After tick TICK (from the build on for 0) no car enters the "
+                               "road cells of the cell or rectangle; cars on them drive off "
+                               "(repeatable)");
     o.reopenOption = repeatable("--reopen", o.reopens, "X,Y[:X2,Y2]@TICK",
-                                "From TICK on the closed road cells take cars again (repeatable)");
+                                "After tick TICK the closed road cells take cars again "
+                                "(repeatable)");
     o.contraflowOption =
         repeatable("--contraflow", o.contraflows, "X,Y:X2,Y2@TICK[:DIR]",
-                   "From TICK on the road cells of the rectangle are one-way away from the "
-                   "town's centre, or towards DIR: up, down, left, right (repeatable)");
+                   "After tick TICK (from the build on for 0) the road cells of the "
+                   "rectangle are one-way away from the town's centre, or towards DIR: up, "
+                   "down, left, right (repeatable)");
 }
 
 std::string apply_road_options(const CLI::App& app, const RoadOptions& o, const Town& town,

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <string_view>
 #include <osmium/handler.hpp>
 #include <osmium/io/any_input.hpp>
 #include <osmium/visitor.hpp>
@@ -76,18 +77,19 @@ void XMLCALL stop_at_entity(void* data, const XML_Char*, int, const XML_Char*, i
     XML_StopParser(static_cast<CoordinateCheck*>(data)->parser, XML_FALSE);
 }
 
+// A reader of `file`'s bytes, uncompressed; null when it cannot be opened.
+std::unique_ptr<osmium::io::Decompressor> open_bytes(const osmium::io::File& file) {
+    const osmium::io::CompressionFactory& factory = osmium::io::CompressionFactory::instance();
+    if (file.buffer() != nullptr)
+        return factory.create_decompressor(file.compression(), file.buffer(), file.buffer_size());
+    const int fd = ::open(file.filename().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    return factory.create_decompressor(file.compression(), fd);  // closes fd
+}
+
 // The first coordinate with an exponent in an XML `file`, or "" when it has
 // none, cannot be read or is no well-formed XML.
-std::string coordinate_with_exponent(const osmium::io::File& file) {
-    const osmium::io::CompressionFactory& factory = osmium::io::CompressionFactory::instance();
-    std::unique_ptr<osmium::io::Decompressor> input;
-    if (file.buffer() != nullptr) {
-        input = factory.create_decompressor(file.compression(), file.buffer(), file.buffer_size());
-    } else {
-        const int fd = ::open(file.filename().c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return "";
-        input = factory.create_decompressor(file.compression(), fd);  // closes fd
-    }
+std::string xml_coordinate_with_exponent(osmium::io::Decompressor& input) {
     const std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(
         XML_ParserCreate(nullptr), XML_ParserFree);
     if (!parser) throw std::bad_alloc();
@@ -98,7 +100,7 @@ std::string coordinate_with_exponent(const osmium::io::File& file) {
     XML_SetEntityDeclHandler(check.parser, stop_at_entity);
     constexpr std::size_t PIECE = std::size_t{1} << 30;  // what one call to expat takes
     for (bool going = true; going;) {
-        const std::string data = input->read();
+        const std::string data = input.read();
         for (std::size_t at = 0; going && (at < data.size() || data.empty()); at += PIECE) {
             const std::size_t n = std::min(PIECE, data.size() - at);
             going = XML_Parse(check.parser, data.data() + at, static_cast<int>(n), data.empty()) ==
@@ -106,15 +108,62 @@ std::string coordinate_with_exponent(const osmium::io::File& file) {
                     !data.empty();
         }
     }
-    input->close();
     return check.problem;
+}
+
+// The same for the one-line-per-object text format, where a node's
+// coordinates are its fields `x` and `y`, and a way's node list (the field
+// `N`) may carry them too ("n12x11.5y48.1"). Fields are split by spaces and
+// tags are escaped, so an `e` in one of these fields is an exponent.
+std::string opl_coordinate_with_exponent(osmium::io::Decompressor& input) {
+    std::string carry;  // the part of a line a read cut off
+    long long line = 1;
+    for (std::string data = input.read(); !data.empty() || !carry.empty(); data = input.read()) {
+        const bool last = data.empty();
+        carry += data;
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t end = carry.find('\n', start);
+            if (end == std::string::npos && !last) break;
+            const std::string_view text =
+                std::string_view(carry).substr(start, end == std::string::npos ? end : end - start);
+            for (std::size_t f = 0; f < text.size();) {
+                const std::size_t stop = std::min(text.find(' ', f), text.size());
+                const std::string_view field = text.substr(f, stop - f);
+                if (f > 0 && !field.empty() && std::strchr("xyN", field[0]) != nullptr &&
+                    field.find_first_of("eE") != std::string_view::npos)
+                    return "a coordinate with an exponent, field \"" +
+                           std::string(field.substr(0, 40)) + "\" at line " + std::to_string(line) +
+                           ": coordinates are plain decimal degrees";
+                f = stop + 1;
+            }
+            if (end == std::string::npos) return "";
+            ++line;
+            start = end + 1;
+        }
+        carry.erase(0, start);
+    }
+    return "";
+}
+
+// The first coordinate with an exponent in a text `file` (XML or the
+// one-line-per-object format), or "" when it has none or cannot be read.
+std::string coordinate_with_exponent(const osmium::io::File& file) {
+    const std::unique_ptr<osmium::io::Decompressor> input = open_bytes(file);
+    if (!input) return "";
+    const std::string problem = file.format() == osmium::io::file_format::opl
+                                    ? opl_coordinate_with_exponent(*input)
+                                    : xml_coordinate_with_exponent(*input);
+    input->close();
+    return problem;
 }
 
 // Reads `file` into `map`; false with what is wrong (without the file's name) in `error`.
 bool read_osm(const osmium::io::File& file, OsmMap& map, std::string& error) {
     map = OsmMap{};
     try {
-        if (file.format() == osmium::io::file_format::xml) {
+        if (file.format() == osmium::io::file_format::xml ||
+            file.format() == osmium::io::file_format::opl) {
             error = coordinate_with_exponent(file);
             if (!error.empty()) return false;
         }

@@ -390,6 +390,8 @@ TEST_F(ExtrasTest, ATownFromOpenStreetMapCreditsTheMapOnTheScreenAndInPictures) 
     };
     const QString mapped =
         write("mapped.town", "source = map data (c) OpenStreetMap contributors, ODbL 1.0\n" + cells);
+    const QString classed =
+        write("classed.town", cells + "roads\nPPPPPPPPPPPPRRRRRRRRRRRRR\n.........................\n");
     const QString plain = write("plain.town", cells);
     QString error;
     const auto shown = [&](const QString& town, const char* picture) {
@@ -406,6 +408,8 @@ TEST_F(ExtrasTest, ATownFromOpenStreetMapCreditsTheMapOnTheScreenAndInPictures) 
     EXPECT_TRUE(QRect(QPoint(0, 0), view()->size()).contains(credit->geometry()));
     const QImage without = shown(plain, "plain.png");
     EXPECT_FALSE(credit->isVisible());
+    const QLabel& legend = *extras->legend();
+    EXPECT_FALSE(legend.isVisible()) << "grey roads and no overlay need no key";
     ASSERT_EQ(withCredit.size(), without.size());
     int changed = 0;
     for (int y = 0; y < without.height(); ++y)
@@ -416,6 +420,18 @@ TEST_F(ExtrasTest, ATownFromOpenStreetMapCreditsTheMapOnTheScreenAndInPictures) 
                 ASSERT_GT(y, without.height() * 3 / 4) << "at (" << x << ", " << y << ")";
             }
     EXPECT_GT(changed, 50) << "the saved picture carries the credit";
+
+    // A town whose roads are drawn by class comes with their key, every overlay off, and
+    // the key lists only the classes the town has.
+    shown(classed, "classed.png");
+    ASSERT_FALSE(app->overlays.any());
+    ASSERT_TRUE(legend.isVisible());
+    const std::string key = legend.text().toStdString();
+    EXPECT_NE(key.find("primary"), std::string::npos) << key;
+    EXPECT_NE(key.find("street"), std::string::npos) << key;
+    EXPECT_EQ(key.find("motorway"), std::string::npos) << key;
+    shown(plain, "plain.png");
+    EXPECT_FALSE(legend.isVisible()) << "the key goes with the town";
 }
 
 TEST_F(ExtrasTest, OpenTownLoadsTheChosenTownAndABadFileShowsWhereAndKeepsTheTown) {

@@ -1,6 +1,7 @@
 // Reading OpenStreetMap files: a coordinate written with an exponent is
 // refused, in one line naming the file, before the library parses it, however
-// it is written and wherever it stands; an exponent elsewhere is no coordinate.
+// it is written and wherever it stands, in XML or in the one-line-per-object
+// text format; an exponent elsewhere is no coordinate.
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -61,6 +62,27 @@ TEST(ReadOsm, CoordinatesWithAnExponentAreRefusedBeforeTheyAreRead) {
         }
         EXPECT_FALSE(read_osm_bytes(text, "osm", map, error));
         EXPECT_EQ(error.rfind("a coordinate with an exponent, " + c.shown, 0), 0u) << error;
+    }
+
+    // The one-line-per-object format: a node's x and y, and a way's node list.
+    const std::string opl = (dir / "plain.opl").string();
+    std::ofstream(opl) << "n1 v1 Tele=5.2e2,name=Eberstr. x11.575 y48.136\n"
+                          "n2 v1 T x11.576 y48.137\nw3 v1 Thighway=residential Nn1,n2\n";
+    ASSERT_TRUE(read_osm_file(opl, map, error)) << error;
+    EXPECT_NEAR(map.nodes.at(1).lat, 48.136, 1e-7);
+    EXPECT_EQ(map.ways.size(), 1u);
+    for (const auto& [text, shown] :
+         {std::pair{"n1 v1 T x11.575 y48.136e10\n", "field \"y48.136e10\" at line 1"},
+          std::pair{"n1 v1 T x11.575 y48.136\nn2 v1 T x1E3 y48.1", "field \"x1E3\" at line 2"},
+          std::pair{"n1 v1 T x11.5 y48.1\nw3 v1 T Nn1x11.5y4e8,n2\n",
+                    "field \"Nn1x11.5y4e8,n2\" at line 2"}}) {
+        SCOPED_TRACE(text);
+        const std::string path = (dir / "exponent.opl").string();
+        std::ofstream(path) << text;
+        EXPECT_FALSE(read_osm_file(path, map, error));
+        EXPECT_EQ(error, path + ": a coordinate with an exponent, " + shown +
+                             ": coordinates are plain decimal degrees");
+        EXPECT_FALSE(read_osm_bytes(text, "opl", map, error));
     }
     fs::remove_all(dir);
 }
