@@ -78,27 +78,6 @@ TEST_F(SimFolder, ThreadsAndShardsWriteTheSameFiles) {
     EXPECT_TRUE(std::regex_search(t.out, std::regex("3/3 runs.*runs/s.*left"))) << t.out;
 }
 
-// A CSV file's rows after its header, each as its column names' fields.
-std::vector<std::map<std::string, std::string>> csv_rows(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<std::string> names;
-    std::vector<std::map<std::string, std::string>> rows;
-    for (std::string line; std::getline(in, line);) {
-        if (line.starts_with("#")) continue;
-        std::vector<std::string> fields;
-        std::istringstream cells(line + ",");
-        for (std::string cell; std::getline(cells, cell, ',');) fields.push_back(cell);
-        if (names.empty()) {
-            names = fields;
-            continue;
-        }
-        std::map<std::string, std::string>& row = rows.emplace_back();
-        for (std::size_t i = 0; i < names.size() && i < fields.size(); ++i)
-            row[names[i]] = fields[i];
-    }
-    return rows;
-}
-
 // "How much sooner is half the town out at spread 180 than at 360, and how
 // sure are we?" One command answers it: every row carries its spread as a
 // number beside the level's name; the table gives per level the runs that
@@ -195,9 +174,7 @@ TEST_F(SimFolder, RefusalsAndInterruptionsLeaveNoNewFile) {
         const std::string named = row.substr(row.find('[') + 1, row.find(']') - row.find('[') - 1);
         std::string args = std::regex_replace(row, std::regex("[\\[\\]]"), "");
         if (args.find("sweep") != std::string::npos) args += " --curves old.csv";
-        const CommandResult r = sim(args);
-        EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << args;
-        EXPECT_TRUE(std::regex_match(r.err, std::regex("[^\n]*" + named + "[^\n]*\n"))) << r.err;
+        EXPECT_TRUE(refused(sim(args), named)) << args;
         EXPECT_EQ(entries(), before);
         EXPECT_EQ(read_file(dir / "old.csv"), "earlier\n");
     }
