@@ -98,9 +98,7 @@ TEST_F(SimFolder, MergedDesignShardsAreTheWholeDesign) {
              {"plain.csv --sensitivity x.csv", "needs the run summary files of a design"},
              {"c1.csv c2.csv c3.csv --plot x.svg", "give its summary files too"},
              {"c1.csv c2.csv c3.csv --paired x.csv", "--paired: no run summary files"}}) {
-        const CommandResult r = sim("merge " + args);
-        EXPECT_EQ(r.status, 2) << args;
-        EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+        EXPECT_TRUE(refused(sim("merge " + args), named)) << args;
         EXPECT_EQ(entries(), before) << args;
     }
 }
@@ -131,10 +129,7 @@ TEST_F(SimFolder, MergeRefusesShardsThatDoNotMakeOneSweep) {
              {"s1.csv s2.csv cut.csv", "cut.csv: the last line is cut short"},
              {"s1.csv s2.csv s3.csv --curves mc.csv", "no evacuation curves files"},
          }) {
-        const CommandResult r = sim("merge " + args + " --summary ms.csv");
-        EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << args;
-        EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_TRUE(refused(sim("merge " + args + " --summary ms.csv"), named)) << args;
         EXPECT_EQ(entries(), before) << args;
     }
 }
@@ -282,22 +277,15 @@ TEST_F(SimFolder, ResumedDesignGivesTheUninterruptedFiles) {
     EXPECT_EQ(last.out, whole.out);
     for (const std::string& f : files) EXPECT_EQ(read_file(dir / f), want[f]) << f;
 
-    std::istringstream rows(unzipped(dir / "h.csv.gz"));
+    const std::string households = unzipped(dir / "h.csv.gz");
+    EXPECT_NE(
+        households.find("\npoint,replicate,seed,step,error,spread,cars_per_house,patience_min,"
+                        "car,household,"),
+        std::string::npos);
     std::map<std::string, std::pair<int, int>> carsOfRun;  // run -> {cars per house, rows}
-    for (std::string line; std::getline(rows, line);) {
-        if (line.starts_with("#")) continue;
-        if (line.starts_with("point,")) {
-            EXPECT_TRUE(
-                line.starts_with("point,replicate,seed,step,error,spread,cars_per_house,patience_"
-                                 "min,car,household,"))
-                << line;
-            continue;
-        }
-        std::vector<std::string> f;
-        std::istringstream cells(line);
-        for (std::string cell; std::getline(cells, cell, ',');) f.push_back(cell);
-        auto& [perHouse, count] = carsOfRun[f[0] + "," + f[1]];
-        perHouse = std::stoi(f[6]);
+    for (auto& row : csv_rows(households)) {
+        auto& [perHouse, count] = carsOfRun[row["point"] + "," + row["replicate"]];
+        perHouse = std::stoi(row["cars_per_house"]);
         ++count;
     }
     EXPECT_EQ(carsOfRun.size(), 120u);
@@ -313,50 +301,36 @@ TEST_F(SimFolder, HouseholdRowsAgreeWithTheSummary) {
     ASSERT_EQ(sim(SWEEP + " --curves c.csv --summary s.csv --households h.csv").status, 0);
     EXPECT_EQ(read_file(dir / "c.csv"), read_file(dir / "c0.csv"));
     EXPECT_EQ(read_file(dir / "s.csv"), read_file(dir / "s0.csv"));
+    const std::string text = read_file(dir / "h.csv");
+    EXPECT_NE(text.find("\nseed,step,error,spread,car,household,home_x,home_y,decision_tick,"
+                        "first_threat_tick,outcome,arrival_tick,trip_time\n"),
+              std::string::npos);
     std::map<std::string, std::map<std::string, int>> outcomes;  // run -> outcome -> cars
     std::set<std::string> households;
-    std::istringstream rows(read_file(dir / "h.csv"));
-    std::string line;
-    std::size_t cars = 0;
-    while (std::getline(rows, line)) {
-        if (line.starts_with("#")) continue;
-        if (line.starts_with("seed,")) {
-            EXPECT_EQ(line,
-                      "seed,step,error,spread,car,household,home_x,home_y,decision_tick,"
-                      "first_threat_tick,outcome,arrival_tick,trip_time");
-            continue;
-        }
-        std::vector<std::string> f;
-        std::istringstream cells(line + ",");
-        for (std::string cell; std::getline(cells, cell, ',');) f.push_back(cell);
-        ASSERT_EQ(f.size(), 13u) << line;
-        ++cars;
-        outcomes[f[0] + "," + f[1] + "," + f[2]][f[10]]++;
-        households.insert(f[5] + " " + f[6] + " " + f[7]);
-        const bool left = !f[8].empty(), arrived = !f[11].empty();
-        EXPECT_EQ(left, f[10] != "never_left") << line;
-        EXPECT_EQ(arrived, f[10] == "evacuated" || f[10] == "gave_up" || f[10] == "towed") << line;
+    const auto rows = csv_rows(text);
+    for (auto f : rows) {
+        ASSERT_EQ(f.size(), 13u);
+        const std::string& outcome = f["outcome"];
+        outcomes[f["seed"] + "," + f["step"] + "," + f["error"]][outcome]++;
+        households.insert(f["household"] + " " + f["home_x"] + " " + f["home_y"]);
+        const bool arrived = !f["arrival_tick"].empty();
+        EXPECT_EQ(!f["decision_tick"].empty(), outcome != "never_left") << outcome;
+        EXPECT_EQ(arrived, outcome == "evacuated" || outcome == "gave_up" || outcome == "towed");
         if (arrived) {
-            EXPECT_LE(std::stol(f[8]), std::stol(f[11])) << line;
-            EXPECT_EQ(std::stol(f[12]), std::stol(f[11]) - std::stol(f[8])) << line;
+            EXPECT_LE(std::stol(f["decision_tick"]), std::stol(f["arrival_tick"]));
+            EXPECT_EQ(std::stol(f["trip_time"]),
+                      std::stol(f["arrival_tick"]) - std::stol(f["decision_tick"]));
         }
     }
-    EXPECT_EQ(cars, 10u * 720);
+    EXPECT_EQ(rows.size(), 10u * 720);
     EXPECT_EQ(households.size(), 360u);  // one number per house, the same in every run
-    std::istringstream summary(read_file(dir / "s.csv"));
     int runs = 0;
-    while (std::getline(summary, line)) {
-        if (line.starts_with("#") || line.starts_with("seed,")) continue;
-        std::vector<std::string> f;
-        std::istringstream cells(line);
-        for (std::string cell; std::getline(cells, cell, ',');) f.push_back(cell);
-        const auto& n = outcomes[f[0] + "," + f[1] + "," + f[2]];
-        const auto count = [&](const char* o) { return n.count(o) ? n.at(o) : 0; };
-        EXPECT_EQ((std::vector<int>{count("never_left"), count("evacuated"), count("gave_up"),
-                                    count("en_route"), count("towed"), count("out_of_gas")}),
-                  (std::vector<int>{std::stoi(f[4]), std::stoi(f[5]), std::stoi(f[6]),
-                                    std::stoi(f[7]), std::stoi(f[8]), std::stoi(f[9])}))
-            << line;
+    for (auto f : csv_rows(read_file(dir / "s.csv"))) {
+        auto& n = outcomes[f["seed"] + "," + f["step"] + "," + f["error"]];
+        for (const char* o :
+             {"not_evacuated", "evacuated", "gave_up", "en_route", "towed", "out_of_gas"})
+            EXPECT_EQ(n[o == std::string("not_evacuated") ? "never_left" : o], std::stoi(f[o]))
+                << o;
         ++runs;
     }
     EXPECT_EQ(runs, 10);
@@ -367,16 +341,18 @@ TEST_F(SimFolder, HouseholdRowsAgreeWithTheSummary) {
               std::string::npos);
     for (const std::string bad :
          {"--columns car,colour", "--columns car,car", "--columns car --households ''"}) {
-        const CommandResult r = sim(SWEEP + " --households x.csv " + bad);
-        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_TRUE(refused(sim(SWEEP + " --households x.csv " + bad), "")) << bad;
         EXPECT_FALSE(fs::exists(dir / "x.csv"));
     }
 }
 
 // --metadata: the build, the run (time, host, whole command line), every
-// parameter, and each output's size and SHA-256 as sha256sum computes it.
+// parameter, and each output's size and SHA-256 as sha256sum computes it; "-"
+// is recorded as standard output, not as a file that happens to be called "-".
 TEST_F(SimFolder, MetadataRecordsTheRunAndHashesItsFiles) {
-    const CommandResult r = sim(SWEEP + " --set patience_min=200" + FILES + " --metadata m.json");
+    std::ofstream(dir / "-") << "a file that is no output of the sweep\n";
+    const CommandResult r = sim(SWEEP + " --set patience_min=200 --curves c.csv --summary - "
+                                "--households h.csv.gz --metadata m.json");
     ASSERT_EQ(r.status, 0) << r.err;
     const auto j = nlohmann::json::parse(read_file(dir / "m.json"));
     EXPECT_EQ(j["version"], MAROVEL_VERSION);
@@ -388,12 +364,22 @@ TEST_F(SimFolder, MetadataRecordsTheRunAndHashesItsFiles) {
     EXPECT_EQ(j["parameters"]["patience_min"], 200.0);
     EXPECT_EQ(j["parameters"]["patience_max"], 360.0);
     ASSERT_EQ(j["outputs"].size(), 3u);
+    int dashes = 0;
     for (const auto& out : j["outputs"]) {
         const std::string file = out["file"];
+        if (file == "-") {
+            ++dashes;
+            EXPECT_TRUE(out.value("standard_output", false) && !out.contains("sha256") &&
+                        !out.contains("bytes"))
+                << out.dump();
+            continue;
+        }
         const std::string sum = run_command("cd '" + dir.string() + "' && sha256sum " + file).out;
         EXPECT_EQ(out["sha256"].get<std::string>(), sum.substr(0, 64)) << file;
         EXPECT_EQ(out["bytes"].get<std::size_t>(), fs::file_size(dir / file)) << file;
     }
+    EXPECT_EQ(dashes, 1);
+    EXPECT_EQ(read_file(dir / "-"), "a file that is no output of the sweep\n");
 }
 
 // Names are bytes: an output or --params path that is not UTF-8 is recorded
@@ -437,10 +423,8 @@ TEST_F(SimFolder, AMetadataFileThatCannotBeWrittenReplacesNothing) {
         for (const std::string& command :
              {"sweep" + shards + " --curves c6.csv --plot p.svg",
               std::string("merge c1.csv c2.csv s1.csv s2.csv --curves c6.csv --plot p.svg")}) {
-            const CommandResult r = sim(command + " --metadata " + target);
-            EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << command << target;
-            EXPECT_NE(r.err.find("--metadata: cannot write " + target), std::string::npos) << r.err;
-            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            EXPECT_TRUE(refused(sim(command + " --metadata " + target),
+                                "--metadata: cannot write " + target));
             EXPECT_EQ(read_file(dir / "c6.csv"), "old curves\n") << command << target;
             EXPECT_EQ(read_file(dir / "p.svg"), "old plot\n") << command << target;
             EXPECT_EQ(entries(), before) << command << target;
@@ -474,10 +458,7 @@ TEST_F(SimFolder, MergeRefusesOneFileUnderTwoNamesAndOutputsOverItsInputs) {
              {"--summary linked.csv", "linked.csv names the same file as s2.csv"},
              {"--curves x.csv --metadata s1.csv", "s1.csv is a file it reads"},
              {"--curves x.csv --plot c1.csv.svg --plot ./c1.csv.svg", "names the same file"}}) {
-        const CommandResult r = sim(inputs + args);
-        EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << args;
-        EXPECT_NE(r.err.find(named), std::string::npos) << args << ": " << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_TRUE(refused(sim(inputs + args), named)) << args;
         EXPECT_EQ(entries(), before) << args;
         for (const auto& [p, text] : files) EXPECT_EQ(read_file(p), text) << args << p;
     }
@@ -589,11 +570,8 @@ TEST_F(SimFolder, MergeRefusesRowsThatAreNotTheSweepsRuns) {
         std::string args = "c1.csv c2.csv s1.csv s2.csv h1.csv h2.csv";
         args.replace(args.find(e.file), e.file.size(), "e.csv");
         const CommandResult r = sim("merge " + args + " --summary ms.csv --curves mc.csv");
-        EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << e.said;
-        EXPECT_NE(r.err.find("e.csv:" + std::to_string(line) + ": "), std::string::npos)
-            << e.said << ": " << r.err;
-        EXPECT_NE(r.err.find(e.said), std::string::npos) << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_TRUE(refused(r, e.said));
+        EXPECT_NE(r.err.find("e.csv:" + std::to_string(line) + ": "), std::string::npos) << r.err;
         fs::remove(dir / "e.csv");
         EXPECT_EQ(entries(), before) << e.said;
     }
@@ -601,9 +579,7 @@ TEST_F(SimFolder, MergeRefusesRowsThatAreNotTheSweepsRuns) {
              {"c1.csv c2.csv t1.csv t2.csv", "t1.csv: not the same sweep as c1.csv"},
              {"c1.csv c2.csv d1.csv d2.csv", "d1.csv: not the same sweep as c1.csv"},
          }) {
-        const CommandResult r = sim("merge " + args + " --summary ms.csv --curves mc.csv");
-        EXPECT_EQ(std::pair(r.status, r.out), std::pair(2, std::string())) << args;
-        EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+        EXPECT_TRUE(refused(sim("merge " + args + " --summary ms.csv --curves mc.csv"), said));
         EXPECT_EQ(entries(), before) << args;
     }
 
@@ -629,22 +605,6 @@ TEST_F(SimFolder, MergeRefusesRowsThatAreNotTheSweepsRuns) {
               std::string::npos)
         << r.err;
     EXPECT_EQ(read_file(dir / "r.csv"), text_of(lines));
-}
-
-// "-" as an output is standard output: the record says so, and does not hash
-// (or size) a file that happens to be called "-" in the working folder.
-TEST_F(SimFolder, MetadataRecordsStandardOutputWithoutReadingAFileNamedDash) {
-    std::ofstream(dir / "-") << "a file that is no output of the sweep\n";
-    const CommandResult r = sim(SWEEP + " --summary - --curves c.csv --metadata m.json");
-    ASSERT_EQ(r.status, 0) << r.err;
-    const auto j = nlohmann::json::parse(read_file(dir / "m.json"));
-    ASSERT_EQ(j["outputs"].size(), 2u);
-    const auto& dash = j["outputs"][0]["file"] == "-" ? j["outputs"][0] : j["outputs"][1];
-    EXPECT_EQ(dash["file"], "-");
-    EXPECT_EQ(dash.value("standard_output", false), true) << dash.dump();
-    EXPECT_FALSE(dash.contains("sha256")) << dash.dump();
-    EXPECT_FALSE(dash.contains("bytes")) << dash.dump();
-    EXPECT_EQ(read_file(dir / "-"), "a file that is no output of the sweep\n");
 }
 
 }  // namespace
