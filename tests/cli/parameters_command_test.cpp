@@ -55,16 +55,15 @@ TEST_F(SimFolder, ParametersReachTheRunInTheOrderGiven) {
     EXPECT_EQ(sim("--set patience_max=720 --set patience_min=480" + RUN).out, patient.out);
 }
 
+// Each way a value reaches the run, refused as the model's checks word it (every
+// check: the parameters' own tests), with the unit of its range.
 TEST_F(SimFolder, BadValuesAreRefusedByNameAndNothingIsWritten) {
     std::ofstream(dir / "bad.txt") << "# fine so far\nfuel_max = 300\nfuel_min = lots\n";
     const std::pair<const char*, const char*> cases[] = {
         {"--set patience_min=-1", "patience_min = -1 is outside its range 0..1000000 ticks"},
         {"--set feedback=nan", "feedback = \"nan\" is not a decimal number"},
-        {"--set feedback=1", "feedback = 1 makes the model undefined"},
         {"--set storm_speed=0.1", "unknown parameter \"storm_speed\""},
-        {"--set fuel_min=500", "fuel_min = 500 exceeds fuel_max = 400"},
         {"--set cars_per_house=101", "cars_per_house = 101 is outside its range 1..100 cars"},
-        {"--set cars_per_house=2.5", "cars_per_house = 2.5 is not a whole number"},
         {"--set tow_wait=0x10", "tow_wait = \"0x10\" is not a decimal number"},
         {"--set look_ahead", "\"look_ahead\" is not NAME=VALUE"},
         {"--error -3", "error_spread = -3 is outside its range 0..inf"},
@@ -79,11 +78,7 @@ TEST_F(SimFolder, BadValuesAreRefusedByNameAndNothingIsWritten) {
         commands.push_back("sweep --seeds 1 --ticks 5 --curves c.csv " +
                            std::regex_replace(args, std::regex("^--error "), "--errors "));
         for (const std::string& command : commands) {
-            const CommandResult r = sim(command);
-            EXPECT_EQ(r.status, 2) << command;
-            EXPECT_EQ(r.out, "") << command;
-            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-            EXPECT_NE(r.err.find(says), std::string::npos) << command << ": " << r.err;
+            EXPECT_TRUE(refused(sim(command), says)) << command;
         }
     }
     EXPECT_EQ(entries(), before);
