@@ -29,12 +29,6 @@ def sim_refusal(*args):
     return line.removeprefix("marovel-sim: ").removesuffix(" (see --help)")
 
 
-def sim_supports(*options):
-    """True when this marovel-sim knows every one of the options."""
-    text = run_sim("--help") + run_sim("sweep", "--help")
-    return all(o in text for o in options)
-
-
 ALL_SKIPPED = 77  # CTest's SKIP_RETURN_CODE for these tests
 
 

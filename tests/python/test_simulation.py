@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 
 import marovel
-from conftest import run_sim, sim_refusal, sim_supports
+from conftest import run_sim, sim_refusal
 
 TICKS = 150
 EXIT = (20, 29)
@@ -39,18 +39,18 @@ def cli_lines(ticks, *args):
     return data_lines(run_sim("--fingerprint", "--ticks", ticks, *args))
 
 
-# (Simulation arguments, marovel-sim arguments, what it needs from marovel-sim)
+# (Simulation arguments, marovel-sim arguments)
 FINGERPRINT_CASES = [
-    (dict(), [], ()),
-    (dict(scenario=3, error="moderate"), ["--scenario", 3, "--error", "moderate"], ()),
-    (dict(seed=42, error="high"), ["--seed", 42, "--error", "high"], ()),
-    (dict(scenario=-2, startup=True), ["--scenario", -2, "--startup"], ()),
-    (dict(seed=7, error=360.0), ["--seed", 7, "--error", "moderate"], ()),
+    (dict(), []),
+    (dict(scenario=3, error="moderate"), ["--scenario", 3, "--error", "moderate"]),
+    (dict(seed=42, error="high"), ["--seed", 42, "--error", "high"]),
+    (dict(scenario=-2, startup=True), ["--scenario", -2, "--startup"]),
+    (dict(seed=7, error=360.0), ["--seed", 7, "--error", "moderate"]),
     (dict(seed=5, feedback=0.3, cars_per_house=3, storm_size_max=20),
      ["--seed", 5, "--set", "feedback=0.3", "--set", "cars_per_house=3", "--set",
-      "storm_size_max=20"], ("--set",)),
+      "storm_size_max=20"]),
     (dict(scenario=1, error=50, departure_noise=5.5),
-     ["--scenario", 1, "--error", 50, "--set", "departure_noise=5.5"], ("--set",)),
+     ["--scenario", 1, "--error", 50, "--set", "departure_noise=5.5"]),
 ]
 
 
@@ -71,10 +71,8 @@ def test_parameter_files_are_read_as_the_command_line_reads_them(tmp_path):
         marovel.Simulation(params=str(tmp_path / "missing.txt"))
 
 
-@pytest.mark.parametrize("kwargs,args,needs", FINGERPRINT_CASES)
-def test_fingerprints_equal_the_command_line_tick_for_tick(kwargs, args, needs):
-    if needs and not sim_supports(*needs):
-        pytest.skip(f"this marovel-sim has no {' '.join(needs)}")
+@pytest.mark.parametrize("kwargs,args", FINGERPRINT_CASES)
+def test_fingerprints_equal_the_command_line_tick_for_tick(kwargs, args):
     expected = cli_lines(TICKS, *args)
     assert python_lines(marovel.Simulation(**kwargs), TICKS) == expected
     # Many ticks per call land on the same lines.
@@ -197,19 +195,14 @@ def test_run_until_settled_stops_where_the_command_line_does(kwargs, args):
     assert tally.not_evacuated == tally.en_route == tally.out_of_gas == 0
 
 
-# (arguments, exception, message) — messages as the command line words them.
+# (arguments, exception, message) — messages as the command line words them;
+# those the command line also refuses are compared with it whole below.
 BAD_ARGUMENTS = [
-    (dict(feedback=1.5), ValueError, "feedback = 1.5 is outside its range 0..1"),
-    (dict(no_such=1), ValueError, 'unknown parameter "no_such"'),
-    (dict(fuel_min="lots"), ValueError, 'fuel_min = "lots" is not a decimal number'),
     (dict(cars_per_house=2.5), ValueError, "cars_per_house = 2.5 is not a whole number"),
-    (dict(patience_min=400), ValueError, "patience_min = 400 exceeds patience_max = 360"),
     (dict(route_guide=2), ValueError, "route_guide = 2 is outside its range 0..1"),
     (dict(cars_per_house=101), ValueError, "cars_per_house = 101 is outside its range 1..100"),
-    (dict(feedback=0.99999999), ValueError, "single precision rounds it to 1"),
     (dict(feedback=True), TypeError, "feedback = True is not a number"),
     (dict(feedback=float("nan")), ValueError, 'feedback = "nan" is not a decimal number'),
-    (dict(error="middling"), ValueError, 'error: "middling" is not an error level'),
     (dict(error=-1), ValueError, "error_spread = -1 is outside its range 0..inf"),
     (dict(error="low", error_spread=3), ValueError, "error and error_spread both given"),
     (dict(seed=1, scenario=2), ValueError, "seed and scenario both given"),
@@ -231,8 +224,6 @@ def test_bad_arguments_raise_with_clear_messages(kwargs, kind, message):
                                          ("--set", "patience_min=400"), ("--error", "middling"),
                                          ("--error", "-3")])
 def test_parameter_refusals_match_the_command_line(option, text):
-    if not sim_supports("--set"):
-        pytest.skip("this marovel-sim has no --set")
     name, value = text.split("=") if option == "--set" else ("error", text)
     with pytest.raises(ValueError) as caught:
         marovel.Simulation(**{name: value})
