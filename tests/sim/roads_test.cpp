@@ -15,13 +15,7 @@
 namespace {
 
 std::shared_ptr<const Town> town_of(const std::string& text) {
-    Town t;
-    TownTextError e;
-    if (!parse_town(text, t, e)) {
-        ADD_FAILURE() << e.line << ":" << e.column << " " << e.message;
-        return nullptr;
-    }
-    return std::make_shared<const Town>(std::move(t));
+    return std::make_shared<const Town>(parsed_town(text));
 }
 
 std::unique_ptr<Simulation> planned_run(std::shared_ptr<const Town> town, const ModelParameters& p,
@@ -31,14 +25,6 @@ std::unique_ptr<Simulation> planned_run(std::shared_ptr<const Town> town, const 
     setup.roads = std::move(plan);
     build_scenario(*sim, setup, std::move(town));
     return sim;
-}
-
-// One tick, then the whole state checked.
-::testing::AssertionResult checked_tick(Simulation& sim) {
-    sim_tick(sim);
-    const ValidationResult r = validate_simulation(sim);
-    if (r.ok) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "tick " << sim.storm.simTime << ": " << r.message;
 }
 
 // Evacuating cars next to the exit that a move into it would take in.
@@ -100,7 +86,6 @@ RoadOperation operation(RoadAction a, CellPos from, CellPos to, std::int64_t tic
 // limit, the same burst brings in two or more at once.
 TEST(Roads, AnExitOfCapacityOneTakesExactlyOneCarInEveryTickThatACarWaitsAtIt) {
     const auto town = town_of(MIDDLE_EXIT);
-    ASSERT_TRUE(town);
     Town limitedTown = *town;
     limitedTown.exitCapacities = {1};
     const auto limited = std::make_shared<const Town>(std::move(limitedTown));
@@ -200,7 +185,6 @@ int tick_of_share(Simulation& sim, int percent, int ticks) {
 // centre (up here). A car on the inbound lane when it turns is turned with it.
 TEST(Roads, ContraflowOnTheInboundLaneClearsTheTownSoonerAndTurnsTheCarsOnIt) {
     const auto town = town_of(two_lane_town());
-    ASSERT_TRUE(town);
     const RoadOperation reverse = operation(RoadAction::Contraflow, {10, 2}, {10, 11}, 0);
     EXPECT_EQ(road_operation_direction(*town, reverse), DIR_Y_INC);
     for (const double guide : {ROUTE_GUIDE_STRAIGHT, ROUTE_GUIDE_ROAD}) {
@@ -274,7 +258,6 @@ std::string first_departure(Simulation& want, const std::vector<NamedRun>& runs,
 // plan changes the lanes.
 TEST(Roads, ACopyOfARunAfterItsLanesChangedDrivesByItsOwnStepsToTheExits) {
     const auto twoLanes = town_of(two_lane_town());
-    ASSERT_TRUE(twoLanes);
     struct Case {
         const char* name;
         std::shared_ptr<const Town> town;
@@ -325,7 +308,6 @@ TEST(Roads, ACopyOfARunAfterItsLanesChangedDrivesByItsOwnStepsToTheExits) {
 // nothing is searched again.
 TEST(Roads, OperationsThatChangeNoLaneLeaveTheRunAsItWasWithoutThem) {
     const auto twoLanes = town_of(two_lane_town());
-    ASSERT_TRUE(twoLanes);
     ModelParameters p = everyone_leaves(ROUTE_GUIDE_ROAD);
     p.patienceMin = 5;  // many give up and drive home by routes
     p.patienceMax = 80;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/validate.h"
+#include "support/lanes.h"
 #include "support/towns.h"
 
 namespace {
@@ -14,11 +15,7 @@ namespace {
 // Runs until every car has settled (at an exit or at home) or `ticks` have passed,
 // checking the whole state after every tick.
 void run(Simulation& sim, int ticks) {
-    for (int t = 0; t < ticks; ++t) {
-        sim_tick(sim);
-        const ValidationResult r = validate_simulation(sim);
-        ASSERT_TRUE(r.ok) << "tick " << t + 1 << ": " << r.message;
-    }
+    for (int t = 0; t < ticks; ++t) ASSERT_TRUE(checked_tick(sim));
 }
 
 TEST(TownCatalogue, ALoopBelowTheExitTrapsTheStraightRuleAndTheRoadGuideGetsEveryoneOut) {
@@ -35,34 +32,6 @@ TEST(TownCatalogue, ALoopBelowTheExitTrapsTheStraightRuleAndTheRoadGuideGetsEver
     // the way round; those that reach the loop circle it until their patience ends.
     EXPECT_LE(current_tally(straight->vehicles).evacuated, cars - 4);
     EXPECT_GE(current_tally(straight->vehicles).enRoute, 4);  // still circling
-}
-
-// The fewest moves along lanes, honouring their directions, that take a car
-// on `from` to `to`; -1 when none do.
-int road_steps(const Town& town, CellPos from, CellPos to) {
-    std::vector<int> steps(town.layout.size(), -1);
-    std::vector<CellPos> queue = {from};
-    steps[static_cast<std::size_t>(from.y * town.width + from.x)] = 0;
-    for (std::size_t head = 0; head < queue.size(); ++head) {
-        const CellPos p = queue[head];
-        const int here = steps[static_cast<std::size_t>(p.y * town.width + p.x)];
-        if (p == to) return here;
-        for (std::uint8_t bit : MOVE_ORDER) {
-            const CellPos s = move_step(bit);
-            const CellPos q = {p.x + s.x, p.y + s.y};
-            if (!town.contains(q) || !is_road(town.layout_at(q)) || (town.layout_at(q) & bit) == 0)
-                continue;
-            const std::size_t j = static_cast<std::size_t>(q.y * town.width + q.x);
-            if (steps[j] >= 0) continue;
-            steps[j] = here + 1;
-            queue.push_back(q);
-        }
-    }
-    return -1;
-}
-
-bool road_leads(const Town& town, CellPos from, CellPos to) {
-    return road_steps(town, from, to) >= 0;
 }
 
 TEST(TownCatalogue,
@@ -86,9 +55,7 @@ TEST(TownCatalogue,
         for (int t = 1; t <= 400 && homeAt == 0; ++t) {
             const CellPos was = car.pos;
             const bool wasEvacuating = car.state == VS_EVACUATING;
-            sim_tick(*sim);
-            const ValidationResult r = validate_simulation(*sim);
-            ASSERT_TRUE(r.ok) << "tick " << t << ": " << r.message;
+            ASSERT_TRUE(checked_tick(*sim));
             if (wasEvacuating && car.state == VS_GAVE_UP)
                 gaveUpOnTheLoop = was.y >= 1 && was.y <= 3 && was.x >= 3 && was.x <= 5;
             if (car.state == VS_GAVE_UP && car.pos.y == 4 && car.pos.x < 3) cameAlongTheTop = true;
@@ -359,7 +326,7 @@ TEST(TownProperty, UnderTheRoadGuideACarThatGivesUpWhereARoadLeadsHomeDrivesHome
                     const bool evacuating = v.state == VS_EVACUATING;
                     sim_tick(*sim);
                     if (evacuating && v.state == VS_GAVE_UP)
-                        roadHome = was == v.home || road_leads(*town, was, door);
+                        roadHome = was == v.home || road_steps(*town, was, door) >= 0;
                 }
                 if (roadHome != 1) continue;
                 const bool home = v.pos == v.home;
@@ -392,10 +359,8 @@ int check_routes(const Simulation& sim, const Town& town, int tick) {
         const int here = road_steps(town, route.at, door);
         EXPECT_EQ(static_cast<int>(route.steps), here) << "car " << i << " tick " << tick;
         for (std::uint8_t bit : MOVE_ORDER) {
-            const CellPos s = move_step(bit);
-            const CellPos q = {route.at.x + s.x, route.at.y + s.y};
-            if (!town.contains(q) || !is_road(town.layout_at(q)) || (town.layout_at(q) & bit) == 0)
-                continue;
+            const CellPos q = {route.at.x + move_step(bit).x, route.at.y + move_step(bit).y};
+            if (!may_enter(town, route.at, q)) continue;
             const int there = road_steps(town, q, door);
             const int want = there >= 0 && there - here <= 1 ? there : -1;
             EXPECT_EQ(home_route_steps(route, bit), want)
@@ -416,9 +381,7 @@ TEST(TownProperty, UnderTheRoadGuideCarsDrivingHomeAtOnceKeepTheTallyAndPriceByT
     auto sim = town_run(town, p);
     int mostDriving = 0, checked = 0;
     for (int t = 1; t <= 600; ++t) {
-        sim_tick(*sim);
-        const ValidationResult r = validate_simulation(*sim);  // the routes' rules among them
-        ASSERT_TRUE(r.ok) << "tick " << t << ": " << r.message;
+        ASSERT_TRUE(checked_tick(*sim));  // the routes' rules among them
         const VehicleTally kept = current_tally(sim->vehicles);
         const VehicleTally counted = tally_vehicles(sim->vehicles);
         ASSERT_EQ(std::memcmp(&kept, &counted, sizeof kept), 0) << "tick " << t;

@@ -10,13 +10,6 @@
 
 namespace {
 
-Town parsed(const std::string& text) {
-    Town t;
-    TownTextError e;
-    EXPECT_TRUE(parse_town(text, t, e)) << e.line << ":" << e.column << " " << e.message;
-    return t;
-}
-
 bool has_problem(const std::vector<TownProblem>& ps, TownProblem::Level level, CellPos cell,
                  const std::string& says) {
     return std::any_of(ps.begin(), ps.end(), [&](const TownProblem& p) {
@@ -44,7 +37,7 @@ TEST(Town, TheBuiltInTownIsTheMapTableWithEveryDoorBelowAndOneExit) {
 }
 
 TEST(Town, ValidationNamesEachErrorWithItsCell) {
-    Town t = parsed("exit = 0,1\ngrid\n+++\nN.N\n");
+    Town t = parsed_town("exit = 0,1\ngrid\n+++\nN.N\n");
     EXPECT_TRUE(validate_town(t).empty());
     Town door = t;
     door.houses[1].door = DIR_X_DEC;  // (1, 0): blocked
@@ -69,7 +62,7 @@ TEST(Town, ValidationNamesEachErrorWithItsCell) {
 
 TEST(Town, StepsAlongLanesHonourEveryDirectionAndUnreachableCellsAreMarked) {
     // A one-way street leftwards to the exit; an x-only cell above a corner.
-    Town t = parsed("exit = 0,1\ngrid\n+<<<+-\nN...N+\n");
+    Town t = parsed_town("exit = 0,1\ngrid\n+<<<+-\nN...N+\n");
     const std::vector<std::int32_t>& steps = t.exit_steps();
     auto at = [&](CellPos p) { return steps[static_cast<std::size_t>(p.y * t.width + p.x)]; };
     EXPECT_EQ(at({0, 1}), 0);

@@ -1,6 +1,8 @@
 // Towns for the simulation tests: the catalogue's files, and runs on them.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -8,12 +10,31 @@
 
 #include "sim/scenario.h"
 #include "sim/town_text.h"
+#include "sim/validate.h"
 
 inline std::string read_text_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// A town from its text (fails the test, and gives an empty town, when it does not parse).
+inline Town parsed_town(const std::string& text, const std::string& name = "the town") {
+    Town t;
+    TownTextError e;
+    if (!parse_town(text, t, e))
+        ADD_FAILURE() << name << ": line " << e.line << ", column " << e.column << ": "
+                      << e.message;
+    return t;
+}
+
+// One tick, then the whole state checked.
+inline ::testing::AssertionResult checked_tick(Simulation& sim) {
+    sim_tick(sim);
+    const ValidationResult r = validate_simulation(sim);
+    if (r.ok) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "tick " << sim.storm.simTime << ": " << r.message;
 }
 
 // A town of the catalogue in tests/sim/towns, parsed (fails the test when it does not parse).
