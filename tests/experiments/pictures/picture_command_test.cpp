@@ -11,6 +11,20 @@
 
 namespace {
 
+const QRgb MAP = qRgb(40, 90, 200), CAR = qRgb(15, 250, 60);
+
+// data/ below the folder with the three pictures in plain colours, the storm
+// pure red; big enough for the car sheet (20-pixel frames along its bottom).
+void write_plain_pictures(const fs::path& dir) {
+    fs::create_directory(dir / "data");
+    for (const auto& [name, colour] :
+         {std::pair{"map", MAP}, {"car", CAR}, {"storm", qRgb(255, 0, 0)}}) {
+        QImage picture(340, 300, QImage::Format_RGB888);
+        picture.fill(colour);
+        ASSERT_TRUE(picture.save(QString::fromStdString(dir / "data" / name) + ".bmp"));
+    }
+}
+
 // The program takes its pictures from data/ below the working folder. These
 // are plain colours: the map, the car sheet, and the storm pure red, the key
 // colour of transparent parts, so that it hides nothing. The initial camera
@@ -19,15 +33,7 @@ namespace {
 // or a parked car on a house (each holds its cars at tick 0). The plot of a
 // sweep comes as PNG and SVG.
 TEST_F(SimFolder, SnapshotAndPlotAreDrawnWithoutADisplay) {
-    const QRgb map = qRgb(40, 90, 200), car = qRgb(15, 250, 60);
-    fs::create_directory(dir / "data");
-    for (const auto& [name, colour] :
-         {std::pair{"map", map}, {"car", car}, {"storm", qRgb(255, 0, 0)}}) {
-        // Big enough for the car sheet: frames are 20-pixel squares along its bottom.
-        QImage picture(340, 300, QImage::Format_RGB888);
-        picture.fill(colour);
-        ASSERT_TRUE(picture.save(QString::fromStdString(dir / "data" / name) + ".bmp"));
-    }
+    write_plain_pictures(dir);
     ASSERT_EQ(sim("--ticks 30 --snapshot 0:0.png").err, "");
     const QImage shot(QString::fromStdString(dir / "0.png"));
     for (int i = 0; i < 1024 * 768; ++i) {  // pixel (i % 1024, i / 1024)
@@ -35,7 +41,7 @@ TEST_F(SimFolder, SnapshotAndPlotAreDrawnWithoutADisplay) {
         const int x = static_cast<int>(u), y = static_cast<int>(v);
         if (std::max(std::abs(u - x - 0.5), std::abs(v - y - 0.5)) > 0.4) continue;  // edges blend
         const bool house = MapLayoutTable[y * GRID_W + x] == LAYOUT_HOUSE;
-        ASSERT_EQ(shot.pixel(i % 1024, i / 1024), house ? car : map) << x << ", " << y;
+        ASSERT_EQ(shot.pixel(i % 1024, i / 1024), house ? CAR : MAP) << x << ", " << y;
     }
 
     ASSERT_EQ(sim("sweep --seeds 5 --errors low,high --ticks 9 --plot c.png --plot c.svg").err, "");
@@ -53,14 +59,7 @@ TEST_F(SimFolder, SnapshotAndPlotAreDrawnWithoutADisplay) {
 // each house holding its parked cars. The movie's first frame is that snapshot,
 // and a bad town file is refused with its line and column, nothing written.
 TEST_F(SimFolder, SnapshotsAndMoviesOfATownFileShowItsCells) {
-    const QRgb car = qRgb(15, 250, 60);
-    fs::create_directory(dir / "data");
-    for (const auto& [name, colour] :
-         {std::pair{"map", qRgb(40, 90, 200)}, {"car", car}, {"storm", qRgb(255, 0, 0)}}) {
-        QImage picture(340, 300, QImage::Format_RGB888);
-        picture.fill(colour);
-        ASSERT_TRUE(picture.save(QString::fromStdString(dir / "data" / name) + ".bmp"));
-    }
+    write_plain_pictures(dir);
     // +++~+++   the exit at (0, 1), water at x = 3
     // NNN~NNN   houses, their doors above them
     fs::copy_file(MAROVEL_SOURCE_DIR "/tests/sim/towns/river_no_bridge.town", dir / "river.town");
@@ -80,7 +79,7 @@ TEST_F(SimFolder, SnapshotsAndMoviesOfATownFileShowItsCells) {
     EXPECT_EQ(at(6.5, 1.5), rgb(TOWN_ROAD));
     EXPECT_EQ(at(3.5, 1.5), rgb(TOWN_WATER));
     EXPECT_EQ(at(3.5, 0.5), rgb(TOWN_WATER));
-    for (const double x : {0.5, 2.5, 4.5, 6.5}) EXPECT_EQ(at(x, 0.5), car) << "a house at " << x;
+    for (const double x : {0.5, 2.5, 4.5, 6.5}) EXPECT_EQ(at(x, 0.5), CAR) << "a house at " << x;
     EXPECT_EQ(at(3.5, 2.5), qRgb(160, 160, 160)) << "above the town, the grey around it";
     EXPECT_TRUE(QImage(QString::fromStdString(dir / "m_000001.png")) == shot)
         << "the movie's first frame is the snapshot of tick 0";
