@@ -9,6 +9,7 @@
 
 #include "experiments/sim_folder.h"
 #include "render/town_map.h"
+#include "sim/town_text.h"
 
 namespace {
 
@@ -163,29 +164,18 @@ TEST_F(SimFolder, TownPictureDrawsEveryCellWithItsExitsInRed) {
     ASSERT_EQ(r.status, 0) << r.err;
     const QImage image(QString::fromStdString((dir / "two.png").string()));
     ASSERT_FALSE(image.isNull());
-    const CommandResult shown = sim("town show '" + TOWNS + "two_exits.town'");
-    int width = 0, height = 0;
-    std::vector<std::pair<int, int>> exits;
-    std::istringstream lines(shown.out);
-    for (std::string line; std::getline(lines, line);) {
-        int x = 0, y = 0;
-        if (std::sscanf(line.c_str(), "exit = %d,%d", &x, &y) == 2) exits.emplace_back(x, y);
-        if (line == "grid") {
-            while (std::getline(lines, line)) {
-                width = static_cast<int>(line.size());
-                ++height;
-            }
-        }
-    }
-    ASSERT_GT(width, 0);
-    const int k = image.width() / width;
-    EXPECT_EQ(image.width(), width * k);
-    EXPECT_EQ(image.height(), height * k);
-    ASSERT_EQ(exits.size(), 2u);
-    for (const auto& [x, y] : exits) {
-        const QColor c = image.pixelColor(x * k + k / 2, (height - 1 - y) * k + k / 2);
-        EXPECT_GT(c.red(), 180) << x << "," << y;
-        EXPECT_LT(c.green(), 80) << x << "," << y;
+    Town town;
+    TownTextError e;
+    ASSERT_TRUE(parse_town(read_file(TOWNS + "two_exits.town"), town, e)) << e.message;
+    const int k = image.width() / town.width;
+    EXPECT_EQ(image.width(), town.width * k);
+    EXPECT_EQ(image.height(), town.height * k);
+    ASSERT_EQ(town.exits.size(), 2u);
+    for (const CellPos& exit : town.exits) {
+        const QColor c =
+            image.pixelColor(exit.x * k + k / 2, (town.height - 1 - exit.y) * k + k / 2);
+        EXPECT_GT(c.red(), 180) << exit.x << "," << exit.y;
+        EXPECT_LT(c.green(), 80) << exit.x << "," << exit.y;
     }
     const CommandResult notPng = sim("town picture builtin town.jpg");
     EXPECT_EQ(notPng.status, 2);

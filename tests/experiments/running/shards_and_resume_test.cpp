@@ -192,6 +192,21 @@ TEST_F(SimFolder, ShardAutoFollowsTheJobArray) {
     }
 }
 
+// Shell words that wait, while the sweep started in the background runs, until
+// its summary's partial files hold `rows` runs (none: a moment).
+std::string until_rows(int rows) {
+    if (rows == 0) return "sleep 0.05";
+    return "for i in $(seq 6000); do [ $(cat .s.csv.*.part 2>/dev/null | grep -c '^[0-9]') -ge " +
+           std::to_string(rows) + " ] && break; kill -0 $! 2>/dev/null || break; sleep 0.01; done";
+}
+
+// The runs of `total` a resumed sweep said it kept; 0 when it said nothing.
+std::size_t kept_runs(const std::string& err, int total) {
+    std::smatch m;
+    const std::regex said("resuming after ([0-9]+) of " + std::to_string(total));
+    return std::regex_search(err, m, said) ? std::stoul(m[1]) : 0;
+}
+
 // A sweep killed (SIGKILL: no chance to clean up) at several moments, each
 // kill during the resumption of the one before, and finally resumed to the
 // end gives the files and table of an uninterrupted sweep, byte for byte.
@@ -208,18 +223,10 @@ TEST_F(SimFolder, ResumeAfterKillsGivesTheUninterruptedFiles) {
     // Killed at once, then each time the summary's partial files hold this many
     // runs (the resumed runs among them).
     for (const int rows : {0, 10, 40, 90, 150}) {
-        const std::string until =
-            rows == 0 ? std::string("sleep 0.05")
-                      : "for i in $(seq 6000); do [ $(cat .s.csv.*.part 2>/dev/null | grep -c "
-                        "'^[0-9]') -ge " +
-                            std::to_string(rows) +
-                            " ] && break; kill -0 $! 2>/dev/null || break; sleep 0.01; done";
-        const CommandResult r =
-            sim(sweep + FILES + " --resume --threads 2 & " + until + "; kill -KILL $!; wait $!");
+        const CommandResult r = sim(sweep + FILES + " --resume --threads 2 & " + until_rows(rows) +
+                                    "; kill -KILL $!; wait $!");
         EXPECT_EQ(r.status, 128 + 9) << rows;
-        std::smatch m;
-        if (std::regex_search(r.err, m, std::regex("resuming after ([0-9]+) of 180")))
-            resumedAfter = std::max<std::size_t>(resumedAfter, std::stoul(m[1]));
+        resumedAfter = std::max(resumedAfter, kept_runs(r.err, 180));
     }
     EXPECT_GT(resumedAfter, 0u);  // the kills did leave complete runs to keep
     const CommandResult last = sim(sweep + FILES + " --resume");
@@ -257,21 +264,13 @@ TEST_F(SimFolder, ResumedDesignGivesTheUninterruptedFiles) {
     }
     std::size_t resumedAfter = 0;
     for (const int rows : {30, 80}) {
-        const std::string until =
-            "for i in $(seq 6000); do [ $(cat .s.csv.*.part 2>/dev/null | grep -c '^[0-9]') "
-            "-ge " +
-            std::to_string(rows) + " ] && break; kill -0 $! 2>/dev/null || break; sleep 0.01; done";
         const CommandResult r =
-            sim(sweep + " --resume --threads 2 & " + until + "; kill -KILL $!; wait $!");
-        std::smatch m;
-        if (std::regex_search(r.err, m, std::regex("resuming after ([0-9]+) of 120")))
-            resumedAfter = std::max<std::size_t>(resumedAfter, std::stoul(m[1]));
+            sim(sweep + " --resume --threads 2 & " + until_rows(rows) + "; kill -KILL $!; wait $!");
+        resumedAfter = std::max(resumedAfter, kept_runs(r.err, 120));
     }
     const CommandResult last = sim(sweep + " --resume");
     ASSERT_EQ(last.status, 0) << last.err;
-    std::smatch m;
-    if (std::regex_search(last.err, m, std::regex("resuming after ([0-9]+) of 120")))
-        resumedAfter = std::max<std::size_t>(resumedAfter, std::stoul(m[1]));
+    resumedAfter = std::max(resumedAfter, kept_runs(last.err, 120));
     EXPECT_GT(resumedAfter, 0u);
     EXPECT_LT(resumedAfter, 120u);  // some runs were run again
     EXPECT_EQ(last.out, whole.out);
