@@ -50,21 +50,12 @@ class Legible : public ExtrasWindowTest {
         const QPoint p = device_pixel(x, y);
         return p / MAROVEL_TEST_SCALE_FACTOR;
     }
-    // Boxes that open while `during` runs are counted and dismissed.
+    // Boxes that open while `during` runs are counted and closed.
     int boxes_during(const std::function<void()>& during) {
-        int boxes = 0;
-        QTimer dismiss;
-        QObject::connect(&dismiss, &QTimer::timeout, [&] {
-            for (QWidget* top : QApplication::topLevelWidgets())
-                if (auto* box = qobject_cast<QMessageBox*>(top); box != nullptr && box->isVisible()) {
-                    ++boxes;
-                    box->done(0);
-                }
-        });
-        dismiss.start(50);
+        BoxDismisser dismiss(50);
         during();
         QTest::qWait(200);
-        return boxes;
+        return dismiss.boxes;
     }
 };
 

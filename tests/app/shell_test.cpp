@@ -35,19 +35,6 @@ void expect_dips_once(const std::vector<float>& values, float bound, float step)
     EXPECT_GE(std::ranges::min(values), bound - step);
 }
 
-// The next owner-less message box that opens is handed to `look` while it is
-// open (its own loop running), then dismissed with Return, which presses OK.
-void when_box_opens(std::function<void(QMessageBox& box)> look) {
-    QTimer::singleShot(10, [look] {
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(top); box != nullptr && box->isVisible()) {
-                look(*box);
-                return QTest::keyClick(box, Qt::Key_Return);
-            }
-        when_box_opens(look);
-    });
-}
-
 TEST_F(WindowTest, TheRunStateFollowsItsTableAndTheClockGoesOnUnderTheInfoBox) {
     EXPECT_EQ(state(), S50) << "the program comes up stopped, fast";
     const std::tuple<RunState, const char*, RunState> rows[] = {
@@ -77,7 +64,7 @@ TEST_F(WindowTest, TheRunStateFollowsItsTableAndTheClockGoesOnUnderTheInfoBox) {
     EXPECT_NEAR(app->sim.storm.simTime - before, 2.0f, 1.0f);
 
     std::string text;
-    when_box_opens([&](QMessageBox& box) {
+    on_next_box([&](QMessageBox& box) {
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the box blocks no window";
         text = box.windowTitle().toStdString() + ": " + box.text().toStdString();
         const float openedAt = app->sim.storm.simTime;
@@ -93,7 +80,7 @@ TEST_F(WindowTest, TheRunStateFollowsItsTableAndTheClockGoesOnUnderTheInfoBox) {
               "Current Info: Not evacuated: 720\nEvacuated: 0\nGave up: 0\nEn route: 0\n"
               "Towed: 0\nOut of gas: 0\nTotal: 720");
     EXPECT_EQ(app->sim.scenarioSeed, 1001) << "a key reached the window while the box was open";
-    when_box_opens([&](QMessageBox& box) { text = box.windowTitle().toStdString(); });
+    on_next_box([&](QMessageBox& box) { text = box.windowTitle().toStdString(); });
     act("Info..");
     EXPECT_EQ(text, "Current Info");
 }
@@ -196,9 +183,9 @@ TEST(MissingPictureTest, EachGivesItsErrorBoxAndTheProgramCarriesOn) {
     std::function<void(QMessageBox&)> look = [&](QMessageBox& box) {
         seen.push_back(box.windowTitle().toStdString() + " " + box.text().toStdString() +
                        " cars=" + std::to_string(app->sim.vehicles.vehicleCount));
-        if (seen.size() < 3) when_box_opens(look);
+        if (seen.size() < 3) on_next_box(look);
     };
-    when_box_opens(look);
+    on_next_box(look);
     start_app(*app, PictureSetup{{MAROVEL_SOURCE_DATA "/missing"}, show_notice_box});
     // The map and the car are read before the town is built, the storm after;
     // each box names its own picture and the folder searched.

@@ -13,8 +13,10 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QPointer>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -151,3 +153,34 @@ void when_shown(std::function<void(T&)> act) {
         when_shown<T>(act);
     });
 }
+
+// The next message box that opens is handed to `look` while its own loop runs;
+// afterwards it is dismissed with Return (which presses OK) unless `look` ended it.
+inline void on_next_box(std::function<void(QMessageBox& box)> look) {
+    when_shown<QMessageBox>([look](QMessageBox& box) {
+        const QPointer<QMessageBox> open = &box;
+        look(box);
+        if (open != nullptr && open->isVisible()) QTest::keyClick(&box, Qt::Key_Return);
+    });
+}
+
+// Every message box that shows while this lives is counted and closed (no key
+// reaches the window), looked for every `ms` milliseconds.
+class BoxDismisser {
+  public:
+    explicit BoxDismisser(int ms) {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(top);
+                    box != nullptr && box->isVisible()) {
+                    ++boxes;
+                    box->done(0);
+                }
+        });
+        timer_.start(ms);
+    }
+    int boxes = 0;
+
+  private:
+    QTimer timer_;
+};

@@ -16,21 +16,6 @@ namespace {
 
 using Matrix = std::array<GLfloat, 16>;
 
-// The next owner-less message box that opens is handed to `look` while its own
-// loop runs; afterwards it is dismissed with Return unless `look` ended it.
-void on_next_box(std::function<void(QMessageBox& box)> look) {
-    QTimer::singleShot(10, [look] {
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(top); box != nullptr && box->isVisible()) {
-                const QPointer<QMessageBox> open = box;
-                look(*box);
-                if (open != nullptr && open->isVisible()) QTest::keyClick(box, Qt::Key_Return);
-                return;
-            }
-        on_next_box(look);
-    });
-}
-
 class WindowRules : public WindowTest {
   protected:
     Matrix projection() {
@@ -72,17 +57,7 @@ TEST_F(WindowRules, AKeyReleasedWithAltHeldDoesNothing) {
     const std::int32_t seed = app->sim.scenarioSeed;
     const RunState run = state();
     const long frames = requested();
-    // A box the program should not have opened is dismissed and counted.
-    int boxes = 0;
-    QTimer dismiss;
-    QObject::connect(&dismiss, &QTimer::timeout, [&] {
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(top); box != nullptr && box->isVisible()) {
-                ++boxes;
-                QTest::keyClick(box, Qt::Key_Return);
-            }
-    });
-    dismiss.start(200);
+    auto dismiss = std::make_unique<BoxDismisser>(200);  // boxes the program should not open
     for (const Qt::Key key :
          {Qt::Key_Right, Qt::Key_Left, Qt::Key_Space, Qt::Key_Up, Qt::Key_R, Qt::Key_Return}) {
         // Sent as single events: QTest would also release the modifiers after the key.
@@ -98,8 +73,8 @@ TEST_F(WindowRules, AKeyReleasedWithAltHeldDoesNothing) {
     EXPECT_EQ(app->sim.scenarioSeed, seed);
     EXPECT_EQ(state(), run);
     EXPECT_EQ(requested(), frames);
-    EXPECT_EQ(boxes, 0);
-    dismiss.stop();
+    EXPECT_EQ(dismiss->boxes, 0);
+    dismiss.reset();
     QTest::keyClick(view(), Qt::Key_Right);  // the same key without Alt acts
     wait_for_keys();  // a release acts a moment later (held back for auto-repeats)
     EXPECT_EQ(app->sim.scenarioSeed, seed + 1000);
@@ -137,23 +112,14 @@ TEST(StartUpBoxTest, ClosingTheMainWindowUnderAnErrorBoxEndsTheProgram) {
         ASSERT_NE(app->mainWindow, nullptr);
         frame_widget(app->mainWindow)->close();
     });
-    // Later boxes, if any were shown, are dismissed by a user.
-    QTimer dismiss;
-    QObject::connect(&dismiss, &QTimer::timeout, [&] {
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(top); box != nullptr && box->isVisible()) {
-                ++boxes;
-                QTest::keyClick(box, Qt::Key_Return);
-            }
-    });
-    dismiss.start(2000);
+    auto later = std::make_unique<BoxDismisser>(2000);  // boxes after it, if any, closed
     start_app(*app, PictureSetup{{MAROVEL_SOURCE_DATA "/missing"}, show_notice_box});
-    EXPECT_EQ(boxes, 1) << "no box after the window was closed";
+    EXPECT_EQ(boxes + later->boxes, 1) << "no box after the window was closed";
     EXPECT_EQ(app->mainWindow, nullptr);
     // Had the quit been lost, this later one would end the loop with status 1.
     QTimer::singleShot(8000, [] { post_quit_message(1); });
     EXPECT_EQ(run_message_loop(), 0) << "the program went on after its window was closed";
-    dismiss.stop();
+    later.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
