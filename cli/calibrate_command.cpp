@@ -255,14 +255,18 @@ int run_calibrate_command(const CalibrateCommand& c, int argc, char** argv) {
     params.write(fit_parameter_file(setup, result, c.observed));
     report.write(reportText);
 
-    std::string bestText;
-    for (std::size_t i = 0; i < result.best.size(); ++i)
+    std::string bestText, bestShort;
+    for (std::size_t i = 0; i < result.best.size(); ++i) {
+        char value[32];
+        std::snprintf(value, sizeof value, "%.4g", result.best[i]);
         bestText += std::string(i ? ", " : "") + setup.varied[i].info->name + "=" +
                     format_value(result.best[i]);
+        bestShort += std::string(i ? ", " : "") + setup.varied[i].info->name + "=" + value;
+    }
     const std::string where =
         c.town.empty() ? std::string("the built-in town") : file_name_text(c.town);
     const std::string title = "Calibration to " + file_name_text(c.observed) + " on " + where +
-                              ": " + bestText + " (" + std::to_string(setup.replicates) +
+                              ": " + bestShort + " (" + std::to_string(setup.replicates) +
                               " replicates)";
     std::string png;
     if (!draw_fit_plot(setup.observed, bestShares, title, minutesPerTick, png, error))

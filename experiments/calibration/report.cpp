@@ -28,6 +28,13 @@ std::vector<std::string_view> split(std::string_view line) {
     }
 }
 
+// A value as the report's table shows it: six significant digits.
+std::string shown(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
 std::string padded(std::string text, std::size_t width) {
     if (text.size() < width) text.resize(width, ' ');
     return text;
@@ -179,8 +186,8 @@ std::string calibration_report(const CalibrationSetup& setup, const FitResult& f
         const VariedParameter& v = setup.varied[i];
         const ParameterInterval& in = u.intervals[i];
         std::snprintf(line, sizeof line, "%-22s %-12s %-12s %-12s %s..%s%s\n", v.info->name,
-                      format_value(fit.best[i]).c_str(), format_value(in.low).c_str(),
-                      format_value(in.high).c_str(), format_value(v.low).c_str(),
+                      shown(fit.best[i]).c_str(), shown(in.low).c_str(),
+                      shown(in.high).c_str(), format_value(v.low).c_str(),
                       format_value(v.high).c_str(), in.identified ? "" : "  not identified");
         out += line;
     }
@@ -213,7 +220,7 @@ std::string calibration_report(const CalibrationSetup& setup, const FitResult& f
            std::to_string(setup.bootstrap) + " refits to bootstrap observations made at the best fit from runs of their own "
            "(scenarios " + std::to_string(setup.seedBase + setup.replicates) + ".." +
            std::to_string(setup.seedBase + setup.replicates + setup.bootstrap - 1) +
-           "), their deviations scaled by " + format_value(u.noiseScale) +
+           "), their deviations scaled by " + shown(u.noiseScale) +
            " to lie as far from the mean as the observed points do\n";
     out += "error: " + error_spread_text(setup.base.parameters.errorSpread) + ", " +
            std::to_string(setup.base.ticks) + " ticks a run\n";
