@@ -28,7 +28,6 @@
 
 namespace {
 
-constexpr double MAX_MINUTES_PER_TICK = 1440.0;     // a day a tick: anything longer is a typo
 constexpr long long MAX_BUDGET = 1000000;           // evaluations
 constexpr long long MAX_REPLICATES = 100000;        // a candidate's runs
 
@@ -145,15 +144,10 @@ int run_calibrate_command(const CalibrateCommand& c, int argc, char** argv) {
         !why.empty())
         return refuse(why);
     std::optional<double> minutesPerTick;
-    if (c.app->count("--minutes-per-tick") > 0) {
-        char* end = nullptr;
-        const double m = std::strtod(c.minutesPerTick.c_str(), &end);
-        if (c.minutesPerTick.empty() || end != c.minutesPerTick.c_str() + c.minutesPerTick.size() ||
-            !std::isfinite(m) || m <= 0.0 || m > MAX_MINUTES_PER_TICK)
-            return refuse("--minutes-per-tick: \"" + c.minutesPerTick +
-                          "\" is not a number of minutes above 0 and at most 1440");
-        minutesPerTick = m;
-    }
+    if (c.app->count("--minutes-per-tick") > 0)
+        if (const std::string why = parse_minutes_per_tick(c.minutesPerTick, minutesPerTick);
+            !why.empty())
+            return refuse(why);
     const std::optional<FitMethod> method = parse_method(c.method);
     if (!method)
         return refuse("--method: " + quote_input(c.method) + " is not bobyqa, neldermead or crs2");

@@ -20,12 +20,6 @@
 #include "experiments/pictures/ete_plot.h"
 #endif
 
-namespace {
-
-constexpr double MAX_MINUTES_PER_TICK = 1440.0;  // a day a tick: anything longer is a typo
-
-}  // namespace
-
 void add_ete_command(CLI::App& app, EteCommand& c, bool withOptions) {
     c.app = app.add_subcommand(
         "ete",
@@ -77,15 +71,10 @@ int run_ete_command(const EteCommand& c, int argc, char** argv) {
         !why.empty())
         return refuse(why);
     std::optional<double> minutesPerTick;
-    if (c.app->count("--minutes-per-tick") > 0) {
-        char* end = nullptr;
-        const double m = std::strtod(c.minutesPerTick.c_str(), &end);
-        if (c.minutesPerTick.empty() || end != c.minutesPerTick.c_str() + c.minutesPerTick.size() ||
-            !std::isfinite(m) || m <= 0.0 || m > MAX_MINUTES_PER_TICK)
-            return refuse("--minutes-per-tick: \"" + c.minutesPerTick +
-                          "\" is not a number of minutes above 0 and at most 1440");
-        minutesPerTick = m;
-    }
+    if (c.app->count("--minutes-per-tick") > 0)
+        if (const std::string why = parse_minutes_per_tick(c.minutesPerTick, minutesPerTick);
+            !why.empty())
+            return refuse(why);
     if (!c.plot.empty() && plot_format_flag(c.plot) != "--png")
         return refuse("--plot: " + c.plot + " does not end in .png");
     std::vector<std::string> names, inputs = c.parameters.files;

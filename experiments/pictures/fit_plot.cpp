@@ -42,24 +42,8 @@ bool draw_fit_plot(const ObservedCurve& observed, const SimulatedShares& shares,
         QFont font = p.font();
         font.setPixelSize(16);
         p.setFont(font);
-        p.setPen(QPen(Qt::black, 1));
-        p.drawRect(area);
-        for (int k = 0; k <= 10; ++k) {
-            const double x = xMax * k / 10.0;
-            const double px = area.left() + area.width() * k / 10.0;
-            p.drawText(QRectF(px - 50, area.bottom() + 6, 100, 22), Qt::AlignHCenter,
-                       QString::number(x, 'g', 4));
-            const double py = area.bottom() - area.height() * k / 10.0;
-            p.drawText(QRectF(area.left() - 70, py - 11, 62, 22), Qt::AlignRight | Qt::AlignVCenter,
-                       QString::number(k * 10) + " %");
-        }
-        p.drawText(QRectF(area.left(), H - 40, area.width(), 24), Qt::AlignHCenter,
-                   minutesPerTick ? "hours" : "ticks");
-        p.save();
-        p.translate(22, area.center().y());
-        p.rotate(-90);
-        p.drawText(QRectF(-200, -12, 400, 24), Qt::AlignHCenter, "share of all cars");
-        p.restore();
+        plot_drawing::draw_share_axes(p, area, xMax, minutesPerTick.has_value(), H,
+                                      "share of all cars");
         for (std::size_t s = 0; s < series.size(); ++s) {
             const Series& c = series[s];
             QPolygonF band, mean;
