@@ -86,10 +86,7 @@ void add_calibrate_command(CLI::App& app, CalibrateCommand& c, bool withOptions)
     c.app->add_flag("--resume", c.resume,
                     "Continue a calibration that was stopped: evaluations in DIR's trace are "
                     "not run again");
-    c.app
-        ->add_option("--threads", c.threads,
-                     "Threads to run on (default: all cores, or OMP_NUM_THREADS)")
-        ->transform(decimal_in(1, 4096));
+    add_threads_option(*c.app, c.threads);
     c.app->footer(
         "The departed share is 1 - not evacuated / all cars, the arrived share evacuated / all\n"
         "cars, as the curves file counts them. See docs/calibration.md. Example:\n"

@@ -43,3 +43,10 @@ inline std::string parse_minutes_per_tick(const std::string& text, std::optional
     minutes = m;
     return {};
 }
+
+// --threads N: how many threads a command's runs take (0, the default, is all cores).
+inline CLI::Option* add_threads_option(CLI::App& app, int& threads) {
+    return app.add_option("--threads", threads,
+                          "Threads to run on (default: all cores, or OMP_NUM_THREADS)")
+        ->transform(decimal_in(1, 4096));
+}

@@ -49,10 +49,7 @@ void add_ete_command(CLI::App& app, EteCommand& c, bool withOptions) {
     c.app->add_option("--plot", c.plot,
                       "Draw the cumulative arrivals (share of leaving cars at an exit, mean and "
                       "band of the middle 95 % of runs) into this .png file");
-    c.app
-        ->add_option("--threads", c.threads,
-                     "Threads to run on (default: all cores, or OMP_NUM_THREADS)")
-        ->transform(decimal_in(1, 4096));
+    add_threads_option(*c.app, c.threads);
     c.app->footer(
         "Times are ticks. The cars that leave are those that ever left home. A run that never\n"
         "brings a share of them to an exit is censored at its last tick. Each time has two\n"

@@ -66,14 +66,7 @@ bool draw_ete_plot(const EteBand& band, const std::string& title,
                        QString::number(share) + " %");
         }
         // Title and legend.
-        p.setPen(Qt::black);
-        QFont bold = font;
-        bold.setPixelSize(17);
-        bold.setBold(true);
-        p.setFont(bold);
-        p.drawText(QRectF(40, 6, W - 80, TOP - 10), Qt::AlignCenter | Qt::TextWordWrap,
-                   QString::fromStdString(title));
-        p.setFont(font);
+        plot_drawing::draw_plot_title(p, font, W, TOP, title);
         const QPointF legend(area.left() + area.width() * 0.55, area.bottom() - 70);
         p.fillRect(QRectF(legend.x(), legend.y(), 28, 14), QColor(70, 130, 200, 80));
         p.drawText(QPointF(legend.x() + 36, legend.y() + 13),

@@ -78,13 +78,7 @@ bool draw_fit_plot(const ObservedCurve& observed, const SimulatedShares& shares,
                            QString::number(shares.runs) + " runs");
             p.drawText(QPointF(legend.x() + 36, legend.y() + 37), QString(c.name) + ": observed");
         }
-        p.setPen(Qt::black);
-        QFont bold = font;
-        bold.setPixelSize(17);
-        bold.setBold(true);
-        p.setFont(bold);
-        p.drawText(QRectF(40, 6, W - 80, TOP - 10), Qt::AlignCenter | Qt::TextWordWrap,
-                   QString::fromStdString(title));
+        plot_drawing::draw_plot_title(p, font, W, TOP, title);
     };
     const std::vector<PlotTarget> targets = {{"fit.png", PlotFormat::Png, &png}};
     return plot_drawing::render_to_targets(QSize(W, H), title, "calibration fit", paint, targets,

@@ -202,6 +202,17 @@ void draw_share_axes(QPainter& p, const QRectF& area, double xMax, bool hours, i
     p.restore();
 }
 
+void draw_plot_title(QPainter& p, const QFont& font, int width, int top, const std::string& title) {
+    p.setPen(Qt::black);
+    QFont bold = font;
+    bold.setPixelSize(17);
+    bold.setBold(true);
+    p.setFont(bold);
+    p.drawText(QRectF(40, 6, width - 80, top - 10), Qt::AlignCenter | Qt::TextWordWrap,
+               QString::fromStdString(title));
+    p.setFont(font);
+}
+
 CurveAxes add_curve_axes(QChart& chart, long long lastTick) {
     auto* ticks = new QValueAxis;
     ticks->setTitleText("tick");
