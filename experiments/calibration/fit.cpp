@@ -100,13 +100,17 @@ Minimum minimise(nlopt::algorithm algorithm, std::vector<double> u, long long bu
     opt.set_maxeval(static_cast<int>(std::min<long long>(budget, 1 << 30)));
     opt.set_xtol_abs(1e-4);
     if (algorithm != nlopt::GN_CRS2_LM) opt.set_initial_step(0.2);
+    // NLopt's CRS2 may go past its maxeval while it builds its population: the
+    // budget is also kept here, by stopping the optimiser before the evaluation past it.
     struct Data {
         const std::function<double(const std::vector<double>&)>* f;
         Minimum* best;
-    } data{&f, &best};
+        long long left;
+    } data{&f, &best, budget};
     opt.set_min_objective(
         [](const std::vector<double>& x, std::vector<double>&, void* d) {
             Data& to = *static_cast<Data*>(d);
+            if (to.left-- <= 0) throw nlopt::forced_stop();
             const double y = (*to.f)(x);
             if (y < to.best->objective) {
                 to.best->objective = y;
@@ -123,6 +127,8 @@ Minimum minimise(nlopt::algorithm algorithm, std::vector<double> u, long long bu
         case nlopt::FTOL_REACHED: best.stopped = "the objective stopped falling"; break;
         default: best.stopped = "the optimiser converged"; break;
         }
+    } catch (const nlopt::forced_stop&) {
+        best.stopped = "the budget was spent";
     } catch (const nlopt::roundoff_limited&) {
         best.stopped = "the objective is flat to rounding";
     } catch (const std::exception& e) {
