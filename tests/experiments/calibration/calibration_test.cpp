@@ -49,6 +49,25 @@ CalibrationSetup base_setup() {
     return setup;
 }
 
+// Hours to ticks, weights, and the objective summed by hand over two points.
+TEST(Calibration, ObjectiveIsTheWeightedSquaredDistanceAtTheObservedTicks) {
+    ObservedCurve curve;
+    ASSERT_EQ(parse_observed("# counts\nweight,hour,departed,arrived\n2,0.5,0.25,0.0\n1,1,0.5,0.25\n",
+                             "obs.csv", 5.0, curve),
+              "");
+    ASSERT_EQ(curve.points.size(), 2u);
+    EXPECT_EQ(curve.points[0].tick, 6);  // half an hour of five-minute ticks
+    EXPECT_EQ(curve.points[1].tick, 12);
+    SimulatedShares shares;
+    shares.ticks = {0, 6, 12};
+    shares.departedMean = {0.0, 0.35, 0.5};
+    shares.arrivedMean = {0.0, 0.1, 0.05};
+    // 2 (0.1^2 + 0.1^2) + 1 (0^2 + 0.2^2)
+    EXPECT_NEAR(objective_of(curve, shares), 0.08, 1e-12);
+    curve.hasArrived = false;
+    EXPECT_NEAR(objective_of(curve, shares), 0.02, 1e-12);
+}
+
 TEST(Calibration, RecoversTwoKnownValuesInsideTheirIntervals) {
     CalibrationSetup setup = base_setup();
     setup.varied = {varied("feedback", 0.3, 0.55), varied("parked_speed", 0.0015, 0.0035)};
