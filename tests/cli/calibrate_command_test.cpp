@@ -86,6 +86,22 @@ TEST_F(SimFolder, CalibrateWritesItsFilesAndAResumeRunsNothingAgain) {
     EXPECT_NE(again.out.find(" 0 runs simulated"), std::string::npos) << again.out;
     EXPECT_EQ(read_file(dir / "fit/fit.params"), params);
     EXPECT_EQ(read_file(dir / "fit/trace.csv"), trace);
+    // What a run killed outright leaves: the partial trace under its temporary
+    // name, five rows and a cut one. The resume takes the five and writes the rest.
+    std::size_t cut = 0;
+    const auto headerLines = std::count(trace.begin(), trace.end(), '#') + 1;  // and the column names
+    for (long row = 0; row < headerLines + 5; ++row) cut = trace.find('\n', cut) + 1;
+    for (const char* name : {"fit.params", "report.txt", "trace.csv", "fit.png", "metadata.json"})
+        fs::remove(dir / "fit" / name);
+    std::ofstream(dir / "fit/.trace.csv.AbC123.part") << trace.substr(0, cut) << "6,fit,0,0.4";
+    const CommandResult killed = sim(args + " --resume");
+    ASSERT_EQ(killed.status, 0) << killed.err;
+    std::size_t taken = 0;
+    for (std::size_t at = 0; (at = killed.err.find("(from the trace)", at)) != std::string::npos; ++at)
+        ++taken;
+    EXPECT_EQ(taken, 5u) << killed.err;
+    EXPECT_EQ(read_file(dir / "fit/trace.csv"), trace);
+    EXPECT_FALSE(fs::exists(dir / "fit/.trace.csv.AbC123.part"));
     // Another calibration's trace is not resumed.
     std::string three = args;
     three.replace(three.find("--replicates 2"), 14, "--replicates 3");
