@@ -50,10 +50,10 @@ std::string trace_header(const CalibrationSetup& setup) {
          std::to_string(setup.seedBase) + ".." + std::to_string(setup.seedBase + setup.replicates - 1) +
          ", error " + error_spread_text(setup.base.parameters.errorSpread) + ", " +
          std::to_string(setup.base.ticks) + " ticks\n";
+    // Not the bootstrap's size, its refits' budget or the slices: no evaluation
+    // of a sample or a slice depends on them, so a resume may change them.
     h += "# method: " + std::string(method_name(setup.method)) + ", budget " +
-         std::to_string(setup.budget) + ", bootstrap " + std::to_string(setup.bootstrap) +
-         " samples refitted in " + std::to_string(setup.refitBudget) + ", slices of " +
-         std::to_string(setup.slicePoints) + "\n";
+         std::to_string(setup.budget) + "\n";
     if (setup.base.town) h += town_line(*setup.base.town) + "\n";
     h += parameters_line(setup.base.parameters);
     std::string vary = "# vary:";
@@ -111,7 +111,7 @@ std::string read_trace(std::string_view text, const std::string& name, const Cal
             fields.size() > 1 ? parse_stage(fields[1]) : std::optional<Stage>();
         std::int64_t sample = 0;
         if (fields.size() != setup.varied.size() + 4 || !stage || !parse_integer(fields[2], sample) ||
-            sample < 0 || sample > setup.bootstrap)
+            sample < 0 || sample > INT32_MAX)
             return file + ":" + std::to_string(lineNo) + ": not a row of this trace";
         std::vector<double> values;
         double objective = 0.0;

@@ -9,8 +9,9 @@
 #include "experiments/calibration/fit.h"
 
 // The trace's first lines: what the calibration is (a resume must be the same
-// one: the observed points, the replicates, the plan and the parameters it
-// does not vary) and the column names evaluation,stage,NAME...,objective.
+// one: the observed points, the replicates, the plan, the method and budget,
+// the bounds and the parameters it does not vary) and the column names
+// evaluation,stage,sample,NAME...,objective.
 std::string trace_header(const CalibrationSetup& setup);
 // One evaluation's row, every number written so that it reads back to itself.
 std::string trace_row(const Evaluation& e);
