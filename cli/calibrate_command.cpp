@@ -184,7 +184,8 @@ int run_calibrate_command(const CalibrateCommand& c, int argc, char** argv) {
     setup.seedBase = c.seedBase;
     setup.budget = c.budget;
     setup.bootstrap = c.bootstrap;
-    setup.refitBudget = c.refitBudget > 0 ? c.refitBudget : 10 + 5 * static_cast<long long>(setup.varied.size());
+    setup.refitBudget =
+        c.refitBudget > 0 ? c.refitBudget : 10 + 5 * static_cast<long long>(setup.varied.size());
     setup.slicePoints = c.slicePoints;
     setup.threads = c.threads;
 
@@ -218,7 +219,7 @@ int run_calibrate_command(const CalibrateCommand& c, int argc, char** argv) {
     OutputFile params, report, trace, plot, metadata;
     OutputFile* files[] = {&params, &report, &trace, &plot, &metadata};
     for (std::size_t i = 0; i < 5; ++i)
-        if (!files[i]->create(names[i], error, files[i] == &trace))
+        if (!files[i]->create(names[i], error, c.resume && files[i] == &trace))
             return fail("--out: " + error);
     trace.write(trace_header(setup));
     trace.flush();
@@ -227,11 +228,11 @@ int run_calibrate_command(const CalibrateCommand& c, int argc, char** argv) {
     Evaluator evaluator(setup, [&](const Evaluation& e) {
         trace.write(trace_row(e));
         trace.flush();
-        best = std::min(best, e.objective);
+        if (e.stage == Stage::Fit) best = std::min(best, e.objective);  // the others' are other data
         std::string values;
         for (std::size_t i = 0; i < e.values.size(); ++i)
             values += std::string(" ") + setup.varied[i].info->name + "=" + format_value(e.values[i]);
-        std::fprintf(stderr, "calibrate: %s %zu: objective %.6g, best %.6g%s;%s\n",
+        std::fprintf(stderr, "calibrate: %s %zu: objective %.6g, best fit %.6g%s;%s\n",
                      stage_name(e.stage), e.number, e.objective, best,
                      e.earlier ? " (from the trace)" : "", values.c_str());
     });
