@@ -4,7 +4,10 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "experiments/records/numbers.h"
@@ -23,4 +26,27 @@ inline CLI::Validator decimal_in(std::int64_t lo, std::int64_t hi) {
             ? std::string("INT")
             : "INT in [" + std::to_string(lo) + " - " + std::to_string(hi) + "]",
         "decimal");
+}
+
+// A day a tick: anything longer is a typo.
+constexpr double MAX_MINUTES_PER_TICK = 1440.0;
+
+// --minutes-per-tick as typed: a number of minutes above 0 and at most a day,
+// into `minutes`. The refusal, or empty text.
+inline std::string parse_minutes_per_tick(const std::string& text, std::optional<double>& minutes) {
+    char* end = nullptr;
+    const double m = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(m) || m <= 0.0 ||
+        m > MAX_MINUTES_PER_TICK)
+        return "--minutes-per-tick: \"" + text +
+               "\" is not a number of minutes above 0 and at most 1440";
+    minutes = m;
+    return {};
+}
+
+// --threads N: how many threads a command's runs take (0, the default, is all cores).
+inline CLI::Option* add_threads_option(CLI::App& app, int& threads) {
+    return app.add_option("--threads", threads,
+                          "Threads to run on (default: all cores, or OMP_NUM_THREADS)")
+        ->transform(decimal_in(1, 4096));
 }

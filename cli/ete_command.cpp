@@ -20,12 +20,6 @@
 #include "experiments/pictures/ete_plot.h"
 #endif
 
-namespace {
-
-constexpr double MAX_MINUTES_PER_TICK = 1440.0;  // a day a tick: anything longer is a typo
-
-}  // namespace
-
 void add_ete_command(CLI::App& app, EteCommand& c, bool withOptions) {
     c.app = app.add_subcommand(
         "ete",
@@ -55,10 +49,7 @@ void add_ete_command(CLI::App& app, EteCommand& c, bool withOptions) {
     c.app->add_option("--plot", c.plot,
                       "Draw the cumulative arrivals (share of leaving cars at an exit, mean and "
                       "band of the middle 95 % of runs) into this .png file");
-    c.app
-        ->add_option("--threads", c.threads,
-                     "Threads to run on (default: all cores, or OMP_NUM_THREADS)")
-        ->transform(decimal_in(1, 4096));
+    add_threads_option(*c.app, c.threads);
     c.app->footer(
         "Times are ticks. The cars that leave are those that ever left home. A run that never\n"
         "brings a share of them to an exit is censored at its last tick. Each time has two\n"
@@ -77,15 +68,10 @@ int run_ete_command(const EteCommand& c, int argc, char** argv) {
         !why.empty())
         return refuse(why);
     std::optional<double> minutesPerTick;
-    if (c.app->count("--minutes-per-tick") > 0) {
-        char* end = nullptr;
-        const double m = std::strtod(c.minutesPerTick.c_str(), &end);
-        if (c.minutesPerTick.empty() || end != c.minutesPerTick.c_str() + c.minutesPerTick.size() ||
-            !std::isfinite(m) || m <= 0.0 || m > MAX_MINUTES_PER_TICK)
-            return refuse("--minutes-per-tick: \"" + c.minutesPerTick +
-                          "\" is not a number of minutes above 0 and at most 1440");
-        minutesPerTick = m;
-    }
+    if (c.app->count("--minutes-per-tick") > 0)
+        if (const std::string why = parse_minutes_per_tick(c.minutesPerTick, minutesPerTick);
+            !why.empty())
+            return refuse(why);
     if (!c.plot.empty() && plot_format_flag(c.plot) != "--png")
         return refuse("--plot: " + c.plot + " does not end in .png");
     std::vector<std::string> names, inputs = c.parameters.files;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/calibrate_command.h"
 #include "cli/decimal_option.h"
 #include "cli/ete_command.h"
 #include "cli/merge_command.h"
@@ -113,6 +114,8 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
     add_merge_command(app, merge, named("merge"));
     EteCommand ete;
     add_ete_command(app, ete, named("ete"));
+    CalibrateCommand calibrate;
+    add_calibrate_command(app, calibrate, named("calibrate"));
     bool paramsCsv = false, paramsMarkdown = false;
     CLI::App* params = app.add_subcommand(
         "params", "Prints the model's parameters: name, default, unit, range and meaning.");
@@ -133,6 +136,7 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
         "--contraflow 21,27:21,28@300:up\n"
         "For many scenarios at once see: marovel-sim sweep --help\n"
         "An evacuation time estimate: marovel-sim ete --help\n"
+        "Fitting parameters to an observed evacuation: marovel-sim calibrate --help\n"
         "Towns of your own: marovel-sim town --help\n"
         "The model's parameters: marovel-sim params");
 
@@ -158,11 +162,13 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
         return 1;
     }
 
-    if (sweep.app->parsed() || merge.app->parsed() || town.app->parsed() || ete.app->parsed()) {
+    if (sweep.app->parsed() || merge.app->parsed() || town.app->parsed() || ete.app->parsed() ||
+        calibrate.app->parsed()) {
         // The single run's options would be silently ignored by a sweep.
         const std::string name = sweep.app->parsed()   ? "sweep"
                                  : merge.app->parsed() ? "merge"
                                  : ete.app->parsed()   ? "ete"
+                                 : calibrate.app->parsed() ? "calibrate"
                                                        : "town";
         for (const CLI::Option* o : app.get_options())
             if (o->count() > 0 && o->get_name() != "--help")
@@ -170,6 +176,7 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
                               " options after \"" + name + "\"");
         if (town.app->parsed()) return run_town_command(town, argc, argv);
         if (ete.app->parsed()) return run_ete_command(ete, argc, argv);
+        if (calibrate.app->parsed()) return run_calibrate_command(calibrate, argc, argv);
         return sweep.app->parsed() ? run_sweep_command(sweep, argc, argv)
                                    : run_merge_command(merge, argc, argv);
     }

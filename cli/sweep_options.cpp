@@ -117,10 +117,7 @@ void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
     sweep->add_flag("--no-header", c.noHeader,
                     "Leave out the comment lines and the column names (the rows of shards then "
                     "concatenate with cat)");
-    sweep
-        ->add_option("--threads", c.threads,
-                     "Threads to run on (default: all cores, or OMP_NUM_THREADS)")
-        ->transform(decimal_in(1, 4096));
+    add_threads_option(*sweep, c.threads);
     sweep->add_option("--vary", c.design.vary,
                       "Vary a parameter (repeatable): NAME=V1,V2,... or NAME=LO..HI:STEPS for a "
                       "full factorial of the values; NAME=LO..HI gives --sample its bounds");

@@ -67,5 +67,6 @@ bool signal_arrived();
 void bind_simulation(pybind11::module_& m);
 void bind_sweep(pybind11::module_& m);
 void bind_place(pybind11::module_& m);
+void bind_calibration(pybind11::module_& m);
 
 }  // namespace marovel_python

@@ -110,4 +110,5 @@ PYBIND11_MODULE(_marovel, m) {
     marovel_python::bind_simulation(m);
     marovel_python::bind_sweep(m);
     marovel_python::bind_place(m);
+    marovel_python::bind_calibration(m);
 }

@@ -7,20 +7,12 @@
 
 #include "experiments/pictures/plot_drawing.h"
 
+using plot_drawing::draw_share_axes;
+
 namespace {
 
 constexpr int W = 1200, H = 760;
 constexpr int LEFT = 90, RIGHT = 40, TOP = 70, BOTTOM = 80;
-
-// A round step for about `want` divisions of `span`: 1, 2 or 5 times a power of ten.
-double nice_step(double span, int want) {
-    const double raw = span / want;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 5.0})
-        if (m * power >= raw) return m * power;
-    return 10.0 * power;
-}
-
 }  // namespace
 
 bool draw_ete_plot(const EteBand& band, const std::string& title,
@@ -50,37 +42,7 @@ bool draw_ete_plot(const EteBand& band, const std::string& title,
         QFont font = p.font();
         font.setPixelSize(16);
         p.setFont(font);
-        // Grid and axes.
-        p.setPen(QPen(QColor(225, 225, 225), 1));
-        const double step =
-            std::max(nice_step(xMax, 10), minutesPerTick ? 0.0 : 1.0);  // whole ticks
-        for (double x = 0; x <= xMax + 1e-9; x += step) {
-            const double px = area.left() + x / xMax * area.width();
-            p.drawLine(QPointF(px, area.top()), QPointF(px, area.bottom()));
-        }
-        for (int y = 0; y <= 100; y += 10) {
-            const double py = area.bottom() - y / 100.0 * area.height();
-            p.drawLine(QPointF(area.left(), py), QPointF(area.right(), py));
-        }
-        p.setPen(QPen(Qt::black, 1));
-        p.drawRect(area);
-        for (double x = 0; x <= xMax + 1e-9; x += step) {
-            const double px = area.left() + x / xMax * area.width();
-            p.drawText(QRectF(px - 50, area.bottom() + 6, 100, 22), Qt::AlignHCenter,
-                       QString::number(x, 'g', 6));
-        }
-        for (int y = 0; y <= 100; y += 20) {
-            const double py = area.bottom() - y / 100.0 * area.height();
-            p.drawText(QRectF(area.left() - 70, py - 11, 62, 22), Qt::AlignRight | Qt::AlignVCenter,
-                       QString::number(y) + " %");
-        }
-        p.drawText(QRectF(area.left(), H - 40, area.width(), 24), Qt::AlignHCenter,
-                   minutesPerTick ? "hours" : "ticks");
-        p.save();
-        p.translate(22, area.center().y());
-        p.rotate(-90);
-        p.drawText(QRectF(-200, -12, 400, 24), Qt::AlignHCenter, "leaving cars at an exit");
-        p.restore();
+        draw_share_axes(p, area, xMax, minutesPerTick.has_value(), H, "leaving cars at an exit");
         // The band, then the mean over it.
         QPolygonF shape;
         const std::size_t shown = std::min(ticks, static_cast<std::size_t>(lastTick) + 1);
@@ -104,14 +66,7 @@ bool draw_ete_plot(const EteBand& band, const std::string& title,
                        QString::number(share) + " %");
         }
         // Title and legend.
-        p.setPen(Qt::black);
-        QFont bold = font;
-        bold.setPixelSize(17);
-        bold.setBold(true);
-        p.setFont(bold);
-        p.drawText(QRectF(40, 6, W - 80, TOP - 10), Qt::AlignCenter | Qt::TextWordWrap,
-                   QString::fromStdString(title));
-        p.setFont(font);
+        plot_drawing::draw_plot_title(p, font, W, TOP, title);
         const QPointF legend(area.left() + area.width() * 0.55, area.bottom() - 70);
         p.fillRect(QRectF(legend.x(), legend.y(), 28, 14), QColor(70, 130, 200, 80));
         p.drawText(QPointF(legend.x() + 36, legend.y() + 13),

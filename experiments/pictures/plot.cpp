@@ -15,6 +15,7 @@
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 
@@ -154,6 +155,63 @@ void forward_qt_message(QtMsgType type, const QMessageLogContext& context, const
 }  // namespace
 
 namespace plot_drawing {
+
+namespace {
+
+// A round step for about `want` divisions of `span`: 1, 2 or 5 times a power of ten.
+double nice_step(double span, int want) {
+    const double raw = span / want;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0})
+        if (m * power >= raw) return m * power;
+    return 10.0 * power;
+}
+
+}  // namespace
+
+void draw_share_axes(QPainter& p, const QRectF& area, double xMax, bool hours, int height,
+                     const char* yTitle) {
+    p.setPen(QPen(QColor(225, 225, 225), 1));
+    const double step = std::max(nice_step(xMax, 10), hours ? 0.0 : 1.0);  // whole ticks
+    for (double x = 0; x <= xMax + 1e-9; x += step) {
+        const double px = area.left() + x / xMax * area.width();
+        p.drawLine(QPointF(px, area.top()), QPointF(px, area.bottom()));
+    }
+    for (int y = 0; y <= 100; y += 10) {
+        const double py = area.bottom() - y / 100.0 * area.height();
+        p.drawLine(QPointF(area.left(), py), QPointF(area.right(), py));
+    }
+    p.setPen(QPen(Qt::black, 1));
+    p.drawRect(area);
+    for (double x = 0; x <= xMax + 1e-9; x += step) {
+        const double px = area.left() + x / xMax * area.width();
+        p.drawText(QRectF(px - 50, area.bottom() + 6, 100, 22), Qt::AlignHCenter,
+                   QString::number(x, 'g', 6));
+    }
+    for (int y = 0; y <= 100; y += 20) {
+        const double py = area.bottom() - y / 100.0 * area.height();
+        p.drawText(QRectF(area.left() - 70, py - 11, 62, 22), Qt::AlignRight | Qt::AlignVCenter,
+                   QString::number(y) + " %");
+    }
+    p.drawText(QRectF(area.left(), height - 40, area.width(), 24), Qt::AlignHCenter,
+               hours ? "hours" : "ticks");
+    p.save();
+    p.translate(22, area.center().y());
+    p.rotate(-90);
+    p.drawText(QRectF(-200, -12, 400, 24), Qt::AlignHCenter, yTitle);
+    p.restore();
+}
+
+void draw_plot_title(QPainter& p, const QFont& font, int width, int top, const std::string& title) {
+    p.setPen(Qt::black);
+    QFont bold = font;
+    bold.setPixelSize(17);
+    bold.setBold(true);
+    p.setFont(bold);
+    p.drawText(QRectF(40, 6, width - 80, top - 10), Qt::AlignCenter | Qt::TextWordWrap,
+               QString::fromStdString(title));
+    p.setFont(font);
+}
 
 CurveAxes add_curve_axes(QChart& chart, long long lastTick) {
     auto* ticks = new QValueAxis;

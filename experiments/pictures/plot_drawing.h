@@ -50,6 +50,17 @@ bool render_chart_panels(const std::string& title, const char* description, int 
                          const std::function<QChart*(int)>& chart,
                          const std::vector<PlotTarget>& targets, std::string& error);
 
+// The frame of a plot of shares against time in `area` of a picture `height`
+// pixels high: a light grid, the time from 0 to `xMax` along the bottom in
+// round steps (whole ticks unless in `hours`), 0 to 100 % up the left, and
+// the axes' titles.
+void draw_share_axes(QPainter& p, const QRectF& area, double xMax, bool hours, int height,
+                     const char* yTitle);
+
+// The title, bold, centred and wrapped in the strip `top` pixels high above a
+// plot `width` pixels wide; the font is `font` again afterwards.
+void draw_plot_title(QPainter& p, const QFont& font, int width, int top, const std::string& title);
+
 // A group's name for the legend, without the grouping parameter's name that
 // the panel's title already gives ("35" for "departure_noise=35").
 QString legend_label(const SweepSummary& summary, std::size_t group);

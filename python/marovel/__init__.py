@@ -28,11 +28,12 @@ import io
 from collections import namedtuple
 
 from ._marovel import (Simulation, Tally, Town, TownProblem, __version__, default_parameters,
-                       parameter_table_csv, _paired_rows, _sweep_rows, _ete_rows)
+                       parameter_table_csv, _paired_rows, _sweep_rows, _ete_rows,
+                       _calibrate)
 from ._marovel import _import_osm as _import_osm_native
 
 __all__ = ["Simulation", "Tally", "Town", "TownProblem", "SweepResult", "sweep", "sweep_rows",
-           "parameter_table", "default_parameters", "ete"]
+           "parameter_table", "default_parameters", "ete", "calibrate", "Calibration"]
 
 class SweepResult(namedtuple("SweepResult", ["curves", "summary"])):
     """A sweep's evacuation curves (long form) and one summary row per run.
@@ -150,6 +151,62 @@ def ete(town=None, replicates=50, ticks=2000, threads=0, params=None, error=None
 
     return pandas.read_csv(io.StringIO(_ete_rows(town, replicates, ticks, threads, params,
                                                  parameters, error)))
+
+
+class Calibration(namedtuple("Calibration", ["best", "low", "high", "identified", "correlation",
+                                             "objective", "evaluations", "trace", "report",
+                                             "params"])):
+    """A calibration's result, as marovel-sim calibrate reports it.
+
+    best, low, high: the fitted values and their 95 % intervals, by parameter
+    name. identified: False for a parameter whose slice through the best fit is
+    flat. correlation: a DataFrame of the fitted parameters' correlations over
+    the bootstrap's refits. objective: at the best fit. evaluations: of the fit.
+    trace: every evaluation (a DataFrame, the columns of trace.csv). report: the
+    text of report.txt. params: the text of fit.params.
+    """
+
+
+def _observed_csv(observed):
+    """The observed curve as the CSV text marovel-sim calibrate reads."""
+    columns = [c for c in ("tick", "departed", "arrived", "weight") if c in observed]
+    if "tick" not in columns or "departed" not in columns:
+        raise ValueError("observed: needs tick and departed columns (arrived and weight optional)")
+    rows = zip(*(list(observed[c]) for c in columns))
+    return ",".join(columns) + "\n" + "".join(",".join(repr(float(v)) if c != "tick" else str(int(v))
+                                                   for c, v in zip(columns, row)) + "\n"
+                                          for row in rows)
+
+
+def calibrate(observed, vary, replicates=20, method="crs2", budget=100, bootstrap=20,
+              refit_budget=None, slice_points=6, ticks=None, seed_base=0, town=None, threads=0,
+              params=None, error=None, **parameters):
+    """Fits parameters to an observed evacuation, as marovel-sim calibrate.
+
+    observed: a DataFrame (or a dict of columns) with tick and departed (the
+    cumulative share of cars that left home, 1 - not evacuated / all cars), and
+    optionally arrived and weight; refusals name the row as line 2, 3, ... .
+    vary: {"feedback": (0.3, 0.55), ...}, the bounds of each fitted parameter.
+    The rest as the command line's options: replicates (scenarios seed_base ..
+    seed_base + replicates - 1, the same for every candidate), method ("crs2",
+    "bobyqa" or "neldermead"), budget (evaluations of the fit), bootstrap
+    (samples refitted for the intervals), refit_budget, slice_points, ticks (the
+    last observed tick by default), town, threads; params, error and
+    parameters set the record the fit starts from. The interpreter lock is
+    released while the runs go. Returns a Calibration.
+    """
+    import pandas
+
+    bounds = ["%s=%r..%r" % (name, float(lo), float(hi)) for name, (lo, hi) in vary.items()]
+    r = _calibrate(_observed_csv(observed), bounds, replicates, method, budget, bootstrap,
+                   refit_budget, slice_points, ticks, seed_base, town, threads, params,
+                   parameters, error)
+    names = r["names"]
+    return Calibration(r["best"], r["low"], r["high"], r["identified"],
+                       pandas.DataFrame(r["correlation"], index=names, columns=names),
+                       r["objective"], r["evaluations"],
+                       pandas.read_csv(io.StringIO(r["trace"]), comment="#"), r["report"],
+                       r["params"])
 
 
 def parameter_table():
