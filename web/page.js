@@ -327,11 +327,9 @@ async function main() {
         p.box.addEventListener("change", () => apply(Number(p.box.value)));
       } else {
         p.box = document.createElement("input");
-        p.box.type = "number";
-        p.box.step = p.integer ? "1" : "any";
-        p.box.min = String(p.min);
-        if (Number.isFinite(p.max)) p.box.max = String(p.max);
-        p.box.addEventListener("change", () => apply(p.box.value.trim() === "inf" ? Infinity : Number(p.box.value)));
+        p.box.type = "text";
+        p.box.inputMode = "decimal";
+        p.box.addEventListener("change", () => apply(p.box.value.trim() === "inf" ? Infinity : Number(p.box.value.trim() || NaN)));
         if (Number.isFinite(p.max) && Number.isFinite(p.min) && p.name !== "error_spread") {
           p.slider = document.createElement("input");
           p.slider.type = "range";
