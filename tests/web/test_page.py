@@ -84,7 +84,9 @@ def test_buttons_and_keys_run_step_reset_and_change_scenario_and_error(browser):
     browser.find_element("id", "run-to").clear()
     browser.find_element("id", "run-to").send_keys("250")
     browser.find_element("id", "run-to-go").click()
-    assert live_line(browser) == native_lines("--seed", 1, "--error", "high", "--ticks", 250)[250]
+    high = native_lines("--seed", 1, "--error", "high", "--ticks", 250)[250]
+    assert live_line(browser) == high
+    assert shown_counts(browser) == high.split()[2:8]
     # Enter shows the tally as the window's Info box words it.
     press(browser, Keys.ENTER)
     counts = [int(c) for c in shown_counts(browser)]
