@@ -42,6 +42,14 @@ def press(driver, key):
     ActionChains(driver).send_keys(key).perform()
 
 
+def wait_for(driver, script, seconds=10):
+    """Waits (under a loaded machine too) until the page's script returns true."""
+    deadline = time.time() + seconds
+    while not driver.execute_script("return " + script):
+        assert time.time() < deadline, script
+        time.sleep(0.02)
+
+
 def shown_counts(driver):
     return [page_text(driver, "count-" + n) for n in
             ("not-evacuated", "evacuated", "gave-up", "en-route", "towed", "out-of-gas")]
@@ -56,7 +64,7 @@ def test_buttons_and_keys_run_step_reset_and_change_scenario_and_error(browser):
     # Space starts and stops the clock; the run is the window's from launch.
     browser.find_element("id", "speed").send_keys(Keys.HOME, Keys.ARROW_RIGHT)  # a tick a millisecond
     press(browser, Keys.SPACE)
-    time.sleep(0.3)
+    wait_for(browser, "window.marovel.api.ticks_run() > 0")
     press(browser, Keys.SPACE)
     ticks = int(browser.execute_script("return window.marovel.api.ticks_run()"))
     assert 0 < ticks < 2990
@@ -110,7 +118,7 @@ def test_a_town_dropped_or_chosen_runs_as_marovel_sim_runs_it(browser, tmp_path)
         data.items.add(new File([arguments[0]], 'two_exits.town', {type: 'text/plain'}));
         document.getElementById('town').dispatchEvent(
           new DragEvent('drop', {dataTransfer: data, bubbles: true, cancelable: true}));""", text)
-    time.sleep(0.3)
+    wait_for(browser, "document.getElementById('town-name').textContent.includes('two_exits')")
     assert page_text(browser, "message") == ""
     browser.find_element("id", "run-to").clear()
     browser.find_element("id", "run-to").send_keys("120")
@@ -120,7 +128,7 @@ def test_a_town_dropped_or_chosen_runs_as_marovel_sim_runs_it(browser, tmp_path)
     bad = tmp_path / "bad.town"
     bad.write_text(text.replace("grid", "grid\n..#", 1))
     browser.find_element("id", "town-file").send_keys(str(bad))
-    time.sleep(0.3)
+    wait_for(browser, "document.getElementById('message').textContent !== ''")
     assert re.match(r"bad\.town: line \d+, column \d+: ", page_text(browser, "message"))
     assert live_line(browser) == native_lines("--town", town, "--ticks", 120)[120]
 
