@@ -2,6 +2,15 @@
 
 #include <cstring>
 
+// The lane loops twice on x86-64, for AVX2 and without, the one the processor
+// can run chosen at start-up; once on other targets (WebAssembly). The same
+// element-wise arithmetic either way.
+#if defined(__x86_64__)
+#define LANE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define LANE_CLONES
+#endif
+
 namespace {
 
 // d: the distance from the household's house to the nearest exit, the fixed
@@ -50,7 +59,7 @@ typedef double LaneDoubles __attribute__((vector_size(8 * AHEAD_TICKS)));
 // them starting from `start`: each lane draws its tick's n errors exactly as
 // draw_values does and sums them, then their squared deviations, in table
 // order, as field_variance does. The lanes only run side by side.
-__attribute__((target_clones("avx2", "default"))) void fill_error_variances(
+LANE_CLONES void fill_error_variances(
     ErrorVariancesAhead& ahead, int n, std::uint32_t start, float errorSpread) {
     std::uint32_t states[AHEAD_TICKS];
     states[0] = start;
@@ -127,7 +136,7 @@ inline float value_of_draw(std::uint32_t state, double lo, double width) {
 // mul[k] * start + add[k], and with them each car's signal from last tick's
 // terms and coefficients: one pass, each car on its own, so the loop runs in
 // SIMD lanes.
-__attribute__((target_clones("avx2", "default"))) void signals_block(
+LANE_CLONES void signals_block(
     DecisionTable& h, int from, int count, std::uint32_t start, const std::uint32_t* __restrict mul,
     const std::uint32_t* __restrict add, double lo, double width, float I, float J, float H) {
     const float* __restrict travel = h.travelTerm + from;
@@ -146,7 +155,7 @@ __attribute__((target_clones("avx2", "default"))) void signals_block(
 
 // The departure noise of `count` cars from `from` on, drawn the same way, and
 // with it each car's departure time from this tick's coefficients.
-__attribute__((target_clones("avx2", "default"))) void departures_block(
+LANE_CLONES void departures_block(
     DecisionTable& h, int from, int count, std::uint32_t start, const std::uint32_t* __restrict mul,
     const std::uint32_t* __restrict add, double lo, double width, float E, float F, float G) {
     const float* __restrict travel = h.travelTerm + from;

@@ -3,6 +3,7 @@
 #
 #   tools/bootstrap.sh run    install what is missing, build, open the window
 #   tools/bootstrap.sh test   install what is missing, build every configuration, run every test
+#   tools/bootstrap.sh web    install what is missing, build the page (build/web/marovel.html)
 #   tools/bootstrap.sh deps   only install what is missing
 #
 # Packages come from Debian (tools/debian-packages.txt), through sudo when not root.
@@ -39,6 +40,15 @@ run_program() {
     exec build/release/app/marovel
 }
 
+# The model in WebAssembly and its page: build/web/marovel.html, one file that
+# opens from disk, and build/web/site/ for a web server.
+build_page() {
+    say "The page: the model in WebAssembly (emscripten)"
+    cmake --preset web >/dev/null
+    cmake --build --preset web
+    echo "Open build/web/marovel.html in a browser, or serve build/web/site/."
+}
+
 run_tests() {
     # Tests run side by side, one per core; those that share a display or a
     # cluster take turns by their resource locks.
@@ -64,12 +74,17 @@ run_tests() {
         cmake --build --preset fuzz
         tests/fuzz/run-fuzz.sh 40
     fi
+
+    build_page
+    say "The page in headless Chromium against the native program"
+    ctest --preset web
     say "All tests passed"
 }
 
 case "${1:-}" in
     run) install_packages; run_program ;;
     test) install_packages; run_tests ;;
+    web) install_packages; build_page ;;
     deps) install_packages ;;
-    *) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+    *) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac
