@@ -15,6 +15,9 @@
 //   ..................+==+..   one line per row, the top row (y = height - 1) first
 //   roads                       optional, after the grid: each road cell's class
 //   ..................RRPR..   one line per row as the grid's, '.' for none
+//   zones                       optional, last: the zone of every house
+//   A = shore                   a zone's character and name, one line each
+//   ..................AABB..   one line per row as the grid's, '.' for none
 //
 // Cells: '.' blocked land, '~' water, '|' road entered by y moves, '-' road
 // entered by x moves, '+' road entered from any side; '^' 'v' '>' '<' one-way
@@ -54,6 +57,15 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error);
 
 // The town as text that parse_town reads back to the same town.
 std::string format_town(const Town& town);
+
+// A zones layer over a parsed town (the block after a town's `zones` line, or
+// a zones file of its own): `C = NAME` lines, then as many rows as the town
+// has, each as wide, top row first, a zone's character on every house and '.'
+// or any zone's character elsewhere. `firstLine` is the text's first line's
+// number, for the errors. On success the town's zones are replaced.
+bool parse_zone_layer(std::string_view text, int firstLine, Town& town, TownTextError& error);
+// The layer as parse_zone_layer reads it: the names, then '.' off the houses.
+std::string format_zone_layer(const Town& town);
 
 // One cell's character, and the layout and door of a character (false for an unknown one).
 char town_cell_char(const Town& town, CellPos p);
