@@ -14,6 +14,7 @@
 #include "cli/parameter_options.h"
 #include "cli/road_options.h"
 #include "cli/runner.h"
+#include "cli/zone_options.h"
 #include "cli/sweep_command.h"
 #include "cli/town_command.h"
 #include "experiments/pictures/picture_program.h"
@@ -62,6 +63,8 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
     add_parameter_options(app, parameters, true);
     RoadOptions roads;
     add_road_options(app, roads);
+    ZoneOptions zones;
+    add_zone_options(app, zones);
     std::string townFile;
     app.add_option("--town", townFile,
                    "Run on the town in FILE (see marovel-sim town --help) instead of the built-in "
@@ -193,6 +196,10 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
     }
     if (const std::string why = apply_road_options(
             app, roads, options.town ? *options.town : builtin_town(), options.scenario.roads);
+        !why.empty())
+        return refuse(why);
+    if (const std::string why =
+            apply_zone_options(zones, options.ticks, options.town, options.scenario.orders);
         !why.empty())
         return refuse(why);
 #if MAROVEL_WITH_PICTURES

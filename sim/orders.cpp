@@ -35,6 +35,18 @@ std::vector<std::int64_t> first_order_ticks(const Town& town,
     return first;
 }
 
+std::vector<std::uint8_t> car_zones(const Town& town, const VehicleTable& table) {
+    std::vector<std::uint8_t> zones(static_cast<std::size_t>(table.vehicleCount), 0);
+    if (town.houseZone.empty()) return zones;
+    std::size_t h = 0;
+    for (std::size_t i = 0; i < zones.size(); ++i) {
+        const CellPos home = table.vehicles[i].home;
+        while (h < town.houses.size() && !(town.houses[h].pos == home)) ++h;
+        zones[i] = static_cast<std::uint8_t>(house_zone(town, h));
+    }
+    return zones;
+}
+
 namespace {
 
 // Every order due by `now` reaches its zone: its complying households' waiting cars set off.

@@ -14,6 +14,7 @@
 struct Simulation;
 struct Town;
 struct ModelParameters;
+struct VehicleTable;
 
 // One order: the households of `zone` hear it at the end of tick `tick`.
 struct EvacuationOrder {
@@ -43,6 +44,10 @@ std::string check_orders(const Town& town, const std::vector<EvacuationOrder>& o
 // The tick each zone's first order is given, -1 for a zone without one.
 std::vector<std::int64_t> first_order_ticks(const Town& town,
                                             const std::vector<EvacuationOrder>& orders);
+
+// The zone of every car in use: its house's (populate_town parks a house's cars
+// one after the other, in the town's order of houses).
+std::vector<std::uint8_t> car_zones(const Town& town, const VehicleTable& table);
 
 // Sets up the run's orders after the cars and the decisions are built: with at
 // least one order, one draw per house in the town's order (uniform_random
