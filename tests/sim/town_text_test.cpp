@@ -206,3 +206,81 @@ TEST(TownText, WhatIsReadIsBoundedBeforeItIsStored) {
 }
 
 }  // namespace
+
+namespace {
+
+// A street of 12 houses a side with its zones: `near` by the exit, `far` beyond.
+constexpr const char* ZONED =
+    "cell_size_m = 10\n"
+    "exit = 0,1\n"
+    "grid\n"
+    "SSSSSSSSSSSS\n"
+    "++++++++++++\n"
+    "NNNNNNNNNNNN\n"
+    "zones\n"
+    "F = far\n"
+    "N = near\n"
+    "NNNNNNFFFFFF\n"
+    "............\n"
+    "NNNNNFFFFFFF\n";
+
+// The zones layer is part of the town: it reads into each house's zone and is
+// written back as it was read; the same town without it has no zones and is
+// written without the block.
+TEST(TownText, AZonesLayerReadsIntoEachHousesZoneAndIsWrittenBackAsRead) {
+    Town t;
+    TownTextError e;
+    ASSERT_TRUE(parse_town(ZONED, t, e)) << e.line << ":" << e.column << " " << e.message;
+    ASSERT_EQ(t.zoneNames, (std::vector<std::string>{"far", "near"}));
+    for (std::size_t k = 0; k < t.houses.size(); ++k) {
+        const CellPos p = t.houses[k].pos;
+        // The bottom row's near zone ends a column earlier than the top row's.
+        const std::int32_t firstFar = p.y == 0 ? 5 : 6;
+        EXPECT_EQ(zone_name(t, house_zone(t, k)), p.x >= firstFar ? "far" : "near") << p.x << "," << p.y;
+    }
+    EXPECT_EQ(format_town(t), ZONED);
+    Town back;
+    ASSERT_TRUE(parse_town(format_town(t), back, e));
+    EXPECT_TRUE(same_town(t, back));
+    const std::string plain(ZONED, std::string_view(ZONED).find("zones\n"));
+    Town unzoned;
+    ASSERT_TRUE(parse_town(plain, unzoned, e));
+    EXPECT_TRUE(unzoned.zoneNames.empty());
+    EXPECT_EQ(zone_count(unzoned), 1u);
+    EXPECT_EQ(format_town(unzoned), plain);
+    EXPECT_FALSE(same_town(t, unzoned));
+}
+
+// A layer that does not fit the town is refused at the line and column where it fails.
+TEST(TownText, AZonesLayerThatDoesNotFitIsRefusedAtItsLineAndColumn) {
+    const std::string head(ZONED, std::string_view(ZONED).find("NNNNNNFFFFFF\n..."));
+    struct Case {
+        std::string layer;  // after the legend (line 10 is its first row)
+        int line, column;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"NNNNNNFFFFFF\n....Q.......\nNNNNNFFFFFFF\n", 11, 5, "unknown zone character 'Q'"},
+        {"NNNNNNFFFFFF\n...........\nNNNNNFFFFFFF\n", 11, 12, "zone row of 11 cells"},
+        {"NNNNNNFFFFFF\n............\n", 10, 0, "the zones have 2 rows; the town has 3"},
+        {"NNNNNNFFFFFF\n............\nNNNNNFFFFFFF\nNNNNNFFFFFFF\n", 13, 1, "more zone rows"},
+        {"NNNNNNFFFFFF\n............\nNNN.NFFFFFFF\n", 12, 4, "the house at (3, 0) lies in no zone"},
+    };
+    for (const Case& c : cases) {
+        Town t;
+        TownTextError e;
+        EXPECT_FALSE(parse_town(head + c.layer, t, e)) << c.says;
+        EXPECT_EQ(e.line, c.line) << c.says << ": " << e.message;
+        EXPECT_EQ(e.column, c.column) << c.says << ": " << e.message;
+        EXPECT_NE(e.message.find(c.says), std::string::npos) << e.message;
+    }
+    Town t;
+    TownTextError e;
+    EXPECT_FALSE(parse_town(std::string(ZONED).replace(std::string_view(ZONED).find("N = near"), 8,
+                                                       "F = near"),
+                            t, e));
+    EXPECT_EQ(e.line, 9);
+    EXPECT_NE(e.message.find("named twice"), std::string::npos) << e.message;
+}
+
+}  // namespace
