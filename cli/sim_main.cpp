@@ -202,6 +202,10 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
             apply_zone_options(zones, options.ticks, options.town, options.scenario.orders);
         !why.empty())
         return refuse(why);
+    // The picture program draws the run it is given the options of, and orders are not among them.
+    if (!options.scenario.orders.empty() && (!snapshots.empty() || !movieFile.empty()))
+        return refuse("--order: snapshots and movies are drawn without orders; leave out "
+                      "--snapshot and --movie, or the orders");
 #if MAROVEL_WITH_PICTURES
     MovieRun movie{movieFile, options.ticks, movieEvery};
     if (!movie.file.empty())
