@@ -16,6 +16,16 @@ std::string_view trim(std::string_view s) {
     return s;
 }
 
+// The line of `text` that starts at `at`, without its line end ("\n" or
+// "\r\n"); `at` moves past it.
+std::string_view next_line(std::string_view text, std::size_t& at) {
+    const std::size_t end = text.find('\n', at);
+    std::string_view raw = text.substr(at, end == std::string_view::npos ? text.size() - at : end - at);
+    at = end == std::string_view::npos ? text.size() : end + 1;
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    return raw;
+}
+
 bool fail(TownTextError& e, int line, int column, std::string message) {
     e = {line, column, std::move(message)};
     return false;
@@ -124,11 +134,8 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
     std::size_t zonesAt = std::string_view::npos;  // where the zones layer's text begins
     int zonesLine = 0;                             // the `zones` line
     while (at < text.size()) {
-        const std::size_t end = text.find('\n', at);
-        std::string_view raw = text.substr(at, end == std::string_view::npos ? text.size() - at : end - at);
-        at = end == std::string_view::npos ? text.size() : end + 1;
+        const std::string_view raw = next_line(text, at);
         ++line;
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
         for (std::size_t k = 0; k < raw.size(); ++k) {
             const unsigned char c = static_cast<unsigned char>(raw[k]);
             if ((c < 0x20 && c != '\t') || c >= 0x7F)
@@ -436,11 +443,8 @@ bool parse_zone_layer(std::string_view text, int firstLine, Town& town, TownText
     bool ended = false;  // a blank line after the rows
     std::size_t at = 0;
     while (at < text.size()) {
-        const std::size_t end = text.find('\n', at);
-        std::string_view raw = text.substr(at, end == std::string_view::npos ? text.size() - at : end - at);
-        at = end == std::string_view::npos ? text.size() : end + 1;
+        const std::string_view raw = next_line(text, at);
         ++line;
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
         const std::string_view s = trim(raw);
         if (rows.empty() && (s.empty() || s.front() == '#')) continue;
         if (rows.empty() && s.find('=') != std::string_view::npos) {

@@ -1,6 +1,4 @@
-// Evacuation orders by zone, on a street built for them: one road to the exit
-// at its left end, houses on both sides, the near zone by the exit and the far
-// zone beyond it, so the far zone's cars drive past the near zone's doors.
+// Evacuation orders by zone, on a street built for them (support/zoned_street.h).
 // With travel_term_weight = 0 no household there leaves on its own before
 // tick 100, so what happens earlier is the orders' doing.
 #include <gtest/gtest.h>
@@ -11,28 +9,16 @@
 #include "experiments/records/observations.h"
 #include "sim/scenario.h"
 #include "sim/town_text.h"
+#include "support/zoned_street.h"
 
 namespace {
 
-constexpr const char* STREET =
-    "exit = 0,1\n"
-    "grid\n"
-    "SSSSSSSSSSSS\n"
-    "++++++++++++\n"
-    "NNNNNNNNNNNN\n"
-    "zones\n"
-    "F = far\n"
-    "N = near\n"
-    "NNNNNNFFFFFF\n"
-    "............\n"
-    "NNNNNNFFFFFF\n";
 constexpr int FAR = 0, NEAR = 1;
-constexpr std::int32_t FAR_FROM_X = 6;  // the far zone's first column
 
 std::shared_ptr<const Town> street() {
     Town t;
     TownTextError e;
-    EXPECT_TRUE(parse_town(STREET, t, e)) << e.line << ":" << e.column << " " << e.message;
+    EXPECT_TRUE(parse_town(ZONED_STREET, t, e)) << e.line << ":" << e.column << " " << e.message;
     return std::make_shared<const Town>(std::move(t));
 }
 
@@ -47,7 +33,7 @@ ModelParameters obeying(double compliance, double delay = 0) {
 struct Outcome {
     RunObservations seen;
     std::vector<long long> left;  // per car: the first tick it was not waiting; -1: never
-    std::vector<bool> far;        // per car: its house lies in the far zone's columns
+    std::vector<bool> far;        // per car: its house lies in the far zone
 };
 
 Outcome run_street(const std::vector<EvacuationOrder>& orders, const ModelParameters& p,
@@ -56,7 +42,7 @@ Outcome run_street(const std::vector<EvacuationOrder>& orders, const ModelParame
     build_scenario(*sim, {1, p, false, {}, orders}, street());
     const int n = sim->vehicles.vehicleCount;
     Outcome o{{}, std::vector<long long>(n, -1), std::vector<bool>(n)};
-    for (int i = 0; i < n; ++i) o.far[i] = sim->vehicles.vehicles[i].home.x >= FAR_FROM_X;
+    for (int i = 0; i < n; ++i) o.far[i] = in_far_zone(sim->vehicles.vehicles[i].home);
     RunObserver observer;
     for (long long tick = 0; tick <= ticks; ++tick) {
         if (tick > 0) sim_tick(*sim);
