@@ -73,8 +73,14 @@ void write_zone_observations(std::ostream& out, TallyFormat format, const Town& 
     }
     for (std::size_t z = 0; z < o.zones.size(); ++z) {
         const ZoneObservations& s = o.zones[z];
+        // With a tick length, the hours beside the tick.
         const auto at = [&](const std::optional<long long>& t) {
-            return t ? "at tick " + std::to_string(*t) : std::string("never");
+            if (!t) return std::string("never");
+            char hours[48] = "";
+            if (town.minutesPerTick > 0)
+                std::snprintf(hours, sizeof hours, " (%.1f h)",
+                              static_cast<double>(*t) * town.minutesPerTick / 60.0);
+            return "at tick " + std::to_string(*t) + hours;
         };
         out << "zone " << zone_name(town, z) << ": " << s.cars << " cars, " << s.departures
             << " left home; 50 % out " << at(s.clear50) << ", 90 % " << at(s.clear90) << ", all "

@@ -104,7 +104,8 @@ const std::vector<std::int32_t>& Town::exit_steps() const {
 }
 
 bool same_town(const Town& a, const Town& b) {
-    if (a.name != b.name || a.cellSizeM != b.cellSizeM || a.width != b.width ||
+    if (a.name != b.name || a.cellSizeM != b.cellSizeM || a.minutesPerTick != b.minutesPerTick ||
+        a.width != b.width ||
         a.height != b.height || a.layout != b.layout || a.houses.size() != b.houses.size() ||
         a.zoneNames != b.zoneNames || a.zoneChars != b.zoneChars || a.houseZone != b.houseZone ||
         a.exits.size() != b.exits.size() || a.source != b.source || a.roadClass != b.roadClass ||

@@ -59,6 +59,9 @@ constexpr std::uint8_t ROAD_CLASS_COUNT = 8;
 struct Town {
     std::string name;                         // optional
     double cellSizeM = DEFAULT_CELL_SIZE_M;   // metres per cell side
+    // Minutes one tick stands for, so that orders may be given in hours; 0: a
+    // tick has no length (the model counts in ticks either way).
+    double minutesPerTick = 0.0;
     std::int32_t width = 0;                   // columns, 1..4096
     std::int32_t height = 0;                  // rows, 1..4096
     std::vector<std::uint8_t> layout;         // row-major, element y * width + x
@@ -101,7 +104,7 @@ struct Town {
     Town& operator=(Town&&) = default;
     // A copy starts without the cached steps: it may be edited before use.
     Town(const Town& o)
-        : name(o.name), cellSizeM(o.cellSizeM), width(o.width), height(o.height),
+        : name(o.name), cellSizeM(o.cellSizeM), minutesPerTick(o.minutesPerTick), width(o.width), height(o.height),
           layout(o.layout), houses(o.houses), exits(o.exits), exitCapacities(o.exitCapacities),
           origin(o.origin), source(o.source), roadClass(o.roadClass), zoneNames(o.zoneNames),
           zoneChars(o.zoneChars), houseZone(o.houseZone) {}
@@ -121,7 +124,7 @@ struct Town {
 };
 
 // True when both towns hold the same cells, doors, car counts, exits and their capacities,
-// name, cell size, origin, source, road classes and zones.
+// name, cell size, tick length, origin, source, road classes and zones.
 bool same_town(const Town& a, const Town& b);
 
 // The latitude and longitude (degrees) of the point `x` cells east and `y`

@@ -231,6 +231,12 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
             if (r.ec != std::errc() || r.ptr != value.data() + value.size() || !(v > 0.0) || v > 1e6)
                 return fail(error, line, valueColumn, "cell_size_m must be a number above 0, at most 1e6");
             t.cellSizeM = v;
+        } else if (key == "minutes_per_tick") {
+            double v = 0;
+            if (!parse_number(value, v) || !(v > 0.0) || v > MAX_MINUTES_PER_TICK)
+                return fail(error, line, valueColumn,
+                            "minutes_per_tick must be a number above 0, at most 1440 (a day)");
+            t.minutesPerTick = v;
         } else if (key == "origin") {
             const std::size_t comma = value.find(',');
             double lat = 0, lon = 0;
@@ -382,6 +388,7 @@ std::string format_town(const Town& town) {
     if (!town.name.empty()) out += "name = " + town.name + "\n";
     if (!town.source.empty()) out += "source = " + town.source + "\n";
     out += "cell_size_m = " + shortest(town.cellSizeM) + "\n";
+    if (town.minutesPerTick > 0) out += "minutes_per_tick = " + shortest(town.minutesPerTick) + "\n";
     if (town.origin) {
         out += "origin = " + shortest(town.origin->lat) + "," + shortest(town.origin->lon) + "\n";
         out += "standard_parallel = " + shortest(town.origin->standardParallel) + "\n";

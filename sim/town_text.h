@@ -5,6 +5,7 @@
 //   name = Riverside            optional
 //   source = OpenStreetMap ...  optional: where the map came from, its licence
 //   cell_size_m = 10            metres per cell side (default 10)
+//   minutes_per_tick = 2        optional: what a tick stands for, so orders may be given in hours
 //   origin = 37.80,-122.30      optional: lat,lon of cell (0, 0)'s south-west corner
 //   standard_parallel = 37.81   optional, with origin: the latitude true to scale
 //                               (default: the grid's middle row)
@@ -38,6 +39,9 @@
 // their line ends, and 1 MiB of keys and comments.
 constexpr std::size_t TOWN_TEXT_MAX_BYTES =
     2 * static_cast<std::size_t>(TOWN_MAX_SIDE) * (TOWN_MAX_SIDE + 2) + (1u << 20);
+
+// The longest a tick may stand for, in minutes: a day.
+constexpr double MAX_MINUTES_PER_TICK = 1440.0;
 
 // The most cars a tick an exit's capacity may say: far beyond any road's.
 constexpr std::int64_t MAX_EXIT_CAPACITY = 1000000;

@@ -1,5 +1,6 @@
 // Evacuation orders as the command line and the files' headers write them:
 //   ZONE@TICK    the zone's name (the town's one zone is "town"), and the tick
+//   ZONE@6h      in hours, on a town with minutes_per_tick: the nearest tick
 #pragma once
 
 #include <string>

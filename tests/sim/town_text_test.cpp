@@ -235,6 +235,14 @@ TEST(TownText, AZonesLayerReadsIntoEachHousesZoneAndIsWrittenBackAsRead) {
     EXPECT_EQ(zone_count(unzoned), 1u);
     EXPECT_EQ(format_town(unzoned), plain);
     EXPECT_FALSE(same_town(t, unzoned));
+    // A tick length is a key of its own, written after the cell size, and read back.
+    std::string timed = ZONED;
+    timed.insert(timed.find("exit"), "minutes_per_tick = 2.5\n");
+    Town withLength;
+    ASSERT_TRUE(parse_town(timed, withLength, e)) << e.message;
+    EXPECT_EQ(withLength.minutesPerTick, 2.5);
+    EXPECT_EQ(format_town(withLength), timed);
+    EXPECT_FALSE(same_town(withLength, t));
 }
 
 // A layer that does not fit the town is refused at the line and column where it fails.
