@@ -160,8 +160,9 @@ TEST(ZoneOptions, BadZonesAndOrdersAreRefusedInOneLineAndNothingIsWritten) {
 
 namespace {
 
-// On a town whose tick stands for 2 minutes, an order at 1h is the order at
-// tick 30: the same runs, row for row; a town without a tick length refuses hours.
+// On a town whose tick stands for 2 minutes, an order at 0.75h (22.5 ticks)
+// is the order at the nearest tick, 23: the same runs, row for row, and not
+// those of tick 22; a town without a tick length refuses hours.
 TEST(ZoneOptions, AnOrderInHoursIsTheOrderAtTheNearestTickOfTheTownsTickLength) {
     const std::string dir = folder();
     write_file(dir + "/timed.town", std::string("minutes_per_tick = 2\n") + STREET);
@@ -171,15 +172,14 @@ TEST(ZoneOptions, AnOrderInHoursIsTheOrderAtTheNearestTickOfTheTownsTickLength) 
                               "/street.zones --set order_compliance=0.5 --seeds 1..3 --errors "
                               "low --ticks 200 --town ";
     const CommandResult hours =
-        run_command(sweep + dir + "/timed.town --order far@1h --order near@0.75h --summary -");
-    const CommandResult ticks =
-        run_command(sweep + dir + "/timed.town --order far@30 --order near@23 --summary -");
+        run_command(sweep + dir + "/timed.town --order far@0.75h --summary -");
+    const CommandResult ticks = run_command(sweep + dir + "/timed.town --order far@23 --summary -");
     ASSERT_EQ(hours.status, 0) << hours.err;
     ASSERT_EQ(ticks.status, 0) << ticks.err;
     EXPECT_EQ(hours.out, ticks.out);
-    const CommandResult later =
-        run_command(sweep + dir + "/timed.town --order far@31 --order near@23 --summary -");
-    EXPECT_NE(later.out, hours.out);
+    const CommandResult earlier =
+        run_command(sweep + dir + "/timed.town --order far@22 --summary -");
+    EXPECT_NE(earlier.out, hours.out);
     const CommandResult untimed = run_command(sweep + dir + "/street.town --order far@1h");
     EXPECT_EQ(untimed.status, 2);
     EXPECT_NE(untimed.err.find("no minutes_per_tick"), std::string::npos) << untimed.err;
