@@ -39,6 +39,7 @@ void add_ete_command(CLI::App& app, EteCommand& c, bool withOptions) {
         ->transform(decimal_in(1, static_cast<std::int64_t>(MAX_SCENARIOS)));
     add_parameter_options(*c.app, c.parameters, true);
     add_road_options(*c.app, c.roads);
+    add_zone_options(*c.app, c.zones);
     c.app->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
         ->transform(decimal_in(1, MAX_TICKS));
     c.app->add_option("--minutes-per-tick", c.minutesPerTick,
@@ -89,6 +90,9 @@ int run_ete_command(const EteCommand& c, int argc, char** argv) {
     }
     if (const std::string why =
             apply_road_options(*c.app, c.roads, plan.town ? *plan.town : builtin_town(), plan.roads);
+        !why.empty())
+        return refuse(why);
+    if (const std::string why = apply_zone_options(c.zones, c.ticks, plan.town, plan.orders);
         !why.empty())
         return refuse(why);
 #if !MAROVEL_WITH_PICTURES

@@ -6,6 +6,7 @@
 
 #include "cli/parameter_options.h"
 #include "cli/road_options.h"
+#include "cli/zone_options.h"
 
 struct EteCommand {
     CLI::App* app = nullptr;
@@ -18,6 +19,7 @@ struct EteCommand {
     int threads = 0;
     ParameterOptions parameters;  // --set, --params, --error
     RoadOptions roads;            // --exit-capacity, --close, --reopen, --contraflow
+    ZoneOptions zones;            // --zones, --order
 };
 
 // Adds the "ete" subcommand, with its options unless `withOptions` is false.

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "experiments/planning/parameter_text.h"
+#include "experiments/planning/order_text.h"
 #include "experiments/planning/road_text.h"
 #include "experiments/records/observations.h"
 #include "experiments/records/provenance.h"
@@ -45,6 +46,57 @@ void write_tally_row(std::ostream& out, TallyFormat format, long long tick, cons
 }
 
 namespace {
+
+// Each zone's departures and clearance, and who left before, after or without
+// an order; as comment lines in CSV. Only for a run whose reports carry zones.
+void write_zone_observations(std::ostream& out, TallyFormat format, const Town& town,
+                             const RunObservations& o) {
+    const auto tick = [](const std::optional<long long>& t) {
+        return t ? std::to_string(*t) : std::string();
+    };
+    const std::int64_t left = std::int64_t{o.leftBeforeOrder} + o.leftAfterOrder + o.leftWithoutOrder;
+    const auto share = [&](std::int32_t n) {
+        return left > 0 ? format_value(static_cast<double>(n) / static_cast<double>(left))
+                        : std::string();
+    };
+    if (format == TallyFormat::Csv) {
+        out << "# zone,cars,departures,tick_50,tick_90,tick_100\n";
+        for (std::size_t z = 0; z < o.zones.size(); ++z) {
+            const ZoneObservations& s = o.zones[z];
+            out << "# " << zone_name(town, z) << ',' << s.cars << ',' << s.departures << ','
+                << tick(s.clear50) << ',' << tick(s.clear90) << ',' << tick(s.clear100) << '\n';
+        }
+        out << "# left_before_order,left_after_order,left_without_order\n# "
+            << share(o.leftBeforeOrder) << ',' << share(o.leftAfterOrder) << ','
+            << share(o.leftWithoutOrder) << '\n';
+        return;
+    }
+    for (std::size_t z = 0; z < o.zones.size(); ++z) {
+        const ZoneObservations& s = o.zones[z];
+        // With a tick length, the hours beside the tick.
+        const auto at = [&](const std::optional<long long>& t) {
+            if (!t) return std::string("never");
+            char hours[48] = "";
+            if (town.minutesPerTick > 0)
+                std::snprintf(hours, sizeof hours, " (%.1f h)",
+                              static_cast<double>(*t) * town.minutesPerTick / 60.0);
+            return "at tick " + std::to_string(*t) + hours;
+        };
+        out << "zone " << zone_name(town, z) << ": " << s.cars << " cars, " << s.departures
+            << " left home; 50 % out " << at(s.clear50) << ", 90 % " << at(s.clear90) << ", all "
+            << at(s.clear100) << '\n';
+    }
+    char line[200];
+    const auto percent = [&](std::int32_t n) { return 100.0 * n / static_cast<double>(left); };
+    if (left > 0) {
+        std::snprintf(line, sizeof line,
+                      "cars that left home: %.1f %% before their zone's order, %.1f %% at or after "
+                      "it, %.1f %% in a zone without one\n",
+                      percent(o.leftBeforeOrder), percent(o.leftAfterOrder),
+                      percent(o.leftWithoutOrder));
+        out << line;
+    }
+}
 
 void write_observations(std::ostream& out, TallyFormat format, const RunObservations& o,
                         long long ticksRun) {
@@ -91,6 +143,9 @@ void run_headless(const RunOptions& options, std::ostream& out) {
     out << changed_parameter_lines(options.scenario.parameters);
     if (!is_empty(options.scenario.roads))
         out << "# roads: " << road_plan_words(options.scenario.roads) << '\n';
+    if (!options.scenario.orders.empty())
+        out << "# orders: " << order_words(sim->town ? *sim->town : builtin_town(), options.scenario.orders)
+            << '\n';
 
     if (options.fingerprint) {
         out << fingerprint_line(*sim, 0).text << '\n';
@@ -123,5 +178,8 @@ void run_headless(const RunOptions& options, std::ostream& out) {
     // Settled early: the last row is the settled town when no other rows were asked for.
     if (stop() && options.at.empty() && options.every <= 0 && tick < options.ticks)
         write_tally_row(out, options.format, tick, tally);
-    write_observations(out, options.format, observer->observations(*sim), tick);
+    const RunObservations seen = observer->observations(*sim);
+    write_observations(out, options.format, seen, tick);
+    if (reports_zones(*sim->town, sim->orders))
+        write_zone_observations(out, options.format, *sim->town, seen);
 }

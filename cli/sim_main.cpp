@@ -15,6 +15,7 @@
 #include "cli/parameter_options.h"
 #include "cli/road_options.h"
 #include "cli/runner.h"
+#include "cli/zone_options.h"
 #include "cli/sweep_command.h"
 #include "cli/town_command.h"
 #include "experiments/pictures/picture_program.h"
@@ -63,6 +64,8 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
     add_parameter_options(app, parameters, true);
     RoadOptions roads;
     add_road_options(app, roads);
+    ZoneOptions zones;
+    add_zone_options(app, zones);
     std::string townFile;
     app.add_option("--town", townFile,
                    "Run on the town in FILE (see marovel-sim town --help) instead of the built-in "
@@ -202,6 +205,14 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
             app, roads, options.town ? *options.town : builtin_town(), options.scenario.roads);
         !why.empty())
         return refuse(why);
+    if (const std::string why =
+            apply_zone_options(zones, options.ticks, options.town, options.scenario.orders);
+        !why.empty())
+        return refuse(why);
+    // The picture program draws the run it is given the options of, and orders are not among them.
+    if (!options.scenario.orders.empty() && (!snapshots.empty() || !movieFile.empty()))
+        return refuse("--order: snapshots and movies are drawn without orders; leave out "
+                      "--snapshot and --movie, or the orders");
 #if MAROVEL_WITH_PICTURES
     MovieRun movie{movieFile, options.ticks, movieEvery};
     if (!movie.file.empty())

@@ -129,21 +129,29 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
             apply_road_options(*c.app, c.roads, plan.town ? *plan.town : builtin_town(), plan.roads);
         !why.empty())
         return refuse(why);
+    if (const std::string why = apply_zone_options(c.zones, c.ticks, plan.town, plan.orders);
+        !why.empty())
+        return refuse(why);
     plan.ticks = c.ticks;
     plan.every = c.every;
     plan.startup = c.startup;
     plan.parameters = parameters;
     if (!c.households.empty()) {
         const bool placed = plan.town && plan.town->origin;
-        plan.householdColumns = all_household_columns(placed);
+        const bool zoned = plan.town && !plan.town->zoneNames.empty();
+        plan.householdColumns = all_household_columns(placed, zoned);
         if (c.app->count("--columns") > 0)
             if (const std::string why = parse_household_columns(c.columns, plan.householdColumns);
                 !why.empty())
                 return refuse("--columns: " + why);
-        for (HouseholdColumn column : plan.householdColumns)
+        for (HouseholdColumn column : plan.householdColumns) {
             if (needs_origin(column) && !placed)
                 return refuse("--columns: home_lat and home_lon need a town with an origin "
                               "(an imported one)");
+            if (column == HouseholdColumn::Zone && !zoned)
+                return refuse("--columns: zone needs a town with zones (a zones layer or "
+                              "--zones)");
+        }
     } else if (c.app->count("--columns") > 0) {
         return refuse("--columns: chooses the columns of --households, which is not given");
     }

@@ -9,6 +9,7 @@
 
 #include "cli/parameter_options.h"
 #include "cli/road_options.h"
+#include "cli/zone_options.h"
 #include "experiments/planning/design.h"
 #include "experiments/running/sweep_job.h"
 #include "sim/scenario.h"
@@ -35,6 +36,7 @@ struct SweepCommand {
         false;  // keep the complete runs of an interrupted sweep (experiments/running/resume.h)
     ParameterOptions parameters;  // --set and --params
     RoadOptions roads;            // --exit-capacity, --close, --reopen, --contraflow
+    ZoneOptions zones;            // --zones, --order
     std::string town;             // a town file; empty for the built-in town
     // Designs: the points to run, each under the replicate list.
     DesignRequest design;

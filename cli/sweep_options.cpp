@@ -78,6 +78,7 @@ void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
                       "that --set or --params gave)");
     add_parameter_options(*sweep, c.parameters, false);
     add_road_options(*sweep, c.roads);
+    add_zone_options(*sweep, c.zones);
     sweep->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
         ->transform(decimal_in(1, MAX_TICKS));
     sweep
@@ -95,9 +96,9 @@ void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
                       "Write one row per run and car (CSV; gzip when the name ends in .gz)");
     sweep->add_option("--columns", c.columns,
                       "Columns of --households after seed,step,error,spread (default all: car,"
-                      "household,home_x,home_y,home_lat,home_lon,decision_tick,first_threat_tick,"
+                      "household,zone,home_x,home_y,home_lat,home_lon,decision_tick,first_threat_tick,"
                       "outcome,arrival_tick,trip_time; home_lat and home_lon only on a town with "
-                      "an origin)");
+                      "an origin, zone only on a town with zones)");
     sweep->add_option("--table", c.table,
                       "Write the printed table (CSV): per level and figure its estimates with "
                       "95 % intervals, the runs that reached it and those censored");

@@ -59,12 +59,21 @@ void print_facts(const std::string& file, const Town& town) {
                     "corners)%s%s\n",
                     file.c_str(), town.origin->lat, town.origin->lon, north, east,
                     town.source.empty() ? "" : "; ", town.source.c_str());
+    if (town.zoneNames.empty()) return;
+    std::vector<std::size_t> houses(zone_count(town), 0);
+    for (std::size_t k = 0; k < town.houses.size(); ++k) ++houses[house_zone(town, k)];
+    std::string line;
+    for (std::size_t z = 0; z < houses.size(); ++z)
+        line += (z == 0 ? "" : ", ") + zone_name(town, z) + " (" + town.zoneChars[z] + ") " +
+                std::to_string(houses[z]) + (houses[z] == 1 ? " house" : " houses");
+    std::printf("%s: %zu zones: %s\n", file.c_str(), houses.size(), line.c_str());
 }
 
-int check_town(const std::string& file) {
+int check_town(const std::string& file, const std::string& zones) {
     Town town;
     std::string error;
     if (!read_town_file(file, town, error, true)) return refuse(error);
+    if (!zones.empty() && !read_zones_file(zones, town, error)) return refuse("--zones: " + error);
     print_facts(file, town);
     const std::vector<TownProblem> problems = validate_town(town);
     std::size_t errors = 0, warnings = 0;
@@ -192,6 +201,7 @@ void add_town_command(CLI::App& app, TownCommand& c, bool withOptions) {
         "problem with its cell: errors (it cannot run; status 2) and warnings (cars that can "
         "never get out)");
     c.check->add_option("FILE", c.file, "The town file")->required();
+    c.check->add_option("--zones", c.zones, "Lay the zones in FILE over the town")->type_name("FILE");
     c.show = c.app->add_subcommand(
         "show", "Prints a town in the town file format: the built-in one (builtin) or a file's");
     c.show->add_option("TOWN", c.file, "builtin, or a town file")->required();
@@ -247,7 +257,7 @@ void add_town_command(CLI::App& app, TownCommand& c, bool withOptions) {
 }
 
 int run_town_command(const TownCommand& c, int argc, char** argv) {
-    if (c.check->parsed()) return check_town(c.file);
+    if (c.check->parsed()) return check_town(c.file, c.zones);
     if (c.import->parsed()) return import_place(c);
     if (c.show->parsed() || c.picture->parsed()) {
         Town town;

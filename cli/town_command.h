@@ -13,6 +13,7 @@ struct TownCommand {
     CLI::App* generate = nullptr;
     CLI::App* import = nullptr;
     std::string file;     // check, show, picture
+    std::string zones;    // check, show: a zones file laid over the town
     std::string output;   // picture's PNG, generate's town
     std::string repeat;   // generate: COLSxROWS
     long long exits = 0;  // generate: 0 for one per column of copies

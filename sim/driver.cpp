@@ -12,6 +12,7 @@ void finish_build(Simulation& sim) {
     size_threat_flags(sim.storm, sim.vehicles.vehicleCount);
     reset_decisions(sim.decisions, sim.vehicles, sim.parameters);
     prepare_roads(sim);
+    prepare_orders(sim);
 }
 
 void init_app(Simulation& sim) {
@@ -48,6 +49,7 @@ void sim_tick(Simulation& sim) {
     step_all_vehicles(sim.grid, sim.vehicles);
     update_decisions(sim.decisions, sim.vehicles, sim.storm,
                      static_cast<float>(sim.parameters.errorSpread), sim.rng);
+    if (sim.orderState.active) advance_orders(sim);
     if (sim.roadState.active) advance_roads(sim);
     MAROVEL_VALIDATE(sim);
 }

@@ -10,6 +10,7 @@
 #include "hazard/storm.h"
 #include "sim/grid.h"
 #include "sim/parameters.h"
+#include "sim/orders.h"
 #include "sim/random.h"
 #include "sim/roads.h"
 #include "sim/town.h"
@@ -35,6 +36,10 @@ struct Simulation {
     // keeps of it; set like the parameters, right before a rebuild. Empty by default.
     RoadPlan roads;
     RoadState roadState;
+    // Evacuation orders by zone and what the run keeps of them; set like the
+    // road plan. None by default.
+    std::vector<EvacuationOrder> orders;
+    OrderState orderState;
 };
 
 // The start-up sequence: the cars draw their patience and fuel from the
@@ -48,7 +53,8 @@ void init_app(Simulation& sim);
 // it): the grid reads the town's kept route tables (steps along lanes under
 // the road guide, straight-line distances to the nearest of several exits
 // otherwise), the storm one threat flag per car, and the decision table; then
-// the road plan's quotas and its operations of tick 0.
+// the road plan's quotas and its operations of tick 0; then, with orders, the
+// households' compliance draws and the orders of tick 0.
 void finish_build(Simulation& sim);
 
 // Rebuilds the current scenario: the storm is seeded and drawn first, then the
@@ -63,7 +69,7 @@ void next_scenario(Simulation& sim);
 void previous_scenario(Simulation& sim);
 
 // One tick: the storm and clock, then every car, then the households'
-// decisions, then the road plan's operations of the new tick.
+// decisions, then the orders due, then the road plan's operations of the new tick.
 void sim_tick(Simulation& sim);
 
 // The window title: "Marovel 1.0: Scenario=%d Time=%.1f".

@@ -69,6 +69,10 @@ const ParameterInfo PARAMETER_TABLE[] = {
     {"route_guide", "", &M::routeGuide, 0.0, 1.0, N,
      "how cars price a move: straight (0, straight-line distance to the target) or road (1, steps along lanes)",
      ROUTE_GUIDES},
+    {"order_compliance", "share", &M::orderCompliance, 0.0, 1.0, R,
+     "share of households that comply with an evacuation order of their zone (drawn per house; 0: orders move nobody)"},
+    {"order_delay", "ticks", &M::orderDelay, 0.0, 1000000.0, N,
+     "a complying household's cars still at home leave this many ticks after the order"},
 };
 // clang-format on
 const std::size_t PARAMETER_COUNT = sizeof PARAMETER_TABLE / sizeof PARAMETER_TABLE[0];

@@ -59,6 +59,10 @@ struct ModelParameters {
     double lookAhead = 1.0;      // how far ahead of the storm the threat zone lies, track lengths
     // Routing.
     double routeGuide = 0.0;  // ROUTE_GUIDE_STRAIGHT or ROUTE_GUIDE_ROAD
+    // Evacuation orders: the share of households that comply with one (0: no
+    // order moves anybody), and the ticks after the order a complying one leaves.
+    double orderCompliance = 0.0;
+    double orderDelay = 0.0;
 };
 
 // The values of route_guide, a named choice held as a whole number.

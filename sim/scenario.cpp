@@ -10,6 +10,7 @@ void build_scenario(Simulation& sim, const ScenarioSetup& setup) {
     sim.scenarioSeed = setup.seed;
     sim.parameters = setup.parameters;
     sim.roads = setup.roads;
+    sim.orders = setup.orders;
     for (std::int32_t& flag : sim.storm.threatFlags) flag = 0;
     if (setup.startup) {
         sim.rng = RandomState{};

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "sim/driver.h"
 
@@ -14,6 +15,7 @@ struct ScenarioSetup {
     ModelParameters parameters;  // checked by check_parameters before a run
     bool startup = false;  // the town the window shows at launch instead of the one Reset builds
     RoadPlan roads = {};   // exit capacities and road operations; checked by check_road_plan
+    std::vector<EvacuationOrder> orders = {};  // by zone; checked by check_orders
 };
 
 // The default parameters under another error spread.

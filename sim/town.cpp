@@ -104,8 +104,10 @@ const std::vector<std::int32_t>& Town::exit_steps() const {
 }
 
 bool same_town(const Town& a, const Town& b) {
-    if (a.name != b.name || a.cellSizeM != b.cellSizeM || a.width != b.width ||
+    if (a.name != b.name || a.cellSizeM != b.cellSizeM || a.minutesPerTick != b.minutesPerTick ||
+        a.width != b.width ||
         a.height != b.height || a.layout != b.layout || a.houses.size() != b.houses.size() ||
+        a.zoneNames != b.zoneNames || a.zoneChars != b.zoneChars || a.houseZone != b.houseZone ||
         a.exits.size() != b.exits.size() || a.source != b.source || a.roadClass != b.roadClass ||
         a.origin.has_value() != b.origin.has_value())
         return false;
@@ -118,6 +120,21 @@ bool same_town(const Town& a, const Town& b) {
             return false;
     for (std::size_t i = 0; i < a.exits.size(); ++i)
         if (!(a.exits[i] == b.exits[i]) || exit_capacity(a, i) != exit_capacity(b, i))
+            return false;
+    return true;
+}
+
+int find_zone(const Town& town, std::string_view name) {
+    for (std::size_t z = 0; z < zone_count(town); ++z)
+        if (zone_name(town, z) == name) return static_cast<int>(z);
+    return -1;
+}
+
+bool valid_zone_name(std::string_view name) {
+    if (name.empty() || name.size() > ZONE_NAME_MAX) return false;
+    for (char c : name)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '_' || c == '-'))
             return false;
     return true;
 }

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/grid.h"
@@ -58,6 +59,9 @@ constexpr std::uint8_t ROAD_CLASS_COUNT = 8;
 struct Town {
     std::string name;                         // optional
     double cellSizeM = DEFAULT_CELL_SIZE_M;   // metres per cell side
+    // Minutes one tick stands for, so that orders may be given in hours; 0: a
+    // tick has no length (the model counts in ticks either way).
+    double minutesPerTick = 0.0;
     std::int32_t width = 0;                   // columns, 1..4096
     std::int32_t height = 0;                  // rows, 1..4096
     std::vector<std::uint8_t> layout;         // row-major, element y * width + x
@@ -70,6 +74,13 @@ struct Town {
     std::string source;                       // where its map came from and its licence; optional
     // ROAD_CLASS_* of each cell, row-major like `layout`, or empty: drawing only.
     std::vector<std::uint8_t> roadClass;
+    // Zones, the areas evacuation orders name. Empty without zones: the whole
+    // town is then the one zone TOWN_ZONE_NAME. Otherwise one name and one
+    // character (the zones layer's) per zone, and each house's zone index, in
+    // the order of `houses`.
+    std::vector<std::string> zoneNames;
+    std::string zoneChars;
+    std::vector<std::uint8_t> houseZone;
 
     std::uint8_t layout_at(CellPos p) const {
         return layout[static_cast<std::size_t>(p.y) * static_cast<std::size_t>(width) +
@@ -93,9 +104,10 @@ struct Town {
     Town& operator=(Town&&) = default;
     // A copy starts without the cached steps: it may be edited before use.
     Town(const Town& o)
-        : name(o.name), cellSizeM(o.cellSizeM), width(o.width), height(o.height),
+        : name(o.name), cellSizeM(o.cellSizeM), minutesPerTick(o.minutesPerTick), width(o.width), height(o.height),
           layout(o.layout), houses(o.houses), exits(o.exits), exitCapacities(o.exitCapacities),
-          origin(o.origin), source(o.source), roadClass(o.roadClass) {}
+          origin(o.origin), source(o.source), roadClass(o.roadClass), zoneNames(o.zoneNames),
+          zoneChars(o.zoneChars), houseZone(o.houseZone) {}
     Town& operator=(const Town& o) {
         if (this != &o) *this = Town(o);
         return *this;
@@ -112,7 +124,7 @@ struct Town {
 };
 
 // True when both towns hold the same cells, doors, car counts, exits and their capacities,
-// name, cell size, origin, source and road classes.
+// name, cell size, tick length, origin, source, road classes and zones.
 bool same_town(const Town& a, const Town& b);
 
 // The latitude and longitude (degrees) of the point `x` cells east and `y`
@@ -132,6 +144,26 @@ void list_houses(Town& town, DoorOf doorOf) {
             if (town.layout_at({x, y}) == LAYOUT_HOUSE)
                 town.houses.push_back({{x, y}, doorOf(CellPos{x, y}), -1});
 }
+
+// Zones: at most this many, each name 1..ZONE_NAME_MAX letters, digits, '_' or '-'
+// (it heads the summary's columns), and the one zone of a town without any.
+constexpr std::size_t TOWN_MAX_ZONES = 64;
+constexpr std::size_t ZONE_NAME_MAX = 32;
+constexpr const char* TOWN_ZONE_NAME = "town";
+inline std::size_t zone_count(const Town& town) {
+    return town.zoneNames.empty() ? 1 : town.zoneNames.size();
+}
+inline std::string zone_name(const Town& town, std::size_t zone) {
+    return town.zoneNames.empty() ? std::string(TOWN_ZONE_NAME) : town.zoneNames[zone];
+}
+// The zone of house k (0 in a town without zones).
+inline std::size_t house_zone(const Town& town, std::size_t k) {
+    return k < town.houseZone.size() ? town.houseZone[k] : 0;
+}
+// The index of the zone named `name`, or -1.
+int find_zone(const Town& town, std::string_view name);
+// True for a name a zone may take.
+bool valid_zone_name(std::string_view name);
 
 // The capacity of exit k (0: any number of cars a tick).
 inline std::int32_t exit_capacity(const Town& town, std::size_t k) {

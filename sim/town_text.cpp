@@ -1,5 +1,6 @@
 #include "sim/town_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,16 @@ std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
     return s;
+}
+
+// The line of `text` that starts at `at`, without its line end ("\n" or
+// "\r\n"); `at` moves past it.
+std::string_view next_line(std::string_view text, std::size_t& at) {
+    const std::size_t end = text.find('\n', at);
+    std::string_view raw = text.substr(at, end == std::string_view::npos ? text.size() - at : end - at);
+    at = end == std::string_view::npos ? text.size() : end + 1;
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    return raw;
 }
 
 bool fail(TownTextError& e, int line, int column, std::string message) {
@@ -120,17 +131,21 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
     std::vector<std::string_view> roadRows;
     int parallelLine = 0;
     std::optional<double> parallel;
+    std::size_t zonesAt = std::string_view::npos;  // where the zones layer's text begins
+    int zonesLine = 0;                             // the `zones` line
     while (at < text.size()) {
-        const std::size_t end = text.find('\n', at);
-        std::string_view raw = text.substr(at, end == std::string_view::npos ? text.size() - at : end - at);
-        at = end == std::string_view::npos ? text.size() : end + 1;
+        const std::string_view raw = next_line(text, at);
         ++line;
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
         for (std::size_t k = 0; k < raw.size(); ++k) {
             const unsigned char c = static_cast<unsigned char>(raw[k]);
             if ((c < 0x20 && c != '\t') || c >= 0x7F)
                 return fail(error, line, static_cast<int>(k) + 1,
                             "binary or non-ASCII byte: a town is plain text");
+        }
+        if ((inGrid || inRoads) && !rows.empty() && trim(raw) == "zones") {
+            zonesAt = at;
+            zonesLine = line;
+            break;
         }
         if (inRoads) {
             if (raw.empty()) {
@@ -216,6 +231,12 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
             if (r.ec != std::errc() || r.ptr != value.data() + value.size() || !(v > 0.0) || v > 1e6)
                 return fail(error, line, valueColumn, "cell_size_m must be a number above 0, at most 1e6");
             t.cellSizeM = v;
+        } else if (key == "minutes_per_tick") {
+            double v = 0;
+            if (!parse_number(value, v) || !(v > 0.0) || v > MAX_MINUTES_PER_TICK)
+                return fail(error, line, valueColumn,
+                            "minutes_per_tick must be a number above 0, at most 1440 (a day)");
+            t.minutesPerTick = v;
         } else if (key == "origin") {
             const std::size_t comma = value.find(',');
             double lat = 0, lon = 0;
@@ -328,6 +349,9 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error) {
     }
     if (t.exits.empty()) return fail(error, line, 0, "the town has no exit (`exit = X,Y`)");
     if (t.houses.empty()) return fail(error, gridLine, 0, "the town has no house");
+    if (zonesAt != std::string_view::npos &&
+        !parse_zone_layer(text.substr(zonesAt), zonesLine + 1, t, error))
+        return false;
     for (const House& h : t.houses) {
         const CellPos d = door_cell(h);
         if (!t.contains(d) || !is_road(t.layout_at(d)))
@@ -364,6 +388,7 @@ std::string format_town(const Town& town) {
     if (!town.name.empty()) out += "name = " + town.name + "\n";
     if (!town.source.empty()) out += "source = " + town.source + "\n";
     out += "cell_size_m = " + shortest(town.cellSizeM) + "\n";
+    if (town.minutesPerTick > 0) out += "minutes_per_tick = " + shortest(town.minutesPerTick) + "\n";
     if (town.origin) {
         out += "origin = " + shortest(town.origin->lat) + "," + shortest(town.origin->lon) + "\n";
         out += "standard_parallel = " + shortest(town.origin->standardParallel) + "\n";
@@ -393,13 +418,130 @@ std::string format_town(const Town& town) {
         }
         out += '\n';
     }
-    if (town.roadClass.empty()) return out;
-    out += "roads\n";
-    for (std::int32_t y = town.height - 1; y >= 0; --y) {
-        for (std::int32_t x = 0; x < town.width; ++x)
-            out += town_road_class_char(
-                town.roadClass[static_cast<std::size_t>(y) * static_cast<std::size_t>(town.width) +
-                               static_cast<std::size_t>(x)]);
+    if (!town.roadClass.empty()) {
+        out += "roads\n";
+        for (std::int32_t y = town.height - 1; y >= 0; --y) {
+            for (std::int32_t x = 0; x < town.width; ++x)
+                out += town_road_class_char(
+                    town.roadClass[static_cast<std::size_t>(y) * static_cast<std::size_t>(town.width) +
+                                   static_cast<std::size_t>(x)]);
+            out += '\n';
+        }
+    }
+    if (!town.zoneNames.empty()) out += "zones\n" + format_zone_layer(town);
+    return out;
+}
+
+namespace {
+
+// A character a zone may be drawn with: printable, no space, and none of
+// '.' (no zone), '=' (the legend's) or '#' (a comment's).
+bool zone_char_allowed(char c) {
+    return c > ' ' && c < 0x7F && c != '.' && c != '=' && c != '#';
+}
+
+}  // namespace
+
+bool parse_zone_layer(std::string_view text, int firstLine, Town& town, TownTextError& error) {
+    std::vector<std::string> names;
+    std::string chars;
+    std::vector<std::string_view> rows;
+    int line = firstLine - 1, rowsLine = 0;
+    bool ended = false;  // a blank line after the rows
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::string_view raw = next_line(text, at);
+        ++line;
+        const std::string_view s = trim(raw);
+        if (rows.empty() && (s.empty() || s.front() == '#')) continue;
+        if (rows.empty() && s.find('=') != std::string_view::npos) {
+            const std::size_t eq = s.find('=');
+            const std::string_view key = trim(s.substr(0, eq));
+            const std::string_view name = trim(s.substr(eq + 1));
+            const int keyColumn = static_cast<int>(s.data() - raw.data()) + 1;
+            if (key.size() != 1 || !zone_char_allowed(key.front()))
+                return fail(error, line, keyColumn,
+                            "a zone is named by one character (not '.', '=', '#' or a space): "
+                            "`C = NAME`");
+            if (!valid_zone_name(name))
+                return fail(error, line, static_cast<int>(name.data() - raw.data()) + 1,
+                            "a zone's name is 1.." + std::to_string(ZONE_NAME_MAX) +
+                                " letters, digits, '_' or '-'");
+            if (chars.find(key.front()) != std::string::npos)
+                return fail(error, line, keyColumn,
+                            std::string("zone character '") + key.front() + "' named twice");
+            for (const std::string& n : names)
+                if (n == name)
+                    return fail(error, line, static_cast<int>(name.data() - raw.data()) + 1,
+                                "zone name `" + std::string(name) + "` given twice");
+            if (names.size() >= TOWN_MAX_ZONES)
+                return fail(error, line, 1,
+                            "more than " + std::to_string(TOWN_MAX_ZONES) + " zones");
+            chars += key.front();
+            names.emplace_back(name);
+            continue;
+        }
+        if (raw.empty()) {
+            ended = true;
+            continue;
+        }
+        if (ended) return fail(error, line, 1, "a row after the blank line that ended the zones");
+        if (names.empty()) return fail(error, line, 1, "zone rows before any `C = NAME` line");
+        if (rows.empty()) rowsLine = line;
+        if (rows.size() >= static_cast<std::size_t>(town.height))
+            return fail(error, line, 1,
+                        "more zone rows than the town's " + std::to_string(town.height));
+        if (raw.size() != static_cast<std::size_t>(town.width))
+            return fail(error, line,
+                        static_cast<int>(std::min<std::size_t>(raw.size(), town.width)) + 1,
+                        "zone row of " + std::to_string(raw.size()) + " cells; the town's rows have " +
+                            std::to_string(town.width));
+        for (std::size_t k = 0; k < raw.size(); ++k)
+            if (raw[k] != '.' && chars.find(raw[k]) == std::string::npos) {
+                const unsigned char c = static_cast<unsigned char>(raw[k]);
+                return fail(error, line, static_cast<int>(k) + 1,
+                            c < 0x20 || c >= 0x7F
+                                ? std::string("binary or non-ASCII byte: zones are plain text")
+                                : std::string("unknown zone character '") + raw[k] +
+                                      "' (no `" + raw[k] + " = NAME` line)");
+            }
+        rows.push_back(raw);
+    }
+    if (names.empty()) return fail(error, firstLine, 0, "no zones: give `C = NAME` lines and rows");
+    if (rows.size() != static_cast<std::size_t>(town.height))
+        return fail(error, rows.empty() ? line : rowsLine, 0,
+                    "the zones have " + std::to_string(rows.size()) + " rows; the town has " +
+                        std::to_string(town.height));
+    std::vector<std::uint8_t> houseZone(town.houses.size());
+    for (std::size_t k = 0; k < town.houses.size(); ++k) {
+        const CellPos p = town.houses[k].pos;
+        const std::size_t r = static_cast<std::size_t>(town.height - 1 - p.y);
+        const char c = rows[r][static_cast<std::size_t>(p.x)];
+        if (c == '.')
+            return fail(error, rowsLine + static_cast<int>(r), p.x + 1,
+                        "the house at (" + std::to_string(p.x) + ", " + std::to_string(p.y) +
+                            ") lies in no zone");
+        houseZone[k] = static_cast<std::uint8_t>(chars.find(c));
+    }
+    town.zoneNames = std::move(names);
+    town.zoneChars = std::move(chars);
+    town.houseZone = std::move(houseZone);
+    return true;
+}
+
+std::string format_zone_layer(const Town& town) {
+    std::string out;
+    for (std::size_t z = 0; z < town.zoneNames.size(); ++z)
+        out += std::string(1, town.zoneChars[z]) + " = " + town.zoneNames[z] + "\n";
+    std::string grid(static_cast<std::size_t>(town.width) * static_cast<std::size_t>(town.height), '.');
+    for (std::size_t k = 0; k < town.houses.size() && k < town.houseZone.size(); ++k) {
+        const CellPos p = town.houses[k].pos;
+        grid[static_cast<std::size_t>(town.height - 1 - p.y) * static_cast<std::size_t>(town.width) +
+             static_cast<std::size_t>(p.x)] = town.zoneChars[town.houseZone[k]];
+    }
+    for (std::int32_t r = 0; r < town.height; ++r) {
+        out.append(grid, static_cast<std::size_t>(r) * static_cast<std::size_t>(town.width),
+                   static_cast<std::size_t>(town.width));
         out += '\n';
     }
     return out;

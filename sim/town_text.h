@@ -5,6 +5,7 @@
 //   name = Riverside            optional
 //   source = OpenStreetMap ...  optional: where the map came from, its licence
 //   cell_size_m = 10            metres per cell side (default 10)
+//   minutes_per_tick = 2        optional: what a tick stands for, so orders may be given in hours
 //   origin = 37.80,-122.30      optional: lat,lon of cell (0, 0)'s south-west corner
 //   standard_parallel = 37.81   optional, with origin: the latitude true to scale
 //                               (default: the grid's middle row)
@@ -15,6 +16,9 @@
 //   ..................+==+..   one line per row, the top row (y = height - 1) first
 //   roads                       optional, after the grid: each road cell's class
 //   ..................RRPR..   one line per row as the grid's, '.' for none
+//   zones                       optional, last: the zone of every house
+//   A = shore                   a zone's character and name, one line each
+//   ..................AABB..   one line per row as the grid's, '.' for none
 //
 // Cells: '.' blocked land, '~' water, '|' road entered by y moves, '-' road
 // entered by x moves, '+' road entered from any side; '^' 'v' '>' '<' one-way
@@ -36,6 +40,9 @@
 constexpr std::size_t TOWN_TEXT_MAX_BYTES =
     2 * static_cast<std::size_t>(TOWN_MAX_SIDE) * (TOWN_MAX_SIDE + 2) + (1u << 20);
 
+// The longest a tick may stand for, in minutes: a day.
+constexpr double MAX_MINUTES_PER_TICK = 1440.0;
+
 // The most cars a tick an exit's capacity may say: far beyond any road's.
 constexpr std::int64_t MAX_EXIT_CAPACITY = 1000000;
 
@@ -54,6 +61,15 @@ bool parse_town(std::string_view text, Town& town, TownTextError& error);
 
 // The town as text that parse_town reads back to the same town.
 std::string format_town(const Town& town);
+
+// A zones layer over a parsed town (the block after a town's `zones` line, or
+// a zones file of its own): `C = NAME` lines, then as many rows as the town
+// has, each as wide, top row first, a zone's character on every house and '.'
+// or any zone's character elsewhere. `firstLine` is the text's first line's
+// number, for the errors. On success the town's zones are replaced.
+bool parse_zone_layer(std::string_view text, int firstLine, Town& town, TownTextError& error);
+// The layer as parse_zone_layer reads it: the names, then '.' off the houses.
+std::string format_zone_layer(const Town& town);
 
 // One cell's character, and the layout and door of a character (false for an unknown one).
 char town_cell_char(const Town& town, CellPos p);

@@ -41,6 +41,7 @@ struct SweepPlan {
     // The town every run is built on; null for the built-in town.
     std::shared_ptr<const Town> town;
     RoadPlan roads;  // every run's exit capacities and road operations; empty by default
+    std::vector<EvacuationOrder> orders;  // every run's evacuation orders; none by default
     // Per-car rows (experiments/records/households.h) with these columns; none when empty.
     std::vector<HouseholdColumn> householdColumns;
 };

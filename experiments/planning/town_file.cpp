@@ -75,6 +75,20 @@ bool read_town_file(const std::string& path, Town& town, std::string& error, boo
     return true;
 }
 
+bool read_zones_file(const std::string& path, Town& town, std::string& error) {
+    std::string text;
+    if (!read_regular_file(path, TOWN_TEXT_MAX_BYTES, text, error)) return false;
+    TownTextError where;
+    if (!parse_zone_layer(text, 1, town, where)) {
+        error = path;
+        if (where.line > 0) error.append(":").append(std::to_string(where.line));
+        if (where.column > 0) error.append(":").append(std::to_string(where.column));
+        error.append(": ").append(where.message);
+        return false;
+    }
+    return true;
+}
+
 std::shared_ptr<const Town> load_town(const std::string& path, std::string& error) {
     auto town = std::make_shared<Town>();
     if (!read_town_file(path, *town, error)) return nullptr;

@@ -15,5 +15,10 @@
 bool read_town_file(const std::string& path, Town& town, std::string& error,
                     bool parsedOnly = false);
 
+// The zones in `path` (a zones layer on its own: `C = NAME` lines, then a row
+// per town row) laid over `town`, replacing its zones; false with the error as
+// read_town_file gives it, and the town unchanged.
+bool read_zones_file(const std::string& path, Town& town, std::string& error);
+
 // The same, shared read-only, or null with the reason in `error`.
 std::shared_ptr<const Town> load_town(const std::string& path, std::string& error);

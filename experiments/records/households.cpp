@@ -14,6 +14,7 @@ namespace {
 constexpr std::pair<HouseholdColumn, const char*> COLUMN_NAMES[] = {
     {HouseholdColumn::Car, "car"},
     {HouseholdColumn::Household, "household"},
+    {HouseholdColumn::Zone, "zone"},
     {HouseholdColumn::HomeX, "home_x"},
     {HouseholdColumn::HomeY, "home_y"},
     {HouseholdColumn::HomeLat, "home_lat"},
@@ -85,10 +86,11 @@ bool needs_origin(HouseholdColumn column) {
     return column == HouseholdColumn::HomeLat || column == HouseholdColumn::HomeLon;
 }
 
-std::vector<HouseholdColumn> all_household_columns(bool placed) {
+std::vector<HouseholdColumn> all_household_columns(bool placed, bool zoned) {
     std::vector<HouseholdColumn> columns;
     for (const auto& [column, name] : COLUMN_NAMES)
-        if (placed || !needs_origin(column)) columns.push_back(column);
+        if ((placed || !needs_origin(column)) && (zoned || column != HouseholdColumn::Zone))
+            columns.push_back(column);
     return columns;
 }
 
@@ -127,6 +129,9 @@ void HouseholdRecorder::observe(const Simulation& sim, long long tick) {
     if (tick == 0) {
         // Households numbered by their house, in the order the table meets them.
         cars_.assign(static_cast<std::size_t>(table.vehicleCount), Car{});
+        town_ = sim.town;
+        const std::vector<std::uint8_t> zones = car_zones(*sim.town, table);
+        for (std::size_t i = 0; i < cars_.size(); ++i) cars_[i].zone = zones[i];
         std::map<std::pair<std::int32_t, std::int32_t>, std::int32_t> houses;
         for (std::size_t i = 0; i < cars_.size(); ++i) {
             const CellPos home = table.vehicles[i].home;
@@ -161,6 +166,9 @@ void HouseholdRecorder::append_rows(std::string& out, std::string_view key,
                     break;
                 case HouseholdColumn::Household:
                     append_number(out, car.household);
+                    break;
+                case HouseholdColumn::Zone:
+                    out += zone_name(*town_, car.zone);
                     break;
                 case HouseholdColumn::HomeX:
                     append_number(out, car.home.x);

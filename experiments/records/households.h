@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,7 @@ CarOutcome outcome_of(const Vehicle& v);
 enum class HouseholdColumn {
     Car,        // the car's index in the town's table
     Household,  // its household: houses numbered in the order the table meets them
+    Zone,       // its house's zone: only on a town with zones
     HomeX,      // its home cell
     HomeY,
     HomeLat,          // its home cell's centre in degrees: only on a town with an origin
@@ -33,8 +35,9 @@ enum class HouseholdColumn {
     TripTime,         // arrival tick - decision tick; empty without an arrival
 };
 // Every column, in the file's order; on a town without an origin (`placed`
-// false), all but home_lat and home_lon.
-std::vector<HouseholdColumn> all_household_columns(bool placed);
+// false), all but home_lat and home_lon; on a town without zones (`zoned`
+// false), all but zone.
+std::vector<HouseholdColumn> all_household_columns(bool placed, bool zoned = false);
 bool needs_origin(HouseholdColumn column);  // home_lat and home_lon
 
 // Parses "car,outcome,..." (names as in the file, each once). Error text or empty.
@@ -56,10 +59,12 @@ class HouseholdRecorder : public RunListener {
   private:
     struct Car {
         std::int32_t household = 0;
+        std::uint8_t zone = 0;
         CellPos home = {};
         double lat = 0.0, lon = 0.0;  // the home cell's centre, when the town has an origin
         CarOutcome outcome = CarOutcome::NeverLeft;
         std::optional<long long> decision, threat, arrival;
     };
     std::vector<Car> cars_;
+    std::shared_ptr<const Town> town_;  // the town the rows' zones are named in
 };

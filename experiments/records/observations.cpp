@@ -41,6 +41,55 @@ void RunObserver::look_at_cars(const Simulation& sim, long long tick) {
     }
 }
 
+bool reports_zones(const Town& town, const std::vector<EvacuationOrder>& orders) {
+    return !town.zoneNames.empty() || !orders.empty();
+}
+
+namespace {
+
+// The first tick by which `need` of the ticks (sorted) had come; none when too few came.
+std::optional<long long> tick_of_share(const std::vector<std::int32_t>& sorted, std::int32_t need) {
+    if (need <= 0 || static_cast<std::size_t>(need) > sorted.size()) return std::nullopt;
+    return sorted[static_cast<std::size_t>(need) - 1];
+}
+
+// The zones' figures from each car's departure and arrival ticks (-1: never).
+void observe_zones(const Simulation& sim, const std::vector<std::int32_t>& departed,
+                   const std::vector<std::int32_t>& arrived, RunObservations& o) {
+    const Town& town = *sim.town;
+    const std::vector<std::uint8_t> zoneOf = car_zones(town, sim.vehicles);
+    const std::vector<std::int64_t> ordered = first_order_ticks(town, sim.orders);
+    o.zones.assign(zone_count(town), ZoneObservations{});
+    std::vector<std::vector<std::int32_t>> arrivals(zone_count(town));
+    for (std::size_t i = 0; i < zoneOf.size(); ++i) {
+        ZoneObservations& z = o.zones[zoneOf[i]];
+        ++z.cars;
+        if (arrived[i] >= 0) arrivals[zoneOf[i]].push_back(arrived[i]);
+        if (departed[i] < 0) continue;
+        ++z.departures;
+        const std::int64_t order = ordered[zoneOf[i]];
+        if (order < 0)
+            ++o.leftWithoutOrder;
+        else if (departed[i] < order)
+            ++o.leftBeforeOrder;
+        else
+            ++o.leftAfterOrder;
+    }
+    for (std::size_t k = 0; k < o.zones.size(); ++k) {
+        ZoneObservations& z = o.zones[k];
+        std::sort(arrivals[k].begin(), arrivals[k].end());
+        // As the town's tick_50: the first tick with at least that share of the cars out.
+        const auto need = [&](std::int64_t percent) {
+            return static_cast<std::int32_t>((z.cars * percent + 99) / 100);
+        };
+        z.clear50 = tick_of_share(arrivals[k], need(50));
+        z.clear90 = tick_of_share(arrivals[k], need(90));
+        z.clear100 = tick_of_share(arrivals[k], need(100));
+    }
+}
+
+}  // namespace
+
 RunObservations RunObserver::observations(const Simulation& sim) const {
     RunObservations o = seen_;
     std::vector<double> trips;
@@ -63,5 +112,6 @@ RunObservations RunObserver::observations(const Simulation& sim) const {
     }
     for (std::size_t cell = 0; cell < cells; ++cell)
         if (hasCar[cell] && !left[cell]) ++o.householdsNeverLeft;
+    if (reports_zones(*sim.town, sim.orders)) observe_zones(sim, departed_, arrived_, o);
     return o;
 }

@@ -17,6 +17,14 @@ inline bool is_settled(const VehicleTally& t) {
     return t.notEvacuated == 0 && t.enRoute == 0 && t.outOfGas == 0;
 }
 
+// What one zone's cars did: how many left home, and the first ticks at which
+// 50, 90 and 100 % of them stood on an exit (none when never reached).
+struct ZoneObservations {
+    std::int32_t cars = 0;
+    std::int32_t departures = 0;
+    std::optional<long long> clear50, clear90, clear100;
+};
+
 struct RunObservations {
     std::optional<long long> settledTick;      // first tick at which the town was settled
     std::optional<long long> lastArrivalTick;  // last tick at which a car reached the exit
@@ -24,7 +32,17 @@ struct RunObservations {
     double tripMean = 0.0;                     // ticks from the decision to leave to the exit
     double tripP90 = 0.0;                      // 90th percentile of the same
     std::int32_t householdsNeverLeft = 0;      // houses none of whose cars ever left
+    // Only on a town with zones or in a run with orders: each zone's figures,
+    // and the cars that left home before their zone's first order, at or after
+    // it, and in a zone that no order named (shadow evacuation).
+    std::vector<ZoneObservations> zones;
+    std::int32_t leftBeforeOrder = 0;
+    std::int32_t leftAfterOrder = 0;
+    std::int32_t leftWithoutOrder = 0;
 };
+
+// True when a run's reports carry the zones' figures: its town has zones or it has orders.
+bool reports_zones(const Town& town, const std::vector<EvacuationOrder>& orders);
 
 // Watches one run. Call start() on the freshly built scenario (tick 0), then
 // after_tick() after every tick with that tick's tally. Allocates nothing; a

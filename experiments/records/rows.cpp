@@ -118,7 +118,40 @@ void append_summary_after_key(std::string& out, const RunFigures& f) {
     out += '\n';
 }
 
+bool zone_columns(const SweepPlan& plan) {
+    return reports_zones(plan.town ? *plan.town : builtin_town(), plan.orders);
+}
+
+// The zones' fields after the summary's own: each zone's departures and its
+// 50, 90 and 100 % clearance ticks, then the shares of the cars that left
+// before their order, at or after it, and without one.
+void append_zone_fields(std::string& out, const RunObservations& o) {
+    for (const ZoneObservations& z : o.zones) {
+        out += ',';
+        append_count(out, z.departures);
+        for (const std::optional<long long>& t : {z.clear50, z.clear90, z.clear100}) {
+            out += ',';
+            if (t) append_count(out, *t);
+        }
+    }
+    const std::int64_t left = std::int64_t{o.leftBeforeOrder} + o.leftAfterOrder + o.leftWithoutOrder;
+    for (std::int32_t n : {o.leftBeforeOrder, o.leftAfterOrder, o.leftWithoutOrder}) {
+        out += ',';
+        if (left > 0) append_real(out, static_cast<double>(n) / static_cast<double>(left));
+    }
+}
+
 }  // namespace
+
+std::string zone_summary_columns(const Town& town) {
+    std::string columns;
+    for (std::size_t z = 0; z < zone_count(town); ++z) {
+        const std::string name = "zone_" + zone_name(town, z);
+        columns += "," + name + "_departures," + name + "_tick_50," + name + "_tick_90," + name +
+                   "_tick_100";
+    }
+    return columns + ",left_before_order,left_after_order,left_without_order";
+}
 
 std::string spread_text(double spread) {
     if (std::isinf(spread)) return spread > 0 ? "inf" : "-inf";
@@ -153,6 +186,10 @@ void append_summary_row(std::string& out, const SweepPlan& plan, const SweepRun&
                         const RunFigures& f) {
     append_plan_key(out, plan, run);
     append_summary_after_key(out, f);
+    if (!zone_columns(plan)) return;
+    out.pop_back();
+    append_zone_fields(out, f.observed);
+    out += '\n';
 }
 
 std::string plan_run_key(const SweepPlan& plan, const SweepRun& run) {
@@ -172,7 +209,11 @@ std::string curve_columns(const SweepPlan& plan) {
 }
 
 std::string summary_columns(const SweepPlan& plan) {
-    if (plan.points.empty()) return SUMMARY_COLUMNS;
-    const std::string plain = SUMMARY_COLUMNS;
+    std::string plain = SUMMARY_COLUMNS;
+    if (zone_columns(plan)) {
+        plain.pop_back();
+        plain += zone_summary_columns(plan.town ? *plan.town : builtin_town()) + "\n";
+    }
+    if (plan.points.empty()) return plain;
     return design_columns(plan) + plain.substr(plain.find("not_evacuated"));
 }

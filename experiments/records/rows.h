@@ -32,6 +32,14 @@ constexpr const char* SUMMARY_COLUMNS =
     "tick_50,tick_90,max_en_route,max_en_route_tick,settled_tick,last_arrival_tick,trip_mean,"
     "trip_p90,households_never_left\n";
 
+// The columns a summary row gains when its town has zones or its run has
+// orders, each with a leading comma: per zone zone_NAME_departures and
+// zone_NAME_tick_50, _tick_90, _tick_100 (its cars' clearance; empty when
+// never), then left_before_order, left_after_order, left_without_order (shares
+// of the cars that left home: before their zone's first order, at or after it,
+// in a zone no order named; empty when no car left).
+std::string zone_summary_columns(const Town& town);
+
 // The same for a run of `plan`: a design's rows start with the point, the
 // replicate, then seed,step,error,spread and the value of every varied parameter.
 void append_curve_rows(std::string& out, const SweepPlan& plan, const SweepRun& run,

@@ -9,7 +9,9 @@
 
 RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& plan,
                        const std::vector<long long>& ticks, RunListener* listener) {
-    build_scenario(sim, {run.scenario.seed, run_parameters(plan, run), plan.startup, plan.roads},
+    build_scenario(sim,
+                   {run.scenario.seed, run_parameters(plan, run), plan.startup, plan.roads,
+                    plan.orders},
                    plan.town ? plan.town : shared_builtin_town());
     const std::int64_t cars = sim.vehicles.vehicleCount;
     RunResult result;

@@ -23,9 +23,10 @@ const ParameterInfo& info(const char* name) {
 }
 
 // Fingerprints every 50 ticks over 2000 ticks of seed 1 under `p`.
-std::vector<std::string> prints_of(const ModelParameters& p) {
+std::vector<std::string> prints_of(const ModelParameters& p,
+                                   const std::vector<EvacuationOrder>& orders = {}) {
     auto sim = new_simulation();
-    build_scenario(*sim, {1, p, false});
+    build_scenario(*sim, {1, p, false, {}, orders});
     std::vector<std::string> prints;
     for (int tick = 0; tick <= 2000; ++tick) {
         if (tick % 50 == 0) prints.push_back(fingerprint_line(*sim, tick).text);
@@ -47,9 +48,16 @@ TEST(Parameters, EveryParameterMovesTheRunAndEqualValuesGiveEqualRuns) {
     base.errorSpread = ERROR_MODERATE;  // cars give up, run dry and are towed
     const std::vector<std::string> reference = prints_of(base);
     EXPECT_EQ(prints_of(base), reference);
+    // The orders' parameters act only in a run with an order: theirs are run
+    // with one for the whole town at tick 100 that half the households obey.
+    ModelParameters ordering = base;
+    ordering.orderCompliance = 0.5;
+    const std::vector<EvacuationOrder> order = {{0, 100}};
+    const std::vector<std::string> ordered = prints_of(ordering, order);
     for (std::size_t k = 0; k < PARAMETER_COUNT; ++k) {
         const ParameterInfo& i = PARAMETER_TABLE[k];
-        ModelParameters p = base;
+        const bool byOrder = std::string(i.name).starts_with("order_");
+        ModelParameters p = byOrder ? ordering : base;
         p.*i.field = moved(i, p.*i.field);
         // Minimum and maximum move together, so that the least stays below the greatest.
         if (std::string(i.name).ends_with("_min")) {
@@ -57,9 +65,11 @@ TEST(Parameters, EveryParameterMovesTheRunAndEqualValuesGiveEqualRuns) {
             p.*info(max.c_str()).field = moved(info(max.c_str()), p.*info(max.c_str()).field);
         }
         ASSERT_TRUE(check_parameters(p).ok()) << i.name << ": " << check_parameters(p).text;
-        const std::vector<std::string> run = prints_of(p);
-        EXPECT_NE(run, reference) << i.name << " = " << p.*i.field << " changed nothing";
-        EXPECT_EQ(prints_of(p), run) << i.name;
+        const std::vector<EvacuationOrder> orders = byOrder ? order : std::vector<EvacuationOrder>{};
+        const std::vector<std::string> run = prints_of(p, orders);
+        EXPECT_NE(run, byOrder ? ordered : reference) << i.name << " = " << p.*i.field
+                                                      << " changed nothing";
+        EXPECT_EQ(prints_of(p, orders), run) << i.name;
     }
 }
 

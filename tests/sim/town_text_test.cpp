@@ -5,6 +5,7 @@
 #include "sim/fingerprint.h"
 #include "support/town.h"
 #include "support/towns.h"
+#include "support/zoned_street.h"
 
 namespace {
 
@@ -203,6 +204,77 @@ TEST(TownText, WhatIsReadIsBoundedBeforeItIsStored) {
     // Text longer than any town's is refused as a whole, unread.
     EXPECT_FALSE(parse_town(std::string(TOWN_TEXT_MAX_BYTES + 1, '#'), t, e));
     EXPECT_TRUE(e.line == 0 && e.message.find("larger") != std::string::npos) << e.message;
+}
+
+}  // namespace
+
+namespace {
+
+constexpr const char* ZONED = ZONED_STREET;
+
+// The zones layer is part of the town: it reads into each house's zone and is
+// written back as it was read; the same town without it has no zones and is
+// written without the block.
+TEST(TownText, AZonesLayerReadsIntoEachHousesZoneAndIsWrittenBackAsRead) {
+    Town t;
+    TownTextError e;
+    ASSERT_TRUE(parse_town(ZONED, t, e)) << e.line << ":" << e.column << " " << e.message;
+    ASSERT_EQ(t.zoneNames, (std::vector<std::string>{"far", "near"}));
+    for (std::size_t k = 0; k < t.houses.size(); ++k) {
+        const CellPos p = t.houses[k].pos;
+        EXPECT_EQ(zone_name(t, house_zone(t, k)), in_far_zone(p) ? "far" : "near") << p.x << "," << p.y;
+    }
+    EXPECT_EQ(format_town(t), ZONED);
+    Town back;
+    ASSERT_TRUE(parse_town(format_town(t), back, e));
+    EXPECT_TRUE(same_town(t, back));
+    const std::string plain(ZONED, std::string_view(ZONED).find("zones\n"));
+    Town unzoned;
+    ASSERT_TRUE(parse_town(plain, unzoned, e));
+    EXPECT_TRUE(unzoned.zoneNames.empty());
+    EXPECT_EQ(zone_count(unzoned), 1u);
+    EXPECT_EQ(format_town(unzoned), plain);
+    EXPECT_FALSE(same_town(t, unzoned));
+    // A tick length is a key of its own, written after the cell size, and read back.
+    std::string timed = ZONED;
+    timed.insert(timed.find("exit"), "minutes_per_tick = 2.5\n");
+    Town withLength;
+    ASSERT_TRUE(parse_town(timed, withLength, e)) << e.message;
+    EXPECT_EQ(withLength.minutesPerTick, 2.5);
+    EXPECT_EQ(format_town(withLength), timed);
+    EXPECT_FALSE(same_town(withLength, t));
+}
+
+// A layer that does not fit the town is refused at the line and column where it fails.
+TEST(TownText, AZonesLayerThatDoesNotFitIsRefusedAtItsLineAndColumn) {
+    const std::string head(ZONED, std::string_view(ZONED).find("NNNNNNFFFFFF\n..."));
+    struct Case {
+        std::string layer;  // after the legend (line 10 is its first row)
+        int line, column;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"NNNNNNFFFFFF\n....Q.......\nNNNNNFFFFFFF\n", 11, 5, "unknown zone character 'Q'"},
+        {"NNNNNNFFFFFF\n...........\nNNNNNFFFFFFF\n", 11, 12, "zone row of 11 cells"},
+        {"NNNNNNFFFFFF\n............\n", 10, 0, "the zones have 2 rows; the town has 3"},
+        {"NNNNNNFFFFFF\n............\nNNNNNFFFFFFF\nNNNNNFFFFFFF\n", 13, 1, "more zone rows"},
+        {"NNNNNNFFFFFF\n............\nNNN.NFFFFFFF\n", 12, 4, "the house at (3, 0) lies in no zone"},
+    };
+    for (const Case& c : cases) {
+        Town t;
+        TownTextError e;
+        EXPECT_FALSE(parse_town(head + c.layer, t, e)) << c.says;
+        EXPECT_EQ(e.line, c.line) << c.says << ": " << e.message;
+        EXPECT_EQ(e.column, c.column) << c.says << ": " << e.message;
+        EXPECT_NE(e.message.find(c.says), std::string::npos) << e.message;
+    }
+    Town t;
+    TownTextError e;
+    EXPECT_FALSE(parse_town(std::string(ZONED).replace(std::string_view(ZONED).find("N = near"), 8,
+                                                       "F = near"),
+                            t, e));
+    EXPECT_EQ(e.line, 9);
+    EXPECT_NE(e.message.find("named twice"), std::string::npos) << e.message;
 }
 
 }  // namespace
