@@ -11,6 +11,7 @@
 #include <string>
 
 #include "experiments/records/numbers.h"
+#include "sim/town_text.h"  // MAX_MINUTES_PER_TICK
 
 // For ->transform(decimal_in(lo, hi)) on every integer option (each item of a
 // list option separately).
@@ -27,9 +28,6 @@ inline CLI::Validator decimal_in(std::int64_t lo, std::int64_t hi) {
             : "INT in [" + std::to_string(lo) + " - " + std::to_string(hi) + "]",
         "decimal");
 }
-
-// A day a tick: anything longer is a typo.
-constexpr double MAX_MINUTES_PER_TICK = 1440.0;
 
 // --minutes-per-tick as typed: a number of minutes above 0 and at most a day,
 // into `minutes`. The refusal, or empty text.

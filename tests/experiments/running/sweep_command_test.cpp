@@ -46,7 +46,7 @@ TEST_F(SimFolder, ThreadsAndShardsWriteTheSameFiles) {
         "\n# build: Marovel " MAROVEL_VERSION
         ", commit [0-9a-f]{40}(-dirty)?, (GCC|Clang) [0-9.]+, "
         "[A-Za-z]+"
-        "\n# parameters: intercept=3.5 feedback=0.49 .* look_ahead=1 route_guide=straight\nseed,step,error,";
+        "\n# parameters: intercept=3.5 feedback=0.49 .* look_ahead=1 route_guide=straight order_compliance=0 order_delay=0\nseed,step,error,";
     EXPECT_TRUE(std::regex_search(
         curves, std::regex("^# Marovel " MAROVEL_VERSION " evacuation curves" + command +
                            "spread,tick,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas\n"
