@@ -86,7 +86,10 @@ Inspector::Inspector(App& app, QWidget* parent) : QDialog(parent), app_(app) {
     table_->setHorizontalHeaderLabels(headers);
     table_->verticalHeader()->hide();
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Fitted to the texts once a fill has changed any: a header that fits
+    // itself on every change of a cell's text takes seconds a frame on an
+    // exit cell that holds hundreds of cars.
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     column->addWidget(table_);
     resize(INSPECTOR_WIDTH, INSPECTOR_HEIGHT);
     app_.observers.push_back(this);
@@ -156,6 +159,7 @@ void Inspector::quitting(App&) {
 }
 
 void Inspector::fill() {
+    bool changed = false;
     for (std::size_t row = 0; row < cars_.size(); ++row) {
         const std::vector<QString> texts = inspector_row(app_.sim, cars_[row]);
         for (int c = 0; c < INSPECTOR_COLUMN_COUNT; ++c) {
@@ -164,15 +168,20 @@ void Inspector::fill() {
                 item = new QTableWidgetItem;
                 table_->setItem(static_cast<int>(row), c, item);
             }
-            if (item->text() != texts[static_cast<std::size_t>(c)])
+            if (item->text() != texts[static_cast<std::size_t>(c)]) {
                 item->setText(texts[static_cast<std::size_t>(c)]);
+                changed = true;
+            }
             // The state in its colour, as the overlay and the panel show it.
             if (c == 1) {
                 const int slot = tally_slot(app_.sim.vehicles.vehicles[cars_[row]]);
                 const QBrush brush = slot >= 0 ? QBrush(state_colour(slot)) : QBrush();
-                if (item->foreground() != brush) item->setForeground(brush);
-                item->setIcon(slot >= 0 ? state_icon(slot) : QIcon());
+                if (item->foreground() != brush) {
+                    item->setForeground(brush);
+                    item->setIcon(slot >= 0 ? state_icon(slot) : QIcon());
+                }
             }
         }
     }
+    if (changed) table_->resizeColumnsToContents();
 }

@@ -13,7 +13,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$here"
 jobs=$(nproc 2>/dev/null || echo 2)
 
-say() { printf '\n== %s\n' "$*"; }
+say() { printf '\n== %s (at %d s)\n' "$*" "$SECONDS"; }
 
 install_packages() {
     local wanted missing=()

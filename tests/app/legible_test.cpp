@@ -29,9 +29,6 @@ constexpr QRgb CLEAR = qRgb(160, 160, 160);  // the grey around the map
 
 class Legible : public ExtrasWindowTest {
   protected:
-    void tick(int n) {
-        for (int i = 0; i < n; ++i) send_message(window(), WM_TIMER, TIMER_ID, 0);
-    }
     // The frame on the screen after everything asked for so far, in device pixels.
     QImage frame() {
         present_frame(*app);
@@ -136,7 +133,7 @@ TEST_F(Legible, EveryCarStateHasOneColourInEveryPartOfTheWindow) {
     act("Threat zone");
     act("Threatened houses");
     act("Storm track");
-    tick(700);
+    run_to_tick(*app, 700);  // no frame between the ticks
     act("Car states");
     const QImage plain = frame();
     act("Car states");
