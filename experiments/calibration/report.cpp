@@ -194,13 +194,14 @@ std::string calibration_report(const CalibrationSetup& setup, const FitResult& f
     const std::size_t d = setup.varied.size();
     char line[512];
     std::string out = "Marovel calibration\n";
-    out += "observed: " + file_name_text(observedName) + ", " +
-           std::to_string(setup.observed.points.size()) + " points of departed" +
-           (setup.observed.hasArrived ? " and arrived" : "") + " shares" +
-           (setup.observed.targets.empty()
-                ? std::string()
-                : ", " + std::to_string(setup.observed.targets.size()) + " targets") +
-           "\n";
+    const std::string targets = std::to_string(setup.observed.targets.size()) + " targets";
+    out += "observed: " + file_name_text(observedName) + ", ";
+    if (setup.observed.points.empty())
+        out += targets + " (no curve)\n";
+    else
+        out += std::to_string(setup.observed.points.size()) + " points of departed" +
+               (setup.observed.hasArrived ? " and arrived" : "") + " shares" +
+               (setup.observed.targets.empty() ? std::string() : ", " + targets) + "\n";
     out += std::string("method: ") + method_name(setup.method) + ", budget " +
            std::to_string(setup.budget) + "; " + std::to_string(fit.evaluations) +
            " evaluations of the fit (" + fit.stopped + "), " +
