@@ -164,7 +164,8 @@ class Calibration(namedtuple("Calibration", ["best", "low", "high", "identified"
     name. identified: False for a parameter whose slice through the best fit is
     flat. correlation: a DataFrame of the fitted parameters' correlations over
     the bootstrap's refits. objective: at the best fit. evaluations: of the fit.
-    trace: every evaluation (a DataFrame, the columns of trace.csv). report: the
+    trace: every evaluation (a DataFrame, the columns of trace.csv, with
+    sim_LABEL for each target's simulated mean). report: the
     text of report.txt. params: the text of fit.params.
     """
 
