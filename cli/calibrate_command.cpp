@@ -42,7 +42,8 @@ void add_calibrate_command(CLI::App& app, CalibrateCommand& c, bool withOptions)
         "profiles give each fitted value a 95 % interval.");
     if (!withOptions) return;
     c.app->add_option("--observed", c.observed,
-                      "The observed CSV: tick (or hour), departed, optional arrived and weight")
+                      "The observed CSV: tick (or hour), departed, optional arrived and weight; "
+                      "then optionally targets: target, value, zone, tick (or hour), weight")
         ->type_name("FILE")
         ->required();
     c.app->add_option("--vary", c.vary, "A parameter to fit and its bounds (repeatable)")
@@ -83,6 +84,7 @@ void add_calibrate_command(CLI::App& app, CalibrateCommand& c, bool withOptions)
         ->type_name("FILE");
     add_parameter_options(*c.app, c.parameters, true);
     add_road_options(*c.app, c.roads);
+    add_zone_options(*c.app, c.zones);
     c.app->add_flag("--resume", c.resume,
                     "Continue a calibration that was stopped: evaluations in DIR's trace are "
                     "not run again");
@@ -164,8 +166,10 @@ int run_calibrate_command(const CalibrateCommand& c, int argc, char** argv) {
     if (const std::string why = parse_observed(text, c.observed, minutesPerTick, setup.observed);
         !why.empty())
         return refuse(why);
-    const long long last = setup.observed.points.back().tick;
-    if (last < 1) return refuse(file_name_text(c.observed) + ": the last observed time is tick 0");
+    const long long last = last_observed_tick(setup.observed);
+    if (last < 1 && c.ticks == 0)
+        return refuse(file_name_text(c.observed) +
+                      ": the last observed time is tick 0 (give --ticks for targets at the run's end)");
     setup.base.ticks = c.ticks > 0 ? c.ticks : last;
     if (setup.base.ticks < last)
         return refuse("--ticks: " + std::to_string(c.ticks) + " ends before the last observed tick " +
@@ -175,6 +179,14 @@ int run_calibrate_command(const CalibrateCommand& c, int argc, char** argv) {
         setup.base.town = load_town(c.town, why);
         if (!setup.base.town) return refuse("--town: " + why);
     }
+    if (const std::string why =
+            apply_zone_options(c.zones, setup.base.ticks, setup.base.town, setup.base.orders);
+        !why.empty())
+        return refuse(why);
+    if (const std::string why = resolve_target_zones(
+            setup.base.town ? *setup.base.town : builtin_town(), c.observed, setup.observed);
+        !why.empty())
+        return refuse(why);
     if (const std::string why = apply_road_options(*c.app, c.roads,
                                                    setup.base.town ? *setup.base.town : builtin_town(),
                                                    setup.base.roads);
@@ -198,6 +210,7 @@ int run_calibrate_command(const CalibrateCommand& c, int argc, char** argv) {
     std::vector<std::string> inputs = c.parameters.files;
     inputs.push_back(c.observed);
     if (!c.town.empty()) inputs.push_back(c.town);
+    if (!c.zones.zonesFile.empty()) inputs.push_back(c.zones.zonesFile);
     const std::vector<std::string> names = {in("fit.params"), in("report.txt"), in("trace.csv"),
                                             in("fit.png"), in("metadata.json")};
     if (fs::is_directory(dir, ec))
@@ -243,7 +256,7 @@ int run_calibrate_command(const CalibrateCommand& c, int argc, char** argv) {
     const SimulatedShares bestShares = simulate_candidate(setup, result.best);
     const Uncertainty uncertainty = bootstrap_uncertainty(evaluator, result, bestShares);
     const std::string reportText =
-        calibration_report(setup, result, uncertainty, evaluator, c.observed);
+        calibration_report(setup, result, uncertainty, evaluator, bestShares, c.observed);
     params.write(fit_parameter_file(setup, result, c.observed));
     report.write(reportText);
 

@@ -9,6 +9,7 @@
 
 #include "cli/parameter_options.h"
 #include "cli/road_options.h"
+#include "cli/zone_options.h"
 
 struct CalibrateCommand {
     CLI::App* app = nullptr;
@@ -29,6 +30,7 @@ struct CalibrateCommand {
     int threads = 0;
     ParameterOptions parameters;  // --set, --params, --error
     RoadOptions roads;
+    ZoneOptions zones;  // --zones, --order
 };
 
 // Adds the "calibrate" subcommand, with its options unless `withOptions` is false.

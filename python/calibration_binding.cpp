@@ -10,6 +10,7 @@
 #include "cli/sweep_command.h"  // the command line's limits, which a calibration shares
 #include "experiments/calibration/fit.h"
 #include "experiments/calibration/report.h"
+#include "experiments/planning/parameter_text.h"
 #include "python/bindings.h"
 
 namespace py = pybind11;
@@ -18,12 +19,13 @@ namespace marovel_python {
 
 namespace {
 
-py::dict calibrate(const std::string& observed, const std::vector<std::string>& vary,
-                   py::handle replicates, const std::string& method, py::handle budget,
-                   py::handle bootstrap, py::handle refitBudget, py::handle slicePoints,
-                   py::handle ticks, py::handle seedBase, py::handle town, int threads,
-                   py::handle files, const py::dict& parameters, py::handle error) {
-    CalibrationSetup setup;
+// The parts of a setup that a calibration and one objective share: the base
+// record, the observed file, the varied parameters, the replicates, the runs'
+// length and the town.
+void read_problem(CalibrationSetup& setup, const std::string& observed,
+                  const std::vector<std::string>& vary, py::handle replicates, py::handle ticks,
+                  py::handle seedBase, py::handle town, int threads, py::handle files,
+                  const py::dict& parameters, py::handle error) {
     apply_parameters(setup.base.parameters, files, parameters, error);
     if (const std::string why = parse_observed(observed, "observed", std::nullopt, setup.observed);
         !why.empty())
@@ -37,25 +39,41 @@ py::dict calibrate(const std::string& observed, const std::vector<std::string>& 
             throw py::value_error(std::string("vary: ") + v.info->name + " is varied twice");
         setup.varied.push_back(v);
     }
+    setup.replicates = whole_number(replicates, "replicates", 1, 100000);
+    setup.seedBase = whole_number(seedBase, "seed_base", -1000000000, 1000000000);
+    const long long last = last_observed_tick(setup.observed);
+    if (last < 1 && ticks.is_none())
+        throw py::value_error("observed: the last observed time is tick 0 (give ticks for targets "
+                              "at the run's end)");
+    setup.base.ticks = ticks.is_none() ? last : whole_number(ticks, "ticks", 1, MAX_TICKS);
+    if (setup.base.ticks < last)
+        throw py::value_error("ticks: " + std::to_string(setup.base.ticks) +
+                              " ends before the last observed tick " + std::to_string(last));
+    if (!town.is_none()) setup.base.town = town_of(town, "town");
+    if (const std::string why = resolve_target_zones(
+            setup.base.town ? *setup.base.town : builtin_town(), "observed", setup.observed);
+        !why.empty())
+        throw py::value_error(why);
+    setup.threads = threads;
+}
+
+py::dict calibrate(const std::string& observed, const std::vector<std::string>& vary,
+                   py::handle replicates, const std::string& method, py::handle budget,
+                   py::handle bootstrap, py::handle refitBudget, py::handle slicePoints,
+                   py::handle ticks, py::handle seedBase, py::handle town, int threads,
+                   py::handle files, const py::dict& parameters, py::handle error) {
+    CalibrationSetup setup;
+    read_problem(setup, observed, vary, replicates, ticks, seedBase, town, threads, files,
+                 parameters, error);
     const std::optional<FitMethod> m = parse_method(method);
     if (!m) throw py::value_error("method: \"" + method + "\" is not bobyqa, neldermead or crs2");
     setup.method = *m;
-    setup.replicates = whole_number(replicates, "replicates", 1, 100000);
     setup.budget = whole_number(budget, "budget", 1, 1000000);
     setup.bootstrap = static_cast<int>(whole_number(bootstrap, "bootstrap", 0, 10000));
     setup.slicePoints = static_cast<int>(whole_number(slicePoints, "slice_points", 2, 1000));
     setup.refitBudget = refitBudget.is_none()
                             ? 10 + 5 * static_cast<long long>(setup.varied.size())
                             : whole_number(refitBudget, "refit_budget", 1, 1000000);
-    setup.seedBase = whole_number(seedBase, "seed_base", -1000000000, 1000000000);
-    const long long last = setup.observed.points.back().tick;
-    if (last < 1) throw py::value_error("observed: the last observed time is tick 0");
-    setup.base.ticks = ticks.is_none() ? last : whole_number(ticks, "ticks", 1, MAX_TICKS);
-    if (setup.base.ticks < last)
-        throw py::value_error("ticks: " + std::to_string(setup.base.ticks) +
-                              " ends before the last observed tick " + std::to_string(last));
-    if (!town.is_none()) setup.base.town = town_of(town, "town");
-    setup.threads = threads;
 
     std::string trace = trace_header(setup), reportText;
     FitResult result;
@@ -64,8 +82,9 @@ py::dict calibrate(const std::string& observed, const std::vector<std::string>& 
         py::gil_scoped_release unlocked;
         Evaluator evaluator(setup, [&](const Evaluation& e) { trace += trace_row(e); });
         result = fit(evaluator);
-        u = bootstrap_uncertainty(evaluator, result, simulate_candidate(setup, result.best));
-        reportText = calibration_report(setup, result, u, evaluator, "observed");
+        const SimulatedShares shares = simulate_candidate(setup, result.best);
+        u = bootstrap_uncertainty(evaluator, result, shares);
+        reportText = calibration_report(setup, result, u, evaluator, shares, "observed");
     }
     py::dict best, low, high, identified;
     py::list names, correlation;
@@ -93,12 +112,39 @@ py::dict calibrate(const std::string& observed, const std::vector<std::string>& 
     return out;
 }
 
+// One candidate's objective, as the calibration scores it: the same replicate
+// scenarios, the values stored as the model stores them.
+double objective(const std::string& observed, const std::vector<std::string>& vary,
+                 const std::vector<double>& values, py::handle replicates, py::handle ticks,
+                 py::handle seedBase, py::handle town, int threads, py::handle files,
+                 const py::dict& parameters, py::handle error) {
+    CalibrationSetup setup;
+    read_problem(setup, observed, vary, replicates, ticks, seedBase, town, threads, files,
+                 parameters, error);
+    if (values.size() != setup.varied.size())
+        throw py::value_error("values: " + std::to_string(values.size()) + " values for " +
+                              std::to_string(setup.varied.size()) + " parameters");
+    std::vector<double> stored = values;
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        const VariedParameter& v = setup.varied[i];
+        if (!std::isfinite(stored[i]) || stored[i] < v.low || stored[i] > v.high)
+            throw py::value_error(std::string("values: ") + v.info->name + " = " +
+                                  format_value(stored[i]) + " lies outside its bounds");
+        stored[i] = stored_value(*v.info, stored[i]);
+    }
+    py::gil_scoped_release unlocked;
+    return objective_of(setup.observed, simulate_candidate(setup, stored));
+}
+
 }  // namespace
 
 void bind_calibration(py::module_& m) {
     m.def("_calibrate", &calibrate, py::arg("observed"), py::arg("vary"), py::arg("replicates"),
           py::arg("method"), py::arg("budget"), py::arg("bootstrap"), py::arg("refit_budget"),
           py::arg("slice_points"), py::arg("ticks"), py::arg("seed_base"), py::arg("town"),
+          py::arg("threads"), py::arg("params"), py::arg("parameters"), py::arg("error"));
+    m.def("_objective", &objective, py::arg("observed"), py::arg("vary"), py::arg("values"),
+          py::arg("replicates"), py::arg("ticks"), py::arg("seed_base"), py::arg("town"),
           py::arg("threads"), py::arg("params"), py::arg("parameters"), py::arg("error"));
 }
 

@@ -27,8 +27,8 @@ Evaluator::Evaluator(const CalibrationSetup& setup, Listener onEvaluation)
     : setup_(setup), listener_(std::move(onEvaluation)) {}
 
 void Evaluator::remember(Stage stage, int sample, const std::vector<double>& values,
-                         double objective) {
-    earlier_[{static_cast<int>(stage) * (1 << 20) + sample, values}] = objective;
+                         double objective, const std::vector<double>& targets) {
+    earlier_[{static_cast<int>(stage) * (1 << 20) + sample, values}] = {objective, targets};
 }
 
 double Evaluator::score(std::vector<double> values, Stage stage, int sample,
@@ -42,17 +42,26 @@ double Evaluator::score(std::vector<double> values, Stage stage, int sample,
     e.sample = sample;
     e.values = values;
     const ObservedCurve& against = observed ? *observed : setup_.observed;
+    const auto shown = [&](const SimulatedShares& s) {
+        for (std::size_t k = 0; k < s.targetMean.size(); ++k)
+            e.targets.push_back(target_in_file_unit(against.targets[k], s.targetMean[k]));
+    };
     if (const auto k = shares_.find(values); k != shares_.end()) {
         e.objective = objective_of(against, k->second);
+        shown(k->second);
     } else if (const auto r = earlier_.find({static_cast<int>(stage) * (1 << 20) + sample, values});
                r != earlier_.end()) {
-        e.objective = r->second;
+        e.objective = r->second.first;
+        e.targets = r->second.second;
         e.earlier = true;
     } else {
         SimulatedShares made = simulate_candidate(setup_, values);
         made.departedRuns.clear();  // only the means are scored again
         made.arrivedRuns.clear();
-        e.objective = objective_of(against, shares_.emplace(values, std::move(made)).first->second);
+        made.targetRuns.clear();
+        const SimulatedShares& kept = shares_.emplace(values, std::move(made)).first->second;
+        e.objective = objective_of(against, kept);
+        shown(kept);
         runs_ += static_cast<std::size_t>(setup_.replicates);
     }
     if (listener_) listener_(e);
@@ -211,8 +220,13 @@ Uncertainty bootstrap_uncertainty(Evaluator& evaluator, const FitResult& best,
         noise += p.weight * variance(shares.departedRuns, index(p.tick));
         if (observed.hasArrived) noise += p.weight * variance(shares.arrivedRuns, index(p.tick));
     }
+    for (std::size_t k = 0; k < observed.targets.size(); ++k) {
+        const double scale = target_scale(observed.targets[k], shares);
+        noise += observed.targets[k].weight * variance(shares.targetRuns, k) / (scale * scale);
+    }
     // The residuals left after fitting p parameters to n points: n / (n - p) of them is the noise.
-    const double n = static_cast<double>(observed.points.size() * (observed.hasArrived ? 2 : 1));
+    const double n = static_cast<double>(observed.points.size() * (observed.hasArrived ? 2 : 1) +
+                                         observed.targets.size());
     const double df = std::max(n - static_cast<double>(d), 1.0);
     const double lambda2 = noise > 0 ? best.objective / noise * n / df : 0.0;
     out.noiseScale = std::sqrt(lambda2);
@@ -235,6 +249,13 @@ Uncertainty bootstrap_uncertainty(Evaluator& evaluator, const FitResult& best,
                 if (p.arrived)
                     p.arrived = std::clamp(
                         shares.arrivedMean[t] + out.noiseScale * (ar[t] - shares.arrivedMean[t]), 0.0, 1.0);
+            }
+            const std::vector<double>& gr = fresh.targetRuns[static_cast<std::size_t>(b - 1)];
+            for (std::size_t k = 0; k < sample.targets.size(); ++k) {
+                const double v = shares.targetMean[k] + out.noiseScale * (gr[k] - shares.targetMean[k]);
+                sample.targets[k].value =
+                    sample.targets[k].kind == TargetKind::Participation ? std::clamp(v, 0.0, 1.0)
+                                                                        : std::max(v, 0.0);
             }
             const Minimum m = minimise(nlopt::LN_BOBYQA, bestU, refitBudget,
                                        [&](const std::vector<double>& u) {

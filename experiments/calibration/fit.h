@@ -25,6 +25,7 @@ struct Evaluation {
     int sample = 0;              // the bootstrap sample; 0 otherwise
     std::vector<double> values;  // as the model stores them
     double objective = 0.0;
+    std::vector<double> targets;  // the targets' simulated means, in the file's units
     bool earlier = false;  // taken from an earlier run's trace, not run
 };
 
@@ -34,8 +35,10 @@ class Evaluator {
   public:
     using Listener = std::function<void(const Evaluation&)>;
     Evaluator(const CalibrationSetup& setup, Listener onEvaluation);
-    // An objective found before (an earlier run's trace), by stage, sample and stored values.
-    void remember(Stage stage, int sample, const std::vector<double>& values, double objective);
+    // An objective found before (an earlier run's trace), by stage, sample and
+    // stored values, with the targets' simulated means it showed.
+    void remember(Stage stage, int sample, const std::vector<double>& values, double objective,
+                  const std::vector<double>& targets);
     // The objective of `values` against `observed` (the setup's by default).
     double score(std::vector<double> values, Stage stage, int sample = 0,
                  const ObservedCurve* observed = nullptr);
@@ -49,7 +52,7 @@ class Evaluator {
     const CalibrationSetup& setup_;
     Listener listener_;
     std::map<std::vector<double>, SimulatedShares> shares_;
-    std::map<Key, double> earlier_;
+    std::map<Key, std::pair<double, std::vector<double>>> earlier_;
     std::size_t count_ = 0, runs_ = 0, byStage_[3] = {};
 };
 
@@ -82,8 +85,8 @@ struct Uncertainty {
 // run's deviation from it, scaled by lambda so that the observations lie as
 // far from the mean, on average, as the observed one does:
 // lambda^2 = S_min / sum_t w_t var_t x n / (n - p), var_t being the
-// replicates' variance at each observed tick, n the observed values and p the
-// fitted parameters. The observed points' own noise and that of the
+// replicates' variance at each observed tick and of each target (a time's as
+// a share of the run), n the observed values and p the fitted parameters. The observed points' own noise and that of the
 // replicates' mean (the same for every candidate) are both in S_min, so both
 // are in the bootstrap's, and its noise has the model's own correlation along
 // the curve. Each is refitted from the best fit;

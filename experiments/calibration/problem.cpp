@@ -59,6 +59,8 @@ SweepPlan candidate_plan(const CalibrationSetup& setup, const std::vector<double
     }
     long long every = 0;
     for (const ObservedPoint& p : setup.observed.points) every = std::gcd(every, p.tick);
+    for (const ObservedTarget& t : setup.observed.targets)
+        if (t.tick) every = std::gcd(every, *t.tick);
     plan.every = std::max(every, 1LL);
     plan.runs.clear();
     for (long long k = 0; k < setup.replicates; ++k) {
@@ -75,6 +77,44 @@ SimulatedShares simulate_candidate(const CalibrationSetup& setup, const std::vec
     return simulate_candidate(setup, values, setup.seedBase, setup.replicates);
 }
 
+namespace {
+
+std::size_t sample_index(const SimulatedShares& shares, long long tick) {
+    return static_cast<std::size_t>(
+        std::lower_bound(shares.ticks.begin(), shares.ticks.end(), tick) - shares.ticks.begin());
+}
+
+double departed_share(const VehicleTally& c) {
+    const double cars = static_cast<double>(c.notEvacuated) + c.evacuated + c.gaveUp + c.enRoute +
+                        c.towed + c.outOfGas;
+    return cars > 0 ? 1.0 - c.notEvacuated / cars : 0.0;
+}
+
+// One run's value of a target. A zone's figures come from the run's zones
+// when it reports them; a town without zones is its one zone.
+double target_of_run(const ObservedTarget& t, const FinishedRun& run, const SimulatedShares& shares,
+                     const std::vector<double>& departed) {
+    const RunFigures& f = run.result.figures;
+    const ZoneObservations* zone =
+        t.zoneIndex >= 0 && static_cast<std::size_t>(t.zoneIndex) < f.observed.zones.size()
+            ? &f.observed.zones[static_cast<std::size_t>(t.zoneIndex)]
+            : nullptr;
+    if (t.kind == TargetKind::Clearance90) {
+        const std::optional<long long> tick = zone ? zone->clear90 : f.tickMost;
+        return static_cast<double>(tick.value_or(shares.runTicks));
+    }
+    if (zone) return zone->cars > 0 ? static_cast<double>(zone->departures) / zone->cars : 0.0;
+    if (t.tick) return departed[sample_index(shares, *t.tick)];
+    return departed_share(f.final);
+}
+
+}  // namespace
+
+double target_scale(const ObservedTarget& target, const SimulatedShares& shares) {
+    return target.kind == TargetKind::Clearance90 ? static_cast<double>(std::max(shares.runTicks, 1LL))
+                                                  : 1.0;
+}
+
 SimulatedShares simulate_candidate(const CalibrationSetup& setup, const std::vector<double>& values,
                                    long long first, long long count) {
     CalibrationSetup scenarios = setup;
@@ -83,8 +123,10 @@ SimulatedShares simulate_candidate(const CalibrationSetup& setup, const std::vec
     const SweepPlan plan = candidate_plan(scenarios, values);
     SimulatedShares shares;
     shares.ticks = sample_ticks(plan);
+    shares.runTicks = plan.ticks;
     const std::size_t n = shares.ticks.size();
-    std::vector<std::vector<double>> departed(n), arrived(n);
+    const std::vector<ObservedTarget>& targets = setup.observed.targets;
+    std::vector<std::vector<double>> departed(n), arrived(n), targeted(targets.size());
     run_sweep(plan, setup.threads, [&](FinishedRun& run) {
         const std::vector<VehicleTally>& s = run.result.samples;
         std::vector<double>& d = shares.departedRuns.emplace_back();
@@ -93,10 +135,15 @@ SimulatedShares simulate_candidate(const CalibrationSetup& setup, const std::vec
             const VehicleTally& c = s[t];
             const double cars = static_cast<double>(c.notEvacuated) + c.evacuated + c.gaveUp +
                                 c.enRoute + c.towed + c.outOfGas;
-            d.push_back(cars > 0 ? 1.0 - c.notEvacuated / cars : 0.0);
+            d.push_back(departed_share(c));
             a.push_back(cars > 0 ? c.evacuated / cars : 0.0);
             departed[t].push_back(d.back());
             arrived[t].push_back(a.back());
+        }
+        std::vector<double>& g = shares.targetRuns.emplace_back();
+        for (std::size_t k = 0; k < targets.size(); ++k) {
+            g.push_back(target_of_run(targets[k], run, shares, d));
+            targeted[k].push_back(g.back());
         }
         ++shares.runs;
     });
@@ -109,17 +156,14 @@ SimulatedShares simulate_candidate(const CalibrationSetup& setup, const std::vec
         shares.arrivedLow.push_back(a.p10);
         shares.arrivedHigh.push_back(a.p90);
     }
+    for (const std::vector<double>& runs : targeted) {
+        const Spread g = spread_of(runs);
+        shares.targetMean.push_back(g.mean);
+        shares.targetLow.push_back(g.p10);
+        shares.targetHigh.push_back(g.p90);
+    }
     return shares;
 }
-
-namespace {
-
-std::size_t sample_index(const SimulatedShares& shares, long long tick) {
-    return static_cast<std::size_t>(
-        std::lower_bound(shares.ticks.begin(), shares.ticks.end(), tick) - shares.ticks.begin());
-}
-
-}  // namespace
 
 double objective_of(const ObservedCurve& observed, const SimulatedShares& shares) {
     double sum = 0.0;
@@ -128,6 +172,11 @@ double objective_of(const ObservedCurve& observed, const SimulatedShares& shares
         const double d = p.departed - shares.departedMean[t];
         const double a = observed.hasArrived ? *p.arrived - shares.arrivedMean[t] : 0.0;
         sum += p.weight * (d * d + a * a);
+    }
+    for (std::size_t k = 0; k < observed.targets.size(); ++k) {
+        const ObservedTarget& t = observed.targets[k];
+        const double d = (t.value - shares.targetMean[k]) / target_scale(t, shares);
+        sum += t.weight * d * d;
     }
     return sum;
 }

@@ -43,7 +43,8 @@ struct CalibrationSetup {
 
 // The plan of one candidate: the base plan with the values of the varied
 // parameters (as the model stores them), the replicate scenarios under its
-// error spread, sampled every gcd of the observed ticks up to the last one.
+// error spread, sampled every gcd of the observed ticks (the curve's and the
+// participation targets') up to the last one.
 SweepPlan candidate_plan(const CalibrationSetup& setup, const std::vector<double>& values);
 
 // The replicates' shares at the observed ticks: their mean and the 10 and 90
@@ -55,7 +56,17 @@ struct SimulatedShares {
     std::size_t runs = 0;
     // Every run's shares, [run][sample], for the bootstrap's observations.
     std::vector<std::vector<double>> departedRuns, arrivedRuns;
+    // The observed targets' simulated values (shares, or times in ticks; a run
+    // that never clears 90 % counts as clearing at its last tick): the
+    // replicates' mean and 10 and 90 % points, and every run's, [run][target].
+    std::vector<double> targetMean, targetLow, targetHigh;
+    std::vector<std::vector<double>> targetRuns;
+    long long runTicks = 0;  // the runs' length, which scales the time targets
 };
+
+// What one unit of a target's difference weighs against a share's: 1 for a
+// share, the runs' length for a time (a time is scored as a share of the run).
+double target_scale(const ObservedTarget& target, const SimulatedShares& shares);
 
 // Runs a candidate's replicates through the sweep machinery (all cores, in
 // order): scenarios `first` .. `first + count - 1`, the setup's replicates by default.
@@ -64,5 +75,6 @@ SimulatedShares simulate_candidate(const CalibrationSetup& setup, const std::vec
                                    long long first, long long count);
 
 // The objective: sum over observed points of weight x ((departed - mean)^2 +
-// (arrived - mean)^2 when arrivals are observed).
+// (arrived - mean)^2 when arrivals are observed), plus over targets weight x
+// ((observed - mean) / target_scale)^2.
 double objective_of(const ObservedCurve& observed, const SimulatedShares& shares);

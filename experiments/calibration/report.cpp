@@ -1,6 +1,7 @@
 #include "experiments/calibration/report.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -15,7 +16,19 @@ std::string observed_digest(const ObservedCurve& observed) {
     for (const ObservedPoint& p : observed.points)
         text += std::to_string(p.tick) + "," + format_value(p.departed) + "," +
                 (p.arrived ? format_value(*p.arrived) : "") + "," + format_value(p.weight) + "\n";
+    for (const ObservedTarget& t : observed.targets)  // none in a curve's file: its digest stays
+        text += "target," + t.label + "," + format_value(t.value) + "," + format_value(t.weight) + "\n";
     return sha256_of_text(text);
+}
+
+std::string target_text(const ObservedTarget& t) {
+    std::string what = t.kind == TargetKind::Participation ? "participation share" : "90 % clearance time";
+    what += t.zone.empty() ? " of the town" : " of zone " + t.zone;
+    if (t.kind == TargetKind::Participation)
+        what += t.tick ? " by tick " + std::to_string(*t.tick) : " at the run's end";
+    else
+        what += t.minutesPerTick > 0 ? " in hours" : " in ticks";
+    return what;
 }
 
 std::vector<std::string_view> split(std::string_view line) {
@@ -44,8 +57,15 @@ std::string padded(std::string text, std::size_t width) {
 
 std::string trace_header(const CalibrationSetup& setup) {
     std::string h = "# Marovel calibration trace\n";
-    h += "# observed: " + std::to_string(setup.observed.points.size()) + " points, sha256 " +
-         observed_digest(setup.observed) + "\n";
+    h += "# observed: " + std::to_string(setup.observed.points.size()) + " points" +
+         (setup.observed.targets.empty()
+              ? std::string()
+              : ", " + std::to_string(setup.observed.targets.size()) + " targets") +
+         ", sha256 " + observed_digest(setup.observed) + "\n";
+    for (const ObservedTarget& t : setup.observed.targets)
+        h += "# target " + t.label + ": the " + target_text(t) + ", observed " +
+             format_value(target_in_file_unit(t, t.value)) + ", weight " + format_value(t.weight) +
+             "; sim_" + t.label + " is the replicates' mean\n";
     h += "# replicates: " + std::to_string(setup.replicates) + ", scenarios " +
          std::to_string(setup.seedBase) + ".." + std::to_string(setup.seedBase + setup.replicates - 1) +
          ", error " + error_spread_text(setup.base.parameters.errorSpread) + ", " +
@@ -62,7 +82,9 @@ std::string trace_header(const CalibrationSetup& setup) {
     h += vary + "\n";
     std::string columns = "evaluation,stage,sample";
     for (const VariedParameter& v : setup.varied) columns += std::string(",") + v.info->name;
-    return h + columns + ",objective\n";
+    columns += ",objective";
+    for (const ObservedTarget& t : setup.observed.targets) columns += ",sim_" + t.label;
+    return h + columns + "\n";
 }
 
 std::string trace_row(const Evaluation& e) {
@@ -77,6 +99,10 @@ std::string trace_row(const Evaluation& e) {
     }
     row += ',';
     row += format_value(e.objective);
+    for (const double v : e.targets) {
+        row += ',';
+        row += format_value(v);
+    }
     return row += '\n';
 }
 
@@ -99,6 +125,7 @@ std::string read_trace(std::string_view text, const std::string& name, const Cal
         int sample;
         std::vector<double> values;
         double objective;
+        std::vector<double> targets;
     };
     std::vector<Row> rows;
     while (pos < text.size()) {
@@ -110,21 +137,21 @@ std::string read_trace(std::string_view text, const std::string& name, const Cal
         const std::optional<Stage> stage =
             fields.size() > 1 ? parse_stage(fields[1]) : std::optional<Stage>();
         std::int64_t sample = 0;
-        if (fields.size() != setup.varied.size() + 4 || !stage || !parse_integer(fields[2], sample) ||
+        const std::size_t targets = setup.observed.targets.size();
+        if (fields.size() != setup.varied.size() + 4 + targets || !stage || !parse_integer(fields[2], sample) ||
             sample < 0 || sample > INT32_MAX)
             return file + ":" + std::to_string(lineNo) + ": not a row of this trace";
-        std::vector<double> values;
-        double objective = 0.0;
+        std::vector<double> numbers;
         for (std::size_t i = 3; i < fields.size(); ++i) {
-            double v = 0.0;
-            if (!parse_decimal(fields[i], v))
+            if (!parse_decimal(fields[i], numbers.emplace_back()))
                 return file + ":" + std::to_string(lineNo) + ": " + quote_input(fields[i]) +
                        " is not a number";
-            (i + 1 == fields.size() ? objective : values.emplace_back()) = v;
         }
-        rows.push_back({*stage, static_cast<int>(sample), std::move(values), objective});
+        const auto objective = numbers.begin() + static_cast<std::ptrdiff_t>(setup.varied.size());
+        rows.push_back({*stage, static_cast<int>(sample), {numbers.begin(), objective}, *objective,
+                        {objective + 1, numbers.end()}});
     }
-    for (const Row& r : rows) evaluator.remember(r.stage, r.sample, r.values, r.objective);
+    for (const Row& r : rows) evaluator.remember(r.stage, r.sample, r.values, r.objective, r.targets);
     return {};
 }
 
@@ -163,13 +190,18 @@ std::string identification_warnings(const CalibrationSetup& setup, const Uncerta
 
 std::string calibration_report(const CalibrationSetup& setup, const FitResult& fit,
                                const Uncertainty& u, const Evaluator& evaluator,
-                               const std::string& observedName) {
+                               const SimulatedShares& best, const std::string& observedName) {
     const std::size_t d = setup.varied.size();
     char line[512];
     std::string out = "Marovel calibration\n";
-    out += "observed: " + file_name_text(observedName) + ", " +
-           std::to_string(setup.observed.points.size()) + " points of departed" +
-           (setup.observed.hasArrived ? " and arrived" : "") + " shares\n";
+    const std::string targets = std::to_string(setup.observed.targets.size()) + " targets";
+    out += "observed: " + file_name_text(observedName) + ", ";
+    if (setup.observed.points.empty())
+        out += targets + " (no curve)\n";
+    else
+        out += std::to_string(setup.observed.points.size()) + " points of departed" +
+               (setup.observed.hasArrived ? " and arrived" : "") + " shares" +
+               (setup.observed.targets.empty() ? std::string() : ", " + targets) + "\n";
     out += std::string("method: ") + method_name(setup.method) + ", budget " +
            std::to_string(setup.budget) + "; " + std::to_string(fit.evaluations) +
            " evaluations of the fit (" + fit.stopped + "), " +
@@ -192,6 +224,22 @@ std::string calibration_report(const CalibrationSetup& setup, const FitResult& f
         out += line;
     }
     out += '\n';
+    if (!setup.observed.targets.empty()) {
+        std::snprintf(line, sizeof line, "%-30s %-12s %-12s %-12s %-12s %s\n", "target", "observed",
+                      "fitted mean", "10 %", "90 %", "weight");
+        out += line;
+        for (std::size_t k = 0; k < setup.observed.targets.size(); ++k) {
+            const ObservedTarget& t = setup.observed.targets[k];
+            const auto in_unit = [&](double v) { return shown(target_in_file_unit(t, v)); };
+            std::snprintf(line, sizeof line, "%-30s %-12s %-12s %-12s %-12s %s\n", t.label.c_str(),
+                          in_unit(t.value).c_str(), in_unit(best.targetMean[k]).c_str(),
+                          in_unit(best.targetLow[k]).c_str(), in_unit(best.targetHigh[k]).c_str(),
+                          format_value(t.weight).c_str());
+            out += line;
+        }
+        out += "(a time's difference is scored as a share of the " + std::to_string(best.runTicks) +
+               "-tick run; a run that never clears 90 % counts as clearing at its end)\n\n";
+    }
     out += identification_warnings(setup, u);
     if (d > 1) {
         out += "correlation of the fitted parameters over the bootstrap's refits (- where one "

@@ -10,8 +10,9 @@
 
 // The trace's first lines: what the calibration is (a resume must be the same
 // one: the observed points, the replicates, the plan, the method and budget,
-// the bounds and the parameters it does not vary) and the column names
-// evaluation,stage,sample,NAME...,objective.
+// the bounds and the parameters it does not vary), a line for each target,
+// and the column names evaluation,stage,sample,NAME...,objective, then
+// sim_LABEL for each target (its simulated mean, in the file's unit).
 std::string trace_header(const CalibrationSetup& setup);
 // One evaluation's row, every number written so that it reads back to itself.
 std::string trace_row(const Evaluation& e);
@@ -29,12 +30,13 @@ std::string fit_parameter_file(const CalibrationSetup& setup, const FitResult& f
 // The best record of the fit: the base parameters with the fitted values.
 ModelParameters fitted_parameters(const CalibrationSetup& setup, const FitResult& fit);
 
-// report.txt: the best values with their intervals and bounds, the warnings of
-// parameters the data do not identify, the correlations, the objective, the
-// evaluations and runs, and every replicate's seed.
+// report.txt: the best values with their intervals and bounds, the targets'
+// observed and fitted values (`best`: the replicates at the best fit), the
+// warnings of parameters the data do not identify, the correlations, the
+// objective, the evaluations and runs, and every replicate's seed.
 std::string calibration_report(const CalibrationSetup& setup, const FitResult& fit,
                                const Uncertainty& uncertainty, const Evaluator& evaluator,
-                               const std::string& observedName);
+                               const SimulatedShares& best, const std::string& observedName);
 
 // The warning lines of the report for the parameters the data do not identify.
 std::string identification_warnings(const CalibrationSetup& setup, const Uncertainty& uncertainty);

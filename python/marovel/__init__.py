@@ -25,15 +25,17 @@ as pandas DataFrames. marovel.__version__ is the build's, as marovel-sim
 """
 
 import io
+import math
 from collections import namedtuple
 
 from ._marovel import (Simulation, Tally, Town, TownProblem, __version__, default_parameters,
                        parameter_table_csv, _paired_rows, _sweep_rows, _ete_rows,
-                       _calibrate)
+                       _calibrate, _objective)
 from ._marovel import _import_osm as _import_osm_native
 
 __all__ = ["Simulation", "Tally", "Town", "TownProblem", "SweepResult", "sweep", "sweep_rows",
-           "parameter_table", "default_parameters", "ete", "calibrate", "Calibration"]
+           "parameter_table", "default_parameters", "ete", "calibrate", "Calibration",
+           "calibration_objective"]
 
 class SweepResult(namedtuple("SweepResult", ["curves", "summary"])):
     """A sweep's evacuation curves (long form) and one summary row per run.
@@ -162,30 +164,69 @@ class Calibration(namedtuple("Calibration", ["best", "low", "high", "identified"
     name. identified: False for a parameter whose slice through the best fit is
     flat. correlation: a DataFrame of the fitted parameters' correlations over
     the bootstrap's refits. objective: at the best fit. evaluations: of the fit.
-    trace: every evaluation (a DataFrame, the columns of trace.csv). report: the
+    trace: every evaluation (a DataFrame, the columns of trace.csv, with
+    sim_LABEL for each target's simulated mean). report: the
     text of report.txt. params: the text of fit.params.
     """
 
 
-def _observed_csv(observed):
-    """The observed curve as the CSV text marovel-sim calibrate reads."""
-    columns = [c for c in ("tick", "departed", "arrived", "weight") if c in observed]
-    if "tick" not in columns or "departed" not in columns:
-        raise ValueError("observed: needs tick and departed columns (arrived and weight optional)")
-    rows = zip(*(list(observed[c]) for c in columns))
-    return ",".join(columns) + "\n" + "".join(",".join(repr(float(v)) if c != "tick" else str(int(v))
-                                                   for c, v in zip(columns, row)) + "\n"
-                                          for row in rows)
+def _csv_section(table, names, required, whole):
+    columns = [c for c in names if c in table]
+    missing = [c for c in required if c not in columns]
+    if missing:
+        return None, missing
+    def text(c, v):
+        if v is None or (isinstance(v, float) and math.isnan(v)):
+            return ""
+        if c in whole:
+            return str(int(v))
+        return str(v) if isinstance(v, str) else repr(float(v))
+    rows = zip(*(list(table[c]) for c in columns))
+    return (",".join(columns) + "\n" +
+            "".join(",".join(text(c, v) for c, v in zip(columns, row)) + "\n" for row in rows)), []
+
+
+def _observed_csv(observed, targets=None):
+    """The observed curve and targets as the CSV text marovel-sim calibrate reads."""
+    text = ""
+    if observed is not None:
+        text, missing = _csv_section(observed, ("tick", "departed", "arrived", "weight"),
+                                     ("tick", "departed"), ("tick",))
+        if missing:
+            raise ValueError("observed: needs tick and departed columns (arrived and weight "
+                             "optional)")
+    if targets is not None:
+        if not hasattr(targets, "keys") and not hasattr(targets, "columns"):
+            import pandas
+            targets = pandas.DataFrame(list(targets))
+        section, missing = _csv_section(targets, ("target", "value", "zone", "tick", "weight"),
+                                        ("target", "value"), ("tick",))
+        if missing:
+            raise ValueError("targets: needs target and value columns (zone, tick and weight "
+                             "optional)")
+        text += section
+    if not text:
+        raise ValueError("observed: give a curve, targets or both")
+    return text
+
+
+def _bounds(vary):
+    return ["%s=%r..%r" % (name, float(lo), float(hi)) for name, (lo, hi) in vary.items()]
 
 
 def calibrate(observed, vary, replicates=20, method="crs2", budget=100, bootstrap=20,
               refit_budget=None, slice_points=6, ticks=None, seed_base=0, town=None, threads=0,
-              params=None, error=None, **parameters):
+              params=None, error=None, targets=None, **parameters):
     """Fits parameters to an observed evacuation, as marovel-sim calibrate.
 
     observed: a DataFrame (or a dict of columns) with tick and departed (the
     cumulative share of cars that left home, 1 - not evacuated / all cars), and
     optionally arrived and weight; refusals name the row as line 2, 3, ... .
+    It may be None when targets are given. targets: scalar targets, a
+    DataFrame (or a dict of columns, or a list of dicts) with target
+    ("participation" or "tick_90"), value, and optionally zone, tick (a
+    participation share by then; NaN or None for the run's end) and weight;
+    refusals count its rows after the curve's, as the file's lines.
     vary: {"feedback": (0.3, 0.55), ...}, the bounds of each fitted parameter.
     The rest as the command line's options: replicates (scenarios seed_base ..
     seed_base + replicates - 1, the same for every candidate), method ("crs2",
@@ -197,16 +238,34 @@ def calibrate(observed, vary, replicates=20, method="crs2", budget=100, bootstra
     """
     import pandas
 
-    bounds = ["%s=%r..%r" % (name, float(lo), float(hi)) for name, (lo, hi) in vary.items()]
-    r = _calibrate(_observed_csv(observed), bounds, replicates, method, budget, bootstrap,
-                   refit_budget, slice_points, ticks, seed_base, town, threads, params,
+    r = _calibrate(_observed_csv(observed, targets), _bounds(vary), replicates, method, budget,
+                   bootstrap, refit_budget, slice_points, ticks, seed_base, town, threads, params,
                    parameters, error)
     names = r["names"]
     return Calibration(r["best"], r["low"], r["high"], r["identified"],
                        pandas.DataFrame(r["correlation"], index=names, columns=names),
                        r["objective"], r["evaluations"],
-                       pandas.read_csv(io.StringIO(r["trace"]), comment="#"), r["report"],
+                       pandas.read_csv(io.StringIO(r["trace"]), comment="#",
+                                       float_precision="round_trip"), r["report"],
                        r["params"])
+
+
+def calibration_objective(observed, vary, values, replicates=20, ticks=None, seed_base=0,
+                          town=None, threads=0, params=None, error=None, targets=None,
+                          **parameters):
+    """The objective calibrate() minimises, at one candidate: for other optimisers.
+
+    The same arguments as calibrate(); values: the candidate, a dict by
+    parameter name or a sequence in vary's order, within vary's bounds. Every
+    call runs the same replicate scenarios, so the objective is a deterministic
+    function of the values.
+    """
+    names = list(vary)
+    if hasattr(values, "keys"):
+        values = [values[name] for name in names]
+    return _objective(_observed_csv(observed, targets), _bounds(vary),
+                      [float(v) for v in values], replicates, ticks, seed_base, town, threads,
+                      params, parameters, error)
 
 
 def parameter_table():

@@ -31,6 +31,13 @@ TEST_F(SimFolder, CalibrateRefusesBadInputInOneLineNamingWhereAndWritesNothing) 
         {"hour,departed\n1,0.1\n", vary, "obs.csv:1:1: an hour column needs --minutes-per-tick"},
         {"tick,departed\n20,0.1,3\n", vary, "obs.csv:2:8: 3 fields where the header"},
         {"tick,departed\n2x,0.1\n", vary, "obs.csv:2:1: \"2x\" is not a finite number"},
+        {CURVE + "target,value\nshare,0.5\n", vary, "obs.csv:5:1: unknown target \"share\""},
+        {"target,value,weight\nparticipation,1.2,1\n", vary + " --ticks 40",
+         "obs.csv:2:15: share \"1.2\" lies outside 0..1"},
+        {"target,zone,value\nparticipation,north,0.5\n", vary + " --ticks 40",
+         "obs.csv:2:15: the town has no zone \"north\" (it has no zones)"},
+        {CURVE + "target,value\ntick_90,-5\n", vary, "obs.csv:5:9: time \"-5\" is below 0"},
+        {"target,value\nparticipation,0.5\n", vary, "the last observed time is tick 0"},
         {CURVE, " --vary no_such=1..2", "\"no_such\" is no parameter"},
         {CURVE, " --vary feedback=0.2..1.5", "bound 1.5 of feedback lies outside the parameter's range"},
         {CURVE, " --vary feedback=0.5..0.4", "the low bound must lie below the high one"},
@@ -56,7 +63,8 @@ TEST_F(SimFolder, CalibrateRefusesBadInputInOneLineNamingWhereAndWritesNothing) 
 // takes every evaluation from the trace and comes to the same fit.
 TEST_F(SimFolder, CalibrateWritesItsFilesAndAResumeRunsNothingAgain) {
     std::ofstream(dir / "obs.csv") << "# a made-up curve\ntick,departed,arrived\n"
-                                      "40,0.10,0.00\n80,0.14,0.05\n120,0.20,0.10\n160,0.24,0.15\n";
+                                      "40,0.10,0.00\n80,0.14,0.05\n120,0.20,0.10\n160,0.24,0.15\n"
+                                      "target,value,weight\nparticipation,0.3,2\ntick_90,150,\n";
     const std::string args = "calibrate --observed obs.csv --vary feedback=0.3..0.55 "
                              "--vary parked_speed=0.0015..0.0035 --replicates 2 --budget 6 "
                              "--bootstrap 2 --refit-budget 3 --slice-points 2 --out fit";
@@ -73,6 +81,10 @@ TEST_F(SimFolder, CalibrateWritesItsFilesAndAResumeRunsNothingAgain) {
                       std::count(trace.begin(), trace.end(), '#') - 1;
     EXPECT_EQ(std::count(first.err.begin(), first.err.end(), '\n'), rows);
     EXPECT_NE(report.find("6 evaluations of the fit"), std::string::npos) << report;
+    // The targets' observed values beside the fitted ones, and a column of each in the trace.
+    EXPECT_NE(report.find("\nparticipation                  0.3 "), std::string::npos) << report;
+    EXPECT_NE(report.find("\ntick_90                        150 "), std::string::npos) << report;
+    EXPECT_NE(trace.find(",objective,sim_participation,sim_tick_90\n"), std::string::npos) << trace;
     // The best values are in the parameter file, which a run takes.
     const std::string params = read_file(dir / "fit/fit.params");
     EXPECT_NE(params.find("feedback = "), std::string::npos) << params;

@@ -35,3 +35,16 @@ def test_sobol_sensitivity_checks_itself_and_reports_both_parameters(tmp_path):
     lines = out.splitlines()
     assert [line.split()[0] for line in lines[-4:]] == ["feedback", "arrival_lead"] * 2
     assert all(line.endswith("(marovel-sim --sensitivity)") for line in lines[-2:])
+
+
+def test_scipy_compare_fits_with_both_and_says_whether_they_agree(tmp_path):
+    pytest.importorskip("scipy.optimize", reason="SciPy is not installed")
+    out = run_example("calibration/scipy_compare.py", "--ticks", "200", "--replicates", "2",
+                      "--budget", "10", "--bootstrap", "2", "--observed-scenarios", "10..11",
+                      cwd=tmp_path)
+    lines = out.splitlines()
+    assert [line.split("  ")[0] for line in lines[2:5]] == [
+        "marovel.calibrate (crs2)", "scipy Nelder-Mead", "scipy differential evolution"]
+    assert all(int(line.split()[-2]) <= 10 for line in lines[2:5])  # each within its budget
+    verdicts = [line.split(": ")[1].split(":")[0] for line in lines[-3:-1]]
+    assert all(v in ("agrees", "differs") for v in verdicts), out
