@@ -53,7 +53,7 @@ class CrashConsistency : public SimFolder {
 };
 
 TEST_F(CrashConsistency, EveryOutputIsOldOrNewAfterAnyStopAndNoTemporaryOutlivesTheNextRun) {
-    constexpr int MOMENTS = 12;  // per signal, spread over twice a run's time
+    constexpr int MOMENTS = 8;  // per signal, spread over twice a run's time
     std::map<std::string, int> outcomes;
     for (const int sig : {SIGKILL, SIGTERM, SIGHUP}) {
         for (int k = 0; k < MOMENTS; ++k) {
