@@ -73,17 +73,12 @@ TEST(Parameters, EveryParameterMovesTheRunAndEqualValuesGiveEqualRuns) {
     }
 }
 
-// The record's defaults are exactly the constants the model was written with,
-// as the model converts them; and a default record passes.
-TEST(Parameters, DefaultsAreTheModelsConstants) {
+// A default record passes, and each parameter is named once. (The defaults
+// themselves are pinned by the golden runs, which set only the error spread.)
+TEST(Parameters, DefaultsPassAndEachNameIsOne) {
     const ModelParameters d;
     EXPECT_TRUE(check_parameters(d).ok());
-    EXPECT_EQ(static_cast<float>(d.errorSpread), 0.001f);
-    EXPECT_EQ(static_cast<float>(d.feedbackParam), 0.49f);
-    EXPECT_EQ(static_cast<float>(d.congestionRate), 0.005f);
-    EXPECT_EQ(static_cast<float>(d.parkedSpeed), 0.002f);
-    EXPECT_EQ(d.stormSpeedMin, 0.002);
-    EXPECT_EQ(-static_cast<std::int32_t>(d.towWait), TOW_FUEL_LIMIT);
+    EXPECT_EQ(static_cast<float>(d.errorSpread), ERROR_LOW);
     for (std::size_t k = 0; k < PARAMETER_COUNT; ++k) {
         const ParameterInfo& i = PARAMETER_TABLE[k];
         EXPECT_TRUE(is_default(d, i)) << i.name;
