@@ -33,6 +33,15 @@ class MAROVEL_SCREEN_SUITE : public WindowTest {
         WindowTest::TearDown();
         extras.reset();
     }
+    // The whole town within a view of w x h pixels, its cells square.
+    void expect_whole_town(int w, int h) {
+        for (const auto& [x, y] : {std::pair(0.0, 0.0), std::pair(40.0, 30.0)}) {
+            double px = 0.0, py = 0.0;
+            ASSERT_TRUE(pixel_of_point(app->camera, w, h, x, y, px, py));
+            EXPECT_TRUE(px >= -0.5 && px <= w + 0.5 && py >= -0.5 && py <= h + 0.5)
+                << x << ", " << y << " at " << px << ", " << py << " in " << w << "x" << h;
+        }
+    }
     std::unique_ptr<WindowExtras> extras;
 };
 
@@ -64,15 +73,7 @@ TEST_F(MAROVEL_SCREEN_SUITE, TheWindowAndItsPanelFitTheScreenAndTheTownScales) {
     const QRect dock(extras->dock()->mapToGlobal(QPoint(0, 0)), extras->dock()->size());
     EXPECT_TRUE(screen.contains(dock)) << "the panel on the screen";
     EXPECT_GE(view()->width(), 800) << "the town keeps most of the window";
-    // The whole town in the view, its cells square.
-    for (const auto& [x, y] : {std::pair(0.0, 0.0), std::pair(40.0, 30.0)}) {
-        double px = 0.0, py = 0.0;
-        ASSERT_TRUE(pixel_of_point(app->camera, app->clientWidth, app->clientHeight, x, y, px, py));
-        EXPECT_GE(px, -0.5);
-        EXPECT_LE(px, app->clientWidth + 0.5);
-        EXPECT_GE(py, -0.5);
-        EXPECT_LE(py, app->clientHeight + 0.5);
-    }
+    expect_whole_town(app->clientWidth, app->clientHeight);
     // Every parameter group's header can be seen without scrolling.
     SidePanel& panel = *extras->panel();
     for (int g = 0; g < 4; ++g) {
@@ -118,15 +119,7 @@ TEST_F(MAROVEL_SCREEN_SUITE, WithCompareBothTownsWholeAndThePanelFitTheScreen) {
     EXPECT_LE(std::abs(views[0]->width() - views[1]->width()), 1);
     for (const QWidget* w : views) {
         EXPECT_GE(w->width(), 400) << "room for a class to see the town";
-        // The whole town in each view, its cells square.
-        for (const auto& [x, y] : {std::pair(0.0, 0.0), std::pair(40.0, 30.0)}) {
-            double px = 0.0, py = 0.0;
-            ASSERT_TRUE(pixel_of_point(app->camera, w->width(), w->height(), x, y, px, py));
-            EXPECT_GE(px, -0.5);
-            EXPECT_LE(px, w->width() + 0.5);
-            EXPECT_GE(py, -0.5);
-            EXPECT_LE(py, w->height() + 0.5);
-        }
+        expect_whole_town(w->width(), w->height());
     }
     // Both tallies, the plot's key and Apply can be seen without scrolling.
     for (const char* name : {"compare", "plot key"}) EXPECT_FALSE(panel.monitor(name).isEmpty());
