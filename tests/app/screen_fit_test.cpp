@@ -12,26 +12,20 @@
 #include <QToolButton>
 
 #include "app/compare.h"
-#include "app/extras.h"
-#include "app/panel.h"
-#include "window_fixture.h"
+#include "extras_fixture.h"
 
 namespace {
 
 // The suite's name (Screen1280x720, Screen1366x768) tells the two builds apart.
-class MAROVEL_SCREEN_SUITE : public WindowTest {
+class MAROVEL_SCREEN_SUITE : public ExtrasWindowTest {
   protected:
     void SetUp() override {
         if (qgetenv("VIRTUAL_WM_RUNNING") != "1")
             GTEST_SKIP() << "no window manager (openbox) framed the virtual screen";
-        WindowTest::SetUp();
-        QSettings().clear();
-        extras = std::make_unique<WindowExtras>(*app);
+        ExtrasWindowTest::SetUp();
     }
     void TearDown() override {
-        if (extras == nullptr) return;
-        WindowTest::TearDown();
-        extras.reset();
+        if (extras != nullptr) ExtrasWindowTest::TearDown();
     }
     // The whole town within a view of w x h pixels, its cells square.
     void expect_whole_town(int w, int h) {
@@ -42,7 +36,6 @@ class MAROVEL_SCREEN_SUITE : public WindowTest {
                 << x << ", " << y << " at " << px << ", " << py << " in " << w << "x" << h;
         }
     }
-    std::unique_ptr<WindowExtras> extras;
 };
 
 TEST_F(MAROVEL_SCREEN_SUITE, TheWindowAndItsPanelFitTheScreenAndTheTownScales) {
@@ -75,9 +68,8 @@ TEST_F(MAROVEL_SCREEN_SUITE, TheWindowAndItsPanelFitTheScreenAndTheTownScales) {
     EXPECT_GE(view()->width(), 800) << "the town keeps most of the window";
     expect_whole_town(app->clientWidth, app->clientHeight);
     // Every parameter group's header can be seen without scrolling.
-    SidePanel& panel = *extras->panel();
     for (int g = 0; g < 4; ++g) {
-        const QToolButton* header = panel.group_header(g);
+        const QToolButton* header = panel().group_header(g);
         EXPECT_EQ(header->visibleRegion().boundingRect().size(), header->size())
             << header->text().toStdString();
     }
@@ -109,9 +101,8 @@ TEST_F(MAROVEL_SCREEN_SUITE, WithCompareBothTownsWholeAndThePanelFitTheScreen) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return compare.view() && compare.view()->isVisible(); }));
     QTest::qWait(300);  // the window manager's answer to the new size
     EXPECT_TRUE(screen.contains(frame->frameGeometry()))
-        << "frame at " << frame->frameGeometry().x() << " " << frame->frameGeometry().width()
-        << "x" << frame->frameGeometry().height();
-    SidePanel& panel = *extras->panel();
+        << "frame at " << frame->frameGeometry().x() << " " << frame->frameGeometry().width() << "x"
+        << frame->frameGeometry().height();
     const QWidget* views[2] = {view(), compare.view()};
     for (const QWidget* w : {views[0], views[1], static_cast<const QWidget*>(extras->dock())})
         EXPECT_TRUE(screen.contains(QRect(w->mapToGlobal(QPoint(0, 0)), w->size())))
@@ -122,16 +113,16 @@ TEST_F(MAROVEL_SCREEN_SUITE, WithCompareBothTownsWholeAndThePanelFitTheScreen) {
         expect_whole_town(w->width(), w->height());
     }
     // Both tallies, the plot's key and Apply can be seen without scrolling.
-    for (const char* name : {"compare", "plot key"}) EXPECT_FALSE(panel.monitor(name).isEmpty());
-    const QWidget* apply = panel.apply_button();
+    for (const char* name : {"compare", "plot key"}) EXPECT_FALSE(panel().monitor(name).isEmpty());
+    const QWidget* apply = panel().apply_button();
     EXPECT_EQ(apply->visibleRegion().boundingRect().size(), apply->size());
 
     const QByteArray screenshot = qgetenv("MAROVEL_COMPARE_SHOT");
     if (screenshot.isEmpty()) return;
-    ASSERT_TRUE(panel.edit("error_spread", "360"));
-    panel.edit_run(1);
-    ASSERT_TRUE(panel.edit("error_spread", "90"));
-    panel.apply_and_reset();
+    ASSERT_TRUE(panel().edit("error_spread", "360"));
+    panel().edit_run(1);
+    ASSERT_TRUE(panel().edit("error_spread", "90"));
+    panel().apply_and_reset();
     act("Car states");
     run_to_tick(*app, 1040);
     present_frame(*app);
