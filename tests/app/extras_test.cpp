@@ -60,7 +60,7 @@ TEST_F(ExtrasTest, ThePanelOpensBesideTheViewAndFollowsEveryTickOfTheRun) {
     EXPECT_TRUE(screen.contains(extras->dock()->mapToGlobal(extras->dock()->rect().bottomRight())))
         << "the panel on the screen whole";
 
-    // The monitors and the plot against the driver's own run, tick for tick.
+    // The monitors and the plot against the driver's own run.
     tick(150);
     const auto alone = driver_run(150, {}, 1, true);
     const VehicleTally t = tally_vehicles(alone->vehicles);
