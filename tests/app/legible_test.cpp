@@ -323,11 +323,9 @@ TEST_F(Legible, ThePanelsValuesAreSavedAndLoadedAsAParameterFile) {
             << PARAMETER_TABLE[i].name;
     EXPECT_TRUE(panel().marked("cars_per_house")) << "loaded, not yet applied";
 
-    QFile bad(folder.filePath("bad.txt"));
-    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-    bad.write("cars_per_house = 3\nfuel_min = lots\n");
-    bad.close();
-    EXPECT_FALSE(panel().load_parameters(bad.fileName(), error));
+    const QString bad =
+        write_file(folder.filePath("bad.txt"), "cars_per_house = 3\nfuel_min = lots\n");
+    EXPECT_FALSE(panel().load_parameters(bad, error));
     EXPECT_TRUE(error.contains("bad.txt:2:")) << error.toStdString();
     EXPECT_EQ(panel().edited().carsPerHouse, 1.0) << "nothing of the bad file";
 }

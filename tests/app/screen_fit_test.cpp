@@ -12,28 +12,30 @@
 #include <QToolButton>
 
 #include "app/compare.h"
-#include "app/extras.h"
-#include "app/panel.h"
-#include "window_fixture.h"
+#include "extras_fixture.h"
 
 namespace {
 
 // The suite's name (Screen1280x720, Screen1366x768) tells the two builds apart.
-class MAROVEL_SCREEN_SUITE : public WindowTest {
+class MAROVEL_SCREEN_SUITE : public ExtrasWindowTest {
   protected:
     void SetUp() override {
         if (qgetenv("VIRTUAL_WM_RUNNING") != "1")
             GTEST_SKIP() << "no window manager (openbox) framed the virtual screen";
-        WindowTest::SetUp();
-        QSettings().clear();
-        extras = std::make_unique<WindowExtras>(*app);
+        ExtrasWindowTest::SetUp();
     }
     void TearDown() override {
-        if (extras == nullptr) return;
-        WindowTest::TearDown();
-        extras.reset();
+        if (extras != nullptr) ExtrasWindowTest::TearDown();
     }
-    std::unique_ptr<WindowExtras> extras;
+    // The whole town within a view of w x h pixels, its cells square.
+    void expect_whole_town(int w, int h) {
+        for (const auto& [x, y] : {std::pair(0.0, 0.0), std::pair(40.0, 30.0)}) {
+            double px = 0.0, py = 0.0;
+            ASSERT_TRUE(pixel_of_point(app->camera, w, h, x, y, px, py));
+            EXPECT_TRUE(px >= -0.5 && px <= w + 0.5 && py >= -0.5 && py <= h + 0.5)
+                << x << ", " << y << " at " << px << ", " << py << " in " << w << "x" << h;
+        }
+    }
 };
 
 TEST_F(MAROVEL_SCREEN_SUITE, TheWindowAndItsPanelFitTheScreenAndTheTownScales) {
@@ -64,19 +66,10 @@ TEST_F(MAROVEL_SCREEN_SUITE, TheWindowAndItsPanelFitTheScreenAndTheTownScales) {
     const QRect dock(extras->dock()->mapToGlobal(QPoint(0, 0)), extras->dock()->size());
     EXPECT_TRUE(screen.contains(dock)) << "the panel on the screen";
     EXPECT_GE(view()->width(), 800) << "the town keeps most of the window";
-    // The whole town in the view, its cells square.
-    for (const auto& [x, y] : {std::pair(0.0, 0.0), std::pair(40.0, 30.0)}) {
-        double px = 0.0, py = 0.0;
-        ASSERT_TRUE(pixel_of_point(app->camera, app->clientWidth, app->clientHeight, x, y, px, py));
-        EXPECT_GE(px, -0.5);
-        EXPECT_LE(px, app->clientWidth + 0.5);
-        EXPECT_GE(py, -0.5);
-        EXPECT_LE(py, app->clientHeight + 0.5);
-    }
+    expect_whole_town(app->clientWidth, app->clientHeight);
     // Every parameter group's header can be seen without scrolling.
-    SidePanel& panel = *extras->panel();
     for (int g = 0; g < 4; ++g) {
-        const QToolButton* header = panel.group_header(g);
+        const QToolButton* header = panel().group_header(g);
         EXPECT_EQ(header->visibleRegion().boundingRect().size(), header->size())
             << header->text().toStdString();
     }
@@ -108,9 +101,8 @@ TEST_F(MAROVEL_SCREEN_SUITE, WithCompareBothTownsWholeAndThePanelFitTheScreen) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return compare.view() && compare.view()->isVisible(); }));
     QTest::qWait(300);  // the window manager's answer to the new size
     EXPECT_TRUE(screen.contains(frame->frameGeometry()))
-        << "frame at " << frame->frameGeometry().x() << " " << frame->frameGeometry().width()
-        << "x" << frame->frameGeometry().height();
-    SidePanel& panel = *extras->panel();
+        << "frame at " << frame->frameGeometry().x() << " " << frame->frameGeometry().width() << "x"
+        << frame->frameGeometry().height();
     const QWidget* views[2] = {view(), compare.view()};
     for (const QWidget* w : {views[0], views[1], static_cast<const QWidget*>(extras->dock())})
         EXPECT_TRUE(screen.contains(QRect(w->mapToGlobal(QPoint(0, 0)), w->size())))
@@ -118,27 +110,19 @@ TEST_F(MAROVEL_SCREEN_SUITE, WithCompareBothTownsWholeAndThePanelFitTheScreen) {
     EXPECT_LE(std::abs(views[0]->width() - views[1]->width()), 1);
     for (const QWidget* w : views) {
         EXPECT_GE(w->width(), 400) << "room for a class to see the town";
-        // The whole town in each view, its cells square.
-        for (const auto& [x, y] : {std::pair(0.0, 0.0), std::pair(40.0, 30.0)}) {
-            double px = 0.0, py = 0.0;
-            ASSERT_TRUE(pixel_of_point(app->camera, w->width(), w->height(), x, y, px, py));
-            EXPECT_GE(px, -0.5);
-            EXPECT_LE(px, w->width() + 0.5);
-            EXPECT_GE(py, -0.5);
-            EXPECT_LE(py, w->height() + 0.5);
-        }
+        expect_whole_town(w->width(), w->height());
     }
     // Both tallies, the plot's key and Apply can be seen without scrolling.
-    for (const char* name : {"compare", "plot key"}) EXPECT_FALSE(panel.monitor(name).isEmpty());
-    const QWidget* apply = panel.apply_button();
+    for (const char* name : {"compare", "plot key"}) EXPECT_FALSE(panel().monitor(name).isEmpty());
+    const QWidget* apply = panel().apply_button();
     EXPECT_EQ(apply->visibleRegion().boundingRect().size(), apply->size());
 
     const QByteArray screenshot = qgetenv("MAROVEL_COMPARE_SHOT");
     if (screenshot.isEmpty()) return;
-    ASSERT_TRUE(panel.edit("error_spread", "360"));
-    panel.edit_run(1);
-    ASSERT_TRUE(panel.edit("error_spread", "90"));
-    panel.apply_and_reset();
+    ASSERT_TRUE(panel().edit("error_spread", "360"));
+    panel().edit_run(1);
+    ASSERT_TRUE(panel().edit("error_spread", "90"));
+    panel().apply_and_reset();
     act("Car states");
     run_to_tick(*app, 1040);
     present_frame(*app);

@@ -15,25 +15,12 @@ std::string print(const Simulation& sim, long long tick) {
     return fingerprint_line(sim, tick).text;
 }
 
-TEST(Driver, TitleShowsScenarioAndClockThroughTicksResetsAndSteps) {
+// (The title's scenario and clock through ticks, resets and steps are read
+// off the window by WindowTest.TicksCommandsAndKeysRebuildTheTown...)
+TEST(Driver, TheSeedWrapsAroundAtTheEnds) {
     auto sim = new_simulation();
     init_app(*sim);
-    std::string titles;
-    auto title = [&] { titles += std::string(status_line(*sim).text).substr(13) + "|"; };
-    title();
-    for (int i = 0; i < 5; ++i) sim_tick(*sim);
-    title();
-    previous_scenario(*sim);  // seed -999: scenario 0, as -999 / 1000 truncates to 0
-    title();
-    previous_scenario(*sim);  // -1999
-    title();
-    for (int i = 0; i < 3; ++i) next_scenario(*sim);  // 1001
-    title();
-    EXPECT_EQ(titles,
-              "Scenario=0 Time=0.0|Scenario=0 Time=5.0|Scenario=0 Time=0.0|"
-              "Scenario=-1 Time=0.0|Scenario=1 Time=0.0|");
-    EXPECT_EQ(std::string(status_line(*sim).text).substr(0, 13), "Marovel 1.0: ");
-    sim->scenarioSeed = INT_MAX - 500;  // the seed wraps around at the ends
+    sim->scenarioSeed = INT_MAX - 500;
     next_scenario(*sim);
     EXPECT_EQ(sim->scenarioSeed, INT_MIN + 499);
 }
@@ -48,16 +35,15 @@ TEST(Driver, StartUpAndResetShareTheTrackButNotTheCarsAndResetsRepeatRunsExactly
     for (int i = 0; i < 720; ++i)
         differ += started->vehicles.vehicles[i].patience != reset->vehicles.vehicles[i].patience;
     EXPECT_GT(differ, 600);
-    // A run, Next and Previous later, under the same error level: the reset town again.
+    // A run, Next and Previous later, under the same error level: the reset town
+    // again (a rebuilt object runs on as a new one: RebuildingAUsedObject...).
     started->parameters.errorSpread = ERROR_HIGH;
     for (int i = 0; i < 50; ++i) sim_tick(*started);
     next_scenario(*started);
     previous_scenario(*started);
-    for (int tick = 1; tick <= 600; ++tick) {
-        sim_tick(*started);
-        sim_tick(*reset);
-        ASSERT_EQ(print(*started, tick), print(*reset, tick));
-    }
+    sim_tick(*started);
+    sim_tick(*reset);
+    EXPECT_EQ(print(*started, 1), print(*reset, 1));
 }
 
 TEST(Fingerprint, EachHashCoversItsOwnPartAndEveryNaNHashesAlike) {

@@ -48,31 +48,11 @@ TEST(NoHeap, ScenariosAndTicksAllocateNothing) {
     EXPECT_EQ(allocations.load() - before, 1);
 }
 
-TEST(NoHeap, UnderTheRoadGuideCarsDrivingHomeAllocateNothing) {
-    static Simulation sim;
-    ModelParameters p;
-    p.errorSpread = ERROR_HIGH;  // everyone leaves at once
-    p.routeGuide = ROUTE_GUIDE_ROAD;
-    p.patienceMin = 5;  // and most give up and search a route home
-    p.patienceMax = 60;
-    build_scenario(sim, {1, p, false});
-    sim_tick(sim);
-    const long before = allocations.load();
-    std::int64_t searches = 0;
-    for (int k = 0; k < 3; ++k) {
-        build_scenario(sim, {1 + k, p, false});
-        for (int t = 0; t < 600; ++t) sim_tick(sim);
-        searches += sim.vehicles.home.searches;
-        next_scenario(sim);
-    }
-    EXPECT_EQ(allocations.load() - before, 0);
-    EXPECT_GT(searches, 0);
-}
-
-// A road plan: exit quotas, closures, reopenings and contraflow under the
-// road guide, each changing the lanes and so searching the steps to the exits
-// and the routes home again, inside the ticks.
-TEST(NoHeap, ARoadPlansOperationsAllocateNothing) {
+// Under the road guide, with most cars giving up and searching their routes
+// home, and a road plan: exit quotas, closures, reopenings and contraflow, each
+// changing the lanes and so searching the steps to the exits and the routes
+// home again, inside the ticks.
+TEST(NoHeap, RoutesHomeAndARoadPlansOperationsAllocateNothing) {
     static Simulation sim;
     ModelParameters p;
     p.errorSpread = ERROR_HIGH;

@@ -14,17 +14,16 @@
 
 namespace {
 
+using A = RoadAction;
+using Op = RoadOperation;
+
 std::shared_ptr<const Town> town_of(const std::string& text) {
     return std::make_shared<const Town>(parsed_town(text));
 }
 
 std::unique_ptr<Simulation> planned_run(std::shared_ptr<const Town> town, const ModelParameters& p,
                                         RoadPlan plan) {
-    auto sim = std::make_unique<Simulation>();
-    ScenarioSetup setup{1, p, false};
-    setup.roads = std::move(plan);
-    build_scenario(*sim, setup, std::move(town));
-    return sim;
+    return town_run(std::move(town), p, 1, std::move(plan));
 }
 
 // Evacuating cars next to the exit that a move into it would take in.
@@ -69,17 +68,6 @@ const char* const MIDDLE_EXIT =
     "+++++++++++++\n"
     "NNNNNN.NNNNNN\n";
 
-RoadOperation operation(RoadAction a, CellPos from, CellPos to, std::int64_t tick,
-                        std::uint8_t direction = 0) {
-    RoadOperation op;
-    op.action = a;
-    op.from = from;
-    op.to = to;
-    op.tick = tick;
-    op.direction = direction;
-    return op;
-}
-
 // An exit that takes one car a tick lets exactly one in every tick that starts
 // with a car waiting next to it (and none in any other), under either guide,
 // whether the town or the plan says so, until every car is out; without the
@@ -123,8 +111,7 @@ TEST(Roads, AClosedStretchTakesNoCarFromItsTickOnAndAReopeningTakesThemAgain) {
     const CellPos lo = {18, 27}, hi = {18, 28};  // the left bank's road to the exit's bridge
     const std::int64_t closeTick = 60, reopenTick = 150;
     RoadPlan plan;
-    plan.operations = {operation(RoadAction::Close, lo, hi, closeTick),
-                       operation(RoadAction::Reopen, lo, hi, reopenTick)};
+    plan.operations = {Op{A::Close, lo, hi, closeTick}, Op{A::Reopen, lo, hi, reopenTick}};
     auto sim = planned_run(shared_builtin_town(), everyone_leaves(ROUTE_GUIDE_ROAD), plan);
     const int cars = sim->vehicles.vehicleCount;
     const auto inside = [&](CellPos c) {
@@ -185,7 +172,7 @@ int tick_of_share(Simulation& sim, int percent, int ticks) {
 // centre (up here). A car on the inbound lane when it turns is turned with it.
 TEST(Roads, ContraflowOnTheInboundLaneClearsTheTownSoonerAndTurnsTheCarsOnIt) {
     const auto town = town_of(two_lane_town());
-    const RoadOperation reverse = operation(RoadAction::Contraflow, {10, 2}, {10, 11}, 0);
+    const RoadOperation reverse = Op{A::Contraflow, {10, 2}, {10, 11}, 0};
     EXPECT_EQ(road_operation_direction(*town, reverse), DIR_Y_INC);
     for (const double guide : {ROUTE_GUIDE_STRAIGHT, ROUTE_GUIDE_ROAD}) {
         SCOPED_TRACE(guide);
@@ -204,28 +191,16 @@ TEST(Roads, ContraflowOnTheInboundLaneClearsTheTownSoonerAndTurnsTheCarsOnIt) {
     }
 
     RoadPlan later;
-    later.operations = {operation(RoadAction::Contraflow, {10, 2}, {10, 11}, 5)};
+    later.operations = {Op{A::Contraflow, {10, 2}, {10, 11}, 5}};
     auto sim = planned_run(town, everyone_leaves(), later);
     // A car driving in on the inbound lane, as if it had come from the top.
-    Vehicle& car = sim->vehicles.vehicles[0];
-    const int index = 0;
-    cell_at(sim->grid, car.home).traffic--;
-    car.state = VS_EVACUATING;
-    car.pos = {10, 10};
-    car.prevPos = {10, 11};
-    car.heading = DIR_Y_DEC;
-    set_traffic(sim->grid, car.pos, car.heading);
-    index_vehicles(sim->grid, sim->vehicles);
-    ASSERT_TRUE(validate_simulation(*sim).ok);
+    const Vehicle& car = place_car(*sim, 0, VS_EVACUATING, {10, 10}, DIR_Y_DEC, {10, 11});
     for (int t = 1; t <= 5; ++t) ASSERT_TRUE(checked_tick(*sim));
-    const Vehicle& turned = sim->vehicles.vehicles[index];
-    EXPECT_EQ(turned.pos.x, 10);
-    EXPECT_EQ(turned.pos.y, 5) << "it drove down the inbound lane until it turned";
-    EXPECT_EQ(turned.heading, DIR_Y_INC);
-    EXPECT_EQ(traffic_at(*sim, turned.pos) & DIR_Y_DEC, 0);
+    EXPECT_EQ(car.pos, (CellPos{10, 5})) << "it drove down the inbound lane until it turned";
+    EXPECT_EQ(car.heading, DIR_Y_INC);
+    EXPECT_EQ(traffic_at(*sim, car.pos) & DIR_Y_DEC, 0);
     for (int t = 6; t <= 300; ++t) ASSERT_TRUE(checked_tick(*sim));
-    EXPECT_EQ(sim->vehicles.vehicles[index].state, VS_EVACUATING);
-    EXPECT_EQ(sim->vehicles.vehicles[index].onExit, 1);
+    EXPECT_TRUE(car.state == VS_EVACUATING && car.onExit == 1);
 }
 
 struct NamedRun {
@@ -267,13 +242,12 @@ TEST(Roads, ACopyOfARunAfterItsLanesChangedDrivesByItsOwnStepsToTheExits) {
     const Case cases[] = {
         {"closure",
          shared_builtin_town(),
-         {operation(RoadAction::Close, {18, 27}, {18, 28}, 60),
-          operation(RoadAction::Reopen, {18, 27}, {18, 28}, 150)},
+         {Op{A::Close, {18, 27}, {18, 28}, 60}, Op{A::Reopen, {18, 27}, {18, 28}, 150}},
          100},
         {"contraflow",
          twoLanes,
-         {operation(RoadAction::Contraflow, {10, 2}, {10, 11}, 5),
-          operation(RoadAction::Contraflow, {10, 2}, {10, 11}, 40, DIR_Y_DEC)},
+         {Op{A::Contraflow, {10, 2}, {10, 11}, 5},
+          Op{A::Contraflow, {10, 2}, {10, 11}, 40, DIR_Y_DEC}},
          20},
     };
     for (const Case& c : cases) {
@@ -315,10 +289,9 @@ TEST(Roads, OperationsThatChangeNoLaneLeaveTheRunAsItWasWithoutThem) {
         RoadPlan plan;
         for (int tick = 10; tick <= 200; tick += 10)
             plan.operations.push_back(
-                operation(RoadAction::Reopen, {0, 0}, {town->width - 1, town->height - 1}, tick));
+                Op{A::Reopen, {0, 0}, {town->width - 1, town->height - 1}, tick});
         if (town == twoLanes)
-            plan.operations.push_back(
-                operation(RoadAction::Contraflow, {9, 2}, {9, 11}, 15, DIR_Y_INC));
+            plan.operations.push_back(Op{A::Contraflow, {9, 2}, {9, 11}, 15, DIR_Y_INC});
         auto without = planned_run(town, p, {});
         auto with = planned_run(town, p, plan);
         EXPECT_EQ(first_departure(*without, {{"the run with the plan", with.get()}}, 300), "");
@@ -335,11 +308,11 @@ TEST(Roads, OperationsComeIntoForceByTickAndThoseOfOneTickInTheOrderGiven) {
     const CellPos c = {18, 27};
     const std::uint8_t open = builtin_town().layout_at(c);
     ASSERT_TRUE(is_road(open));
-    const RoadOperation close5 = operation(RoadAction::Close, c, c, 5);
-    const RoadOperation reopen5 = operation(RoadAction::Reopen, c, c, 5);
-    const RoadOperation reopen9 = operation(RoadAction::Reopen, c, c, 9);
-    const RoadOperation up5 = operation(RoadAction::Contraflow, c, c, 5, DIR_Y_INC);
-    const RoadOperation down5 = operation(RoadAction::Contraflow, c, c, 5, DIR_Y_DEC);
+    const RoadOperation close5 = Op{A::Close, c, c, 5};
+    const RoadOperation reopen5 = Op{A::Reopen, c, c, 5};
+    const RoadOperation reopen9 = Op{A::Reopen, c, c, 9};
+    const RoadOperation up5 = Op{A::Contraflow, c, c, 5, DIR_Y_INC};
+    const RoadOperation down5 = Op{A::Contraflow, c, c, 5, DIR_Y_DEC};
     struct Case {
         std::vector<RoadOperation> operations;
         std::uint8_t from5, from9;  // the cell's layout after ticks 5..8, and from 9 on
@@ -375,18 +348,18 @@ TEST(Roads, APlanOffTheRoadsOrOutsideTheTownIsRefusedSayingWhy) {
         const char* says;
     };
     const Case cases[] = {
-        {operation(RoadAction::Close, {40, 3}, {40, 3}, 5), "close: (40, 3) lies outside the town (40 x 30 cells)"},
-        {operation(RoadAction::Reopen, {0, 0}, {3, -1}, 5), "reopen: (3, -1) lies outside"},
-        {operation(RoadAction::Close, {1, 1}, {1, 1}, 5), "close: (1, 1) is not a road cell"},
-        {operation(RoadAction::Close, {1, 8}, {5, 9}, 5), "close: (1, 8):(5, 9) holds no road cell"},
-        {operation(RoadAction::Contraflow, {0, 14}, {39, 14}, 5), "lies across the town's centre"},
+        {Op{A::Close, {40, 3}, {40, 3}, 5}, "close: (40, 3) lies outside the town (40 x 30 cells)"},
+        {Op{A::Reopen, {0, 0}, {3, -1}, 5}, "reopen: (3, -1) lies outside"},
+        {Op{A::Close, {1, 1}, {1, 1}, 5}, "close: (1, 1) is not a road cell"},
+        {Op{A::Close, {1, 8}, {5, 9}, 5}, "close: (1, 8):(5, 9) holds no road cell"},
+        {Op{A::Contraflow, {0, 14}, {39, 14}, 5}, "lies across the town's centre"},
     };
     for (const Case& c : cases) {
         RoadPlan plan;
-        plan.operations = {operation(RoadAction::Close, {0, 0}, {0, 0}, 1), c.op};
+        plan.operations = {Op{A::Close, {0, 0}, {0, 0}, 1}, c.op};
         EXPECT_NE(check_road_plan(town, plan).find(c.says), std::string::npos)
             << check_road_plan(town, plan);
-        plan.operations = {operation(RoadAction::Close, {0, 0}, {0, 0}, 1)};
+        plan.operations = {Op{A::Close, {0, 0}, {0, 0}, 1}};
         EXPECT_EQ(check_road_plan(town, plan), "");
     }
     RoadPlan plan;
@@ -394,7 +367,7 @@ TEST(Roads, APlanOffTheRoadsOrOutsideTheTownIsRefusedSayingWhy) {
     EXPECT_NE(check_road_plan(town, plan).find("at least 1 car a tick"), std::string::npos);
     // Along the centre row, but with its direction given: it runs.
     plan = {};
-    plan.operations = {operation(RoadAction::Contraflow, {0, 14}, {39, 14}, 5, DIR_X_INC)};
+    plan.operations = {Op{A::Contraflow, {0, 14}, {39, 14}, 5, DIR_X_INC}};
     EXPECT_EQ(check_road_plan(town, plan), "");
 }
 

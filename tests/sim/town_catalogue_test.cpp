@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <random>
 #include <vector>
 
@@ -34,50 +33,7 @@ TEST(TownCatalogue, ALoopBelowTheExitTrapsTheStraightRuleAndTheRoadGuideGetsEver
     EXPECT_GE(current_tally(straight->vehicles).enRoute, 4);  // still circling
 }
 
-TEST(TownCatalogue,
-     ACarThatGivesUpOnALoopBelowItsHouseCirclesItUnderTheStraightRuleAndDrivesHomeByRoad) {
-    const auto town = catalogue_town("loop_below_home");
-    ASSERT_TRUE(town);
-    EXPECT_TRUE(validate_town(*town).empty());
-    const CellPos house = {4, 4};
-    for (double guide : {ROUTE_GUIDE_STRAIGHT, ROUTE_GUIDE_ROAD}) {
-        // Out of the door and down into the loop, where patience ends.
-        ModelParameters p = everyone_leaves(guide);
-        p.carsPerHouse = 1;
-        p.patienceMin = p.patienceMax = 5;
-        p.fuelMin = p.fuelMax = 5000;  // nobody is towed
-        auto sim = town_run(town, p);
-        ASSERT_EQ(sim->vehicles.vehicleCount, 1);
-        start_evacuating(sim->vehicles, 0);
-        const Vehicle& car = sim->vehicles.vehicles[0];
-        int homeAt = 0;
-        bool gaveUpOnTheLoop = false, cameAlongTheTop = false;
-        for (int t = 1; t <= 400 && homeAt == 0; ++t) {
-            const CellPos was = car.pos;
-            const bool wasEvacuating = car.state == VS_EVACUATING;
-            ASSERT_TRUE(checked_tick(*sim));
-            if (wasEvacuating && car.state == VS_GAVE_UP)
-                gaveUpOnTheLoop = was.y >= 1 && was.y <= 3 && was.x >= 3 && was.x <= 5;
-            if (car.state == VS_GAVE_UP && car.pos.y == 4 && car.pos.x < 3) cameAlongTheTop = true;
-            if (car.state == VS_GAVE_UP && car.pos == house) homeAt = t;
-        }
-        EXPECT_TRUE(gaveUpOnTheLoop) << guide;
-        EXPECT_EQ(car.fuel >= 0, true) << guide;
-        if (guide == ROUTE_GUIDE_STRAIGHT) {
-            EXPECT_EQ(homeAt, 0) << "the straight rule circles the loop";
-            EXPECT_TRUE(car.pos.y >= 1 && car.pos.y <= 3 && car.pos.x >= 3 && car.pos.x <= 5)
-                << car.pos.x << ", " << car.pos.y;
-        } else {
-            EXPECT_TRUE(homeAt > 0 && homeAt < 40) << homeAt;
-            EXPECT_TRUE(cameAlongTheTop);
-            EXPECT_GE(sim->vehicles.home.searches, 1);
-            EXPECT_EQ(sim->vehicles.home.routes[0].state, HOME_ROUTE_NONE)
-                << "the car at home holds no route";
-        }
-    }
-}
-
-TEST(TownCatalogue, ARiverWithoutABridgeIsReportedHouseByHouseAndItsFarSideNeverArrives) {
+TEST(TownCatalogue, ARiverWithoutABridgeIsReportedHouseByHouse) {
     const auto town = catalogue_town("river_no_bridge");
     ASSERT_TRUE(town);
     const std::vector<TownProblem> ps = validate_town(*town);
@@ -89,20 +45,11 @@ TEST(TownCatalogue, ARiverWithoutABridgeIsReportedHouseByHouseAndItsFarSideNever
     }
     EXPECT_EQ(houses, (std::vector<std::pair<int, int>>{{4, 0}, {5, 0}, {6, 0}}));
     EXPECT_EQ(roads, (std::vector<std::pair<int, int>>{{4, 1}, {5, 1}, {6, 1}}));
-    for (double guide : {ROUTE_GUIDE_STRAIGHT, ROUTE_GUIDE_ROAD}) {
-        auto sim = town_run(town, everyone_leaves(guide));
-        run(*sim, 600);
-        for (int i = 0; i < sim->vehicles.vehicleCount; ++i) {
-            const Vehicle& v = sim->vehicles.vehicles[static_cast<std::size_t>(i)];
-            const bool farSide = v.home.x > 3;
-            EXPECT_EQ(v.state == VS_EVACUATING && v.onExit, !farSide) << i << " guide " << guide;
-            if (farSide) {
-                EXPECT_EQ(v.pos, v.home) << i;  // given up or towed home
-            }
-        }
-    }
+    // (That the cars of such houses never arrive, and end at home, is held on
+    // random towns by TownProperty.OnRandomTowns...)
 }
 
+// The state checks after every tick refuse a car in a lane its cell does not let in.
 TEST(TownCatalogue, OneWayRoadsAreOnlyEverDrivenTheWayTheirArrowsPoint) {
     const auto town = catalogue_town("one_way_loop");
     ASSERT_TRUE(town);
@@ -111,18 +58,9 @@ TEST(TownCatalogue, OneWayRoadsAreOnlyEverDrivenTheWayTheirArrowsPoint) {
         auto sim = town_run(town, everyone_leaves(guide));
         bool lowerCarWentRight = false;
         for (int t = 0; t < 100; ++t) {
-            sim_tick(*sim);
-            for (int i = 0; i < sim->vehicles.vehicleCount; ++i) {
-                const Vehicle& v = sim->vehicles.vehicles[static_cast<std::size_t>(i)];
-                if (v.pos == v.home) continue;
-                const std::uint8_t layout = town->layout_at(v.pos);
-                ASSERT_NE(layout & v.heading, 0)
-                    << "car " << i << " against the lane at (" << v.pos.x << ", " << v.pos.y << ")";
-                if ((layout & LAYOUT_ONE_WAY) != 0) {
-                    ASSERT_EQ(layout & DIR_ALL, v.heading);
-                }
-                if (v.home.y == 1 && v.pos == (CellPos{4, 2})) lowerCarWentRight = true;
-            }
+            ASSERT_TRUE(checked_tick(*sim));
+            for (const Vehicle& v : sim->vehicles.vehicles)
+                lowerCarWentRight |= v.home.y == 1 && v.pos == (CellPos{4, 2});
         }
         EXPECT_EQ(current_tally(sim->vehicles).evacuated, sim->vehicles.vehicleCount) << guide;
         EXPECT_TRUE(lowerCarWentRight) << guide;
@@ -169,34 +107,29 @@ TEST(TownCatalogue, CarsLeaveOntoTheirOwnDoorAndComeHomeThroughIt) {
         p.patienceMin = p.patienceMax = 1;
         p.carsPerHouse = 1;
         auto sim = town_run(town, p);
-        const int n = sim->vehicles.vehicleCount;
-        std::vector<CellPos> before(static_cast<std::size_t>(n));
-        std::vector<int> outs(static_cast<std::size_t>(n), 0), ins(static_cast<std::size_t>(n), 0);
+        const std::vector<Vehicle>& cars = sim->vehicles.vehicles;
+        const std::size_t n = static_cast<std::size_t>(sim->vehicles.vehicleCount);
+        std::vector<int> outs(n, 0), ins(n, 0);
         for (int t = 0; t < 80; ++t) {
-            for (int i = 0; i < n; ++i)
-                before[static_cast<std::size_t>(i)] =
-                    sim->vehicles.vehicles[static_cast<std::size_t>(i)].pos;
+            const std::vector<Vehicle> before = cars;
             sim_tick(*sim);
-            for (int i = 0; i < n; ++i) {
-                const Vehicle& v = sim->vehicles.vehicles[static_cast<std::size_t>(i)];
-                const CellPos was = before[static_cast<std::size_t>(i)];
+            for (std::size_t i = 0; i < n; ++i) {
+                const Vehicle& v = cars[i];
+                const CellPos was = before[i].pos;
                 const House& h = *std::find_if(town->houses.begin(), town->houses.end(),
                                                [&](const House& x) { return x.pos == v.home; });
-                const bool towed = v.fuel < sim->vehicles.towFuelLimit;
                 if (was == v.home && !(v.pos == v.home)) {
                     EXPECT_EQ(v.pos, door_cell(h)) << i;
-                    ++outs[static_cast<std::size_t>(i)];
+                    ++outs[i];
                 }
-                if (!(was == v.home) && v.pos == v.home && !towed) {
-                    EXPECT_EQ(was, door_cell(h)) << i;
-                    ++ins[static_cast<std::size_t>(i)];
+                if (!(was == v.home) && v.pos == v.home && v.fuel >= sim->vehicles.towFuelLimit) {
+                    EXPECT_EQ(was, door_cell(h)) << i;  // driven home, not towed
+                    ++ins[i];
                 }
             }
         }
-        int home = 0;
-        for (int i = 0; i < n; ++i)
-            home += outs[static_cast<std::size_t>(i)] > 0 && ins[static_cast<std::size_t>(i)] > 0;
-        EXPECT_EQ(home, n) << "every car went out and came back by its door, guide " << guide;
+        for (std::size_t i = 0; i < n; ++i)
+            EXPECT_TRUE(outs[i] > 0 && ins[i] > 0) << "car " << i << " out and back by its door";
     }
 }
 
@@ -269,6 +202,7 @@ Town random_town(std::mt19937& rng) {
 
 TEST(TownProperty, OnRandomTownsTheStateStaysWholeAndEveryCarEndsAtAnExitOrAtHome) {
     std::mt19937 rng(20240611);
+    std::ptrdiff_t stranded = 0;
     for (int k = 0; k < 40; ++k) {
         const auto town = std::make_shared<const Town>(random_town(rng));
         std::vector<bool> cannotLeave(static_cast<std::size_t>(town->width * town->height), false);
@@ -291,7 +225,9 @@ TEST(TownProperty, OnRandomTownsTheStateStaysWholeAndEveryCarEndsAtAnExitOrAtHom
         }
         EXPECT_EQ(current_tally(sim->vehicles).enRoute + current_tally(sim->vehicles).outOfGas, 0)
             << "town " << k;
+        stranded += std::count(cannotLeave.begin(), cannotLeave.end(), true);
     }
+    EXPECT_GT(stranded, 20) << "the towns hardly ever have a house that cannot leave";
 }
 
 TEST(TownProperty, UnderTheRoadGuideACarThatGivesUpWhereARoadLeadsHomeDrivesHome) {
@@ -381,10 +317,7 @@ TEST(TownProperty, UnderTheRoadGuideCarsDrivingHomeAtOnceKeepTheTallyAndPriceByT
     auto sim = town_run(town, p);
     int mostDriving = 0, checked = 0;
     for (int t = 1; t <= 600; ++t) {
-        ASSERT_TRUE(checked_tick(*sim));  // the routes' rules among them
-        const VehicleTally kept = current_tally(sim->vehicles);
-        const VehicleTally counted = tally_vehicles(sim->vehicles);
-        ASSERT_EQ(std::memcmp(&kept, &counted, sizeof kept), 0) << "tick " << t;
+        ASSERT_TRUE(checked_tick(*sim));  // the kept tally and the routes' rules among them
         int driving = 0;
         for (const HomeRoute& route : sim->vehicles.home.routes)
             driving += route.state != HOME_ROUTE_NONE;

@@ -19,13 +19,18 @@ inline std::string read_text_file(const std::string& path) {
     return s.str();
 }
 
-// A town from its text (fails the test, and gives an empty town, when it does not parse).
+// Parses a town's text into `t`; fails the test, naming where, when it does not parse.
+inline bool parse_or_fail(const std::string& text, Town& t, const std::string& name) {
+    TownTextError e;
+    if (parse_town(text, t, e)) return true;
+    ADD_FAILURE() << name << ": line " << e.line << ", column " << e.column << ": " << e.message;
+    return false;
+}
+
+// A town from its text (an empty town when it does not parse).
 inline Town parsed_town(const std::string& text, const std::string& name = "the town") {
     Town t;
-    TownTextError e;
-    if (!parse_town(text, t, e))
-        ADD_FAILURE() << name << ": line " << e.line << ", column " << e.column << ": "
-                      << e.message;
+    parse_or_fail(text, t, name);
     return t;
 }
 
@@ -37,24 +42,21 @@ inline ::testing::AssertionResult checked_tick(Simulation& sim) {
     return ::testing::AssertionFailure() << "tick " << sim.storm.simTime << ": " << r.message;
 }
 
-// A town of the catalogue in tests/sim/towns, parsed (fails the test when it does not parse).
+// A town of the catalogue in tests/sim/towns, parsed (null when it does not parse).
 inline std::shared_ptr<const Town> catalogue_town(const std::string& name) {
-    Town t;
-    TownTextError e;
-    const std::string text = read_text_file(std::string(MAROVEL_TOWNS_DIR) + "/" + name + ".town");
-    if (!parse_town(text, t, e)) {
-        ADD_FAILURE() << name << ": line " << e.line << ", column " << e.column << ": "
-                      << e.message;
-        return nullptr;
-    }
-    return std::make_shared<const Town>(std::move(t));
+    auto t = std::make_shared<Town>();
+    const std::string file = std::string(MAROVEL_TOWNS_DIR) + "/" + name + ".town";
+    return parse_or_fail(read_text_file(file), *t, name) ? t : nullptr;
 }
 
-// A scenario on the town under the parameters, built as Reset builds it.
+// A scenario on the town under the parameters (and a road plan), built as Reset builds it.
 inline std::unique_ptr<Simulation> town_run(std::shared_ptr<const Town> town,
-                                            const ModelParameters& p, std::int32_t seed = 1) {
+                                            const ModelParameters& p, std::int32_t seed = 1,
+                                            RoadPlan roads = {}) {
     auto sim = std::make_unique<Simulation>();
-    build_scenario(*sim, {seed, p, false}, std::move(town));
+    ScenarioSetup setup{seed, p, false};
+    setup.roads = std::move(roads);
+    build_scenario(*sim, setup, std::move(town));
     return sim;
 }
 
