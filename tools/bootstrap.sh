@@ -72,7 +72,7 @@ run_tests() {
         say "Fuzzing the picture and town readers and the OpenStreetMap importer"
         cmake --preset fuzz >/dev/null
         cmake --build --preset fuzz
-        tests/fuzz/run-fuzz.sh 40
+        tests/fuzz/run-fuzz.sh 30
     fi
 
     build_page
