@@ -350,15 +350,19 @@ async function main() {
   }
 
   // ---- towns
+  let loadedTown = null;  // {name, text} of the town opened from a file; null for the built-in town
+  function loadTownText(name, t) {
+    const ok = withString(t, (p, n) => api.load_town(p, n));
+    if (!ok) { say(`${name}: ${text(api.text())}`); return false; }
+    loadedTown = { name, text: t };
+    run.launch = false;
+    $("town-name").textContent = "Town: " + name;
+    say("");
+    rebuilt();
+    return true;
+  }
   function openTown(file) {
-    file.text().then((t) => {
-      const ok = withString(t, (p, n) => api.load_town(p, n));
-      if (!ok) { say(`${file.name}: ${text(api.text())}`); return; }
-      run.launch = false;
-      $("town-name").textContent = "Town: " + file.name;
-      say("");
-      rebuilt();
-    });
+    file.text().then((t) => loadTownText(file.name, t));
   }
 
   // ---- saving and sharing
@@ -375,7 +379,23 @@ async function main() {
     return "tick,not_evacuated,evacuated,gave_up,en_route,towed,out_of_gas,total\n" +
       history.map((r) => [...r, r.slice(1).reduce((a, b) => a + b, 0)].join(",")).join("\n") + "\n";
   }
-  function shareLink() {
+  // A loaded town travels in the link's fragment, deflated and in base64url:
+  // the link opens on the same town from disk or any server, and the
+  // fragment never reaches a server. A town too large for a link is left out.
+  const MAX_LINK_TOWN = 64 * 1024;  // characters of the packed town
+  async function packTown(t) {
+    const stream = new Blob([t]).stream().pipeThrough(new CompressionStream("deflate-raw"));
+    const bytes = new Uint8Array(await new Response(stream).arrayBuffer());
+    let s = "";
+    for (const b of bytes) s += String.fromCharCode(b);
+    return btoa(s).replace(/\+/g, "-").replace(/\//g, "_").replace(/=+$/, "");
+  }
+  async function unpackTown(s) {
+    const bytes = Uint8Array.from(atob(s.replace(/-/g, "+").replace(/_/g, "/")), (c) => c.charCodeAt(0));
+    const stream = new Blob([bytes]).stream().pipeThrough(new DecompressionStream("deflate-raw"));
+    return new Response(stream).text();
+  }
+  async function shareLink() {
     const q = new URLSearchParams();
     q.set("seed", String(api.seed()));
     if (run.launch) q.set("launch", "1");
@@ -383,7 +403,28 @@ async function main() {
       const v = getParameter(p.name);
       if (v !== p.def) q.set(p.name, shortNumber(v));
     }
-    return location.href.split(/[?#]/)[0] + "?" + q.toString();
+    let link = location.href.split(/[?#]/)[0] + "?" + q.toString();
+    if (loadedTown) {
+      const packed = typeof CompressionStream === "function" ? await packTown(loadedTown.text) : "";
+      if (packed && packed.length <= MAX_LINK_TOWN) {
+        const f = new URLSearchParams();
+        f.set("town-name", loadedTown.name);
+        f.set("town", packed);
+        link += "#" + f.toString();
+      } else {
+        say(`The link leaves out ${loadedTown.name}, too large for a link: share the file beside it.`);
+      }
+    }
+    return link;
+  }
+  async function applyFragment(fragment) {
+    if (!fragment.has("town")) return;
+    const name = fragment.get("town-name") || "shared.town";
+    try {
+      loadTownText(name, await unpackTown(fragment.get("town")));
+    } catch (e) {
+      say(`The link's town ${name} could not be read (${e.message}); the built-in town is shown.`);
+    }
   }
   function applyQuery(q) {
     let setup = false;
@@ -493,15 +534,14 @@ async function main() {
   for (const k of Object.keys(view))
     $("show-" + k).addEventListener("change", () => { view[k] = $("show-" + k).checked; showMarks(); dirty = true; });
   $("town-file").addEventListener("change", () => { if ($("town-file").files[0]) openTown($("town-file").files[0]); });
-  click("builtin", () => { api.builtin(); run.launch = false; $("town-name").textContent = "Built-in town"; rebuilt(); });
+  click("builtin", () => { api.builtin(); loadedTown = null; run.launch = false; $("town-name").textContent = "Built-in town"; rebuilt(); });
   click("save-picture", commands.picture);
   click("save-counts", () => download("marovel-counts.csv", new Blob([countsCsv()], { type: "text/csv" })));
-  click("share", () => {
-    const link = shareLink();
+  click("share", () => shareLink().then((link) => {
     $("share-link").value = link;
     $("share-link").select();
     if (navigator.clipboard) navigator.clipboard.writeText(link).catch(() => {});
-  });
+  }));
   click("defaults", () => { api.default_parameters(); rebuild(0); });
   document.addEventListener("dragover", (e) => { e.preventDefault(); $("drop-hint").hidden = false; });
   document.addEventListener("dragleave", () => { $("drop-hint").hidden = true; });
@@ -516,6 +556,7 @@ async function main() {
   api.start();
   rebuilt();
   const query = new URLSearchParams(location.search);
+  await applyFragment(new URLSearchParams(location.hash.slice(1)));
   applyQuery(query);
   if (query.has("fingerprint")) {
     const [seed, error, ticks] = query.get("fingerprint").split(",");

@@ -150,6 +150,24 @@ def test_a_town_dropped_or_chosen_runs_as_marovel_sim_runs_it(browser, tmp_path)
     wait_for(browser, "document.getElementById('message').textContent !== ''")
     assert re.match(r"bad\.town: line \d+, column \d+: ", page_text(browser, "message"))
     assert live_line(browser) == native_lines("--town", town, "--ticks", 120)[120]
+    # The share link carries the town with the scenario and the parameters: it
+    # opens on the same run.
+    from selenium.webdriver.support.ui import Select
+    Select(browser.find_element("id", "error")).select_by_value("moderate")
+    browser.find_element("id", "share").click()
+    wait_for(browser, "document.getElementById('share-link').value.includes('#')")
+    link = browser.find_element("id", "share-link").get_attribute("value")
+    open_page(browser, link.split(".html", 1)[1])
+    wait_for(browser, "document.getElementById('town-name').textContent.includes('two_exits')")
+    browser.find_element("id", "run-to").clear()
+    browser.find_element("id", "run-to").send_keys("120")
+    browser.find_element("id", "run-to-go").click()
+    assert live_line(browser) == native_lines("--town", town, "--error", "moderate", "--ticks", 120)[120]
+    # A link whose town is damaged says so and shows the built-in town.
+    open_page(browser, link.split(".html", 1)[1].replace("town=", "town=*"))
+    wait_for(browser, "document.getElementById('message').textContent !== ''")
+    assert "could not be read" in page_text(browser, "message")
+    assert "two_exits" not in page_text(browser, "town-name")
 
 
 def colours_of_the_window():
