@@ -79,6 +79,7 @@ void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
     add_parameter_options(*sweep, c.parameters, false);
     add_road_options(*sweep, c.roads);
     add_zone_options(*sweep, c.zones);
+    add_plan_options(*sweep, c.plans, true);
     sweep->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
         ->transform(decimal_in(1, MAX_TICKS));
     sweep
