@@ -62,7 +62,8 @@ std::string split_plan_text(std::string_view text, std::vector<PlanLine>& lines)
         while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.remove_suffix(1);
         p.key = key;
         const std::size_t value = line.find_first_not_of(" \t", eq + 1);
-        p.valueColumn = static_cast<int>(value == std::string_view::npos ? line.size() : value) + 1;
+        // Without a value, the column just after the '='.
+        p.valueColumn = static_cast<int>(value == std::string_view::npos ? eq + 1 : value) + 1;
         if (value != std::string_view::npos) {
             std::string_view v = line.substr(value);
             while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
