@@ -170,6 +170,45 @@ TEST(PlanOptions, SweepPlansPairsEachPlanWithTheFirstOnTheSameScenarios) {
     EXPECT_NE(later.out.find(" later than at_once"), std::string::npos) << later.out;
 }
 
+// A sweep of plans split in shards merges back into the whole sweep's files,
+// and one cut short resumes to them: the runs come in the same order.
+TEST(PlanOptions, SweepPlansSplitAndResumeToTheWholeSweep) {
+    const Folder dir;
+    const std::string town = dir.write("street.town", ZONED_STREET);
+    const std::string a = dir.write("a.plan", "order = far@0\norder = near@0\n");
+    const std::string b = dir.write("b.plan", "order = far@0\nclose = 0,1@10\nreopen = 0,1@20\n");
+    const std::string sweep = SIM + " sweep --town " + town + " --plans " + a + "," + b +
+                              " --seeds 1..3 --errors low,high --ticks 60 ";
+    const std::string out = dir.path + "/";
+    ASSERT_EQ(run_command(sweep + "--summary " + out + "whole.csv --curves " + out + "wc.csv").status,
+              0);
+    for (const char* part : {"1", "2"})
+        ASSERT_EQ(run_command(sweep + "--shard " + part + "/2 --summary " + out + "s" + part +
+                              ".csv --curves " + out + "c" + part + ".csv")
+                      .status,
+                  0);
+    const CommandResult merged =
+        run_command(SIM + " merge " + out + "s2.csv " + out + "s1.csv " + out + "c1.csv " + out +
+                    "c2.csv --summary " + out + "merged.csv --curves " + out + "mc.csv");
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    EXPECT_EQ(read(out + "merged.csv"), read(out + "whole.csv"));
+    EXPECT_EQ(read(out + "mc.csv"), read(out + "wc.csv"));
+    EXPECT_NE(merged.out.find("b clears 90 % "), std::string::npos) << merged.out;
+    // The summary cut after its fifth run, mid-way through a scenario's plans.
+    std::stringstream whole(read(out + "whole.csv"));
+    std::string line, cut;
+    int rows = 0;
+    while (std::getline(whole, line) && rows < 5) {
+        cut += line + "\n";
+        rows += line[0] != '#' && line.rfind("plan,", 0) != 0;
+    }
+    dir.write("resumed.csv", cut);
+    const CommandResult resumed = run_command(sweep + "--resume --summary " + out + "resumed.csv");
+    ASSERT_EQ(resumed.status, 0) << resumed.err;
+    EXPECT_NE(resumed.err.find("resuming after 5 of 12 runs"), std::string::npos) << resumed.err;
+    EXPECT_EQ(read(out + "resumed.csv"), read(out + "whole.csv"));
+}
+
 // Refused before any file is made: a bad plan, a plan with the options it holds,
 // one plan to compare, plans with a design, two plans of one name.
 TEST(PlanOptions, BadPlansAreRefusedWithNothingWritten) {
