@@ -90,22 +90,10 @@ int run_ete_command(const EteCommand& c, int argc, char** argv) {
         if (!plan.town) return refuse("--town: " + why);
     }
     std::vector<Plan> plans;
-    if (!c.plan.plan.empty()) {
-        if (const std::string why = read_plan_options(c.plan, plan.town, c.ticks, plans);
-            !why.empty())
-            return refuse(why);
-        plan.town = plans[0].town;
-        plan.roads = plans[0].roads;
-        plan.orders = plans[0].orders;
-    } else {
-        if (const std::string why = apply_road_options(
-                *c.app, c.roads, plan.town ? *plan.town : builtin_town(), plan.roads);
-            !why.empty())
-            return refuse(why);
-        if (const std::string why = apply_zone_options(c.zones, c.ticks, plan.town, plan.orders);
-            !why.empty())
-            return refuse(why);
-    }
+    if (const std::string why = apply_plan_or_options(*c.app, c.plan, c.roads, c.zones, c.ticks,
+                                                      plan.town, plan.roads, plan.orders, plans);
+        !why.empty())
+        return refuse(why);
 #if !MAROVEL_WITH_PICTURES
     // The plot is drawn by the picture program's own build of this command.
     if (!c.plot.empty()) {

@@ -63,6 +63,28 @@ std::string read_plan_options(const PlanOptions& o, const std::shared_ptr<const 
     return {};
 }
 
+std::string apply_plan_or_options(const CLI::App& app, const PlanOptions& plan,
+                                  const RoadOptions& roads, const ZoneOptions& zones,
+                                  long long ticks, std::shared_ptr<const Town>& town,
+                                  RoadPlan& roadPlan, std::vector<EvacuationOrder>& orders,
+                                  std::vector<Plan>& plans) {
+    plans.clear();
+    if (plan.plan.empty() && plan.plans.empty()) {
+        if (std::string why =
+                apply_road_options(app, roads, town ? *town : builtin_town(), roadPlan);
+            !why.empty())
+            return why;
+        return apply_zone_options(zones, ticks, town, orders);
+    }
+    if (std::string why = read_plan_options(plan, town, ticks, plans); !why.empty()) return why;
+    town = plans.front().town;
+    if (plans.size() == 1) {
+        roadPlan = plans.front().roads;
+        orders = plans.front().orders;
+    }
+    return {};
+}
+
 std::string plan_header_line(const Plan& plan) {
     return "# plan: " + plan.name + ", " + file_name_text(plan.file) + ", sha256 " +
            sha256_of_text(plan.text) + "\n";

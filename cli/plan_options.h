@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "cli/road_options.h"
+#include "cli/zone_options.h"
 #include "experiments/planning/plan_file.h"
 
 struct PlanOptions {
@@ -29,6 +31,16 @@ void add_plan_options(CLI::App& app, PlanOptions& options, bool many);
 // plans laying different zones over the town.
 std::string read_plan_options(const PlanOptions& options, const std::shared_ptr<const Town>& town,
                               long long ticks, std::vector<Plan>& plans);
+
+// A run's town, roads and orders: those of the plan file when one is given
+// (the first plan's town when several are, the roads and orders left to
+// each), else of the zone and road options, over `town` (null: the built-in
+// town). The plans read in `plans`. Returns the refusal or empty text.
+std::string apply_plan_or_options(const CLI::App& app, const PlanOptions& plan,
+                                  const RoadOptions& roads, const ZoneOptions& zones,
+                                  long long ticks, std::shared_ptr<const Town>& town,
+                                  RoadPlan& roadPlan, std::vector<EvacuationOrder>& orders,
+                                  std::vector<Plan>& plans);
 
 // "# plan: NAME, FILE, sha256 HEX\n", the line every output's header records of a plan.
 std::string plan_header_line(const Plan& plan);

@@ -204,25 +204,13 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
         options.town = load_town(townFile, why);
         if (!options.town) return refuse("--town: " + why);
     }
-    if (!plan.plan.empty()) {
-        std::vector<Plan> plans;
-        if (const std::string why = read_plan_options(plan, options.town, options.ticks, plans);
-            !why.empty())
-            return refuse(why);
-        options.town = plans[0].town;
-        options.scenario.roads = plans[0].roads;
-        options.scenario.orders = plans[0].orders;
-        options.planLine = plan_header_line(plans[0]);
-    } else {
-        if (const std::string why = apply_road_options(
-                app, roads, options.town ? *options.town : builtin_town(), options.scenario.roads);
-            !why.empty())
-            return refuse(why);
-        if (const std::string why =
-                apply_zone_options(zones, options.ticks, options.town, options.scenario.orders);
-            !why.empty())
-            return refuse(why);
-    }
+    std::vector<Plan> plans;
+    if (const std::string why =
+            apply_plan_or_options(app, plan, roads, zones, options.ticks, options.town,
+                                  options.scenario.roads, options.scenario.orders, plans);
+        !why.empty())
+        return refuse(why);
+    if (!plans.empty()) options.planLine = plan_header_line(plans[0]);
     // The picture program draws the run it is given the options of, and orders are not among them.
     if (!options.scenario.orders.empty() && (!snapshots.empty() || !movieFile.empty()))
         return refuse("--order: snapshots and movies are drawn without orders; leave out "

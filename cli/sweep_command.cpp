@@ -125,34 +125,20 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         plan.town = load_town(c.town, why);
         if (!plan.town) return refuse("--town: " + why);
     }
+    // A design's points would each need a run under every plan: run the
+    // design under one plan at a time instead.
+    if (designed && !c.plans.plans.empty())
+        return refuse("--plans: not with a design (--vary, --design, --sample); run the "
+                      "design under each plan with --plan");
     std::vector<Plan> plans;
-    if (!c.plans.plan.empty() || !c.plans.plans.empty()) {
-        // A design's points would each need a run under every plan: run the
-        // design under one plan at a time instead.
-        if (designed && !c.plans.plans.empty())
-            return refuse("--plans: not with a design (--vary, --design, --sample); run the "
-                          "design under each plan with --plan");
-        if (const std::string why = read_plan_options(c.plans, plan.town, c.ticks, plans);
-            !why.empty())
-            return refuse(why);
-        plan.town = plans[0].town;
-        if (plans.size() == 1) {
-            plan.roads = plans[0].roads;
-            plan.orders = plans[0].orders;
-        } else {
-            for (const Plan& p : plans) plan.variants.push_back({p.name, p.roads, p.orders});
-        }
-        for (const Plan& p : plans) job.planLines += plan_header_line(p);
-        job.planRecords = plan_records(plans);
-    } else {
-        if (const std::string why = apply_road_options(
-                *c.app, c.roads, plan.town ? *plan.town : builtin_town(), plan.roads);
-            !why.empty())
-            return refuse(why);
-        if (const std::string why = apply_zone_options(c.zones, c.ticks, plan.town, plan.orders);
-            !why.empty())
-            return refuse(why);
-    }
+    if (const std::string why = apply_plan_or_options(*c.app, c.plans, c.roads, c.zones, c.ticks,
+                                                      plan.town, plan.roads, plan.orders, plans);
+        !why.empty())
+        return refuse(why);
+    if (plans.size() > 1)
+        for (const Plan& p : plans) plan.variants.push_back({p.name, p.roads, p.orders});
+    for (const Plan& p : plans) job.planLines += plan_header_line(p);
+    job.planRecords = plan_records(plans);
     plan.ticks = c.ticks;
     plan.every = c.every;
     plan.startup = c.startup;
