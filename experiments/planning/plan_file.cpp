@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "experiments/planning/order_text.h"
+#include "experiments/planning/parameter_text.h"
 #include "experiments/planning/road_text.h"
 #include "experiments/planning/town_file.h"
 #include "sim/town.h"
@@ -149,8 +150,10 @@ std::string plan_stem(std::string_view path) {
 bool read_plan_file(const std::string& path, std::shared_ptr<const Town> town, long long ticks,
                     Plan& plan, std::string& error) {
     plan = {};
-    if (!read_regular_file(path, MAX_PLAN_BYTES, "more than a plan may have", plan.text, error))
+    if (std::string why = read_regular_file(path, MAX_PLAN_BYTES, plan.text); !why.empty()) {
+        error = std::move(why);
         return false;
+    }
     std::vector<PlanLine> lines;
     if (const std::string why = split_plan_text(plan.text, lines); !why.empty()) {
         error = path + ":" + why;

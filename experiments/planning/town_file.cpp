@@ -19,10 +19,8 @@ struct Descriptor {
     }
 };
 
-}  // namespace
-
-bool read_regular_file(const std::string& path, std::size_t limit, const char* limitText,
-                       std::string& text, std::string& error) {
+bool read_regular_file(const std::string& path, std::size_t limit, std::string& text,
+                       std::string& error) {
     Descriptor f{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
     if (f.fd < 0) {
         error = path + ": " + std::strerror(errno);
@@ -35,7 +33,7 @@ bool read_regular_file(const std::string& path, std::size_t limit, const char* l
     }
     if (static_cast<std::uintmax_t>(st.st_size) > limit) {
         error = path + ": " + std::to_string(st.st_size) +
-                " bytes, " + limitText;
+                " bytes, more than a town of 4096 x 4096 cells can need";
         return false;
     }
     text.resize(static_cast<std::size_t>(st.st_size));
@@ -55,11 +53,11 @@ bool read_regular_file(const std::string& path, std::size_t limit, const char* l
     return true;
 }
 
-constexpr const char* TOWN_LIMIT = "more than a town of 4096 x 4096 cells can need";
+}  // namespace
 
 bool read_town_file(const std::string& path, Town& town, std::string& error, bool parsedOnly) {
     std::string text;
-    if (!read_regular_file(path, TOWN_TEXT_MAX_BYTES, TOWN_LIMIT, text, error)) return false;
+    if (!read_regular_file(path, TOWN_TEXT_MAX_BYTES, text, error)) return false;
     TownTextError where;
     if (!parse_town(text, town, where)) {
         error = path;
@@ -79,7 +77,7 @@ bool read_town_file(const std::string& path, Town& town, std::string& error, boo
 
 bool read_zones_file(const std::string& path, Town& town, std::string& error) {
     std::string text;
-    if (!read_regular_file(path, TOWN_TEXT_MAX_BYTES, TOWN_LIMIT, text, error)) return false;
+    if (!read_regular_file(path, TOWN_TEXT_MAX_BYTES, text, error)) return false;
     TownTextError where;
     if (!parse_zone_layer(text, 1, town, where)) {
         error = path;

@@ -4,7 +4,6 @@
 // and the line and column where the text is at fault.
 #pragma once
 
-#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -20,12 +19,6 @@ bool read_town_file(const std::string& path, Town& town, std::string& error,
 // per town row) laid over `town`, replacing its zones; false with the error as
 // read_town_file gives it, and the town unchanged.
 bool read_zones_file(const std::string& path, Town& town, std::string& error);
-
-// The bytes of a regular file of at most `limit` bytes, or false with
-// "PATH: why" in `error` (a FIFO or a device is refused without waiting; a
-// longer file is "PATH: N bytes, <limitText>").
-bool read_regular_file(const std::string& path, std::size_t limit, const char* limitText,
-                       std::string& text, std::string& error);
 
 // The same, shared read-only, or null with the reason in `error`.
 std::shared_ptr<const Town> load_town(const std::string& path, std::string& error);

@@ -297,7 +297,8 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
     std::vector<SensitivityReport::Row> analysis;
     if (report && shardCount == 1) analysis = report->analyse();
     if (designed) designOut.write(design_csv(design));
-    indices.write(header_lines("sensitivity indices", command, parameters) + designLine + "# " +
+    indices.write(header_lines("sensitivity indices", command, parameters) + designLine +
+                  job.planLines + "# " +
                   estimator_note(design) + "\n" + sensitivity_csv(design, analysis));
     const std::vector<PairedDifference> paired = table.paired_differences();
     tableOut.write(header_lines("sweep table", command, parameters) + sweepLines + "# " +
