@@ -176,6 +176,15 @@ bool read_plan_file(const std::string& path, std::shared_ptr<const Town> town, l
         town = std::move(zoned);
     }
     plan.town = town;
+    bool named = false;
+    for (const PlanLine& p : lines) named = named || p.key == "name";
+    // The name heads rows and tables: a stem with a comma or a space cannot.
+    if (!named && !valid_zone_name(plan.name)) {
+        error =
+            path + ": \"" + plan.name +
+            "\" is no plan name (letters, digits, '_' and '-'): give the plan a `name = ...` line";
+        return false;
+    }
     if (const std::string why = read_plan_lines(lines, town ? *town : builtin_town(), ticks, plan);
         !why.empty()) {
         error = path + (why[0] >= '0' && why[0] <= '9' ? ":" : ": ") + why;

@@ -42,13 +42,13 @@ std::string split_plan_text(std::string_view text, std::vector<PlanLine>& lines)
 
 // What the plan does.
 struct Plan {
-    std::string name;                   // its `name`, else the file's stem
-    std::string file;                   // the file's path as given
-    std::string zonesFile;              // its `zones` file as the plan names it; empty for none
-    std::shared_ptr<const Town> town;   // with the plan's zones laid over; null: the built-in town
-    RoadPlan roads;                     // its exit capacity and operations, in the order written
+    std::string name;                  // its `name`, else the file's stem
+    std::string file;                  // the file's path as given
+    std::string zonesFile;             // its `zones` file as the plan names it; empty for none
+    std::shared_ptr<const Town> town;  // with the plan's zones laid over; null: the built-in town
+    RoadPlan roads;                    // its exit capacity and operations, in the order written
     std::vector<EvacuationOrder> orders;  // in the order written
-    std::string text;                   // the file's bytes, which its SHA-256 is of
+    std::string text;                     // the file's bytes, which its SHA-256 is of
 };
 
 // Reads the orders, operations and exit capacity of `lines` against `town`

@@ -2,7 +2,6 @@
 // records the file's SHA-256 in every output; sweep --plans runs each plan on
 // the same scenarios and pairs them; a bad plan is refused with nothing written.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -95,8 +94,9 @@ TEST(PlanOptions, APlanRunsAsItsOptionsAndItsDigestHeadsEveryOutput) {
         SIM + " --town " + town + " --set order_compliance=1 --ticks 80 --fingerprint";
     const CommandResult byPlan = run_command(common + " --plan " + plan);
     const CommandResult byOptions =
-        run_command(common + " --order far@5 --order near@40 --close 6,1@30 --reopen 6,1@45 "
-                             "--exit-capacity 2");
+        run_command(common +
+                    " --order far@5 --order near@40 --close 6,1@30 --reopen 6,1@45 "
+                    "--exit-capacity 2");
     ASSERT_EQ(byPlan.status, 0) << byPlan.err;
     ASSERT_EQ(byOptions.status, 0) << byOptions.err;
     EXPECT_EQ(without_comments(byPlan.out), without_comments(byOptions.out));
@@ -104,10 +104,10 @@ TEST(PlanOptions, APlanRunsAsItsOptionsAndItsDigestHeadsEveryOutput) {
     EXPECT_NE(byPlan.out.find(line), std::string::npos) << byPlan.out;
     EXPECT_EQ(byOptions.out.find("# plan:"), std::string::npos);
 
-    const CommandResult sweep = run_command(
-        SIM + " sweep --town " + town + " --plan " + plan + " --seeds 1,2 --errors low " +
-        "--ticks 60 --summary " + dir.path + "/s.csv --curves " + dir.path + "/c.csv --metadata " +
-        dir.path + "/m.json");
+    const CommandResult sweep =
+        run_command(SIM + " sweep --town " + town + " --plan " + plan +
+                    " --seeds 1,2 --errors low " + "--ticks 60 --summary " + dir.path +
+                    "/s.csv --curves " + dir.path + "/c.csv --metadata " + dir.path + "/m.json");
     ASSERT_EQ(sweep.status, 0) << sweep.err;
     for (const char* file : {"/s.csv", "/c.csv"})
         EXPECT_NE(read(dir.path + file).find(line), std::string::npos) << file;
@@ -115,9 +115,9 @@ TEST(PlanOptions, APlanRunsAsItsOptionsAndItsDigestHeadsEveryOutput) {
               std::string::npos)
         << read(dir.path + "/m.json");
 
-    const CommandResult ete = run_command(SIM + " ete --town " + town + " --plan " + plan +
-                                          " --replicates 2 --ticks 60 --csv " + dir.path +
-                                          "/e.csv");
+    const CommandResult ete =
+        run_command(SIM + " ete --town " + town + " --plan " + plan +
+                    " --replicates 2 --ticks 60 --csv " + dir.path + "/e.csv");
     ASSERT_EQ(ete.status, 0) << ete.err;
     EXPECT_EQ(read(dir.path + "/e.csv").rfind(line, 0), 0u);
 }
@@ -135,8 +135,8 @@ TEST(PlanOptions, SweepPlansPairsEachPlanWithTheFirstOnTheSameScenarios) {
     const std::string staged = dir.write("staged.plan", "order = far@0\norder = near@40\n");
     const std::string common = SIM + " sweep --town " + town +
                                " --set order_compliance=1 --seeds 1..6 --errors low,high "
-                               "--ticks 150 --summary " + dir.path + "/s.csv --paired " +
-                               dir.path + "/p.csv --plans ";
+                               "--ticks 150 --summary " +
+                               dir.path + "/s.csv --paired " + dir.path + "/p.csv --plans ";
 
     const CommandResult same = run_command(common + at_once + "," + copy);
     ASSERT_EQ(same.status, 0) << same.err;
@@ -162,8 +162,8 @@ TEST(PlanOptions, SweepPlansPairsEachPlanWithTheFirstOnTheSameScenarios) {
         if (row.at("figure") == "tick_90") {
             seen = true;
             EXPECT_EQ(row.at("matched"), "12");
-            EXPECT_GT(std::stod(row.at("low")), 0.0) << "interval " << row.at("low") << ".."
-                                                     << row.at("high");
+            EXPECT_GT(std::stod(row.at("low")), 0.0)
+                << "interval " << row.at("low") << ".." << row.at("high");
         }
     EXPECT_TRUE(seen);
     EXPECT_NE(later.out.find("staged clears 90 % "), std::string::npos) << later.out;
@@ -180,8 +180,8 @@ TEST(PlanOptions, SweepPlansSplitAndResumeToTheWholeSweep) {
     const std::string sweep = SIM + " sweep --town " + town + " --plans " + a + "," + b +
                               " --seeds 1..3 --errors low,high --ticks 60 ";
     const std::string out = dir.path + "/";
-    ASSERT_EQ(run_command(sweep + "--summary " + out + "whole.csv --curves " + out + "wc.csv").status,
-              0);
+    ASSERT_EQ(
+        run_command(sweep + "--summary " + out + "whole.csv --curves " + out + "wc.csv").status, 0);
     for (const char* part : {"1", "2"})
         ASSERT_EQ(run_command(sweep + "--shard " + part + "/2 --summary " + out + "s" + part +
                               ".csv --curves " + out + "c" + part + ".csv")
@@ -217,8 +217,8 @@ TEST(PlanOptions, BadPlansAreRefusedWithNothingWritten) {
     const std::string good = dir.write("good.plan", "order = far@5\n");
     const std::string bad = dir.write("bad.plan", "order = far@5\nclose = 3,1:40,1@10\n");
     const std::string twin = dir.write("twin.plan", "name = good\norder = near@5\n");
-    const std::string sweep = SIM + " sweep --town " + town + " --seeds 1 --ticks 50 --summary " +
-                              dir.path + "/s.csv ";
+    const std::string sweep =
+        SIM + " sweep --town " + town + " --seeds 1 --ticks 50 --summary " + dir.path + "/s.csv ";
     const struct {
         std::string command, message;
     } cases[] = {

@@ -1,8 +1,9 @@
 // Plans as files: a plan reads to the orders and operations its lines give,
 // as the command line's parsers read them, and every bad line is refused with
 // the line and column of what is wrong.
-#include <gtest/gtest.h>
+#include "experiments/planning/plan_file.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,7 +11,6 @@
 #include <string>
 
 #include "experiments/planning/order_text.h"
-#include "experiments/planning/plan_file.h"
 #include "experiments/planning/road_text.h"
 #include "sim/town_text.h"
 #include "support/zoned_street.h"
@@ -110,10 +110,12 @@ TEST(PlanFile, AFileReadsItsZonesBesideItAndNamesItselfInItsErrors) {
     std::string street = ZONED_STREET;
     ASSERT_TRUE(parse_town(street.substr(0, street.find("zones")), plain, e)) << e.message;
     const auto town = std::make_shared<const Town>(plain);
-    std::ofstream(dir + "/street.zones") << "A = a\nB = b\nAAAAAABBBBBB\n............\nAAAAAABBBBBB\n";
+    std::ofstream(dir + "/street.zones")
+        << "A = a\nB = b\nAAAAAABBBBBB\n............\nAAAAAABBBBBB\n";
     std::ofstream(dir + "/ab.plan") << "zones = street.zones\norder = b@5\n";
     std::ofstream(dir + "/bad.plan") << "order = b@5\n";
     std::ofstream(dir + "/badzones.plan") << "\nzones = missing.zones\n";
+    std::ofstream(dir + "/two words.plan") << "order = a@5\n";
     Plan plan;
     std::string error;
     ASSERT_TRUE(read_plan_file(dir + "/ab.plan", town, 100, plan, error)) << error;
@@ -126,7 +128,9 @@ TEST(PlanFile, AFileReadsItsZonesBesideItAndNamesItselfInItsErrors) {
     EXPECT_FALSE(read_plan_file(dir + "/badzones.plan", town, 100, plan, error));
     EXPECT_EQ(error.rfind(dir + "/badzones.plan:2:9: zones: " + dir + "/missing.zones: ", 0), 0u)
         << error;
-    std::system(("rm -rf " + dir).c_str());
+    EXPECT_FALSE(read_plan_file(dir + "/two words.plan", town, 100, plan, error));
+    EXPECT_NE(error.find("give the plan a `name = ...` line"), std::string::npos) << error;
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace
