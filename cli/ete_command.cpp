@@ -137,7 +137,8 @@ int run_ete_command(const EteCommand& c, int argc, char** argv) {
         "), error " + error_spread_text(parameters.errorSpread) + ", " + std::to_string(c.ticks) +
         (c.ticks == 1 ? " tick" : " ticks");
     // The plan's line heads the file only when there is a plan.
-    if (!c.csv.empty()) csv.write((plans.empty() ? "" : plan_header_line(plans[0])) + ete_csv(rows));
+    if (!c.csv.empty())
+        csv.write((plans.empty() ? "" : plan_header_line(plans[0])) + ete_csv(rows));
 #if MAROVEL_WITH_PICTURES
     if (!c.plot.empty()) {
         std::string png;

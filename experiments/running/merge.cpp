@@ -312,8 +312,8 @@ std::string plan_results(const DesignFiles& files, long long ticks, DesignResult
         }
         const auto group = static_cast<std::size_t>(
             std::find(names.begin(), names.end(), field_at(line, 0)) - names.begin());
-        results.table->add_to(group, result,
-                              std::string(field_at(line, 1)) + "," + std::string(field_at(line, 4)));
+        const std::string seed(field_at(line, 1)), spread(field_at(line, 4));
+        results.table->add_to(group, result, seed + "," + spread);
     });
     return bad ? "a summary row could not be read" : "";
 }
