@@ -40,6 +40,7 @@ void add_ete_command(CLI::App& app, EteCommand& c, bool withOptions) {
     add_parameter_options(*c.app, c.parameters, true);
     add_road_options(*c.app, c.roads);
     add_zone_options(*c.app, c.zones);
+    add_plan_options(*c.app, c.plan, false);
     c.app->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
         ->transform(decimal_in(1, MAX_TICKS));
     c.app->add_option("--minutes-per-tick", c.minutesPerTick,
@@ -88,11 +89,9 @@ int run_ete_command(const EteCommand& c, int argc, char** argv) {
         plan.town = load_town(c.town, why);
         if (!plan.town) return refuse("--town: " + why);
     }
-    if (const std::string why =
-            apply_road_options(*c.app, c.roads, plan.town ? *plan.town : builtin_town(), plan.roads);
-        !why.empty())
-        return refuse(why);
-    if (const std::string why = apply_zone_options(c.zones, c.ticks, plan.town, plan.orders);
+    std::vector<Plan> plans;
+    if (const std::string why = apply_plan_or_options(*c.app, c.plan, c.roads, c.zones, c.ticks,
+                                                      plan.town, plan.roads, plan.orders, plans);
         !why.empty())
         return refuse(why);
 #if !MAROVEL_WITH_PICTURES
@@ -137,7 +136,9 @@ int run_ete_command(const EteCommand& c, int argc, char** argv) {
         (c.replicates == 1 ? "" : "s") + " (scenarios 0.." + std::to_string(c.replicates - 1) +
         "), error " + error_spread_text(parameters.errorSpread) + ", " + std::to_string(c.ticks) +
         (c.ticks == 1 ? " tick" : " ticks");
-    if (!c.csv.empty()) csv.write(ete_csv(rows));
+    // The plan's line heads the file only when there is a plan.
+    if (!c.csv.empty())
+        csv.write((plans.empty() ? "" : plan_header_line(plans[0])) + ete_csv(rows));
 #if MAROVEL_WITH_PICTURES
     if (!c.plot.empty()) {
         std::string png;
@@ -147,6 +148,7 @@ int run_ete_command(const EteCommand& c, int argc, char** argv) {
     }
 #endif
     if (!commit_together(outputs, error)) return fail(error);
+    if (!plans.empty()) std::cout << plan_header_line(plans[0]);
     std::cout << ete_table(title, rows, minutesPerTick);
     if (!flush_standard_output(error)) return fail(error);
     return 0;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/parameter_options.h"
+#include "cli/plan_options.h"
 #include "cli/road_options.h"
 #include "cli/zone_options.h"
 
@@ -20,6 +21,7 @@ struct EteCommand {
     ParameterOptions parameters;  // --set, --params, --error
     RoadOptions roads;            // --exit-capacity, --close, --reopen, --contraflow
     ZoneOptions zones;            // --zones, --order
+    PlanOptions plan;             // --plan
 };
 
 // Adds the "ete" subcommand, with its options unless `withOptions` is false.

@@ -138,6 +138,11 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
         return run_picture_build(argc, argv, why) == 0 ? 0 : refuse(why);
     }
 #endif
+    // A plain sweep's plot is drawn by levels from the curves; one that compared
+    // plans is drawn from its table, which only the sweep holds.
+    if ((summaryFile.columns.starts_with("plan,") || curvesFile.columns.starts_with("plan,")) &&
+        !c.plots.empty())
+        return refuse("--plot: the curves of plans compared are drawn by the sweep's own --plot");
     DesignResults results;
     std::optional<SweepSummary>& table = results.table;
     if (merged.count("run summary") > 0) {
@@ -269,6 +274,8 @@ int run_merge_command(const MergeCommand& c, int argc, char** argv) {
         std::cout << heading << '\n';
         table->write_table(std::cout);
         table->write_paired_table(std::cout, paired);
+        // The files do not keep the town's tick length: the clearance in ticks.
+        if (table->group_title() == "plan") table->write_paired_sentences(std::cout, paired, 0.0);
     }
     if (!results.analysis.empty()) {
         std::cout << "\nSensitivity (" << estimator_note(*results.sampled) << ")\n";

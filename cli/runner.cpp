@@ -146,6 +146,7 @@ void run_headless(const RunOptions& options, std::ostream& out) {
     if (!options.scenario.orders.empty())
         out << "# orders: " << order_words(sim->town ? *sim->town : builtin_town(), options.scenario.orders)
             << '\n';
+    out << options.planLine;
 
     if (options.fingerprint) {
         out << fingerprint_line(*sim, 0).text << '\n';

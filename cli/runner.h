@@ -4,6 +4,7 @@
 
 #include <iosfwd>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "sim/scenario.h"
@@ -19,6 +20,7 @@ struct RunOptions {
     bool fingerprint = false;   // fingerprint lines for tick 0 and after every tick instead
     bool untilSettled = false;  // stop once no car waits or is under way; `ticks` is the cap
     std::shared_ptr<const Town> town;  // null: the built-in town
+    std::string planLine;              // the header's "# plan: ..." line; empty without a plan
 };
 
 // The ticks whose tally a run reports: those asked for (within the run), every

@@ -13,6 +13,7 @@
 #include "cli/ete_command.h"
 #include "cli/merge_command.h"
 #include "cli/parameter_options.h"
+#include "cli/plan_options.h"
 #include "cli/road_options.h"
 #include "cli/runner.h"
 #include "cli/zone_options.h"
@@ -66,6 +67,8 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
     add_road_options(app, roads);
     ZoneOptions zones;
     add_zone_options(app, zones);
+    PlanOptions plan;
+    add_plan_options(app, plan, false);
     std::string townFile;
     app.add_option("--town", townFile,
                    "Run on the town in FILE (see marovel-sim town --help) instead of the built-in "
@@ -201,14 +204,13 @@ int MAROVEL_SIM_MAIN(int argc, char** argv) {
         options.town = load_town(townFile, why);
         if (!options.town) return refuse("--town: " + why);
     }
-    if (const std::string why = apply_road_options(
-            app, roads, options.town ? *options.town : builtin_town(), options.scenario.roads);
-        !why.empty())
-        return refuse(why);
+    std::vector<Plan> plans;
     if (const std::string why =
-            apply_zone_options(zones, options.ticks, options.town, options.scenario.orders);
+            apply_plan_or_options(app, plan, roads, zones, options.ticks, options.town,
+                                  options.scenario.roads, options.scenario.orders, plans);
         !why.empty())
         return refuse(why);
+    if (!plans.empty()) options.planLine = plan_header_line(plans[0]);
     // The picture program draws the run it is given the options of, and orders are not among them.
     if (!options.scenario.orders.empty() && (!snapshots.empty() || !movieFile.empty()))
         return refuse("--order: snapshots and movies are drawn without orders; leave out "

@@ -113,7 +113,7 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
 #if !MAROVEL_WITH_PICTURES
     // A design's plots are drawn by the picture program's own build of this
     // command: it takes over with the same arguments.
-    if (designed && (!c.plots.empty() || !c.sensitivityPlots.empty())) {
+    if ((designed || !c.plans.plans.empty()) && (!c.plots.empty() || !c.sensitivityPlots.empty())) {
         std::string error;
         return run_picture_build(argc, argv, error) == 0 ? 0 : refuse(error);
     }
@@ -125,13 +125,20 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         plan.town = load_town(c.town, why);
         if (!plan.town) return refuse("--town: " + why);
     }
-    if (const std::string why =
-            apply_road_options(*c.app, c.roads, plan.town ? *plan.town : builtin_town(), plan.roads);
+    // A design's points would each need a run under every plan: run the
+    // design under one plan at a time instead.
+    if (designed && !c.plans.plans.empty())
+        return refuse("--plans: not with a design (--vary, --design, --sample); run the "
+                      "design under each plan with --plan");
+    std::vector<Plan> plans;
+    if (const std::string why = apply_plan_or_options(*c.app, c.plans, c.roads, c.zones, c.ticks,
+                                                      plan.town, plan.roads, plan.orders, plans);
         !why.empty())
         return refuse(why);
-    if (const std::string why = apply_zone_options(c.zones, c.ticks, plan.town, plan.orders);
-        !why.empty())
-        return refuse(why);
+    if (plans.size() > 1)
+        for (const Plan& p : plans) plan.variants.push_back({p.name, p.roads, p.orders});
+    for (const Plan& p : plans) job.planLines += plan_header_line(p);
+    job.planRecords = plan_records(plans);
     plan.ticks = c.ticks;
     plan.every = c.every;
     plan.startup = c.startup;
@@ -187,8 +194,9 @@ int run_sweep_command(const SweepCommand& c, int argc, char** argv) {
         if (const std::string why = parse_output_figures(c.sensitivityFigures, job.figures);
             !why.empty())
             return refuse("--sensitivity-figures: " + why);
-    const std::vector<SweepRun> all =
+    std::vector<SweepRun> all =
         designed ? design_runs(design, scenarios) : interleave_runs(scenarios, levels);
+    if (!plan.variants.empty()) all = under_each_plan(all, plan.variants.size());
     const ShardRange shard = shard_range(all.size(), shardIndex, shardCount);
     plan.runs.assign(all.begin() + static_cast<std::ptrdiff_t>(shard.first),
                      all.begin() + static_cast<std::ptrdiff_t>(shard.end));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/parameter_options.h"
+#include "cli/plan_options.h"
 #include "cli/road_options.h"
 #include "cli/zone_options.h"
 #include "experiments/planning/design.h"
@@ -37,6 +38,7 @@ struct SweepCommand {
     ParameterOptions parameters;  // --set and --params
     RoadOptions roads;            // --exit-capacity, --close, --reopen, --contraflow
     ZoneOptions zones;            // --zones, --order
+    PlanOptions plans;            // --plan, --plans
     std::string town;             // a town file; empty for the built-in town
     // Designs: the points to run, each under the replicate list.
     DesignRequest design;

@@ -79,6 +79,7 @@ void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
     add_parameter_options(*sweep, c.parameters, false);
     add_road_options(*sweep, c.roads);
     add_zone_options(*sweep, c.zones);
+    add_plan_options(*sweep, c.plans, true);
     sweep->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
         ->transform(decimal_in(1, MAX_TICKS));
     sweep
@@ -167,6 +168,10 @@ void add_sweep_command(CLI::App& app, SweepCommand& c, bool withOptions) {
         "or values) ran on the same scenarios: per level and figure, each run less the first\n"
         "level's run of its scenario, over the pairs where both have the figure; the mean\n"
         "with its 95 % percentile bootstrap interval (2000 resamples, seed 25).\n"
+        "Plans: with --plans A.plan,B.plan every scenario and level runs under each plan in\n"
+        "turn, on the same scenarios; rows start with a plan column, the table is per plan,\n"
+        "and the paired differences compare each plan with the first on the same scenario\n"
+        "and level (docs/plans.md).\n"
         "Designs: every point runs under every replicate scenario, point by point;\n"
         "replicate r of any point runs the r-th scenario of the list, so adding points or\n"
         "replicates leaves the earlier runs' rows as they were. Rows then start with\n"

@@ -9,14 +9,18 @@ namespace {
 
 constexpr std::int64_t MAX_ORDER_TICK = 16777216;  // the clock counts ticks exactly up to 2^24
 
+// "TEXT" in quotes; built by appending: GCC 12 warns falsely (-Wrestrict) about "literal" + string.
+std::string quoted(std::string_view text) {
+    std::string s = "\"";
+    s += text;
+    s += '"';
+    return s;
+}
+
 }  // namespace
 
-std::string parse_order(std::string_view text, const Town& town, EvacuationOrder& order) {
-    const std::string shown = "\"" + std::string(text) + "\"";
-    const std::size_t at = text.rfind('@');
-    if (at == std::string_view::npos || at == 0) return shown + " is not ZONE@TICK";
-    const std::string_view zone = text.substr(0, at), when = text.substr(at + 1);
-    std::int64_t tick = 0;
+std::string parse_tick_or_hours(std::string_view when, const Town& town, std::int64_t& tick) {
+    tick = 0;
     if (when.ends_with('h')) {
         // Hours: the nearest tick of the town's tick length.
         double hours = 0;
@@ -24,18 +28,29 @@ std::string parse_order(std::string_view text, const Town& town, EvacuationOrder
         const auto r = std::from_chars(number.data(), number.data() + number.size(), hours);
         if (number.empty() || r.ec != std::errc() || r.ptr != number.data() + number.size() ||
             !(hours >= 0.0) || hours > 1e9)
-            return shown + ": \"" + std::string(when) + "\" is not a number of hours";
+            return quoted(when) + " is not a number of hours";
         if (!(town.minutesPerTick > 0))
-            return shown + ": hours need a tick length: the town has no minutes_per_tick";
+            return "hours need a tick length: the town has no minutes_per_tick";
         tick = std::llround(hours * 60.0 / town.minutesPerTick);
     } else {
         const auto r = std::from_chars(when.data(), when.data() + when.size(), tick);
         if (when.empty() || r.ec != std::errc() || r.ptr != when.data() + when.size())
-            return shown + ": the tick \"" + std::string(when) + "\" is not a whole number or Nh";
+            return "the tick " + quoted(when) + " is not a whole number or Nh";
     }
     if (tick < 0 || tick > MAX_ORDER_TICK)
-        return shown + ": tick " + std::string(when) + " lies before tick 0 or past tick " +
+        return "tick " + std::string(when) + " lies before tick 0 or past tick " +
                std::to_string(MAX_ORDER_TICK);
+    return {};
+}
+
+std::string parse_order(std::string_view text, const Town& town, EvacuationOrder& order) {
+    const std::string shown = quoted(text);
+    const std::size_t at = text.rfind('@');
+    if (at == std::string_view::npos || at == 0) return shown + " is not ZONE@TICK";
+    const std::string_view zone = text.substr(0, at), when = text.substr(at + 1);
+    std::int64_t tick = 0;
+    if (const std::string why = parse_tick_or_hours(when, town, tick); !why.empty())
+        return shown + ": " + why;
     const int z = find_zone(town, zone);
     if (z < 0) {
         std::string known;

@@ -3,6 +3,7 @@
 //   ZONE@6h      in hours, on a town with minutes_per_tick: the nearest tick
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,10 @@ struct Town;
 // The order of `text` on the town; the error text (empty on success) says what
 // the form should be, or names the zone the town has not and the zones it has.
 std::string parse_order(std::string_view text, const Town& town, EvacuationOrder& order);
+
+// The tick of "TICK" or "Nh" (hours: the nearest tick of the town's
+// minutes_per_tick), 0..2^24; the error text (empty on success) says why not.
+std::string parse_tick_or_hours(std::string_view when, const Town& town, std::int64_t& tick);
 
 // The text parse_order reads back to the same order.
 std::string order_text(const Town& town, const EvacuationOrder& order);

@@ -115,6 +115,17 @@ std::vector<SweepRun> interleave_runs(const std::vector<SweepScenario>& scenario
     return runs;
 }
 
+std::vector<SweepRun> under_each_plan(const std::vector<SweepRun>& runs, std::size_t plans) {
+    std::vector<SweepRun> out;
+    out.reserve(runs.size() * plans);
+    for (const SweepRun& run : runs)
+        for (std::size_t p = 0; p < plans; ++p) {
+            out.push_back(run);
+            out.back().variant = static_cast<std::uint32_t>(p);
+        }
+    return out;
+}
+
 std::vector<long long> sample_ticks(const SweepPlan& plan) {
     std::vector<long long> ticks;
     for (long long t = 0; t <= plan.ticks; t += plan.every) ticks.push_back(t);

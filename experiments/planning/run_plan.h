@@ -24,6 +24,15 @@ struct SweepRun {
     float errorSpread = ERROR_LOW;  // unused in a design's run: its point's record says
     std::uint32_t point = 0;        // a design's point (index into SweepPlan::points)
     std::uint32_t replicate = 0;    // the position of its scenario in the replicate list
+    std::uint32_t variant = 0;      // sweep --plans: its plan (index into SweepPlan::variants)
+};
+
+// One of the plans a sweep compares: what it gives its runs instead of the
+// sweep's own roads and orders.
+struct PlanVariant {
+    std::string name;  // the plan's name, every row's plan column
+    RoadPlan roads;
+    std::vector<EvacuationOrder> orders;
 };
 
 enum class HouseholdColumn;  // experiments/records/households.h
@@ -42,6 +51,10 @@ struct SweepPlan {
     std::shared_ptr<const Town> town;
     RoadPlan roads;  // every run's exit capacities and road operations; empty by default
     std::vector<EvacuationOrder> orders;  // every run's evacuation orders; none by default
+    // Plans compared (sweep --plans): each run follows its variant's roads and
+    // orders instead of the two above, and every row starts with its plan's
+    // name. Empty otherwise.
+    std::vector<PlanVariant> variants;
     // Per-car rows (experiments/records/households.h) with these columns; none when empty.
     std::vector<HouseholdColumn> householdColumns;
 };
@@ -71,6 +84,12 @@ std::string parse_error_levels(std::string_view text, std::vector<float>& levels
 // and any shard, covers the levels evenly.
 std::vector<SweepRun> interleave_runs(const std::vector<SweepScenario>& scenarios,
                                       const std::vector<float>& levels);
+
+// Every run under each of `plans` plans in turn (run 1 under plans 0, 1, ...,
+// then run 2 ...), so that any leading part of the sweep, and any shard,
+// covers the plans evenly, and each plan's run of a scenario and level is
+// the same scenario (common random numbers).
+std::vector<SweepRun> under_each_plan(const std::vector<SweepRun>& runs, std::size_t plans);
 
 // A whole integer token with optional spaces around it and an optional '+'.
 bool parse_integer(std::string_view text, std::int64_t& value);

@@ -60,6 +60,10 @@ void append_design_key(std::string& out, const SweepPlan& plan, const SweepRun& 
 }
 
 void append_plan_key(std::string& out, const SweepPlan& plan, const SweepRun& run) {
+    if (!plan.variants.empty()) {
+        out += plan.variants[run.variant].name;
+        out += ',';
+    }
     if (plan.points.empty())
         append_run_key(out, run);
     else
@@ -119,7 +123,15 @@ void append_summary_after_key(std::string& out, const RunFigures& f) {
 }
 
 bool zone_columns(const SweepPlan& plan) {
-    return reports_zones(plan.town ? *plan.town : builtin_town(), plan.orders);
+    const Town& town = plan.town ? *plan.town : builtin_town();
+    bool any = reports_zones(town, plan.orders);
+    for (const PlanVariant& v : plan.variants) any = any || reports_zones(town, v.orders);
+    return any;
+}
+
+// A plan's column before the others, in a sweep that compares plans.
+std::string with_plan_column(const SweepPlan& plan, std::string columns) {
+    return plan.variants.empty() ? columns : "plan," + columns;
 }
 
 // The zones' fields after the summary's own: each zone's departures and its
@@ -188,7 +200,14 @@ void append_summary_row(std::string& out, const SweepPlan& plan, const SweepRun&
     append_summary_after_key(out, f);
     if (!zone_columns(plan)) return;
     out.pop_back();
-    append_zone_fields(out, f.observed);
+    if (f.observed.zones.empty()) {
+        // A compared plan without orders on a town without zones: its run
+        // reports no zones, and its fields stay empty.
+        const std::size_t fields = 4 * zone_count(plan.town ? *plan.town : builtin_town()) + 3;
+        out.append(fields, ',');
+    } else {
+        append_zone_fields(out, f.observed);
+    }
     out += '\n';
 }
 
@@ -199,13 +218,14 @@ std::string plan_run_key(const SweepPlan& plan, const SweepRun& run) {
 }
 
 std::string key_columns(const SweepPlan& plan) {
-    return plan.points.empty() ? std::string("seed,step,error,spread,") : design_columns(plan);
+    return with_plan_column(plan, plan.points.empty() ? std::string("seed,step,error,spread,")
+                                                      : design_columns(plan));
 }
 
 std::string curve_columns(const SweepPlan& plan) {
-    if (plan.points.empty()) return CURVES_COLUMNS;
+    if (plan.points.empty()) return with_plan_column(plan, CURVES_COLUMNS);
     const std::string plain = CURVES_COLUMNS;
-    return design_columns(plan) + plain.substr(plain.find("tick"));
+    return with_plan_column(plan, design_columns(plan) + plain.substr(plain.find("tick")));
 }
 
 std::string summary_columns(const SweepPlan& plan) {
@@ -214,6 +234,6 @@ std::string summary_columns(const SweepPlan& plan) {
         plain.pop_back();
         plain += zone_summary_columns(plan.town ? *plan.town : builtin_town()) + "\n";
     }
-    if (plan.points.empty()) return plain;
-    return design_columns(plan) + plain.substr(plain.find("not_evacuated"));
+    if (plan.points.empty()) return with_plan_column(plan, plain);
+    return with_plan_column(plan, design_columns(plan) + plain.substr(plain.find("not_evacuated")));
 }

@@ -161,6 +161,11 @@ class SweepSummary {
     // The paired differences' table (`rows`: paired_differences()), printed
     // after it, a blank line first; nothing without pairs.
     void write_paired_table(std::ostream& out, const std::vector<PairedDifference>& rows) const;
+    // After the paired table, a line per later group on the clearance times
+    // (tick_50, tick_90): "B clears 90 % 54.0 ticks (1.8 h) sooner than A
+    // [36.0, 72.0]", hours only with a tick length (`minutesPerTick` > 0).
+    void write_paired_sentences(std::ostream& out, const std::vector<PairedDifference>& rows,
+                                double minutesPerTick) const;
     // The same as CSV, one row per group, figure and estimator, or per group
     // and figure: a plain sweep's rows start with error,spread (the level's
     // name and its spread as a number), a design's with group.

@@ -255,7 +255,9 @@ std::string SweepSummary::paired_note() const {
                   "pairs where only one run has it, left out); 95 %% percentile bootstrap "
                   "interval of the mean difference (%zu resamples, seed %llu).",
                   group_label(0).c_str(), group_label(0).c_str(),
-                  levels_.empty() && title_.rfind("point", 0) != 0 ? " and other parameters" : "",
+                  title_ == "plan"                                   ? " and error level"
+                  : levels_.empty() && title_.rfind("point", 0) != 0 ? " and other parameters"
+                                                                     : "",
                   PAIRED_RESAMPLES, static_cast<unsigned long long>(PAIRED_SEED));
     return text;
 }
@@ -344,4 +346,42 @@ std::string SweepSummary::paired_csv(const std::vector<PairedDifference>& rows) 
                exact(d.difference.value) + "," + exact(d.difference.low) + "," +
                exact(d.difference.high) + "\n";
     return out;
+}
+
+void SweepSummary::write_paired_sentences(std::ostream& out,
+                                          const std::vector<PairedDifference>& rows,
+                                          double minutesPerTick) const {
+    const auto amount = [&](double ticks, double low, double high, const char* unit) {
+        char text[160];
+        const int digits = unit[0] == 'h' ? 2 : 1;
+        std::snprintf(text, sizeof text, "%.*f %s [%.*f, %.*f]", digits, ticks, unit, digits, low,
+                      digits, high);
+        return std::string(text);
+    };
+    bool first = true;
+    for (const PairedDifference& d : rows) {
+        if (d.figure != Figure::TickHalf && d.figure != Figure::TickMost) continue;
+        if (!d.difference.value) continue;
+        if (first) out << '\n';
+        first = false;
+        const char* share = d.figure == Figure::TickHalf ? "50 %" : "90 %";
+        const double v = *d.difference.value;
+        // Sooner is a negative difference: this group's tick less the first's.
+        const double sign = v < 0 ? -1.0 : 1.0;
+        const double low = d.difference.low ? *d.difference.low * sign : v * sign;
+        const double high = d.difference.high ? *d.difference.high * sign : v * sign;
+        const double lo = std::min(low, high), hi = std::max(low, high);
+        std::string line = group_label(d.group) + " clears " + share + " ";
+        if (v == 0.0) {
+            line += "at the same tick as " + group_label(0);
+        } else {
+            line += amount(v * sign, lo, hi, "ticks");
+            if (minutesPerTick > 0) {
+                const double h = minutesPerTick / 60.0;
+                line += " (" + amount(v * sign * h, lo * h, hi * h, "h") + ")";
+            }
+            line += std::string(v < 0 ? " sooner" : " later") + " than " + group_label(0);
+        }
+        out << line << ", over " << d.pairs << " paired runs\n";
+    }
 }

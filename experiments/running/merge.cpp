@@ -291,6 +291,35 @@ long long sweep_ticks(const std::vector<std::string>& comments) {
     return 0;
 }
 
+namespace {
+
+// A sweep that compared plans: a group per plan in the order they come, each
+// run paired on its seed and error level, as the sweep paired them.
+std::string plan_results(const DesignFiles& files, long long ticks, DesignResults& results) {
+    std::vector<std::string> names;
+    for_each_line(files.summaryRows, [&](std::string_view line) {
+        const std::string name(field_at(line, 0));
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    });
+    results.table.emplace("plan", names, std::vector<long long>{}, false);
+    results.table->set_horizon(ticks);
+    bool bad = false;
+    for_each_line(files.summaryRows, [&](std::string_view line) {
+        RunResult result;
+        if (bad || !parse_summary_figures(files.summaryColumns, line, result.figures)) {
+            bad = true;
+            return;
+        }
+        const auto group = static_cast<std::size_t>(
+            std::find(names.begin(), names.end(), field_at(line, 0)) - names.begin());
+        const std::string seed(field_at(line, 1)), spread(field_at(line, 4));
+        results.table->add_to(group, result, seed + "," + spread);
+    });
+    return bad ? "a summary row could not be read" : "";
+}
+
+}  // namespace
+
 std::string summary_results(const DesignFiles& files, std::size_t maxGroups, long long ticks,
                             DesignResults& results) {
     results = {};
@@ -301,6 +330,7 @@ std::string summary_results(const DesignFiles& files, std::size_t maxGroups, lon
         results.table->set_horizon(ticks);
         return {};
     }
+    if (files.summaryColumns.starts_with("plan,")) return plan_results(files, ticks, results);
     // The levels in the order the runs come (the sweep's own order: each
     // scenario under every level).
     std::vector<float> levels;

@@ -72,6 +72,16 @@ std::string check_sweep_rows(const std::map<std::string, std::vector<ShardFile>>
                                  &runs, &ticks, &outer, outerName, &group) == 5 &&
                      group > 0 && ticks >= 0;
     if (!shaped) return reference.path + ": its header does not say the sweep's shape";
+    // A sweep comparing plans runs each scenario and level under every plan.
+    for (const std::string& line : reference.file.comments)
+        if (const std::size_t x = line.find(" error levels x "); line.starts_with("# sweep: ") &&
+                                                                 x != std::string::npos) {
+            std::size_t plans = 0;
+            if (std::sscanf(line.c_str() + x, " error levels x %zu plans", &plans) != 1 ||
+                plans == 0)
+                return reference.path + ": its header does not say the sweep's shape";
+            group *= plans;
+        }
     const bool design = std::string_view(outerName) == "points";
     ModelParameters base;
     for (const std::string& line : reference.file.comments)
@@ -105,6 +115,8 @@ std::string check_sweep_rows(const std::map<std::string, std::vector<ShardFile>>
         // seed, step, error, spread and varied values.
         const int errorAt = column_index(columns, "error");
         if (errorAt < 0) return shards.front().path + ": no error column";
+        const int seedAt = column_index(columns, "seed"), stepAt = column_index(columns, "step");
+        const int planAt = column_index(columns, "plan");
         int keyFields = errorAt + 1;
         if (design && field_at(columns, keyFields) == "spread") ++keyFields;
         int carsAt = -1;
@@ -183,9 +195,10 @@ std::string check_sweep_rows(const std::map<std::string, std::vector<ShardFile>>
                         for (int f = errorAt; f < keyFields; ++f)
                             inOrder = inOrder && field_at(k, f) == field_at(first, f);
                     } else {
-                        inOrder = field_at(k, 0) == field_at(first, 0) &&
-                                  field_at(k, 1) == field_at(first, 1) &&
-                                  field_at(k, errorAt) == field_at(level, errorAt);
+                        inOrder = field_at(k, seedAt) == field_at(first, seedAt) &&
+                                  field_at(k, stepAt) == field_at(first, stepAt) &&
+                                  field_at(k, errorAt) == field_at(level, errorAt) &&
+                                  (planAt < 0 || field_at(k, planAt) == field_at(level, planAt));
                     }
                     if (!inOrder || keys[i] != key) {
                         error = at() + "run " + key + " is out of the sweep's order (" +

@@ -9,9 +9,11 @@
 
 RunResult simulate_run(Simulation& sim, const SweepRun& run, const SweepPlan& plan,
                        const std::vector<long long>& ticks, RunListener* listener) {
+    const bool varied = !plan.variants.empty();
     build_scenario(sim,
-                   {run.scenario.seed, run_parameters(plan, run), plan.startup, plan.roads,
-                    plan.orders},
+                   {run.scenario.seed, run_parameters(plan, run), plan.startup,
+                    varied ? plan.variants[run.variant].roads : plan.roads,
+                    varied ? plan.variants[run.variant].orders : plan.orders},
                    plan.town ? plan.town : shared_builtin_town());
     const std::int64_t cars = sim.vehicles.vehicleCount;
     RunResult result;

@@ -37,13 +37,14 @@ std::string header_lines(const char* what, const std::string& command,
            changed_parameter_lines(recorded);
 }
 
-// What the whole sweep is: "R runs of T ticks, S scenarios x L error levels".
+// What the whole sweep is: "R runs of T ticks, S scenarios x L error levels",
+// and " x P plans" when it compares plans.
 std::string sweep_description(std::size_t runs, long long ticks, std::size_t scenarios,
-                              std::size_t levels) {
-    char text[160];
+                              std::size_t levels, std::size_t plans) {
+    char text[200];
     std::snprintf(text, sizeof text, "%zu runs of %lld ticks, %zu scenarios x %zu error levels",
                   runs, ticks, scenarios, levels);
-    return text;
+    return plans > 0 ? text + std::string(" x ") + std::to_string(plans) + " plans" : text;
 }
 
 }  // namespace
@@ -123,10 +124,11 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
             ? std::to_string(job.sweepRuns) + " runs of " + std::to_string(plan.ticks) +
                   " ticks, " + std::to_string(design.point_count()) + " points x " +
                   std::to_string(design.scenarios.empty() ? job.scenarioCount : 1) + " replicate(s)"
-            : sweep_description(job.sweepRuns, plan.ticks, job.scenarioCount, levels.size());
+            : sweep_description(job.sweepRuns, plan.ticks, job.scenarioCount, levels.size(),
+                                plan.variants.size());
     const std::string sweepLines = designLine + "# sweep: " + description + "\n" + build_line() +
                                    (plan.town ? town_line(*plan.town) : std::string()) +
-                                   parameters_line(plan.parameters) +
+                                   parameters_line(plan.parameters) + job.planLines +
                                    (shardCount > 1 ? shard_line(shardIndex, shardCount) : "");
     const std::string curvesHeader =
         header_lines("evacuation curves", command, parameters) + sweepLines + curve_columns(plan);
@@ -144,8 +146,13 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
     const bool keepCurves = !o.plots.empty();
     std::string plotInput = keepCurves ? curve_columns(plan) : "";
     const PointGroups groups = designed ? group_points(design, MAX_TABLE_GROUPS) : PointGroups{};
+    // Plans compared: a group each, their runs paired on scenario and level.
+    const bool plans = !plan.variants.empty();
+    std::vector<std::string> planNames;
+    for (const PlanVariant& v : plan.variants) planNames.push_back(v.name);
     SweepSummary table =
         designed ? SweepSummary(groups.title, groups.names, sample_ticks(plan), keepCurves)
+        : plans  ? SweepSummary("plan", planNames, sample_ticks(plan), keepCurves)
                  : SweepSummary(levels, sample_ticks(plan), keepCurves);
     table.set_horizon(plan.ticks);
     // A design's runs pair across its groups on their scenario (summary.h).
@@ -155,6 +162,9 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
         if (designed)
             table.add_to(groups.groupOfPoint[r.point], result,
                          design_pair_key(pairing, r.point, r.scenario.seed));
+        else if (plans)
+            table.add_to(r.variant, result,
+                         std::to_string(r.scenario.seed) + "," + spread_text(r.errorSpread));
         else
             table.add(r, result);
     };
@@ -287,7 +297,8 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
     std::vector<SensitivityReport::Row> analysis;
     if (report && shardCount == 1) analysis = report->analyse();
     if (designed) designOut.write(design_csv(design));
-    indices.write(header_lines("sensitivity indices", command, parameters) + designLine + "# " +
+    indices.write(header_lines("sensitivity indices", command, parameters) + designLine +
+                  job.planLines + "# " +
                   estimator_note(design) + "\n" + sensitivity_csv(design, analysis));
     const std::vector<PairedDifference> paired = table.paired_differences();
     tableOut.write(header_lines("sweep table", command, parameters) + sweepLines + "# " +
@@ -304,8 +315,10 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
                       shardCount > 1 ? (", shard " + shardText).c_str() : "");
     else
         std::snprintf(title, sizeof title,
-                      "%s sweep: %zu runs of %lld ticks, %zu scenarios x %zu error levels%s",
+                      "%s sweep: %zu runs of %lld ticks, %zu scenarios x %zu error levels%s%s",
                       PROGRAM_TITLE, shardRuns, plan.ticks, job.scenarioCount, levels.size(),
+                      plans ? (" x " + std::to_string(plan.variants.size()) + " plans").c_str()
+                            : "",
                       shardCount > 1 ? (", shard " + shardText).c_str() : "");
 
     // A design's pictures are drawn into memory and written through the
@@ -314,7 +327,7 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
     // program straight into the plots' temporary files.
     std::vector<std::string> plotBytes;
     std::vector<std::string> barBytes;
-    if (!plots.empty() && designed) {
+    if (!plots.empty() && (designed || plans)) {
         if (!pictures.draw_design_plots(table, title, o.plots, plotBytes, error))
             return JobStatus{1, error + "; no output was replaced"};
     } else if (!plots.empty()) {
@@ -342,6 +355,7 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
             record.extra.emplace_back("town", plan.town->name);
             record.extra.emplace_back("town_sha256", sha256_of_text(format_town(*plan.town)));
         }
+        record.extra.insert(record.extra.end(), job.planRecords.begin(), job.planRecords.end());
         for (OutputFile* file : {curves.file(), summary.file(), households.file(), &designOut,
                                  &indices, &tableOut, &pairedOut})
             if (file != nullptr && !file->path().empty()) record.outputs.push_back(file);
@@ -357,6 +371,8 @@ JobStatus run_sweep_job(SweepJob& job, RunRecord& record, SweepPictures& picture
     out << title << '\n';
     table.write_table(out);
     table.write_paired_table(out, paired);
+    if (plans)
+        table.write_paired_sentences(out, paired, plan.town ? plan.town->minutesPerTick : 0.0);
     if (!analysis.empty()) {
         out << "\nSensitivity (" << estimator_note(design) << ")\n";
         write_sensitivity_table(out, design, analysis);

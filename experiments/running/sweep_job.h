@@ -44,6 +44,8 @@ struct SweepJob {
     std::string command;         // the command line as the headers record it
     ModelParameters parameters;  // as given, before any design point
     std::vector<OutputFigure> figures = default_output_figures();  // of a design's indices
+    std::string planLines;  // the headers' "# plan: ..." lines of the plan files; empty: none
+    std::vector<std::pair<std::string, std::string>> planRecords;  // the same for the metadata
 };
 
 // The most groups of a design's points in the table and the plot.
