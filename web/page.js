@@ -417,14 +417,16 @@ async function main() {
     }
     return link;
   }
+  // The link's town, when it has one; what went wrong with it, or empty text.
   async function applyFragment(fragment) {
-    if (!fragment.has("town")) return;
+    if (!fragment.has("town")) return "";
     const name = fragment.get("town-name") || "shared.town";
     try {
-      loadTownText(name, await unpackTown(fragment.get("town")));
+      if (!loadTownText(name, await unpackTown(fragment.get("town")))) return $("message").textContent;
     } catch (e) {
-      say(`The link's town ${name} could not be read (${e.message}); the built-in town is shown.`);
+      return `The link's town ${name} could not be read (${e.message}); the built-in town is shown.`;
     }
+    return "";
   }
   function applyQuery(q) {
     let setup = false;
@@ -556,8 +558,9 @@ async function main() {
   api.start();
   rebuilt();
   const query = new URLSearchParams(location.search);
-  await applyFragment(new URLSearchParams(location.hash.slice(1)));
+  const townProblem = await applyFragment(new URLSearchParams(location.hash.slice(1)));
   applyQuery(query);
+  if (townProblem) say(townProblem);
   if (query.has("fingerprint")) {
     const [seed, error, ticks] = query.get("fingerprint").split(",");
     const ok = withString(error || "low", (p) => api.fingerprint_run(Number(seed) | 0, p, Number(ticks) | 0));
