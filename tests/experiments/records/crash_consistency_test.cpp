@@ -179,12 +179,14 @@ TEST_F(MergeCrashConsistency, AStopAtAnyRenameLeavesTheOutputsAllOldOrAllNew) {
             finished = r.status == 0;  // fewer renames than n: nothing was stopped
             const std::string now = states();
             EXPECT_EQ(now.find("MIXED"), std::string::npos) << sig << " at rename " << n;
-            if (finished || std::string(sig) != "SIGKILL")
+            if (finished || std::string(sig) != "SIGKILL") {
                 EXPECT_TRUE(now == oldSet || now == newSet)
                     << sig << " at rename " << n << ": " << now << r.err;
-            if (std::string(sig) != "SIGKILL")
+            }
+            if (std::string(sig) != "SIGKILL") {
                 for (const fs::path& p : entries())
                     EXPECT_FALSE(p.filename().string().ends_with(".part")) << sig << ' ' << p;
+            }
         }
         EXPECT_TRUE(finished) << sig;
     }
