@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 
 #include "cli/sweep_command.h"  // the command line's limits, which these sweeps share
 #include "experiments/planning/design.h"
@@ -338,15 +339,20 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
     }
     py::list planRecords;
     for (const Plan& p : plans) planRecords.append(plan_record(p));
+    py::dict planned;
+    planned["plans"] = planRecords;
+    planned["minutes_per_tick"] = plan.town ? plan.town->minutesPerTick : 0.0;
     return py::make_tuple(py::str(curves), py::str(summary),
                           perCar ? py::object(py::str(householdRows)) : py::object(py::none()),
-                          indexTable, planRecords);
+                          indexTable, planned);
 }
 
 // The paired differences of a sweep's summary rows (CSV text with the column
 // names), as marovel-sim sweep --paired writes them (its rows, without the
 // header). A shard of a design, which lacks some of its points, has none.
-py::str paired_rows(const std::string& summary) {
+// With `minutesPerTick`, the lines on the plans' clearance times instead, as
+// marovel-sim sweep --plans prints them under its table (hours with a tick length > 0).
+py::str paired_rows(const std::string& summary, std::optional<double> minutesPerTick) {
     SweepFileText file;
     if (!split_sweep_file(summary, file)) throw py::value_error("summary: no column names");
     DesignResults results;
@@ -355,7 +361,14 @@ py::str paired_rows(const std::string& summary) {
         py::gil_scoped_release unlocked;
         const DesignFiles files{nullptr, file.columns, file.rows, {}, {}};
         why = summary_results(files, MAX_TABLE_GROUPS, 0, results);
-        if (why.empty()) csv = results.table->paired_csv(results.table->paired_differences());
+        if (why.empty() && minutesPerTick) {
+            std::ostringstream lines;
+            results.table->write_paired_sentences(lines, results.table->paired_differences(),
+                                                  *minutesPerTick);
+            csv = lines.str();
+        } else if (why.empty()) {
+            csv = results.table->paired_csv(results.table->paired_differences());
+        }
     }
     if (!why.empty() && file.columns.starts_with("point,"))
         return py::str(SweepSummary("group", {}, {}, false).paired_csv({}));
@@ -366,9 +379,10 @@ py::str paired_rows(const std::string& summary) {
 }  // namespace
 
 void bind_sweep(py::module_& m) {
-    m.def("_paired_rows", &paired_rows, py::arg("summary"),
+    m.def("_paired_rows", &paired_rows, py::arg("summary"), py::arg("minutes_per_tick") = py::none(),
           "The paired differences against the first level (CSV text with the column names) of "
-          "a sweep's summary rows, as marovel-sim sweep --paired writes them");
+          "a sweep's summary rows, as marovel-sim sweep --paired writes them; with "
+          "minutes_per_tick, the lines on the plans' clearance times sweep --plans prints");
     m.def("_sweep_rows", &sweep_rows, py::arg("seeds"), py::arg("scenarios"), py::arg("errors"),
           py::arg("ticks"), py::arg("every"), py::arg("startup"), py::arg("threads"),
           py::arg("shard"), py::arg("params"), py::arg("parameters"),

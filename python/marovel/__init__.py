@@ -56,7 +56,9 @@ class SweepResult(namedtuple("SweepResult", ["curves", "summary"])):
     None; its attrs["estimators"] names the estimators and intervals, and
     attrs["notes"] holds, by figure, what the design is too small for.
     plans: the plans run, [{"name", "file", "sha256"}, ...] as the files' "# plan:"
-    lines record them; [] without a plan.
+    lines record them; () without a plan. Under plans, paired.attrs["sentences"]
+    holds the lines sweep --plans prints on the clearance times ("staged clears
+    90 % 54.0 ticks [36.0, 72.0] (0.90 h [0.60, 1.20]) sooner than ...").
     """
 
     paired = None
@@ -227,14 +229,18 @@ def parameter_table():
     return pandas.read_csv(io.StringIO(parameter_table_csv()))
 
 
-def _frames(curves_text, summary_text, households_text=None, indices=None, plans=()):
+def _frames(curves_text, summary_text, households_text=None, indices=None, planned=None):
     """DataFrames from the rows, read as pandas reads marovel-sim's files."""
     import pandas
 
     result = SweepResult(pandas.read_csv(io.StringIO(curves_text)),
                          pandas.read_csv(io.StringIO(summary_text)))
     result.paired = pandas.read_csv(io.StringIO(_paired_rows(summary_text)))
-    result.plans = list(plans)
+    if planned is not None:
+        result.plans = planned["plans"]
+        if len(result.plans) > 1:
+            result.paired.attrs["sentences"] = _paired_rows(
+                summary_text, planned["minutes_per_tick"]).split("\n")[1:-1]
     if households_text is not None:
         result.households = pandas.read_csv(io.StringIO(households_text))
     if indices is not None:

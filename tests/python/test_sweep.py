@@ -1,6 +1,7 @@
 """Sweeps from Python against marovel-sim sweep's files, and a sweep split over Dask."""
 
 import os
+import pathlib
 import signal
 import subprocess
 import sys
@@ -163,8 +164,8 @@ def test_plans_sweep_as_the_command_line_sweeps_them(tmp_path, kwargs, args):
     wanted = dict(curves="c.csv", summary="s.csv", paired="p.csv")
     if "households" in kwargs:
         wanted["households"] = "h.csv"
-    run_sim("sweep", *args, "--ticks", 400, "--every", 100,
-            *[w for name, file in wanted.items() for w in (f"--{name}", file)], cwd=tmp_path)
+    out = run_sim("sweep", *args, "--ticks", 400, "--every", 100,
+                  *[w for name, file in wanted.items() for w in (f"--{name}", file)], cwd=tmp_path)
     if "plan" in kwargs:
         kwargs["plan"] = files[kwargs["plan"]]
     else:
@@ -177,6 +178,9 @@ def test_plans_sweep_as_the_command_line_sweeps_them(tmp_path, kwargs, args):
     if len(plans) > 1:
         assert result.summary["plan"].drop_duplicates().tolist() == [p.stem for p in plans]
         assert (result.paired["pairs"] > 0).any()
+        # The lines under the printed table on the clearance times.
+        sentences = result.paired.attrs["sentences"]
+        assert sentences == [line for line in out.splitlines() if " clears " in line]
 
 
 def test_a_plan_compared_with_itself_differs_by_nothing(tmp_path):
@@ -188,6 +192,19 @@ def test_a_plan_compared_with_itself_differs_by_nothing(tmp_path):
     assert mean.index.tolist() == ["same", "again"] and mean["same"] == mean["again"]
     paired = result.paired[result.paired["pairs"] > 0]
     assert len(paired) > 0 and (paired[["difference", "low", "high"]] == 0).all(axis=None)
+
+
+def test_plans_on_a_town_of_minutes_speak_in_hours_as_the_command_line_does():
+    folder = pathlib.Path(__file__).resolve().parents[2] / "examples" / "plans"
+    plans = ["simultaneous.plan", "staged.plan"]
+    out = run_sim("sweep", "--town", "twin.town", "--plans", ",".join(plans), "--scenarios",
+                  "0..3", "--errors", "moderate", "--ticks", 600, "--set", "order_compliance=0.9",
+                  cwd=folder)
+    result = marovel.sweep(town=folder / "twin.town", plans=[folder / p for p in plans],
+                           scenarios="0..3", errors="moderate", ticks=600, order_compliance=0.9)
+    sentences = result.paired.attrs["sentences"]
+    assert sentences == [line for line in out.splitlines() if " clears " in line]
+    assert sentences and all(" h [" in line for line in sentences)
 
 
 def test_bad_plans_are_refused_as_the_command_line_refuses_them(tmp_path):
