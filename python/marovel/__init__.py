@@ -147,13 +147,16 @@ def _town_import_osm(path, cell=10, bbox=None, exits=(), houses="buildings", roa
 Town.import_osm = staticmethod(_town_import_osm)
 
 
-def ete(town=None, replicates=50, ticks=2000, threads=0, params=None, error=None, **parameters):
+def ete(town=None, replicates=50, ticks=2000, threads=0, params=None, error=None, plan=None,
+        **parameters):
     """An evacuation time estimate, as marovel-sim ete: a DataFrame equal to its --csv.
 
     town: a Town or a town file's path; None for the built-in town. replicates:
     scenarios 0..N-1. ticks per run. threads: 0 for all cores. params: a
     parameter file or a list of them; error: a level name or a spread;
-    parameters: model parameters by name (route_guide="road", ...).
+    parameters: model parameters by name (route_guide="road", ...). plan: a plan
+    file's path, whose orders, road operations and zones every run follows (as
+    ete --plan FILE).
 
     One row per figure (tick_50, tick_90, tick_100, households_left, on_road)
     and estimator (km_median, restricted_mean, mean): value, low, high (the 95 %
@@ -163,7 +166,7 @@ def ete(town=None, replicates=50, ticks=2000, threads=0, params=None, error=None
     import pandas
 
     return pandas.read_csv(io.StringIO(_ete_rows(town, replicates, ticks, threads, params,
-                                                 parameters, error)))
+                                                 parameters, error, plan)))
 
 
 class Calibration(namedtuple("Calibration", ["best", "low", "high", "identified", "correlation",
