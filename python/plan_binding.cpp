@@ -34,8 +34,9 @@ std::vector<Plan> plans_of(py::handle plan, py::handle plans,
         for (py::handle file : plans) {
             const std::string path = path_of(file, "plans");
             if (path.empty() || path.find(',') != std::string::npos)
-                throw py::value_error("plans: \"" + path +
-                                      "\" cannot name a plan file here: give a name without a comma");
+                throw py::value_error(
+                    "plans: \"" + path +
+                    "\" cannot name a plan file here: give a name without a comma");
             options.plans += (options.plans.empty() ? "" : ",") + path;
         }
         if (options.plans.empty())

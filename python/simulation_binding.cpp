@@ -153,12 +153,13 @@ py::object tally_of(const VehicleTally& t) {
 std::unique_ptr<PySimulation> make_simulation(const py::object& seed, const py::object& scenario,
                                               const py::object& error, bool startup,
                                               const py::object& params, const py::object& town,
-                                              const py::object& plan, const py::kwargs& parameters) {
+                                              const py::object& plan,
+                                              const py::kwargs& parameters) {
     auto s = std::make_unique<PySimulation>();
     if (!town.is_none()) s->town = town_of(town, "town");
     // A simulation has no last tick: its orders and operations may lie at any tick it can reach.
-    if (std::vector<Plan> read = plans_of(plan, py::none(), town.is_none() ? nullptr : s->town,
-                                          MAX_TICKS);
+    if (std::vector<Plan> read =
+            plans_of(plan, py::none(), town.is_none() ? nullptr : s->town, MAX_TICKS);
         !read.empty()) {
         s->plan = std::move(read.front());
         if (s->plan->town) s->town = s->plan->town;

@@ -16,8 +16,8 @@
 #include "cli/sweep_command.h"  // the command line's limits, which these sweeps share
 #include "experiments/planning/design.h"
 #include "experiments/planning/sensitivity.h"
-#include "experiments/running/merge.h"
 #include "experiments/records/households.h"
+#include "experiments/running/merge.h"
 #include "experiments/running/shards.h"
 #include "experiments/running/sweep.h"
 #include "python/bindings.h"
@@ -206,8 +206,8 @@ std::vector<T> names_of(py::handle names, const char* what, const std::vector<T>
 py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors, py::handle ticks,
                       py::handle every, bool startup, py::handle threads, py::handle shard,
                       py::handle params, const py::dict& parameters, const py::dict& designOptions,
-                      bool runThem, py::handle town, py::handle households,
-                      py::handle sensitivity, py::handle planFile, py::handle planFiles) {
+                      bool runThem, py::handle town, py::handle households, py::handle sensitivity,
+                      py::handle planFile, py::handle planFiles) {
     SweepPlan plan;
     if (!town.is_none()) plan.town = town_of(town, "town");
     plan.ticks = whole_number(ticks, "ticks", 1, MAX_TICKS);
@@ -229,8 +229,9 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
         designOptions.contains("replicates") && !designOptions["replicates"].is_none();
     // A design's points would each need a run under every plan.
     if (designed && plans.size() > 1)
-        throw py::value_error("plans: not with a design (vary, design, sample); run the design "
-                              "under each plan with plan=");
+        throw py::value_error(
+            "plans: not with a design (vary, design, sample); run the design "
+            "under each plan with plan=");
 
     std::vector<SweepScenario> list;
     const std::int64_t lo = std::numeric_limits<std::int32_t>::min();
@@ -282,15 +283,16 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
     if (perCar) {
         const bool placed = plan.town && plan.town->origin;
         const bool zoned = plan.town && !plan.town->zoneNames.empty();
-        plan.householdColumns = names_of(households, "households",
-                                         all_household_columns(placed, zoned),
-                                         parse_household_columns);
+        plan.householdColumns =
+            names_of(households, "households", all_household_columns(placed, zoned),
+                     parse_household_columns);
         for (HouseholdColumn column : plan.householdColumns) {
             if (needs_origin(column) && !placed)
                 throw py::value_error("households: home_lat and home_lon need a town with an origin");
             if (column == HouseholdColumn::Zone && !zoned)
-                throw py::value_error("households: zone needs a town with zones (a zones layer "
-                                      "or a plan's)");
+                throw py::value_error(
+                    "households: zone needs a town with zones (a zones layer "
+                    "or a plan's)");
         }
     }
     if (designed) {
@@ -379,7 +381,8 @@ py::str paired_rows(const std::string& summary, std::optional<double> minutesPer
 }  // namespace
 
 void bind_sweep(py::module_& m) {
-    m.def("_paired_rows", &paired_rows, py::arg("summary"), py::arg("minutes_per_tick") = py::none(),
+    m.def("_paired_rows", &paired_rows, py::arg("summary"),
+          py::arg("minutes_per_tick") = py::none(),
           "The paired differences against the first level (CSV text with the column names) of "
           "a sweep's summary rows, as marovel-sim sweep --paired writes them; with "
           "minutes_per_tick, the lines on the plans' clearance times sweep --plans prints");
