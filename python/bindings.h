@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "experiments/planning/plan_file.h"
 #include "sim/parameters.h"
 #include "sim/town.h"
 
@@ -45,6 +46,16 @@ struct PyTown {
 // read as marovel-sim --town reads it; a file's refusal raises ValueError
 // "WHAT: PATH:LINE:COLUMN: ...".
 std::shared_ptr<const Town> town_of(pybind11::handle town, const char* what);
+
+// The plan of `plan` (None, or a plan file's path) or the plans of `plans`
+// (None, or a list of two or more paths), read over `town` (null: the
+// built-in town) for runs of `ticks` ticks as marovel-sim --plan and sweep
+// --plans read them; none when both are None. A refusal raises ValueError
+// "plan: FILE:LINE:COLUMN: what" ("plans: ..."), the command line's line.
+std::vector<Plan> plans_of(pybind11::handle plan, pybind11::handle plans,
+                           const std::shared_ptr<const Town>& town, long long ticks);
+// {"name", "file", "sha256"}: what every output's header records of a plan.
+pybind11::dict plan_record(const Plan& plan);
 
 // A read-only array over `data` whose base is `owner`, which keeps the memory alive.
 pybind11::array read_only_view(pybind11::handle owner, const pybind11::dtype& type,

@@ -95,10 +95,17 @@ py::tuple import_osm(py::handle path, double cellM, const py::object& bbox,
 
 // The rows of marovel-sim ete's --csv for the same town, replicates, ticks and parameters.
 std::string ete_rows(py::handle town, py::handle replicates, py::handle ticks, int threads,
-                     py::handle files, const py::dict& parameters, py::handle error) {
+                     py::handle files, const py::dict& parameters, py::handle error,
+                     py::handle planFile) {
     SweepPlan plan;
     if (!town.is_none()) plan.town = town_of(town, "town");
     plan.ticks = whole_number(ticks, "ticks", 1, MAX_TICKS);
+    if (const std::vector<Plan> read = plans_of(planFile, py::none(), plan.town, plan.ticks);
+        !read.empty()) {
+        plan.town = read.front().town;
+        plan.roads = read.front().roads;
+        plan.orders = read.front().orders;
+    }
     const long long count =
         whole_number(replicates, "replicates", 1, static_cast<long long>(MAX_SCENARIOS));
     apply_parameters(plan.parameters, files, parameters, error);
@@ -120,7 +127,8 @@ void bind_place(py::module_& m) {
           py::arg("exits"), py::arg("houses"), py::arg("road_classes"),
           py::arg("max_door_distance"), py::arg("name"));
     m.def("_ete_rows", &ete_rows, py::arg("town"), py::arg("replicates"), py::arg("ticks"),
-          py::arg("threads"), py::arg("params"), py::arg("parameters"), py::arg("error"));
+          py::arg("threads"), py::arg("params"), py::arg("parameters"), py::arg("error"),
+          py::arg("plan") = py::none());
 }
 
 }  // namespace marovel_python

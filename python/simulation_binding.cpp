@@ -7,11 +7,14 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <optional>
 
+#include "cli/sweep_command.h"  // MAX_TICKS, the longest run
 #include "experiments/records/observations.h"
 #include "experiments/running/sweep.h"
 #include "python/bindings.h"
 #include "sim/fingerprint.h"
+#include "sim/orders.h"
 #include "sim/scenario.h"
 
 namespace py = pybind11;
@@ -27,6 +30,7 @@ struct PySimulation {
     ScenarioSetup setup;                                       // what the town was last built from
     std::shared_ptr<const Town> town = shared_builtin_town();  // shared, never copied
     long long tick = 0;                                        // ticks since the last build
+    std::optional<Plan> plan;  // the plan its orders, road operations and zones come from
     std::atomic<bool> busy{false};
 
     void rebuild(std::int32_t seed, bool startup) {
@@ -149,9 +153,19 @@ py::object tally_of(const VehicleTally& t) {
 std::unique_ptr<PySimulation> make_simulation(const py::object& seed, const py::object& scenario,
                                               const py::object& error, bool startup,
                                               const py::object& params, const py::object& town,
+                                              const py::object& plan,
                                               const py::kwargs& parameters) {
     auto s = std::make_unique<PySimulation>();
     if (!town.is_none()) s->town = town_of(town, "town");
+    // A simulation has no last tick: its orders and operations may lie at any tick it can reach.
+    if (std::vector<Plan> read =
+            plans_of(plan, py::none(), town.is_none() ? nullptr : s->town, MAX_TICKS);
+        !read.empty()) {
+        s->plan = std::move(read.front());
+        if (s->plan->town) s->town = s->plan->town;
+        s->setup.roads = s->plan->roads;
+        s->setup.orders = s->plan->orders;
+    }
     if (!seed.is_none() && !scenario.is_none())
         throw py::value_error("seed and scenario both given; give one");
     std::int32_t first = 1;
@@ -167,7 +181,7 @@ std::unique_ptr<PySimulation> make_simulation(const py::object& seed, const py::
 const char* const SIMULATION_DOC = R"(One scenario of the storm evacuation, stepped from Python.
 
 Simulation(seed=1, scenario=None, error="low", startup=False, params=None, town=None,
-           **parameters)
+           plan=None, **parameters)
 
 seed: the scenario seed; or scenario=K: the scenario reached from launch by K
 presses of Next (seed 1 + 1000 K). error: "low", "moderate", "high" or a spread
@@ -177,7 +191,11 @@ e.g. feedback=0.3, after those of params (a parameter file or a list of them, as
 marovel-sim --params reads them); a bad value raises ValueError with the command
 line's message. town: a marovel.Town or a town file's path (as marovel-sim
 --town reads it); None for the built-in town. The simulation shares the town
-and sizes its views from it.
+and sizes its views from it. plan: a plan file's path (docs/plans.md): the run
+follows its evacuation orders and road operations, on the town with its zones
+laid over, as marovel-sim --plan FILE runs it; a bad plan raises ValueError
+"plan: FILE:LINE:COLUMN: what". Its orders and operations may lie at any tick
+up to 2^24. Rebuilds (reset, next_scenario) keep the plan.
 
 Runs are the same bit for bit as marovel-sim's: fingerprint() prints its
 --fingerprint line. The views (cars, traffic, layout, households, storm,
@@ -214,7 +232,7 @@ void bind_simulation(py::module_& m) {
         .def(py::init(&make_simulation), py::arg("seed") = py::none(),
              py::arg("scenario") = py::none(), py::arg("error") = py::none(),
              py::arg("startup") = false, py::arg("params") = py::none(),
-             py::arg("town") = py::none())
+             py::arg("town") = py::none(), py::arg("plan") = py::none())
         .def(
             "step",
             [](PySimulation& s, py::handle n) {
@@ -296,6 +314,25 @@ void bind_simulation(py::module_& m) {
         .def_property_readonly(
             "town", [](const PySimulation& s) { return PyTown{s.town}; },
             "The town it runs on (the same one, not a copy)")
+        .def_property_readonly(
+            "plan",
+            [](const PySimulation& s) -> py::object {
+                if (!s.plan) return py::none();
+                return plan_record(*s.plan);
+            },
+            "The plan it runs, {'name', 'file', 'sha256'} (the SHA-256 of the file's bytes, as "
+            "marovel-sim's '# plan:' line records it), or None")
+        .def(
+            "zones",
+            [](PySimulation& s) {
+                Exclusive only(s);
+                const std::vector<std::uint8_t> zones = car_zones(*s.town, s.sim->vehicles);
+                py::array_t<std::uint8_t> out(static_cast<py::ssize_t>(zones.size()));
+                std::copy(zones.begin(), zones.end(), out.mutable_data());
+                return out;
+            },
+            "The zone of each car's house (an index into town.zone_names), indexed like the "
+            "cars: a new array")
         .def_property_readonly(
             "tick", [](const PySimulation& s) { return s.tick; }, "Ticks since the last build")
         .def_property_readonly(

@@ -11,12 +11,13 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 
 #include "cli/sweep_command.h"  // the command line's limits, which these sweeps share
 #include "experiments/planning/design.h"
 #include "experiments/planning/sensitivity.h"
-#include "experiments/running/merge.h"
 #include "experiments/records/households.h"
+#include "experiments/running/merge.h"
 #include "experiments/running/shards.h"
 #include "experiments/running/sweep.h"
 #include "python/bindings.h"
@@ -205,11 +206,19 @@ std::vector<T> names_of(py::handle names, const char* what, const std::vector<T>
 py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors, py::handle ticks,
                       py::handle every, bool startup, py::handle threads, py::handle shard,
                       py::handle params, const py::dict& parameters, const py::dict& designOptions,
-                      bool runThem, py::handle town, py::handle households,
-                      py::handle sensitivity) {
+                      bool runThem, py::handle town, py::handle households, py::handle sensitivity,
+                      py::handle planFile, py::handle planFiles) {
     SweepPlan plan;
     if (!town.is_none()) plan.town = town_of(town, "town");
     plan.ticks = whole_number(ticks, "ticks", 1, MAX_TICKS);
+    const std::vector<Plan> plans = plans_of(planFile, planFiles, plan.town, plan.ticks);
+    if (!plans.empty()) plan.town = plans.front().town;
+    if (plans.size() == 1) {
+        plan.roads = plans.front().roads;
+        plan.orders = plans.front().orders;
+    }
+    if (plans.size() > 1)
+        for (const Plan& p : plans) plan.variants.push_back({p.name, p.roads, p.orders});
     plan.every = whole_number(every, "every", 1, MAX_TICKS);
     plan.startup = startup;
     apply_parameters(plan.parameters, params, parameters, py::none());
@@ -218,6 +227,11 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
     const bool designed = make_python_design(designOptions, plan.parameters, design);
     const bool replicated =
         designOptions.contains("replicates") && !designOptions["replicates"].is_none();
+    // A design's points would each need a run under every plan.
+    if (designed && plans.size() > 1)
+        throw py::value_error(
+            "plans: not with a design (vary, design, sample); run the design "
+            "under each plan with plan=");
 
     std::vector<SweepScenario> list;
     const std::int64_t lo = std::numeric_limits<std::int32_t>::min();
@@ -268,11 +282,18 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
             : std::vector<OutputFigure>{};
     if (perCar) {
         const bool placed = plan.town && plan.town->origin;
-        plan.householdColumns = names_of(households, "households", all_household_columns(placed),
-                                         parse_household_columns);
-        for (HouseholdColumn column : plan.householdColumns)
+        const bool zoned = plan.town && !plan.town->zoneNames.empty();
+        plan.householdColumns =
+            names_of(households, "households", all_household_columns(placed, zoned),
+                     parse_household_columns);
+        for (HouseholdColumn column : plan.householdColumns) {
             if (needs_origin(column) && !placed)
                 throw py::value_error("households: home_lat and home_lon need a town with an origin");
+            if (column == HouseholdColumn::Zone && !zoned)
+                throw py::value_error(
+                    "households: zone needs a town with zones (a zones layer "
+                    "or a plan's)");
+        }
     }
     if (designed) {
         // The command line's limit on what a design's sweep holds; Python draws no plot.
@@ -286,9 +307,9 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
             why.erase(plot);
         if (!why.empty()) throw py::value_error(why);
     }
-    const std::vector<SweepRun> all = designed
-                                          ? design_runs(design, list)
-                                          : interleave_runs(list, error_levels(errors, parameters));
+    std::vector<SweepRun> all = designed ? design_runs(design, list)
+                                         : interleave_runs(list, error_levels(errors, parameters));
+    if (!plan.variants.empty()) all = under_each_plan(all, plan.variants.size());
     const ShardRange part = shard_of(shard, all.size());
     plan.runs.assign(all.begin() + static_cast<std::ptrdiff_t>(part.first),
                      all.begin() + static_cast<std::ptrdiff_t>(part.end));
@@ -318,15 +339,22 @@ py::object sweep_rows(py::handle seeds, py::handle scenarios, py::handle errors,
         indexTable = py::make_tuple(py::str(sensitivity_csv(design, rows)),
                                     py::str(estimator_note(design)), notes);
     }
+    py::list planRecords;
+    for (const Plan& p : plans) planRecords.append(plan_record(p));
+    py::dict planned;
+    planned["plans"] = planRecords;
+    planned["minutes_per_tick"] = plan.town ? plan.town->minutesPerTick : 0.0;
     return py::make_tuple(py::str(curves), py::str(summary),
                           perCar ? py::object(py::str(householdRows)) : py::object(py::none()),
-                          indexTable);
+                          indexTable, planned);
 }
 
 // The paired differences of a sweep's summary rows (CSV text with the column
 // names), as marovel-sim sweep --paired writes them (its rows, without the
 // header). A shard of a design, which lacks some of its points, has none.
-py::str paired_rows(const std::string& summary) {
+// With `minutesPerTick`, the lines on the plans' clearance times instead, as
+// marovel-sim sweep --plans prints them under its table (hours with a tick length > 0).
+py::str paired_rows(const std::string& summary, std::optional<double> minutesPerTick) {
     SweepFileText file;
     if (!split_sweep_file(summary, file)) throw py::value_error("summary: no column names");
     DesignResults results;
@@ -335,7 +363,14 @@ py::str paired_rows(const std::string& summary) {
         py::gil_scoped_release unlocked;
         const DesignFiles files{nullptr, file.columns, file.rows, {}, {}};
         why = summary_results(files, MAX_TABLE_GROUPS, 0, results);
-        if (why.empty()) csv = results.table->paired_csv(results.table->paired_differences());
+        if (why.empty() && minutesPerTick) {
+            std::ostringstream lines;
+            results.table->write_paired_sentences(lines, results.table->paired_differences(),
+                                                  *minutesPerTick);
+            csv = lines.str();
+        } else if (why.empty()) {
+            csv = results.table->paired_csv(results.table->paired_differences());
+        }
     }
     if (!why.empty() && file.columns.starts_with("point,"))
         return py::str(SweepSummary("group", {}, {}, false).paired_csv({}));
@@ -347,19 +382,24 @@ py::str paired_rows(const std::string& summary) {
 
 void bind_sweep(py::module_& m) {
     m.def("_paired_rows", &paired_rows, py::arg("summary"),
+          py::arg("minutes_per_tick") = py::none(),
           "The paired differences against the first level (CSV text with the column names) of "
-          "a sweep's summary rows, as marovel-sim sweep --paired writes them");
+          "a sweep's summary rows, as marovel-sim sweep --paired writes them; with "
+          "minutes_per_tick, the lines on the plans' clearance times sweep --plans prints");
     m.def("_sweep_rows", &sweep_rows, py::arg("seeds"), py::arg("scenarios"), py::arg("errors"),
           py::arg("ticks"), py::arg("every"), py::arg("startup"), py::arg("threads"),
           py::arg("shard"), py::arg("params"), py::arg("parameters"),
           py::arg("design") = py::dict(), py::arg("run") = true, py::arg("town") = py::none(),
           py::arg("households") = py::none(), py::arg("sensitivity") = py::none(),
+          py::arg("plan") = py::none(), py::arg("plans") = py::none(),
           "The curve, summary and households rows (CSV text with the column names) of a "
           "sweep, and a design's sensitivity indices (CSV text, the estimators, the notes "
-          "by figure): (curves, summary, households or None, indices or None); with "
+          "by figure, the plans' records): (curves, summary, households or None, indices or None, "
+          "plans); with "
           "run=False, only checks the arguments and returns the number of runs; town: a "
           "marovel.Town, a town file's path or None for the built-in town; households: "
-          "None, True or the columns; sensitivity: None, True or the figures");
+          "None, True or the columns; sensitivity: None, True or the figures; plan: a plan "
+          "file's path; plans: a list of them");
 }
 
 }  // namespace marovel_python

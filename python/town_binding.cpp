@@ -4,6 +4,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -158,7 +159,12 @@ it, none copies it.
 Coordinates are the model's: x counts columns from the left, y rows from the
 bottom. The views (layout, houses, exits) are read-only NumPy arrays over the
 town's own memory that keep it alive; layout is indexed [y, x] like
-Simulation.layout, so layout[0] is the file's last line.)";
+Simulation.layout, so layout[0] is the file's last line.
+
+Zones, the areas evacuation orders name: zone_names lists them ("town", the
+one zone, for a town without any) and house_zones holds each house's index
+into it, so numpy.take(town.zone_names, town.house_zones) names every house's
+zone. A plan's zones are laid over the town of Simulation(plan=...).town.)";
 
 const char* const FROM_ARRAYS_DOC =
     R"(Town.from_arrays(cells, doors=None, exits=(), name=None, cell_size_m=10, cars=None)
@@ -261,6 +267,29 @@ void bind_town(py::module_& m) {
                                       {sizeof(CellPos)}, t.exits.data());
             },
             "The exits: x, y")
+        .def_property_readonly(
+            "zone_names",
+            [](const PyTown& t) {
+                py::list names;
+                for (std::size_t z = 0; z < zone_count(*t.town); ++z)
+                    names.append(zone_name(*t.town, z));
+                return names;
+            },
+            "The zones' names, by index; ['town'] for a town without zones, its one zone")
+        .def_property_readonly(
+            "house_zones",
+            [](py::object self) {
+                const Town& t = town_in(self);
+                const auto houses = static_cast<py::ssize_t>(t.houses.size());
+                if (t.houseZone.empty()) {  // one zone: every house in zone 0
+                    py::array_t<std::uint8_t> zeros(houses);
+                    std::fill_n(zeros.mutable_data(), houses, std::uint8_t{0});
+                    return read_only_view(zeros, zeros.dtype(), {houses}, {1}, zeros.data());
+                }
+                return read_only_view(self, py::dtype::of<std::uint8_t>(), {houses}, {1},
+                                      t.houseZone.data());
+            },
+            "Each house's zone, an index into zone_names, indexed like houses")
         .def(
             "_cell_bytes", [](const PyTown& t) { return cell_characters(*t.town); },
             "The file's characters, the top row first")

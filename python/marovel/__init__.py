@@ -15,6 +15,12 @@
     town = marovel.Town.load("city.town")   # or Town.builtin(), Town.from_arrays(...)
     sim = marovel.Simulation(town=town)
 
+    sim = marovel.Simulation(town="twin.town", plan="staged.plan")  # orders, roads, zones
+    sim.town.zone_names, sim.zones()   # the zones, and each car's zone index
+    result = marovel.sweep(scenarios="0..19", town="twin.town",
+                           plans=["simultaneous.plan", "staged.plan"])
+    result.paired        # each plan less the first on the same scenarios
+
     town, report = marovel.Town.import_osm("west-oakland.osm.bz2")
     estimate = marovel.ete(town, replicates=50, route_guide="road")
 
@@ -45,15 +51,22 @@ class SweepResult(namedtuple("SweepResult", ["curves", "summary"])):
     and figure, the runs matched on the same scenario, the pairs where both runs
     have the figure, the mean difference (this level less the first) and its
     95 % percentile bootstrap interval. No rows for a single level.
+    Under plans (sweep(plans=[...])) every row starts with the plan's name, and
+    .paired compares each plan with the first on the same scenario and level.
     households: one row per run and car (when asked for), else None.
     sensitivity: a Saltelli or Morris design's indices (when asked for), else
     None; its attrs["estimators"] names the estimators and intervals, and
     attrs["notes"] holds, by figure, what the design is too small for.
+    plans: the plans run, [{"name", "file", "sha256"}, ...] as the files' "# plan:"
+    lines record them; () without a plan. Under plans, paired.attrs["sentences"]
+    holds the lines sweep --plans prints on the clearance times ("staged clears
+    90 % 54.0 ticks [36.0, 72.0] (0.90 h [0.60, 1.20]) sooner than ...").
     """
 
     paired = None
     households = None
     sensitivity = None
+    plans = ()
 
 
 def _character_codes(cells):
@@ -136,13 +149,16 @@ def _town_import_osm(path, cell=10, bbox=None, exits=(), houses="buildings", roa
 Town.import_osm = staticmethod(_town_import_osm)
 
 
-def ete(town=None, replicates=50, ticks=2000, threads=0, params=None, error=None, **parameters):
+def ete(town=None, replicates=50, ticks=2000, threads=0, params=None, error=None, plan=None,
+        **parameters):
     """An evacuation time estimate, as marovel-sim ete: a DataFrame equal to its --csv.
 
     town: a Town or a town file's path; None for the built-in town. replicates:
     scenarios 0..N-1. ticks per run. threads: 0 for all cores. params: a
     parameter file or a list of them; error: a level name or a spread;
-    parameters: model parameters by name (route_guide="road", ...).
+    parameters: model parameters by name (route_guide="road", ...). plan: a plan
+    file's path, whose orders, road operations and zones every run follows (as
+    ete --plan FILE).
 
     One row per figure (tick_50, tick_90, tick_100, households_left, on_road)
     and estimator (km_median, restricted_mean, mean): value, low, high (the 95 %
@@ -152,7 +168,7 @@ def ete(town=None, replicates=50, ticks=2000, threads=0, params=None, error=None
     import pandas
 
     return pandas.read_csv(io.StringIO(_ete_rows(town, replicates, ticks, threads, params,
-                                                 parameters, error)))
+                                                 parameters, error, plan)))
 
 
 class Calibration(namedtuple("Calibration", ["best", "low", "high", "identified", "correlation",
@@ -275,13 +291,18 @@ def parameter_table():
     return pandas.read_csv(io.StringIO(parameter_table_csv()))
 
 
-def _frames(curves_text, summary_text, households_text=None, indices=None):
+def _frames(curves_text, summary_text, households_text=None, indices=None, planned=None):
     """DataFrames from the rows, read as pandas reads marovel-sim's files."""
     import pandas
 
     result = SweepResult(pandas.read_csv(io.StringIO(curves_text)),
                          pandas.read_csv(io.StringIO(summary_text)))
     result.paired = pandas.read_csv(io.StringIO(_paired_rows(summary_text)))
+    if planned is not None:
+        result.plans = planned["plans"]
+        if len(result.plans) > 1:
+            result.paired.attrs["sentences"] = _paired_rows(
+                summary_text, planned["minutes_per_tick"]).split("\n")[1:-1]
     if households_text is not None:
         result.households = pandas.read_csv(io.StringIO(households_text))
     if indices is not None:
@@ -307,20 +328,21 @@ def _design_options(vary, design, sample, sample_seed, replicates):
 
 def sweep_rows(seeds=None, scenarios=None, errors=None, ticks=2000, every=10, startup=False,
                threads=0, shard=None, params=None, vary=None, design=None, sample=None,
-               sample_seed=None, replicates=None, town=None, **parameters):
+               sample_seed=None, replicates=None, town=None, plan=None, plans=None,
+               **parameters):
     """The sweep's rows as CSV text (column names first): (curves, summary).
 
     The same arguments as sweep(); for callers that move the text, not tables.
     """
     return _sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard, params,
                        parameters, _design_options(vary, design, sample, sample_seed, replicates),
-                       town=town)[:2]
+                       town=town, plan=plan, plans=plans)[:2]
 
 
 def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10, startup=False,
           threads=0, shard=None, params=None, vary=None, design=None, sample=None,
           sample_seed=None, replicates=None, town=None, households=None, sensitivity=None,
-          **parameters):
+          plan=None, plans=None, **parameters):
     """Runs many scenarios under several error levels on all cores, as marovel-sim sweep.
 
     seeds or scenarios: "1..50,70", an int, or an iterable of ints (scenario K is
@@ -332,6 +354,16 @@ def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10, startup
     or a list of them (as --params reads them); parameters: model parameters by
     name, applied after the files, for every run. town: a Town or a town file's
     path (as --town reads it); None for the built-in town.
+
+    plan: a plan file's path (docs/plans.md): every run follows its orders and
+    road operations on the town with its zones, as sweep --plan FILE runs.
+    plans: a list of two or more plan files, as sweep --plans A,B: every
+    scenario and error level runs under each plan in turn (the same storm and
+    households for each, common random numbers); every row starts with a plan
+    column, and result.paired holds each plan less the first, run for run.
+    The plans must carry different names and lay the same zones over the town;
+    a bad plan raises ValueError "plan: FILE:LINE:COLUMN: what" (or "plans:").
+    Not with a design: run the design under each plan with plan=.
 
     A design runs points of the parameter space, each under every replicate
     scenario (replicates=R: scenarios 0..R-1; or a scenarios or seeds list):
@@ -355,4 +387,5 @@ def sweep(seeds=None, scenarios=None, errors=None, ticks=2000, every=10, startup
     return _frames(*_sweep_rows(seeds, scenarios, errors, ticks, every, startup, threads, shard,
                                 params, parameters,
                                 _design_options(vary, design, sample, sample_seed, replicates),
-                                town=town, households=households, sensitivity=sensitivity))
+                                town=town, households=households, sensitivity=sensitivity,
+                                plan=plan, plans=plans))

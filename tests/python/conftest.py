@@ -29,6 +29,18 @@ def sim_refusal(*args):
     return line.removeprefix("marovel-sim: ").removesuffix(" (see --help)")
 
 
+# A zones file for the built-in town (40 x 30): the houses left of x = 20 are zone west.
+HALVES = "W = west\nE = east\n" + ("W" * 20 + "E" * 20 + "\n") * 30
+
+
+def write_plan(folder, name, *lines):
+    """The plan file NAME.plan in folder: `lines` over the zones of HALVES (halves.zones)."""
+    (folder / "halves.zones").write_text(HALVES)
+    path = folder / f"{name}.plan"
+    path.write_text("\n".join(["zones = halves.zones", *lines]) + "\n")
+    return path
+
+
 ALL_SKIPPED = 77  # CTest's SKIP_RETURN_CODE for these tests
 
 

@@ -8,7 +8,7 @@ import pandas as pd
 import pytest
 
 import marovel
-from conftest import run_sim, sim_program, sim_refusal
+from conftest import run_sim, sim_program, sim_refusal, write_plan
 
 OSM = pathlib.Path(__file__).resolve().parents[2] / "tests" / "data" / "osm"
 OAKLAND = OSM / "west-oakland.osm.bz2"
@@ -65,3 +65,13 @@ def test_an_estimate_equals_the_command_lines_csv(tmp_path):
     # Other arguments, other figures: the built-in town's estimate is not this one.
     assert not marovel.ete(replicates=6, ticks=400, error="high").equals(expected)
     assert set(expected["figure"]) >= {"tick_50", "tick_90", "tick_100"}
+
+
+def test_an_estimate_under_a_plan_equals_the_command_lines(tmp_path):
+    plan = write_plan(tmp_path, "p", "order = east@0", "exit_capacity = 1")
+    run_sim("ete", "--plan", plan, "--replicates", 4, "--ticks", 500, "--set",
+            "order_compliance=1", "--csv", "ete.csv", cwd=tmp_path)
+    expected = pd.read_csv(tmp_path / "ete.csv", comment="#")
+    pd.testing.assert_frame_equal(
+        marovel.ete(plan=plan, replicates=4, ticks=500, order_compliance=1), expected)
+    assert not marovel.ete(replicates=4, ticks=500, order_compliance=1).equals(expected)

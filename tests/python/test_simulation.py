@@ -1,6 +1,7 @@
 """One simulation from Python against marovel-sim: fingerprints, views, arguments."""
 
 import gc
+import hashlib
 import math
 import threading
 
@@ -8,7 +9,7 @@ import numpy as np
 import pytest
 
 import marovel
-from conftest import run_sim, sim_refusal
+from conftest import run_sim, sim_refusal, write_plan
 
 TICKS = 150
 EXIT = (20, 29)
@@ -77,6 +78,49 @@ def test_fingerprints_equal_the_command_line_tick_for_tick(kwargs, args):
     assert python_lines(marovel.Simulation(**kwargs), TICKS) == expected
     # Many ticks per call land on the same lines.
     assert python_lines(marovel.Simulation(**kwargs), TICKS, chunk=50) == expected[::50]
+
+
+def cli_words(kwargs):
+    """marovel-sim's options for Simulation arguments: seed, scenario, and parameters by --set."""
+    words = []
+    for name, value in kwargs.items():
+        words += [f"--{name}", value] if name in ("seed", "scenario") else ["--set",
+                                                                          f"{name}={value}"]
+    return words
+
+
+# Plans on the built-in town (the lines after its `zones = halves.zones`), and what they run under.
+PLANS = [
+    (["order = west@0", "order = east@60"], dict(order_compliance=1)),
+    (["order = east@20", "close = 18,27:18,28@50", "reopen = 18,27@90", "exit_capacity = 1"],
+     dict(seed=4, order_compliance=0.7)),
+    (["close = 18,27:18,28@30", "contraflow = 21,27:21,28@30:up"],
+     dict(scenario=2, route_guide="road")),
+]
+
+
+@pytest.mark.parametrize("lines,kwargs", PLANS)
+def test_a_plan_runs_as_the_command_line_runs_it(tmp_path, lines, kwargs):
+    plan = write_plan(tmp_path, "p", *lines)
+    expected = cli_lines(TICKS, "--plan", plan, *cli_words(kwargs))
+    assert expected != cli_lines(TICKS, *cli_words(kwargs)), "the plan changes nothing"
+    sim = marovel.Simulation(plan=plan, **kwargs)
+    assert python_lines(sim, TICKS) == expected
+    sim.reset()  # rebuilds keep the plan
+    assert python_lines(sim, 40) == expected[:41]
+    digest = hashlib.sha256(plan.read_bytes()).hexdigest()
+    assert sim.plan == {"name": "p", "file": str(plan), "sha256": digest}
+    assert marovel.Simulation().plan is None
+
+
+@pytest.mark.parametrize("lines", [["order = north@10"], ["close = 40,3@10"],
+                                   ["exit_capacity = 0"], ["order west@3"],
+                                   ["contraflow = 0,29:3,29@5"]])
+def test_bad_plans_are_refused_as_the_command_line_refuses_them(tmp_path, lines):
+    plan = write_plan(tmp_path, "bad", *lines)
+    with pytest.raises(ValueError) as caught:
+        marovel.Simulation(plan=plan)
+    assert "--" + str(caught.value) == sim_refusal("--plan", plan)
 
 
 # A method applied after a run, and the marovel-sim seed whose run it must start.
@@ -208,6 +252,8 @@ BAD_ARGUMENTS = [
     (dict(seed=1, scenario=2), ValueError, "seed and scenario both given"),
     (dict(seed=2**31), ValueError, "seed = 2147483648 is outside"),
     (dict(seed=1.5), TypeError, "seed = 1.5 is not a whole number"),
+    (dict(plan=3), TypeError, "plan: give a plan file's path"),
+    (dict(plan="no-such.plan"), ValueError, "plan: no-such.plan: "),
 ]
 
 

@@ -1,6 +1,7 @@
 """Sweeps from Python against marovel-sim sweep's files, and a sweep split over Dask."""
 
 import os
+import pathlib
 import signal
 import subprocess
 import sys
@@ -11,7 +12,7 @@ import pandas as pd
 import pytest
 
 import marovel
-from conftest import run_sim, sim_refusal
+from conftest import run_sim, sim_refusal, write_plan
 
 # (marovel.sweep arguments, marovel-sim sweep arguments)
 SWEEPS = [
@@ -132,6 +133,99 @@ def test_paired_differences_are_the_command_lines(tmp_path):
     assert result.paired.set_index("figure").loc["tick_50"].pairs > 1
     # One level: nothing to pair.
     assert len(marovel.sweep(scenarios="0..1", errors="low", ticks=50).paired) == 0
+
+
+def frames_of(folder, **names):
+    """The command line's files in folder as DataFrames, by the names given: {name: file}."""
+    return {name: pd.read_csv(folder / file, comment="#") for name, file in names.items()}
+
+
+# Plans: (marovel.sweep arguments, marovel-sim sweep arguments) over the plans "a" (both halves
+# ordered at once) and "b" (west first): plan=, or plans= with their paired differences.
+PLAN_SWEEPS = [
+    (dict(plans=["a", "b"], scenarios="0..5", errors="low,high", order_compliance=0.9),
+     ["--plans", "a,b", "--scenarios", "0..5", "--errors", "low,high", "--set",
+      "order_compliance=0.9"]),
+    (dict(plans=["b", "a"], seeds=[5, 9], shard="2/3", order_compliance=1),
+     ["--plans", "b,a", "--seeds", "5,9", "--shard", "2/3", "--set", "order_compliance=1"]),
+    (dict(plan="b", scenarios="1..2", households="car,zone,outcome", order_compliance=1),
+     ["--plan", "b", "--scenarios", "1..2", "--columns", "car,zone,outcome", "--set",
+      "order_compliance=1"]),
+]
+
+
+@pytest.mark.parametrize("kwargs,args", PLAN_SWEEPS)
+def test_plans_sweep_as_the_command_line_sweeps_them(tmp_path, kwargs, args):
+    files = {name: write_plan(tmp_path, name, *lines) for name, lines in
+             (("a", ["order = west@0", "order = east@0"]),
+              ("b", ["order = west@0", "order = east@150"]))}
+    args = [",".join(str(files[n]) for n in a.split(",")) if i > 0 and args[i - 1] in
+            ("--plan", "--plans") else a for i, a in enumerate(args)]
+    wanted = dict(curves="c.csv", summary="s.csv", paired="p.csv")
+    if "households" in kwargs:
+        wanted["households"] = "h.csv"
+    out = run_sim("sweep", *args, "--ticks", 400, "--every", 100,
+                  *[w for name, file in wanted.items() for w in (f"--{name}", file)], cwd=tmp_path)
+    if "plan" in kwargs:
+        kwargs["plan"] = files[kwargs["plan"]]
+    else:
+        kwargs["plans"] = [files[name] for name in kwargs["plans"]]
+    result = marovel.sweep(ticks=400, every=100, **kwargs)
+    for name, frame in frames_of(tmp_path, **wanted).items():
+        pd.testing.assert_frame_equal(getattr(result, name), frame)
+    plans = kwargs.get("plans") or [kwargs["plan"]]
+    assert [p["file"] for p in result.plans] == [str(f) for f in plans]
+    if len(plans) > 1:
+        assert result.summary["plan"].drop_duplicates().tolist() == [p.stem for p in plans]
+        assert (result.paired["pairs"] > 0).any()
+        # The lines under the printed table on the clearance times.
+        sentences = result.paired.attrs["sentences"]
+        assert sentences == [line for line in out.splitlines() if " clears " in line]
+
+
+def test_a_plan_compared_with_itself_differs_by_nothing(tmp_path):
+    lines = ["order = west@0", "close = 18,27@40", "exit_capacity = 2"]
+    plans = [write_plan(tmp_path, name, f"name = {name}", *lines) for name in ("same", "again")]
+    result = marovel.sweep(scenarios="0..5", errors="moderate", ticks=300, every=100,
+                           plans=plans, order_compliance=0.8)
+    mean = result.summary.groupby("plan", sort=False)["evacuated"].mean()
+    assert mean.index.tolist() == ["same", "again"] and mean["same"] == mean["again"]
+    paired = result.paired[result.paired["pairs"] > 0]
+    assert len(paired) > 0 and (paired[["difference", "low", "high"]] == 0).all(axis=None)
+
+
+def test_plans_on_a_town_of_minutes_speak_in_hours_as_the_command_line_does():
+    folder = pathlib.Path(__file__).resolve().parents[2] / "examples" / "plans"
+    plans = ["simultaneous.plan", "staged.plan"]
+    out = run_sim("sweep", "--town", "twin.town", "--plans", ",".join(plans), "--scenarios",
+                  "0..3", "--errors", "moderate", "--ticks", 600, "--set", "order_compliance=0.9",
+                  cwd=folder)
+    result = marovel.sweep(town=folder / "twin.town", plans=[folder / p for p in plans],
+                           scenarios="0..3", errors="moderate", ticks=600, order_compliance=0.9)
+    sentences = result.paired.attrs["sentences"]
+    assert sentences == [line for line in out.splitlines() if " clears " in line]
+    assert sentences and all(" h [" in line for line in sentences)
+
+
+def test_bad_plans_are_refused_as_the_command_line_refuses_them(tmp_path):
+    a, b = write_plan(tmp_path, "a", "order = west@0"), write_plan(tmp_path, "b")
+    other = tmp_path / "other" / "a.plan"  # plan "a" again
+    other.parent.mkdir()
+    other.write_text("order = town@0\n")
+    for kwargs, args in [(dict(plans=[a, other]), ["--plans", f"{a},{other}"]),
+                         (dict(plans=[a]), ["--plans", str(a)]),
+                         (dict(plan=write_plan(tmp_path, "c", "order = west@500")),
+                          ["--plan", tmp_path / "c.plan"])]:
+        with pytest.raises(ValueError) as caught:
+            marovel.sweep(scenarios=0, ticks=400, **kwargs)
+        expected = sim_refusal("sweep", *args, "--scenarios", 0, "--ticks", 400)
+        assert "--" + str(caught.value).replace("plan=", "--plan") == expected
+    for kwargs, message in [(dict(plan=a, plans=[a, b]), "plan and plans both given"),
+                            (dict(plans=[a, b], vary="feedback=0.2,0.4"), "not with a design"),
+                            (dict(plans=str(a)), "give a list of two or more"),
+                            (dict(plans=[a, "x,y.plan"]), "without a comma")]:
+        with pytest.raises((ValueError, TypeError), match=message):
+            marovel.sweep(scenarios=0, ticks=10, **kwargs)
 
 
 def test_a_run_of_the_sweep_is_the_single_runs_tally():

@@ -8,7 +8,7 @@ import pandas as pd
 import pytest
 
 import marovel
-from conftest import run_sim, sim_refusal
+from conftest import HALVES, run_sim, sim_refusal, write_plan
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILTIN_FILE = ROOT / "data" / "towns" / "builtin.town"
@@ -200,6 +200,25 @@ def test_views_are_read_only_and_outlive_the_town():
     del sim
     gc.collect()
     assert np.array_equal(town_layout, kept[0])
+
+
+def test_zones_name_each_house_and_car(tmp_path):
+    (tmp_path / "zoned.town").write_text(BUILTIN_FILE.read_text() + "zones\n" + HALVES)
+    # The zones of a town file's layer, and those a plan lays over the built-in town.
+    for sim in (marovel.Simulation(town=tmp_path / "zoned.town", cars_per_house=3),
+                marovel.Simulation(plan=write_plan(tmp_path, "p"), cars_per_house=3)):
+        town = sim.town
+        assert town.zone_names == ["west", "east"]
+        names = np.take(town.zone_names, town.house_zones)
+        assert names.tolist() == ["west" if x < 20 else "east" for x in town.houses["pos"]["x"]]
+        assert not town.house_zones.flags.writeable
+        zone_of = dict(zip(town.houses["pos"].tolist(), town.house_zones.tolist()))
+        homes = sim.cars["home"].tolist()
+        assert sim.zones().tolist() == [zone_of[home] for home in homes] and len(homes) == 1080
+    town = marovel.Town.builtin()  # one zone
+    assert town.zone_names == ["town"]
+    assert town.house_zones.tolist() == [0] * len(town.houses)
+    assert marovel.Simulation().zones().tolist() == [0] * 720
 
 
 def test_a_sweep_on_a_generated_town_equals_the_command_line(tmp_path):
