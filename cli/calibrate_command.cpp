@@ -79,7 +79,8 @@ void add_calibrate_command(CLI::App& app, CalibrateCommand& c, bool withOptions)
                       "The replicates are scenarios K..K+R-1 (default 0)")
         ->transform(decimal_in(-1000000000, 1000000000));
     c.app->add_option("--minutes-per-tick", c.minutesPerTick,
-                      "Minutes a tick stands for: needed for an hour column");
+                      "Minutes a tick stands for: needed for an hour column (default: the town's "
+                      "minutes_per_tick, if it has one)");
     c.app->add_option("--town", c.town, "Run on the town in FILE instead of the built-in one")
         ->type_name("FILE");
     add_parameter_options(*c.app, c.parameters, true);
@@ -159,6 +160,14 @@ int run_calibrate_command(const CalibrateCommand& c, int argc, char** argv) {
             return refuse(std::string("--vary: ") + v.info->name + " is varied twice");
         setup.varied.push_back(v);
     }
+    if (!c.town.empty()) {
+        std::string why;
+        setup.base.town = load_town(c.town, why);
+        if (!setup.base.town) return refuse("--town: " + why);
+        // A town that says what its tick stands for gives hours their length.
+        if (!minutesPerTick && setup.base.town->minutesPerTick > 0)
+            minutesPerTick = setup.base.town->minutesPerTick;
+    }
     std::string text;
     if (const std::string why = read_regular_file(c.observed, MAX_OBSERVED_FILE_BYTES, text);
         !why.empty())
@@ -174,11 +183,6 @@ int run_calibrate_command(const CalibrateCommand& c, int argc, char** argv) {
     if (setup.base.ticks < last)
         return refuse("--ticks: " + std::to_string(c.ticks) + " ends before the last observed tick " +
                       std::to_string(last));
-    if (!c.town.empty()) {
-        std::string why;
-        setup.base.town = load_town(c.town, why);
-        if (!setup.base.town) return refuse("--town: " + why);
-    }
     if (const std::string why =
             apply_zone_options(c.zones, setup.base.ticks, setup.base.town, setup.base.orders);
         !why.empty())

@@ -44,7 +44,8 @@ void add_ete_command(CLI::App& app, EteCommand& c, bool withOptions) {
     c.app->add_option("--ticks", c.ticks, "Ticks per run (default 2000)")
         ->transform(decimal_in(1, MAX_TICKS));
     c.app->add_option("--minutes-per-tick", c.minutesPerTick,
-                      "Minutes a tick stands for: times are then also shown as hours:minutes");
+                      "Minutes a tick stands for: times are then also shown as hours:minutes "
+                      "(default: the town's minutes_per_tick, if it has one)");
     c.app->add_option("--csv", c.csv,
                       "Write the estimates here: figure,estimator,value,low,high,reached,"
                       "censored");
@@ -88,6 +89,9 @@ int run_ete_command(const EteCommand& c, int argc, char** argv) {
         std::string why;
         plan.town = load_town(c.town, why);
         if (!plan.town) return refuse("--town: " + why);
+        // A town that says what its tick stands for gives the times their hours.
+        if (!minutesPerTick && plan.town->minutesPerTick > 0)
+            minutesPerTick = plan.town->minutesPerTick;
     }
     std::vector<Plan> plans;
     if (const std::string why = apply_plan_or_options(*c.app, c.plan, c.roads, c.zones, c.ticks,

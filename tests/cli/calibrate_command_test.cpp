@@ -58,6 +58,26 @@ TEST_F(SimFolder, CalibrateRefusesBadInputInOneLineNamingWhereAndWritesNothing) 
     }
 }
 
+// An hour column takes its ticks from the town's minutes_per_tick, and
+// --minutes-per-tick, when given, from the option: one hour is tick 12 of
+// five-minute ticks and tick 30 of two-minute ones, both after a run of 10.
+TEST_F(SimFolder, CalibrateCountsHoursInTheTownsTicks) {
+    std::ofstream(dir / "obs.csv") << "hour,departed\n1,0.1\n";
+    std::ofstream(dir / "timed.town") << "minutes_per_tick = 5\nexit = 7,3\ngrid\n+++>>+++\n"
+                                         "|NN~~NN|\n|SS~~SS|\n+++~~+++\n";
+    const std::string args =
+        "calibrate --observed obs.csv --town timed.town --vary feedback=0.3..0.55 --ticks 10 --out fit";
+    const CommandResult town = sim(args);
+    EXPECT_EQ(town.status, 2);
+    EXPECT_NE(town.err.find("--ticks: 10 ends before the last observed tick 12"), std::string::npos)
+        << town.err;
+    const CommandResult option = sim(args + " --minutes-per-tick 2");
+    EXPECT_EQ(option.status, 2);
+    EXPECT_NE(option.err.find("--ticks: 10 ends before the last observed tick 30"), std::string::npos)
+        << option.err;
+    EXPECT_FALSE(fs::exists(dir / "fit"));
+}
+
 #if MAROVEL_WITH_PICTURES
 // A small calibration writes its five files; the parameter file runs; a resume
 // takes every evaluation from the trace and comes to the same fit.

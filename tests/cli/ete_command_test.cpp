@@ -128,6 +128,18 @@ TEST_F(SimFolder, EteOnATownThatEmptiesAgreesWithTheSweepsSummary) {
     EXPECT_EQ(one.out, ete.out);
 }
 
+// A town that says what its tick stands for has its times in hours too, as
+// --minutes-per-tick gives them; a town that does not, in ticks only.
+TEST_F(SimFolder, EteShowsHoursOnATownWithATickLength) {
+    std::ofstream(dir / "timed.town") << "minutes_per_tick = 2\n" << read_file(TWO_EXITS);
+    const CommandResult timed = sim("ete --town timed.town --replicates 3 --error moderate");
+    ASSERT_EQ(timed.status, 0) << timed.err;
+    EXPECT_NE(timed.out.find("h:mm"), std::string::npos) << timed.out;
+    const CommandResult plain = sim("ete --town '" + TWO_EXITS + "' --replicates 3 --error moderate");
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(plain.out.find("h:mm"), std::string::npos) << plain.out;
+}
+
 // A run too short for the town to empty: the times count only the cars that
 // have left (not all cars, as the summary's tick_50 does), and a run that
 // never brings a share out is censored at its last tick. Censored at the end,
