@@ -1,5 +1,8 @@
 """A sweep split into chunks over a real Dask cluster of two worker processes."""
 
+import pathlib
+import shutil
+
 import pandas as pd
 import pytest
 
@@ -7,6 +10,8 @@ import marovel
 
 distributed = pytest.importorskip("distributed", reason="Dask's distributed is not installed")
 import marovel.dask  # noqa: E402  (needs distributed only when it runs)
+
+PLANS = pathlib.Path(__file__).resolve().parents[2] / "examples" / "plans"
 
 
 @pytest.fixture(scope="module")
@@ -49,6 +54,29 @@ def test_parameter_files_travel_as_values(client, tmp_path):
     assert not whole.summary.equals(marovel.sweep(**options).summary)
 
 
+def test_a_town_and_its_plans_travel_to_the_workers(client, tmp_path, monkeypatch):
+    # Relative names in a folder the workers, started elsewhere, do not look in.
+    for name in ("twin.town", "twin.zones", "simultaneous.plan", "staged.plan"):
+        shutil.copy(PLANS / name, tmp_path)
+    monkeypatch.chdir(tmp_path)
+    options = dict(scenarios="0..3", errors="moderate", ticks=300, every=100, town="twin.town")
+    plans = ["simultaneous.plan", "staged.plan"]
+    whole = marovel.sweep(plans=plans, **options)
+    split = marovel.dask.sweep(client, plans=plans, chunks=3, **options)
+    pd.testing.assert_frame_equal(split.curves, whole.curves)
+    pd.testing.assert_frame_equal(split.summary, whole.summary)
+    pd.testing.assert_frame_equal(split.paired, whole.paired)
+    assert split.plans == whole.plans and len(whole.plans) == 2
+    assert split.paired.attrs["sentences"] == whole.paired.attrs["sentences"]
+    # One plan, on the town as an object.
+    town = marovel.Town.load("twin.town")
+    one = marovel.sweep(plan="staged.plan", **{**options, "town": town})
+    split_one = marovel.dask.sweep(client, plan="staged.plan", chunks=2, **{**options, "town": town})
+    pd.testing.assert_frame_equal(split_one.summary, one.summary)
+    assert split_one.plans == one.plans
+    assert not one.summary.equals(marovel.sweep(**options).summary)
+
+
 def test_the_chunks_run_on_both_workers(client):
     with distributed.get_task_stream(client) as stream:
         result = marovel.dask.sweep(client, scenarios="0..7", errors="moderate", ticks=300,
@@ -62,6 +90,7 @@ def test_the_chunks_run_on_both_workers(client):
     (dict(scenarios="3..1"), "scenarios: "),
     (dict(seeds=1, chunks=0), "chunks = 0 is not a whole number >= 1"),
     (dict(seeds=1, feedback=2), "feedback = 2 is outside its range 0..1"),
+    (dict(seeds=1, plan="no-such.plan"), "plan: "),
 ])
 def test_bad_arguments_raise_here_before_any_task_is_sent(client, kwargs, message):
     with pytest.raises(ValueError, match=message):
