@@ -132,7 +132,7 @@ int run_ete_command(const EteCommand& c, int argc, char** argv) {
     }
 
     const std::vector<EteReplicate> replicates = run_ete(plan, c.threads);
-    const std::vector<EteRow> rows = ete_estimates(replicates, plan.ticks);
+    const std::vector<EteRow> rows = ete_estimates(replicates, plan.ticks, ete_zone_names(plan));
     const std::string where =
         c.town.empty() ? std::string("the built-in town") : file_name_text(c.town);
     const std::string title =

@@ -60,11 +60,12 @@ void write_zone_observations(std::ostream& out, TallyFormat format, const Town& 
                         : std::string();
     };
     if (format == TallyFormat::Csv) {
-        out << "# zone,cars,departures,tick_50,tick_90,tick_100\n";
+        out << "# zone,cars,departures,tick_50,tick_90,tick_100,stranded\n";
         for (std::size_t z = 0; z < o.zones.size(); ++z) {
             const ZoneObservations& s = o.zones[z];
             out << "# " << zone_name(town, z) << ',' << s.cars << ',' << s.departures << ','
-                << tick(s.clear50) << ',' << tick(s.clear90) << ',' << tick(s.clear100) << '\n';
+                << tick(s.clear50) << ',' << tick(s.clear90) << ',' << tick(s.clear100) << ','
+                << s.stranded << '\n';
         }
         out << "# left_before_order,left_after_order,left_without_order\n# "
             << share(o.leftBeforeOrder) << ',' << share(o.leftAfterOrder) << ','
@@ -84,7 +85,7 @@ void write_zone_observations(std::ostream& out, TallyFormat format, const Town& 
         };
         out << "zone " << zone_name(town, z) << ": " << s.cars << " cars, " << s.departures
             << " left home; 50 % out " << at(s.clear50) << ", 90 % " << at(s.clear90) << ", all "
-            << at(s.clear100) << '\n';
+            << at(s.clear100) << "; " << s.stranded << " stranded\n";
     }
     char line[200];
     const auto percent = [&](std::int32_t n) { return 100.0 * n / static_cast<double>(left); };

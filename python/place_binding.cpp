@@ -117,7 +117,7 @@ std::string ete_rows(py::handle town, py::handle replicates, py::handle ticks, i
     }
     py::gil_scoped_release unlocked;
     const std::vector<EteReplicate> runs = run_ete(plan, threads);
-    return ete_csv(ete_estimates(runs, plan.ticks));
+    return ete_csv(ete_estimates(runs, plan.ticks, ete_zone_names(plan)));
 }
 
 }  // namespace

@@ -15,6 +15,8 @@ EteReplicate ete_replicate(const RunResult& run, std::int32_t households) {
     r.onRoad = f.enRoute + f.outOfGas;
     r.households = households;
     r.householdsLeft = households - run.figures.observed.householdsNeverLeft;
+    for (const ZoneObservations& z : run.figures.observed.zones)
+        r.zones.push_back({z.departures, z.out50, z.out90, z.out100, z.stranded});
     return r;
 }
 
@@ -33,22 +35,33 @@ std::optional<long long> ete_share_tick(const EteReplicate& r, int percent) {
     return std::nullopt;
 }
 
-std::vector<EteRow> ete_estimates(const std::vector<EteReplicate>& replicates, long long ticks) {
+namespace {
+
+// A share's time under both estimators, from each replicate's tick (none:
+// censored at `ticks`).
+void add_time_rows(std::vector<EteRow>& rows, const std::string& figure,
+                   const std::vector<std::optional<long long>>& times, long long ticks) {
+    std::vector<TimeObservation> runs;
+    std::size_t reached = 0;
+    for (const std::optional<long long>& t : times) {
+        runs.push_back({static_cast<double>(t.value_or(ticks)), t.has_value()});
+        reached += t.has_value();
+    }
+    const std::size_t censored = times.size() - reached;
+    rows.push_back({figure, "km_median", km_median(runs), reached, censored, true});
+    rows.push_back({figure, "restricted_mean", restricted_mean(runs, static_cast<double>(ticks)),
+                    reached, censored, true});
+}
+
+}  // namespace
+
+std::vector<EteRow> ete_estimates(const std::vector<EteReplicate>& replicates, long long ticks,
+                                  const std::vector<std::string>& zoneNames) {
     std::vector<EteRow> rows;
     for (int percent : ETE_SHARES) {
-        std::vector<TimeObservation> runs;
-        std::size_t reached = 0;
-        for (const EteReplicate& r : replicates) {
-            const std::optional<long long> t = ete_share_tick(r, percent);
-            runs.push_back({static_cast<double>(t.value_or(ticks)), t.has_value()});
-            reached += t.has_value();
-        }
-        const std::string figure = "tick_" + std::to_string(percent);
-        const std::size_t censored = replicates.size() - reached;
-        rows.push_back({figure, "km_median", km_median(runs), reached, censored, true});
-        rows.push_back({figure, "restricted_mean",
-                        restricted_mean(runs, static_cast<double>(ticks)), reached, censored,
-                        true});
+        std::vector<std::optional<long long>> times;
+        for (const EteReplicate& r : replicates) times.push_back(ete_share_tick(r, percent));
+        add_time_rows(rows, "tick_" + std::to_string(percent), times, ticks);
     }
     std::vector<double> householdsLeft, onRoad;
     for (const EteReplicate& r : replicates) {
@@ -59,6 +72,29 @@ std::vector<EteRow> ete_estimates(const std::vector<EteReplicate>& replicates, l
     rows.push_back({"households_left", "mean", mean_interval(householdsLeft), householdsLeft.size(),
                     0, false});
     rows.push_back({"on_road", "mean", mean_interval(onRoad), onRoad.size(), 0, false});
+    for (std::size_t k = 0; k < zoneNames.size(); ++k) {
+        const std::string zone = "zone_" + zoneNames[k];
+        const auto of = [&](const EteReplicate& r) -> const EteZone* {
+            return k < r.zones.size() ? &r.zones[k] : nullptr;
+        };
+        for (int percent : ETE_SHARES) {
+            std::vector<std::optional<long long>> times;
+            for (const EteReplicate& r : replicates) {
+                const EteZone* z = of(r);
+                times.push_back(!z              ? std::nullopt
+                                : percent == 50 ? z->out50
+                                : percent == 90 ? z->out90
+                                                : z->out100);
+            }
+            add_time_rows(rows, zone + "_tick_" + std::to_string(percent), times, ticks);
+        }
+        std::vector<double> stranded;
+        for (const EteReplicate& r : replicates)
+            if (const EteZone* z = of(r); z && z->left > 0)
+                stranded.push_back(static_cast<double>(z->stranded) / z->left);
+        rows.push_back(
+            {zone + "_stranded", "mean", mean_interval(stranded), stranded.size(), 0, false});
+    }
     return rows;
 }
 
@@ -87,6 +123,14 @@ const char* estimator_name(const std::string& e) {
 
 std::string figure_name(const std::string& f) {
     if (f.rfind("tick_", 0) == 0) return f.substr(5) + " % of leaving cars out";
+    if (f.rfind("zone_", 0) == 0) {
+        // zone_NAME_tick_P or zone_NAME_stranded; a name may hold '_' itself.
+        const std::string rest = f.substr(5);
+        const std::size_t tick = rest.rfind("_tick_");
+        if (tick != std::string::npos && rest.find('_', tick + 6) == std::string::npos)
+            return "zone " + rest.substr(0, tick) + ": " + rest.substr(tick + 6) + " % out";
+        return "zone " + rest.substr(0, rest.rfind('_')) + ": stranded";
+    }
     return f == "households_left" ? "households that left" : "leaving cars on the road";
 }
 
@@ -124,6 +168,12 @@ std::string ete_table(const std::string& title, const std::vector<EteRow>& rows,
         "the last tick).\nShares: the mean over the runs with Student's 95 % interval; cars on "
         "the road are of those\nthat left. \"never\": the estimate or bound is past the runs' "
         "end.\n";
+    const bool zones = std::any_of(rows.begin(), rows.end(),
+                                   [](const EteRow& r) { return r.figure.rfind("zone_", 0) == 0; });
+    if (zones)
+        out +=
+            "A zone's times are of its cars that left, its stranded cars (gave up, out of gas) "
+            "a share of them.\n";
     return out;
 }
 

@@ -18,12 +18,20 @@ constexpr int ETE_SHARES[] = {50, 90, 100};
 
 // One replicate run. The cars that leave are those that ever left home (the
 // cars not waiting at home after the last tick), whatever became of them.
+// What one zone's cars did in a replicate run.
+struct EteZone {
+    std::int32_t left = 0;                          // cars that left home
+    std::optional<long long> out50, out90, out100;  // first ticks with that share of them out
+    std::int32_t stranded = 0;  // cars that gave up or stand out of gas at the end
+};
+
 struct EteReplicate {
     std::vector<std::int32_t> arrived;  // cars at an exit after each tick, from tick 0
     std::int32_t left = 0;              // cars that left home
     std::int32_t onRoad = 0;            // cars still on the road after the last tick
     std::int32_t households = 0;        // houses with at least one car
     std::int32_t householdsLeft = 0;    // of which at least one car left
+    std::vector<EteZone> zones;         // by zone, when the run reports zones
 };
 
 // The replicate of a run sampled at every tick from 0; `households` as
@@ -39,7 +47,8 @@ std::optional<long long> ete_share_tick(const EteReplicate& r, int percent);
 
 // One figure under one estimator, over the replicates.
 struct EteRow {
-    std::string figure;     // tick_50, tick_90, tick_100, households_left, on_road
+    std::string figure;     // tick_50, tick_90, tick_100, households_left, on_road; per zone
+                            // zone_NAME_tick_50, _tick_90, _tick_100 and zone_NAME_stranded
     std::string estimator;  // km_median, restricted_mean, mean
     Estimate estimate;
     std::size_t reached = 0;   // runs that have the figure (all, for the shares)
@@ -49,8 +58,11 @@ struct EteRow {
 
 // Per share, the Kaplan-Meier median and the restricted mean up to `ticks` (a
 // run that never reaches the share is censored at `ticks`); then the mean
-// share of households that left and of leaving cars still on the road.
-std::vector<EteRow> ete_estimates(const std::vector<EteReplicate>& replicates, long long ticks);
+// share of households that left and of leaving cars still on the road. With
+// `zoneNames` (the replicates' zones, in order), the same shares' times for
+// each zone's leaving cars, and the mean share of them stranded.
+std::vector<EteRow> ete_estimates(const std::vector<EteReplicate>& replicates, long long ticks,
+                                  const std::vector<std::string>& zoneNames = {});
 
 // The table for the standard output; times also as hours:minutes when
 // `minutesPerTick` is given.

@@ -64,6 +64,8 @@ void observe_zones(const Simulation& sim, const std::vector<std::int32_t>& depar
     for (std::size_t i = 0; i < zoneOf.size(); ++i) {
         ZoneObservations& z = o.zones[zoneOf[i]];
         ++z.cars;
+        const int slot = tally_slot(sim.vehicles.vehicles[i]);
+        if (slot == 2 || slot == 5) ++z.stranded;  // gave up, out of gas
         if (arrived[i] >= 0) arrivals[zoneOf[i]].push_back(arrived[i]);
         if (departed[i] < 0) continue;
         ++z.departures;
@@ -85,6 +87,15 @@ void observe_zones(const Simulation& sim, const std::vector<std::int32_t>& depar
         z.clear50 = tick_of_share(arrivals[k], need(50));
         z.clear90 = tick_of_share(arrivals[k], need(90));
         z.clear100 = tick_of_share(arrivals[k], need(100));
+        // The same of the cars that left; none when no car left.
+        const auto needLeft = [&](std::int64_t percent) {
+            return static_cast<std::int32_t>((z.departures * percent + 99) / 100);
+        };
+        if (z.departures > 0) {
+            z.out50 = tick_of_share(arrivals[k], needLeft(50));
+            z.out90 = tick_of_share(arrivals[k], needLeft(90));
+            z.out100 = tick_of_share(arrivals[k], needLeft(100));
+        }
     }
 }
 

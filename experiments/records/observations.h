@@ -23,6 +23,11 @@ struct ZoneObservations {
     std::int32_t cars = 0;
     std::int32_t departures = 0;
     std::optional<long long> clear50, clear90, clear100;
+    // Cars that gave up or stand out of gas at the run's end (stranded).
+    std::int32_t stranded = 0;
+    // The first ticks at which 50, 90 and 100 % of the cars that left stood on
+    // an exit, as an evacuation time estimate counts them.
+    std::optional<long long> out50, out90, out100;
 };
 
 struct RunObservations {

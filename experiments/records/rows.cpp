@@ -134,8 +134,8 @@ std::string with_plan_column(const SweepPlan& plan, std::string columns) {
     return plan.variants.empty() ? columns : "plan," + columns;
 }
 
-// The zones' fields after the summary's own: each zone's departures and its
-// 50, 90 and 100 % clearance ticks, then the shares of the cars that left
+// The zones' fields after the summary's own: each zone's departures, its
+// 50, 90 and 100 % clearance ticks and its stranded cars, then the shares of the cars that left
 // before their order, at or after it, and without one.
 void append_zone_fields(std::string& out, const RunObservations& o) {
     for (const ZoneObservations& z : o.zones) {
@@ -145,6 +145,8 @@ void append_zone_fields(std::string& out, const RunObservations& o) {
             out += ',';
             if (t) append_count(out, *t);
         }
+        out += ',';
+        append_count(out, z.stranded);
     }
     const std::int64_t left = std::int64_t{o.leftBeforeOrder} + o.leftAfterOrder + o.leftWithoutOrder;
     for (std::int32_t n : {o.leftBeforeOrder, o.leftAfterOrder, o.leftWithoutOrder}) {
@@ -160,7 +162,7 @@ std::string zone_summary_columns(const Town& town) {
     for (std::size_t z = 0; z < zone_count(town); ++z) {
         const std::string name = "zone_" + zone_name(town, z);
         columns += "," + name + "_departures," + name + "_tick_50," + name + "_tick_90," + name +
-                   "_tick_100";
+                   "_tick_100," + name + "_stranded";
     }
     return columns + ",left_before_order,left_after_order,left_without_order";
 }
@@ -203,7 +205,7 @@ void append_summary_row(std::string& out, const SweepPlan& plan, const SweepRun&
     if (f.observed.zones.empty()) {
         // A compared plan without orders on a town without zones: its run
         // reports no zones, and its fields stay empty.
-        const std::size_t fields = 4 * zone_count(plan.town ? *plan.town : builtin_town()) + 3;
+        const std::size_t fields = 5 * zone_count(plan.town ? *plan.town : builtin_town()) + 3;
         out.append(fields, ',');
     } else {
         append_zone_fields(out, f.observed);

@@ -35,7 +35,8 @@ constexpr const char* SUMMARY_COLUMNS =
 // The columns a summary row gains when its town has zones or its run has
 // orders, each with a leading comma: per zone zone_NAME_departures and
 // zone_NAME_tick_50, _tick_90, _tick_100 (its cars' clearance; empty when
-// never), then left_before_order, left_after_order, left_without_order (shares
+// never) and zone_NAME_stranded (its cars that gave up or stand out of gas at
+// the end), then left_before_order, left_after_order, left_without_order (shares
 // of the cars that left home: before their zone's first order, at or after it,
 // in a zone no order named; empty when no car left).
 std::string zone_summary_columns(const Town& town);

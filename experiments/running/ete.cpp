@@ -1,5 +1,6 @@
 #include "experiments/running/ete.h"
 
+#include "experiments/records/observations.h"
 #include "experiments/running/sweep.h"
 
 std::vector<EteReplicate> run_ete(SweepPlan plan, int threads) {
@@ -13,4 +14,12 @@ std::vector<EteReplicate> run_ete(SweepPlan plan, int threads) {
         replicates.push_back(ete_replicate(run.result, town_households(town, p.carsPerHouse)));
     });
     return replicates;
+}
+
+std::vector<std::string> ete_zone_names(const SweepPlan& plan) {
+    const Town& town = plan.town ? *plan.town : *shared_builtin_town();
+    std::vector<std::string> names;
+    if (reports_zones(town, plan.orders))
+        for (std::size_t z = 0; z < zone_count(town); ++z) names.push_back(zone_name(town, z));
+    return names;
 }

@@ -11,3 +11,7 @@
 // Runs every run of `plan` (its sampling interval is set to one tick) on
 // `threads` threads (0: all cores).
 std::vector<EteReplicate> run_ete(SweepPlan plan, int threads);
+
+// The names of the zones the runs of `plan` report (its town has zones or it
+// orders), in order; none otherwise.
+std::vector<std::string> ete_zone_names(const SweepPlan& plan);

@@ -135,9 +135,73 @@ TEST_F(SimFolder, EteShowsHoursOnATownWithATickLength) {
     const CommandResult timed = sim("ete --town timed.town --replicates 3 --error moderate");
     ASSERT_EQ(timed.status, 0) << timed.err;
     EXPECT_NE(timed.out.find("h:mm"), std::string::npos) << timed.out;
-    const CommandResult plain = sim("ete --town '" + TWO_EXITS + "' --replicates 3 --error moderate");
+    const CommandResult plain =
+        sim("ete --town '" + TWO_EXITS + "' --replicates 3 --error moderate");
     ASSERT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(plain.out.find("h:mm"), std::string::npos) << plain.out;
+}
+
+// By zone, on a street whose far half is ordered out and whose cars give up or
+// run dry on the way and wait for a tow past the end: each zone's times are
+// those of its leaving cars in the sweep's rows of the same scenarios (the
+// restricted mean their mean, a zone that never gets there censored at the
+// last tick), and its stranded share the mean of the cars that gave up or ran
+// out of gas among those that left.
+TEST_F(SimFolder, EteByZoneAgreesWithEachZonesCarsInTheSweepsRows) {
+    std::ofstream(dir / "street.town") << "exit = 0,1\ngrid\nSSSSSSSSSSSSSSSSSSSS\n"
+                                          "++++++++++++++++++++\nNNNNNNNNNNNNNNNNNNNN\n";
+    std::ofstream(dir / "street.zones") << "F = far\nN = near\nNNNNNNNNNNFFFFFFFFFF\n"
+                                           "....................\nNNNNNNNNNNFFFFFFFFFF\n";
+    const long long ticks = 300;
+    const std::string runs =
+        " --town street.town --zones street.zones --order far@20 "
+        "--set order_compliance=1 --set fuel_min=15 --set fuel_max=60 "
+        "--set tow_wait=1000 --set patience_min=5 --set patience_max=30 "
+        "--ticks " +
+        std::to_string(ticks);
+    ASSERT_EQ(sim("sweep --scenarios 0..11 --errors moderate --households h.csv" + runs).status, 0);
+    const CommandResult ete = sim("ete --replicates 12 --error moderate --csv e.csv" + runs);
+    ASSERT_EQ(ete.status, 0) << ete.err;
+    const std::vector<Row> rows = csv_rows(read_file(dir / "e.csv"));
+    std::map<std::string, std::map<std::string, CarAccount>> accounts;  // by zone, by seed
+    std::map<std::string, std::map<std::string, long long>> stranded;
+    for (const Row& car : csv_rows(read_file(dir / "h.csv"))) {
+        CarAccount& a = accounts[car.at("zone")][car.at("seed")];
+        const std::string& outcome = car.at("outcome");
+        if (outcome != "never_left") ++a.left;
+        if (outcome == "evacuated") a.arrivals.push_back(std::stoll(car.at("arrival_tick")));
+        stranded[car.at("zone")][car.at("seed")] += outcome == "gave_up" || outcome == "out_of_gas";
+    }
+    ASSERT_EQ(accounts.size(), 2u);
+    bool someStranded = false;
+    for (const auto& [zone, bySeed] : accounts) {
+        SCOPED_TRACE(zone);
+        ASSERT_EQ(bySeed.size(), 12u);
+        for (int percent : {50, 90, 100}) {
+            std::vector<double> times;
+            std::size_t reached = 0;
+            for (const auto& [seed, a] : bySeed) {
+                const std::optional<long long> t = share_tick(a, percent);
+                times.push_back(static_cast<double>(t.value_or(ticks)));
+                reached += t.has_value();
+            }
+            const Row rm = estimate(rows, "zone_" + zone + "_tick_" + std::to_string(percent),
+                                    "restricted_mean");
+            EXPECT_NEAR(std::stod(rm.at("value")), mean(times), 1e-9) << percent;
+            EXPECT_EQ(rm.at("reached"), std::to_string(reached));
+            EXPECT_EQ(rm.at("censored"), std::to_string(12 - reached));
+        }
+        std::vector<double> shares;
+        for (const auto& [seed, a] : bySeed)
+            if (a.left > 0) shares.push_back(static_cast<double>(stranded[zone][seed]) / a.left);
+        const Row s = estimate(rows, "zone_" + zone + "_stranded", "mean");
+        EXPECT_NEAR(std::stod(s.at("value")), mean(shares), 1e-12);
+        EXPECT_EQ(s.at("reached"), std::to_string(shares.size()));
+        someStranded = someStranded || mean(shares) > 0;
+    }
+    EXPECT_TRUE(someStranded);
+    EXPECT_NE(ete.out.find("zone far: 90 % out"), std::string::npos) << ete.out;
+    EXPECT_NE(ete.out.find("zone near: stranded"), std::string::npos) << ete.out;
 }
 
 // A run too short for the town to empty: the times count only the cars that

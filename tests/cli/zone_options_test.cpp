@@ -77,7 +77,8 @@ constexpr const char* STREET_ZONES =
 
 // The summary's zone figures against the households rows of the same runs,
 // stopped while the far zone's cars are on their way:
-// each zone's departures are its cars with a decision tick, and the share that
+// each zone's departures are its cars with a decision tick, its stranded cars
+// those that gave up or ran out of gas, and the share that
 // left without an order is the near zone's share of all that left.
 TEST(ZoneOptions, ASweepReportsEachZoneAsItsHouseholdsRowsAccountForIt) {
     const std::string dir = folder();
@@ -92,12 +93,18 @@ TEST(ZoneOptions, ASweepReportsEachZoneAsItsHouseholdsRowsAccountForIt) {
     const Table households = read_table(dir + "/h.csv");
     ASSERT_EQ(summary.rows.size(), 3u);
     for (const auto& row : summary.rows) {
-        int left[2] = {0, 0};  // far, near
-        for (const auto& car : households.rows)
-            if (car.at("seed") == row.at("seed") && !car.at("decision_tick").empty())
-                ++left[car.at("zone") == "far" ? 0 : 1];
+        int left[2] = {0, 0};      // far, near
+        int stranded[2] = {0, 0};  // gave up or out of gas at the end
+        for (const auto& car : households.rows) {
+            if (car.at("seed") != row.at("seed")) continue;
+            const int zone = car.at("zone") == "far" ? 0 : 1;
+            left[zone] += !car.at("decision_tick").empty();
+            stranded[zone] += car.at("outcome") == "gave_up" || car.at("outcome") == "out_of_gas";
+        }
         EXPECT_EQ(row.at("zone_far_departures"), std::to_string(left[0]));
         EXPECT_EQ(row.at("zone_near_departures"), std::to_string(left[1]));
+        EXPECT_EQ(row.at("zone_far_stranded"), std::to_string(stranded[0]));
+        EXPECT_EQ(row.at("zone_near_stranded"), std::to_string(stranded[1]));
         ASSERT_GT(left[0] + left[1], 0);
         EXPECT_NEAR(std::stod(row.at("left_without_order")),
                     static_cast<double>(left[1]) / (left[0] + left[1]), 1e-12);
