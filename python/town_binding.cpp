@@ -222,6 +222,9 @@ void bind_town(py::module_& m) {
             "cell_size_m", [](const PyTown& t) { return t.town->cellSizeM; },
             "Metres along a cell's side")
         .def_property_readonly(
+            "minutes_per_tick", [](const PyTown& t) { return t.town->minutesPerTick; },
+            "What a tick stands for, in minutes; 0 if the town does not say")
+        .def_property_readonly(
             "origin",
             [](const PyTown& t) -> py::object {
                 if (!t.town->origin) return py::none();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "experiments/records/households.h"
 #include "experiments/records/summary.h"
 
 namespace {
@@ -64,8 +65,8 @@ void observe_zones(const Simulation& sim, const std::vector<std::int32_t>& depar
     for (std::size_t i = 0; i < zoneOf.size(); ++i) {
         ZoneObservations& z = o.zones[zoneOf[i]];
         ++z.cars;
-        const int slot = tally_slot(sim.vehicles.vehicles[i]);
-        if (slot == 2 || slot == 5) ++z.stranded;  // gave up, out of gas
+        const CarOutcome outcome = outcome_of(sim.vehicles.vehicles[i]);
+        z.stranded += outcome == CarOutcome::GaveUp || outcome == CarOutcome::OutOfGas;
         if (arrived[i] >= 0) arrivals[zoneOf[i]].push_back(arrived[i]);
         if (departed[i] < 0) continue;
         ++z.departures;
@@ -80,22 +81,19 @@ void observe_zones(const Simulation& sim, const std::vector<std::int32_t>& depar
     for (std::size_t k = 0; k < o.zones.size(); ++k) {
         ZoneObservations& z = o.zones[k];
         std::sort(arrivals[k].begin(), arrivals[k].end());
-        // As the town's tick_50: the first tick with at least that share of the cars out.
-        const auto need = [&](std::int64_t percent) {
-            return static_cast<std::int32_t>((z.cars * percent + 99) / 100);
+        // As the town's tick_50: the first tick with at least that share of
+        // `count` cars out.
+        const auto at = [&](std::int64_t count, std::int64_t percent) {
+            return tick_of_share(arrivals[k],
+                                 static_cast<std::int32_t>((count * percent + 99) / 100));
         };
-        z.clear50 = tick_of_share(arrivals[k], need(50));
-        z.clear90 = tick_of_share(arrivals[k], need(90));
-        z.clear100 = tick_of_share(arrivals[k], need(100));
-        // The same of the cars that left; none when no car left.
-        const auto needLeft = [&](std::int64_t percent) {
-            return static_cast<std::int32_t>((z.departures * percent + 99) / 100);
-        };
-        if (z.departures > 0) {
-            z.out50 = tick_of_share(arrivals[k], needLeft(50));
-            z.out90 = tick_of_share(arrivals[k], needLeft(90));
-            z.out100 = tick_of_share(arrivals[k], needLeft(100));
-        }
+        z.clear50 = at(z.cars, 50);
+        z.clear90 = at(z.cars, 90);
+        z.clear100 = at(z.cars, 100);
+        // The same of the cars that left (none when no car left: a need of 0).
+        z.out50 = at(z.departures, 50);
+        z.out90 = at(z.departures, 90);
+        z.out100 = at(z.departures, 100);
     }
 }
 

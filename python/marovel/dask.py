@@ -22,12 +22,11 @@ import tempfile
 import marovel
 
 
-def _plan_zones(text):
-    """The value of a plan's zones line, or None."""
-    for line in text.splitlines():
-        key, equals, value = line.partition("=")
-        if equals and not line.lstrip().startswith("#") and key.strip() == "zones":
-            return value.strip()
+def _zones_value(line):
+    """The file a plan's zones line names, or None for any other line."""
+    key, equals, value = line.partition("=")
+    if equals and not line.lstrip().startswith("#") and key.strip() == "zones":
+        return value.strip()
     return None
 
 
@@ -35,13 +34,12 @@ def _packed_plan(path):
     """A plan file as (file name, bytes, zones file bytes or None), read here."""
     path = pathlib.Path(path)
     data = path.read_bytes()
-    zones = _plan_zones(data.decode("utf-8", errors="replace"))
+    lines = data.decode("utf-8", errors="replace").splitlines()
+    zones = next((z for z in map(_zones_value, lines) if z is not None), None)
     if zones is None:
         return (path.name, data, None)
-    zones_path = pathlib.Path(zones)
-    if not zones_path.is_absolute():
-        zones_path = path.parent / zones_path
-    return (path.name, data, zones_path.read_bytes())
+    # A relative path is taken from the plan file's folder, as the plan reader takes it.
+    return (path.name, data, (path.parent / zones).read_bytes())
 
 
 def _unpacked_plan(packed, folder):
@@ -56,10 +54,8 @@ def _unpacked_plan(packed, folder):
         with open(zones_path, "wb") as f:
             f.write(zones)
         lines = data.decode("utf-8").split("\n")
-        for i, line in enumerate(lines):
-            key, equals, _ = line.partition("=")
-            if equals and not line.lstrip().startswith("#") and key.strip() == "zones":
-                lines[i] = "zones = " + zones_path
+        lines = ["zones = " + zones_path if _zones_value(line) is not None else line
+                 for line in lines]
         data = "\n".join(lines).encode("utf-8")
     with open(path, "wb") as f:
         f.write(data)
@@ -75,10 +71,12 @@ def _chunk(index, count, threads, options, parameters, files=None):
             placed["town"] = os.path.join(folder, "sweep.town")
             with open(placed["town"], "wb") as f:
                 f.write(files["town"])
-        if files.get("plans"):
-            paths = [_unpacked_plan(p, os.path.join(folder, f"plan-{k}"))
-                     for k, p in enumerate(files["plans"])]
-            placed["plans" if files["several"] else "plan"] = paths if files["several"] else paths[0]
+        paths = [_unpacked_plan(p, os.path.join(folder, f"plan-{k}"))
+                 for k, p in enumerate(files["plans"])]
+        if files["several"]:
+            placed["plans"] = paths
+        elif paths:
+            placed["plan"] = paths[0]
         return marovel.sweep_rows(shard=(index, count), threads=threads, **options, **placed,
                                   **parameters)
 
@@ -103,17 +101,6 @@ def _town_bytes(town):
     if isinstance(town, marovel.Town):
         return town.text().encode("utf-8")
     return pathlib.Path(town).read_bytes()
-
-
-def _minutes_per_tick(town_bytes):
-    """The town's minutes_per_tick key, 0 without one, as the plans' sentences take it."""
-    for line in town_bytes.decode("utf-8", errors="replace").splitlines():
-        if line.strip() == "grid":
-            break
-        key, equals, value = line.partition("=")
-        if equals and key.strip() == "minutes_per_tick":
-            return float(value)
-    return 0.0
 
 
 def _file_values(params):
@@ -155,8 +142,9 @@ def sweep(client, seeds=None, scenarios=None, errors=None, ticks=2000, every=10,
                  "plans": [_packed_plan(p) for p in chosen], "several": plans is not None}
         planned["plans"] = [marovel.Simulation(town=town, plan=p, error=None).plan
                             for p in chosen]
-        if files["town"] is not None:
-            planned["minutes_per_tick"] = _minutes_per_tick(files["town"])
+        if town is not None:
+            loaded = town if isinstance(town, marovel.Town) else marovel.Town.load(town)
+            planned["minutes_per_tick"] = loaded.minutes_per_tick
     if chunks is None:
         chunks = 4 * max(1, sum(client.nthreads().values()))
     if not isinstance(chunks, int) or isinstance(chunks, bool) or chunks < 1:

@@ -193,7 +193,9 @@ TEST_F(SimFolder, EteByZoneAgreesWithEachZonesCarsInTheSweepsRows) {
         }
         std::vector<double> shares;
         for (const auto& [seed, a] : bySeed)
-            if (a.left > 0) shares.push_back(static_cast<double>(stranded[zone][seed]) / a.left);
+            if (a.left > 0)
+                shares.push_back(static_cast<double>(stranded[zone][seed]) /
+                                 static_cast<double>(a.left));
         const Row s = estimate(rows, "zone_" + zone + "_stranded", "mean");
         EXPECT_NEAR(std::stod(s.at("value")), mean(shares), 1e-12);
         EXPECT_EQ(s.at("reached"), std::to_string(shares.size()));

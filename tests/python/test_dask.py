@@ -59,7 +59,8 @@ def test_a_town_and_its_plans_travel_to_the_workers(client, tmp_path, monkeypatc
     for name in ("twin.town", "twin.zones", "simultaneous.plan", "staged.plan"):
         shutil.copy(PLANS / name, tmp_path)
     monkeypatch.chdir(tmp_path)
-    options = dict(scenarios="0..3", errors="moderate", ticks=300, every=100, town="twin.town")
+    options = dict(scenarios="0..3", errors="moderate", ticks=300, every=100, town="twin.town",
+                   order_compliance=1)
     plans = ["simultaneous.plan", "staged.plan"]
     whole = marovel.sweep(plans=plans, **options)
     split = marovel.dask.sweep(client, plans=plans, chunks=3, **options)
@@ -67,7 +68,9 @@ def test_a_town_and_its_plans_travel_to_the_workers(client, tmp_path, monkeypatc
     pd.testing.assert_frame_equal(split.summary, whole.summary)
     pd.testing.assert_frame_equal(split.paired, whole.paired)
     assert split.plans == whole.plans and len(whole.plans) == 2
+    # The sentences give hours by the town's minutes_per_tick.
     assert split.paired.attrs["sentences"] == whole.paired.attrs["sentences"]
+    assert " h [" in whole.paired.attrs["sentences"][0]
     # One plan, on the town as an object.
     town = marovel.Town.load("twin.town")
     one = marovel.sweep(plan="staged.plan", **{**options, "town": town})
